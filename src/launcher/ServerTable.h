@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+// The three servers, in start and stop order. The index is the same everywhere a server is meant.
+namespace ServerTable {
+
+inline constexpr int kCount = 3;
+inline constexpr int kLogin = 0;
+inline constexpr int kChar = 1;
+inline constexpr int kMap = 2;
+
+// Display names: the log's names and the titles of the servers' consoles.
+inline const std::array<QString, kCount>& displayNames() {
+    static const std::array<QString, kCount> names{QStringLiteral("Login Server"),
+                                                    QStringLiteral("Char Server"),
+                                                    QStringLiteral("Map Server")};
+    return names;
+}
+
+// Program files, appended to the launcher folder.
+inline const std::array<QString, kCount>& programFiles() {
+    static const std::array<QString, kCount> files{QStringLiteral("/login-server"),
+                                                    QStringLiteral("/char-server"),
+                                                    QStringLiteral("/map-server")};
+    return files;
+}
+
+// How the stop sequence names each server's close result (the first keeps its historic spelling).
+inline const std::array<QString, kCount>& stopLogPrefixes() {
+    static const std::array<QString, kCount> prefixes{
+        QStringLiteral("> Login Server returnred code "),
+        QStringLiteral("> Character Server returned code "),
+        QStringLiteral("> Map Server returned code ")};
+    return prefixes;
+}
+
+} // namespace ServerTable

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ServerProcess.h"
+
+#include <QString>
+#include <cstdint>
+
+// The launcher's only contact with the operating system's processes and server consoles.
+// A console is the window in which one server runs; it is found again by its title.
+// No operation throws: failures show only in the results.
+class modAPIs {
+public:
+    virtual ~modAPIs() = default;
+
+    // Windows priority class values, as SetProcessPriority takes them.
+    static constexpr std::int32_t IDLE_PRIORITY_CLASS = 0x40;
+    static constexpr std::int32_t BELOW_NORMAL_PRIORITY_CLASS = 0x4000;
+    static constexpr std::int32_t NORMAL_PRIORITY_CLASS = 0x20;
+    static constexpr std::int32_t ABOVE_NORMAL_PRIORITY_CLASS = 0x8000;
+    static constexpr std::int32_t HIGH_PRIORITY_CLASS = 0x80;
+    static constexpr std::int32_t REALTIME_PRIORITY_CLASS = 0x100;
+
+    // Starts the program at sExePath, without arguments, in its own hidden console titled sTitle,
+    // with the folder part of the path as working directory. Any failure gives
+    // ServerProcess::failed(), never a partly filled record.
+    virtual ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) = 0;
+
+    // "pid:name," for every running process, in one text; empty when nothing could be listed.
+    virtual QString GetProcessList() = 0;
+
+    // The whole text of the console titled sTitle; a single space when there is no such console.
+    virtual QString GetConsoleText(const QString& sTitle) = 0;
+
+    // Asks the console titled sTitle to close, as its window's close button would. Nonzero when a
+    // console with that title was found and asked, 0 otherwise. Never waits, never kills by force.
+    virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
+
+    // Sets the priority class of the process. Nonzero on success, 0 on any failure.
+    virtual std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) = 0;
+
+    // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
+    virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;
+
+    // True when a file (not a folder) exists at the path.
+    virtual bool FileExists(const QString& sPath) = 0;
+};

@@ -1,0 +1,17 @@
+#include "VbScrollBar.h"
+
+VbScrollBar::VbScrollBar(int minimum, int maximum, int value, int step, QWidget* parent)
+    : QScrollBar(Qt::Vertical, parent) {
+    setRange(minimum, maximum);
+    setSingleStep(step);
+    setPageStep(step);
+    setValue(value);
+    connect(this, &QScrollBar::valueChanged, this, &VbScrollBar::Change);
+}
+
+bool VbScrollBar::SetValue(int value) {
+    if (value < minimum() || value > maximum())
+        return false;
+    setValue(value);
+    return true;
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "LauncherServices.h"
+#include "LauncherState.h"
+#include "ServerProcess.h"
+#include "ServerTable.h"
+#include "WindowMemo.h"
+
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class PictureBox;
+class TabStrip;
+class VbCheckBox;
+class VbScrollBar;
+class clsTrayIcon;
+
+// The launcher's one window. It owns all run-time state: the server table, the launcher state,
+// the window memo, the log and the tray component. Its member functions live in the folder of the
+// subsystem they belong to:
+//   window/   construction, layout, lifecycle handlers, option handlers, settings
+//   launcher/ log, transitions, start and stop sequences, status monitor, message view
+//   tray/     the tray presentation
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmMain(LauncherServices services, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // ---- run-time state ----------------------------------------------------------------------
+    std::array<QString, ServerTable::kCount> ServerName;
+    std::array<ServerProcess, ServerTable::kCount> ServerProc;
+    std::int16_t ServerState = LauncherState::Offline;
+    WindowMemo Memo;
+    std::shared_ptr<clsTrayIcon> TrayIcon;
+
+    // ---- controls, directly on the window -----------------------------------------------------
+    QTimer* tmrHelper = nullptr;
+    QTimer* tmrLogger = nullptr;
+    QTimer* tmrStatusUpdater = nullptr;
+    QPushButton* cmdToTray = nullptr;
+    QPushButton* cmdServerStart = nullptr;
+    QPushButton* cmdServerShutdown = nullptr;
+    QWidget* picContainer = nullptr;
+    TabStrip* conTab = nullptr;
+    QPlainTextEdit* txtOutput = nullptr;
+    std::array<PictureBox*, 3> imgServerStatus{};
+
+    // ---- controls inside picContainer ---------------------------------------------------------
+    VbCheckBox* chkAutoRestartUse = nullptr;
+    VbCheckBox* chkOutputServerMessage = nullptr;
+    std::array<QGroupBox*, 3> fra{};
+    QLabel* lblCrashNotice = nullptr;
+    // inside fra[2], "Advanced Features"
+    VbCheckBox* chkSendStatus = nullptr;
+    VbCheckBox* chkLogEverything = nullptr;
+    // inside fra[1], "Options"
+    VbScrollBar* vsKeepIconFor = nullptr;
+    QLineEdit* txtKeepIconFor = nullptr;
+    VbCheckBox* chkTrayIconUse = nullptr;
+    QLineEdit* txtInterval = nullptr;
+    VbScrollBar* vsInterval = nullptr;
+    // lblText[1] in fra[2]; lblText[0] and lblText[2] in fra[1]
+    std::array<QLabel*, 3> lblText{};
+    // inside fra[0], "Launcher Messages"
+    QListWidget* lstLog = nullptr;
+
+    // ---- the hidden tray menu -----------------------------------------------------------------
+    QMenu* mnuTrayMenu = nullptr;
+    QAction* mnuTrayStartServers = nullptr;
+    QAction* mnuTrayStopServers = nullptr;
+    std::array<QAction*, 1> mnuTraySep{};
+    QAction* mnuTrayExit = nullptr;
+
+    // ---- launcher core (launcher/) ------------------------------------------------------------
+    void LauncherLogAdd(const QString& sText);
+    void ShowServerMessages(std::int16_t index);
+    void ChangeLauncherState(std::int32_t code);
+    // The local date and time with which log lines and the crash notice begin.
+    static QString Now();
+
+    void WaitSeconds(float sngSeconds);
+    std::int16_t StartServer(const QString& sExePath, const QString& sName,
+                             ServerProcess& udtProcess, float sngWait);
+    void StartServers();
+    void StopServers();
+
+    void cmdServerStart_Click();
+    void cmdServerShutdown_Click();
+    void mnuTrayStartServers_Click();
+    void mnuTrayStopServers_Click();
+    void tmrHelper_Timer();
+    void tmrStatusUpdater_Timer();
+    void conTab_Click();
+
+    // ---- window lifecycle and options (window/) ---------------------------------------------
+    void Form_Load();
+    void Form_Resize();
+    void Form_Unload();
+    void chkAutoRestartUse_Click();
+    void chkLogEverything_Click();
+    void vsInterval_Change();
+    void vsKeepIconFor_Change();
+    void LoadSettings();
+    void SaveSettings();
+
+    // ---- tray presentation (tray/) ------------------------------------------------------------
+    void UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip);
+    void TrayIcon_LeftButtonDoubleClick();
+    void TrayIcon_RightButtondown();
+    void mnuTrayExit_Click();
+
+    // The services this window was given.
+    const LauncherServices& services() const { return services_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();       // window/frmMain_layout.cpp
+    void connectHandlers();     // window/frmMain.cpp
+    void loadStatusPictures();  // window/frmMain_pictures.cpp
+    void RemoveTrayIcon();      // tray/frmMain_tray.cpp: the icon goes, the hook is undone
+    void letPendingEventsRun(); // one pass of pending window events
+
+    LauncherServices services_;
+    bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
+    bool ended_ = false;                // the exit transition has run
+};
