@@ -17,9 +17,15 @@ public:
     void Select(int index);    // 1-based; an index out of range does nothing
     int Count() const;
     QTabBar* tabBar() const { return bar_; }
+    // The framed area below the tabs, in the strip's own coordinates.
+    QRect clientRect() const;
 
 signals:
     void Click();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QTabBar* bar_;

@@ -1,0 +1,142 @@
+// The window as it is created: every control with its container, caption, place, font and
+// starting values. Behaviour is connected elsewhere (connectHandlers).
+#include "frmMain.h"
+
+#include "LayoutFonts.h"
+#include "NoticeText.h"
+#include "PictureBox.h"
+#include "TabStrip.h"
+#include "Twips.h"
+#include "frmMain_layout.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+namespace {
+
+constexpr QSize kClientSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
+
+QTimer* makeTimer(frmMain& window, const char* name, int intervalMs) {
+    auto* timer = new QTimer(&window);
+    timer->setObjectName(QLatin1String(name));
+    timer->setInterval(intervalMs);
+    timer->setSingleShot(false);
+    return timer; // not started
+}
+
+QPushButton* makeButton(frmMain& window, const char* name, const QString& caption,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(caption, &window);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+void setUpWindow(frmMain& window) {
+    window.setObjectName(QStringLiteral("frmMain"));
+    window.setWindowTitle(QStringLiteral("Tesk Launcher V1.8"));
+    window.setWindowIcon(QIcon(QStringLiteral(":/corvane.ico")));
+    // Title bar, system menu, minimise and close; no maximise box and no resizing.
+    window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint);
+    window.setFixedSize(kClientSize);
+    window.setFont(LayoutFonts::tahoma());
+    if (const QScreen* screen = window.screen())
+        window.move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize,
+                                        screen->availableGeometry())
+                        .topLeft());
+}
+
+void buildTimers(frmMain& w) {
+    w.tmrHelper = makeTimer(w, "tmrHelper", 15000);
+    w.tmrLogger = makeTimer(w, "tmrLogger", 100);
+    w.tmrStatusUpdater = makeTimer(w, "tmrStatusUpdater", 5000);
+}
+
+void buildButtons(frmMain& w) {
+    // Lies below the client area: never seen, never reached with the mouse.
+    w.cmdToTray = makeButton(w, "cmdToTray", QStringLiteral("Send to tray"),
+                             Twips::rect(6075, 4995, 1455, 465));
+    w.cmdServerStart = makeButton(w, "cmdServerStart", QStringLiteral("Start Servers"),
+                                  Twips::rect(4590, 4320, 1455, 465));
+    w.cmdServerStart->setFont(LayoutFonts::tahoma(true));
+    w.cmdServerShutdown = makeButton(w, "cmdServerShutdown", QStringLiteral("Shutdown Server"),
+                                     Twips::rect(6075, 4320, 1455, 465));
+    w.cmdServerShutdown->setEnabled(false);
+}
+
+// The tab strip with the two panes placed over its client area, both siblings of it.
+void buildPanes(frmMain& w) {
+    w.conTab = new TabStrip(
+        {QStringLiteral("Login Server Status"), QStringLiteral("Character Server Status"),
+         QStringLiteral("Map Server Status"), QStringLiteral("Options and Diagnostics")},
+        &w);
+    w.conTab->setObjectName(QStringLiteral("conTab"));
+    w.conTab->setGeometry(Twips::rect(90, 90, 7440, 4155));
+    w.conTab->setFont(LayoutFonts::tahoma());
+
+    w.txtOutput = new QPlainTextEdit(&w);
+    w.txtOutput->setObjectName(QStringLiteral("txtOutput"));
+    w.txtOutput->setGeometry(Twips::rect(225, 495, 7170, 3345));
+    w.txtOutput->setReadOnly(true);
+    w.txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    w.txtOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    w.txtOutput->setFont(LayoutFonts::console());
+    QPalette colours = w.txtOutput->palette();
+    colours.setColor(QPalette::Base, colours.color(QPalette::Active, QPalette::Button));
+    colours.setColor(QPalette::Text, colours.color(QPalette::Active, QPalette::ButtonText));
+    w.txtOutput->setPalette(colours);
+    w.txtOutput->setPlainText(noticeText());
+
+    w.picContainer = new QWidget(&w);
+    w.picContainer->setObjectName(QStringLiteral("picContainer"));
+    w.picContainer->setGeometry(Twips::rect(225, 495, 7170, 3660));
+    w.picContainer->setAutoFillBackground(true); // hides what lies behind it
+}
+
+void buildStatusImages(frmMain& w) {
+    const QRect places[] = {Twips::rect(135, 4410, 465, 375), Twips::rect(675, 4410, 465, 375),
+                            Twips::rect(1215, 4410, 465, 375)};
+    for (int i = 0; i < 3; ++i) {
+        auto* image = new PictureBox(&w);
+        image->setObjectName(QStringLiteral("imgServerStatus(%1)").arg(i));
+        image->setGeometry(places[i]);
+        image->hide();
+        w.imgServerStatus[i] = image;
+    }
+}
+
+// The pop-up menu of the tray icon; it is never part of the window itself.
+void buildTrayMenu(frmMain& w) {
+    w.mnuTrayMenu = new QMenu(QStringLiteral("TrayPopup"), &w);
+    w.mnuTrayMenu->setObjectName(QStringLiteral("mnuTrayMenu"));
+    w.mnuTrayStartServers = w.mnuTrayMenu->addAction(QStringLiteral("Start Server"));
+    w.mnuTrayStartServers->setObjectName(QStringLiteral("mnuTrayStartServers"));
+    w.mnuTrayStopServers = w.mnuTrayMenu->addAction(QStringLiteral("Stop Servers"));
+    w.mnuTrayStopServers->setObjectName(QStringLiteral("mnuTrayStopServers"));
+    w.mnuTraySep[0] = w.mnuTrayMenu->addSeparator();
+    w.mnuTraySep[0]->setObjectName(QStringLiteral("mnuTraySep(0)"));
+    w.mnuTrayExit = w.mnuTrayMenu->addAction(QStringLiteral("Exit And Stop Servers"));
+    w.mnuTrayExit->setObjectName(QStringLiteral("mnuTrayExit"));
+}
+
+} // namespace
+
+void frmMain::buildControls() {
+    setUpWindow(*this);
+    buildTimers(*this);
+    buildButtons(*this);
+    buildPanes(*this);
+    buildStatusImages(*this);
+    frmMainLayout::buildOptionsPane(*this);
+    buildTrayMenu(*this);
+    frmMainLayout::applyStacking(*this);
+    frmMainLayout::applyTabOrder(*this);
+}

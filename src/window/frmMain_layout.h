@@ -1,0 +1,18 @@
+#pragma once
+
+// The steps of frmMain::buildControls, split by what they lay out.
+
+class frmMain;
+
+namespace frmMainLayout {
+
+// The controls inside picContainer: the three frames and what they hold. picContainer exists.
+void buildOptionsPane(frmMain& window);
+
+// Stacking order within each container, front to back as designed.
+void applyStacking(frmMain& window);
+
+// Keyboard focus order across the whole window, by the designed tab indices.
+void applyTabOrder(frmMain& window);
+
+} // namespace frmMainLayout
