@@ -1,0 +1,47 @@
+#pragma once
+
+#include "DesktopHandles.h"
+
+#include <array>
+#include <cstdint>
+
+// Operations of Shell_NotifyIcon.
+inline constexpr std::int32_t NIM_ADD = 0;
+inline constexpr std::int32_t NIM_MODIFY = 1;
+inline constexpr std::int32_t NIM_DELETE = 2;
+
+// Which fields of a NotifyIconData an operation takes.
+inline constexpr std::int32_t NIF_MESSAGE = 1;
+inline constexpr std::int32_t NIF_ICON = 2;
+inline constexpr std::int32_t NIF_TIP = 4;
+
+// One icon of the notification area, in the 88-byte layout of the ANSI record. An icon is known by
+// its window and its uID. szTip holds text in the ANSI code page (see AnsiText.h), ended by a NUL.
+struct NotifyIconData {
+    std::int32_t cbSize = 0;
+    WindowHandle hWnd = 0;
+    std::int32_t uID = 0;
+    std::int32_t uFlags = 0;
+    std::int32_t uCallbackMessage = 0;
+    IconHandle hIcon = 0;
+    std::array<char, 64> szTip{};
+
+    friend bool operator==(const NotifyIconData&, const NotifyIconData&) = default;
+};
+static_assert(sizeof(NotifyIconData) == 88, "the icon record is 88 bytes");
+
+// The desktop's notification area (tray). Mouse activity on an icon is sent to the icon's window as
+// the message uCallbackMessage, with wParam the uID and lParam the mouse message number
+// (WM_MOUSEMOVE ... WM_MBUTTONDBLCLK), through the window's current procedure.
+class NotificationArea {
+public:
+    virtual ~NotificationArea() = default;
+
+    // Adds (NIM_ADD), changes (NIM_MODIFY) or removes (NIM_DELETE) an icon. Nonzero when done;
+    // 0 when refused, for example an add for an icon that exists, or a change or removal of an
+    // icon that does not.
+    virtual std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) = 0;
+
+    // Whether the desktop shows a notification area at the moment.
+    virtual bool IsAvailable() = 0;
+};

@@ -1,0 +1,120 @@
+#include "AnsiText.h"
+#include "DesktopServices.h"
+#include "IconRegistry.h"
+#include "TrayActivationMessages.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <map>
+#include <utility>
+
+namespace {
+
+// The notification area of a Linux desktop: one QSystemTrayIcon per icon. Its activations reach
+// the icon's window as the callback message, with the mouse message numbers that stand for them.
+class QtNotificationArea final : public NotificationArea {
+public:
+    std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) override {
+        const Key key{data.hWnd, data.uID};
+        switch (dwMessage) {
+        case NIM_ADD:
+            return add(key, data);
+        case NIM_MODIFY:
+            return modify(key, data);
+        case NIM_DELETE:
+            return remove(key);
+        default:
+            return 0;
+        }
+    }
+
+    bool IsAvailable() override {
+        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+               QSystemTrayIcon::isSystemTrayAvailable();
+    }
+
+private:
+    using Key = std::pair<WindowHandle, std::int32_t>;
+
+    struct Icon {
+        QPointer<QSystemTrayIcon> tray;
+        bool sendsCallback = false;
+        std::int32_t uCallbackMessage = 0;
+    };
+
+    std::int32_t add(const Key& key, const NotifyIconData& data) {
+        if (icons_.contains(key) ||
+            qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+            return 0;
+        // Owned by the application, so that no icon outlives it.
+        auto* tray = new QSystemTrayIcon(QCoreApplication::instance());
+        Icon& icon = icons_[key];
+        icon.tray = tray;
+        QObject::connect(tray, &QSystemTrayIcon::activated, tray,
+                         [this, key, tray](QSystemTrayIcon::ActivationReason reason) {
+                             deliver(key, tray, reason);
+                         });
+        apply(icon, data);
+        tray->show();
+        return 1;
+    }
+
+    std::int32_t modify(const Key& key, const NotifyIconData& data) {
+        const auto found = icons_.find(key);
+        if (found == icons_.end())
+            return 0;
+        apply(found->second, data);
+        return 1;
+    }
+
+    std::int32_t remove(const Key& key) {
+        const auto found = icons_.find(key);
+        if (found == icons_.end())
+            return 0;
+        QPointer<QSystemTrayIcon> tray = found->second.tray;
+        icons_.erase(found);
+        // Later: this may run inside the icon's own activation.
+        if (tray) {
+            tray->hide();
+            tray->deleteLater();
+        }
+        return 1;
+    }
+
+    static void apply(Icon& icon, const NotifyIconData& data) {
+        if ((data.uFlags & NIF_MESSAGE) != 0) {
+            icon.sendsCallback = true;
+            icon.uCallbackMessage = data.uCallbackMessage;
+        }
+        if (!icon.tray)
+            return;
+        if ((data.uFlags & NIF_ICON) != 0)
+            icon.tray->setIcon(IconOfHandle(data.hIcon));
+        if ((data.uFlags & NIF_TIP) != 0)
+            icon.tray->setToolTip(FromAnsi(data.szTip.data(), data.szTip.size()));
+    }
+
+    // Sends the messages of one activation one by one; the window may remove or change the icon
+    // while it handles any of them, and what follows a removal is not sent.
+    void deliver(const Key& key, const QSystemTrayIcon* tray,
+                 QSystemTrayIcon::ActivationReason reason) {
+        for (const std::int32_t mouseMessage : MouseMessagesFor(reason)) {
+            const auto found = icons_.find(key);
+            if (found == icons_.end() || found->second.tray != tray || !found->second.sendsCallback)
+                return;
+            CurrentWindowProcedures().SendMessage(key.first, found->second.uCallbackMessage,
+                                                  key.second, mouseMessage);
+        }
+    }
+
+    std::map<Key, Icon> icons_;
+};
+
+} // namespace
+
+NotificationArea& PlatformNotificationArea() {
+    // Kept for the whole run; its icons belong to the application object.
+    static QtNotificationArea* const area = new QtNotificationArea;
+    return *area;
+}

@@ -1,0 +1,19 @@
+#include "TrayActivationMessages.h"
+
+#include "DesktopHandles.h"
+
+std::vector<std::int32_t> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return {WM_LBUTTONDOWN, WM_LBUTTONUP};
+    case QSystemTrayIcon::DoubleClick:
+        return {WM_LBUTTONDBLCLK};
+    case QSystemTrayIcon::Context:
+        return {WM_RBUTTONDOWN, WM_RBUTTONUP};
+    case QSystemTrayIcon::MiddleClick:
+        return {WM_MBUTTONDOWN, WM_MBUTTONUP};
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return {};
+}
