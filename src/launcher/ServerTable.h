@@ -14,16 +14,16 @@ inline constexpr int kMap = 2;
 // Display names: the log's names and the titles of the servers' consoles.
 inline const std::array<QString, kCount>& displayNames() {
     static const std::array<QString, kCount> names{QStringLiteral("Login Server"),
-                                                    QStringLiteral("Char Server"),
-                                                    QStringLiteral("Map Server")};
+                                                   QStringLiteral("Char Server"),
+                                                   QStringLiteral("Map Server")};
     return names;
 }
 
 // Program files, appended to the launcher folder.
 inline const std::array<QString, kCount>& programFiles() {
     static const std::array<QString, kCount> files{QStringLiteral("/login-server"),
-                                                    QStringLiteral("/char-server"),
-                                                    QStringLiteral("/map-server")};
+                                                   QStringLiteral("/char-server"),
+                                                   QStringLiteral("/map-server")};
     return files;
 }
 

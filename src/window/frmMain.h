@@ -125,17 +125,25 @@ public:
     const LauncherServices& services() const { return services_; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void buildControls();       // window/frmMain_layout.cpp
-    void connectHandlers();     // window/frmMain.cpp
-    void loadStatusPictures();  // window/frmMain_pictures.cpp
-    void RemoveTrayIcon();      // tray/frmMain_tray.cpp: the icon goes, the hook is undone
-    void letPendingEventsRun(); // one pass of pending window events
+    void buildControls();      // window/frmMain_layout.cpp
+    void connectHandlers();    // window/frmMain.cpp
+    void loadStatusPictures(); // window/frmMain_pictures.cpp
+    void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
+    void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
+    void SetOutputText(const QString& text); // launcher/frmMain_messages.cpp
+    void letPendingEventsRun();              // one pass of pending window events
+    bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
-    bool ended_ = false;                // the exit transition has run
+    bool shownOnce_ = false;
+    bool tickRunning_ = false;          // status ticks never nest
+    bool snapshotFailing_ = false;      // the last process snapshot came back empty
+    QString outputText_;                // what the message pane shows
+    std::uint64_t stopCount_ = 0; // how many stop sequences have run, for waits to notice one
 };

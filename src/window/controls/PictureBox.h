@@ -5,7 +5,6 @@
 
 // A hidden image control that only carries a picture for others to use.
 class PictureBox : public QLabel {
-    Q_OBJECT
 public:
     explicit PictureBox(QWidget* parent = nullptr) : QLabel(parent) {}
 

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the launcher and its tests with AddressSanitizer and UndefinedBehaviorSanitizer, then runs
+# every test.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${CORVANE_TEST_BUILD_DIR:-$root/build-test}"
+
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON \
+    -DCORVANE_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+cd "$build"
+ctest --output-on-failure --timeout 300 -j2

@@ -1,0 +1,36 @@
+#include "BundledFonts.h"
+#include "Platform.h"
+#include "QSettingsStore.h"
+#include "TrayAvailability.h"
+#include "frmMain.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
+    registerBundledFonts();
+
+    const auto apis = CreatePlatformApis();
+    const auto clock = CreateSystemClock();
+    QSettingsStore settings;
+
+    LauncherServices services;
+    services.apis = apis.get();
+    services.clock = clock.get();
+    services.settings = &settings;
+    services.launcherFolder = [] { return QCoreApplication::applicationDirPath(); };
+    services.trayAvailable = [] { return desktopHasNotificationArea(); };
+    services.endProgram = [] {
+        // Ends at once: no further event runs, nothing half-done gets another chance to act.
+        std::fflush(nullptr);
+        std::_Exit(EXIT_SUCCESS);
+    };
+
+    frmMain window(services);
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

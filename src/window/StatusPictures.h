@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+// The icon in the file, or a null icon when the file is missing or holds no readable picture.
+QIcon loadIconFile(const QString& path);
+
+// A plain picture for a launcher state (0 offline, 1 online, 2 crashed), for when its file fails.
+QIcon builtInStatusPicture(int state);

@@ -1,0 +1,7 @@
+#include "TrayAvailability.h"
+
+#include <QSystemTrayIcon>
+
+bool desktopHasNotificationArea() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}

@@ -1,0 +1,22 @@
+#include "frmMain.h"
+
+#include "PictureBox.h"
+#include "StatusPictures.h"
+
+// Loads the off, on and crashed pictures from launcherdata/. A file that is missing or broken is
+// named in the log and the built-in picture of that state stands in for it.
+void frmMain::loadStatusPictures() {
+    static const std::array<QString, 3> files{QStringLiteral("/launcherdata/off.ico"),
+                                              QStringLiteral("/launcherdata/on.ico"),
+                                              QStringLiteral("/launcherdata/error.ico")};
+    for (int state = 0; state < 3; ++state) {
+        const QString path = services_.launcherFolder() + files[state];
+        QIcon picture = loadIconFile(path);
+        if (picture.isNull()) {
+            LauncherLogAdd(Now() + QStringLiteral("> Cannot load the status picture ") + path +
+                           QStringLiteral("; using a built-in one instead."));
+            picture = builtInStatusPicture(state);
+        }
+        imgServerStatus[state]->SetPicture(picture);
+    }
+}
