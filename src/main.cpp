@@ -1,7 +1,7 @@
 #include "BundledFonts.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
-#include "TrayAvailability.h"
+#include "DesktopServices.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -22,7 +22,7 @@ int main(int argc, char* argv[]) {
     services.clock = clock.get();
     services.settings = &settings;
     services.launcherFolder = [] { return QCoreApplication::applicationDirPath(); };
-    services.trayAvailable = [] { return desktopHasNotificationArea(); };
+    services.trayAvailable = [] { return DesktopHasNotificationArea(); };
     services.endProgram = [] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act.
         std::fflush(nullptr);

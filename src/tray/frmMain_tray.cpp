@@ -1,20 +1,49 @@
 #include "frmMain.h"
 
+#include "DesktopServices.h"
+#include "IconRegistry.h"
 #include "LauncherState.h"
+#include "PictureBox.h"
+#include "VbCheckBox.h"
+#include "clsTrayIcon.h"
 
 #include <QCursor>
 #include <QMenu>
 
-// The tray presentation. Until the tray component is wired in, the window is never represented
-// in the tray: these leave everything as it is.
+// The window's side of the tray: while it is minimised with "Minimize To tray" on, the launcher
+// state is shown as the tray icon, and the icon's mouse events arrive here.
 
-void frmMain::CreateTrayIcon() {}
+void frmMain::CreateTrayIcon() {
+    TrayIcon = clsTrayIcon::Create();
+    connect(TrayIcon.get(), &clsTrayIcon::LeftButtonDoubleClick, this,
+            &frmMain::TrayIcon_LeftButtonDoubleClick);
+    connect(TrayIcon.get(), &clsTrayIcon::RightButtonDown, this,
+            &frmMain::TrayIcon_RightButtondown);
+}
 
-void frmMain::RemoveTrayIcon() {}
+void frmMain::RemoveTrayIcon() {
+    if (TrayIcon)
+        TrayIcon->RemoveTrayIcon();
+}
 
 void frmMain::UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip) {
-    Q_UNUSED(flTrayIconAdded);
-    Q_UNUSED(Tooltip);
+    if (!(windowState() & Qt::WindowMinimized))
+        return;
+    if (chkTrayIconUse->Value() != 1)
+        return;
+    // Without a notification area the window stays on the taskbar instead; no icon is wanted.
+    if (!services_.trayAvailable() || !TrayIcon)
+        return;
+    if (Tooltip.isEmpty())
+        Tooltip = windowTitle();
+    const IconHandle picture = RegisterIcon(imgServerStatus[ServerState]->Picture());
+    if (flTrayIconAdded) {
+        TrayIcon->ChangeIcon(picture);
+        TrayIcon->ChangeTip(Tooltip);
+    } else {
+        TrayIcon->ShowTrayIcon(CurrentWindowProcedures().HandleOf(this), Tooltip, picture);
+        flTrayIconAdded = -1;
+    }
 }
 
 void frmMain::TrayIcon_LeftButtonDoubleClick() {

@@ -1,7 +1,0 @@
-#include "TrayAvailability.h"
-
-#include <QSystemTrayIcon>
-
-bool desktopHasNotificationArea() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
