@@ -86,6 +86,7 @@ void buildPanes(frmMain& w) {
     w.txtOutput->setObjectName(QStringLiteral("txtOutput"));
     w.txtOutput->setGeometry(Twips::rect(225, 495, 7170, 3345));
     w.txtOutput->setReadOnly(true);
+    w.txtOutput->setTabChangesFocus(true); // Tab moves on; nothing can be typed here anyway
     w.txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     w.txtOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     w.txtOutput->setFont(LayoutFonts::console());
@@ -130,6 +131,8 @@ void buildTrayMenu(frmMain& w) {
 } // namespace
 
 void frmMain::buildControls() {
+    // The program icon is compiled into this library; a static library's resources need pulling in.
+    Q_INIT_RESOURCE(resources);
     setUpWindow(*this);
     buildTimers(*this);
     buildButtons(*this);

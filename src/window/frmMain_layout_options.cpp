@@ -2,6 +2,7 @@
 // Messages", the option check boxes, the two seconds rows and the crash notice.
 #include "frmMain.h"
 
+#include "GapLabel.h"
 #include "LayoutFonts.h"
 #include "Twips.h"
 #include "VbCheckBox.h"
@@ -42,6 +43,12 @@ QGroupBox* makeFrame(QWidget* container, int index, const QString& caption, cons
     frame->setGeometry(at);
     frame->setFont(LayoutFonts::tahoma(true));
     return frame;
+}
+
+// The sentence of a seconds row; its box and arrows sit over the run of blanks in it.
+QLabel* makeSecondsRow(QWidget* container, const char* name, const QString& caption,
+                       const QRect& at) {
+    return placed(new GapLabel(caption, container), name, at);
 }
 
 // A locked box showing a number of seconds; only its scroll bar and the program change it.
@@ -97,14 +104,14 @@ void buildOptions(frmMain& w, QGroupBox* frame) {
     w.vsInterval =
         makeSecondsBar(frame, "vsInterval", -10, -1, -5, 1, Twips::rect(2655, 1125, 240, 240));
     // The run of spaces leaves the gap over which the seconds box and its arrows sit.
-    w.lblText[2] = makeLabel(frame, "lblText(2)",
-                             QStringLiteral("Keep server crash icon for") + QString(22, u' ') +
-                                 QStringLiteral("s."),
-                             Twips::rect(135, 900, 3030, 195));
-    w.lblText[0] = makeLabel(frame, "lblText(0)",
-                             QStringLiteral("Update Server Status Every") + QString(19, u' ') +
-                                 QStringLiteral("s."),
-                             Twips::rect(135, 1125, 3030, 195));
+    w.lblText[2] = makeSecondsRow(frame, "lblText(2)",
+                                  QStringLiteral("Keep server crash icon for") + QString(22, u' ') +
+                                      QStringLiteral("s."),
+                                  Twips::rect(135, 900, 3030, 195));
+    w.lblText[0] = makeSecondsRow(frame, "lblText(0)",
+                                  QStringLiteral("Update Server Status Every") + QString(19, u' ') +
+                                      QStringLiteral("s."),
+                                  Twips::rect(135, 1125, 3030, 195));
 }
 
 void buildLauncherMessages(frmMain& w, QGroupBox* frame) {

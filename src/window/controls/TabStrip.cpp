@@ -1,17 +1,38 @@
 #include "TabStrip.h"
 
 #include <QPaintEvent>
+#include <QProxyStyle>
 #include <QResizeEvent>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
 #include <QTabBar>
 
+namespace {
+
+// Tabs as wide as their caption and a small margin, like classic tab strips: the styles' own
+// padding is wider and would not let four long captions fit across a narrow window.
+class CompactTabStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_TabBarTabHSpace)
+            return 14; // half of it on each side of the caption
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+} // namespace
+
 TabStrip::TabStrip(const QStringList& captions, QWidget* parent)
     : QWidget(parent), bar_(new QTabBar(this)) {
     bar_->setObjectName(QStringLiteral("tabBar"));
+    auto* compact = new CompactTabStyle;
+    compact->setParent(bar_);
+    bar_->setStyle(compact);
     bar_->setDrawBase(false);
     bar_->setExpanding(false);
     bar_->setElideMode(Qt::ElideNone);
+    bar_->setUsesScrollButtons(false);
     for (const QString& caption : captions)
         bar_->addTab(caption);
     // Connected after the tabs exist: adding the first tab selects it, which is no click.
