@@ -1,0 +1,28 @@
+#include "StandinKnobs.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* Value(const char* name) {
+    const char* v = std::getenv(name);
+    return (v != nullptr && *v != '\0') ? v : nullptr;
+}
+
+} // namespace
+
+StandinKnobs StandinKnobs::FromEnvironment() {
+    StandinKnobs knobs;
+    if (const char* v = Value("CORVANE_STANDIN_CRASH_AFTER"))
+        knobs.crashAfterSeconds = std::strtod(v, nullptr);
+    if (const char* v = Value("CORVANE_STANDIN_EXIT_AT_ONCE"))
+        knobs.exitAtOnce = std::strcmp(v, "0") != 0;
+    if (const char* v = Value("CORVANE_STANDIN_IGNORE_HUP"))
+        knobs.ignoreHangup = std::strcmp(v, "0") != 0;
+    if (const char* v = Value("CORVANE_STANDIN_LOG"))
+        knobs.logPath = v;
+    if (const char* v = Value("CORVANE_STANDIN_BURST"))
+        knobs.burstLines = std::strtol(v, nullptr, 10);
+    return knobs;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+// What the environment asks of a stand-in server, for tests.
+struct StandinKnobs {
+    double crashAfterSeconds =
+        -1;                    // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
+    bool exitAtOnce = false;   // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
+    bool ignoreHangup = false; // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
+    std::string logPath;       // CORVANE_STANDIN_LOG: also append every line, plain, here
+    long burstLines = 0;       // CORVANE_STANDIN_BURST: print this many lines at once at start
+
+    static StandinKnobs FromEnvironment();
+};

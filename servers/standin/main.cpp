@@ -1,0 +1,156 @@
+// A stand-in for one of the three console game servers: it behaves enough like one for the
+// launcher to be run and tested without the real servers. The build makes login-server,
+// char-server and map-server from this one source.
+
+#include "ConsoleOutput.h"
+#include "StandinKnobs.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <sys/prctl.h>
+#include <thread>
+#include <unistd.h>
+
+#ifndef STANDIN_TITLE
+#error "STANDIN_TITLE (the server's display name) must be defined"
+#endif
+#ifndef STANDIN_PORT
+#error "STANDIN_PORT must be defined"
+#endif
+
+namespace {
+
+using Kind = ConsoleOutput::Kind;
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr auto kStatusInterval = std::chrono::seconds(1);
+constexpr auto kSignalPoll = std::chrono::milliseconds(100);
+constexpr auto kShutdownCleanUp = std::chrono::milliseconds(150);
+
+std::string Printf(const char* format, auto... args) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf, format, args...);
+    return buf;
+}
+
+void PrintBanner(ConsoleOutput& out) {
+    out.line(Kind::Plain, "\033[1;35m==============================================\033[0m");
+    out.line(Kind::Plain, Printf("  Corvane stand-in server: %s", STANDIN_TITLE));
+    out.line(Kind::Plain, Printf("  pid %d", static_cast<int>(getpid())));
+    out.line(Kind::Plain, "\033[1;35m==============================================\033[0m");
+    out.line(Kind::Info, "Loading configuration... done");
+    out.line(Kind::Info, Printf("Listening on port %d", STANDIN_PORT));
+}
+
+void PrintBurst(ConsoleOutput& out, long lines) {
+    for (long i = 1; i <= lines; ++i)
+        out.line(Kind::Plain, Printf("burst line %06ld of %06ld", i, lines));
+    if (lines > 0)
+        out.line(Kind::Plain, "wide line: " + std::string(250, '=') + " end of wide line");
+}
+
+// Prints a status line every second on a thread of its own, as servers with worker threads do.
+class StatusTicker {
+public:
+    explicit StatusTicker(ConsoleOutput& out) : out_(out), thread_([this] { run(); }) {}
+    ~StatusTicker() { stop(); }
+
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void run() {
+        const auto start = SteadyClock::now();
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, kStatusInterval, [this] { return stopping_; })) {
+            const auto up =
+                std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - start);
+            out_.line(Kind::Status, Printf("%s online, uptime %lld s, 0 players connected",
+                                           STANDIN_TITLE, static_cast<long long>(up.count())));
+        }
+    }
+
+    ConsoleOutput& out_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+const char* SignalName(int signal) {
+    switch (signal) {
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    default:
+        return "a stop signal";
+    }
+}
+
+[[noreturn]] void Crash(ConsoleOutput& out) {
+    out.line(Kind::Error, Printf("%s: fatal error, crashing as asked", STANDIN_TITLE));
+    prctl(PR_SET_DUMPABLE, 0); // no core file in the launcher's folder
+    std::abort();
+}
+
+} // namespace
+
+int main() {
+    const StandinKnobs knobs = StandinKnobs::FromEnvironment();
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // The stop signals are taken synchronously by the main thread; block them before any other
+    // thread exists so that every thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    if (knobs.ignoreHangup)
+        std::signal(SIGHUP, SIG_IGN);
+    else
+        sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    ConsoleOutput out(knobs.logPath);
+    PrintBanner(out);
+    if (knobs.exitAtOnce) {
+        out.line(Kind::Error, Printf("%s: exiting at once as asked", STANDIN_TITLE));
+        return 1;
+    }
+    PrintBurst(out, knobs.burstLines);
+
+    StatusTicker ticker(out);
+    const auto crashAt =
+        SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                 std::chrono::duration<double>(knobs.crashAfterSeconds));
+    int signal = 0;
+    while (signal <= 0) {
+        if (knobs.crashAfterSeconds >= 0 && SteadyClock::now() >= crashAt)
+            Crash(out);
+        const timespec wait{0, std::chrono::nanoseconds(kSignalPoll).count()};
+        signal = sigtimedwait(&stopSignals, nullptr, &wait);
+    }
+
+    out.line(Kind::Warning,
+             Printf("%s: received %s, shutting down...", STANDIN_TITLE, SignalName(signal)));
+    ticker.stop();
+    std::this_thread::sleep_for(kShutdownCleanUp); // saving state, closing connections
+    out.line(Kind::Info, Printf("%s stopped.", STANDIN_TITLE));
+    return 0;
+}
