@@ -1,0 +1,52 @@
+#pragma once
+
+#include "UniqueFd.h"
+
+#include <string>
+#include <vector>
+
+// The launcher's side of the hand-over with corvane-exec (see TrampolineProtocol.h): a private
+// folder with the program's environment and two FIFOs, open for the duration of one launch.
+class LaunchChannel {
+public:
+    enum class Verdict {
+        Started,    // the program was executed
+        ExecFailed, // the trampoline ran but could not execute the program
+        Vanished,   // the trampoline ended without executing anything
+        NoAnswer    // nothing definite within the time allowed
+    };
+
+    LaunchChannel() = default;
+    ~LaunchChannel();
+    LaunchChannel(const LaunchChannel&) = delete;
+    LaunchChannel& operator=(const LaunchChannel&) = delete;
+
+    // Makes the folder (mode 0700, under TMPDIR or /tmp) holding environment and the FIFOs.
+    bool open(const std::vector<std::string>& environment);
+
+    const std::string& folder() const { return folder_; }
+
+    // Lets the trampoline go on and execute the program.
+    void release();
+
+    // Waits at most timeoutMs for the trampoline's verdict.
+    Verdict awaitVerdict(int timeoutMs);
+
+    // After NoAnswer the folder is left to the trampoline, which removes it once it has opened
+    // what it needs. A caller that knows the trampoline will never run takes it back.
+    void reclaimFolder();
+
+    // errno of a failed execution.
+    int execError() const { return execError_; }
+
+private:
+    void removeFolder();
+
+    std::string folder_;
+    UniqueFd report_;
+    UniqueFd go_;
+    std::string received_;
+    bool ended_ = false;
+    bool ownsFolder_ = true;
+    int execError_ = 0;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Settings of the Linux process backend. The defaults suit the installed launcher; tests point
+// them at a private tmux socket and at the trampoline in the build tree.
+struct LinuxBackendConfig {
+    // The tmux client program (looked up in PATH when it holds no '/').
+    QString tmuxProgram = QStringLiteral("tmux");
+
+    // The launcher's own tmux socket (tmux -L). Never the operator's default socket.
+    QString tmuxSocketName = QStringLiteral("corvane-launcher");
+
+    // The corvane-exec program that tmux runs in each new console.
+    QString trampolinePath;
+
+    // Lines of scrollback each server console keeps.
+    int historyLimit = 50000;
+
+    // A tmux client that has not finished after this long is killed and counts as failed.
+    int tmuxTimeoutMs = 3000;
+
+    // How long a launch waits to hear whether the server program could be executed.
+    int execVerdictWaitMs = 40;
+
+    // The defaults, with the trampoline beside the running program.
+    static LinuxBackendConfig ForInstalledLauncher();
+};

@@ -1,0 +1,83 @@
+#include "ProcessPriority.h"
+
+#include "../modAPIs.h"
+#include "Pidfd.h"
+#include "UniqueFd.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <sys/resource.h>
+
+namespace {
+
+// Threads created while we work inherit the value of the thread that made them, which may not
+// have been changed yet; a few passes catch them.
+constexpr int kMaxPasses = 4;
+
+enum class PassResult { Failed, ChangedSome, NothingNew };
+
+PassResult RenicePass(DIR* tasks, std::set<long>& done, int nice) {
+    rewinddir(tasks);
+    bool changed = false;
+    while (const dirent* entry = readdir(tasks)) {
+        char* end = nullptr;
+        const long tid = std::strtol(entry->d_name, &end, 10);
+        if (tid <= 0 || *end != '\0' || done.count(tid) != 0)
+            continue;
+        if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) != 0) {
+            if (errno == ESRCH)
+                continue; // that thread has just ended
+            return PassResult::Failed;
+        }
+        done.insert(tid);
+        changed = true;
+    }
+    return changed ? PassResult::ChangedSome : PassResult::NothingNew;
+}
+
+} // namespace
+
+std::optional<int> NiceForPriorityClass(std::int32_t priorityClass) {
+    switch (priorityClass) {
+    case modAPIs::IDLE_PRIORITY_CLASS:
+        return 19;
+    case modAPIs::BELOW_NORMAL_PRIORITY_CLASS:
+        return 5;
+    case modAPIs::NORMAL_PRIORITY_CLASS:
+        return 0;
+    case modAPIs::ABOVE_NORMAL_PRIORITY_CLASS:
+        return -5;
+    case modAPIs::HIGH_PRIORITY_CLASS:
+        return -10;
+    case modAPIs::REALTIME_PRIORITY_CLASS:
+        return -20;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool SetNiceOfEveryThread(int pidfd, int nice) {
+    const pid_t pid = PidOfPidfd(pidfd);
+    if (pid <= 0)
+        return false;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
+    UniqueFd taskFd(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // While our process lives its id cannot pass to another, so a folder opened before this check
+    // is our process's own, and stays so even if the process ends from here on.
+    if (!taskFd || PidfdProcessEnded(pidfd))
+        return false;
+    DIR* tasks = fdopendir(taskFd.release());
+    if (tasks == nullptr)
+        return false;
+    std::set<long> done;
+    PassResult pass = PassResult::ChangedSome;
+    for (int i = 0; i < kMaxPasses && pass == PassResult::ChangedSome; ++i)
+        pass = RenicePass(tasks, done, nice);
+    closedir(tasks);
+    return pass != PassResult::Failed && !done.empty() && !PidfdProcessEnded(pidfd);
+}

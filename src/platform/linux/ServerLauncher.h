@@ -1,0 +1,30 @@
+#pragma once
+
+#include "../ServerProcess.h"
+#include "LinuxBackendConfig.h"
+#include "TmuxClient.h"
+
+#include <QString>
+
+// Starts a server program in a new detached tmux session named after its console title, through
+// the corvane-exec trampoline: the program is executed directly, never by a shell, without
+// arguments, in the folder that holds it, with the launcher's environment.
+class ServerLauncher {
+public:
+    explicit ServerLauncher(const LinuxBackendConfig& config);
+
+    ServerProcess launch(const QString& exePath, const QString& title) const;
+
+    // The folder a program runs in: its path up to and including the last '/', or the current
+    // folder (with a '/' at its end) when the path holds none. Relative paths are made absolute.
+    static std::string WorkingFolderOf(const std::string& path, const std::string& currentFolder);
+
+    // The path made absolute against the current folder.
+    static std::string AbsolutePathOf(const std::string& path, const std::string& currentFolder);
+
+private:
+    void endSession(const std::string& sessionId) const;
+
+    LinuxBackendConfig config_;
+    TmuxClient tmux_;
+};
