@@ -1,0 +1,87 @@
+// The pure helpers of the Linux backend: text handling that must hold for any input.
+
+#include "linux/ConsoleText.h"
+#include "linux/ProcessLister.h"
+#include "linux/ProcessPriority.h"
+#include "linux/ServerLauncher.h"
+#include "linux/TmuxClient.h"
+#include "modAPIs.h"
+
+#include <QTest>
+
+class PlatformUnitsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void workingFolderIsThePathUpToItsLastSlash() {
+        QCOMPARE(ServerLauncher::WorkingFolderOf("/srv/game/login-server", "/home/op"),
+                 std::string("/srv/game/"));
+        QCOMPARE(ServerLauncher::WorkingFolderOf("/srv/a b/c;d/x", "/"),
+                 std::string("/srv/a b/c;d/"));
+        // No '/': the launcher's own folder.
+        QCOMPARE(ServerLauncher::WorkingFolderOf("login-server", "/home/op"),
+                 std::string("/home/op/"));
+        QCOMPARE(ServerLauncher::WorkingFolderOf("login-server", "/"), std::string("/"));
+        // Relative folders are made absolute for tmux, which works from its own folder.
+        QCOMPARE(ServerLauncher::WorkingFolderOf("bin/login-server", "/home/op"),
+                 std::string("/home/op/bin/"));
+        QCOMPARE(ServerLauncher::AbsolutePathOf("bin/x", "/home/op/"),
+                 std::string("/home/op/bin/x"));
+        QCOMPARE(ServerLauncher::AbsolutePathOf("/abs/x", "/home/op"), std::string("/abs/x"));
+    }
+
+    void programNameComesFromTheExecutableLink() {
+        QCOMPARE(ProgramNameOfExeLink("/srv/game/map-server"), std::string_view("map-server"));
+        QCOMPARE(ProgramNameOfExeLink("/srv/game/map-server (deleted)"),
+                 std::string_view("map-server"));
+        QCOMPARE(ProgramNameOfExeLink("/srv/a (deleted)/x y"), std::string_view("x y"));
+        QCOMPARE(ProgramNameOfExeLink("/"), std::string_view(""));
+    }
+
+    void statLineIsReadUpToTheLastParenthesis() {
+        const ProcStat s = ParseProcStat(
+            "42 (odd) name) Z 1 42 42 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 3 0 100 0 0\n");
+        QVERIFY(s.valid);
+        QCOMPARE(s.shortName, std::string_view("odd) name"));
+        QCOMPARE(s.state, 'Z');
+        QCOMPARE(s.threads, 3L);
+        QVERIFY(!ParseProcStat("").valid);
+        QVERIFY(!ParseProcStat("42 (cut").valid);
+        QVERIFY(!ParseProcStat("42 (short) S 1 2").valid);
+    }
+
+    void consoleTextDropsOnlyTheBlankLinesAtItsEnd() {
+        QCOMPARE(ConsoleTextFromCapture("a\n\n  b  \n\n   \n\n"), QStringLiteral("a\n\n  b  "));
+        QCOMPARE(ConsoleTextFromCapture("one"), QStringLiteral("one"));
+        QCOMPARE(ConsoleTextFromCapture("\n \n"), QString());
+        QCOMPARE(ConsoleTextFromCapture(""), QString());
+        QCOMPARE(ConsoleTextFromCapture("caf\xc3\xa9\n"), QStringLiteral("café"));
+    }
+
+    void priorityClassesMapToNiceValues() {
+        QCOMPARE(NiceForPriorityClass(modAPIs::HIGH_PRIORITY_CLASS), std::optional<int>(-10));
+        QCOMPARE(NiceForPriorityClass(modAPIs::NORMAL_PRIORITY_CLASS), std::optional<int>(0));
+        QCOMPARE(NiceForPriorityClass(modAPIs::IDLE_PRIORITY_CLASS), std::optional<int>(19));
+        QCOMPARE(NiceForPriorityClass(modAPIs::BELOW_NORMAL_PRIORITY_CLASS), std::optional<int>(5));
+        QCOMPARE(NiceForPriorityClass(modAPIs::ABOVE_NORMAL_PRIORITY_CLASS),
+                 std::optional<int>(-5));
+        QCOMPARE(NiceForPriorityClass(modAPIs::REALTIME_PRIORITY_CLASS), std::optional<int>(-20));
+        QCOMPARE(NiceForPriorityClass(0), std::nullopt);
+        QCOMPARE(NiceForPriorityClass(0x80 | 0x20), std::nullopt);
+    }
+
+    void tmuxWordsSurviveItsCommandLine() {
+        // tmux ends a command at a word ending in ';'.
+        QCOMPARE(TmuxClient::EscapeWord("/srv/x;"), std::string("/srv/x\\;"));
+        QCOMPARE(TmuxClient::EscapeWord(";"), std::string("\\;"));
+        QCOMPARE(TmuxClient::EscapeWord("a;b"), std::string("a;b"));
+        QCOMPARE(TmuxClient::FormatLiteral("#{pane_pid} ##"), std::string("##{pane_pid} ####"));
+        QVERIFY(TmuxClient::IsExactTitle(QStringLiteral("Login Server 2")));
+        QVERIFY(TmuxClient::IsExactTitle(QStringLiteral("#{x} ; \" ' = é")));
+        for (const char* bad : {"", "a.b", "a:b", "$1", "a\\b", "a\nb", "a\x7f"})
+            QVERIFY2(!TmuxClient::IsExactTitle(QString::fromUtf8(bad)), bad);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlatformUnitsTest)
+#include "tst_platform_units.moc"
