@@ -53,21 +53,6 @@ private slots:
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
         QCOMPARE(seen, 3);
     }
-
-    void tabsRunAcrossTheTopOverAnEmptyClientArea() {
-        TabStrip strip(captions());
-        strip.resize(400, 200);
-        strip.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&strip));
-        const QRect bar = strip.tabBar()->geometry();
-        QCOMPARE(bar.topLeft(), QPoint(0, 0));
-        QCOMPARE(bar.width(), 400);
-        const QRect client = strip.clientRect();
-        QCOMPARE(client.top(), bar.height());
-        QCOMPARE(client.bottom(), 199);
-        QCOMPARE(strip.children().size(), 1); // no pages: only the bar
-        QVERIFY(strip.autoFillBackground());  // hides what is stacked behind it
-    }
 };
 
 QTEST_MAIN(TabStripTest)

@@ -67,23 +67,6 @@ private slots:
         QCOMPARE(focusedControl(expected), w->vsKeepIconFor);
     }
 
-    void disabledControlsAreSkipped() {
-        w->cmdServerStart->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), w->lstLog);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        // chkLogEverything starts disabled.
-        QCOMPARE(QApplication::focusWidget(), w->chkOutputServerMessage);
-    }
-
-    void passiveControlsTakeNoFocus() {
-        const QList<QWidget*> passive = {
-            w->picContainer, w->fra[0],     w->fra[1],         w->fra[2],      w->lblText[0],
-            w->lblText[1],   w->lblText[2], w->lblCrashNotice, w->txtInterval, w->txtKeepIconFor};
-        for (QWidget* control : passive)
-            QVERIFY2(control->focusPolicy() == Qt::NoFocus, qPrintable(control->objectName()));
-    }
-
     void lockedBoxesCannotBeTypedInto() {
         for (QLineEdit* box : {w->txtInterval, w->txtKeepIconFor}) {
             const QString before = box->text();
@@ -96,19 +79,6 @@ private slots:
         w->txtOutput->setFocus();
         QTest::keyClicks(w->txtOutput, QStringLiteral("typed"));
         QCOMPARE(w->txtOutput->toPlainText(), notice);
-    }
-
-    void arrowsMoveTheSecondsWithinRange() {
-        // Up is towards the lower value: minus more seconds.
-        w->vsInterval->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(w->vsInterval, Qt::Key_Up);
-        QCOMPARE(w->vsInterval->Value(), -6);
-        for (int i = 0; i < 20; ++i)
-            QTest::keyClick(w->vsInterval, Qt::Key_Down);
-        QCOMPARE(w->vsInterval->Value(), -1);
-        w->vsKeepIconFor->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(w->vsKeepIconFor, Qt::Key_Up);
-        QCOMPARE(w->vsKeepIconFor->Value(), -15);
     }
 };
 
