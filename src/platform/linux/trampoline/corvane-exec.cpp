@@ -7,6 +7,7 @@
 #include "../TrampolineProtocol.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,6 +124,19 @@ void RemoveFolder(const std::string& folder) {
     rmdir(folder.c_str());
 }
 
+// The program starts as from a fresh terminal: no signal ignored or blocked (tmux leaves some
+// ignored in its panes, and we ignore SIGPIPE ourselves).
+void ResetSignals() {
+    struct sigaction dfl {};
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        sigaction(sig, &dfl, nullptr); // fails harmlessly for SIGKILL, SIGSTOP and unused numbers
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -132,6 +146,9 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     char* const program = argv[2];
+
+    // A launcher that stopped listening must not kill us with SIGPIPE when we report.
+    std::signal(SIGPIPE, SIG_IGN);
 
     // Non-blocking opens: a launcher that has already gone away must not hold us up.
     const int report =
@@ -151,6 +168,7 @@ int main(int argc, char** argv) {
     if (go >= 0)
         close(go);
 
+    ResetSignals();
     char* const programArgv[] = {program, nullptr};
     execve(program, programArgv, envp.data());
 
