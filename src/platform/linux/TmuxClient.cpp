@@ -33,7 +33,9 @@ bool TmuxClient::IsExactTitle(const QString& title) {
 }
 
 std::string TmuxClient::SessionTarget(const QString& title) {
-    return "=" + title.toStdString();
+    std::string target = "=";
+    target += title.toStdString();
+    return target;
 }
 
 std::string TmuxClient::PaneTarget(const QString& title) {
