@@ -72,6 +72,16 @@ QList<QString> OpenFileTargets(int pid) {
     return targets;
 }
 
+quint64 SignalMask(int pid, const char* field) {
+    const QByteArray status = ReadAll(QStringLiteral("/proc/%1/status").arg(pid));
+    const QByteArray key = QByteArray("\n") + field + ":\t";
+    const qsizetype at = status.indexOf(key);
+    if (at < 0)
+        return ~0ULL;
+    const qsizetype from = at + key.size();
+    return status.mid(from, status.indexOf('\n', from) - from).toULongLong(nullptr, 16);
+}
+
 bool CanRaisePriority() {
     const pid_t child = fork();
     if (child == 0)

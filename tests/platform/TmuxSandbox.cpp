@@ -39,6 +39,9 @@ TmuxSandbox::TmuxSandbox() : folder_(QDir::tempPath() + QStringLiteral("/corvane
     config_.tmuxSocketName =
         QStringLiteral("corvane-test-%1-%2").arg(QCoreApplication::applicationPid()).arg(++serial);
     config_.trampolinePath = builtProgram(QStringLiteral("corvane-exec"));
+    // A busy test machine may take longer than the launcher's short wait to hear whether a
+    // program could be executed; waiting longer here costs nothing when the answer comes.
+    config_.execVerdictWaitMs = 2000;
     apis_ = std::make_unique<LinuxApis>(config_);
 }
 

@@ -84,6 +84,8 @@ private slots:
         ScopedEnv marker("CORVANE_TEST_MARKER", "spaces and ; # $HOME `x` \\ end;");
         ScopedEnv large("CORVANE_TEST_LARGE", big);
         ScopedEnv term("TERM", "launcher-term");
+        // An enclosing tmux of the operator's must not capture the launch.
+        ScopedEnv outer("TMUX", "/nonexistent/operator-socket,1,0");
         const QString exe = sandbox->path(QStringLiteral("env/login-server"));
         QVERIFY(sandbox->copyServer(QStringLiteral("login-server"), exe));
         const ServerProcess p = sandbox->launch(exe, kTitle);
@@ -95,9 +97,27 @@ private slots:
         QVERIFY(env.contains("TMUX_TMPDIR=" + qgetenv("TMUX_TMPDIR")));
         // The console, not the launcher, says what terminal the server writes to.
         QVERIFY(!env.contains("TERM=launcher-term"));
+        QVERIFY(!env.contains("TMUX=/nonexistent/operator-socket,1,0"));
         const auto terms = std::count_if(env.begin(), env.end(),
                                          [](const QByteArray& e) { return e.startsWith("TERM="); });
         QCOMPARE(terms, 1);
+    }
+
+    void programStartsWithNoSignalIgnoredOrBlocked() {
+        const QString script = sandbox->path(QStringLiteral("sleeper"));
+        QFile f(script);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nexec sleep 30\n");
+        f.close();
+        QVERIFY(chmod(QFile::encodeName(script).constData(), 0755) == 0);
+        const ServerProcess p = sandbox->launch(script, kTitle);
+        QVERIFY(p.lPID > 0);
+        QTRY_VERIFY(proc::Exe(p.lPID).endsWith(QStringLiteral("/sleep")));
+        // Signals 32 and 33 belong to the C library, which sets them up itself when it needs
+        // them; every signal a program can use must be as a fresh terminal gives it.
+        constexpr quint64 kLibcSignals = (1ULL << 31) | (1ULL << 32);
+        QCOMPARE(proc::SignalMask(p.lPID, "SigIgn") & ~kLibcSignals, 0ULL);
+        QCOMPARE(proc::SignalMask(p.lPID, "SigBlk") & ~kLibcSignals, 0ULL);
     }
 
     void bareProgramNameRunsInTheCurrentFolder() {
@@ -202,6 +222,24 @@ private slots:
         QVERIFY(!proc::OpenFileTargets(tmuxPid).contains(marker));
         QTRY_COMPARE(proc::Exe(p.lPID), exe);
         QVERIFY(!proc::OpenFileTargets(p.lPID).contains(marker));
+    }
+
+    void launchThatHearsNothingInTimeStillStarts() {
+        // With no time to hear from the trampoline the launch is accepted; the trampoline then
+        // runs the program and clears its hand-over folder by itself.
+        LinuxBackendConfig impatient = sandbox->config();
+        impatient.execVerdictWaitMs = 0;
+        LinuxApis apis(impatient);
+        const QString exe = sandbox->path(QStringLiteral("login-server"));
+        QVERIFY(sandbox->copyServer(QStringLiteral("login-server"), exe));
+        const ServerProcess p = apis.LaunchServer(exe, kTitle);
+        QVERIFY(p.lPID > 0);
+        QTRY_COMPARE(proc::Exe(p.lPID), exe);
+        const QDir tmp(sandbox->path(QStringLiteral("tmp")));
+        QTRY_COMPARE(tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        QVERIFY(apis.CloseServerConsole(kTitle) != 0);
+        QTRY_VERIFY(PidfdProcessEnded(static_cast<int>(p.hProcess.raw())));
+        apis.ReleaseProcessHandle(p.hProcess);
     }
 
     void launchLeavesNoTemporaryFiles() {

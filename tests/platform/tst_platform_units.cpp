@@ -7,6 +7,11 @@
 #include "linux/TmuxClient.h"
 #include "modAPIs.h"
 
+#include "Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 class PlatformUnitsTest : public QObject {
@@ -80,6 +85,28 @@ private slots:
         QVERIFY(TmuxClient::IsExactTitle(QStringLiteral("#{x} ; \" ' = é")));
         for (const char* bad : {"", "a.b", "a:b", "$1", "a\\b", "a\nb", "a\x7f"})
             QVERIFY2(!TmuxClient::IsExactTitle(QString::fromUtf8(bad)), bad);
+    }
+
+    void fileExistsOnlyForFiles() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath(QStringLiteral("a file")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const std::unique_ptr<modAPIs> apis = CreatePlatformApis();
+        QVERIFY(apis->FileExists(file.fileName()));
+        QVERIFY(!apis->FileExists(dir.path()));
+        QVERIFY(!apis->FileExists(dir.filePath(QStringLiteral("missing"))));
+        QVERIFY(!apis->FileExists(QString()));
+        // The real backend lists at least this very test.
+        QVERIFY(apis->GetProcessList().contains(QStringLiteral(":tst_platform_units,")));
+    }
+
+    void systemClockMovesWithSleep() {
+        const std::unique_ptr<Clock> clock = CreateSystemClock();
+        const std::int64_t start = clock->NowMs();
+        clock->Sleep(30);
+        QVERIFY(clock->NowMs() - start >= 30);
     }
 };
 
