@@ -2,14 +2,10 @@
 
 #include "linux/ConsoleText.h"
 #include "linux/ProcessLister.h"
-#include "linux/ProcessPriority.h"
 #include "linux/ServerLauncher.h"
-#include "linux/TmuxClient.h"
-#include "modAPIs.h"
 
 #include "Platform.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,14 +31,6 @@ private slots:
         QCOMPARE(ServerLauncher::AbsolutePathOf("/abs/x", "/home/op"), std::string("/abs/x"));
     }
 
-    void programNameComesFromTheExecutableLink() {
-        QCOMPARE(ProgramNameOfExeLink("/srv/game/map-server"), std::string_view("map-server"));
-        QCOMPARE(ProgramNameOfExeLink("/srv/game/map-server (deleted)"),
-                 std::string_view("map-server"));
-        QCOMPARE(ProgramNameOfExeLink("/srv/a (deleted)/x y"), std::string_view("x y"));
-        QCOMPARE(ProgramNameOfExeLink("/"), std::string_view(""));
-    }
-
     void statLineIsReadUpToTheLastParenthesis() {
         const ProcStat s = ParseProcStat(
             "42 (odd) name) Z 1 42 42 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 3 0 100 0 0\n");
@@ -61,30 +49,6 @@ private slots:
         QCOMPARE(ConsoleTextFromCapture("\n \n"), QString());
         QCOMPARE(ConsoleTextFromCapture(""), QString());
         QCOMPARE(ConsoleTextFromCapture("caf\xc3\xa9\n"), QStringLiteral("café"));
-    }
-
-    void priorityClassesMapToNiceValues() {
-        QCOMPARE(NiceForPriorityClass(modAPIs::HIGH_PRIORITY_CLASS), std::optional<int>(-10));
-        QCOMPARE(NiceForPriorityClass(modAPIs::NORMAL_PRIORITY_CLASS), std::optional<int>(0));
-        QCOMPARE(NiceForPriorityClass(modAPIs::IDLE_PRIORITY_CLASS), std::optional<int>(19));
-        QCOMPARE(NiceForPriorityClass(modAPIs::BELOW_NORMAL_PRIORITY_CLASS), std::optional<int>(5));
-        QCOMPARE(NiceForPriorityClass(modAPIs::ABOVE_NORMAL_PRIORITY_CLASS),
-                 std::optional<int>(-5));
-        QCOMPARE(NiceForPriorityClass(modAPIs::REALTIME_PRIORITY_CLASS), std::optional<int>(-20));
-        QCOMPARE(NiceForPriorityClass(0), std::nullopt);
-        QCOMPARE(NiceForPriorityClass(0x80 | 0x20), std::nullopt);
-    }
-
-    void tmuxWordsSurviveItsCommandLine() {
-        // tmux ends a command at a word ending in ';'.
-        QCOMPARE(TmuxClient::EscapeWord("/srv/x;"), std::string("/srv/x\\;"));
-        QCOMPARE(TmuxClient::EscapeWord(";"), std::string("\\;"));
-        QCOMPARE(TmuxClient::EscapeWord("a;b"), std::string("a;b"));
-        QCOMPARE(TmuxClient::FormatLiteral("#{pane_pid} ##"), std::string("##{pane_pid} ####"));
-        QVERIFY(TmuxClient::IsExactTitle(QStringLiteral("Login Server 2")));
-        QVERIFY(TmuxClient::IsExactTitle(QStringLiteral("#{x} ; \" ' = é")));
-        for (const char* bad : {"", "a.b", "a:b", "$1", "a\\b", "a\nb", "a\x7f"})
-            QVERIFY2(!TmuxClient::IsExactTitle(QString::fromUtf8(bad)), bad);
     }
 
     void fileExistsOnlyForFiles() {
