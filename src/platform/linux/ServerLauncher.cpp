@@ -73,8 +73,8 @@ std::string ServerLauncher::AbsolutePathOf(const std::string& path,
     return (currentFolder.ends_with('/') ? currentFolder : currentFolder + "/") + path;
 }
 
-void ServerLauncher::endSession(const std::string& sessionId) const {
-    tmux_.Run({{"kill-session", "-t", sessionId}});
+void ServerLauncher::endSession(const std::string& target) const {
+    tmux_.Run({{"kill-session", "-t", target}});
 }
 
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) const {
@@ -96,9 +96,14 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
          kConsoleRows, "-P", "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline,
          channel.folder(), AbsolutePathOf(path, current)},
     });
-    NewSession session;
-    if (!created.succeeded() || !ParseNewSession(created.output, session))
+    if (!created.succeeded())
         return ServerProcess::failed();
+    NewSession session;
+    if (!ParseNewSession(created.output, session)) {
+        // tmux made the console but its answer makes no sense: the title is ours, end it.
+        endSession(TmuxClient::SessionTarget(title));
+        return ServerProcess::failed();
+    }
     if (session.name != title.toStdString()) {
         endSession(session.id);
         return ServerProcess::failed();

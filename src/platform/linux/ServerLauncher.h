@@ -23,7 +23,7 @@ public:
     static std::string AbsolutePathOf(const std::string& path, const std::string& currentFolder);
 
 private:
-    void endSession(const std::string& sessionId) const;
+    void endSession(const std::string& target) const;
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
