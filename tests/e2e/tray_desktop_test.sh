@@ -9,7 +9,11 @@
 # also when a check fails.
 set -uo pipefail
 
-launcher="${1:?usage: $0 PATH/TO/corvane-launcher}"
+launcher="$(realpath -e "${1:?usage: $0 PATH/TO/corvane-launcher}")" || exit 1
+[ -x "$launcher" ] || {
+    echo "FAIL: $launcher is not a program" >&2
+    exit 1
+}
 
 for tool in Xvfb icewm xdotool xwininfo xprop tmux; do
     if ! command -v "$tool" >/dev/null; then
@@ -49,11 +53,12 @@ stop_process() {
     [ -n "$1" ] || return 0
     kill -TERM "$1" 2>/dev/null || return 0
     for _ in 1 2 3 4 5 6 7 8 9 10; do
-        kill -0 "$1" 2>/dev/null || return 0
+        process_ended "$1" && return 0
         sleep 0.1
     done
     kill -KILL "$1" 2>/dev/null
 }
+
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
@@ -61,7 +66,7 @@ fail() {
     echo "FAIL: $*" >&2
     if [ -n "${DISPLAY:-}" ]; then
         echo "--- windows on the display:" >&2
-        xwininfo -root -tree 2>&1 | grep -v '(has no name): ()' | head -60 >&2
+        xwininfo -root -tree 2>&1 | head -60 >&2
     fi
     for log in launcher icewm xvfb; do
         if [ -s "$work/$log.log" ]; then
@@ -85,6 +90,13 @@ wait_until() {
 
 step() { echo "[$SECONDS s] $*"; }
 
+# Whether a process has ended (a child not yet waited for counts as ended).
+process_ended() {
+    local state
+    state="$(ps -o stat= -p "$1" 2>/dev/null)"
+    [ -z "$state" ] || [[ "$state" == Z* ]]
+}
+
 # ---- a private environment ----------------------------------------------------------------------
 
 mkdir -p "$work/home" "$work/config/CorvaneLauncher" "$work/runtime" "$work/tmux"
@@ -103,10 +115,12 @@ printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\n' >"
 
 # ---- X server and window manager ----------------------------------------------------------------
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+# No reset when the last client leaves: the window manager must not find the server resetting.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_until 15 "Xvfb to report its display" test -s "$work/display"
-export DISPLAY=":$(head -n 1 "$work/display")"
+DISPLAY=":$(head -n 1 "$work/display")"
+export DISPLAY
 step "Xvfb on $DISPLAY"
 
 icewm >"$work/icewm.log" 2>&1 &
@@ -116,7 +130,10 @@ icewm_pid=$!
 tray_window() {
     xwininfo -root -tree 2>/dev/null | awk '$2 == "\"SystemTray\":" { print $1; exit }'
 }
-has_tray() { [ -n "$(tray_window)" ]; }
+has_tray() {
+    process_ended "$icewm_pid" && fail "icewm ended"
+    [ -n "$(tray_window)" ]
+}
 wait_until 15 "icewm's system tray" has_tray
 step "icewm is up with its tray"
 
@@ -158,12 +175,17 @@ window_back() {
     is_viewable "$1" && [ "$(wm_state "$1")" = Normal ] && in_client_list "$1"
 }
 
-# The launcher's open pop-up menu, if any.
+# The launcher's open pop-up menu, if any: a window of its own that bypasses the window manager
+# and belongs to the main window.
 open_menu() {
     local id
     for id in $(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null); do
-        if xprop -id "$id" _NET_WM_WINDOW_TYPE 2>/dev/null | grep -q _NET_WM_WINDOW_TYPE_POPUP_MENU &&
-            is_viewable "$id"; then
+        [ $((id)) -ne $((main_window)) ] || continue
+        is_viewable "$id" || continue
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
+        local owner
+        owner="$(xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -o '0x[0-9a-f]*')"
+        if [ -n "$owner" ] && [ $((owner)) -eq $((main_window)) ]; then
             echo "$id"
             return 0
         fi
@@ -172,11 +194,6 @@ open_menu() {
 }
 menu_is_open() { open_menu >/dev/null; }
 
-process_ended() {
-    local state
-    state="$(ps -o stat= -p "$1" 2>/dev/null)"
-    [ -z "$state" ] || [[ "$state" == Z* ]]
-}
 all_servers_ended() {
     local pid
     for pid in "${server_pids[@]}"; do
@@ -203,6 +220,7 @@ launcher_pid=$!
 
 main_window=""
 find_main_window() {
+    process_ended "$launcher_pid" && fail "the launcher ended at start-up"
     main_window="$(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null | head -n 1)"
     [ -n "$main_window" ]
 }
@@ -214,6 +232,7 @@ step "launcher window $main_window is up"
 xdotool mousemove --window "$main_window" 354 303 click 1
 wait_until 20 "three servers in the launcher's tmux" three_servers_running
 mapfile -t server_pids < <(server_pane_pids)
+[ "${#server_pids[@]}" -eq 3 ] || fail "expected three servers, found: ${server_pids[*]}"
 step "servers running: ${server_pids[*]}"
 
 # ---- minimise to the tray -----------------------------------------------------------------------
