@@ -58,6 +58,10 @@ std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
     if (udtProcess.lPID == -1) {
         LauncherLogAdd(QStringLiteral("Error Starting ") + sName +
                        QStringLiteral(", please see output in Server status"));
+        const QString reason = services_.apis->LastLaunchError();
+        LauncherLogAdd(Now() + QStringLiteral("> ") + sName +
+                       QStringLiteral(" could not be started: ") +
+                       (reason.isEmpty() ? QStringLiteral("no reason was given") : reason));
         SetOutputText(QStringLiteral("Cannot create the process for ") + sName);
         return -1;
     }

@@ -25,6 +25,10 @@ public:
     // ServerProcess::failed(), never a partly filled record.
     virtual ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) = 0;
 
+    // Why the last LaunchServer failed, in words for the operator's log (e.g. "tmux could not be
+    // run"); empty after a launch that succeeded.
+    virtual QString LastLaunchError() = 0;
+
     // "pid:name," for every running process, in one text; empty when nothing could be listed.
     virtual QString GetProcessList() = 0;
 

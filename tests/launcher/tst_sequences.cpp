@@ -108,14 +108,18 @@ private slots:
     void failedProcessCreation() {
         LauncherHarness h;
         h.addServerFiles();
-        h.apis.failLaunchOf(LauncherHarness::programPath(1));
+        h.apis.failLaunchOf(LauncherHarness::programPath(1), "tmux could not be run");
         frmMain& w = h.load();
         const int mark = h.logCount();
         w.mnuTrayStartServers_Click();
         QCOMPARE(h.logTextsSince(mark),
                  QStringList({"> Starting Login Server ...", "> Login Server PID is 1000",
                               "> Starting Char Server ...",
-                              "Error Starting Char Server, please see output in Server status"}));
+                              "Error Starting Char Server, please see output in Server status",
+                              "> Char Server could not be started: tmux could not be run"}));
+        // The reason's line carries the date and time; the "Error Starting" line does not.
+        QVERIFY(h.log().last().at(0).isDigit());
+        QVERIFY(h.log().at(h.logCount() - 2).startsWith("Error Starting"));
         QCOMPARE(w.txtOutput->toPlainText(),
                  QStringLiteral("Cannot create the process for Char Server"));
         QCOMPARE(w.ServerProc[1], ServerProcess::failed());

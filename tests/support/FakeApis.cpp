@@ -41,6 +41,7 @@ QString FakeApis::processList() const {
 ServerProcess FakeApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     record(QStringLiteral("LaunchServer"), sExePath);
     Q_UNUSED(sTitle);
+    lastLaunchError_ = failingLaunches_.value(sExePath);
     if (failingLaunches_.contains(sExePath))
         return ServerProcess::failed();
     const std::int32_t pid = nextPid_++;

@@ -23,7 +23,9 @@ public:
     // ---- arranged by the test ----
     void addFile(const QString& path) { files_.insert(path); }
     void removeFile(const QString& path) { files_.remove(path); }
-    void failLaunchOf(const QString& path) { failingLaunches_.insert(path); }
+    void failLaunchOf(const QString& path, const QString& reason = QStringLiteral("refused")) {
+        failingLaunches_[path] = reason;
+    }
     void setConsoleText(const QString& title, const QString& text) { consoles_[title] = text; }
     void setCloseResult(std::int32_t result) { closeResult_ = result; }
     // Makes the process of that program disappear from the list, as a crash would.
@@ -42,6 +44,7 @@ public:
 
     // ---- modAPIs ----
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override;
+    QString LastLaunchError() override { return lastLaunchError_; }
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
@@ -53,7 +56,8 @@ private:
     void record(const QString& op, const QString& arg, qint64 value = 0);
 
     QSet<QString> files_;
-    QSet<QString> failingLaunches_;
+    QHash<QString, QString> failingLaunches_; // path, the reason its launch fails
+    QString lastLaunchError_;
     QHash<QString, QString> consoles_;
     QHash<QString, std::function<void()>> hooks_;
     std::vector<std::pair<std::int32_t, QString>> running_; // pid, program name

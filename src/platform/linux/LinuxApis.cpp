@@ -24,6 +24,10 @@ ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sT
     return launcher_.launch(sExePath, sTitle);
 }
 
+QString LinuxApis::LastLaunchError() {
+    return launcher_.lastError();
+}
+
 QString LinuxApis::GetProcessList() {
     const std::string list = ListRunningProcesses();
     return QString::fromUtf8(list.data(), static_cast<qsizetype>(list.size()));

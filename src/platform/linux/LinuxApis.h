@@ -12,6 +12,7 @@ public:
     explicit LinuxApis(const LinuxBackendConfig& config);
 
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override;
+    QString LastLaunchError() override;
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,10 +16,19 @@ namespace {
 constexpr const char* kConsoleColumns = "200";
 constexpr const char* kConsoleRows = "50";
 
-bool IsExecutableFile(const std::string& path) {
+// Why the file at path cannot be executed; empty when it can.
+QString ExecutableFileProblem(const std::string& path, const QString& shownPath) {
     struct stat st;
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           access(path.c_str(), X_OK) == 0;
+    if (path.empty())
+        return QStringLiteral("no program path was given");
+    if (stat(path.c_str(), &st) != 0)
+        return shownPath + QStringLiteral(" cannot be reached: ") +
+               QString::fromLocal8Bit(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return shownPath + QStringLiteral(" is not a file");
+    if (access(path.c_str(), X_OK) != 0)
+        return shownPath + QStringLiteral(" is not executable");
+    return QString();
 }
 
 std::string CurrentFolder() {
@@ -77,17 +87,43 @@ void ServerLauncher::endSession(const std::string& target) const {
     tmux_.Run({{"kill-session", "-t", target}});
 }
 
-ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) const {
+ServerProcess ServerLauncher::fail(const QString& reason) {
+    lastError_ = reason;
+    return ServerProcess::failed();
+}
+
+// Why tmux refused to make the console: most often a console of that title is still open, left
+// by an earlier run of the launcher.
+QString ServerLauncher::creationFailure(const CommandResult& created, const QString& title) const {
+    if (!created.started)
+        return QStringLiteral("tmux (\"%1\") could not be run; is it installed and in the PATH?")
+            .arg(config_.tmuxProgram);
+    if (created.timedOut)
+        return QStringLiteral("tmux did not answer within %1 ms").arg(config_.tmuxTimeoutMs);
+    if (tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(title)}}).succeeded())
+        return QStringLiteral("a console titled \"%1\" is already open, so this server may "
+                              "still be running from an earlier start")
+            .arg(title);
+    return QStringLiteral("tmux could not create the console (exit code %1)").arg(created.exitCode);
+}
+
+ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
+    lastError_.clear();
     const std::string path = QFile::encodeName(exePath).toStdString();
     const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();
-    if (!TmuxClient::IsExactTitle(title) || !IsExecutableFile(path) ||
-        !IsExecutableFile(trampoline))
-        return ServerProcess::failed();
+    if (!TmuxClient::IsExactTitle(title))
+        return fail(QStringLiteral("\"%1\" cannot be a console title").arg(title));
+    if (const QString problem = ExecutableFileProblem(path, exePath); !problem.isEmpty())
+        return fail(problem);
+    if (const QString problem = ExecutableFileProblem(trampoline, config_.trampolinePath);
+        !problem.isEmpty())
+        return fail(QStringLiteral("the console helper cannot be run: ") + problem);
 
     const std::string current = CurrentFolder();
     LaunchChannel channel;
     if (!channel.open(CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"})))
-        return ServerProcess::failed();
+        return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
+                    QString::fromLocal8Bit(std::strerror(errno)));
 
     const CommandResult created = tmux_.Run({
         {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
@@ -97,34 +133,46 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
          channel.folder(), AbsolutePathOf(path, current)},
     });
     if (!created.succeeded())
-        return ServerProcess::failed();
+        return fail(creationFailure(created, title));
     NewSession session;
     if (!ParseNewSession(created.output, session)) {
         // tmux made the console but its answer makes no sense: the title is ours, end it.
         endSession(TmuxClient::SessionTarget(title));
-        return ServerProcess::failed();
+        return fail(QStringLiteral("tmux gave an answer that cannot be read: ") +
+                    QString::fromStdString(created.output).trimmed());
     }
     if (session.name != title.toStdString()) {
         endSession(session.id);
-        return ServerProcess::failed();
+        return fail(QStringLiteral("tmux named the console \"%1\" instead")
+                        .arg(QString::fromStdString(session.name)));
     }
 
     // Take hold of the process before the trampoline may execute the program, so the pidfd
     // names this very process however quickly the program ends.
     UniqueFd pidfd(OpenPidfd(session.pid));
+    const int pidfdError = errno;
     channel.release();
     const LaunchChannel::Verdict verdict = channel.awaitVerdict(config_.execVerdictWaitMs);
     const bool gone = !pidfd || PidfdProcessEnded(pidfd.get());
-    bool failed = verdict == LaunchChannel::Verdict::ExecFailed ||
-                  verdict == LaunchChannel::Verdict::Vanished || !pidfd;
-    if (verdict == LaunchChannel::Verdict::NoAnswer && gone) {
-        // The console ended without the trampoline ever reporting: it never ran.
+    const bool neverRan = verdict == LaunchChannel::Verdict::NoAnswer && gone;
+    if (neverRan) {
+        // The console ended without the trampoline ever reporting: the folder is ours again.
         channel.reclaimFolder();
-        failed = true;
     }
-    if (failed) {
+    QString failure;
+    if (verdict == LaunchChannel::Verdict::ExecFailed)
+        failure = exePath + QStringLiteral(" could not be executed: ") +
+                  QString::fromLocal8Bit(std::strerror(channel.execError()));
+    else if (verdict == LaunchChannel::Verdict::Vanished)
+        failure = QStringLiteral("the console helper ended before it could execute the program");
+    else if (!pidfd)
+        failure = QStringLiteral("the new process cannot be held: ") +
+                  QString::fromLocal8Bit(std::strerror(pidfdError));
+    else if (neverRan)
+        failure = QStringLiteral("the console ended before the program was executed");
+    if (!failure.isEmpty()) {
         endSession(session.id);
-        return ServerProcess::failed();
+        return fail(failure);
     }
     return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
                          exePath};

@@ -13,7 +13,10 @@ class ServerLauncher {
 public:
     explicit ServerLauncher(const LinuxBackendConfig& config);
 
-    ServerProcess launch(const QString& exePath, const QString& title) const;
+    ServerProcess launch(const QString& exePath, const QString& title);
+
+    // Why the last launch failed, for the operator; empty after one that succeeded.
+    const QString& lastError() const { return lastError_; }
 
     // The folder a program runs in: its path up to and including the last '/', or the current
     // folder (with a '/' at its end) when the path holds none. Relative paths are made absolute.
@@ -24,7 +27,10 @@ public:
 
 private:
     void endSession(const std::string& target) const;
+    ServerProcess fail(const QString& reason);
+    QString creationFailure(const CommandResult& created, const QString& title) const;
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
+    QString lastError_;
 };
