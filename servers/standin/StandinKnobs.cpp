@@ -12,8 +12,11 @@ const char* Value(const char* name) {
 
 } // namespace
 
-StandinKnobs StandinKnobs::FromEnvironment() {
+StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
     StandinKnobs knobs;
+    if (const char* only = Value("CORVANE_STANDIN_KNOBS_FOR");
+        only != nullptr && programName != only)
+        return knobs;
     if (const char* v = Value("CORVANE_STANDIN_CRASH_AFTER"))
         knobs.crashAfterSeconds = std::strtod(v, nullptr);
     if (const char* v = Value("CORVANE_STANDIN_EXIT_AT_ONCE"))

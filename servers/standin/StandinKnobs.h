@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // What the environment asks of a stand-in server, for tests.
 struct StandinKnobs {
@@ -11,5 +12,9 @@ struct StandinKnobs {
     std::string logPath;       // CORVANE_STANDIN_LOG: also append every line, plain, here
     long burstLines = 0;       // CORVANE_STANDIN_BURST: print this many lines at once at start
 
-    static StandinKnobs FromEnvironment();
+    // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
+    // one program (e.g. "map-server") that takes the knobs; every other program takes none, so
+    // that one server of the three can misbehave while the launcher passes the same environment
+    // to all of them.
+    static StandinKnobs FromEnvironment(std::string_view programName);
 };

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
@@ -109,10 +110,17 @@ const char* SignalName(int signal) {
     std::abort();
 }
 
+// The file name this program was started as ("map-server"), without its folder.
+std::string_view ProgramName(const char* argv0) {
+    const std::string_view path = argv0 != nullptr ? argv0 : "";
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
-int main() {
-    const StandinKnobs knobs = StandinKnobs::FromEnvironment();
+int main(int /*argc*/, char** argv) {
+    const StandinKnobs knobs = StandinKnobs::FromEnvironment(ProgramName(argv[0]));
     std::signal(SIGPIPE, SIG_IGN);
 
     // The stop signals are taken synchronously by the main thread; block them before any other
