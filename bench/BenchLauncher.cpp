@@ -1,0 +1,75 @@
+#include "BenchLauncher.h"
+
+#include "Measure.h"
+#include "Platform.h"
+#include "TabStrip.h"
+#include "VbScrollBar.h"
+
+#include <QEventLoop>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+BenchLauncher::BenchLauncher(BenchWorld& world)
+    : world_(world), clock_(CreateSystemClock()), settings_(world.settingsFolder()) {
+    LauncherServices services;
+    services.apis = &world_.apis();
+    services.clock = clock_.get();
+    services.settings = &settings_;
+    const QString folder = world_.launcherFolder();
+    services.launcherFolder = [folder] { return folder; };
+    services.trayAvailable = [] { return false; };
+    services.endProgram = [] {};
+    window_ = std::make_unique<frmMain>(services);
+    window_->Form_Load();
+    window_->show();
+    runEventsFor(200);
+}
+
+BenchLauncher::~BenchLauncher() {
+    if (window_->ServerState > 0)
+        window_->StopServers();
+    window_.reset();
+}
+
+double BenchLauncher::startServers() {
+    const auto start = measure::SteadyClock::now();
+    window_->cmdServerStart->click();
+    const double ms = measure::MsSince(start);
+    for (const ServerProcess& record : window_->ServerProc) {
+        if (record.lPID <= 0)
+            return -1;
+    }
+    return window_->ServerState == 1 ? ms : -1;
+}
+
+void BenchLauncher::stopServers() {
+    window_->cmdServerShutdown->click();
+}
+
+void BenchLauncher::selectTab(int tab) {
+    window_->conTab->Select(tab);
+}
+
+void BenchLauncher::setIntervalSeconds(int seconds) {
+    window_->vsInterval->SetValue(-seconds);
+}
+
+void BenchLauncher::setNoticeSeconds(int seconds) {
+    window_->vsKeepIconFor->SetValue(-seconds);
+}
+
+void BenchLauncher::runEventsFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int BenchLauncher::logLinesWith(const QString& text) const {
+    int count = 0;
+    for (int row = 0; row < window_->lstLog->count(); ++row) {
+        if (window_->lstLog->item(row)->text().contains(text))
+            ++count;
+    }
+    return count;
+}

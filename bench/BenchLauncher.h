@@ -1,0 +1,42 @@
+#pragma once
+
+#include "BenchWorld.h"
+#include "QSettingsStore.h"
+#include "frmMain.h"
+
+#include <memory>
+
+class Clock;
+
+// The real main window on the real Linux backend and clock, in a BenchWorld: only the settings
+// folder and the end of the program are the benchmark's own. The window is shown (on whatever
+// platform Qt runs on, normally offscreen) so that it paints as the program's would.
+class BenchLauncher {
+public:
+    explicit BenchLauncher(BenchWorld& world);
+    ~BenchLauncher();
+
+    frmMain& window() { return *window_; }
+
+    // Clicks Start Servers; the milliseconds until the launcher was online, or -1 when it did
+    // not get there with every server running.
+    double startServers();
+    void stopServers();
+
+    // Selects the server tab (1 login, 2 char, 3 map) as a click on it would.
+    void selectTab(int tab);
+    // Sets the status interval and the crash notice time, in seconds, as the scroll bars would.
+    void setIntervalSeconds(int seconds);
+    void setNoticeSeconds(int seconds);
+
+    // Lets the event loop run for ms milliseconds.
+    static void runEventsFor(int ms);
+    // The number of log lines that contain text.
+    int logLinesWith(const QString& text) const;
+
+private:
+    BenchWorld& world_;
+    std::unique_ptr<Clock> clock_;
+    QSettingsStore settings_;
+    std::unique_ptr<frmMain> window_;
+};

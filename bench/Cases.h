@@ -1,0 +1,18 @@
+#pragma once
+
+// The benchmark cases. Each runs in a process of its own (so that one case's memory, children
+// and CPU time never count in another's), makes its own application object, prints its table
+// rows through report::Row and returns the process exit code.
+
+struct BenchOptions {
+    bool quick = false;  // shorter runs, for development
+    double minutes = 30; // length of the crash-loop run
+};
+
+int RunProcessListBench(int argc, char** argv, const BenchOptions& options);
+int RunConsoleTextBench(int argc, char** argv, const BenchOptions& options);
+int RunStatusTickBench(int argc, char** argv, const BenchOptions& options);
+int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options);
+int RunLogBench(int argc, char** argv, const BenchOptions& options);
+int RunStartupBench(int argc, char** argv, const BenchOptions& options);
+int RunCrashLoop(int argc, char** argv, const BenchOptions& options);

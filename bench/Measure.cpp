@@ -1,0 +1,120 @@
+#include "Measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace measure {
+
+namespace {
+
+double UsageMs(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    const auto ms = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_usec) / 1000.0;
+    };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+std::string ProcPath(pid_t pid, const char* file) {
+    return pid > 0 ? "/proc/" + std::to_string(pid) + "/" + file
+                   : std::string("/proc/self/") + file;
+}
+
+} // namespace
+
+double MsSince(SteadyClock::time_point start) {
+    return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
+}
+
+double SelfCpuMs() {
+    return UsageMs(RUSAGE_SELF);
+}
+
+double ChildrenCpuMs() {
+    return UsageMs(RUSAGE_CHILDREN);
+}
+
+double ProcessCpuMs(pid_t pid) {
+    std::ifstream in(ProcPath(pid, "stat"));
+    std::string line;
+    if (!std::getline(in, line))
+        return -1;
+    // Fields after the name, which ends at the last ')': state is field 3, utime 14, stime 15.
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos)
+        return -1;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14)
+            utime = std::stod(field);
+        if (index == 15)
+            stime = std::stod(field);
+    }
+    return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ResidentMb(pid_t pid) {
+    std::ifstream in(ProcPath(pid, "status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return -1;
+}
+
+int OpenDescriptors() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    int count = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.')
+            ++count;
+    }
+    closedir(dir);
+    return count - 1; // the descriptor of the listing itself
+}
+
+double Median(std::vector<double> values) {
+    return Percentile(std::move(values), 50);
+}
+
+double Mean(const std::vector<double>& values) {
+    if (values.empty())
+        return 0;
+    return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+std::vector<double> TimeRuns(int runs, const std::function<void()>& work) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = SteadyClock::now();
+        work();
+        times.push_back(MsSince(start));
+    }
+    return times;
+}
+
+} // namespace measure

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <sys/types.h>
+#include <vector>
+
+// What the benchmarks read off a process: CPU time, resident memory, open descriptors, and a few
+// statistics over repeated timings.
+namespace measure {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double MsSince(SteadyClock::time_point start);
+
+// CPU time (user and system) of this process, all threads, in ms.
+double SelfCpuMs();
+// CPU time of the children this process has waited for (e.g. every finished tmux client), in ms.
+double ChildrenCpuMs();
+// CPU time of another process from its /proc stat line (utime + stime), in ms; -1 when unreadable.
+double ProcessCpuMs(pid_t pid);
+
+// Resident memory in MB (VmRSS); -1 when unreadable.
+double ResidentMb(pid_t pid = 0);
+// Number of open descriptors of this process.
+int OpenDescriptors();
+
+double Median(std::vector<double> values);
+double Mean(const std::vector<double>& values);
+// p in [0, 100], nearest rank.
+double Percentile(std::vector<double> values, double p);
+
+// Wall time of each of runs calls of work, in ms.
+std::vector<double> TimeRuns(int runs, const std::function<void()>& work);
+
+} // namespace measure

@@ -1,0 +1,63 @@
+// One GetProcessList with about 2,000 processes running, against `ps -e -o pid=,comm=` and
+// `pgrep -x map-server` at the same moment: the three are run in turn, round after round.
+
+#include "Cases.h"
+#include "IdleProcesses.h"
+#include "Measure.h"
+#include "Report.h"
+#include "linux/CommandRunner.h"
+#include "linux/LinuxApis.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+
+namespace {
+
+constexpr int kProcesses = 2000;
+constexpr double kTargetRatio = 10.0;
+
+} // namespace
+
+int RunProcessListBench(int argc, char** argv, const BenchOptions& options) {
+    // The children are forked before Qt starts, so that they share as little as possible.
+    IdleProcesses idle(kProcesses);
+    QCoreApplication app(argc, argv);
+    LinuxApis apis(LinuxBackendConfig::ForInstalledLauncher());
+    const std::vector<std::string> env = CurrentEnvironmentWithout({});
+    const int processes = IdleProcesses::RunningProcesses();
+
+    const int rounds = options.quick ? 11 : 31;
+    std::vector<double> list, ps, pgrep;
+    qsizetype entries = 0;
+    std::size_t psLines = 0;
+    for (int round = 0; round < rounds; ++round) {
+        auto start = measure::SteadyClock::now();
+        entries = apis.GetProcessList().count(u',');
+        list.push_back(measure::MsSince(start));
+
+        start = measure::SteadyClock::now();
+        const CommandResult psRun = RunCommand({"ps", "-e", "-o", "pid=,comm="}, env, 10000);
+        ps.push_back(measure::MsSince(start));
+        psLines =
+            static_cast<std::size_t>(std::count(psRun.output.begin(), psRun.output.end(), '\n'));
+
+        start = measure::SteadyClock::now();
+        RunCommand({"pgrep", "-x", "map-server"}, env, 10000);
+        pgrep.push_back(measure::MsSince(start));
+    }
+    const double listMs = measure::Median(list);
+    const double psMs = measure::Median(ps);
+    const double pgrepMs = measure::Median(pgrep);
+    std::printf("GetProcessList %.3f ms (%lld entries), ps %.3f ms (%zu lines), pgrep %.3f ms; "
+                "%d processes, median of %d rounds\n",
+                listMs, static_cast<long long>(entries), psMs, psLines, pgrepMs, processes, rounds);
+
+    const std::string what = report::Format("GetProcessList, %d processes", processes);
+    const std::string measured = report::Format("%.2f ms", listMs);
+    report::Row(what, measured, report::Format("ps -e -o pid=,comm=: %.1f ms", psMs),
+                report::Format("%.1fx faster (target >= %.0fx)", psMs / listMs, kTargetRatio),
+                report::PassIf(psMs / listMs >= kTargetRatio));
+    report::Row(what, measured, report::Format("pgrep -x map-server: %.1f ms", pgrepMs),
+                report::Format("%.1fx faster", pgrepMs / listMs), report::Verdict::Info);
+    return 0;
+}

@@ -1,0 +1,161 @@
+// The launcher with three stand-in servers online, auto-restart on and the Map Server tab
+// selected: the time from a click on Start Servers to the online state, resident memory once
+// online, the CPU cost of a whole status tick (launcher, tmux clients and tmux server together),
+// and how long a posted input event waits during WaitSeconds and during a crash notice.
+
+#include "BenchLauncher.h"
+#include "BundledFonts.h"
+#include "Cases.h"
+#include "LatencyProbe.h"
+#include "Measure.h"
+#include "Report.h"
+#include "VbCheckBox.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <csignal>
+
+namespace {
+
+constexpr int kTicks = 100;
+constexpr int kTickSpacingMs = 100;
+constexpr double kTickTargetMs = 5.0;
+constexpr double kLatencyTargetMs = 60.0;
+constexpr double kOnlineMemoryTargetMb = 80.0;
+constexpr int kProbePeriodMs = 10;
+
+struct CpuSnapshot {
+    double self, children, tmuxServer;
+};
+
+CpuSnapshot TakeCpu(pid_t tmuxServer) {
+    return {measure::SelfCpuMs(), measure::ChildrenCpuMs(), measure::ProcessCpuMs(tmuxServer)};
+}
+
+void LatencyRow(const std::string& during, const std::vector<double>& latencies) {
+    const double p99 = measure::Percentile(latencies, 99);
+    std::printf("latency %s: %zu events, p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", during.c_str(),
+                latencies.size(), measure::Percentile(latencies, 50), p99,
+                measure::Percentile(latencies, 100));
+    report::Row("input event handled, " + during,
+                report::Format("p99 %.1f ms (max %.1f, %zu events)", p99,
+                               measure::Percentile(latencies, 100), latencies.size()),
+                "50 ms poll step; target 60 ms",
+                report::Format("p99 %.2f of target", p99 / kLatencyTargetMs),
+                report::PassIf(!latencies.empty() && p99 < kLatencyTargetMs));
+}
+
+// Kills the running map server of this world, as a crash would, and waits until it is gone.
+bool CrashMapServer(BenchWorld& world, const frmMain& w) {
+    const pid_t pid = w.ServerProc[2].lPID;
+    const std::vector<pid_t> own = world.ownProcesses();
+    if (pid <= 0 || std::find(own.begin(), own.end(), pid) == own.end())
+        return false;
+    ::kill(pid, SIGKILL);
+    for (int i = 0; i < 200; ++i) {
+        const std::vector<pid_t> now = world.ownProcesses();
+        if (std::find(now.begin(), now.end(), pid) == now.end())
+            return true;
+        BenchLauncher::runEventsFor(10);
+    }
+    return false;
+}
+
+} // namespace
+
+int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    registerBundledFonts();
+    BenchWorld world;
+    if (!world.isValid()) {
+        std::fprintf(stderr, "could not make the benchmark folder\n");
+        return 1;
+    }
+    BenchLauncher launcher(world);
+    frmMain& w = launcher.window();
+
+    const double toOnlineMs = launcher.startServers();
+    if (toOnlineMs < 0) {
+        std::fprintf(stderr, "the servers did not come online\n");
+        return 1;
+    }
+    BenchLauncher::runEventsFor(1000);
+    const double onlineMb = measure::ResidentMb();
+    report::Row("click on Start Servers to online", report::Format("%.0f ms", toOnlineMs),
+                "3 x 0.5 s settle time",
+                report::Format("%.2fx the settle time", toOnlineMs / 1500.0),
+                report::Verdict::Info);
+    report::Row("resident memory once online", report::Format("%.1f MB", onlineMb),
+                report::Format("target %.0f MB", kOnlineMemoryTargetMb),
+                report::Format("%.2f of target", onlineMb / kOnlineMemoryTargetMb),
+                report::PassIf(onlineMb < kOnlineMemoryTargetMb));
+
+    // The ticks are driven by hand, each one as the timer would run it, with the event loop
+    // running between them so that the window repaints what each tick changed.
+    w.tmrStatusUpdater->stop();
+    launcher.selectTab(3);
+    if (w.chkAutoRestartUse->Value() != 1 || w.chkOutputServerMessage->Value() == 0) {
+        std::fprintf(stderr, "auto-restart and the message update must be on\n");
+        return 1;
+    }
+    BenchLauncher::runEventsFor(2000);
+    const pid_t tmuxServer = world.tmuxServerPid();
+    std::vector<double> tickWall;
+    const CpuSnapshot before = TakeCpu(tmuxServer);
+    for (int tick = 0; tick < kTicks; ++tick) {
+        const auto start = measure::SteadyClock::now();
+        w.tmrStatusUpdater_Timer();
+        tickWall.push_back(measure::MsSince(start));
+        BenchLauncher::runEventsFor(kTickSpacingMs);
+    }
+    const CpuSnapshot after = TakeCpu(tmuxServer);
+    const double selfMs = after.self - before.self;
+    const double childrenMs = after.children - before.children;
+    const double serverMs = after.tmuxServer - before.tmuxServer;
+    const double perTickMs = (selfMs + childrenMs + serverMs) / kTicks;
+    const int crashes = launcher.logLinesWith(QStringLiteral("just crashed"));
+    std::printf("%d ticks: launcher %.1f ms, tmux clients %.1f ms, tmux server %.1f ms CPU; "
+                "tick wall median %.2f ms, max %.2f ms; crash lines %d\n",
+                kTicks, selfMs, childrenMs, serverMs, measure::Median(tickWall),
+                measure::Percentile(tickWall, 100), crashes);
+    report::Row("one status tick, 3 servers online, auto-restart on, Map tab",
+                report::Format("%.2f ms CPU (launcher %.2f + tmux clients %.2f + tmux server %.2f)",
+                               perTickMs, selfMs / kTicks, childrenMs / kTicks, serverMs / kTicks),
+                report::Format("tick period 5 s; target %.0f ms", kTickTargetMs),
+                report::Format("%.2f of target; %.3f%% of the period", perTickMs / kTickTargetMs,
+                               perTickMs / 5000.0 * 100.0),
+                report::PassIf(perTickMs < kTickTargetMs && crashes == 0));
+    report::Row(report::Format("launcher CPU for %d ticks, 3 servers online", kTicks),
+                report::Format("%.1f ms (launcher process alone)", selfMs),
+                report::Format("with its helpers: %.1f ms", selfMs + childrenMs + serverMs), "-",
+                report::Verdict::Info);
+
+    // Input events during a plain wait, and during a tick that finds the map server crashed.
+    const int waitSeconds = options.quick ? 3 : 10;
+    LatencyProbe probe(kProbePeriodMs);
+    probe.start();
+    w.WaitSeconds(static_cast<float>(waitSeconds));
+    probe.stop();
+    LatencyRow(report::Format("during WaitSeconds(%d)", waitSeconds), probe.latenciesMs());
+
+    launcher.setNoticeSeconds(5);
+    if (!CrashMapServer(world, w)) {
+        std::fprintf(stderr, "could not crash the map server\n");
+        return 1;
+    }
+    probe.clear();
+    probe.start();
+    w.tmrStatusUpdater_Timer();
+    probe.stop();
+    if (launcher.logLinesWith(QStringLiteral("Map Server just crashed!")) != 1) {
+        std::fprintf(stderr, "the tick did not see the crash\n");
+        return 1;
+    }
+    LatencyRow("during a crash tick (relaunch + 5 s notice)", probe.latenciesMs());
+
+    launcher.stopServers();
+    world.endEverything();
+    return 0;
+}

@@ -1,0 +1,29 @@
+# Sourced by scripts/bench.sh and scripts/crash-loop.sh: builds the benchmark program and runs it
+# in a PID namespace of its own.
+
+bench_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+bench_build="${CORVANE_BENCH_BUILD_DIR:-$bench_root/build-bench}"
+bench_program="$bench_build/bench/corvane-bench"
+
+# Installs what is missing and builds the launcher, the stand-ins and corvane-bench, in Release.
+build_bench() {
+    "$bench_root/scripts/setup.sh"
+    cmake -S "$bench_root" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON >/dev/null
+    cmake --build "$bench_build" --target corvane-bench >/dev/null
+}
+
+# Runs the command as the first process of a new PID namespace with its own /proc, when this
+# machine allows it: the launcher under test then sees only the run's own processes (the
+# stand-ins of other runs on the machine cannot pass for its servers), and every process the run
+# started ends with it, however it ends.
+run_isolated() {
+    if unshare --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+        unshare --pid --fork --mount-proc --kill-child "$@"
+    elif unshare --user --map-root-user --pid --fork --mount-proc --kill-child true 2>/dev/null; then
+        unshare --user --map-root-user --pid --fork --mount-proc --kill-child "$@"
+    else
+        echo "note: no PID namespace here; other stand-in servers on this machine may disturb the figures" >&2
+        "$@"
+    fi
+}
