@@ -13,6 +13,7 @@ public:
                        const QString& defaultValue) override;
     bool SaveSetting(const QString& appName, const QString& section, const QString& key,
                      const QString& value, QString* error) override;
+    QString ReadProblem(const QString& appName) override;
 
     // Where the store keeps the values of that application.
     QString FilePath(const QString& appName) const;

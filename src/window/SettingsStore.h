@@ -14,4 +14,11 @@ public:
     // Stores the text. Returns false, with a reason in *error, when it could not be written.
     virtual bool SaveSetting(const QString& appName, const QString& section, const QString& key,
                              const QString& value, QString* error) = 0;
+
+    // Why the stored values of that application cannot be read, in words for the log; empty when
+    // they can, or when none are stored yet.
+    virtual QString ReadProblem(const QString& appName) {
+        Q_UNUSED(appName);
+        return QString();
+    }
 };

@@ -47,6 +47,11 @@ void frmMain::LoadSettings() {
             refuse(key, stored, QString::number(box->Value()));
     };
 
+    const QString problem = store.ReadProblem(kApp);
+    if (!problem.isEmpty())
+        LauncherLogAdd(Now() + QStringLiteral("> Cannot read the stored settings: ") + problem +
+                       QStringLiteral("; options not found in it keep their defaults."));
+
     loadCheckBox(chkAutoRestartUse, kAutoRestart);
     loadCheckBox(chkTrayIconUse, kMinimizeToTray);
     loadCheckBox(chkOutputServerMessage, kUpdateServerMessage);
