@@ -5,7 +5,9 @@
 #include <QFileInfo>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+#include <cstddef>
+// From the sanitizer runtime (its header is not always installed).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace self {
