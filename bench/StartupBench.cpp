@@ -29,6 +29,7 @@ constexpr int kMapTimeoutMs = 10000;
 struct StartRun {
     double toShownMs = -1;
     double residentMb = -1;
+    int width = 0, height = 0; // of the window that was shown
 };
 
 // The environment of the launcher: ours, on the private display, with a settings folder of its own.
@@ -46,22 +47,23 @@ std::vector<std::string> LauncherEnvironment(const QString& display, const QStri
     return env;
 }
 
-// Waits for a top-level window (not override-redirect) to be mapped; false on time-out.
-bool AwaitTopLevelMap(xcb_connection_t* x, xcb_window_t root, int timeoutMs) {
+// Waits for a top-level window (not override-redirect) to be mapped; the window, or none on
+// time-out.
+xcb_window_t AwaitTopLevelMap(xcb_connection_t* x, xcb_window_t root, int timeoutMs) {
     const auto start = measure::SteadyClock::now();
     for (;;) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(x)) {
-            const bool mapped =
-                (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
-                reinterpret_cast<xcb_map_notify_event_t*>(event)->event == root &&
-                !reinterpret_cast<xcb_map_notify_event_t*>(event)->override_redirect;
+            const auto* map = reinterpret_cast<xcb_map_notify_event_t*>(event);
+            const bool mapped = (event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                                map->event == root && !map->override_redirect;
+            const xcb_window_t window = mapped ? map->window : xcb_window_t{XCB_WINDOW_NONE};
             std::free(event);
-            if (mapped)
-                return true;
+            if (window != XCB_WINDOW_NONE)
+                return window;
         }
         const int left = timeoutMs - static_cast<int>(measure::MsSince(start));
         if (left <= 0 || xcb_connection_has_error(x))
-            return false;
+            return XCB_WINDOW_NONE;
         pollfd p{xcb_get_file_descriptor(x), POLLIN, 0};
         poll(&p, 1, left);
     }
@@ -87,8 +89,16 @@ StartRun RunOnce(const std::string& program, const std::vector<std::string>& env
     pid_t pid = -1;
     const auto start = measure::SteadyClock::now();
     if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0) {
-        if (AwaitTopLevelMap(x, root, kMapTimeoutMs))
+        const xcb_window_t window = AwaitTopLevelMap(x, root, kMapTimeoutMs);
+        if (window != XCB_WINDOW_NONE) {
             run.toShownMs = measure::MsSince(start);
+            if (xcb_get_geometry_reply_t* geometry =
+                    xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr)) {
+                run.width = geometry->width;
+                run.height = geometry->height;
+                std::free(geometry);
+            }
+        }
         usleep(500 * 1000);
         run.residentMb = measure::ResidentMb(pid);
         kill(pid, SIGTERM);
@@ -123,8 +133,8 @@ int RunStartupBench(int argc, char** argv, const BenchOptions& options) {
         }
         times.push_back(run.toShownMs);
         residentMb = run.residentMb;
-        std::printf("start %d: window shown after %.1f ms, %.1f MB resident\n", i + 1,
-                    run.toShownMs, run.residentMb);
+        std::printf("start %d: a %dx%d window shown after %.1f ms, %.1f MB resident\n", i + 1,
+                    run.width, run.height, run.toShownMs, run.residentMb);
     }
     const double median = measure::Median(times);
     const double worst = measure::Percentile(times, 100);
