@@ -1,7 +1,7 @@
 #include "BundledFonts.h"
+#include "DesktopServices.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
-#include "DesktopServices.h"
 #include "frmMain.h"
 
 #include <QApplication>

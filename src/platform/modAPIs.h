@@ -40,7 +40,8 @@ public:
     virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
 
     // Sets the priority class of the process. Nonzero on success, 0 on any failure.
-    virtual std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) = 0;
+    virtual std::int32_t SetProcessPriority(ProcessHandle hProcess,
+                                            std::int32_t lPriorityClass) = 0;
 
     // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
     virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;

@@ -135,15 +135,15 @@ private:
     void loadStatusPictures(); // window/frmMain_pictures.cpp
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
-    void SetOutputText(const QString& text); // launcher/frmMain_messages.cpp
-    void letPendingEventsRun();              // one pass of pending window events
+    void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
+    void letPendingEventsRun();                    // one pass of pending window events
     bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
-    bool tickRunning_ = false;          // status ticks never nest
-    bool snapshotFailing_ = false;      // the last process snapshot came back empty
-    QString outputText_;                // what the message pane shows
-    std::uint64_t stopCount_ = 0; // how many stop sequences have run, for waits to notice one
+    bool tickRunning_ = false;     // status ticks never nest
+    bool snapshotFailing_ = false; // the last process snapshot came back empty
+    QString outputText_;           // what the message pane shows
+    std::uint64_t stopCount_ = 0;  // how many stop sequences have run, for waits to notice one
 };
