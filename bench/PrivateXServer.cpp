@@ -41,6 +41,7 @@ PrivateXServer::PrivateXServer() {
     char* argv[] = {const_cast<char*>("Xvfb"),
                     const_cast<char*>("-displayfd"),
                     const_cast<char*>(fd.c_str()),
+                    const_cast<char*>("-noreset"),
                     const_cast<char*>("-nolisten"),
                     const_cast<char*>("tcp"),
                     const_cast<char*>("-screen"),

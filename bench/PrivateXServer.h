@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 // An Xvfb of its own, on the first free display number (Xvfb -displayfd), ended when this goes.
+// It does not reset when its last client leaves, so that one client after another can connect.
 class PrivateXServer {
 public:
     PrivateXServer();
