@@ -1,7 +1,8 @@
 #include "frmMain.h"
 
+#include "LogListBox.h"
+
 #include <QDateTime>
-#include <QListWidget>
 #include <QLocale>
 #include <QRegularExpression>
 

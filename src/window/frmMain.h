@@ -2,6 +2,7 @@
 
 #include "LauncherServices.h"
 #include "LauncherState.h"
+#include "LogListBox.h"
 #include "ServerProcess.h"
 #include "ServerTable.h"
 #include "WindowMemo.h"
@@ -15,7 +16,6 @@ class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
@@ -74,7 +74,7 @@ public:
     // lblText[1] in fra[2]; lblText[0] and lblText[2] in fra[1]
     std::array<QLabel*, 3> lblText{};
     // inside fra[0], "Launcher Messages"
-    QListWidget* lstLog = nullptr;
+    LogListBox* lstLog = nullptr;
 
     // ---- the hidden tray menu -----------------------------------------------------------------
     QMenu* mnuTrayMenu = nullptr;
