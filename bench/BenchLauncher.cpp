@@ -6,7 +6,6 @@
 #include "VbScrollBar.h"
 
 #include <QEventLoop>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 

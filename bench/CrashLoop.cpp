@@ -12,7 +12,6 @@
 #include "Report.h"
 
 #include <QApplication>
-#include <QListWidget>
 #include <QTimer>
 #include <atomic>
 #include <csignal>

@@ -38,16 +38,11 @@ PrivateXServer::PrivateXServer() {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const std::string fd = std::to_string(kDisplayFd);
-    char* argv[] = {const_cast<char*>("Xvfb"),
-                    const_cast<char*>("-displayfd"),
-                    const_cast<char*>(fd.c_str()),
-                    const_cast<char*>("-noreset"),
-                    const_cast<char*>("-nolisten"),
-                    const_cast<char*>("tcp"),
-                    const_cast<char*>("-screen"),
-                    const_cast<char*>("0"),
-                    const_cast<char*>("1280x1024x24"),
-                    nullptr};
+    char* argv[] = {const_cast<char*>("Xvfb"),         const_cast<char*>("-displayfd"),
+                    const_cast<char*>(fd.c_str()),     const_cast<char*>("-noreset"),
+                    const_cast<char*>("-nolisten"),    const_cast<char*>("tcp"),
+                    const_cast<char*>("-screen"),      const_cast<char*>("0"),
+                    const_cast<char*>("1280x1024x24"), nullptr};
     const int spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
