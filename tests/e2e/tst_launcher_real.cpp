@@ -1,6 +1,7 @@
+#include "FaultLauncher.h"
 #include "ProcInspect.h"
-#include "RealLauncher.h"
 #include "TabStrip.h"
+#include "TmuxSandbox.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
 #include "linux/Pidfd.h"
@@ -29,7 +30,8 @@ private slots:
                                    QString::number(QCoreApplication::applicationPid()) + ".log";
         QFile::remove(standinLog);
         ScopedEnv logTo("CORVANE_STANDIN_LOG", QFile::encodeName(standinLog));
-        RealLauncher launcher;
+        TmuxSandbox sandbox;
+        FaultLauncher launcher(sandbox, QStringLiteral("game world's $HOME=x;y"));
         QVERIFY(launcher.isReady());
         frmMain& w = launcher.window();
 
@@ -38,7 +40,7 @@ private slots:
         QCOMPARE(w.ServerState, 1);
 
         const QByteArray sessions =
-            launcher.sandbox().tmux({"list-sessions", "-F", "#{session_name}"}).value_or("");
+            sandbox.tmux({"list-sessions", "-F", "#{session_name}"}).value_or("");
         std::vector<int> pidfds;
         for (int i = 0; i < 3; ++i) {
             const ServerProcess& record = w.ServerProc[i];
@@ -47,14 +49,15 @@ private slots:
             QCOMPARE(proc::Exe(record.lPID), record.sExePath);
             QCOMPARE(proc::Cwd(record.lPID), launcher.folder());
             QVERIFY(
-                !launcher.logLineWith("> " + kTitles[i] + " PID is " + QString::number(record.lPID))
+                !launcher
+                     .lastLineWith("> " + kTitles[i] + " PID is " + QString::number(record.lPID))
                      .isEmpty());
             QVERIFY(sessions.split('\n').contains(kTitles[i].toUtf8()));
             pidfds.push_back(OpenPidfd(record.lPID));
             QVERIFY(pidfds.back() >= 0);
         }
         // The process list names each server in full.
-        const QString list = launcher.sandbox().apis().GetProcessList();
+        const QString list = sandbox.apis().GetProcessList();
         for (int i = 0; i < 3; ++i)
             QVERIFY(
                 list.contains(QString::number(w.ServerProc[i].lPID) + ":" + kPrograms[i] + ","));
@@ -74,9 +77,9 @@ private slots:
 
         w.cmdServerShutdown_Click();
         QCOMPARE(w.ServerState, 0);
-        QVERIFY(!launcher.logLineWith("> Login Server returnred code 1").isEmpty());
-        QVERIFY(!launcher.logLineWith("> Character Server returned code 1").isEmpty());
-        QVERIFY(!launcher.logLineWith("> Map Server returned code 1").isEmpty());
+        QVERIFY(!launcher.lastLineWith("> Login Server returnred code 1").isEmpty());
+        QVERIFY(!launcher.lastLineWith("> Character Server returned code 1").isEmpty());
+        QVERIFY(!launcher.lastLineWith("> Map Server returned code 1").isEmpty());
         // Each server ends by itself, after saying so.
         for (const int fd : pidfds) {
             QTRY_VERIFY_WITH_TIMEOUT(PidfdProcessEnded(fd), 5000);
@@ -91,7 +94,8 @@ private slots:
     }
 
     void aKilledServerIsStartedAgain() {
-        RealLauncher launcher;
+        TmuxSandbox sandbox;
+        FaultLauncher launcher(sandbox, QStringLiteral("game world's $HOME=x;y"));
         QVERIFY(launcher.isReady());
         frmMain& w = launcher.window();
         QVERIFY(w.vsInterval->SetValue(-1));
@@ -110,11 +114,11 @@ private slots:
         QTimer watch;
         watch.setInterval(5);
         QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (crashSeenMs < 0 && !launcher.logLineWith("> Map Server just crashed!").isEmpty())
+            if (crashSeenMs < 0 && !launcher.lastLineWith("> Map Server just crashed!").isEmpty())
                 crashSeenMs = sinceKill.elapsed();
             const std::int32_t pid = w.ServerProc[2].lPID;
             if (pidLineMs < 0 && pid > 0 && pid != killed &&
-                !launcher.logLineWith("> Map Server PID is " + QString::number(pid)).isEmpty()) {
+                !launcher.lastLineWith("> Map Server PID is " + QString::number(pid)).isEmpty()) {
                 pidLineMs = sinceKill.elapsed();
                 stateAtPidLine = w.ServerState;
                 relaunched = pid;
