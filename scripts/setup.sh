@@ -9,6 +9,7 @@ packages=(
     tmux procps
     fonts-wine
     xvfb xauth xdotool icewm x11-utils
+    xfce4-panel dbus-daemon libglib2.0-bin
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(std::vector<std::int32_t>)
+Q_DECLARE_METATYPE(TrayProtocol)
 
 namespace {
 
@@ -44,21 +45,26 @@ class TestLinuxDesktop : public QObject {
 private slots:
     void activationsBecomeWin32MouseMessages_data() {
         QTest::addColumn<QSystemTrayIcon::ActivationReason>("reason");
+        QTest::addColumn<TrayProtocol>("protocol");
         QTest::addColumn<std::vector<std::int32_t>>("messages");
-        QTest::newRow("left click")
-            << QSystemTrayIcon::Trigger << std::vector<std::int32_t>{513, 514};
-        QTest::newRow("double click")
-            << QSystemTrayIcon::DoubleClick << std::vector<std::int32_t>{515};
-        QTest::newRow("right press")
-            << QSystemTrayIcon::Context << std::vector<std::int32_t>{516, 517};
-        QTest::newRow("middle click")
-            << QSystemTrayIcon::MiddleClick << std::vector<std::int32_t>{519, 520};
-        QTest::newRow("unknown") << QSystemTrayIcon::Unknown << std::vector<std::int32_t>{};
+        using M = std::vector<std::int32_t>;
+        const auto x = TrayProtocol::XEmbed;
+        const auto sni = TrayProtocol::StatusNotifier;
+        QTest::newRow("left click") << QSystemTrayIcon::Trigger << x << M{513, 514};
+        QTest::newRow("double click") << QSystemTrayIcon::DoubleClick << x << M{515};
+        QTest::newRow("right press") << QSystemTrayIcon::Context << x << M{516, 517};
+        QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick << x << M{519, 520};
+        QTest::newRow("unknown") << QSystemTrayIcon::Unknown << x << M{};
+        // The panel's activation opens the program as a double click does on the X tray.
+        QTest::newRow("D-Bus activate") << QSystemTrayIcon::Trigger << sni << M{515};
+        QTest::newRow("D-Bus context menu") << QSystemTrayIcon::Context << sni << M{516, 517};
+        QTest::newRow("D-Bus secondary") << QSystemTrayIcon::MiddleClick << sni << M{519, 520};
     }
     void activationsBecomeWin32MouseMessages() {
         QFETCH(QSystemTrayIcon::ActivationReason, reason);
+        QFETCH(TrayProtocol, protocol);
         QFETCH(std::vector<std::int32_t>, messages);
-        QVERIFY(MouseMessagesFor(reason) == messages);
+        QVERIFY(MouseMessagesFor(reason, protocol) == messages);
     }
 
     void windowHandlesAndProcedures() {

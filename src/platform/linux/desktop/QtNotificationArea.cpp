@@ -1,6 +1,7 @@
 #include "AnsiText.h"
 #include "DesktopServices.h"
 #include "IconRegistry.h"
+#include "StatusNotifierHost.h"
 #include "TrayActivationMessages.h"
 
 #include <QApplication>
@@ -12,7 +13,8 @@
 namespace {
 
 // The notification area of a Linux desktop: one QSystemTrayIcon per icon. Its activations reach
-// the icon's window as the callback message, with the mouse message numbers that stand for them.
+// the icon's window as the callback message, with the mouse message numbers that stand for them
+// on the kind of tray the desktop has.
 class QtNotificationArea final : public NotificationArea {
 public:
     std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) override {
@@ -30,8 +32,10 @@ public:
     }
 
     bool IsAvailable() override {
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
-               QSystemTrayIcon::isSystemTrayAvailable();
+        if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
+            return false;
+        protocol(); // settled before Qt settles it, so that both see the same bus
+        return QSystemTrayIcon::isSystemTrayAvailable();
     }
 
 private:
@@ -47,6 +51,7 @@ private:
         if (icons_.contains(key) ||
             qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
             return 0;
+        protocol();
         // Owned by the application, so that no icon outlives it.
         auto* tray = new QSystemTrayIcon(QCoreApplication::instance());
         Icon& icon = icons_[key];
@@ -99,13 +104,17 @@ private:
     // while it handles any of them, and what follows a removal is not sent.
     void deliver(const Key& key, const QSystemTrayIcon* tray,
                  QSystemTrayIcon::ActivationReason reason) {
-        for (const std::int32_t mouseMessage : MouseMessagesFor(reason)) {
+        for (const std::int32_t mouseMessage : MouseMessagesFor(reason, protocol())) {
             const auto found = icons_.find(key);
             if (found == icons_.end() || found->second.tray != tray || !found->second.sendsCallback)
                 return;
             CurrentWindowProcedures().SendMessage(key.first, found->second.uCallbackMessage,
                                                   key.second, mouseMessage);
         }
+    }
+
+    static TrayProtocol protocol() {
+        return TrayUsesStatusNotifier() ? TrayProtocol::StatusNotifier : TrayProtocol::XEmbed;
     }
 
     std::map<Key, Icon> icons_;

@@ -2,9 +2,12 @@
 
 #include "DesktopHandles.h"
 
-std::vector<std::int32_t> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason) {
+std::vector<std::int32_t> MouseMessagesFor(QSystemTrayIcon::ActivationReason reason,
+                                           TrayProtocol protocol) {
     switch (reason) {
     case QSystemTrayIcon::Trigger:
+        if (protocol == TrayProtocol::StatusNotifier)
+            return {WM_LBUTTONDBLCLK};
         return {WM_LBUTTONDOWN, WM_LBUTTONUP};
     case QSystemTrayIcon::DoubleClick:
         return {WM_LBUTTONDBLCLK};

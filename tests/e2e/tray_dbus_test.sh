@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# The launcher's tray on a desktop whose tray speaks D-Bus (StatusNotifierItem), as Xfce, KDE
+# Plasma, LXQt and Cinnamon do: a private Xvfb with icewm as the window manager, a private session
+# bus and xfce4-panel with one status tray. The panel asks an item to Activate on a click and to
+# show its ContextMenu on a right click; the test calls both as the panel does. After "Minimize To
+# tray", Activate brings the window back; ContextMenu opens the launcher's tray menu, and its
+# "Exit And Stop Servers" ends the servers and the launcher.
+#
+# Usage: tray_dbus_test.sh PATH/TO/corvane-launcher
+set -uo pipefail
+tools="xfce4-panel dbus-daemon gdbus"
+logs="panel icewm bus"
+# shellcheck source=desktop_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/desktop_session.sh"
+
+watcher=(--session --dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher)
+watcher_property() {
+    gdbus call "${watcher[@]}" --method org.freedesktop.DBus.Properties.Get \
+        org.kde.StatusNotifierWatcher "$1" 2>/dev/null
+}
+
+# A panel of one status tray, instead of the default panels and their many plugins.
+mkdir -p "$work/xdg/xfce4/panel"
+cat >"$work/xdg/xfce4/panel/default.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=8;x=512;y=755"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+XML
+export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg"
+
+start_xvfb
+start_session_bus
+start_icewm
+xfce4-panel --disable-wm-check >"$work/panel.log" 2>&1 &
+panel_pid=$!
+owned_pids+=("$panel_pid")
+
+# The panel's status tray is the watcher, and a host is registered with it.
+host_ready() {
+    process_ended "$panel_pid" && fail "xfce4-panel ended"
+    [ "$(watcher_property IsStatusNotifierHostRegistered)" = "(<true>,)" ]
+}
+wait_until 40 "xfce4-panel's status tray on the session bus" host_ready
+owner="$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.GetConnectionUnixProcessID org.kde.StatusNotifierWatcher)"
+owner="$(grep -o '[0-9]\+' <<<"$owner" | tail -n 1)"
+# The status tray runs in the panel or in a plugin process the panel started.
+[ "$owner" = "$panel_pid" ] || [ "$(ps -o ppid= -p "$owner" | tr -d ' ')" = "$panel_pid" ] ||
+    fail "the watcher is process $owner ($(ps -o args= -p "$owner")), not the panel $panel_pid"
+step "xfce4-panel $panel_pid hosts status notifier items"
+
+# The launcher's items registered with the panel's watcher, one "bus-name object-path" a line.
+tray_items() {
+    watcher_property RegisteredStatusNotifierItems |
+        grep -o "'[^']*'" | tr -d "'" | sed 's|^\([^/]*\)\(/.*\)$|\1 \2|'
+}
+one_item() { [ "$(tray_items | grep -c .)" -eq 1 ]; }
+no_item() { [ "$(tray_items | grep -c .)" -eq 0 ]; }
+call_item() {
+    local item method="$1"
+    shift
+    read -r -a item <<<"$(tray_items)"
+    gdbus call --session --dest "${item[0]}" --object-path "${item[1]}" \
+        --method "org.kde.StatusNotifierItem.$method" "$@" >/dev/null ||
+        fail "the item did not answer $method"
+}
+
+no_item || fail "an item is registered before the launcher started: $(tray_items)"
+start_launcher_and_servers
+
+# ---- minimise to the tray, activate brings the window back --------------------------------------
+
+xdotool windowminimize "$main_window"
+wait_until 10 "the window to be hidden" window_hidden "$main_window"
+wait_until 10 "the launcher's item with the panel" one_item
+step "window hidden, item $(tray_items) with the panel"
+
+call_item Activate 0 0
+wait_until 10 "the window to come back on Activate" window_back "$main_window"
+wait_until 10 "the item to leave the panel" no_item
+step "Activate restored the window and removed the item"
+
+# ---- the context menu ---------------------------------------------------------------------------
+
+xdotool mousemove --window "$main_window" 254 160
+xdotool windowminimize "$main_window"
+wait_until 10 "the window to be hidden again" window_hidden "$main_window"
+wait_until 10 "the item to be back with the panel" one_item
+menu_is_open && fail "a menu is open before ContextMenu"
+call_item ContextMenu 500 740
+wait_until 5 "the tray menu to open on ContextMenu" menu_is_open
+menu="$(open_menu)"
+window_hidden "$main_window" || fail "ContextMenu brought the window back"
+step "ContextMenu opened menu $menu"
+
+exit_through_menu "$menu"
+echo "PASS: tray on a real desktop with a D-Bus status tray"
