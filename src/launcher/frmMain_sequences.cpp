@@ -134,11 +134,3 @@ void frmMain::mnuTrayStartServers_Click() {
 void frmMain::mnuTrayStopServers_Click() {
     StopServers();
 }
-
-void frmMain::tmrHelper_Timer() {
-    services_.apis->SetProcessPriority(ServerProc[ServerTable::kMap].hProcess,
-                                       modAPIs::HIGH_PRIORITY_CLASS);
-    LauncherLogAdd(Now() +
-                   QStringLiteral("> Map Server Process was changed to high priority class."));
-    tmrHelper->stop();
-}

@@ -43,6 +43,10 @@ public:
     virtual std::int32_t SetProcessPriority(ProcessHandle hProcess,
                                             std::int32_t lPriorityClass) = 0;
 
+    // Why the last SetProcessPriority failed, in words for the operator's log (e.g. "no process:
+    // it has ended or was never started"); empty after a change that worked.
+    virtual QString LastPriorityError() = 0;
+
     // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
     virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;
 

@@ -68,7 +68,11 @@ std::int32_t FakeApis::CloseServerConsole(const QString& sTitle) {
 
 std::int32_t FakeApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) {
     record(QStringLiteral("SetProcessPriority"), QString::number(hProcess.raw()), lPriorityClass);
-    return liveHandles_.contains(hProcess.raw()) ? 1 : 0;
+    if (!liveHandles_.contains(hProcess.raw()))
+        lastPriorityError_ = QStringLiteral("no process");
+    else
+        lastPriorityError_ = priorityRefusal_;
+    return lastPriorityError_.isEmpty() ? 1 : 0;
 }
 
 void FakeApis::ReleaseProcessHandle(ProcessHandle hProcess) {

@@ -28,6 +28,8 @@ public:
     }
     void setConsoleText(const QString& title, const QString& text) { consoles_[title] = text; }
     void setCloseResult(std::int32_t result) { closeResult_ = result; }
+    // Priority changes of live handles are refused with that reason until it is set empty again.
+    void refusePriority(const QString& reason) { priorityRefusal_ = reason; }
     // Makes the process of that program disappear from the list, as a crash would.
     void crash(const QString& programName);
     // Replaces the whole process list text (an empty one stands for a failed snapshot).
@@ -49,6 +51,7 @@ public:
     QString GetConsoleText(const QString& sTitle) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
+    QString LastPriorityError() override { return lastPriorityError_; }
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
 
@@ -58,6 +61,8 @@ private:
     QSet<QString> files_;
     QHash<QString, QString> failingLaunches_; // path, the reason its launch fails
     QString lastLaunchError_;
+    QString priorityRefusal_;
+    QString lastPriorityError_;
     QHash<QString, QString> consoles_;
     QHash<QString, std::function<void()>> hooks_;
     std::vector<std::pair<std::int32_t, QString>> running_; // pid, program name

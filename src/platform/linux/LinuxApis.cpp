@@ -57,9 +57,19 @@ std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
 
 std::int32_t LinuxApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) {
     const std::optional<int> nice = NiceForPriorityClass(lPriorityClass);
-    if (!nice || !IsDescriptor(hProcess))
+    if (!nice) {
+        lastPriorityError_ = QStringLiteral("unknown priority class %1").arg(lPriorityClass);
         return 0;
-    return SetNiceOfEveryThread(static_cast<int>(hProcess.raw()), *nice) ? 1 : 0;
+    }
+    const NiceChange change = IsDescriptor(hProcess)
+                                  ? SetNiceOfEveryThread(static_cast<int>(hProcess.raw()), *nice)
+                                  : NiceChange::NoProcess;
+    lastPriorityError_ = QString::fromUtf8(DescribeNiceChange(change));
+    return change == NiceChange::Done ? 1 : 0;
+}
+
+QString LinuxApis::LastPriorityError() {
+    return lastPriorityError_;
 }
 
 void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {

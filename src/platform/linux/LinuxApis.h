@@ -17,10 +17,12 @@ public:
     QString GetConsoleText(const QString& sTitle) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
+    QString LastPriorityError() override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
 
 private:
     TmuxClient tmux_;
     ServerLauncher launcher_;
+    QString lastPriorityError_;
 };

@@ -20,7 +20,8 @@ constexpr int kMaxPasses = 4;
 
 enum class PassResult { Failed, ChangedSome, NothingNew };
 
-PassResult RenicePass(DIR* tasks, std::set<long>& done, int nice) {
+// Why the last pass failed: the errno of the refused setpriority.
+PassResult RenicePass(DIR* tasks, std::set<long>& done, int nice, int& refusal) {
     rewinddir(tasks);
     bool changed = false;
     while (const dirent* entry = readdir(tasks)) {
@@ -31,12 +32,24 @@ PassResult RenicePass(DIR* tasks, std::set<long>& done, int nice) {
         if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), nice) != 0) {
             if (errno == ESRCH)
                 continue; // that thread has just ended
+            refusal = errno;
             return PassResult::Failed;
         }
         done.insert(tid);
         changed = true;
     }
     return changed ? PassResult::ChangedSome : PassResult::NothingNew;
+}
+
+NiceChange RefusalOf(int error) {
+    switch (error) {
+    case EACCES:
+        return NiceChange::NotPermitted;
+    case EPERM:
+        return NiceChange::OtherOwner;
+    default:
+        return NiceChange::Failed;
+    }
 }
 
 } // namespace
@@ -60,24 +73,47 @@ std::optional<int> NiceForPriorityClass(std::int32_t priorityClass) {
     }
 }
 
-bool SetNiceOfEveryThread(int pidfd, int nice) {
+NiceChange SetNiceOfEveryThread(int pidfd, int nice) {
     const pid_t pid = PidOfPidfd(pidfd);
     if (pid <= 0)
-        return false;
+        return NiceChange::NoProcess;
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/task", static_cast<int>(pid));
     UniqueFd taskFd(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     // While our process lives its id cannot pass to another, so a folder opened before this check
     // is our process's own, and stays so even if the process ends from here on.
     if (!taskFd || PidfdProcessEnded(pidfd))
-        return false;
+        return NiceChange::NoProcess;
     DIR* tasks = fdopendir(taskFd.release());
     if (tasks == nullptr)
-        return false;
+        return NiceChange::Failed;
     std::set<long> done;
+    int refusal = 0;
     PassResult pass = PassResult::ChangedSome;
     for (int i = 0; i < kMaxPasses && pass == PassResult::ChangedSome; ++i)
-        pass = RenicePass(tasks, done, nice);
+        pass = RenicePass(tasks, done, nice, refusal);
     closedir(tasks);
-    return pass != PassResult::Failed && !done.empty() && !PidfdProcessEnded(pidfd);
+    if (PidfdProcessEnded(pidfd))
+        return NiceChange::NoProcess;
+    if (pass == PassResult::Failed)
+        return RefusalOf(refusal);
+    // No thread left to change: the process was ending while we looked.
+    return done.empty() ? NiceChange::NoProcess : NiceChange::Done;
+}
+
+const char* DescribeNiceChange(NiceChange change) {
+    switch (change) {
+    case NiceChange::Done:
+        return "";
+    case NiceChange::NoProcess:
+        return "no process: it has ended or was never started";
+    case NiceChange::NotPermitted:
+        return "refused by the system: raising a priority needs the CAP_SYS_NICE capability or "
+               "a nice limit (RLIMIT_NICE) that allows it";
+    case NiceChange::OtherOwner:
+        return "refused by the system: the process belongs to another user";
+    case NiceChange::Failed:
+        break;
+    }
+    return "refused by the system";
 }
