@@ -2,6 +2,7 @@
 // starting values. Behaviour is connected elsewhere (connectHandlers).
 #include "frmMain.h"
 
+#include "CoveredControls.h"
 #include "LayoutFonts.h"
 #include "NoticeText.h"
 #include "PictureBox.h"
@@ -21,10 +22,12 @@ namespace {
 
 constexpr QSize kClientSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
 
-QTimer* makeTimer(frmMain& window, const char* name, int intervalMs) {
+// A coarse timer may fire up to 5 % early; timers whose period the launcher relies on are precise.
+QTimer* makeTimer(frmMain& window, const char* name, int intervalMs, Qt::TimerType type) {
     auto* timer = new QTimer(&window);
     timer->setObjectName(QLatin1String(name));
     timer->setInterval(intervalMs);
+    timer->setTimerType(type);
     timer->setSingleShot(false);
     return timer; // not started
 }
@@ -55,9 +58,9 @@ void setUpWindow(frmMain& window) {
 }
 
 void buildTimers(frmMain& w) {
-    w.tmrHelper = makeTimer(w, "tmrHelper", 15000);
-    w.tmrLogger = makeTimer(w, "tmrLogger", 100);
-    w.tmrStatusUpdater = makeTimer(w, "tmrStatusUpdater", 5000);
+    w.tmrHelper = makeTimer(w, "tmrHelper", 15000, Qt::PreciseTimer);
+    w.tmrLogger = makeTimer(w, "tmrLogger", 100, Qt::CoarseTimer);
+    w.tmrStatusUpdater = makeTimer(w, "tmrStatusUpdater", 5000, Qt::PreciseTimer);
 }
 
 void buildButtons(frmMain& w) {
@@ -142,4 +145,6 @@ void frmMain::buildControls() {
     buildTrayMenu(*this);
     frmMainLayout::applyStacking(*this);
     frmMainLayout::applyTabOrder(*this);
+    // The message pane and the options pane lie over each other: what is behind takes no keys.
+    new CoveredControls(conTab, {picContainer, txtOutput}, this);
 }

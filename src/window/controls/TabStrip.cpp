@@ -37,6 +37,8 @@ TabStrip::TabStrip(const QStringList& captions, QWidget* parent)
         bar_->addTab(caption);
     // Connected after the tabs exist: adding the first tab selects it, which is no click.
     connect(bar_, &QTabBar::currentChanged, this, [this](int) { emit Click(); });
+    // A click on a tab takes the focus, as keys then belong to the strip, not to a hidden pane.
+    bar_->setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(bar_);
     // Opaque, so that a pane stacked behind the strip does not show through its client area.
     setAutoFillBackground(true);
