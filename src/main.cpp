@@ -1,5 +1,6 @@
 #include "BundledFonts.h"
 #include "DesktopServices.h"
+#include "DisplayStartGuard.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
 #include "frmMain.h"
@@ -9,7 +10,9 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    DisplayStartGuard display(argc, argv); // no display: one line on stderr and exit 1
     QApplication app(argc, argv);
+    display.opened();
     QApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
     registerBundledFonts();
 
