@@ -46,8 +46,9 @@ void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
                                      context.line});
 }
 
-} // namespace
-
+// Why no window can be shown, or an empty text when a display is named. The platform plugins
+// that need no display (offscreen, vnc, ...) always pass; the check is left to Qt when the
+// command line chooses a platform or display.
 const char* MissingDisplayReason(const char* qpaPlatform, const char* display,
                                  const char* waylandDisplay, int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -71,6 +72,8 @@ const char* MissingDisplayReason(const char* qpaPlatform, const char* display,
     return "no display for QT_QPA_PLATFORM (DISPLAY is needed for xcb, WAYLAND_DISPLAY for "
            "wayland); start it on a desktop, or under xvfb-run";
 }
+
+} // namespace
 
 DisplayStartGuard::DisplayStartGuard(int argc, char** argv) {
     const char* reason =

@@ -20,9 +20,3 @@ public:
     // The application object is up: the messages held back are let through.
     void opened();
 };
-
-// Why no window can be shown given the environment's values and the command line, or an empty
-// text when a display is named. The platform plugins that need no display (offscreen, vnc, ...)
-// always pass; the check is left to Qt when the command line chooses a platform or display.
-const char* MissingDisplayReason(const char* qpaPlatform, const char* display,
-                                 const char* waylandDisplay, int argc, char** argv);

@@ -22,25 +22,15 @@ watcher_property() {
 # A panel of one status tray, instead of the default panels and their many plugins.
 mkdir -p "$work/xdg/xfce4/panel"
 cat >"$work/xdg/xfce4/panel/default.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<channel name="xfce4-panel" version="1.0">
-  <property name="configver" type="int" value="2"/>
-  <property name="panels" type="array">
-    <value type="int" value="1"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=8;x=512;y=755"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="position-locked" type="bool" value="true"/>
-      <property name="size" type="uint" value="26"/>
-      <property name="plugin-ids" type="array">
-        <value type="int" value="1"/>
-      </property>
-    </property>
-  </property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="systray"/>
-  </property>
-</channel>
+<?xml version="1.0" encoding="UTF-8"?><channel name="xfce4-panel" version="1.0">
+<property name="configver" type="int" value="2"/>
+<property name="panels" type="array"><value type="int" value="1"/>
+  <property name="panel-1" type="empty">
+    <property name="position" type="string" value="p=8;x=512;y=755"/>
+    <property name="plugin-ids" type="array"><value type="int" value="1"/></property></property>
+</property>
+<property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/>
+</property></channel>
 XML
 export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg"
 
