@@ -15,4 +15,5 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options);
 int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options);
 int RunLogBench(int argc, char** argv, const BenchOptions& options);
 int RunStartupBench(int argc, char** argv, const BenchOptions& options);
+int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);

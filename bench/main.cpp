@@ -1,5 +1,5 @@
 // corvane-bench CASE [--quick] [--minutes M]
-//   CASE: processes, console, tick, idle, log, startup or crashloop.
+//   CASE: processes, console, tick, idle, log, startup, priority or crashloop.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -27,6 +27,7 @@ constexpr Case kCases[] = {
     {"idle", RunIdleCpuBench},
     {"log", RunLogBench},
     {"startup", RunStartupBench},
+    {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
 };
 

@@ -22,7 +22,7 @@ trap 'rm -rf "$CORVANE_BENCH_TMP"' EXIT
 : >"$log"
 printf 'NOTE\t%s\n' "Each case runs in a process of its own, as the first process of a PID namespace of its own where the machine allows it: the launcher sees only the processes of that case, and all of them end with it. The launcher runs as the real window and backend (offscreen Qt platform) on a private tmux socket; CPU times come from getrusage (the launcher, and the tmux clients it waited for) and /proc/PID/stat (the tmux server)." >"$rows"
 
-for case in processes console tick idle log startup; do
+for case in processes console tick idle log startup priority; do
     echo "running: $case" >&2
     status=0
     run_isolated "$bench_program" "$case" "${options[@]}" >"$CORVANE_BENCH_TMP/out" \
