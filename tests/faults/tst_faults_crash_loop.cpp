@@ -102,7 +102,9 @@ private slots:
         QCOMPARE(lines.filter(QRegularExpression("> Map Server PID is \\d+$")).size(), rounds);
         static const QRegularExpression expected(
             "> (Map Server just crashed!|Starting Map Server \\.\\.\\.|Map Server PID is \\d+|"
-            "Map Server Process was changed to high priority class\\.|Terminating Servers by "
+            // The map server has mostly ended again by the time the priority step runs.
+            "Map Server Process (was changed to high priority class\\.|could not be changed to "
+            "high priority class: no process.*)|Terminating Servers by "
             "Sending Terminate Signal\\.\\.\\.|Login Server returnred code 1|Character Server "
             "returned code 1|Map Server returned code [01])$");
         for (const QString& line : lines)
