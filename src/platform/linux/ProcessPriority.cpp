@@ -20,7 +20,7 @@ constexpr int kMaxPasses = 4;
 
 enum class PassResult { Failed, ChangedSome, NothingNew };
 
-// Why the last pass failed: the errno of the refused setpriority.
+// One pass over the threads; a refused change ends it and leaves its errno in refusal.
 PassResult RenicePass(DIR* tasks, std::set<long>& done, int nice, int& refusal) {
     rewinddir(tasks);
     bool changed = false;
