@@ -3,303 +3,115 @@
 # tray. Minimising with "Minimize To tray" on hides the window and puts an icon in the tray; a
 # double click on the icon brings the window back; a right press opens the tray menu; its
 # "Exit And Stop Servers" ends the running servers and the launcher and writes the settings.
-#
 # Usage: tray_desktop_test.sh PATH/TO/corvane-launcher
-# Everything it starts (X server, window manager, launcher, servers, tmux server) is ended on exit,
-# also when a check fails.
+# Everything it starts is ended on exit, by process id, also when a check fails.
 set -uo pipefail
-
 launcher="$(realpath -e "${1:?usage: $0 PATH/TO/corvane-launcher}")" || exit 1
-[ -x "$launcher" ] || {
-    echo "FAIL: $launcher is not a program" >&2
-    exit 1
-}
-
-for tool in Xvfb icewm xdotool xwininfo xprop tmux; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "FAIL: $tool is missing; scripts/setup.sh installs it" >&2
-        exit 1
-    fi
-done
-
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-tray-e2e.XXXXXX")"
-xvfb_pid=""
-icewm_pid=""
-launcher_pid=""
-server_pids=()
-
-# ---- cleanup: only what this script started, by pid -------------------------------------------
-
+pids=()
 cleanup() {
     local status=$?
-    trap - EXIT INT TERM
-    [ -n "$launcher_pid" ] && kill -KILL "$launcher_pid" 2>/dev/null
-    for pid in "${server_pids[@]}"; do
-        kill -KILL "$pid" 2>/dev/null
-    done
-    # The launcher's own tmux server, on the socket folder of this run only.
-    if [ -d "$work/tmux" ]; then
-        TMUX_TMPDIR="$work/tmux" tmux -L corvane-launcher kill-server 2>/dev/null
-    fi
-    stop_process "$icewm_pid"
-    stop_process "$xvfb_pid"
+    kill -TERM "${pids[@]}" 2>/dev/null && sleep 0.3
+    kill -KILL "${pids[@]}" 2>/dev/null
+    TMUX_TMPDIR="$work/tmux" tmux -L corvane-launcher kill-server 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
     exit "$status"
 }
-
-# stop_process PID: asks it to end, and makes it end after a second.
-stop_process() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null || return 0
-    for _ in 1 2 3 4 5 6 7 8 9 10; do
-        process_ended "$1" && return 0
-        sleep 0.1
-    done
-    kill -KILL "$1" 2>/dev/null
-}
-
 trap cleanup EXIT
-trap 'exit 130' INT TERM
-
 fail() {
     echo "FAIL: $*" >&2
-    if [ -n "${DISPLAY:-}" ]; then
-        echo "--- windows on the display:" >&2
-        xwininfo -root -tree 2>&1 | head -60 >&2
-    fi
-    for log in launcher icewm xvfb; do
-        if [ -s "$work/$log.log" ]; then
-            echo "--- $log output:" >&2
-            tail -n 30 "$work/$log.log" >&2
-        fi
-    done
+    tail -n 20 "$work"/*.log >&2
     exit 1
 }
-
-# poll SECONDS COMMAND...: runs COMMAND every 100 ms until it succeeds; fails after SECONDS.
-poll() {
-    local deadline=$((SECONDS + $1))
-    shift
+# until SECONDS WHAT COMMAND...: runs COMMAND every 100 ms until it succeeds.
+until_ok() {
+    local deadline=$((SECONDS + $1)) what="$2"
+    shift 2
     until "$@"; do
-        ((SECONDS < deadline)) || return 1
+        ((SECONDS < deadline)) || fail "gave up waiting for: $what"
         sleep 0.1
     done
 }
+ended() { [[ "$(ps -o stat= -p "$1")" == Z* || -z "$(ps -o stat= -p "$1")" ]]; }
 
-# wait_until SECONDS WHAT COMMAND...: polls COMMAND, and fails the test if it never succeeds.
-wait_until() {
-    local seconds="$1" what="$2"
-    shift 2
-    poll "$seconds" "$@" || fail "gave up after ${seconds} s waiting for: $what"
-}
-
-step() { echo "[$SECONDS s] $*"; }
-
-# Whether a process has ended (a child not yet waited for counts as ended).
-process_ended() {
-    local state
-    state="$(ps -o stat= -p "$1" 2>/dev/null)"
-    [ -z "$state" ] || [[ "$state" == Z* ]]
-}
-
-# ---- a private environment ----------------------------------------------------------------------
-
-mkdir -p "$work/home" "$work/config/CorvaneLauncher" "$work/runtime" "$work/tmux"
-chmod 700 "$work/runtime" "$work/tmux"
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$work/config"
-export XDG_RUNTIME_DIR="$work/runtime"
-export TMUX_TMPDIR="$work/tmux"
-export QT_QPA_PLATFORM=xcb
+mkdir -p "$work"/{home,config/CorvaneLauncher,tmux}
+chmod 700 "$work/tmux"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/tmux"
+export TMUX_TMPDIR="$work/tmux" QT_QPA_PLATFORM=xcb
 # Without a session bus Qt uses the X system tray protocol, which icewm's tray speaks.
 unset DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY TMUX
-
 settings="$XDG_CONFIG_HOME/CorvaneLauncher/CorvaneLauncher.ini"
-# The interval is left out on purpose: it is in the file only if the launcher wrote the file.
+# The interval is left out: it is in the file only if the launcher wrote the file.
 printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\n' >"$settings"
 
-# ---- X server and window manager ----------------------------------------------------------------
-
-# No reset when the last client leaves: the window manager must not find the server resetting.
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_until 15 "Xvfb to report its display" test -s "$work/display"
-DISPLAY=":$(head -n 1 "$work/display")"
-export DISPLAY
-step "Xvfb on $DISPLAY"
-
+pids+=($!)
+until_ok 15 "Xvfb" test -s "$work/display"
+export DISPLAY=":$(head -n 1 "$work/display")"
 icewm >"$work/icewm.log" 2>&1 &
-icewm_pid=$!
-
-# The id of icewm's system tray window.
-tray_window() {
-    xwininfo -root -tree 2>/dev/null | awk '$2 == "\"SystemTray\":" { print $1; exit }'
-}
-has_tray() {
-    process_ended "$icewm_pid" && fail "icewm ended"
-    [ -n "$(tray_window)" ]
-}
-wait_until 15 "icewm's system tray" has_tray
-step "icewm is up with its tray"
-
-# ---- window queries -----------------------------------------------------------------------------
-
-# The launcher's icons in the tray, one window id a line.
+pids+=($!)
 tray_icons() {
     local tray
-    tray="$(tray_window)"
-    [ -n "$tray" ] || return 0
-    xwininfo -tree -id "$tray" 2>/dev/null | awk '/\("corvane-launcher" / { print $1 }'
+    tray="$(xwininfo -root -tree | awk '$2 == "\"SystemTray\":" { print $1; exit }')"
+    [ -n "$tray" ] && xwininfo -tree -id "$tray" | awk '/\("corvane-launcher" / { print $1 }'
 }
-tray_icon_count() { tray_icons | grep -c . || true; }
-one_icon_in_tray() { [ "$(tray_icon_count)" -eq 1 ]; }
-no_icon_in_tray() { [ "$(tray_icon_count)" -eq 0 ]; }
+icons_are() { [ "$(tray_icons | grep -c .)" -eq "$1" ]; }
+until_ok 15 "icewm's system tray" eval 'xwininfo -name SystemTray >/dev/null 2>&1'
 
-is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-
-# Normal, Iconic, or Withdrawn when the window manager no longer manages the window.
-wm_state() {
-    local state
-    state="$(xprop -id "$1" WM_STATE 2>/dev/null | awk '/window state:/ { print $3 }')"
-    echo "${state:-Withdrawn}"
-}
-
-in_client_list() {
-    local id
-    for id in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
-        [ $((id)) -eq $(($1)) ] && return 0
-    done
-    return 1
-}
-
-# Hidden by the launcher itself: unmapped and withdrawn, so not even an entry on the task bar.
-window_hidden() {
-    ! is_viewable "$1" && [ "$(wm_state "$1")" = Withdrawn ] && ! in_client_list "$1"
-}
-window_back() {
-    is_viewable "$1" && [ "$(wm_state "$1")" = Normal ] && in_client_list "$1"
-}
-
-# The launcher's open pop-up menu, if any: a window of its own that bypasses the window manager
-# and belongs to the main window.
-open_menu() {
-    local id
-    for id in $(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null); do
-        [ $((id)) -ne $((main_window)) ] || continue
-        is_viewable "$id" || continue
-        xwininfo -id "$id" 2>/dev/null | grep -q 'Override Redirect State: yes' || continue
-        local owner
-        owner="$(xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -o '0x[0-9a-f]*')"
-        if [ -n "$owner" ] && [ $((owner)) -eq $((main_window)) ]; then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
-}
-menu_is_open() { open_menu >/dev/null; }
-
-all_servers_ended() {
-    local pid
-    for pid in "${server_pids[@]}"; do
-        process_ended "$pid" || return 1
-    done
-}
-
-server_pane_pids() { tmux -L corvane-launcher list-panes -a -F '#{pane_pid}' 2>/dev/null; }
-three_servers_running() {
-    local pids pid
-    pids="$(server_pane_pids)"
-    [ "$(grep -c . <<<"$pids")" -eq 3 ] || return 1
-    for pid in $pids; do
-        process_ended "$pid" && return 1
-    done
-    return 0
-}
-
-# ---- the launcher -------------------------------------------------------------------------------
-
-cd "$work" || fail "cannot enter $work"
+cd "$work" || exit 1
 "$launcher" >"$work/launcher.log" 2>&1 &
 launcher_pid=$!
+pids+=("$launcher_pid")
+find_window() { main="$(xdotool search --onlyvisible --pid "$launcher_pid" | head -n 1)" && [ -n "$main" ]; }
+until_ok 20 "the launcher's window" find_window
+managed() { xprop -root _NET_CLIENT_LIST | grep -q "$(printf '0x%x' "$main")"; }
+shown() { xwininfo -id "$main" | grep -q IsViewable && managed; }
+# Hidden by the launcher itself: unmapped and withdrawn, not even an entry on the task bar.
+hidden() { ! xwininfo -id "$main" | grep -q IsViewable && ! managed; }
+until_ok 10 "the window to be managed" shown
+# Start Servers: the button at x 306..403, y 288..319 of the client area.
+xdotool mousemove --window "$main" 354 303 click 1
+servers() { tmux -L corvane-launcher list-panes -a -F '#{pane_pid}' 2>/dev/null; }
+until_ok 20 "three servers" eval '[ "$(servers | grep -c .)" -eq 3 ]'
+mapfile -t server_pids < <(servers)
+pids+=("${server_pids[@]}")
 
-main_window=""
-find_main_window() {
-    process_ended "$launcher_pid" && fail "the launcher ended at start-up"
-    main_window="$(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null | head -n 1)"
-    [ -n "$main_window" ]
-}
-wait_until 20 "the launcher's window" find_main_window
-wait_until 10 "the launcher's window to be managed" window_back "$main_window"
-step "launcher window $main_window is up"
+xdotool windowminimize "$main"
+until_ok 10 "the window to go to the tray" eval 'hidden && icons_are 1'
+xdotool mousemove --window "$(tray_icons)" 12 12 click --repeat 2 --delay 80 1
+until_ok 10 "the double click to bring the window back" eval 'shown && icons_are 0'
 
-# Start Servers: the button at x 306..403, y 288..319 of the window's client area.
-xdotool mousemove --window "$main_window" 354 303 click 1
-wait_until 20 "three servers in the launcher's tmux" three_servers_running
-mapfile -t server_pids < <(server_pane_pids)
-[ "${#server_pids[@]}" -eq 3 ] || fail "expected three servers, found: ${server_pids[*]}"
-step "servers running: ${server_pids[*]}"
-
-# ---- minimise to the tray -----------------------------------------------------------------------
-
-xdotool windowminimize "$main_window"
-wait_until 10 "the window to be hidden" window_hidden "$main_window"
-wait_until 10 "one launcher icon in the tray" one_icon_in_tray
-icon="$(tray_icons)"
-is_viewable "$icon" || fail "the tray icon $icon is not shown"
-step "window hidden, icon $icon in the tray"
-
-# ---- double click brings the window back --------------------------------------------------------
-
-xdotool mousemove --window "$icon" 12 12 click --repeat 2 --delay 80 1
-wait_until 10 "the window to come back after the double click" window_back "$main_window"
-wait_until 10 "the icon to leave the tray" no_icon_in_tray
-step "double click restored the window and removed the icon"
-
-# ---- right press opens the tray menu ------------------------------------------------------------
-
-# Back to the window, as an operator's hand goes, before the next trip to the tray.
-xdotool mousemove --window "$main_window" 254 160
-xdotool windowminimize "$main_window"
-wait_until 10 "the window to be hidden again" window_hidden "$main_window"
-wait_until 10 "the icon to be back in the tray" one_icon_in_tray
-icon="$(tray_icons)"
-# An operator's hand takes a moment to reach a new icon. A press within some 300 ms of an icon
-# coming back to icewm's tray after a restore sometimes goes unanswered (seen about one run in
-# five when pressed at once; never with this pause in a hundred runs).
+xdotool mousemove --window "$main" 254 160
+xdotool windowminimize "$main"
+until_ok 10 "the window to go to the tray again" eval 'hidden && icons_are 1'
+# An operator's hand takes a moment to reach a new icon: icewm sometimes misses a press within
+# some 300 ms of an icon coming back to its tray.
 sleep 0.5
-menu_is_open && fail "a menu is open before the right press"
-
-xdotool mousemove --window "$icon" 12 12 mousedown 3
+menu() {
+    local id
+    for id in $(xdotool search --onlyvisible --pid "$launcher_pid"); do
+        [ "$id" != "$main" ] && xwininfo -id "$id" | grep -q 'Override Redirect State: yes' &&
+            xprop -id "$id" WM_TRANSIENT_FOR | grep -q "$(printf '0x%x' "$main")" &&
+            echo "$id" && return 0
+    done
+    return 1
+}
 # The menu opens on the press itself, while the button is still held.
-wait_until 5 "the tray menu to open on the right press" menu_is_open
+xdotool mousemove --window "$(tray_icons)" 12 12 mousedown 3
+until_ok 5 "the tray menu to open on the right press" menu
 xdotool mouseup 3
-menu="$(open_menu)" || fail "the tray menu closed when the right button was released"
-step "right press opened menu $menu"
-
-# ---- Exit And Stop Servers ----------------------------------------------------------------------
-
-eval "$(xdotool getwindowgeometry --shell "$menu")"
-# The last item of the menu is "Exit And Stop Servers".
-xdotool mousemove --window "$menu" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
-wait_until 20 "the launcher to end" process_ended "$launcher_pid"
-wait "$launcher_pid"
-launcher_status=$?
-launcher_pid=""
-[ "$launcher_status" -eq 0 ] || fail "the launcher ended with status $launcher_status"
-poll 15 all_servers_ended ||
-    fail "servers still running 15 s after the exit: $(ps -o pid=,stat=,args= -p "${server_pids[*]}")" \
-        "; their consoles: $(tmux -L corvane-launcher ls 2>&1)"
-step "launcher and servers ${server_pids[*]} ended"
-
-grep -q '^ServerMessage%20Update%20Interval=5$' "$settings" ||
-    fail "the settings were not written at exit: $(cat "$settings")"
-grep -q '^MinimizeToTray=1$' "$settings" || fail "MinimizeToTray lost: $(cat "$settings")"
-grep -q '^AutoRestart=0$' "$settings" || fail "AutoRestart lost: $(cat "$settings")"
-# Minimising suspends the message update; exit saves the operator's own value.
-grep -q '^UpdateServerMessage=1$' "$settings" ||
-    fail "UpdateServerMessage saved as suspended: $(cat "$settings")"
-step "settings written"
-
+m="$(menu)" || fail "the tray menu closed when the right button was released"
+eval "$(xdotool getwindowgeometry --shell "$m")"
+# The last item is "Exit And Stop Servers".
+xdotool mousemove --window "$m" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
+until_ok 20 "the launcher to end" ended "$launcher_pid"
+wait "$launcher_pid" || fail "the launcher ended with status $?"
+for pid in "${server_pids[@]}"; do
+    until_ok 15 "server $pid to end" ended "$pid"
+done
+# Minimising suspended the message update; the exit saves the operator's own value.
+for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
+    grep -qx "$line" "$settings" || fail "settings lack $line: $(cat "$settings")"
+done
 echo "PASS: tray on a real desktop"

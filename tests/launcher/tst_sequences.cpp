@@ -1,6 +1,5 @@
+// Start and stop sequences and the exit, against the pretend operating system.
 #include "LauncherHarness.h"
-#include "TabStrip.h"
-#include "VbCheckBox.h"
 
 #include <QAction>
 #include <QPlainTextEdit>
@@ -10,246 +9,125 @@
 
 namespace {
 
-QStringList completeStartLines() {
-    return {
-        QStringLiteral("> Starting Login Server ..."), QStringLiteral("> Login Server PID is 1000"),
-        QStringLiteral("> Starting Char Server ..."),  QStringLiteral("> Char Server PID is 1001"),
-        QStringLiteral("> Starting Map Server ..."),   QStringLiteral("> Map Server PID is 1002")};
-}
+const QStringList kCompleteStart{"> Starting Login Server ...", "> Login Server PID is 1000",
+                                 "> Starting Char Server ...",  "> Char Server PID is 1001",
+                                 "> Starting Map Server ...",   "> Map Server PID is 1002"};
 
 } // namespace
 
 class SequencesTest : public QObject {
     Q_OBJECT
 private slots:
-    void completeStartFromTheButton() {
+    void completeStartThenStop() {
         LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        const int mark = h.logCount();
-        const qint64 before = h.clock.NowMs();
-        h.startAll();
-
-        QCOMPARE(h.logTextsSince(mark), completeStartLines());
+        frmMain& w = h.online();
+        QCOMPARE(h.logSince(0).mid(h.logCount() - 6), kCompleteStart);
+        QCOMPARE(h.apis.argsOf("LaunchServer"),
+                 QStringList({h.programPath(0), h.programPath(1), h.programPath(2)}));
         QCOMPARE(w.ServerState, 1);
-        QVERIFY(w.tmrHelper->isActive());
-        QVERIFY(w.cmdServerShutdown->isEnabled());
-        QCOMPARE(w.txtOutput->toPlainText(), QString());
-        // Half a second of settle time per server, slept in 50 ms steps.
-        QCOMPARE(h.clock.NowMs() - before, 1500);
-        QCOMPARE(h.clock.sleeps(), 30);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(w.ServerProc[i].sExePath, LauncherHarness::programPath(i));
-            QCOMPARE(w.ServerProc[i].lPID, 1000 + i);
-            QVERIFY(!w.ServerProc[i].hProcess.isNull());
-        }
-        QStringList launched;
-        for (const auto& call : h.apis.calls)
-            if (call.op == "LaunchServer")
-                launched << call.arg;
-        QCOMPARE(launched,
-                 QStringList({LauncherHarness::programPath(0), LauncherHarness::programPath(1),
-                              LauncherHarness::programPath(2)}));
-    }
+        QVERIFY(w.tmrHelper->isActive() && w.tmrStatusUpdater->isActive());
+        // Half a second of settle time per server, never more than 50 ms without events.
+        QCOMPARE(h.clock.now, 1'001'500);
+        QVERIFY(h.clock.longestSleep <= 50);
 
-    void startFromTheTrayShowsTheSelectedServer() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.apis.setConsoleText("Char Server", "char console");
-        w.conTab->Select(2);
-        w.mnuTrayStartServers_Click();
-        QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("char console"));
-
-        // From the button, the online transition after the sequence empties the pane again.
-        LauncherHarness b;
-        b.addServerFiles();
-        frmMain& bw = b.load();
-        b.apis.setConsoleText("Char Server", "char console");
-        bw.conTab->Select(2);
-        b.startAll();
-        QCOMPARE(bw.txtOutput->toPlainText(), QString());
-        QCOMPARE(b.apis.count("GetConsoleText"), 1);
-    }
-
-    void optionsTabCapturesNothing() {
-        LauncherHarness h;
-        h.addServerFiles();
-        h.load();
-        h.window().mnuTrayStartServers_Click();
-        QCOMPARE(h.apis.count("GetConsoleText"), 0);
-    }
-
-    void missingSecondProgramEndsTheSequence() {
-        for (const bool fromButton : {true, false}) {
-            LauncherHarness h;
-            h.apis.addFile(LauncherHarness::programPath(0));
-            h.apis.addFile(LauncherHarness::programPath(2));
-            frmMain& w = h.load();
-            const int mark = h.logCount();
-            if (fromButton)
-                h.startAll();
-            else
-                w.mnuTrayStartServers_Click();
-
-            QCOMPARE(h.logTextsSince(mark),
-                     QStringList({"> Starting Login Server ...", "> Login Server PID is 1000",
-                                  "> Starting Char Server ...",
-                                  "Cannot find " + LauncherHarness::programPath(1)}));
-            QCOMPARE(h.apis.count("LaunchServer"), 1);
-            QVERIFY(!w.tmrHelper->isActive());
-            QCOMPARE(w.ServerProc[1], ServerProcess{});
-            // The button shows the launcher online all the same; the tray item leaves it offline.
-            QCOMPARE(w.ServerState, fromButton ? 1 : 0);
-            QCOMPARE(w.cmdServerStart->isEnabled(), !fromButton);
-        }
-    }
-
-    void failedProcessCreation() {
-        LauncherHarness h;
-        h.addServerFiles();
-        h.apis.failLaunchOf(LauncherHarness::programPath(1), "tmux could not be run");
-        frmMain& w = h.load();
-        const int mark = h.logCount();
-        w.mnuTrayStartServers_Click();
-        QCOMPARE(h.logTextsSince(mark),
-                 QStringList({"> Starting Login Server ...", "> Login Server PID is 1000",
-                              "> Starting Char Server ...",
-                              "Error Starting Char Server, please see output in Server status",
-                              "> Char Server could not be started: tmux could not be run"}));
-        // The reason's line carries the date and time; the "Error Starting" line does not.
-        QVERIFY(h.log().last().at(0).isDigit());
-        QVERIFY(h.log().at(h.logCount() - 2).startsWith("Error Starting"));
-        QCOMPARE(w.txtOutput->toPlainText(),
-                 QStringLiteral("Cannot create the process for Char Server"));
-        QCOMPARE(w.ServerProc[1], ServerProcess::failed());
-        QCOMPARE(w.ServerState, 0);
-        QCOMPARE(h.apis.count("LaunchServer"), 2);
-    }
-
-    void stopLogsEveryCloseResultAndGoesOffline() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.startAll();
-        h.apis.setCloseResult(0);
+        h.apis.closeResult = 0;
         const int mark = h.logCount();
         w.cmdServerShutdown_Click();
         QCOMPARE(
-            h.logTextsSince(mark),
+            h.logSince(mark),
             QStringList({"> Terminating Servers by Sending Terminate Signal...",
                          "> Login Server returnred code 0", "> Character Server returned code 0",
                          "> Map Server returned code 0"}));
-        QStringList closed;
-        for (const auto& call : h.apis.calls)
-            if (call.op == "CloseServerConsole")
-                closed << call.arg;
-        QCOMPARE(closed, QStringList({"Login Server", "Char Server", "Map Server"}));
+        QCOMPARE(h.apis.argsOf("CloseServerConsole"),
+                 QStringList({"Login Server", "Char Server", "Map Server"}));
         QCOMPARE(w.ServerState, 0);
-        QVERIFY(!w.tmrStatusUpdater->isActive());
-        QVERIFY(w.cmdServerStart->isEnabled());
+        QVERIFY(!w.tmrStatusUpdater->isActive() && w.cmdServerStart->isEnabled());
         QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
-        QCOMPARE(h.apis.count("LaunchServer"), 3); // the records stay; nothing is relaunched
-        QCOMPARE(w.ServerProc[2].lPID, 1002);
     }
 
-    void stopWhileNothingRunsStillLogsFourLines() {
+    void startsThatEndEarly_data() {
+        QTest::addColumn<bool>("fromButton");
+        QTest::addColumn<QString>("failure"); // empty: the char server's file is missing
+        QTest::addColumn<QStringList>("tail");
+        const QString missing = "Cannot find " + LauncherHarness::programPath(1);
+        QTest::newRow("missing, button") << true << QString() << QStringList{missing};
+        QTest::newRow("missing, tray") << false << QString() << QStringList{missing};
+        QTest::newRow("launch fails")
+            << false << "no tmux"
+            << QStringList{"Error Starting Char Server, please see output in Server status",
+                           "> Char Server could not be started: no tmux"};
+    }
+    void startsThatEndEarly() {
+        QFETCH(bool, fromButton);
+        QFETCH(QString, failure);
+        QFETCH(QStringList, tail);
         LauncherHarness h;
+        h.addServerFiles();
+        if (failure.isEmpty())
+            h.apis.files.remove(h.programPath(1));
+        else
+            h.apis.failingLaunches[h.programPath(1)] = failure;
         frmMain& w = h.load();
         const int mark = h.logCount();
-        w.mnuTrayStopServers_Click();
-        QCOMPARE(h.logTextsSince(mark).size(), 4);
-        QCOMPARE(w.ServerState, 0);
+        fromButton ? w.cmdServerStart_Click() : w.mnuTrayStartServers_Click();
+        QCOMPARE(h.logSince(mark), kCompleteStart.mid(0, 3) + tail);
+        QCOMPARE(h.apis.count("LaunchServer"), failure.isEmpty() ? 1 : 2);
+        QVERIFY(!w.tmrHelper->isActive());
+        // The button shows the launcher online all the same; the tray item leaves it offline.
+        QCOMPARE(w.ServerState, fromButton ? 1 : 0);
+    }
+
+    void requestsDuringASettleTime() {
+        for (const bool stop : {false, true}) {
+            LauncherHarness h;
+            h.addServerFiles();
+            frmMain& w = h.load();
+            h.clock.onSleep = [&] {
+                if (h.apis.count("LaunchServer") != 2 || h.apis.count("CloseServerConsole"))
+                    return;
+                if (stop)
+                    return w.mnuTrayStopServers_Click();
+                w.cmdServerStart_Click();
+                w.mnuTrayStartServers_Click();
+            };
+            w.cmdServerStart_Click();
+            QCOMPARE(h.apis.count("LaunchServer"), stop ? 2 : 3);
+            QCOMPARE(w.ServerState, stop ? 0 : 1);
+            QCOMPARE(w.tmrHelper->isActive(), !stop);
+        }
     }
 
     void priorityStepRunsOncePerArming() {
         LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.startAll();
+        frmMain& w = h.online();
         w.cmdServerShutdown_Click(); // a stop within the interval still lets the step run
         w.tmrHelper->setInterval(10);
         w.tmrHelper->start();
-        const int mark = h.logCount();
         QTest::qWait(150);
-        QCOMPARE(h.apis.count("SetProcessPriority"), 1);
-        const auto& call = h.apis.calls.back();
-        QCOMPARE(call.op, QStringLiteral("SetProcessPriority"));
-        QCOMPARE(call.arg, QString::number(w.ServerProc[2].hProcess.raw()));
-        QCOMPARE(call.value, 128);
-        QCOMPARE(h.logTextsSince(mark),
+        QCOMPARE(h.apis.argsOf("SetProcessPriority"),
+                 QStringList{QString::number(w.ServerProc[2].hProcess.raw())});
+        QCOMPARE(h.apis.calls.back().value, 128);
+        QCOMPARE(h.logSince(h.logCount() - 1),
                  QStringList({"> Map Server Process was changed to high priority class."}));
-        QVERIFY(!w.tmrHelper->isActive());
     }
 
-    void waitSeconds() {
-        LauncherHarness h;
-        frmMain& w = h.load();
-        bool ran = false;
-        QTimer::singleShot(0, [&] { ran = true; });
-        w.WaitSeconds(0);
-        QCOMPARE(h.clock.sleeps(), 0);
-        QVERIFY(!ran);
-
-        const qint64 before = h.clock.NowMs();
-        w.WaitSeconds(0.5f);
-        QCOMPARE(h.clock.sleeps(), 10);
-        QCOMPARE(h.clock.NowMs() - before, 500);
-        QVERIFY(ran); // events ran during the wait
-
-        w.WaitSeconds(-1);
-        QCOMPARE(h.clock.sleeps(), 10);
-    }
-
-    void secondStartDuringASettleTimeIsIgnored() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        bool clicked = false;
-        h.clock.onSleep = [&] {
-            if (!clicked) {
-                clicked = true;
-                w.cmdServerStart_Click();
-                w.mnuTrayStartServers_Click();
-            }
-        };
-        const int mark = h.logCount();
-        h.startAll();
-        QCOMPARE(h.apis.count("LaunchServer"), 3);
-        QCOMPARE(h.logTextsSince(mark), completeStartLines());
-        QCOMPARE(w.ServerState, 1);
-    }
-
-    void stopDuringAStartEndsTheStart() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        bool stopped = false;
-        h.clock.onSleep = [&] {
-            if (!stopped && h.apis.count("LaunchServer") == 2) {
-                stopped = true;
-                w.mnuTrayStopServers_Click();
-            }
-        };
-        h.startAll();
-        QCOMPARE(h.apis.count("LaunchServer"), 2);
-        QCOMPARE(w.ServerState, 0);
-        QVERIFY(!w.tmrHelper->isActive());
-        QVERIFY(w.cmdServerStart->isEnabled());
-    }
-
-    void relaunchReleasesTheReplacedHandle() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.startAll();
-        QCOMPARE(h.apis.liveHandles(), 3);
-        w.StartServer(w.ServerProc[0].sExePath, w.ServerName[0], w.ServerProc[0], 0.5f);
-        QCOMPARE(h.apis.liveHandles(), 3);
-        QCOMPARE(w.ServerProc[0].sExePath, LauncherHarness::programPath(0));
-        h.apis.failLaunchOf(LauncherHarness::programPath(0));
-        w.StartServer(w.ServerProc[0].sExePath, w.ServerName[0], w.ServerProc[0], 0.5f);
-        QCOMPARE(h.apis.liveHandles(), 2);
+    void exitStopsRunningServersBeforeSaving() {
+        for (const std::int16_t state : {0, 1, 2}) {
+            LauncherHarness h;
+            frmMain& w = h.online();
+            if (state == 0)
+                w.cmdServerShutdown_Click();
+            w.ServerState = state;
+            int closes = 0;
+            h.apis.onCall = [&](const QString& op) {
+                closes += op == "CloseServerConsole" && h.settings.writes == 0;
+            };
+            w.mnuTrayExit->trigger();
+            QCOMPARE(closes, state ? 3 : 0);
+            QCOMPARE(h.settings.writes, 4);
+            QCOMPARE(h.endProgramCalls, 1);
+            QVERIFY(!w.tmrStatusUpdater->isActive());
+        }
     }
 };
 
