@@ -19,11 +19,7 @@ cleanup() {
     exit "$status"
 }
 trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    tail -n 20 "$work"/*.log >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2; tail -n 20 "$work"/*.log >&2; exit 1; }
 # until SECONDS WHAT COMMAND...: runs COMMAND every 100 ms until it succeeds.
 until_ok() {
     local deadline=$((SECONDS + $1)) what="$2"
@@ -59,7 +55,6 @@ tray_icons() {
 icons_are() { [ "$(tray_icons | grep -c .)" -eq "$1" ]; }
 until_ok 15 "icewm's system tray" eval 'xwininfo -name SystemTray >/dev/null 2>&1'
 
-cd "$work" || exit 1
 "$launcher" >"$work/launcher.log" 2>&1 &
 launcher_pid=$!
 pids+=("$launcher_pid")

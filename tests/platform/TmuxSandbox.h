@@ -6,13 +6,48 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <csignal>
 #include <optional>
-#include <sys/syscall.h>
 #include <unistd.h>
+
+// What /proc tells about a process, for checks in tests.
+namespace proc {
+
+inline QByteArray Read(int pid, const QString& file) {
+    QFile f(QStringLiteral("/proc/%1/").arg(pid) + file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline QString Link(int pid, const QString& link) {
+    return QFileInfo(QStringLiteral("/proc/%1/").arg(pid) + link).symLinkTarget();
+}
+inline QString Exe(int pid) {
+    return Link(pid, "exe");
+}
+inline QString Cwd(int pid) {
+    return Link(pid, "cwd");
+}
+// Targets of its descriptors.
+inline QStringList Descriptors(int pid) {
+    QStringList targets;
+    for (const QString& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::System))
+        targets << Link(pid, "fd/" + fd);
+    targets.sort();
+    return targets;
+}
+// Each thread's nice value.
+inline QList<int> Nices(int pid) {
+    QList<int> nices;
+    for (const QString& tid : QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = Read(pid, "task/" + tid + "/stat");
+        nices << stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16, "99").toInt();
+    }
+    return nices;
+}
+
+} // namespace proc
 
 // Sets an environment variable for as long as it lives (launched servers inherit it).
 class ScopedEnv {
@@ -31,8 +66,7 @@ private:
 
 // A private world for tests that start real servers: a temporary folder with a tmux socket folder
 // and TMPDIR of its own, and the Linux backend pointed at them and at the built trampoline. When
-// it goes (also after a failed check) it closes its tmux server, which hangs up every console,
-// and kills whatever it launched that still runs.
+// it goes (also after a failed check) it closes its tmux server.
 class TmuxSandbox {
 public:
     TmuxSandbox()
@@ -47,19 +81,9 @@ public:
         config_.execVerdictWaitMs = 2000;
         apis_.emplace(config_);
     }
-    ~TmuxSandbox() {
-        tmux({"kill-server"});
-        QElapsedTimer timer; // the hang-up ends the stand-ins; a moment before the hard way
-        timer.start();
-        for (const int fd : launched_) {
-            while (!PidfdProcessEnded(fd) && timer.elapsed() < 1000)
-                QThread::msleep(10);
-            syscall(SYS_pidfd_send_signal, fd, SIGKILL, nullptr, 0);
-            close(fd);
-        }
-    }
+    // Closing the tmux server hangs up every console, which ends every well-behaved stand-in.
+    ~TmuxSandbox() { tmux({"kill-server"}); }
 
-    bool isValid() const { return folder_.isValid(); }
     const LinuxBackendConfig& config() const { return config_; }
     LinuxApis& apis() { return *apis_; }
     QString path(const QString& relative) const { return folder_.filePath(relative); }
@@ -67,13 +91,6 @@ public:
     // Copies a built stand-in server (e.g. "login-server") to the path, making its folders.
     bool copyServer(const QString& server, const QString& to) const {
         return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(builtProgram(server), to);
-    }
-    // Launches through the backend and remembers the process for the final clean-up.
-    ServerProcess launch(const QString& exePath, const QString& title) {
-        const ServerProcess process = apis_->LaunchServer(exePath, title);
-        if (process.hProcess)
-            launched_.push_back(OpenPidfd(process.lPID));
-        return process;
     }
     // Runs a tmux command on the sandbox's socket: its standard output, or nothing on failure.
     std::optional<QByteArray> tmux(const std::vector<std::string>& command) const {
@@ -91,5 +108,4 @@ private:
     ScopedEnv tmuxDir_, tmpDir_;
     LinuxBackendConfig config_;
     std::optional<LinuxApis> apis_;
-    std::vector<int> launched_; // pidfds of our own
 };

@@ -19,9 +19,7 @@
 class FakeApis : public modAPIs {
 public:
     struct Call {
-        QString op; // "LaunchServer", "GetProcessList", "GetConsoleText", ...
-        QString arg;
-        qint64 value = 0;
+        QString op, arg; // e.g. "LaunchServer" and the path it was given
     };
     std::vector<Call> calls;
     QSet<QString> files;
@@ -42,7 +40,6 @@ public:
         return args;
     }
     int count(const QString& op) const { return static_cast<int>(argsOf(op).size()); }
-    int liveHandles() const { return static_cast<int>(liveHandles_.size()); }
 
     ServerProcess LaunchServer(const QString& sExePath, const QString&) override {
         record("LaunchServer", sExePath);
@@ -50,12 +47,11 @@ public:
         if (failingLaunches.contains(sExePath))
             return ServerProcess::failed();
         running_.emplace_back(nextPid_, sExePath.section(u'/', -1));
-        liveHandles_.insert(nextHandle_);
         return ServerProcess{ProcessHandle{nextHandle_++}, nextPid_++, sExePath};
     }
     QString LastLaunchError() override { return lastLaunchError_; }
     QString GetProcessList() override {
-        record("GetProcessList", QString());
+        record("GetProcessList", {});
         QString text = QStringLiteral("1:systemd,2:kthreadd,");
         for (const auto& [pid, name] : running_)
             text += QString::number(pid) + u':' + name + u',';
@@ -70,24 +66,21 @@ public:
         return closeResult;
     }
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
-        record("SetProcessPriority", QString::number(hProcess.raw()), lPriorityClass);
-        return liveHandles_.contains(hProcess.raw()) ? 1 : 0;
+        record("SetProcessPriority",
+               QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));
+        return 1;
     }
-    void ReleaseProcessHandle(ProcessHandle hProcess) override {
-        if (!hProcess.isNull())
-            liveHandles_.remove(hProcess.raw());
-    }
+    void ReleaseProcessHandle(ProcessHandle) override {}
     bool FileExists(const QString& sPath) override { return files.contains(sPath); }
 
 private:
-    void record(const QString& op, const QString& arg, qint64 value = 0) {
-        calls.push_back(Call{op, arg, value});
+    void record(const QString& op, const QString& arg) {
+        calls.push_back(Call{op, arg});
         if (onCall)
             onCall(op);
     }
     QString lastLaunchError_;
     std::vector<std::pair<std::int32_t, QString>> running_; // pid, program name
-    QSet<std::intptr_t> liveHandles_;
     std::int32_t nextPid_ = 1000;
     std::intptr_t nextHandle_ = 100;
 };

@@ -14,11 +14,13 @@ class LauncherHarness {
 public:
     static inline const QString kFolder = QStringLiteral("/srv/corvane launcher");
 
-    // store: where the options are kept; the in-memory settings when null.
-    explicit LauncherHarness(SettingsStore* store = nullptr) {
+    // By default everything is pretend; a test may give real settings, processes, time or folder.
+    explicit LauncherHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
+                             Clock* time = nullptr, const QString& folder = kFolder) {
         window_ = std::make_unique<frmMain>(
-            LauncherServices{&apis, &clock, store ? store : &settings, [] { return kFolder; },
-                             [this] { return trayAvailable; }, [this] { ++endProgramCalls; }});
+            LauncherServices{os ? os : &apis, time ? time : &clock, store ? store : &settings,
+                             [folder] { return folder; }, [this] { return trayAvailable; },
+                             [this] { ++endProgramCalls; }});
     }
 
     static QString programPath(int server) { return kFolder + ServerTable::programFiles()[server]; }

