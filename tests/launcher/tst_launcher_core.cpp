@@ -38,14 +38,13 @@ private slots:
         QCOMPARE(h.clock.now, 1'001'500);
         QVERIFY(h.clock.longestSleep <= 50);
 
-        h.apis.closeResult = 0;
         const int mark = h.logCount();
         w.cmdServerShutdown_Click();
         QCOMPARE(
             h.logSince(mark),
             QStringList({"> Terminating Servers by Sending Terminate Signal...",
-                         "> Login Server returnred code 0", "> Character Server returned code 0",
-                         "> Map Server returned code 0"}));
+                         "> Login Server returnred code 1", "> Character Server returned code 1",
+                         "> Map Server returned code 1"}));
         QCOMPARE(h.apis.argsOf("CloseServerConsole"),
                  QStringList({"Login Server", "Char Server", "Map Server"}));
         QCOMPARE(w.ServerState, 0);
@@ -109,9 +108,7 @@ private slots:
     void exitStopsRunningServersBeforeSaving() {
         for (const std::int16_t state : {0, 1, 2}) {
             LauncherHarness h;
-            frmMain& w = h.online();
-            if (state == 0)
-                w.cmdServerShutdown_Click();
+            frmMain& w = state ? h.online() : h.load();
             w.ServerState = state;
             int closes = 0;
             h.apis.onCall = [&](const QString& op) {

@@ -66,6 +66,7 @@ private slots:
         for (const QString& text : named)
             QVERIFY2(run.logSince(0).filter(text).size() == 1, qPrintable(text));
         QCOMPARE(run.logSince(0).filter("etting").size(), named.size());
+        QCOMPARE(run.logSince(0).filter("Cannot load the status picture").size(), 3);
 
         // The exit writes what the launcher used; the next start reads it without complaint.
         run.window().ChangeLauncherState(40);
@@ -77,9 +78,8 @@ private slots:
 
     void aFolderThatCannotBeWrittenDoesNotStopTheExit() {
         QTemporaryDir dir;
-        QFile blocker(dir.filePath("CorvaneLauncher")); // a file where the folder should be
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        // A file where the folder should be.
+        QVERIFY(QFile(dir.filePath("CorvaneLauncher")).open(QIODevice::WriteOnly));
         QSettingsStore store(dir.path());
         LauncherHarness run(&store);
         run.load().ChangeLauncherState(40);

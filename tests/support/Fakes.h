@@ -23,10 +23,9 @@ public:
     };
     std::vector<Call> calls;
     QSet<QString> files;
-    QHash<QString, QString> failingLaunches;    // path, the reason its launch fails
-    QHash<QString, QString> consoles;           // title, text
-    std::optional<QString> processListOverride; // an empty one stands for a failed snapshot
-    std::int32_t closeResult = 1;
+    QHash<QString, QString> failingLaunches;       // path, the reason its launch fails
+    QHash<QString, QString> consoles;              // title, text
+    std::optional<QString> processListOverride;    // an empty one stands for a failed snapshot
     std::function<void(const QString& op)> onCall; // runs inside every call
 
     void crash(const QString& programName) {
@@ -63,7 +62,7 @@ public:
     }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
         record("CloseServerConsole", sTitle);
-        return closeResult;
+        return 1;
     }
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
         record("SetProcessPriority",

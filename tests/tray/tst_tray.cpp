@@ -57,6 +57,7 @@ private slots:
         w.show();
         const QString caption = w.windowTitle();
         const QString suspended = caption + " (Message Update Suspended)";
+        QVERIFY(picture(0) && picture(1) && picture(2) && picture(1) != picture(2)); // stand-ins
         w.setWindowState(Qt::WindowMinimized);
         QCOMPARE(area.showing(), std::tuple(true, picture(0), suspended));
 

@@ -11,6 +11,7 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 
@@ -107,6 +108,12 @@ private slots:
             }
         }
         QVERIFY2(checked >= 20, qPrintable(QString::number(checked)));
+        // The log list shows and selects its newest line, and scrolls across to a wide one.
+        for (int i = 0; i < 50; ++i)
+            w.LauncherLogAdd(QString(i == 40 ? 200 : 1, u'x'));
+        QVERIFY(w.lstLog->item(w.lstLog->count() - 1)->isSelected());
+        QVERIFY(w.lstLog->verticalScrollBar()->value() == w.lstLog->verticalScrollBar()->maximum());
+        QVERIFY(w.lstLog->horizontalScrollBar()->maximum() > w.lstLog->width());
         if (!tahoma)
             QSKIP("Tahoma is not installed here (package fonts-wine): captions unchecked");
     }
