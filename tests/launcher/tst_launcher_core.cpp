@@ -220,6 +220,7 @@ private slots:
             };
             const int consoleReads = h.apis.count("GetConsoleText");
             w.tmrStatusUpdater_Timer();
+            QCOMPARE(w.ServerState, 0);
             QVERIFY(w.lblCrashNotice->isHidden());
             QCOMPARE(h.apis.count("GetConsoleText"), consoleReads);
             QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
