@@ -1,64 +1,111 @@
 #pragma once
 
 #include "linux/LinuxApis.h"
-#include "linux/LinuxBackendConfig.h"
+#include "linux/Pidfd.h"
+#include "linux/TmuxClient.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
-#include <memory>
+#include <csignal>
 #include <optional>
-#include <vector>
+#include <unistd.h>
 
-// A private world for tests that start real servers: a temporary folder, a tmux socket and
-// TMUX_TMPDIR of its own, and the Linux backend pointed at them and at the built trampoline.
-// When it goes (also after a failed check) it closes its tmux server, which hangs up every
-// console, and kills whatever it launched that is still running.
-class TmuxSandbox {
-public:
-    TmuxSandbox();
-    ~TmuxSandbox();
-    TmuxSandbox(const TmuxSandbox&) = delete;
-    TmuxSandbox& operator=(const TmuxSandbox&) = delete;
+// What /proc tells about a process, for checks in tests.
+namespace proc {
 
-    bool isValid() const { return folder_.isValid(); }
-    const LinuxBackendConfig& config() const { return config_; }
-    LinuxApis& apis() { return *apis_; }
+inline QByteArray Read(int pid, const QString& file) {
+    QFile f(QStringLiteral("/proc/%1/").arg(pid) + file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline QString Link(int pid, const QString& link) {
+    return QFileInfo(QStringLiteral("/proc/%1/").arg(pid) + link).symLinkTarget();
+}
+inline QString Exe(int pid) {
+    return Link(pid, "exe");
+}
+inline QString Cwd(int pid) {
+    return Link(pid, "cwd");
+}
+// Targets of its descriptors.
+inline QStringList Descriptors(int pid) {
+    QStringList targets;
+    for (const QString& fd : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::System))
+        targets << Link(pid, "fd/" + fd);
+    targets.sort();
+    return targets;
+}
+// Each thread's nice value.
+inline QList<int> Nices(int pid) {
+    QList<int> nices;
+    for (const QString& tid : QDir(QStringLiteral("/proc/%1/task").arg(pid))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QByteArray stat = Read(pid, "task/" + tid + "/stat");
+        nices << stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16, "99").toInt();
+    }
+    return nices;
+}
 
-    // A path inside the sandbox folder.
-    QString path(const QString& relative) const { return folder_.filePath(relative); }
+} // namespace proc
 
-    // Copies a built stand-in server (e.g. "login-server") to the path, which may name new folders.
-    bool copyServer(const QString& server, const QString& destination) const;
-
-    // Launches through the backend and remembers the process for the final clean-up.
-    ServerProcess launch(const QString& exePath, const QString& title);
-
-    // Runs a tmux command on the sandbox's socket; its standard output, or nothing on failure.
-    std::optional<QByteArray> tmux(const std::vector<std::string>& command) const;
-
-    // The built stand-in server or trampoline of that name.
-    static QString builtProgram(const QString& name);
-
-private:
-    QTemporaryDir folder_;
-    QByteArray savedTmuxTmpdir_;
-    QByteArray savedTmpdir_;
-    LinuxBackendConfig config_;
-    std::unique_ptr<LinuxApis> apis_;
-    std::vector<int> launched_; // pidfds of our own
-};
-
-// Sets an environment variable for as long as it lives (the launched servers inherit it).
+// Sets an environment variable for as long as it lives (launched servers inherit it).
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const QByteArray& value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() { had_ ? qputenv(name_, saved_) : qunsetenv(name_); }
 
 private:
     const char* name_;
-    bool hadValue_;
+    bool had_;
     QByteArray saved_;
+};
+
+// A private world for tests that start real servers: a temporary folder with a tmux socket folder
+// and TMPDIR of its own, and the Linux backend pointed at them and at the built trampoline. When
+// it goes (also after a failed check) it closes its tmux server.
+class TmuxSandbox {
+public:
+    TmuxSandbox()
+        : folder_(QDir::tempPath() + "/corvane-pt-XXXXXX"), tmuxDir_("TMUX_TMPDIR", mkdir("tmux")),
+          tmpDir_("TMPDIR", mkdir("tmp")) {
+        static int serial = 0;
+        config_.tmuxSocketName = QStringLiteral("corvane-test-%1-%2")
+                                     .arg(QCoreApplication::applicationPid())
+                                     .arg(++serial);
+        config_.trampolinePath = builtProgram("corvane-exec");
+        // A busy machine may take longer than the launcher's short wait for the exec's verdict.
+        config_.execVerdictWaitMs = 2000;
+        apis_.emplace(config_);
+    }
+    // Closing the tmux server hangs up every console, which ends every well-behaved stand-in.
+    ~TmuxSandbox() { tmux({"kill-server"}); }
+
+    const LinuxBackendConfig& config() const { return config_; }
+    LinuxApis& apis() { return *apis_; }
+    QString path(const QString& relative) const { return folder_.filePath(relative); }
+    static QString builtProgram(const QString& name) { return CORVANE_LAUNCHER_DIR "/" + name; }
+    // Copies a built stand-in server (e.g. "login-server") to the path, making its folders.
+    bool copyServer(const QString& server, const QString& to) const {
+        return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(builtProgram(server), to);
+    }
+    // Runs a tmux command on the sandbox's socket: its standard output, or nothing on failure.
+    std::optional<QByteArray> tmux(const std::vector<std::string>& command) const {
+        const CommandResult result = TmuxClient(config_).Run({command});
+        return result.succeeded() ? std::optional(QByteArray::fromStdString(result.output))
+                                  : std::nullopt;
+    }
+
+private:
+    QByteArray mkdir(const char* name) {
+        QDir(folder_.path()).mkpath(name);
+        return QFile::encodeName(path(name));
+    }
+    QTemporaryDir folder_;
+    ScopedEnv tmuxDir_, tmpDir_;
+    LinuxBackendConfig config_;
+    std::optional<LinuxApis> apis_;
 };

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "LauncherHarness.h"
+#include "Platform.h"
+#include "TabStrip.h"
+#include "TmuxSandbox.h"
+#include "VbScrollBar.h"
+
+#include <QTest>
+#include <QTimer>
+
+// The real main window on the real Linux backend of a sandbox and the real clock, with the
+// stand-in servers copied into a launcher folder of awkward name; only the settings and the end
+// of the program are pretend. A 20 ms timer notes the longest stall of the event loop. Every
+// server process of that folder is ended when this goes, also after a failed check.
+class RealLauncher : public LauncherHarness {
+public:
+    explicit RealLauncher(TmuxSandbox& sandbox)
+        : LauncherHarness(nullptr, &sandbox.apis(), systemClock(),
+                          sandbox.path("Spiel Welt's \"$HOME\"=x;y Ærø 服务器")),
+          folder(sandbox.path("Spiel Welt's \"$HOME\"=x;y Ærø 服务器")) {
+        for (int i = 0; i < 3; ++i)
+            ready = ready && sandbox.copyServer(programPath(i).section('/', -1), programPath(i));
+        load();
+        QObject::connect(&probe_, &QTimer::timeout, [this] {
+            longestStallMs = std::max(longestStallMs, sinceProbe_.restart() - 20);
+        });
+        sinceProbe_.start();
+        probe_.start(20);
+    }
+    // Servers that outlived the test, e.g. after a failed check, end with it.
+    ~RealLauncher() {
+        for (const int pid : runningFrom(QString(), true))
+            ::kill(pid, SIGKILL);
+    }
+
+    QString programPath(int server) const { return folder + ServerTable::programFiles()[server]; }
+    // A 1-second status tick and a 5-second crash notice, options tab selected; then Start.
+    void startWithQuickTicks() {
+        window().vsInterval->SetValue(-1);
+        window().vsKeepIconFor->SetValue(-5);
+        window().conTab->Select(4);
+        window().cmdServerStart_Click();
+    }
+    int linesWith(const QString& text) const { return int(logSince(0).filter(text).size()); }
+    // Ids of the running processes whose program is that file, or lies in the launcher folder.
+    QList<int> runningFrom(const QString& path, bool wholeFolder = false) const {
+        QList<int> pids;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            const QString exe = proc::Exe(entry.toInt()).remove(" (deleted)");
+            if (entry.toInt() > 0 && (wholeFolder ? exe.startsWith(folder + '/') : exe == path))
+                pids << entry.toInt();
+        }
+        return pids;
+    }
+
+    const QString folder;
+    bool ready = true;
+    qint64 longestStallMs = 0;
+
+private:
+    static Clock* systemClock() {
+        static const std::unique_ptr<Clock> clock = CreateSystemClock();
+        return clock.get();
+    }
+    QTimer probe_;
+    QElapsedTimer sinceProbe_;
+};
+
+// Runs the event loop until the condition holds or timeoutMs of clock time have passed, checking
+// every 5 ms from a timer, so also while a status tick waits inside the event loop; runs the
+// action the first time the condition holds, as an operator's click would come then.
+inline bool WhenSeen(
+    const std::function<bool()>& condition, int timeoutMs,
+    const std::function<void()>& action = [] {}) {
+    bool seen = false;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (!seen && condition()) {
+            seen = true;
+            check.stop();
+            action();
+        }
+    });
+    check.start(5);
+    return QTest::qWaitFor([&] { return seen; }, timeoutMs);
+}

@@ -1,0 +1,220 @@
+// The Linux backend with real tmux and the stand-in servers: launching, consoles, the process
+// list, priority and process handles.
+#include "TmuxSandbox.h"
+
+#include <QDirIterator>
+#include <QRegularExpression>
+#include <QTest>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Login Server");
+
+bool Ended(const ServerProcess& p) {
+    return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
+}
+
+bool WriteProgram(const QString& path, const QByteArray& content, mode_t mode) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush() &&
+           chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
+// Whether the list holds that whole entry, not the tail of another one.
+bool Lists(const QString& list, qint64 pid, const QString& name = QString()) {
+    const QString entry = QStringLiteral("%1:%2").arg(pid).arg(name);
+    return list.startsWith(entry) || list.contains(u',' + entry);
+}
+
+} // namespace
+
+class TmuxBackendTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TmuxSandbox> sandbox;
+    QString login;
+
+    LinuxApis& os() { return sandbox->apis(); }
+    QString text(const QString& title) { return os().GetConsoleText(title); }
+    int sessions() { return sandbox->tmux({"list-sessions", "-F", "x"}).value_or("").count('\n'); }
+
+private slots:
+    void init() {
+        sandbox = std::make_unique<TmuxSandbox>();
+        login = sandbox->path("login-server");
+        QVERIFY(sandbox->copyServer("login-server", login));
+    }
+    void cleanup() { sandbox.reset(); }
+
+    void hostilePathsLaunchThatFileAndNothingElse_data() {
+        QTest::addColumn<QString>("relative");
+        QTest::newRow("quotes, spaces") << "it's \"my\" servers/login-server";
+        QTest::newRow("dollar") << "$HOME $(touch canary)/login-server";
+        QTest::newRow("backticks") << "`touch canary`/login-server";
+        QTest::newRow("equals and semicolons") << "a=b;touch canary;/x=y;";
+        QTest::newRow("format hash") << "#{pane_pid} ##/login-server";
+    }
+    void hostilePathsLaunchThatFileAndNothingElse() {
+        QFETCH(QString, relative);
+        const QString exe = sandbox->path(relative);
+        QVERIFY(sandbox->copyServer("login-server", exe));
+        const ServerProcess p = os().LaunchServer(exe, kTitle);
+        QVERIFY2(p.lPID > 0 && p.sExePath == exe, qPrintable(exe));
+        QTRY_COMPARE(proc::Exe(p.lPID), exe);
+        QCOMPARE(proc::Cwd(p.lPID) + u'/', exe.left(exe.lastIndexOf(u'/') + 1));
+        QCOMPARE(proc::Read(p.lPID, "cmdline"), QFile::encodeName(exe) + '\0');
+        QCOMPARE(PidOfPidfd(static_cast<int>(p.hProcess.raw())), p.lPID);
+        QVERIFY(
+            !QDirIterator(sandbox->path(""), {"canary"}, QDir::Files, QDirIterator::Subdirectories)
+                 .hasNext());
+    }
+
+    void theProgramGetsTheLaunchersEnvironmentAndNothingMore() {
+        const QByteArray big(40000, 'x'); // far more than fits on one tmux command line
+        ScopedEnv large("CORVANE_TEST_LARGE", "; # $HOME `x` \\ " + big);
+        ScopedEnv term("TERM", "launcher-term");
+        ScopedEnv outer("TMUX", "/nonexistent/operator-socket,1,0");
+        // A descriptor the launcher leaves inheritable must reach neither tmux nor the server.
+        const QString privateFile = sandbox->path("launcher-private-file");
+        const int fd = open(QFile::encodeName(privateFile).constData(), O_CREAT | O_RDWR, 0600);
+        const QString sleeper = sandbox->path("sleeper");
+        QVERIFY(WriteProgram(sleeper, "#!/bin/sh\nexec sleep 30\n", 0755));
+        const ServerProcess p = os().LaunchServer(sleeper, kTitle);
+        close(fd);
+        QTRY_VERIFY(proc::Exe(p.lPID).endsWith("/sleep"));
+        const QStringList env = QString::fromUtf8(proc::Read(p.lPID, "environ")).split(u'\0');
+        QVERIFY(env.contains("CORVANE_TEST_LARGE=; # $HOME `x` \\ " + big));
+        // The console, not the launcher, says what terminal the server writes to.
+        QCOMPARE(env.filter(QRegularExpression("^TERM=")).size(), 1);
+        QVERIFY(!env.contains("TERM=launcher-term"));
+        QVERIFY(env.filter("operator-socket").isEmpty()); // the operator's tmux is not ours
+        const int tmuxPid = sandbox->tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
+        QVERIFY(!proc::Descriptors(tmuxPid).isEmpty());
+        QVERIFY(!proc::Descriptors(tmuxPid).contains(privateFile));
+        QVERIFY(!proc::Descriptors(p.lPID).contains(privateFile));
+    }
+
+    void unlaunchableProgramsGiveTheFailedRecord_data() {
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("missing") << "nothing-here" << QByteArray() << 0;
+        QTest::newRow("not executable") << "plain" << QByteArray("x") << 0644;
+        QTest::newRow("folder") << "." << QByteArray() << 0;
+        // Executable by its mode but not by the kernel: only the exec itself can tell.
+        QTest::newRow("no format") << "garbage" << QByteArray("not a program\n") << 0755;
+        QTest::newRow("no interpreter") << "script" << QByteArray("#!/nonexistent/sh\n") << 0755;
+        QTest::newRow("no tmux") << "login-server" << QByteArray() << 0;
+        QTest::newRow("no trampoline") << "login-server" << QByteArray() << 0;
+    }
+    void unlaunchableProgramsGiveTheFailedRecord() {
+        QFETCH(QString, relative);
+        QFETCH(QByteArray, content);
+        QFETCH(int, mode);
+        const QString path = sandbox->path(relative);
+        QVERIFY(content.isEmpty() || WriteProgram(path, content, static_cast<mode_t>(mode)));
+        LinuxBackendConfig config = sandbox->config();
+        if (QTest::currentDataTag() == QByteArray("no tmux"))
+            config.tmuxProgram = sandbox->path("no-such-tmux");
+        if (QTest::currentDataTag() == QByteArray("no trampoline"))
+            config.trampolinePath = sandbox->path("no-such-trampoline");
+        QCOMPARE(LinuxApis(config).LaunchServer(path, kTitle), ServerProcess::failed());
+        QCOMPARE(sessions(), 0);
+        QTRY_COMPARE(QDir(sandbox->path("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                     QStringList());
+    }
+
+    void titlesMatchExactly() {
+        QCOMPARE(os().CloseServerConsole(kTitle), 0); // no tmux server at all yet
+        const ServerProcess second = os().LaunchServer(login, kTitle + " 2");
+        QVERIFY(second.lPID > 0);
+        QTRY_VERIFY(text(kTitle + " 2").contains("Listening"));
+        for (const QString& other : {kTitle, QStringLiteral("Login"), kTitle + " 2 ", QString()}) {
+            QCOMPARE(text(other), QStringLiteral(" "));
+            QCOMPARE(os().CloseServerConsole(other), 0);
+        }
+        // Titles tmux would alter are refused; characters of its formats are kept as they are.
+        for (const QString& title :
+             {QString(), QStringLiteral("Login.Server"), QStringLiteral("a:b")})
+            QCOMPARE(os().LaunchServer(login, title), ServerProcess::failed());
+        QVERIFY(os().LaunchServer(login, "#{pane_pid} #S ;").lPID > 0);
+        QVERIFY(sandbox->tmux({"has-session", "-t", "=#{pane_pid} #S ;"}).has_value());
+        const ServerProcess first = os().LaunchServer(login, kTitle);
+        QVERIFY(first.lPID > 0);
+        QCOMPARE(os().LaunchServer(login, kTitle),
+                 ServerProcess::failed()); // never twice
+        QCOMPARE(sessions(), 3);
+        // The close is the console's hang-up, which ends that server and no other.
+        QTRY_VERIFY(text(kTitle).contains("Listening"));
+        QVERIFY(os().CloseServerConsole(kTitle) != 0);
+        QTRY_VERIFY(Ended(first));
+        QVERIFY(!Ended(second));
+    }
+
+    void captureGivesTheWholeConsoleAsPlainText() {
+        // More lines than tmux keeps by default, so the first ones prove the longer scrollback.
+        ScopedEnv burst("CORVANE_STANDIN_BURST", "3000");
+        QVERIFY(os().LaunchServer(login, kTitle).lPID > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("burst line 003000 of 003000"), 10000);
+        const QStringList lines = text(kTitle).split(u'\n');
+        QVERIFY(lines.contains("burst line 000001 of 003000"));
+        QVERIFY(lines.contains("wide line: " + QString(250, u'=') + " end of wide line"));
+        QVERIFY(lines.filter(QChar(0x1b)).isEmpty());
+        QVERIFY(!lines.last().trimmed().isEmpty()); // the unused rest of the screen is left out
+    }
+
+    void closeNeverForcesAServerThatIgnoresTheHangUp() {
+        ScopedEnv ignore("CORVANE_STANDIN_IGNORE_HUP", "1");
+        const ServerProcess p = os().LaunchServer(login, kTitle);
+        QTRY_VERIFY(text(kTitle).contains("Listening"));
+        QVERIFY(os().CloseServerConsole(kTitle) != 0);
+        QTest::qWait(300);
+        QVERIFY(!Ended(p));
+        kill(p.lPID, SIGKILL);
+    }
+
+    void processListPriorityAndHandles() {
+        // A name with ") " in it: the list reads it up to the last parenthesis, in full.
+        const QString name = "map-server) (with a long name";
+        const QString map = sandbox->path(name);
+        QVERIFY(sandbox->copyServer("map-server", map));
+        const int descriptors = static_cast<int>(proc::Descriptors(getpid()).size());
+        const ServerProcess p = os().LaunchServer(map, "Map Server");
+        QTRY_VERIFY(Lists(os().GetProcessList(), p.lPID, name + ","));
+        QVERIFY(QFile::remove(map)); // a deleted program keeps its name
+        QVERIFY(Lists(os().GetProcessList(), p.lPID, name + ","));
+
+        // Every thread changes; rising above others needs the privilege, else nothing moves.
+        QTRY_VERIFY(proc::Nices(p.lPID).size() >= 2);
+        modAPIs& apis = os();
+        QVERIFY(apis.SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS) != 0);
+        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), 19));
+        const bool raised = apis.SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS) != 0;
+        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 19));
+        QCOMPARE(apis.SetProcessPriority(p.hProcess, 0x1234), 0);
+        const int notAProcess = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QCOMPARE(apis.SetProcessPriority(ProcessHandle(notAProcess), modAPIs::IDLE_PRIORITY_CLASS),
+                 0);
+
+        // An ended process leaves the list and cannot be changed.
+        QVERIFY(apis.CloseServerConsole("Map Server") != 0);
+        QTRY_VERIFY(Ended(p));
+        QVERIFY(!Lists(os().GetProcessList(), p.lPID));
+        QCOMPARE(apis.SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS), 0);
+        // The handle goes back once: a stale release leaves alone whatever took its number.
+        const int number = static_cast<int>(p.hProcess.raw());
+        apis.ReleaseProcessHandle(p.hProcess);
+        QCOMPARE(dup3(notAProcess, number, O_CLOEXEC), number);
+        apis.ReleaseProcessHandle(p.hProcess);
+        QVERIFY(fcntl(number, F_GETFD) >= 0);
+        close(number);
+        close(notAProcess);
+        QCOMPARE(proc::Descriptors(getpid()).size(), descriptors);
+    }
+};
+
+QTEST_GUILESS_MAIN(TmuxBackendTest)
+#include "tst_tmux_backend.moc"

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "Clock.h"
+#include "SettingsStore.h"
+#include "modAPIs.h"
+
+#include <QHash>
+#include <QMap>
+#include <QSet>
+#include <QStringList>
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// A pretend operating system for the launcher core: it launches nothing, but remembers every
+// call and answers as the test arranged. Files exist when added; a launched program is in the
+// process list until the test crashes it.
+class FakeApis : public modAPIs {
+public:
+    struct Call {
+        QString op, arg; // e.g. "LaunchServer" and the path it was given
+    };
+    std::vector<Call> calls;
+    QSet<QString> files;
+    QHash<QString, QString> failingLaunches;       // path, the reason its launch fails
+    QHash<QString, QString> consoles;              // title, text
+    std::optional<QString> processListOverride;    // an empty one stands for a failed snapshot
+    std::function<void(const QString& op)> onCall; // runs inside every call
+    QString priorityRefusal; // why a priority change of a live process is refused, if it is
+
+    void crash(const QString& programName) {
+        std::erase_if(running_, [&](const Process& p) { return p.name == programName; });
+    }
+    QStringList argsOf(const QString& op) const {
+        QStringList args;
+        for (const Call& call : calls)
+            if (call.op == op)
+                args << call.arg;
+        return args;
+    }
+    int count(const QString& op) const { return static_cast<int>(argsOf(op).size()); }
+
+    ServerProcess LaunchServer(const QString& sExePath, const QString&) override {
+        record("LaunchServer", sExePath);
+        lastLaunchError_ = failingLaunches.value(sExePath);
+        if (failingLaunches.contains(sExePath))
+            return ServerProcess::failed();
+        running_.push_back({nextPid_, sExePath.section(u'/', -1), nextHandle_});
+        return ServerProcess{ProcessHandle{nextHandle_++}, nextPid_++, sExePath};
+    }
+    QString LastLaunchError() override { return lastLaunchError_; }
+    QString GetProcessList() override {
+        record("GetProcessList", {});
+        QString text = QStringLiteral("1:systemd,2:kthreadd,");
+        for (const Process& p : running_)
+            text += QString::number(p.pid) + u':' + p.name + u',';
+        return processListOverride.value_or(text);
+    }
+    QString GetConsoleText(const QString& sTitle) override {
+        record("GetConsoleText", sTitle);
+        return consoles.value(sTitle, QStringLiteral(" "));
+    }
+    std::int32_t CloseServerConsole(const QString& sTitle) override {
+        record("CloseServerConsole", sTitle);
+        return 1;
+    }
+    std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
+        record("SetProcessPriority",
+               QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));
+        const bool live = std::any_of(running_.begin(), running_.end(),
+                                      [&](const Process& p) { return p.handle == hProcess.raw(); });
+        lastPriorityError_ = live ? priorityRefusal : QStringLiteral("no process");
+        return lastPriorityError_.isEmpty() ? 1 : 0;
+    }
+    QString LastPriorityError() override { return lastPriorityError_; }
+    void ReleaseProcessHandle(ProcessHandle) override {}
+    bool FileExists(const QString& sPath) override { return files.contains(sPath); }
+
+private:
+    void record(const QString& op, const QString& arg) {
+        calls.push_back(Call{op, arg});
+        if (onCall)
+            onCall(op);
+    }
+    struct Process {
+        std::int32_t pid;
+        QString name;
+        std::intptr_t handle;
+    };
+    QString lastLaunchError_;
+    QString lastPriorityError_;
+    std::vector<Process> running_;
+    std::int32_t nextPid_ = 1000;
+    std::intptr_t nextHandle_ = 100;
+};
+
+// A clock whose Sleep returns at once and only moves time on, so that waits run instantly.
+class FakeClock : public Clock {
+public:
+    std::int64_t NowMs() override { return now; }
+    void Sleep(std::int32_t ms) override {
+        now += ms;
+        longestSleep = std::max(longestSleep, ms);
+        if (onSleep)
+            onSleep(); // to act "during" a wait
+    }
+    std::int64_t now = 1'000'000;
+    std::int32_t longestSleep = 0; // the longest the window went without handling its events
+    std::function<void()> onSleep;
+};
+
+// Settings held in memory, by key.
+class FakeSettings : public SettingsStore {
+public:
+    QMap<QString, QString> values;
+    int writes = 0;
+
+    QString GetSetting(const QString&, const QString&, const QString& key,
+                       const QString& defaultValue) override {
+        return values.value(key, defaultValue);
+    }
+    bool SaveSetting(const QString&, const QString&, const QString& key, const QString& value,
+                     QString*) override {
+        ++writes;
+        values[key] = value;
+        return true;
+    }
+};

@@ -1,0 +1,99 @@
+// The window's side of the tray, against a notification area that records every call: the icon
+// follows the launcher's state.
+#include "DesktopServices.h"
+#include "IconRegistry.h"
+#include "LauncherHarness.h"
+#include "PictureBox.h"
+#include "VbCheckBox.h"
+
+#include <QLabel>
+#include <QtTest>
+
+namespace {
+
+class FakeNotificationArea final : public NotificationArea {
+public:
+    std::vector<std::pair<std::int32_t, NotifyIconData>> calls;
+    bool available = true;
+
+    FakeNotificationArea() { SetNotificationArea(this); }
+    ~FakeNotificationArea() override { SetNotificationArea(nullptr); }
+    bool IsAvailable() override { return available; }
+    std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) override {
+        calls.emplace_back(dwMessage, data);
+        return 1;
+    }
+    int count(std::int32_t operation) const {
+        return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                              [&](const auto& c) { return c.first == operation; }));
+    }
+    // Whether an icon shows, and its picture and tip: those of the last add or change of each.
+    std::tuple<bool, IconHandle, QString> showing() const {
+        std::tuple<bool, IconHandle, QString> view;
+        for (const auto& [operation, record] : calls) {
+            if (operation == NIM_DELETE || operation == NIM_ADD)
+                view = {operation == NIM_ADD, 0, QString()};
+            if (operation != NIM_DELETE && (record.uFlags & NIF_ICON))
+                std::get<1>(view) = record.hIcon;
+            if (operation != NIM_DELETE && (record.uFlags & NIF_TIP))
+                std::get<2>(view) = QString::fromLatin1(record.szTip.data());
+        }
+        return view;
+    }
+};
+
+} // namespace
+
+class TrayTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theWindowInTheTray() {
+        FakeNotificationArea area;
+        LauncherHarness h;
+        frmMain& w = h.load();
+        const auto picture = [&](int state) {
+            return RegisterIcon(w.imgServerStatus[state]->Picture());
+        };
+        w.show();
+        const QString caption = w.windowTitle();
+        const QString suspended = caption + " (Message Update Suspended)";
+        QVERIFY(picture(0) && picture(1) && picture(2) && picture(1) != picture(2)); // stand-ins
+        w.setWindowState(Qt::WindowMinimized);
+        QCOMPARE(area.showing(), std::tuple(true, picture(0), suspended));
+
+        // State changes and a crash change the picture and tip of the one icon.
+        h.addServerFiles();
+        w.cmdServerStart_Click();
+        QCOMPARE(area.showing(), std::tuple(true, picture(1), QString("All servers are online")));
+        std::tuple<bool, IconHandle, QString> duringNotice;
+        h.clock.onSleep = [&] {
+            if (w.lblCrashNotice->isVisibleTo(&w))
+                duringNotice = area.showing();
+        };
+        h.apis.crash("map-server");
+        w.tmrStatusUpdater_Timer();
+        QCOMPARE(duringNotice, std::tuple(true, picture(2), suspended));
+        QCOMPARE(std::get<1>(area.showing()), picture(1));
+        QCOMPARE(area.count(NIM_ADD), 1);
+        // The menu, the double click and the exit are tried on a real desktop, end to end.
+    }
+
+    void noIconWithoutTheOptionOrANotificationArea() {
+        for (const auto& [option, available] : {std::pair{0, true}, {2, true}, {1, false}}) {
+            FakeNotificationArea area;
+            area.available = available;
+            LauncherHarness h;
+            h.trayAvailable = available;
+            frmMain& w = h.load();
+            w.chkTrayIconUse->SetValue(option);
+            w.show();
+            w.setWindowState(Qt::WindowMinimized);
+            QVERIFY(w.isVisible());    // without an icon to come back from, the window stays
+            w.ChangeLauncherState(50); // a refresh of the tray
+            QCOMPARE(area.count(NIM_ADD) + area.count(NIM_MODIFY), 0);
+        }
+    }
+};
+
+QTEST_MAIN(TrayTest)
+#include "tst_tray.moc"
