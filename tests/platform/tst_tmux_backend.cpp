@@ -1,13 +1,17 @@
 // The Linux backend with real tmux and the stand-in servers: launching, consoles, the process
 // list, priority and process handles.
 #include "TmuxSandbox.h"
+#include "linux/ProcessPriority.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
 #include <QTest>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -213,6 +217,31 @@ private slots:
         close(number);
         close(notAProcess);
         QCOMPARE(proc::Descriptors(getpid()).size(), descriptors);
+    }
+    // A raise is refused without CAP_SYS_NICE (given up by a child, as an ordinary user lacks
+    // it); a process that ended, reaped or not, is no process.
+    void priorityRefusals() {
+        const pid_t child = fork();
+        if (child == 0) {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct caps[2]{};
+            syscall(SYS_capget, &header, caps);
+            caps[CAP_TO_INDEX(CAP_SYS_NICE)].effective &= ~CAP_TO_MASK(CAP_SYS_NICE);
+            syscall(SYS_capset, &header, caps);
+            _exit(static_cast<int>(SetNiceOfEveryThread(OpenPidfd(getpid()), -10)));
+        }
+        const int pidfd = OpenPidfd(child);
+        QVERIFY(pidfd >= 0);
+        siginfo_t info{};
+        waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT); // ended, not reaped
+        QCOMPARE(SetNiceOfEveryThread(pidfd, 5), NiceChange::NoProcess);
+        int status = 0;
+        waitpid(child, &status, 0);
+        QCOMPARE(SetNiceOfEveryThread(pidfd, 5), NiceChange::NoProcess);
+        ClosePidfd(pidfd);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(static_cast<NiceChange>(WEXITSTATUS(status)), NiceChange::NotPermitted);
+        QVERIFY(QByteArray(DescribeNiceChange(NiceChange::NotPermitted)).contains("CAP_SYS_NICE"));
     }
 };
 

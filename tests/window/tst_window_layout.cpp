@@ -1,18 +1,26 @@
-// One check over every control of the main window, as the operator sees it: each lies inside its
-// container, no caption is cut off, and siblings overlap only where one is a pane over a tab strip
-// or sits in the gap a sentence leaves for it.
+// The main window as the operator sees it: each control lies inside its container, no caption is
+// cut off, siblings overlap only where one is a pane over a tab strip or sits in the gap a sentence
+// leaves for it; bold captions are drawn bold; keys never reach a control a pane hides.
 #include "BundledFonts.h"
 #include "GapLabel.h"
 #include "LauncherHarness.h"
 
 #include "TabStrip.h"
+#include "VbCheckBox.h"
+#include "VbScrollBar.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTabBar>
 #include <QTest>
 
 namespace {
@@ -72,6 +80,31 @@ bool mayOverlap(const QWidget* a, const QWidget* b) {
     return false;
 }
 
+// The ink of the caption's letters at that weight, measured on the pixels: the control drawn with
+// them, less the control drawn without.
+qint64 captionInk(QWidget* control, QFont::Weight weight) {
+    const auto ink = [control] {
+        const QImage image = control->grab().toImage();
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                sum += 255 - qGray(image.pixel(x, y));
+        return sum;
+    };
+    const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+    const QVariant caption = control->property(property);
+    const QFont designed = control->font();
+    QFont font = designed;
+    font.setWeight(weight);
+    control->setFont(font);
+    const qint64 with = ink();
+    control->setProperty(property, QString());
+    const qint64 without = ink();
+    control->setProperty(property, caption);
+    control->setFont(designed);
+    return with - without;
+}
+
 } // namespace
 
 class WindowLayoutTest : public QObject {
@@ -116,6 +149,52 @@ private slots:
         QVERIFY(w.lstLog->horizontalScrollBar()->maximum() > w.lstLog->width());
         if (!tahoma)
             QSKIP("Tahoma is not installed here (package fonts-wine): captions unchecked");
+    }
+
+    void boldCaptionsDrawHeavierThanRegular() {
+        registerBundledFonts();
+        LauncherHarness h;
+        frmMain& w = h.load();
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{w.cmdServerStart, w.fra[0], w.fra[1], w.fra[2],
+                                             w.chkLogEverything, w.lblCrashNotice}) {
+            QVERIFY(control->font().bold());
+            const qint64 regular = captionInk(control, QFont::Normal);
+            const qint64 bold = captionInk(control, QFont::Bold);
+            // Seen with a bold face that carries regular outlines: the same ink, spread wider.
+            QVERIFY2(regular > 0 && bold * 100 >= regular * 125,
+                     qPrintable(QStringLiteral("%1: bold %2, regular %3")
+                                    .arg(control->objectName())
+                                    .arg(bold)
+                                    .arg(regular)));
+        }
+    }
+
+    // Seen: arrow keys meant for a server's console changed "Update Server Status Every".
+    void keysNeverReachACoveredControl() {
+        LauncherHarness h;
+        frmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.chkOutputServerMessage->setFocus(Qt::MouseFocusReason); // in sight on every tab
+        QTabBar* bar = w.conTab->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+        QCOMPARE(QApplication::focusWidget(), bar);
+        // Tab walks only what is in sight: the message pane, not the options behind it.
+        QSet<QWidget*> reached;
+        for (int i = 0; i < 12; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget();
+        }
+        QVERIFY(reached.contains(w.txtOutput));
+        QVERIFY(!reached.contains(w.vsInterval) && !reached.contains(w.vsKeepIconFor));
+        // However a pane comes to the front, what it covers gives up the focus.
+        w.conTab->Select(4);
+        w.vsInterval->setFocus(Qt::MouseFocusReason);
+        w.conTab->Select(1);
+        QCOMPARE(QApplication::focusWidget(), bar);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QCOMPARE(w.txtInterval->text(), QStringLiteral("5"));
     }
 };
 
