@@ -60,8 +60,7 @@ tray_items() {
     watcher_property RegisteredStatusNotifierItems |
         grep -o "'[^']*'" | tr -d "'" | sed 's|^\([^/]*\)\(/.*\)$|\1 \2|'
 }
-one_item() { [ "$(tray_items | grep -c .)" -eq 1 ]; }
-no_item() { [ "$(tray_items | grep -c .)" -eq 0 ]; }
+items_with_panel() { [ "$(tray_items | grep -c .)" -eq "$1" ]; }
 call_item() {
     local item method="$1"
     shift
@@ -71,19 +70,19 @@ call_item() {
         fail "the item did not answer $method"
 }
 
-no_item || fail "an item is registered before the launcher started: $(tray_items)"
+items_with_panel 0 || fail "an item is registered before the launcher started: $(tray_items)"
 start_launcher_and_servers
 
 # ---- minimise to the tray, activate brings the window back --------------------------------------
 
 xdotool windowminimize "$main_window"
 wait_until 10 "the window to be hidden" window_hidden "$main_window"
-wait_until 10 "the launcher's item with the panel" one_item
+wait_until 10 "the launcher's item with the panel" items_with_panel 1
 step "window hidden, item $(tray_items) with the panel"
 
 call_item Activate 0 0
 wait_until 10 "the window to come back on Activate" window_back "$main_window"
-wait_until 10 "the item to leave the panel" no_item
+wait_until 10 "the item to leave the panel" items_with_panel 0
 step "Activate restored the window and removed the item"
 
 # ---- the context menu ---------------------------------------------------------------------------
@@ -91,7 +90,7 @@ step "Activate restored the window and removed the item"
 xdotool mousemove --window "$main_window" 254 160
 xdotool windowminimize "$main_window"
 wait_until 10 "the window to be hidden again" window_hidden "$main_window"
-wait_until 10 "the item to be back with the panel" one_item
+wait_until 10 "the item to be back with the panel" items_with_panel 1
 menu_is_open && fail "a menu is open before ContextMenu"
 call_item ContextMenu 500 740
 wait_until 5 "the tray menu to open on ContextMenu" menu_is_open

@@ -19,7 +19,7 @@ tray_window() {
     xwininfo -root -tree 2>/dev/null | awk '$2 == "\"SystemTray\":" { print $1; exit }'
 }
 has_tray() {
-    process_ended "${owned_pids[0]}" && fail "icewm ended"
+    process_ended "$icewm_pid" && fail "icewm ended"
     [ -n "$(tray_window)" ]
 }
 wait_until 15 "icewm's system tray" has_tray
@@ -32,9 +32,7 @@ tray_icons() {
     [ -n "$tray" ] || return 0
     xwininfo -tree -id "$tray" 2>/dev/null | awk '/\("corvane-launcher" / { print $1 }'
 }
-tray_icon_count() { tray_icons | grep -c . || true; }
-one_icon_in_tray() { [ "$(tray_icon_count)" -eq 1 ]; }
-no_icon_in_tray() { [ "$(tray_icon_count)" -eq 0 ]; }
+icons_in_tray() { [ "$(tray_icons | grep -c .)" -eq "$1" ]; }
 
 start_launcher_and_servers
 
@@ -42,7 +40,7 @@ start_launcher_and_servers
 
 xdotool windowminimize "$main_window"
 wait_until 10 "the window to be hidden" window_hidden "$main_window"
-wait_until 10 "one launcher icon in the tray" one_icon_in_tray
+wait_until 10 "one launcher icon in the tray" icons_in_tray 1
 icon="$(tray_icons)"
 is_viewable "$icon" || fail "the tray icon $icon is not shown"
 step "window hidden, icon $icon in the tray"
@@ -56,7 +54,7 @@ window_hidden "$main_window" || fail "a single click on the X tray icon restored
 sleep 0.5
 xdotool click --repeat 2 --delay 80 1
 wait_until 10 "the window to come back after the double click" window_back "$main_window"
-wait_until 10 "the icon to leave the tray" no_icon_in_tray
+wait_until 10 "the icon to leave the tray" icons_in_tray 0
 step "double click restored the window and removed the icon"
 
 # ---- right press opens the tray menu ------------------------------------------------------------
@@ -65,7 +63,7 @@ step "double click restored the window and removed the icon"
 xdotool mousemove --window "$main_window" 254 160
 xdotool windowminimize "$main_window"
 wait_until 10 "the window to be hidden again" window_hidden "$main_window"
-wait_until 10 "the icon to be back in the tray" one_icon_in_tray
+wait_until 10 "the icon to be back in the tray" icons_in_tray 1
 icon="$(tray_icons)"
 # An operator's hand takes a moment to reach a new icon. A press within some 300 ms of an icon
 # coming back to icewm's tray after a restore sometimes goes unanswered (seen about one run in
