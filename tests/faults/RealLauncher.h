@@ -15,10 +15,11 @@
 // server process of that folder is ended when this goes, also after a failed check.
 class RealLauncher : public LauncherHarness {
 public:
+    static inline const QString kFolderName =
+        QStringLiteral("Spiel Welt's \"$HOME\"=x;y Ærø 服务器");
     explicit RealLauncher(TmuxSandbox& sandbox)
-        : LauncherHarness(nullptr, &sandbox.apis(), systemClock(),
-                          sandbox.path("Spiel Welt's \"$HOME\"=x;y Ærø 服务器")),
-          folder(sandbox.path("Spiel Welt's \"$HOME\"=x;y Ærø 服务器")) {
+        : LauncherHarness(nullptr, &sandbox.apis(), systemClock(), sandbox.path(kFolderName)),
+          folder(sandbox.path(kFolderName)) {
         for (int i = 0; i < 3; ++i)
             ready = ready && sandbox.copyServer(programPath(i).section('/', -1), programPath(i));
         load();
