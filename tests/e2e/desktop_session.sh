@@ -7,6 +7,8 @@
 # launcher's tmux server on this run's own socket folder.
 
 launcher="$(realpath -e "${1:?usage: $0 PATH/TO/corvane-launcher}")" || exit 1
+# The launcher's tmux socket: its server folder's own, "corvane-" and a short hash of its path.
+socket="corvane-$(printf '%s' "$(dirname "$launcher")" | sha256sum | cut -c1-10)"
 [ -x "$launcher" ] || {
     echo "FAIL: $launcher is not a program" >&2
     exit 1
@@ -37,7 +39,7 @@ cleanup() {
     done
     # The launcher's own tmux server, on the socket folder of this run only.
     if [ -d "$work/tmux" ]; then
-        TMUX_TMPDIR="$work/tmux" tmux -L corvane-launcher kill-server 2>/dev/null
+        TMUX_TMPDIR="$work/tmux" tmux -L "$socket" kill-server 2>/dev/null
     fi
     for pid in "${owned_pids[@]}"; do
         stop_process "$pid"
@@ -205,7 +207,7 @@ all_servers_ended() {
     done
 }
 
-server_pane_pids() { tmux -L corvane-launcher list-panes -a -F '#{pane_pid}' 2>/dev/null; }
+server_pane_pids() { tmux -L "$socket" list-panes -a -F '#{pane_pid}' 2>/dev/null; }
 three_servers_running() {
     local pids pid
     pids="$(server_pane_pids)"
@@ -256,7 +258,7 @@ exit_through_menu() {
     poll 15 all_servers_ended ||
         fail "servers still running 15 s after the exit:" \
             "$(ps -o pid=,stat=,args= -p "${server_pids[*]}")" \
-            "; their consoles: $(tmux -L corvane-launcher ls 2>&1)"
+            "; their consoles: $(tmux -L "$socket" ls 2>&1)"
     step "launcher and servers ${server_pids[*]} ended"
 
     grep -q '^ServerMessage%20Update%20Interval=5$' "$settings" ||
