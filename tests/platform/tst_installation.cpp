@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(apis->CloseServerConsole(kMap), 1);
         QCOMPARE(apis->CloseServerConsole("Char Server"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!Lists(apis->GetProcessList(), "corvane-real-char"), 5000);
-        QVERIFY(!apis->ProcessRunsProgram(map.hProcess, folder + "/map-server"));
+        QTRY_VERIFY(!apis->ProcessRunsProgram(map.hProcess, folder + "/map-server"));
         apis->ReleaseProcessHandle(map.hProcess);
         apis->ReleaseProcessHandle(chr.hProcess);
     }

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -58,9 +59,11 @@ bool LiesDirectlyIn(std::string_view path, std::string_view folder) {
 
 // Visits one process, or nothing when it is ended, gone or not of the installation. Returns what
 // visit returned, true when it was not called.
-bool VisitProcess(int procFd, const char* pid, const std::string& folder,
+bool VisitProcess(int procFd, const char* pid, const std::string& folder, const char* self,
                   const std::function<bool(const ListedProcess&)>& visit) {
-    const bool filtered = !folder.empty();
+    // The launcher is a process of its installation whatever its folders: so the list of an
+    // installation is empty only when /proc cannot be read.
+    const bool filtered = !folder.empty() && std::strcmp(pid, self) != 0;
     if (filtered) {
         struct stat st;
         if (fstatat(procFd, pid, &st, 0) != 0 || st.st_uid != geteuid())
@@ -109,9 +112,11 @@ bool VisitRunningProcesses(const std::string& installationFolder,
     if (dir == nullptr)
         return false;
     const int procFd = dirfd(dir);
+    char self[16];
+    std::snprintf(self, sizeof self, "%d", static_cast<int>(getpid()));
     while (const dirent* entry = readdir(dir)) {
         if (IsPidName(entry->d_name) &&
-            !VisitProcess(procFd, entry->d_name, installationFolder, visit))
+            !VisitProcess(procFd, entry->d_name, installationFolder, self, visit))
             break;
     }
     closedir(dir);

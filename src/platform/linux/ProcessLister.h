@@ -8,7 +8,8 @@
 //
 // An installation is the server folder (canonical, no trailing '/'): its processes are this
 // user's processes whose executable lies directly in that folder or whose working folder is that
-// folder. An empty folder stands for every process of the machine.
+// folder, and the calling process itself (the launcher of that installation), so that the list is
+// never empty unless /proc cannot be read. An empty folder stands for every process of the machine.
 
 // One running process as the list shows it.
 struct ListedProcess {
