@@ -35,61 +35,49 @@ private slots:
     // Whatever stopped a server from starting, every tick tries it again with the crash lines,
     // until it runs.
     void aServerThatDidNotStartIsWatchedLikeACrashedOne_data() {
-        QTest::addColumn<bool>("fromFailedRelaunch");
-        QTest::newRow("relaunch refused") << true;
-        QTest::newRow("start ended early") << false;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("relaunch refused") << "refused relaunch";
+        QTest::newRow("start refused") << "refused";
+        QTest::newRow("program missing at the start") << "missing";
     }
     void aServerThatDidNotStartIsWatchedLikeACrashedOne() {
-        QFETCH(bool, fromFailedRelaunch);
+        QFETCH(QString, how);
         LauncherHarness h;
-        h.addServerFiles();
         const QString map = LauncherHarness::programPath(2);
-        if (!fromFailedRelaunch)
+        h.addServerFiles();
+        if (how == "missing")
+            h.apis.removeFile(map);
+        if (how == "refused")
             h.apis.failLaunchOf(map);
         frmMain& w = h.load();
         quickNotice(w);
         h.startAll();
         QCOMPARE(w.ServerState, 1); // online, so that Shutdown is possible
-        if (fromFailedRelaunch) {
+        if (how == "refused relaunch") {
             h.apis.failLaunchOf(map);
             h.apis.crash("map-server");
             w.tmrStatusUpdater_Timer();
-            QCOMPARE(h.apis.count("LaunchServer"), 4);
         }
         QCOMPARE(w.ServerProc[2].sExePath, map);
 
-        // Still refused: the crash lines and a new attempt on every tick.
+        // Still failing: the crash lines and a new attempt on every tick.
+        const QString failure = how == "missing" ? "Cannot find " + map
+                                                 : "Error Starting Map Server, please see "
+                                                   "output in Server status";
         for (int tick = 0; tick < 2; ++tick) {
             const int mark = h.logCount();
             w.tmrStatusUpdater_Timer();
             QCOMPARE(
                 h.logTextsSince(mark).mid(0, 3),
-                QStringList({"> Map Server just crashed!", "> Starting Map Server ...",
-                             "Error Starting Map Server, please see output in Server status"}));
+                QStringList({"> Map Server just crashed!", "> Starting Map Server ...", failure}));
         }
+        h.apis.addFile(map);
         h.apis.allowLaunchOf(map);
-        const int mark = h.logCount();
         w.tmrStatusUpdater_Timer();
-        QVERIFY(h.logTextsSince(mark).last().startsWith("> Map Server PID is "));
+        QVERIFY(h.logTexts().last().startsWith("> Map Server PID is "));
         const int launches = h.apis.count("LaunchServer");
         w.tmrStatusUpdater_Timer();
         QCOMPARE(h.apis.count("LaunchServer"), launches); // running now: left alone
-    }
-
-    void aMissingProgramAtTheFirstStartIsWatchedToo() {
-        LauncherHarness h;
-        h.apis.addFile(LauncherHarness::programPath(0));
-        frmMain& w = h.load();
-        quickNotice(w);
-        h.startAll();
-        QCOMPARE(w.ServerState, 1);
-        const int mark = h.logCount();
-        w.tmrStatusUpdater_Timer();
-        const QStringList lines = h.logTextsSince(mark);
-        QVERIFY(lines.contains("> Char Server just crashed!"));
-        QVERIFY(lines.contains("> Map Server just crashed!"));
-        QVERIFY(!lines.contains("> Login Server just crashed!"));
-        QCOMPARE(lines.filter("Cannot find ").size(), 2);
     }
 
     // A status tick reads the whole process list only when a server's own handle says its
