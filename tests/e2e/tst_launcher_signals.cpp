@@ -83,7 +83,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             servers.push_back(
                 apis.LaunchServer(TmuxSandbox::builtProgram(kPrograms[i]), kTitles[i]));
-            QVERIFY(servers.back().lPID > 0);
+            QVERIFY2(servers.back().lPID > 0, qPrintable(apis.LastLaunchError()));
             guard.track(servers.back().hProcess);
         }
 
