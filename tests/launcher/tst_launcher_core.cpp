@@ -50,13 +50,15 @@ private slots:
         QCOMPARE(w.ServerState, 0);
         QVERIFY(!w.tmrStatusUpdater->isActive() && w.cmdServerStart->isEnabled());
         QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
-        // The priority step armed by the start still runs after the stop, once, on the map server.
+        // The priority step armed by the start still runs after the stop, once, on the map
+        // server, which has ended by then.
         w.tmrHelper->setInterval(10);
         QTest::qWait(150);
         QCOMPARE(h.apis.argsOf("SetProcessPriority"),
                  QStringList{QString::number(w.ServerProc[2].hProcess.raw()) + " 128"});
         QCOMPARE(h.logSince(h.logCount() - 1),
-                 QStringList({"> Map Server Process was changed to high priority class."}));
+                 QStringList({"> Map Server Process could not be changed to high priority "
+                              "class: no process"}));
     }
 
     // The priority step's line tells what became of the map server's priority; the timers whose
@@ -64,8 +66,9 @@ private slots:
     void priorityStepSaysWhatHappened() {
         const QString failed = "> Map Server Process could not be changed to high priority class: ";
         for (const auto& [refusal, gone, line] :
-             {std::tuple{QString(), false, QString("> Map Server Process was changed to high "
-                                                   "priority class.")},
+             {std::tuple{QString(), false,
+                         QString("> Map Server Process was changed to high "
+                                 "priority class.")},
               {QString("refused by the system"), false, failed + "refused by the system"},
               {QString(), true, failed + "no process"}}) {
             LauncherHarness h;
