@@ -3,6 +3,7 @@
 #include "DisplayStartGuard.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
+#include "TerminationHandling.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -33,6 +34,7 @@ int main(int argc, char* argv[]) {
     };
 
     frmMain window(services);
+    EndLikeClosingTheWindow(window);
     window.Form_Load();
     window.show();
     return app.exec();

@@ -23,6 +23,8 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.exitAtOnce = std::strcmp(v, "0") != 0;
     if (const char* v = Value("CORVANE_STANDIN_IGNORE_HUP"))
         knobs.ignoreHangup = std::strcmp(v, "0") != 0;
+    if (const char* v = Value("CORVANE_STANDIN_IGNORE_STOP"))
+        knobs.ignoreStop = std::strcmp(v, "0") != 0;
     if (const char* v = Value("CORVANE_STANDIN_LOG"))
         knobs.logPath = v;
     if (const char* v = Value("CORVANE_STANDIN_BURST"))

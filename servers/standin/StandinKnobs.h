@@ -9,6 +9,8 @@ struct StandinKnobs {
         -1;                    // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
     bool exitAtOnce = false;   // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
     bool ignoreHangup = false; // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
+    bool ignoreStop = false;   // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT
+                               // and a typed "shutdown"
     std::string logPath;       // CORVANE_STANDIN_LOG: also append every line, plain, here
     long burstLines = 0;       // CORVANE_STANDIN_BURST: print this many lines at once at start
 

@@ -110,6 +110,27 @@ const char* SignalName(int signal) {
     std::abort();
 }
 
+// Set when "shutdown" was typed into the console.
+std::atomic<bool> gShutdownTyped{false};
+
+// Reads what is typed into the console, line by line, as servers with a command prompt do.
+void ReadConsoleCommands() {
+    std::string line;
+    char c;
+    while (read(STDIN_FILENO, &c, 1) == 1) {
+        if (c != '\n' && c != '\r') {
+            if (line.size() < 256)
+                line.push_back(c);
+            continue;
+        }
+        if (line == "shutdown") {
+            gShutdownTyped = true;
+            return;
+        }
+        line.clear();
+    }
+}
+
 // The file name this program was started as ("map-server"), without its folder.
 std::string_view ProgramName(const char* argv0) {
     const std::string_view path = argv0 != nullptr ? argv0 : "";
@@ -129,10 +150,15 @@ int main(int /*argc*/, char** argv) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
-    if (knobs.ignoreHangup)
+    if (knobs.ignoreHangup || knobs.ignoreStop)
         std::signal(SIGHUP, SIG_IGN);
     else
         sigaddset(&stopSignals, SIGHUP);
+    if (knobs.ignoreStop) {
+        std::signal(SIGTERM, SIG_IGN);
+        std::signal(SIGINT, SIG_IGN);
+        sigemptyset(&stopSignals);
+    }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     ConsoleOutput out(knobs.logPath);
@@ -147,16 +173,18 @@ int main(int /*argc*/, char** argv) {
     const auto crashAt =
         SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                  std::chrono::duration<double>(knobs.crashAfterSeconds));
+    if (!knobs.ignoreStop)
+        std::thread(ReadConsoleCommands).detach();
     int signal = 0;
-    while (signal <= 0) {
+    while (signal <= 0 && !gShutdownTyped) {
         if (knobs.crashAfterSeconds >= 0 && SteadyClock::now() >= crashAt)
             Crash(out);
         const timespec wait{0, std::chrono::nanoseconds(kSignalPoll).count()};
         signal = sigtimedwait(&stopSignals, nullptr, &wait);
     }
 
-    out.line(Kind::Warning,
-             Printf("%s: received %s, shutting down...", STANDIN_TITLE, SignalName(signal)));
+    out.line(Kind::Warning, Printf("%s: received %s, shutting down...", STANDIN_TITLE,
+                                   signal > 0 ? SignalName(signal) : "\"shutdown\""));
     ticker.stop();
     std::this_thread::sleep_for(kShutdownCleanUp); // saving state, closing connections
     out.line(Kind::Info, Printf("%s stopped.", STANDIN_TITLE));

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <array>
 
 namespace {
 
@@ -44,6 +45,20 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
     if (chkAutoRestartUse->Value() != 1)
         return true;
 
+    // A server whose own process handle still runs its program is running; that check costs
+    // microseconds. The whole list is taken only when a handle says its process is gone.
+    std::array<bool, ServerTable::kCount> runsByHandle{};
+    bool allByHandle = true;
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        runsByHandle[i] =
+            services_.apis->ProcessRunsProgram(ServerProc[i].hProcess, ServerProc[i].sExePath);
+        allByHandle = allByHandle && runsByHandle[i];
+    }
+    if (allByHandle) {
+        snapshotFailing_ = false; // the check ran; a later failing list is news again
+        return true;
+    }
+
     const QString processList = services_.apis->GetProcessList();
     if (processList.isEmpty()) {
         // An empty list means the snapshot failed, not that every server died.
@@ -59,7 +74,7 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
     for (int i = 0; i < ServerTable::kCount; ++i) {
         if (stopCount_ != stopsBefore)
             return false;
-        if (occursIn(processList, programFileName(ServerProc[i].sExePath)))
+        if (runsByHandle[i] || occursIn(processList, programFileName(ServerProc[i].sExePath)))
             continue;
         LauncherLogAdd(Now() + QStringLiteral("> ") + ServerName[i] +
                        QStringLiteral(" just crashed!"));

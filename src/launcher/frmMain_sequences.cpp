@@ -52,10 +52,24 @@ std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
     }
 
     const ProcessHandle replaced = udtProcess.hProcess;
+    // Never a second copy: a server of this installation that already runs is watched instead.
+    const ServerProcess running = services_.apis->FindRunningServer(path);
+    if (running.lPID > 0) {
+        udtProcess = running;
+        services_.apis->ReleaseProcessHandle(replaced);
+        LauncherLogAdd(Now() + QStringLiteral("> ") + sName +
+                       QStringLiteral(" is already running (PID ") + QString::number(running.lPID) +
+                       QStringLiteral("); watching it instead of starting another."));
+        letPendingEventsRun();
+        return 0;
+    }
+    services_.apis->ReleaseProcessHandle(running.hProcess);
     udtProcess = services_.apis->LaunchServer(path, sName);
     services_.apis->ReleaseProcessHandle(replaced);
 
     if (udtProcess.lPID == -1) {
+        // The record keeps naming its program, so that the status check tries it again.
+        udtProcess.sExePath = path;
         LauncherLogAdd(QStringLiteral("Error Starting ") + sName +
                        QStringLiteral(", please see output in Server status"));
         const QString reason = services_.apis->LastLaunchError();
@@ -81,13 +95,16 @@ void frmMain::StartServers() {
     FlagGuard running(startSequenceRunning_);
     const std::uint64_t stopsBefore = stopCount_;
 
+    tmrStopCheck->stop(); // what runs after this start is no news of the last stop
     for (int i = 0; i < ServerTable::kCount; ++i) {
         // A stop during the sequence ends it: what was started so far has been asked to close.
         if (stopCount_ != stopsBefore)
             return;
         const QString path = services_.launcherFolder() + ServerTable::programFiles()[i];
-        if (StartServer(path, ServerName[i], ServerProc[i], kSettleSeconds) == -1)
+        if (StartServer(path, ServerName[i], ServerProc[i], kSettleSeconds) == -1) {
+            WatchUnstartedServers(i);
             return;
+        }
     }
     if (stopCount_ != stopsBefore)
         return;
@@ -109,6 +126,7 @@ void frmMain::StopServers() {
         LauncherLogAdd(stamp + ServerTable::stopLogPrefixes()[i] + QString::number(result));
     }
     ChangeLauncherState(Transition::Offline);
+    ReportServersStillRunningLater();
 }
 
 void frmMain::cmdServerStart_Click() {

@@ -101,7 +101,8 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
         show();
         letPendingEventsRun();
-        if (ServerState > LauncherState::Offline)
+        // A start sequence that is still running has servers to stop too.
+        if (ServerState > LauncherState::Offline || startSequenceRunning_)
             StopServers();
         SaveSettings();
         tmrStatusUpdater->stop();

@@ -29,15 +29,34 @@ public:
     // run"); empty after a launch that succeeded.
     virtual QString LastLaunchError() = 0;
 
-    // "pid:name," for every running process, in one text; empty when nothing could be listed.
+    // "pid:name," for every running process of this installation (the one whose server folder
+    // the backend was set up with), in one text; empty when nothing could be listed.
     virtual QString GetProcessList() = 0;
 
     // The whole text of the console titled sTitle; a single space when there is no such console.
     virtual QString GetConsoleText(const QString& sTitle) = 0;
 
-    // Asks the console titled sTitle to close, as its window's close button would. Nonzero when a
-    // console with that title was found and asked, 0 otherwise. Never waits, never kills by force.
+    // Asks the server in the console titled sTitle to end, as its window's close button would.
+    // Nonzero when a console with that title was found and asked, 0 otherwise. Never waits, never
+    // kills by force, and leaves the console to end with its server.
     virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
+
+    // Chooses what CloseServerConsole asks of the console titled sTitle, from an operator's
+    // setting (what it may say belongs to the platform). False, with nothing changed, when the
+    // text names no request this platform can make.
+    virtual bool SetCloseRequest(const QString& sTitle, const QString& sRequest) = 0;
+
+    // True while the process that hProcess names runs the program of sExePath. Checks that one
+    // process only, so it costs far less than GetProcessList.
+    virtual bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) = 0;
+
+    // A process of this installation that already runs the program of sExePath, as a record with
+    // a handle of its own; a record with lPID 0 when none runs.
+    virtual ServerProcess FindRunningServer(const QString& sExePath) = 0;
+
+    // Where the operator finds the servers' consoles, in a few words for the log; empty when
+    // there is nothing to say.
+    virtual QString ConsoleLocation() = 0;
 
     // Sets the priority class of the process. Nonzero on success, 0 on any failure.
     virtual std::int32_t SetProcessPriority(ProcessHandle hProcess,

@@ -15,6 +15,10 @@
 frmMain::frmMain(LauncherServices services, QWidget* parent)
     : QWidget(parent), services_(std::move(services)) {
     buildControls();
+    tmrStopCheck = new QTimer(this);
+    tmrStopCheck->setSingleShot(true);
+    tmrStopCheck->setTimerType(Qt::PreciseTimer);
+    tmrStopCheck->setInterval(5000);
     outputText_ = txtOutput->toPlainText();
     connectHandlers();
 }
@@ -32,6 +36,7 @@ void frmMain::connectHandlers() {
     connect(mnuTrayExit, &QAction::triggered, this, &frmMain::mnuTrayExit_Click);
     connect(tmrHelper, &QTimer::timeout, this, &frmMain::tmrHelper_Timer);
     connect(tmrStatusUpdater, &QTimer::timeout, this, &frmMain::tmrStatusUpdater_Timer);
+    connect(tmrStopCheck, &QTimer::timeout, this, &frmMain::ReportServersStillRunning);
     connect(conTab, &TabStrip::Click, this, &frmMain::conTab_Click);
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);
     connect(chkLogEverything, &VbCheckBox::Click, this, &frmMain::chkLogEverything_Click);

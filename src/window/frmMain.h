@@ -49,6 +49,7 @@ public:
     QTimer* tmrHelper = nullptr;
     QTimer* tmrLogger = nullptr;
     QTimer* tmrStatusUpdater = nullptr;
+    QTimer* tmrStopCheck = nullptr; // one tick a few seconds after a stop
     QPushButton* cmdToTray = nullptr;
     QPushButton* cmdServerStart = nullptr;
     QPushButton* cmdServerShutdown = nullptr;
@@ -101,6 +102,10 @@ public:
     void mnuTrayStartServers_Click();
     void mnuTrayStopServers_Click();
     void tmrHelper_Timer();
+    // Watches the servers of this installation that already run; the launcher goes online when
+    // any does. Called once at load.
+    void AdoptRunningServers();       // launcher/frmMain_watching.cpp
+    void ReportServersStillRunning(); // launcher/frmMain_stop_report.cpp
     void tmrStatusUpdater_Timer();
     void conTab_Click();
 
@@ -138,6 +143,9 @@ private:
     void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
     void letPendingEventsRun();                    // one pass of pending window events
     bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
+    void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
+    void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
+    void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored

@@ -14,6 +14,7 @@ void frmMain::Form_Load() {
     LoadSettings();
     loadStatusPictures();
     CreateTrayIcon();
+    AdoptRunningServers();
 }
 
 void frmMain::Form_Resize() {

@@ -68,6 +68,7 @@ void frmMain::LoadSettings() {
     const std::optional<std::int16_t> shown = toInt16(txtInterval->text());
     if (shown)
         vsInterval->SetValue(-*shown);
+    LoadCloseRequests();
 }
 
 // Writes the four options. A value that cannot be written is reported and the others are still

@@ -3,6 +3,8 @@
 # Sourced by a test script, which sets "tools" and "logs" first. Everything started here is ended
 # on exit by pid, also when a check fails; the launcher's tmux server on this run's own socket.
 launcher="$(realpath -e "${1:?usage: $0 PATH/TO/corvane-launcher}")" || exit 1
+# The launcher's tmux socket: its server folder's own, "corvane-" and a short hash of its path.
+socket="corvane-$(printf '%s' "$(dirname "$launcher")" | sha256sum | cut -c1-10)"
 for tool in "$launcher" Xvfb icewm xdotool xwininfo xprop tmux ${tools:-}; do
     command -v "$tool" >/dev/null || { echo "FAIL: no program $tool; scripts/setup.sh installs the tools" >&2; exit 1; }
 done
@@ -14,7 +16,7 @@ cleanup() {
     local status=$? i
     trap - EXIT INT TERM
     kill -KILL $launcher_pid "${server_pids[@]}" 2>/dev/null
-    [ -d "$work/tmux" ] && TMUX_TMPDIR="$work/tmux" tmux -L corvane-launcher kill-server 2>/dev/null
+    [ -d "$work/tmux" ] && TMUX_TMPDIR="$work/tmux" tmux -L "$socket" kill-server 2>/dev/null
     for ((i = ${#owned_pids[@]} - 1; i >= 0; i--)); do # TERM, and KILL after a second
         kill -TERM "${owned_pids[i]}" 2>/dev/null && ! poll 1 process_ended "${owned_pids[i]}" &&
             kill -KILL "${owned_pids[i]}" 2>/dev/null
@@ -84,7 +86,7 @@ open_menu() {
 menu_is_open() { open_menu >/dev/null; }
 all_servers_ended() { local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" || return 1; done; }
 three_servers_running() {
-    mapfile -t server_pids < <(tmux -L corvane-launcher list-panes -a -F '#{pane_pid}' 2>/dev/null)
+    mapfile -t server_pids < <(tmux -L "$socket" list-panes -a -F '#{pane_pid}' 2>/dev/null)
     local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" && return 1; done
     ((${#server_pids[@]} == 3))
 }
@@ -115,7 +117,7 @@ exit_through_menu() {
     wait "$launcher_pid"; local status=$?; launcher_pid=""
     ((status == 0)) || fail "the launcher ended with status $status"
     poll 15 all_servers_ended || fail "servers still running 15 s after the exit:" \
-        "$(ps -o pid=,stat=,args= -p "${server_pids[*]}"); consoles: $(tmux -L corvane-launcher ls 2>&1)"
+        "$(ps -o pid=,stat=,args= -p "${server_pids[*]}"); consoles: $(tmux -L "$socket" ls 2>&1)"
     # Minimising suspends the message update; exit saves the operator's own value.
     for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
         grep -qx "$line" "$settings" || fail "$line not in the settings at exit: $(cat "$settings")"

@@ -151,7 +151,7 @@ private slots:
         QCOMPARE(os().LaunchServer(login, kTitle),
                  ServerProcess::failed()); // never twice
         QCOMPARE(sessions(), 3);
-        // The close is the console's hang-up, which ends that server and no other.
+        // The close request ends that server and no other.
         QTRY_VERIFY(text(kTitle).contains("Listening"));
         QVERIFY(os().CloseServerConsole(kTitle) != 0);
         QTRY_VERIFY(Ended(first));
@@ -168,16 +168,6 @@ private slots:
         QVERIFY(lines.contains("wide line: " + QString(250, u'=') + " end of wide line"));
         QVERIFY(lines.filter(QChar(0x1b)).isEmpty());
         QVERIFY(!lines.last().trimmed().isEmpty()); // the unused rest of the screen is left out
-    }
-
-    void closeNeverForcesAServerThatIgnoresTheHangUp() {
-        ScopedEnv ignore("CORVANE_STANDIN_IGNORE_HUP", "1");
-        const ServerProcess p = os().LaunchServer(login, kTitle);
-        QTRY_VERIFY(text(kTitle).contains("Listening"));
-        QVERIFY(os().CloseServerConsole(kTitle) != 0);
-        QTest::qWait(300);
-        QVERIFY(!Ended(p));
-        kill(p.lPID, SIGKILL);
     }
 
     void processListPriorityAndHandles() {

@@ -29,8 +29,23 @@ public:
     std::function<void(const QString& op)> onCall; // runs inside every call
     QString priorityRefusal; // why a priority change of a live process is refused, if it is
 
+    QSet<QString> ignoringClose;           // titles whose server lives on after its close request
+    QHash<QString, QString> closeRequests; // what SetCloseRequest accepted, by title
+    QString consoleLocation;
+
     void crash(const QString& programName) {
-        std::erase_if(running_, [&](const Process& p) { return p.name == programName; });
+        std::erase_if(running_, [&](const Running& entry) { return entry.name == programName; });
+    }
+    // A server of this installation that runs already, not started by this launcher. Its id.
+    std::int32_t addRunning(const QString& programName, const QString& title) {
+        running_.push_back(Running{nextPid_, programName, title, 0});
+        return nextPid_++;
+    }
+    QString list() const {
+        QString text = QStringLiteral("1:systemd,2:kthreadd,");
+        for (const Running& entry : running_)
+            text += QString::number(entry.pid) + u':' + entry.name + u',';
+        return text;
     }
     QStringList argsOf(const QString& op) const {
         QStringList args;
@@ -41,21 +56,18 @@ public:
     }
     int count(const QString& op) const { return static_cast<int>(argsOf(op).size()); }
 
-    ServerProcess LaunchServer(const QString& sExePath, const QString&) override {
+    ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override {
         record("LaunchServer", sExePath);
         lastLaunchError_ = failingLaunches.value(sExePath);
         if (failingLaunches.contains(sExePath))
             return ServerProcess::failed();
-        running_.push_back({nextPid_, sExePath.section(u'/', -1), nextHandle_});
+        running_.push_back(Running{nextPid_, sExePath.section(u'/', -1), sTitle, nextHandle_});
         return ServerProcess{ProcessHandle{nextHandle_++}, nextPid_++, sExePath};
     }
     QString LastLaunchError() override { return lastLaunchError_; }
     QString GetProcessList() override {
         record("GetProcessList", {});
-        QString text = QStringLiteral("1:systemd,2:kthreadd,");
-        for (const Process& p : running_)
-            text += QString::number(p.pid) + u':' + p.name + u',';
-        return processListOverride.value_or(text);
+        return processListOverride.value_or(list());
     }
     QString GetConsoleText(const QString& sTitle) override {
         record("GetConsoleText", sTitle);
@@ -63,13 +75,39 @@ public:
     }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
         record("CloseServerConsole", sTitle);
+        if (!ignoringClose.contains(sTitle))
+            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
         return 1;
     }
+    bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override {
+        if (!sRequest.startsWith("SIG"))
+            return false;
+        closeRequests[sTitle] = sRequest;
+        return true;
+    }
+    // While the list is overridden, handles tell nothing: the launcher has to read the list.
+    bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override {
+        record("ProcessRunsProgram", sExePath);
+        return !processListOverride && std::any_of(running_.begin(), running_.end(), [&](auto& e) {
+            return e.handle == hProcess.raw() && e.name == sExePath.section(u'/', -1);
+        });
+    }
+    ServerProcess FindRunningServer(const QString& sExePath) override {
+        record("FindRunningServer", sExePath);
+        for (Running& entry : running_) {
+            if (!processListOverride && entry.name == sExePath.section(u'/', -1)) {
+                entry.handle = nextHandle_++;
+                return ServerProcess{ProcessHandle{entry.handle}, entry.pid, sExePath};
+            }
+        }
+        return ServerProcess{};
+    }
+    QString ConsoleLocation() override { return consoleLocation; }
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
         record("SetProcessPriority",
                QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));
         const bool live = std::any_of(running_.begin(), running_.end(),
-                                      [&](const Process& p) { return p.handle == hProcess.raw(); });
+                                      [&](const Running& p) { return p.handle == hProcess.raw(); });
         lastPriorityError_ = live ? priorityRefusal : QStringLiteral("no process");
         return lastPriorityError_.isEmpty() ? 1 : 0;
     }
@@ -83,14 +121,14 @@ private:
         if (onCall)
             onCall(op);
     }
-    struct Process {
-        std::int32_t pid;
-        QString name;
-        std::intptr_t handle;
-    };
     QString lastLaunchError_;
     QString lastPriorityError_;
-    std::vector<Process> running_;
+    struct Running {
+        std::int32_t pid;
+        QString name, title; // program file name, console title
+        std::intptr_t handle;
+    };
+    std::vector<Running> running_;
     std::int32_t nextPid_ = 1000;
     std::intptr_t nextHandle_ = 100;
 };

@@ -1,9 +1,12 @@
 #include "LinuxApis.h"
 
+#include "ConsoleCloser.h"
 #include "ConsoleText.h"
+#include "InstallationProcesses.h"
 #include "Pidfd.h"
 #include "ProcessLister.h"
 #include "ProcessPriority.h"
+#include "UniqueFd.h"
 
 #include <QFile>
 #include <limits>
@@ -16,9 +19,16 @@ bool IsDescriptor(ProcessHandle handle) {
     return handle.raw() > 2 && handle.raw() <= std::numeric_limits<int>::max();
 }
 
+// The program file name of a launched path: what follows its last '/'.
+std::string ProgramFileName(const QString& path) {
+    return QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)).toStdString();
+}
+
 } // namespace
 
-LinuxApis::LinuxApis(const LinuxBackendConfig& config) : tmux_(config), launcher_(config) {}
+LinuxApis::LinuxApis(const LinuxBackendConfig& config)
+    : installationFolder_(QFile::encodeName(config.serverFolder).toStdString()),
+      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config) {}
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     return launcher_.launch(sExePath, sTitle);
@@ -29,7 +39,7 @@ QString LinuxApis::LastLaunchError() {
 }
 
 QString LinuxApis::GetProcessList() {
-    const std::string list = ListRunningProcesses();
+    const std::string list = ListRunningProcesses(installationFolder_);
     return QString::fromUtf8(list.data(), static_cast<qsizetype>(list.size()));
 }
 
@@ -46,13 +56,37 @@ QString LinuxApis::GetConsoleText(const QString& sTitle) {
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
-    if (!TmuxClient::IsExactTitle(sTitle))
-        return 0;
-    // Closing the session hangs up its terminal: the processes in it get SIGHUP, as when a
-    // terminal window is closed.
-    const CommandResult closed =
-        tmux_.Run({{"kill-session", "-t", TmuxClient::SessionTarget(sTitle)}});
-    return closed.succeeded() ? 1 : 0;
+    const CloseRequest request = closeRequests_.value(sTitle, CloseRequest::Default());
+    return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
+}
+
+bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) {
+    const std::optional<CloseRequest> request = CloseRequest::FromText(sRequest);
+    if (!request)
+        return false;
+    closeRequests_.insert(sTitle, *request);
+    return true;
+}
+
+bool LinuxApis::ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) {
+    return IsDescriptor(hProcess) &&
+           PidfdRunsProgram(static_cast<int>(hProcess.raw()), ProgramFileName(sExePath));
+}
+
+ServerProcess LinuxApis::FindRunningServer(const QString& sExePath) {
+    const std::string program = ProgramFileName(sExePath);
+    const pid_t pid = FindInstallationProcess(installationFolder_, program);
+    UniqueFd pidfd(OpenPidfd(pid));
+    // Held now; it must still be that program, or the id went to another process meanwhile.
+    if (!pidfd || !PidfdRunsProgram(pidfd.get(), program))
+        return ServerProcess{};
+    return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(pid), sExePath};
+}
+
+QString LinuxApis::ConsoleLocation() {
+    return QStringLiteral("Server consoles are on tmux socket \"%1\"; to see one: tmux -L %1 "
+                          "attach -t \"=Map Server\"")
+        .arg(socketName_);
 }
 
 std::int32_t LinuxApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) {

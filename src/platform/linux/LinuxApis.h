@@ -1,12 +1,17 @@
 #pragma once
 
 #include "../modAPIs.h"
+#include "CloseRequest.h"
 #include "LinuxBackendConfig.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
 
+#include <QHash>
+#include <string>
+
 // The process primitives on Linux. A server's console is a detached session of the launcher's
-// own tmux server, named by the console's title; a process handle is a pidfd.
+// own tmux server, named by the console's title; a process handle is a pidfd. Only processes of
+// the configured server folder count as servers.
 class LinuxApis final : public modAPIs {
 public:
     explicit LinuxApis(const LinuxBackendConfig& config);
@@ -16,12 +21,19 @@ public:
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
+    bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
+    bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override;
+    ServerProcess FindRunningServer(const QString& sExePath) override;
+    QString ConsoleLocation() override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
 
 private:
+    std::string installationFolder_;
+    QString socketName_;
+    QHash<QString, CloseRequest> closeRequests_; // by console title; SIGTERM when absent
     TmuxClient tmux_;
     ServerLauncher launcher_;
     QString lastPriorityError_;

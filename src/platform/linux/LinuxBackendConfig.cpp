@@ -1,6 +1,7 @@
 #include "LinuxBackendConfig.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFileInfo>
 
 namespace {
@@ -15,6 +16,16 @@ QString RunningProgramFolder() {
 
 LinuxBackendConfig LinuxBackendConfig::ForInstalledLauncher() {
     LinuxBackendConfig config;
-    config.trampolinePath = RunningProgramFolder() + QStringLiteral("/corvane-exec");
+    const QString folder = RunningProgramFolder();
+    config.trampolinePath = folder + QStringLiteral("/corvane-exec");
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    config.serverFolder = canonical.isEmpty() ? folder : canonical;
+    config.tmuxSocketName = SocketNameForFolder(config.serverFolder);
     return config;
+}
+
+QString LinuxBackendConfig::SocketNameForFolder(const QString& canonicalFolder) {
+    const QByteArray hash =
+        QCryptographicHash::hash(canonicalFolder.toUtf8(), QCryptographicHash::Sha256).toHex();
+    return QStringLiteral("corvane-") + QString::fromLatin1(hash.left(10));
 }

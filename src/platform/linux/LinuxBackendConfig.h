@@ -11,6 +11,11 @@ struct LinuxBackendConfig {
     // The launcher's own tmux socket (tmux -L). Never the operator's default socket.
     QString tmuxSocketName = QStringLiteral("corvane-launcher");
 
+    // The folder that holds the server programs, canonical. Only processes of this installation
+    // count as its servers: this user's, whose executable lies in this folder or whose working
+    // folder it is. Empty: every process of the machine counts.
+    QString serverFolder;
+
     // The corvane-exec program that tmux runs in each new console.
     QString trampolinePath;
 
@@ -23,6 +28,11 @@ struct LinuxBackendConfig {
     // How long a launch waits to hear whether the server program could be executed.
     int execVerdictWaitMs = 40;
 
-    // The defaults, with the trampoline beside the running program.
+    // The defaults, with the trampoline and the servers beside the running program and a tmux
+    // socket of that folder's own.
     static LinuxBackendConfig ForInstalledLauncher();
+
+    // The tmux socket name of a server folder: "corvane-" and a short hash of its canonical path,
+    // so that two installations never share their consoles.
+    static QString SocketNameForFolder(const QString& canonicalFolder);
 };

@@ -5,14 +5,18 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr std::string_view kDeletedMarker = " (deleted)";
+// The kernel keeps this many bytes of the name a program was started as.
+constexpr std::size_t kKernelNameLength = 15;
 
 bool IsPidName(const char* name) {
     if (*name == '\0')
@@ -24,10 +28,11 @@ bool IsPidName(const char* name) {
     return true;
 }
 
-// The stat line of one process; empty when it has gone.
-std::string_view ReadStat(int procFd, const char* pid, char* buf, std::size_t size) {
-    char path[32];
-    std::snprintf(path, sizeof path, "%s/stat", pid);
+// The start of one of the process's files (stat, comm); empty when it has gone.
+std::string_view ReadProcFile(int procFd, const char* pid, const char* leaf, char* buf,
+                              std::size_t size) {
+    char path[48];
+    std::snprintf(path, sizeof path, "%s/%s", pid, leaf);
     UniqueFd fd(openat(procFd, path, O_RDONLY | O_CLOEXEC));
     if (!fd)
         return {};
@@ -35,36 +40,117 @@ std::string_view ReadStat(int procFd, const char* pid, char* buf, std::size_t si
     return n > 0 ? std::string_view(buf, static_cast<std::size_t>(n)) : std::string_view();
 }
 
-// Appends the entry of one process, or nothing when it is ended or gone.
-void AppendProcess(int procFd, const char* pid, std::string& out) {
-    char path[32];
-    std::snprintf(path, sizeof path, "%s/exe", pid);
-    char target[PATH_MAX];
-    const ssize_t n = readlinkat(procFd, path, target, sizeof target);
-    if (n > 0) {
-        // A readable executable link means the process still has its memory: not a zombie.
-        out.append(pid).push_back(':');
-        out.append(ProgramNameOfExeLink(std::string_view(target, static_cast<std::size_t>(n))));
-        out.push_back(',');
-        return;
+// The target of one of the process's links (exe, cwd); empty when it cannot be read.
+std::string_view ReadProcLink(int procFd, const char* pid, const char* leaf, char* buf,
+                              std::size_t size) {
+    char path[48];
+    std::snprintf(path, sizeof path, "%s/%s", pid, leaf);
+    const ssize_t n = readlinkat(procFd, path, buf, size);
+    return n > 0 ? std::string_view(buf, static_cast<std::size_t>(n)) : std::string_view();
+}
+
+// True when path names a file directly inside folder.
+bool LiesDirectlyIn(std::string_view path, std::string_view folder) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return false;
+    return slash == 0 ? folder == "/" : path.substr(0, slash) == folder;
+}
+
+// Visits one process, or nothing when it is ended, gone or not of the installation. Returns what
+// visit returned, true when it was not called.
+bool VisitProcess(int procFd, const char* pid, const std::string& folder, const char* self,
+                  const std::function<bool(const ListedProcess&)>& visit) {
+    // The launcher is a process of its installation whatever its folders: so the list of an
+    // installation is empty only when /proc cannot be read.
+    const bool filtered = !folder.empty() && std::strcmp(pid, self) != 0;
+    if (filtered) {
+        struct stat st;
+        if (fstatat(procFd, pid, &st, 0) != 0 || st.st_uid != geteuid())
+            return true;
     }
-    char buf[1024];
-    const ProcStat stat = ParseProcStat(ReadStat(procFd, pid, buf, sizeof buf));
-    if (!stat.valid)
-        return;
-    // A zombie leader whose other threads still run is a live process.
-    if ((stat.state == 'Z' || stat.state == 'X') && stat.threads <= 1)
-        return;
+    char target[PATH_MAX];
+    const std::string_view exe = ReadProcLink(procFd, pid, "exe", target, sizeof target);
+    std::string_view exeName;
+    char statBuf[1024];
+    if (!exe.empty()) {
+        // A readable executable link means the process still has its memory: not a zombie.
+        exeName = ProgramNameOfExeLink(exe);
+    } else {
+        const ProcStat stat =
+            ParseProcStat(ReadProcFile(procFd, pid, "stat", statBuf, sizeof statBuf));
+        if (!stat.valid)
+            return true;
+        // A zombie leader whose other threads still run is a live process.
+        if ((stat.state == 'Z' || stat.state == 'X') && stat.threads <= 1)
+            return true;
+        exeName = stat.shortName;
+    }
+    if (filtered && (exe.empty() || !LiesDirectlyIn(ExeLinkPath(exe), folder))) {
+        char cwd[PATH_MAX];
+        if (ReadProcLink(procFd, pid, "cwd", cwd, sizeof cwd) != folder)
+            return true;
+    }
+    char commBuf[64];
+    std::string_view comm = ReadProcFile(procFd, pid, "comm", commBuf, sizeof commBuf);
+    if (comm.ends_with('\n'))
+        comm.remove_suffix(1);
+    return visit(ListedProcess{pid, exeName, comm});
+}
+
+void AppendEntry(std::string& out, std::string_view pid, std::string_view name) {
     out.append(pid).push_back(':');
-    out.append(stat.shortName);
+    out.append(name);
     out.push_back(',');
 }
 
 } // namespace
 
-std::string_view ProgramNameOfExeLink(std::string_view target) {
+bool VisitRunningProcesses(const std::string& installationFolder,
+                           const std::function<bool(const ListedProcess&)>& visit) {
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr)
+        return false;
+    const int procFd = dirfd(dir);
+    char self[16];
+    std::snprintf(self, sizeof self, "%d", static_cast<int>(getpid()));
+    while (const dirent* entry = readdir(dir)) {
+        if (IsPidName(entry->d_name) &&
+            !VisitProcess(procFd, entry->d_name, installationFolder, self, visit))
+            break;
+    }
+    closedir(dir);
+    return true;
+}
+
+std::string ListRunningProcesses(const std::string& installationFolder) {
+    std::string out;
+    out.reserve(64 * 1024);
+    VisitRunningProcesses(installationFolder, [&out](const ListedProcess& process) {
+        AppendEntry(out, process.pid, process.exeName);
+        const std::string_view shortExe = process.exeName.substr(0, kKernelNameLength);
+        if (!process.kernelName.empty() && process.kernelName != shortExe)
+            AppendEntry(out, process.pid, process.kernelName);
+        return true;
+    });
+    return out;
+}
+
+bool RunsProgram(const ListedProcess& process, std::string_view programName) {
+    if (programName.empty())
+        return false;
+    return process.exeName == programName ||
+           process.kernelName == programName.substr(0, kKernelNameLength);
+}
+
+std::string_view ExeLinkPath(std::string_view target) {
     if (target.size() > kDeletedMarker.size() && target.ends_with(kDeletedMarker))
         target.remove_suffix(kDeletedMarker.size());
+    return target;
+}
+
+std::string_view ProgramNameOfExeLink(std::string_view target) {
+    target = ExeLinkPath(target);
     const std::size_t slash = target.rfind('/');
     return slash == std::string_view::npos ? target : target.substr(slash + 1);
 }
@@ -91,19 +177,4 @@ ProcStat ParseProcStat(std::string_view line) {
     std::from_chars(line.data() + pos, line.data() + line.size(), stat.threads);
     stat.valid = true;
     return stat;
-}
-
-std::string ListRunningProcesses() {
-    DIR* dir = opendir("/proc");
-    if (dir == nullptr)
-        return {};
-    const int procFd = dirfd(dir);
-    std::string out;
-    out.reserve(64 * 1024);
-    while (const dirent* entry = readdir(dir)) {
-        if (IsPidName(entry->d_name))
-            AppendProcess(procFd, entry->d_name, out);
-    }
-    closedir(dir);
-    return out;
 }

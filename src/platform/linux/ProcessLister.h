@@ -1,17 +1,45 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
-// The running processes as "pid:name," entries, read from /proc. The name is the base name of the
-// process's executable in full; only where that link cannot be read (kernel threads, processes of
-// other users) is it the kernel's short name. Ended processes not yet reaped are left out.
+// The running processes, read from /proc.
+//
+// An installation is the server folder (canonical, no trailing '/'): its processes are this
+// user's processes whose executable lies directly in that folder or whose working folder is that
+// folder, and the calling process itself (the launcher of that installation), so that the list is
+// never empty unless /proc cannot be read. An empty folder stands for every process of the machine.
+
+// One running process as the list shows it.
+struct ListedProcess {
+    std::string_view pid;        // decimal
+    std::string_view exeName;    // base name of its executable, or the kernel's short name
+    std::string_view kernelName; // /proc/PID/comm: a script's or symlink's name; may be empty
+};
+
+// Calls visit for each running process of the installation, until visit returns false. Ended
+// processes not yet reaped are left out. False when /proc cannot be read.
+bool VisitRunningProcesses(const std::string& installationFolder,
+                           const std::function<bool(const ListedProcess&)>& visit);
+
+// The running processes of the installation as "pid:name," entries. The name is the base name of
+// the process's executable in full; only where that link cannot be read (kernel threads,
+// processes of other users) is it the kernel's short name. A process whose kernel name differs
+// from its executable's (a script, a symlinked program) has a second entry under that name.
 // Empty when /proc cannot be read.
-std::string ListRunningProcesses();
+std::string ListRunningProcesses(const std::string& installationFolder = {});
+
+// True when the process runs the program of that file name: its executable's base name or its
+// kernel name (the first 15 bytes of the file name it was started as) is that name.
+bool RunsProgram(const ListedProcess& process, std::string_view programName);
 
 // The program file name in an executable link's target: its base name, without the marker the
 // kernel appends when the file has been deleted.
 std::string_view ProgramNameOfExeLink(std::string_view target);
+
+// The executable link's target without the deleted marker.
+std::string_view ExeLinkPath(std::string_view target);
 
 // What the kernel's stat line of one process tells about it.
 struct ProcStat {
