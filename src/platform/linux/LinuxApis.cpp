@@ -18,7 +18,7 @@ bool IsDescriptor(ProcessHandle handle) {
 
 } // namespace
 
-LinuxApis::LinuxApis(const LinuxBackendConfig& config) : tmux_(config), launcher_(config) {}
+LinuxApis::LinuxApis(const LinuxBackendConfig& config) : tmux_(config), launcher_(config, tmux_) {}
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     return launcher_.launch(sExePath, sTitle);
@@ -37,12 +37,14 @@ QString LinuxApis::GetConsoleText(const QString& sTitle) {
     const QString missing = QStringLiteral(" ");
     if (!TmuxClient::IsExactTitle(sTitle))
         return missing;
-    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear.
+    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear. Only
+    // the tail is asked for: tmux's cost grows with every line it formats.
     const CommandResult capture =
-        tmux_.Run({{"capture-pane", "-p", "-J", "-S", "-", "-t", TmuxClient::PaneTarget(sTitle)}});
+        tmux_.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t",
+                    TmuxClient::PaneTarget(sTitle)}});
     if (!capture.succeeded())
         return missing;
-    return ConsoleTextFromCapture(capture.output);
+    return ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {

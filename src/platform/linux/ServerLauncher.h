@@ -11,7 +11,7 @@
 // arguments, in the folder that holds it, with the launcher's environment.
 class ServerLauncher {
 public:
-    explicit ServerLauncher(const LinuxBackendConfig& config);
+    ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux);
 
     ServerProcess launch(const QString& exePath, const QString& title);
 
