@@ -22,7 +22,7 @@ const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
 
 constexpr int kMinIntervalSeconds = 1;
 constexpr int kMaxIntervalSeconds = 10;
-constexpr int kMinConsoleLines = 10;
+constexpr int kMinConsoleLines = 1;
 constexpr int kMaxConsoleLines = 50000;
 
 // A stored value as a 16-bit integer; nothing when it is not a whole number of that size.

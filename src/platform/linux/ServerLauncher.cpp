@@ -119,8 +119,16 @@ QString ServerLauncher::creationFailure(const CommandResult& created, const QStr
     return QStringLiteral("tmux could not create the console (exit code %1)").arg(created.exitCode);
 }
 
+void ServerLauncher::settleHandOvers() {
+    std::erase_if(openHandOvers_, [](OpenHandOver& h) {
+        return h.channel->awaitVerdict(0) != LaunchChannel::Verdict::NoAnswer ||
+               PidfdProcessEnded(h.pidfd.get());
+    });
+}
+
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
     lastError_.clear();
+    settleHandOvers();
     const std::string path = QFile::encodeName(exePath).toStdString();
     const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();
     if (!TmuxClient::IsExactTitle(title))
@@ -199,6 +207,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         endSession(session.id);
         return fail(failure);
     }
+    if (verdict == LaunchChannel::Verdict::NoAnswer)
+        openHandOvers_.push_back({shared, UniqueFd(fcntl(pidfd.get(), F_DUPFD_CLOEXEC, 3))});
     return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
                          exePath};
 }

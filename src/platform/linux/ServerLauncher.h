@@ -1,10 +1,14 @@
 #pragma once
 
 #include "../ServerProcess.h"
+#include "LaunchChannel.h"
 #include "LinuxBackendConfig.h"
 #include "TmuxClient.h"
+#include "UniqueFd.h"
 
 #include <QString>
+#include <memory>
+#include <vector>
 
 // Starts a server program in a new detached tmux session named after its console title, through
 // the corvane-exec trampoline: the program is executed directly, never by a shell, without
@@ -28,9 +32,19 @@ public:
 private:
     void endSession(const std::string& target) const;
     ServerProcess fail(const QString& reason);
+    void settleHandOvers();
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
     QString lastError_;
+
+    // Launches accepted before their trampoline took "go": the go byte lives only while somebody
+    // holds the FIFO open, so the hand-over stays open until the trampoline has executed the
+    // program (or failed to) or its process has ended.
+    struct OpenHandOver {
+        std::shared_ptr<LaunchChannel> channel;
+        UniqueFd pidfd;
+    };
+    std::vector<OpenHandOver> openHandOvers_;
 };

@@ -1,6 +1,7 @@
 #include "TmuxControlConnection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -20,7 +21,9 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kPumpSliceMs = 10;
 // While an earlier command is still unanswered past its time, tmux is stalled: later commands
 // are still sent (tmux carries them out once it resumes) but waited for only this long.
-constexpr int kStalledWaitMs = 250;
+constexpr int kStalledWaitMs = 1000;
+// Clients started in a row before giving up, when each ends before it has greeted.
+constexpr int kClientAttempts = 3;
 
 std::string RandomHex(std::size_t bytes) {
     std::string raw(bytes, '\0');
@@ -121,10 +124,28 @@ std::string TmuxControlConnection::nextNonce() {
 }
 
 bool TmuxControlConnection::ensureClient() {
-    if (pid_ >= 0)
-        return true;
+    // A tmux server that is just ending (its last session closed) drops a client that connects
+    // at that moment: a client that ends before it has greeted is replaced by a new one, and no
+    // command is sent to a client before it has greeted.
+    for (int attempt = 0; attempt < kClientAttempts && pid_ < 0; ++attempt) {
+        if (!startClient())
+            return false;
+        const auto deadline = SteadyClock::now() + std::chrono::milliseconds(settings_.timeoutMs);
+        while (pid_ >= 0 && reader_.outstanding() > 0 && SteadyClock::now() < deadline) {
+            pump(kPumpSliceMs);
+            if (pid_ >= 0 && reader_.outstanding() > 0 && settings_.waitHook)
+                settings_.waitHook();
+        }
+    }
+    return pid_ >= 0;
+}
+
+bool TmuxControlConnection::startClient() {
+    // Every client of this program gets a session name of its own, also when several
+    // connections share one tmux server.
+    static std::atomic<unsigned> clients{0};
     std::vector<std::string> argv = settings_.clientArgv;
-    const std::string session = settings_.sessionName + "-" + std::to_string(counter_);
+    const std::string session = settings_.sessionName + "-" + std::to_string(clients++);
     for (const char* word : {"-C", "new-session", "-s"})
         argv.emplace_back(word);
     argv.push_back(session);
@@ -134,8 +155,9 @@ bool TmuxControlConnection::ensureClient() {
     if (pid_ < 0)
         return false;
     // The greeting (the new session's own block and notifications) is read and dropped along
-    // with the answers to these settings of the client's own.
-    enqueue("set-option -t \"=" + session + "\" destroy-unattached on", true);
+    // with the answers to these settings of the client's own: tmux ends the client's session
+    // once the client has gone, and sends it no console output.
+    enqueue("set-option -t \"=" + session + ":\" destroy-unattached on", true);
     enqueue("refresh-client -f no-output,ignore-size", true);
     return true;
 }

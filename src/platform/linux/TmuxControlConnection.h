@@ -59,6 +59,7 @@ private:
     };
 
     bool ensureClient();
+    bool startClient();
     std::shared_ptr<Pending> enqueue(const std::string& commandLine, bool discard);
     void pump(int waitMs);
     void flushOutbox();
