@@ -22,6 +22,8 @@ constexpr int kPumpSliceMs = 10;
 // While an earlier command is still unanswered past its time, tmux is stalled: later commands
 // are still sent (tmux carries them out once it resumes) but waited for only this long.
 constexpr int kStalledWaitMs = 1000;
+// The exit code of a command whose client ended before it answered.
+constexpr int kDropped = -1;
 // Clients started in a row before giving up, when each ends before it has greeted.
 constexpr int kClientAttempts = 3;
 
@@ -182,6 +184,17 @@ void TmuxControlConnection::send(const std::string& commandLine) {
 }
 
 CommandResult TmuxControlConnection::run(const std::string& commandLine, LateHandler late) {
+    // A client whose tmux server died (killed, say) takes the command in flight with it: a new
+    // client on a new server gets it once more. Nothing can have carried it out twice, as the
+    // server that read it is gone.
+    CommandResult result = runOnce(commandLine, late);
+    if (result.started && !result.timedOut && result.exitCode == kDropped)
+        result = runOnce(commandLine, std::move(late));
+    return result;
+}
+
+CommandResult TmuxControlConnection::runOnce(const std::string& commandLine, LateHandler late) {
+    pump(0); // notices a client that has ended since the last command
     if (!ensureClient())
         return CommandResult{};
     bool stalled = false;
@@ -293,6 +306,7 @@ void TmuxControlConnection::dropClient() {
     for (const auto& pending : dropped) {
         pending->answered = true;
         pending->result.started = true;
+        pending->result.exitCode = kDropped;
         if (pending->abandoned && pending->late) {
             CommandResult never;
             std::exchange(pending->late, nullptr)(never, *this);

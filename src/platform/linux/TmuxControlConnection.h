@@ -58,6 +58,7 @@ private:
         LateHandler late;
     };
 
+    CommandResult runOnce(const std::string& commandLine, LateHandler late);
     bool ensureClient();
     bool startClient();
     std::shared_ptr<Pending> enqueue(const std::string& commandLine, bool discard);
