@@ -46,13 +46,11 @@ private slots:
         QFETCH(QStringList, consoles);
         QFETCH(QString, shown);
         LauncherHarness h;
-        h.settings.values[FakeSettings::path("ServerMessage Lines")] = "5";
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.startAll();
+        h.settings.values["ServerMessage Lines"] = "5";
+        frmMain& w = h.online();
         w.conTab->Select(3);
         for (const QString& console : consoles) {
-            h.apis.setConsoleText("Map Server", console);
+            h.apis.consoles["Map Server"] = console;
             w.tmrStatusUpdater_Timer();
         }
         QCOMPARE(w.txtOutput->toPlainText(), shown);
@@ -61,9 +59,9 @@ private slots:
 
     void unusableLineCountIsNamedAndTheDefaultKept() {
         LauncherHarness h;
-        h.settings.values[FakeSettings::path("ServerMessage Lines")] = "0";
+        h.settings.values["ServerMessage Lines"] = "0";
         h.load();
-        QCOMPARE(h.logTexts().filter("\"ServerMessage Lines\" holds \"0\"").size(), 1);
+        QCOMPARE(h.logSince(0).filter("\"ServerMessage Lines\" holds \"0\"").size(), 1);
         QCOMPARE(h.apis.ConsoleLineLimit(), 2000);
     }
 };

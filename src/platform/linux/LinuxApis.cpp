@@ -29,6 +29,7 @@ QString LinuxApis::LastLaunchError() {
 }
 
 QString LinuxApis::GetProcessList() {
+    launcher_.settleHandOvers(); // once a tick
     const std::string list = ListRunningProcesses();
     return QString::fromUtf8(list.data(), static_cast<qsizetype>(list.size()));
 }

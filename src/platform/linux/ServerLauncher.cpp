@@ -120,9 +120,9 @@ QString ServerLauncher::creationFailure(const CommandResult& created, const QStr
 }
 
 void ServerLauncher::settleHandOvers() {
-    std::erase_if(openHandOvers_, [](OpenHandOver& h) {
-        return h.channel->awaitVerdict(0) != LaunchChannel::Verdict::NoAnswer ||
-               PidfdProcessEnded(h.pidfd.get());
+    std::erase_if(openHandOvers_, [](const std::shared_ptr<LaunchChannel>& channel) {
+        channel->awaitVerdict(0);
+        return channel->trampolineHasOpened();
     });
 }
 
@@ -207,8 +207,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         endSession(session.id);
         return fail(failure);
     }
-    if (verdict == LaunchChannel::Verdict::NoAnswer)
-        openHandOvers_.push_back({shared, UniqueFd(fcntl(pidfd.get(), F_DUPFD_CLOEXEC, 3))});
+    if (!channel.trampolineHasOpened())
+        openHandOvers_.push_back(shared);
     return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
                          exePath};
 }

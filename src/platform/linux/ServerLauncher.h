@@ -4,7 +4,6 @@
 #include "LaunchChannel.h"
 #include "LinuxBackendConfig.h"
 #include "TmuxClient.h"
-#include "UniqueFd.h"
 
 #include <QString>
 #include <memory>
@@ -32,19 +31,20 @@ public:
 private:
     void endSession(const std::string& target) const;
     ServerProcess fail(const QString& reason);
+
+public:
+    // Lets go of the hand-overs that launches accepted before their trampoline had opened them,
+    // once it has.
     void settleHandOvers();
+
+private:
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
     QString lastError_;
 
-    // Launches accepted before their trampoline took "go": the go byte lives only while somebody
-    // holds the FIFO open, so the hand-over stays open until the trampoline has executed the
-    // program (or failed to) or its process has ended.
-    struct OpenHandOver {
-        std::shared_ptr<LaunchChannel> channel;
-        UniqueFd pidfd;
-    };
-    std::vector<OpenHandOver> openHandOvers_;
+    // Launches accepted before their trampoline had opened the hand-over: the go byte lives only
+    // while somebody holds the FIFO open, so the hand-over stays open until the trampoline has.
+    std::vector<std::shared_ptr<LaunchChannel>> openHandOvers_;
 };
