@@ -11,6 +11,7 @@
 #include "Report.h"
 
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <csignal>
 #include <cstring>
 
