@@ -75,6 +75,40 @@ double ResidentMb(pid_t pid) {
     return -1;
 }
 
+double PeakResidentMb() {
+    std::ifstream in(ProcPath(0, "status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    }
+    return -1;
+}
+
+double LiveChildrenCpuMs() {
+    double total = 0;
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr)
+        return 0;
+    const std::string self = std::to_string(getpid());
+    while (const dirent* entry = readdir(dir)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0)
+            continue;
+        std::ifstream in(ProcPath(pid, "stat"));
+        std::string line;
+        if (!std::getline(in, line))
+            continue;
+        // Field 4, after the name (which ends at the last ')') and the state, is the parent.
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string state, parent;
+        if (fields >> state >> parent && parent == self)
+            total += ProcessCpuMs(pid);
+    }
+    closedir(dir);
+    return total;
+}
+
 int OpenDescriptors() {
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr)

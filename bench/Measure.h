@@ -22,6 +22,11 @@ double ProcessCpuMs(pid_t pid);
 
 // Resident memory in MB (VmRSS); -1 when unreadable.
 double ResidentMb(pid_t pid = 0);
+// The highest resident memory of this process so far.
+double PeakResidentMb();
+// CPU time of this process's children that still run (a persistent helper, say), which
+// ChildrenCpuMs does not count until they end.
+double LiveChildrenCpuMs();
 // Number of open descriptors of this process.
 int OpenDescriptors();
 

@@ -1,6 +1,7 @@
 // The launcher with three stand-in servers online, auto-restart on and the Map Server tab
 // selected: the time from a click on Start Servers to the online state, resident memory once
-// online, the CPU cost of a whole status tick (launcher, tmux clients and tmux server together),
+// online, the CPU cost of a whole status tick (launcher, tmux clients and tmux server together)
+// with 2,000 lines in the map server's console,
 // and how long a posted input event waits during WaitSeconds and during a crash notice.
 
 #include "BenchLauncher.h"
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kTicks = 100;
 constexpr int kTickSpacingMs = 100;
-constexpr double kTickTargetMs = 5.0;
+constexpr double kTickTargetMs = 1.0;
 constexpr double kLatencyTargetMs = 60.0;
 constexpr double kOnlineMemoryTargetMb = 80.0;
 constexpr int kProbePeriodMs = 10;
@@ -29,7 +30,9 @@ struct CpuSnapshot {
 };
 
 CpuSnapshot TakeCpu(pid_t tmuxServer) {
-    return {measure::SelfCpuMs(), measure::ChildrenCpuMs(), measure::ProcessCpuMs(tmuxServer)};
+    // The tmux clients: those that ended, and a persistent one that still runs.
+    return {measure::SelfCpuMs(), measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs(),
+            measure::ProcessCpuMs(tmuxServer)};
 }
 
 void LatencyRow(const std::string& during, const std::vector<double>& latencies) {
@@ -64,6 +67,9 @@ bool CrashMapServer(BenchWorld& world, const frmMain& w) {
 } // namespace
 
 int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
+    // The map server's console holds 2,000 lines of history, as a server's does after a while.
+    qputenv("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+    qputenv("CORVANE_STANDIN_BURST", "2000");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -120,7 +126,9 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
                 "tick wall median %.2f ms, max %.2f ms; crash lines %d\n",
                 kTicks, selfMs, childrenMs, serverMs, measure::Median(tickWall),
                 measure::Percentile(tickWall, 100), crashes);
-    report::Row("one status tick, 3 servers online, auto-restart on, Map tab",
+    const QByteArray label = qgetenv("CORVANE_BENCH_LABEL");
+    report::Row("one status tick, 3 servers online, auto-restart on, Map tab, 2,000 lines" +
+                    (label.isEmpty() ? std::string() : " [" + label.toStdString() + "]"),
                 report::Format("%.2f ms CPU (launcher %.2f + tmux clients %.2f + tmux server %.2f)",
                                perTickMs, selfMs / kTicks, childrenMs / kTicks, serverMs / kTicks),
                 report::Format("tick period 5 s; target %.0f ms", kTickTargetMs),

@@ -1,5 +1,6 @@
 // corvane-bench CASE [--quick] [--minutes M]
-//   CASE: processes, console, tick, idle, log, startup, priority or crashloop.
+//   CASE: processes, console, tick, idle, log, startup, priority, crashloop, or hostile-KIND
+//   with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -29,6 +30,26 @@ constexpr Case kCases[] = {
     {"startup", RunStartupBench},
     {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
+    {"hostile-history",
+     [](int c, char** v, const BenchOptions& o) {
+         return RunHostileConsoleBench(c, v, o, "history");
+     }},
+    {"hostile-flood",
+     [](int c, char** v, const BenchOptions& o) {
+         return RunHostileConsoleBench(c, v, o, "flood");
+     }},
+    {"hostile-longline",
+     [](int c, char** v, const BenchOptions& o) {
+         return RunHostileConsoleBench(c, v, o, "longline");
+     }},
+    {"hostile-combining",
+     [](int c, char** v, const BenchOptions& o) {
+         return RunHostileConsoleBench(c, v, o, "combining");
+     }},
+    {"hostile-stalled",
+     [](int c, char** v, const BenchOptions& o) {
+         return RunHostileConsoleBench(c, v, o, "stalled");
+     }},
 };
 
 // The cases run as the first process of a PID namespace of their own (see scripts/bench.sh), which

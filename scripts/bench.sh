@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
-# Usage: scripts/bench.sh [--quick]
+# Usage: scripts/bench.sh [--quick] [--baseline REV]
 # Installs what is missing, builds bench/ in Release (build-bench/), runs every benchmark and prints
-# one table (Markdown); --quick shortens the runs, for development only. Details: build-bench/bench.log.
+# one table (Markdown); --quick shortens the runs, for development only. --baseline REV also builds
+# the launcher of git revision REV (with this tree's bench/ and stand-ins) and runs the status tick
+# and console cases with it too, side by side. Details: build-bench/bench.log.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
 options=()
-if [ "${1:-}" = "--quick" ]; then
-    options=(--quick)
-elif [ $# -gt 0 ]; then
-    sed -n '2,4s/^# \{0,1\}//p' "$0" >&2
-    exit 2
-fi
+baseline=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --quick) options=(--quick) ;;
+    --baseline) baseline="${2:?}"; shift ;;
+    *) sed -n '2,6s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    esac
+    shift
+done
 
 build_bench
+if [ -n "$baseline" ]; then
+    build_baseline "$baseline"
+fi
 CORVANE_BENCH_TMP="$(mktemp -d)"
 export CORVANE_BENCH_TMP
 rows="$CORVANE_BENCH_TMP/rows"
@@ -22,17 +30,31 @@ trap 'rm -rf "$CORVANE_BENCH_TMP"' EXIT
 : >"$log"
 printf 'NOTE\t%s\n' "Each case runs in a process of its own, as the first process of a PID namespace of its own where the machine allows it: the launcher sees only the processes of that case, and all of them end with it. The launcher runs as the real window and backend (offscreen Qt platform) on a private tmux socket; CPU times come from getrusage (the launcher, and the tmux clients it waited for) and /proc/PID/stat (the tmux server)." >"$rows"
 
-for case in processes console tick idle log startup priority; do
-    echo "running: $case" >&2
+# run_case PROGRAM CASE LABEL: one case in a PID namespace of its own, its rows into the table.
+run_case() {
+    echo "running: $2${3:+ [$3]}" >&2
     status=0
-    run_isolated "$bench_program" "$case" "${options[@]}" >"$CORVANE_BENCH_TMP/out" \
+    CORVANE_BENCH_LABEL="$3" run_isolated "$1" "$2" "${options[@]}" >"$CORVANE_BENCH_TMP/out" \
         2>>"$log" || status=$?
     cat "$CORVANE_BENCH_TMP/out" >>"$log"
     grep -E '^(ROW|NOTE)'$'\t' "$CORVANE_BENCH_TMP/out" >>"$rows" || true
     if [ "$status" -ne 0 ]; then
-        printf 'ROW\t%s\tdid not finish (exit %s)\t-\t-\tFAIL\n' "$case" "$status" >>"$rows"
+        printf 'ROW\t%s\tdid not finish (exit %s)\t-\t-\tFAIL\n' "$2${3:+ [$3]}" "$status" >>"$rows"
     fi
+}
+
+for case in processes console tick idle log startup priority; do
+    run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
+for kind in history flood longline combining stalled; do
+    if [ -n "$baseline" ]; then
+        run_case "$baseline_program" "hostile-$kind" "$baseline"
+    fi
+    run_case "$bench_program" "hostile-$kind" "${baseline:+this tree}"
+done
+if [ -n "$baseline" ]; then
+    run_case "$baseline_program" tick "$baseline"
+fi
 
 echo
 echo "Benchmarks, $(date '+%Y-%m-%d %H:%M'), $(nproc) cores${options:+, quick run}"
@@ -43,4 +65,9 @@ awk -F'\t' '
     $1 == "NOTE" { notes[++n] = $2 }
     END { if (n) print ""; for (i = 1; i <= n; ++i) printf "%d. %s\n", i, notes[i] }
 ' "$rows"
-! grep -q $'\tFAIL$' "$rows"
+# The baseline's rows are there to compare with; only this tree's decide the exit status.
+if [ -n "$baseline" ]; then
+    ! grep -vF "[$baseline]" "$rows" | grep -q $'\tFAIL$'
+else
+    ! grep -q $'\tFAIL$' "$rows"
+fi

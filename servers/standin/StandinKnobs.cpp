@@ -29,5 +29,11 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.logPath = v;
     if (const char* v = Value("CORVANE_STANDIN_BURST"))
         knobs.burstLines = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_LONG_LINE"))
+        knobs.longLineBytes = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_COMBINING"))
+        knobs.combiningLines = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_FLOOD"))
+        knobs.floodBytesPerSecond = std::strtol(v, nullptr, 10);
     return knobs;
 }

@@ -6,13 +6,16 @@
 // What the environment asks of a stand-in server, for tests.
 struct StandinKnobs {
     double crashAfterSeconds =
-        -1;                    // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
-    bool exitAtOnce = false;   // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
-    bool ignoreHangup = false; // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
-    bool ignoreStop = false;   // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT
-                               // and a typed "shutdown"
-    std::string logPath;       // CORVANE_STANDIN_LOG: also append every line, plain, here
-    long burstLines = 0;       // CORVANE_STANDIN_BURST: print this many lines at once at start
+        -1;                       // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
+    bool exitAtOnce = false;      // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
+    bool ignoreHangup = false;    // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
+    bool ignoreStop = false;      // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT
+                                  // and a typed "shutdown"
+    std::string logPath;          // CORVANE_STANDIN_LOG: also append every line, plain, here
+    long burstLines = 0;          // CORVANE_STANDIN_BURST: print this many lines at once at start
+    long longLineBytes = 0;       // CORVANE_STANDIN_LONG_LINE: one line of this many dots at start
+    long combiningLines = 0;      // CORVANE_STANDIN_COMBINING: lines thick with combining marks
+    long floodBytesPerSecond = 0; // CORVANE_STANDIN_FLOOD: keep printing this many bytes a second
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

@@ -56,6 +56,29 @@ void PrintBurst(ConsoleOutput& out, long lines) {
         out.line(Kind::Plain, "wide line: " + std::string(250, '=') + " end of wide line");
 }
 
+// Output that is hard on whoever mirrors the console: one line without a space, and lines where
+// every letter carries a stack of combining marks.
+void PrintHostile(ConsoleOutput& out, const StandinKnobs& knobs) {
+    if (knobs.longLineBytes > 0)
+        out.line(Kind::Plain, std::string(static_cast<std::size_t>(knobs.longLineBytes), '.'));
+    std::string marked;
+    for (int letter = 0; letter < 60; ++letter)
+        marked.append("a\u0301\u0302\u0303\u0304\u0308"); // a with five marks
+    for (long i = 0; i < knobs.combiningLines; ++i)
+        out.line(Kind::Plain, marked);
+}
+
+// Prints about bytesPerSecond bytes of numbered lines each second, in slices of period.
+void Flood(ConsoleOutput& out, long bytesPerSecond, long& printed) {
+    constexpr std::size_t kLine = 100;
+    const long lines = bytesPerSecond / static_cast<long>(kLine) / 10; // per 100 ms
+    for (long i = 0; i < lines; ++i) {
+        std::string text = Printf("flood %010ld ", ++printed);
+        text.resize(kLine - 1, 'x');
+        out.line(Kind::Plain, text);
+    }
+}
+
 // Prints a status line every second on a thread of its own, as servers with worker threads do.
 class StatusTicker {
 public:
@@ -168,6 +191,7 @@ int main(int /*argc*/, char** argv) {
         return 1;
     }
     PrintBurst(out, knobs.burstLines);
+    PrintHostile(out, knobs);
 
     StatusTicker ticker(out);
     const auto crashAt =
@@ -176,9 +200,12 @@ int main(int /*argc*/, char** argv) {
     if (!knobs.ignoreStop)
         std::thread(ReadConsoleCommands).detach();
     int signal = 0;
+    long flooded = 0;
     while (signal <= 0 && !gShutdownTyped) {
         if (knobs.crashAfterSeconds >= 0 && SteadyClock::now() >= crashAt)
             Crash(out);
+        if (knobs.floodBytesPerSecond > 0)
+            Flood(out, knobs.floodBytesPerSecond, flooded);
         const timespec wait{0, std::chrono::nanoseconds(kSignalPoll).count()};
         signal = sigtimedwait(&stopSignals, nullptr, &wait);
     }

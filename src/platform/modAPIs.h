@@ -33,8 +33,15 @@ public:
     // the backend was set up with), in one text; empty when nothing could be listed.
     virtual QString GetProcessList() = 0;
 
-    // The whole text of the console titled sTitle; a single space when there is no such console.
+    // The text of the console titled sTitle, its last lines up to the console line limit; a
+    // single space when there is no such console.
     virtual QString GetConsoleText(const QString& sTitle) = 0;
+
+    // How many of a console's last lines GetConsoleText gives at most (a console window keeps a
+    // bounded buffer too). What a server prints must never make a capture cost without bound.
+    static constexpr std::int32_t kDefaultConsoleLines = 2000;
+    virtual void SetConsoleLineLimit(std::int32_t lines) { consoleLineLimit_ = lines; }
+    std::int32_t ConsoleLineLimit() const { return consoleLineLimit_; }
 
     // Asks the server in the console titled sTitle to end, as its window's close button would.
     // Nonzero when a console with that title was found and asked, 0 otherwise. Never waits, never
@@ -71,4 +78,7 @@ public:
 
     // True when a file (not a folder) exists at the path.
     virtual bool FileExists(const QString& sPath) = 0;
+
+private:
+    std::int32_t consoleLineLimit_ = kDefaultConsoleLines;
 };

@@ -150,8 +150,10 @@ private:
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
-    bool tickRunning_ = false;     // status ticks never nest
-    bool snapshotFailing_ = false; // the last process snapshot came back empty
-    QString outputText_;           // what the message pane shows
-    std::uint64_t stopCount_ = 0;  // how many stop sequences have run, for waits to notice one
+    bool tickRunning_ = false;        // status ticks never nest
+    bool snapshotFailing_ = false;    // the last process snapshot came back empty
+    QString outputText_;              // what the message pane shows
+    bool captureRunning_ = false;     // a console capture is waiting for its text
+    std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
+    std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
 };

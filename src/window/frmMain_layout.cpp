@@ -92,6 +92,9 @@ void buildPanes(frmMain& w) {
     w.txtOutput->setTabChangesFocus(true); // Tab moves on; nothing can be typed here anyway
     w.txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     w.txtOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A console wraps at its edge whatever it prints; waiting for a word's end costs a line
+    // without spaces time that grows with the square of its length.
+    w.txtOutput->setWordWrapMode(QTextOption::WrapAnywhere);
     w.txtOutput->setFont(LayoutFonts::console());
     QPalette colours = w.txtOutput->palette();
     colours.setColor(QPalette::Base, colours.color(QPalette::Active, QPalette::Button));

@@ -3,6 +3,7 @@
 #include "SettingsStore.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
+#include "modAPIs.h"
 
 #include <QLineEdit>
 #include <cstdio>
@@ -16,9 +17,13 @@ const QString kAutoRestart = QStringLiteral("AutoRestart");
 const QString kMinimizeToTray = QStringLiteral("MinimizeToTray");
 const QString kUpdateServerMessage = QStringLiteral("UpdateServerMessage");
 const QString kInterval = QStringLiteral("ServerMessage Update Interval");
+// How many of a console's last lines the message pane shows; only read, never written.
+const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
 
 constexpr int kMinIntervalSeconds = 1;
 constexpr int kMaxIntervalSeconds = 10;
+constexpr int kMinConsoleLines = 1;
+constexpr int kMaxConsoleLines = 50000;
 
 // A stored value as a 16-bit integer; nothing when it is not a whole number of that size.
 std::optional<std::int16_t> toInt16(const QString& text) {
@@ -69,6 +74,15 @@ void frmMain::LoadSettings() {
     if (shown)
         vsInterval->SetValue(-*shown);
     LoadCloseRequests();
+
+    const QString lines = store.GetSetting(kApp, kSection, kConsoleLines,
+                                           QString::number(modAPIs::kDefaultConsoleLines));
+    bool ok = false;
+    const int count = lines.trimmed().toInt(&ok);
+    if (ok && count >= kMinConsoleLines && count <= kMaxConsoleLines)
+        services_.apis->SetConsoleLineLimit(count);
+    else
+        refuse(kConsoleLines, lines, QString::number(services_.apis->ConsoleLineLimit()));
 }
 
 // Writes the four options. A value that cannot be written is reported and the others are still

@@ -86,7 +86,8 @@ open_menu() {
 menu_is_open() { open_menu >/dev/null; }
 all_servers_ended() { local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" || return 1; done; }
 three_servers_running() {
-    mapfile -t server_pids < <(tmux -L "$socket" list-panes -a -F '#{pane_pid}' 2>/dev/null)
+    mapfile -t server_pids < <(tmux -L "$socket" list-panes -a -F '#{session_name}	#{pane_pid}' 2>/dev/null |
+        awk -F'\t' '$1 !~ /^corvane-control-/ { print $2 }') # not the launcher's own control session
     local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" && return 1; done
     ((${#server_pids[@]} == 3))
 }

@@ -43,7 +43,12 @@ class TmuxBackendTest : public QObject {
 
     LinuxApis& os() { return sandbox->apis(); }
     QString text(const QString& title) { return os().GetConsoleText(title); }
-    int sessions() { return sandbox->tmux({"list-sessions", "-F", "x"}).value_or("").count('\n'); }
+    // Server consoles, not the sessions of the backend's own tmux clients.
+    int sessions() {
+        const QByteArray names =
+            sandbox->tmux({"list-sessions", "-F", "#{session_name}"}).value_or("");
+        return int(names.count('\n') - names.count("corvane-control-"));
+    }
 
 private slots:
     void init() {
@@ -161,6 +166,7 @@ private slots:
     void captureGivesTheWholeConsoleAsPlainText() {
         // More lines than tmux keeps by default, so the first ones prove the longer scrollback.
         ScopedEnv burst("CORVANE_STANDIN_BURST", "3000");
+        os().SetConsoleLineLimit(5000);
         QVERIFY(os().LaunchServer(login, kTitle).lPID > 0);
         QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("burst line 003000 of 003000"), 10000);
         const QStringList lines = text(kTitle).split(u'\n');
@@ -175,6 +181,7 @@ private slots:
         const QString name = "map-server) (with a long name";
         const QString map = sandbox->path(name);
         QVERIFY(sandbox->copyServer("map-server", map));
+        os().GetConsoleText(kTitle); // the backend's one tmux client runs from here on
         const int descriptors = static_cast<int>(proc::Descriptors(getpid()).size());
         const ServerProcess p = os().LaunchServer(map, "Map Server");
         QTRY_VERIFY(Lists(os().GetProcessList(), p.lPID, name + ","));

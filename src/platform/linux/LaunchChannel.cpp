@@ -66,7 +66,7 @@ bool LaunchChannel::open(const std::vector<std::string>& environment) {
 void LaunchChannel::release() {
     if (!go_)
         return;
-    const char byte = 'G';
+    const char byte = proto::kGoByte;
     while (::write(go_.get(), &byte, 1) < 0 && errno == EINTR) {
     }
 }

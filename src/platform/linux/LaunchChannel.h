@@ -36,6 +36,10 @@ public:
     // what it needs. A caller that knows the trampoline will never run takes it back.
     void reclaimFolder();
 
+    // Whether the trampoline has opened the hand-over (it reported, or it ended): from then on
+    // what was written to it stays there for the trampoline whatever the launcher closes.
+    bool trampolineHasOpened() const { return ended_ || !received_.empty(); }
+
     // errno of a failed execution.
     int execError() const { return execError_; }
 

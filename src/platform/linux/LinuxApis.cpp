@@ -28,7 +28,7 @@ std::string ProgramFileName(const QString& path) {
 
 LinuxApis::LinuxApis(const LinuxBackendConfig& config)
     : installationFolder_(QFile::encodeName(config.serverFolder).toStdString()),
-      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config) {}
+      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config, tmux_) {}
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     return launcher_.launch(sExePath, sTitle);
@@ -39,6 +39,7 @@ QString LinuxApis::LastLaunchError() {
 }
 
 QString LinuxApis::GetProcessList() {
+    launcher_.settleHandOvers();
     const std::string list = ListRunningProcesses(installationFolder_);
     return QString::fromUtf8(list.data(), static_cast<qsizetype>(list.size()));
 }
@@ -47,12 +48,14 @@ QString LinuxApis::GetConsoleText(const QString& sTitle) {
     const QString missing = QStringLiteral(" ");
     if (!TmuxClient::IsExactTitle(sTitle))
         return missing;
-    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear.
+    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear. Only
+    // the tail is asked for: tmux's cost grows with every line it formats.
     const CommandResult capture =
-        tmux_.Run({{"capture-pane", "-p", "-J", "-S", "-", "-t", TmuxClient::PaneTarget(sTitle)}});
+        tmux_.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t",
+                    TmuxClient::PaneTarget(sTitle)}});
     if (!capture.succeeded())
         return missing;
-    return ConsoleTextFromCapture(capture.output);
+    return ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
@@ -69,6 +72,8 @@ bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) 
 }
 
 bool LinuxApis::ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) {
+    // Called on every tick, where the whole list is taken only now and then.
+    launcher_.settleHandOvers();
     return IsDescriptor(hProcess) &&
            PidfdRunsProgram(static_cast<int>(hProcess.raw()), ProgramFileName(sExePath));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // Settings of the Linux process backend. The defaults suit the installed launcher; tests point
 // them at a private tmux socket and at the trampoline in the build tree.
@@ -24,6 +25,10 @@ struct LinuxBackendConfig {
 
     // A tmux client that has not finished after this long is killed and counts as failed.
     int tmuxTimeoutMs = 3000;
+
+    // Runs again and again while a tmux command is waited for; the program lets its window
+    // events run here. Empty: nothing runs.
+    std::function<void()> waitHook;
 
     // How long a launch waits to hear whether the server program could be executed.
     int execVerdictWaitMs = 40;

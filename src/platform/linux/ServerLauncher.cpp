@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,16 @@ QString ExecutableFileProblem(const std::string& path, const QString& shownPath)
     if (access(path.c_str(), X_OK) != 0)
         return shownPath + QStringLiteral(" is not executable");
     return QString();
+}
+
+// The launcher's environment for a program that runs in folder: PWD names that folder.
+std::vector<std::string> ProgramEnvironment(const std::string& folder) {
+    std::vector<std::string> environment = CurrentEnvironmentWithout({"TMUX", "TMUX_PANE", "PWD"});
+    std::string pwd = folder;
+    if (pwd.size() > 1 && pwd.ends_with('/'))
+        pwd.pop_back();
+    environment.push_back("PWD=" + pwd);
+    return environment;
 }
 
 std::string CurrentFolder() {
@@ -66,7 +77,8 @@ bool ParseNewSession(const std::string& output, NewSession& session) {
 
 } // namespace
 
-ServerLauncher::ServerLauncher(const LinuxBackendConfig& config) : config_(config), tmux_(config) {}
+ServerLauncher::ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux)
+    : config_(config), tmux_(std::move(tmux)) {}
 
 std::string ServerLauncher::WorkingFolderOf(const std::string& path,
                                             const std::string& currentFolder) {
@@ -107,8 +119,16 @@ QString ServerLauncher::creationFailure(const CommandResult& created, const QStr
     return QStringLiteral("tmux could not create the console (exit code %1)").arg(created.exitCode);
 }
 
+void ServerLauncher::settleHandOvers() {
+    std::erase_if(openHandOvers_, [](const std::shared_ptr<LaunchChannel>& channel) {
+        channel->awaitVerdict(0);
+        return channel->trampolineHasOpened();
+    });
+}
+
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
     lastError_.clear();
+    settleHandOvers();
     const std::string path = QFile::encodeName(exePath).toStdString();
     const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();
     if (!TmuxClient::IsExactTitle(title))
@@ -120,18 +140,31 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("the console helper cannot be run: ") + problem);
 
     const std::string current = CurrentFolder();
-    LaunchChannel channel;
-    if (!channel.open(CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"})))
+    const std::string folder = WorkingFolderOf(path, current);
+    // The hand-over lives as long as tmux may still carry out the launch: past a timeout, until
+    // tmux answers late or is known never to answer.
+    const auto shared = std::make_shared<LaunchChannel>();
+    LaunchChannel& channel = *shared;
+    if (!channel.open(ProgramEnvironment(folder)))
         return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
                     QString::fromLocal8Bit(std::strerror(errno)));
 
-    const CommandResult created = tmux_.Run({
-        {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
-        {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-c",
-         TmuxClient::FormatLiteral(WorkingFolderOf(path, current)), "-x", kConsoleColumns, "-y",
-         kConsoleRows, "-P", "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline,
-         channel.folder(), AbsolutePathOf(path, current)},
-    });
+    const CommandResult created = tmux_.Run(
+        {
+            {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
+            {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-c",
+             TmuxClient::FormatLiteral(folder), "-x", kConsoleColumns, "-y", kConsoleRows, "-P",
+             "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline, channel.folder(),
+             AbsolutePathOf(path, current)},
+        },
+        [shared](const CommandResult& late, TmuxControlConnection& connection) {
+            // This launch was reported failed: a console tmux made for it after all is closed
+            // at once, and its trampoline, never told to go, runs nothing.
+            NewSession session;
+            if (late.succeeded() && ParseNewSession(late.output, session))
+                connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
+            shared->reclaimFolder();
+        });
     if (!created.succeeded())
         return fail(creationFailure(created, title));
     NewSession session;
@@ -174,6 +207,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         endSession(session.id);
         return fail(failure);
     }
+    if (!channel.trampolineHasOpened())
+        openHandOvers_.push_back(shared);
     return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
                          exePath};
 }

@@ -1,17 +1,20 @@
 #pragma once
 
 #include "../ServerProcess.h"
+#include "LaunchChannel.h"
 #include "LinuxBackendConfig.h"
 #include "TmuxClient.h"
 
 #include <QString>
+#include <memory>
+#include <vector>
 
 // Starts a server program in a new detached tmux session named after its console title, through
 // the corvane-exec trampoline: the program is executed directly, never by a shell, without
 // arguments, in the folder that holds it, with the launcher's environment.
 class ServerLauncher {
 public:
-    explicit ServerLauncher(const LinuxBackendConfig& config);
+    ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux);
 
     ServerProcess launch(const QString& exePath, const QString& title);
 
@@ -28,9 +31,20 @@ public:
 private:
     void endSession(const std::string& target) const;
     ServerProcess fail(const QString& reason);
+
+public:
+    // Lets go of the hand-overs that launches accepted before their trampoline had opened them,
+    // once it has.
+    void settleHandOvers();
+
+private:
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
     QString lastError_;
+
+    // Launches accepted before their trampoline had opened the hand-over: the go byte lives only
+    // while somebody holds the FIFO open, so the hand-over stays open until the trampoline has.
+    std::vector<std::shared_ptr<LaunchChannel>> openHandOvers_;
 };

@@ -1,24 +1,52 @@
 #include "TmuxClient.h"
 
 #include <QFile>
+#include <unistd.h>
 
-TmuxClient::TmuxClient(const LinuxBackendConfig& config) : config_(config) {}
+namespace {
 
-std::vector<std::string> TmuxClient::clientArguments() const {
-    return {QFile::encodeName(config_.tmuxProgram).toStdString(), "-f", "/dev/null", "-L",
-            QFile::encodeName(config_.tmuxSocketName).toStdString()};
+std::string LineOf(const TmuxClient::Command& command) {
+    std::string line;
+    for (const std::string& word : command) {
+        if (!line.empty())
+            line += ' ';
+        line += TmuxClient::QuoteWord(word);
+    }
+    return line;
 }
 
-CommandResult TmuxClient::Run(const std::vector<Command>& commands) const {
-    std::vector<std::string> argv = clientArguments();
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        if (i > 0)
-            argv.emplace_back(";");
-        for (const std::string& word : commands[i])
-            argv.push_back(EscapeWord(word));
+} // namespace
+
+TmuxClient::TmuxClient(const LinuxBackendConfig& config) {
+    TmuxControlConnection::Settings settings;
+    settings.clientArgv = {QFile::encodeName(config.tmuxProgram).toStdString(), "-f", "/dev/null",
+                           "-L", QFile::encodeName(config.tmuxSocketName).toStdString()};
+    settings.environment = CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"});
+    settings.sessionName = "corvane-control-" + std::to_string(getpid());
+    settings.timeoutMs = config.tmuxTimeoutMs;
+    settings.waitHook = config.waitHook;
+    connection_ = std::make_shared<TmuxControlConnection>(std::move(settings));
+}
+
+CommandResult TmuxClient::Run(const std::vector<Command>& commands, LateHandler late) const {
+    CommandResult all;
+    all.started = true;
+    all.exitCode = 0;
+    for (const Command& command : commands) {
+        const CommandResult one = connection_->run(LineOf(command), late);
+        all.output += one.output;
+        if (!one.succeeded()) {
+            all.started = one.started;
+            all.timedOut = one.timedOut;
+            all.exitCode = one.exitCode;
+            break;
+        }
     }
-    return RunCommand(argv, CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"}),
-                      config_.tmuxTimeoutMs);
+    return all;
+}
+
+void TmuxClient::Send(const Command& command) const {
+    connection_->send(LineOf(command));
 }
 
 bool TmuxClient::IsExactTitle(const QString& title) {
@@ -54,10 +82,24 @@ std::string TmuxClient::FormatLiteral(const std::string& text) {
     return out;
 }
 
-std::string TmuxClient::EscapeWord(const std::string& word) {
-    // On its command line tmux takes any word ending in ';' as the end of a command and strips
-    // that ';'; a word ending in "\;" keeps a plain ';' instead.
-    if (word.empty() || word.back() != ';')
-        return word;
-    return word.substr(0, word.size() - 1) + "\\;";
+std::string TmuxClient::QuoteWord(const std::string& word) {
+    // Inside double quotes tmux expands $NAME and reads backslash escapes; octal escapes carry
+    // every byte that is not plain printable ASCII, so no byte can end the line or the word.
+    static const char octal[] = "01234567";
+    std::string out = "\"";
+    for (const char c : word) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7f) {
+            out += '\\';
+            out += octal[(b >> 6) & 7];
+            out += octal[(b >> 3) & 7];
+            out += octal[b & 7];
+            continue;
+        }
+        if (c == '"' || c == '\\' || c == '$')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+    return out;
 }

@@ -2,24 +2,34 @@
 
 #include "CommandRunner.h"
 #include "LinuxBackendConfig.h"
+#include "TmuxControlConnection.h"
 
 #include <QString>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Talks to the launcher's own tmux server. Every call runs a fresh client with no configuration
-// file (-f /dev/null, so the operator's ~/.tmux.conf changes nothing), on the launcher's socket
-// (-L), without the TMUX variables that would tie it to an enclosing tmux. TMUX_TMPDIR, when
-// set, is honoured like any tmux client does.
+// Talks to the launcher's own tmux server through one persistent control-mode client with no
+// configuration file (-f /dev/null, so the operator's ~/.tmux.conf changes nothing), on the
+// launcher's socket (-L), without the TMUX variables that would tie it to an enclosing tmux.
+// TMUX_TMPDIR, when set, is honoured like any tmux client does. Copies share the one client.
 class TmuxClient {
 public:
     using Command = std::vector<std::string>;
+    using LateHandler = TmuxControlConnection::LateHandler;
 
     explicit TmuxClient(const LinuxBackendConfig& config);
 
-    // Runs the commands, in order, through one client. Each word reaches tmux unchanged; words
-    // that tmux would read as a command separator are escaped here.
-    CommandResult Run(const std::vector<Command>& commands) const;
+    // Runs the commands in order, as a command list would: the first that fails ends the run.
+    // Each word reaches tmux unchanged. While it waits, the configured wait hook runs. A command
+    // that times out stays queued in tmux; late, if given, gets its answer when it comes.
+    CommandResult Run(const std::vector<Command>& commands, LateHandler late = {}) const;
+
+    // Sends a command without waiting for its answer.
+    void Send(const Command& command) const;
+
+    // The control client's process id, -1 while none runs.
+    pid_t ClientPid() const { return connection_->clientPid(); }
 
     // True when tmux keeps this title exactly as a session name: not empty, no ':' or '.' (which
     // tmux replaces), no '$', '\' or control characters (which tmux escapes).
@@ -32,11 +42,10 @@ public:
     // text as the value of an option that tmux expands as a format (new-session -s and -c).
     static std::string FormatLiteral(const std::string& text);
 
-    // word as tmux must receive it on its command line to read it back unchanged.
-    static std::string EscapeWord(const std::string& word);
+    // word quoted for tmux's command parser (a control-mode line): read back unchanged, whatever
+    // bytes it holds.
+    static std::string QuoteWord(const std::string& word);
 
 private:
-    std::vector<std::string> clientArguments() const;
-
-    LinuxBackendConfig config_;
+    std::shared_ptr<TmuxControlConnection> connection_;
 };

@@ -11,11 +11,14 @@
 //            if execve() fails, FailedByte followed by the errno as a native int. A successful
 //            execve() closes the FIFO (close-on-exec), so the launcher reads end-of-file;
 //   go       a FIFO the trampoline waits on before it executes the program, so that the launcher
-//            can take hold of the process (pidfd) before the program can possibly end. Any byte,
-//            or end-of-file, means "go".
+//            can take hold of the process (pidfd) before the program can possibly end. Only
+//            GoByte means "go"; end-of-file or silence means the launcher gave up on the launch.
 //
-// The trampoline removes the folder's entries once it has opened them; the launcher removes them
-// too when it is done, whichever comes first.
+// The folder's name is visible to every user, so the trampoline trusts it only when it is a real
+// folder owned by the operator with mode 0700, and reaches each entry relative to it, never
+// through a link, each owned by the operator and closed to others. The trampoline removes the
+// folder's entries once it has opened them; the launcher removes them too when the launch is
+// settled, whichever comes first.
 namespace corvane::trampoline {
 
 inline constexpr const char* kEnvironFile = "environ";
@@ -24,6 +27,7 @@ inline constexpr const char* kGoFifo = "go";
 
 inline constexpr char kReadyByte = 'R';
 inline constexpr char kFailedByte = 'E';
+inline constexpr char kGoByte = 'G';
 
 // How long the trampoline waits for "go" at most when the launcher says nothing.
 inline constexpr int kGoTimeoutMs = 5000;

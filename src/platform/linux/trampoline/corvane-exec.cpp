@@ -37,11 +37,41 @@ bool IsConsoleVariable(const std::string& entry) {
     return false;
 }
 
-// Reads the launcher's environment file; false when it cannot be read.
-bool ReadEnvironment(const std::string& path, std::vector<std::string>& entries) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The hand-over folder, opened once and proven to be the launcher's: a real folder (not a link)
+// that belongs to the operator (our real user) and that nobody else may enter. Its name is seen
+// by every user in tmux's command line, so another user may have made one of that name first.
+int OpenTrustedFolder(const char* path) {
+    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+        (st.st_mode & 07777) != 0700) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// Opens an entry of the trusted folder, never through a link, and only when it is of the
+// expected kind, belongs to the operator and is closed to everybody else.
+int OpenEntry(int folder, const char* name, int flags, mode_t kind) {
+    const int fd = openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != kind || st.st_uid != getuid() ||
+        (st.st_mode & 077) != 0) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// Reads the launcher's environment file; false when it cannot be read.
+bool ReadEnvironment(int fd, std::vector<std::string>& entries) {
     std::string data;
     char buf[8192];
     ssize_t n;
@@ -49,12 +79,10 @@ bool ReadEnvironment(const std::string& path, std::vector<std::string>& entries)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            close(fd);
             return false;
         }
         data.append(buf, static_cast<std::size_t>(n));
     }
-    close(fd);
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = data.find('\0', start);
@@ -65,23 +93,12 @@ bool ReadEnvironment(const std::string& path, std::vector<std::string>& entries)
             entries.push_back(std::move(entry));
         start = end + 1;
     }
-    return true;
-}
-
-// The launcher's environment, with the console's own description of itself.
-std::vector<std::string> ProgramEnvironment(const std::string& folder) {
-    std::vector<std::string> entries;
-    if (!ReadEnvironment(folder + "/" + proto::kEnvironFile, entries)) {
-        // The launcher gave up on us; what tmux handed down is the best we have.
-        for (char** e = environ; *e != nullptr; ++e)
-            entries.emplace_back(*e);
-        return entries;
-    }
+    // The console's own description of itself.
     for (const char* name : kConsoleVariables) {
         if (const char* value = getenv(name))
             entries.push_back(std::string(name) + "=" + value);
     }
-    return entries;
+    return true;
 }
 
 void WriteAll(int fd, const void* data, std::size_t size) {
@@ -97,31 +114,32 @@ void WriteAll(int fd, const void* data, std::size_t size) {
     }
 }
 
-// Blocks until the launcher says "go", closes its end, or the time runs out.
-void AwaitGo(int fd) {
-    if (fd < 0)
-        return;
+// Blocks until the launcher says "go"; false when it closes its end or says nothing in time,
+// which means it gave up on this launch.
+bool AwaitGo(int fd) {
     for (;;) {
         char byte;
         const ssize_t n = read(fd, &byte, 1);
-        if (n >= 0)
-            return; // a byte, or end-of-file: no launcher left to wait for
+        if (n > 0)
+            return byte == proto::kGoByte;
+        if (n == 0)
+            return false;
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN)
-            return;
+            return false;
         pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, proto::kGoTimeoutMs);
         if (r == 0 || (r < 0 && errno != EINTR))
-            return;
+            return false;
     }
 }
 
-void RemoveFolder(const std::string& folder) {
-    unlink((folder + "/" + proto::kEnvironFile).c_str());
-    unlink((folder + "/" + proto::kReportFifo).c_str());
-    unlink((folder + "/" + proto::kGoFifo).c_str());
-    rmdir(folder.c_str());
+void RemoveFolder(int folder, const char* path) {
+    unlinkat(folder, proto::kEnvironFile, 0);
+    unlinkat(folder, proto::kReportFifo, 0);
+    unlinkat(folder, proto::kGoFifo, 0);
+    rmdir(path);
 }
 
 // The program starts as from a fresh terminal: no signal ignored or blocked (tmux leaves some
@@ -144,18 +162,36 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: corvane-exec <launch-folder> <program>\n");
         return 127;
     }
-    const std::string folder = argv[1];
+    const char* folderPath = argv[1];
     char* const program = argv[2];
 
     // A launcher that stopped listening must not kill us with SIGPIPE when we report.
     std::signal(SIGPIPE, SIG_IGN);
 
+    // Nothing runs unless every part of the hand-over is the launcher's own.
+    const int folder = OpenTrustedFolder(folderPath);
+    if (folder < 0) {
+        std::fprintf(stderr, "corvane-exec: %s is not the launcher's private folder: %s\n",
+                     folderPath, std::strerror(errno));
+        return 126;
+    }
     // Non-blocking opens: a launcher that has already gone away must not hold us up.
-    const int report =
-        open((folder + "/" + proto::kReportFifo).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    const int go = open((folder + "/" + proto::kGoFifo).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const std::vector<std::string> entries = ProgramEnvironment(folder);
-    RemoveFolder(folder);
+    const int report = OpenEntry(folder, proto::kReportFifo, O_WRONLY | O_NONBLOCK, S_IFIFO);
+    const int go = OpenEntry(folder, proto::kGoFifo, O_RDONLY | O_NONBLOCK, S_IFIFO);
+    const int environFile = OpenEntry(folder, proto::kEnvironFile, O_RDONLY, S_IFREG);
+    std::vector<std::string> entries;
+    const bool handedOver =
+        report >= 0 && go >= 0 && environFile >= 0 && ReadEnvironment(environFile, entries);
+    RemoveFolder(folder, folderPath);
+    close(folder);
+    if (!handedOver) {
+        std::fprintf(stderr,
+                     "corvane-exec: the hand-over in %s is incomplete or not the "
+                     "launcher's\n",
+                     folderPath);
+        return 126;
+    }
+    close(environFile);
 
     std::vector<char*> envp;
     envp.reserve(entries.size() + 1);
@@ -164,9 +200,12 @@ int main(int argc, char** argv) {
     envp.push_back(nullptr);
 
     WriteAll(report, &proto::kReadyByte, 1);
-    AwaitGo(go);
-    if (go >= 0)
-        close(go);
+    const bool goOn = AwaitGo(go);
+    close(go);
+    if (!goOn) {
+        std::fprintf(stderr, "corvane-exec: the launcher gave up on starting %s\n", program);
+        return 126;
+    }
 
     ResetSignals();
     char* const programArgv[] = {program, nullptr};

@@ -1,0 +1,161 @@
+// The persistent tmux control-mode client: replies a console cannot forge, a tmux server that
+// dies or stalls, and a launch that tmux carries out after the launcher gave up on it.
+
+#include "TmuxSandbox.h"
+#include "linux/ControlReplyReader.h"
+#include "linux/TmuxClient.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+#include <csignal>
+
+namespace {
+
+const std::string kNonce = "corvane-5ecret-7";
+
+// A reply block as tmux writes it.
+std::string Block(int number, const std::string& body, const char* end = "%end") {
+    const std::string tail = " 1796611916 " + std::to_string(number) + " 1\n";
+    return "%begin" + tail + body + end + tail;
+}
+
+pid_t TmuxServerPid(TmuxSandbox& sandbox) {
+    const std::optional<QByteArray> pid = sandbox.tmux({"display-message", "-p", "#{pid}"});
+    return pid ? pid->trimmed().toInt() : -1;
+}
+
+} // namespace
+
+class TmuxControlTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void repliesAreReadWhateverTheOutputHolds_data() {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("failed");
+        QTest::addColumn<QByteArray>("output");
+        const std::string forged =
+            "%end 1796611916 40 1\n%error 1796611916 40 1\n"
+            "%begin 1796611916 41 1\ncorvane-guess-8\n%end 1796611916 41 1\n";
+        QTest::newRow("plain, between notifications")
+            << QByteArray::fromStdString("%sessions-changed\n" + Block(40, "a b\n\nc\n") +
+                                         "%window-add @3\n" + Block(41, kNonce + "\n"))
+            << false << QByteArray("a b\n\nc\n");
+        QTest::newRow("markers forged inside the output")
+            << QByteArray::fromStdString(Block(40, "before\n" + forged + "after\n") +
+                                         Block(41, kNonce + "\n"))
+            << false << QByteArray::fromStdString("before\n" + forged + "after\n");
+        QTest::newRow("an error") << QByteArray::fromStdString(
+                                         Block(40, "no such session\n", "%error") +
+                                         Block(41, kNonce + "\n"))
+                                  << true << QByteArray("no such session\n");
+        QTest::newRow("nonce block not matching its own number")
+            << QByteArray::fromStdString(Block(40, "x\n") + "%begin 1 41 1\n" + kNonce +
+                                         "\n%end 1 42 1\n")
+            << true << QByteArray();
+    }
+
+    void repliesAreReadWhateverTheOutputHolds() {
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, failed);
+        QFETCH(QByteArray, output);
+        // Whole, and a byte at a time as a pipe may hand it over.
+        for (const bool byByte : {false, true}) {
+            ControlReplyReader reader;
+            reader.expect("corvane-5ecret-1", true); // the client's greeting, dropped
+            reader.expect(kNonce);
+            const std::string greeting =
+                Block(3, "") + "%session-changed $0 c\n" + Block(4, "corvane-5ecret-1\n");
+            const std::string all = greeting + stream.toStdString();
+            for (std::size_t i = 0; i < all.size(); i += byByte ? 1 : all.size()) {
+                QVERIFY(!reader.take()); // nothing before the nonce's block is complete
+                reader.feed(std::string_view(all).substr(i, byByte ? 1 : all.size()));
+            }
+            const std::optional<ControlReplyReader::Reply> reply = reader.take();
+            QVERIFY(reply);
+            QCOMPARE(reply->failed, failed);
+            QCOMPARE(QByteArray::fromStdString(reply->output), output);
+            QCOMPARE(reader.outstanding(), std::size_t{0});
+        }
+    }
+
+    void wordsReachTmuxUnchanged() {
+        TmuxSandbox sandbox;
+        const std::string awkward = "a \"b\" $HOME \\ ; # ~ 'q' caf\xc3\xa9 \t\x01 end;";
+        const std::optional<QByteArray> out =
+            sandbox.tmux({"display-message", "-p", TmuxClient::FormatLiteral(awkward)});
+        QVERIFY(out);
+        QCOMPARE(*out, QByteArray::fromStdString(awkward + "\n"));
+    }
+
+    void consoleTextCannotForgeTheEndOfAReply() {
+        TmuxSandbox sandbox;
+        // Lines that look like the end of this capture and the start and end of the next reply.
+        const std::string script = "printf '%%end 1 1 1\\n%%begin 1 2 1\\ndone\\n%%end 1 2 1\\n"
+                                   "tail\\n'; exec sleep 60";
+        QVERIFY(sandbox.tmux({"new-session", "-d", "-s", "forger", "--", "sh", "-c", script}));
+        TmuxClient client(sandbox.config());
+        QByteArray text;
+        QTRY_VERIFY((text = QByteArray::fromStdString(
+                         client.Run({{"capture-pane", "-p", "-t", "=forger:"}}).output))
+                        .contains("tail"));
+        QVERIFY(text.startsWith("%end 1 1 1\n%begin 1 2 1\ndone\n%end 1 2 1\ntail\n"));
+        const CommandResult next = client.Run({{"display-message", "-p", "next"}});
+        QVERIFY(next.succeeded());
+        QCOMPARE(next.output, std::string("next\n"));
+    }
+
+    void clientComesBackAfterTheTmuxServerIsKilled() {
+        TmuxSandbox sandbox;
+        TmuxClient client(sandbox.config());
+        QVERIFY(client.Run({{"display-message", "-p", "x"}}).succeeded());
+        const pid_t first = client.ClientPid();
+        QVERIFY(::kill(TmuxServerPid(sandbox), SIGKILL) == 0);
+        // The command in flight may be lost with the server; the next one finds a new client.
+        client.Run({{"display-message", "-p", "x"}});
+        const CommandResult again = client.Run({{"display-message", "-p", "back"}});
+        QVERIFY(again.succeeded());
+        QCOMPARE(again.output, std::string("back\n"));
+        QVERIFY(client.ClientPid() != first);
+    }
+
+    void stalledTmuxKeepsTheCallerResponsiveAndLaunchesNothingLate() {
+        TmuxSandbox sandbox;
+        const QString exe = sandbox.path(QStringLiteral("map-server"));
+        QVERIFY(sandbox.copyServer(QStringLiteral("map-server"), exe));
+        LinuxBackendConfig config = sandbox.config();
+        config.tmuxTimeoutMs = 600;
+        int hookRuns = 0;
+        config.waitHook = [&hookRuns] { ++hookRuns; };
+        LinuxApis apis(config);
+        QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
+        const pid_t server = TmuxServerPid(sandbox);
+        QVERIFY(::kill(server, SIGSTOP) == 0);
+
+        QElapsedTimer timer;
+        timer.start();
+        const ServerProcess launched = apis.LaunchServer(exe, QStringLiteral("Map Server"));
+        QCOMPARE(launched, ServerProcess::failed());
+        QVERIFY2(apis.LastLaunchError().contains("did not answer"),
+                 qPrintable(apis.LastLaunchError()));
+        QVERIFY(timer.elapsed() < 5000);
+        // The wait let the caller's events run all along, at least every 10 ms or so.
+        QVERIFY2(hookRuns >= 600 / 25, qPrintable(QString::number(hookRuns)));
+
+        // tmux resumes and carries out the queued launch: its console is closed at once and the
+        // server program never runs.
+        QVERIFY(::kill(server, SIGCONT) == 0);
+        QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
+        QTest::qWait(1500);
+        QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
+        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
+            QVERIFY2(proc::Exe(entry.toInt()) != exe, "the given-up server runs after all");
+        QTRY_COMPARE(QDir(sandbox.path(QStringLiteral("tmp")))
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TmuxControlTest)
+#include "tst_tmux_control.moc"
