@@ -12,8 +12,15 @@ namespace {
 
 // The process that runs in the console, as tmux tells it; -1 when there is none.
 pid_t ConsoleProcess(const TmuxClient& tmux, const QString& title) {
-    const CommandResult answer =
-        tmux.Run({{"display-message", "-p", "-t", TmuxClient::PaneTarget(title), "#{pane_pid}"}});
+    const auto ask = [&] {
+        return tmux.Run(
+            {{"display-message", "-p", "-t", TmuxClient::PaneTarget(title), "#{pane_pid}"}});
+    };
+    CommandResult answer = ask();
+    // The first command of a freshly started tmux client now and then comes back empty; asking
+    // once more costs a millisecond and spares a server the loss of its close request.
+    if (answer.succeeded() && answer.output.empty())
+        answer = ask();
     if (!answer.succeeded())
         return -1;
     pid_t pid = -1;
