@@ -1,5 +1,7 @@
 #include "LinuxBackendConfig.h"
 
+#include "TrampolineLocation.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -17,7 +19,7 @@ QString RunningProgramFolder() {
 LinuxBackendConfig LinuxBackendConfig::ForInstalledLauncher() {
     LinuxBackendConfig config;
     const QString folder = RunningProgramFolder();
-    config.trampolinePath = folder + QStringLiteral("/corvane-exec");
+    config.trampolinePath = LocateTrampoline(folder);
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     config.serverFolder = canonical.isEmpty() ? folder : canonical;
     config.tmuxSocketName = SocketNameForFolder(config.serverFolder);
