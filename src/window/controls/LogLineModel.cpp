@@ -9,8 +9,6 @@ QVariant LogLineModel::data(const QModelIndex& index, int role) const {
         return {};
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
         return lines_.at(index.row());
-    if (role == Qt::SizeHintRole && rowSize_.isValid())
-        return rowSize_;
     return {};
 }
 
@@ -19,8 +17,4 @@ void LogLineModel::append(const QString& text) {
     beginInsertRows(QModelIndex(), row, row);
     lines_.append(text);
     endInsertRows();
-}
-
-void LogLineModel::setRowSize(QSize size) {
-    rowSize_ = size;
 }

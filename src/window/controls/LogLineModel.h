@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QSize>
 #include <QStringList>
 
 // The launcher log's lines, oldest first, as a list model: one row per line, its text as the
@@ -17,10 +16,7 @@ public:
     // Adds the text as the new last line.
     void append(const QString& text);
     const QString& line(int row) const { return lines_.at(row); }
-    // The size every row asks for: the height of one line, the width of the widest.
-    void setRowSize(QSize size);
 
 private:
     QStringList lines_;
-    QSize rowSize_;
 };

@@ -3,7 +3,9 @@
 #include "LogLineModel.h"
 
 #include <QEvent>
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QMouseEvent>
 #include <QStyle>
 #include <algorithm>
 
@@ -15,38 +17,38 @@ bool LogListBox::Row::isSelected() const {
     return list_.currentRow() == row_;
 }
 
-LogListBox::LogListBox(QWidget* parent) : QListView(parent), lines_(new LogLineModel(this)) {
-    // Rows of one height: the view never measures the text of earlier lines again.
-    setUniformItemSizes(true);
+LogListBox::LogListBox(QWidget* parent) : QTableView(parent), lines_(new LogLineModel(this)) {
+    setModel(lines_);
+    horizontalHeader()->hide();
+    verticalHeader()->hide();
+    // Rows of one height: no row's text is ever measured to lay the rows out.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setShowGrid(false);
+    setWordWrap(false);
+    setTabKeyNavigation(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setModel(lines_);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setWidest(0);
 }
 
 void LogListBox::addItem(const QString& text) {
     // Measured once, as it comes: the widest line sets the width that can be scrolled to.
     const int width = fontMetrics().horizontalAdvance(text);
-    if (width > widest_ || count() == 0)
-        setWidest(std::max(width, widest_));
     lines_->append(text);
+    if (width > widest_)
+        setWidest(width);
 }
 
 void LogListBox::setWidest(int pixels) {
     widest_ = pixels;
-    const int margin = 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 4;
-    lines_->setRowSize(QSize(widest_ + margin, fontMetrics().height() + 2));
-}
-
-void LogListBox::changeEvent(QEvent* event) {
-    QListView::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        // The one time a line's width is measured again: every line, for the new font.
-        int widest = 0;
-        for (int row = 0; row < count(); ++row)
-            widest = std::max(widest, fontMetrics().horizontalAdvance(lines_->line(row)));
-        setWidest(widest);
-    }
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 2);
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 2);
+    setColumnWidth(0, std::max(widest_ + margin, viewport()->width()));
 }
 
 int LogListBox::count() const {
@@ -62,6 +64,34 @@ void LogListBox::setCurrentRow(int row) {
     if (row < 0 || row >= count())
         return;
     const QModelIndex index = lines_->index(row);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
+                                                 QItemSelectionModel::Rows);
     scrollTo(index);
+}
+
+QModelIndex LogListBox::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    if (cursorAction == MoveHome || cursorAction == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(cursorAction, modifiers);
+}
+
+void LogListBox::mousePressEvent(QMouseEvent* event) {
+    // A click below the last line leaves the selection as it is.
+    if (!indexAt(event->position().toPoint()).isValid()) {
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void LogListBox::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        // The one time a line's width is measured again: every line, for the new font.
+        int widest = 0;
+        for (int row = 0; row < count(); ++row)
+            widest = std::max(widest, fontMetrics().horizontalAdvance(lines_->line(row)));
+        setWidest(widest);
+    }
 }

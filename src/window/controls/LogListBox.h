@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QListView>
+#include <QTableView>
 
 class LogLineModel;
 
 // The launcher log's list box: one line of text per row, every row of one height, at most one
-// selected row. A list view over the log's line model, so that each line is an item that
-// assistive technology can read.
-class LogListBox : public QListView {
+// selected row. An item view over the log's line model, so that each line is an item that
+// assistive technology can read. A one-column table without headers or grid rather than a
+// QListView: a list view lays every row out again for each row added, the table's fixed-height
+// rows cost the same at any length.
+class LogListBox : public QTableView {
     Q_OBJECT
 public:
     // One row, as callers read it: item(row)->text().
@@ -38,9 +40,12 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // Home and End go to the first and last line, as in a list.
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 
 private:
-    // Tells the model the row size for a widest line of that many pixels.
+    // Sizes the rows to the font and the column to a widest line of that many pixels.
     void setWidest(int pixels);
 
     LogLineModel* lines_;
