@@ -29,7 +29,7 @@ cleanup() {
     for pid in "${pids[@]}"; do
         kill -KILL "$pid" 2>/dev/null
     done
-    [ -d "$work/tmux" ] && TMUX_TMPDIR="$work/tmux" tmux -L corvane-launcher kill-server 2>/dev/null
+    [ -d "$work/tmux" ] && TMUX_TMPDIR="$work/tmux" kill_tmux_servers
     [ -n "$icewm_pid" ] && kill -KILL "$icewm_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill -KILL "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
@@ -153,7 +153,19 @@ start_launcher() {
     pids+=("$launcher_pid")
 }
 
-server_pane_pids() { tmux -L corvane-launcher list-panes -a -F '#{pane_pid}' 2>/dev/null; }
+# The launcher's tmux socket is named after its folder: every socket of this run is looked at.
+server_pane_pids() {
+    local socket
+    for socket in "$TMUX_TMPDIR/tmux-$(id -u)"/*; do
+        [ -S "$socket" ] && tmux -S "$socket" list-panes -a -F '#{pane_pid}' 2>/dev/null
+    done
+}
+kill_tmux_servers() {
+    local socket
+    for socket in "$TMUX_TMPDIR/tmux-$(id -u)"/*; do
+        [ -S "$socket" ] && tmux -S "$socket" kill-server 2>/dev/null
+    done
+}
 three_servers_running() { [ "$(server_pane_pids | grep -c .)" -eq 3 ]; }
 
 # run_servers_from NAME FOLDER ARGS...: starts a launcher, presses Start Servers, and checks that
@@ -205,7 +217,7 @@ step "a second start brought the first window back from the tray and ended"
 # A launcher killed outright leaves its lock and socket behind; they do not block the next start.
 kill -KILL "$first"
 wait "$first" 2>/dev/null
-tmux -L corvane-launcher kill-server 2>/dev/null
+kill_tmux_servers
 start_launcher after-kill "$launcher" --server-dir "$work/given folder"
 wait_until 20 "a launcher after the killed one" has_window "$launcher_pid"
 kill -KILL "$launcher_pid"
