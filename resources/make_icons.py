@@ -6,12 +6,15 @@
 writes resources/corvane.ico (the program icon, 16, 32 and 48 pixels) and the three status icons
 resources/launcherdata/off.ico, on.ico and error.ico (16, 32 and 48 pixels). Each image is a
 32-bit BGRA bitmap with its AND mask, the classic icon format that every reader understands.
-Standard library only.
+It also writes the program icon for the desktop's icon theme, as PNG files at the theme's usual
+sizes under resources/hicolor/. (The scalable one, hicolor/scalable/apps/*.svg, is drawn by hand
+after the same shapes.) Standard library only.
 """
 
 import math
 import os
 import struct
+import zlib
 
 SUPERSAMPLE = 4  # sub-samples per pixel side, for smooth edges
 
@@ -200,8 +203,37 @@ def ico_file(images):
     return bytes(out)
 
 
+APP_ID = "org.corvane.CorvaneLauncher"
+THEME_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def png_file(rows):
+    """An 8-bit RGBA PNG of the rows."""
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    size = len(rows)
+    raw = b"".join(b"\0" + bytes(c for pixel in row for c in pixel) for row in rows)
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (
+        b"\x89PNG\r\n\x1a\n"
+        + chunk(b"IHDR", header)
+        + chunk(b"IDAT", zlib.compress(raw, 9))
+        + chunk(b"IEND", b"")
+    )
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
+    for size in THEME_SIZES:
+        folder = os.path.join(here, "hicolor", f"{size}x{size}", "apps")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, APP_ID + ".png")
+        with open(path, "wb") as f:
+            f.write(png_file(render(program_icon(), size)))
+        print(path)
     for name, layers in PICTURES.items():
         images = [(size, bitmap_entry(render(layers, size))) for size in SIZES]
         path = os.path.join(here, name)

@@ -10,6 +10,7 @@ packages=(
     fonts-wine
     xvfb xauth xdotool icewm x11-utils
     xfce4-panel dbus-daemon libglib2.0-bin
+    dpkg-dev file desktop-file-utils appstream
 )
 
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the launcher and its tests with AddressSanitizer and UndefinedBehaviorSanitizer, then runs
-# every test.
+# Builds the launcher and its tests with AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# Debian package (scripts/package.sh), then runs every test.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_TEST_BUILD_DIR:-$root/build-test}"
@@ -9,6 +9,9 @@ build="${CORVANE_TEST_BUILD_DIR:-$root/build-test}"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON \
     -DCORVANE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build"
+# The package test installs the package that this builds; building it is no part of test time.
+CORVANE_PACKAGE_DIR="${CORVANE_PACKAGE_DIR:-$root/build-package}" "$root/scripts/package.sh" >/dev/null
+export CORVANE_REQUIRE_PACKAGE=1
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}"

@@ -1,8 +1,13 @@
 #include "BundledFonts.h"
+#include "CommandLine.h"
 #include "DesktopServices.h"
 #include "DisplayStartGuard.h"
+#include "InstallLayout.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
+#include "ServerFolderChoice.h"
+#include "ServerFolderReport.h"
+#include "SingleInstance.h"
 #include "TerminationHandling.h"
 #include "frmMain.h"
 
@@ -11,21 +16,35 @@
 #include <cstdlib>
 
 int main(int argc, char* argv[]) {
+    const CommandLine commandLine = ParseCommandLineArguments(argc, argv);
+    if (commandLine.exitNow) {
+        PrintCommandLineOutput(commandLine);
+        return commandLine.exitCode;
+    }
     DisplayStartGuard display(argc, argv); // no display: one line on stderr and exit 1
     QApplication app(argc, argv);
     display.opened();
     QApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
+    QApplication::setDesktopFileName(QStringLiteral("org.corvane.CorvaneLauncher"));
     registerBundledFonts();
 
-    const auto apis = CreatePlatformApis();
-    const auto clock = CreateSystemClock();
     QSettingsStore settings;
+    const ServerFolder serverFolder = ChooseServerFolder(commandLine, settings);
+    SingleInstance instance(serverFolder.folder);
+    if (const int exitCode = ClaimServerFolder(instance, serverFolder); exitCode >= 0)
+        return exitCode;
+
+    const auto apis = CreatePlatformApis(serverFolder.folder);
+    const auto clock = CreateSystemClock();
 
     LauncherServices services;
     services.apis = apis.get();
     services.clock = clock.get();
     services.settings = &settings;
-    services.launcherFolder = [] { return QCoreApplication::applicationDirPath(); };
+    services.launcherFolder = [folder = serverFolder.folder] { return folder; };
+    services.statusIconFolder = [] {
+        return FindStatusIconFolder(QCoreApplication::applicationDirPath());
+    };
     services.trayAvailable = [] { return DesktopHasNotificationArea(); };
     services.endProgram = [] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act.
@@ -36,6 +55,9 @@ int main(int argc, char* argv[]) {
     frmMain window(services);
     EndLikeClosingTheWindow(window);
     window.Form_Load();
+    ReportServerFolder(window, serverFolder);
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
+                     &frmMain::BringWindowBack);
     window.show();
     return app.exec();
 }

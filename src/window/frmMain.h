@@ -126,6 +126,9 @@ public:
     void TrayIcon_RightButtondown();
     void mnuTrayExit_Click();
 
+    // ---- a second start on the same server folder (window/frmMain_raise.cpp) -----------------
+    void BringWindowBack();
+
     // The services this window was given.
     const LauncherServices& services() const { return services_; }
 

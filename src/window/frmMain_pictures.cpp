@@ -3,14 +3,16 @@
 #include "PictureBox.h"
 #include "StatusPictures.h"
 
-// Loads the off, on and crashed pictures from launcherdata/. A file that is missing or broken is
-// named in the log and the built-in picture of that state stands in for it.
+// Loads the off, on and crashed pictures from the status picture folder. A file that is missing or
+// broken is named in the log and the built-in picture of that state stands in for it.
 void frmMain::loadStatusPictures() {
-    static const std::array<QString, 3> files{QStringLiteral("/launcherdata/off.ico"),
-                                              QStringLiteral("/launcherdata/on.ico"),
-                                              QStringLiteral("/launcherdata/error.ico")};
+    static const std::array<QString, 3> files{QStringLiteral("/off.ico"), QStringLiteral("/on.ico"),
+                                              QStringLiteral("/error.ico")};
+    const QString folder = services_.statusIconFolder
+                               ? services_.statusIconFolder()
+                               : services_.launcherFolder() + QStringLiteral("/launcherdata");
     for (int state = 0; state < 3; ++state) {
-        const QString path = services_.launcherFolder() + files[state];
+        const QString path = folder + files[state];
         QIcon picture = loadIconFile(path);
         if (picture.isNull()) {
             LauncherLogAdd(Now() + QStringLiteral("> Cannot load the status picture ") + path +

@@ -17,10 +17,13 @@ public:
     // By default everything is pretend; a test may give real settings, processes, time or folder.
     explicit LauncherHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
                              Clock* time = nullptr, const QString& folder = kFolder) {
-        window_ = std::make_unique<frmMain>(
-            LauncherServices{os ? os : &apis, time ? time : &clock, store ? store : &settings,
-                             [folder] { return folder; }, [this] { return trayAvailable; },
-                             [this] { ++endProgramCalls; }});
+        window_ = std::make_unique<frmMain>(LauncherServices{os ? os : &apis,
+                                                             time ? time : &clock,
+                                                             store ? store : &settings,
+                                                             [folder] { return folder; },
+                                                             [this] { return trayAvailable; },
+                                                             [this] { ++endProgramCalls; },
+                                                             {}});
     }
 
     static QString programPath(int server) { return kFolder + ServerTable::programFiles()[server]; }

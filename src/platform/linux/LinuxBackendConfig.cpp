@@ -1,5 +1,7 @@
 #include "LinuxBackendConfig.h"
 
+#include "TrampolineLocation.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -14,12 +16,11 @@ QString RunningProgramFolder() {
 
 } // namespace
 
-LinuxBackendConfig LinuxBackendConfig::ForInstalledLauncher() {
+LinuxBackendConfig LinuxBackendConfig::ForInstalledLauncher(const QString& serverFolder) {
     LinuxBackendConfig config;
-    const QString folder = RunningProgramFolder();
-    config.trampolinePath = folder + QStringLiteral("/corvane-exec");
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    config.serverFolder = canonical.isEmpty() ? folder : canonical;
+    config.trampolinePath = LocateTrampoline(RunningProgramFolder());
+    const QString canonical = QFileInfo(serverFolder).canonicalFilePath();
+    config.serverFolder = canonical.isEmpty() ? serverFolder : canonical;
     config.tmuxSocketName = SocketNameForFolder(config.serverFolder);
     return config;
 }

@@ -33,9 +33,9 @@ struct LinuxBackendConfig {
     // How long a launch waits to hear whether the server program could be executed.
     int execVerdictWaitMs = 40;
 
-    // The defaults, with the trampoline and the servers beside the running program and a tmux
-    // socket of that folder's own.
-    static LinuxBackendConfig ForInstalledLauncher();
+    // The defaults for the servers of serverFolder, with a tmux socket of that folder's own and
+    // the trampoline found from the running program.
+    static LinuxBackendConfig ForInstalledLauncher(const QString& serverFolder);
 
     // The tmux socket name of a server folder: "corvane-" and a short hash of its canonical path,
     // so that two installations never share their consoles.

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QAbstractScrollArea>
-#include <QStringList>
+#include <QTableView>
+
+class LogLineModel;
 
 // The launcher log's list box: one line of text per row, every row of one height, at most one
-// selected row, and the vertical scroll bar moving by whole rows. Adding a line costs the same
-// however many lines the list already holds, and each line costs only its text: only the rows in
-// view are ever painted, and no row is laid out. (A QListWidget lays all its rows out again for
-// each line added, which at 100,000 lines made a line cost some milliseconds.)
-class LogListBox : public QAbstractScrollArea {
+// selected row. An item view over the log's line model, so that each line is an item that
+// assistive technology can read. A one-column table without headers or grid rather than a
+// QListView: a list view lays every row out again for each row added, the table's fixed-height
+// rows cost the same at any length.
+class LogListBox : public QTableView {
     Q_OBJECT
 public:
     // One row, as callers read it: item(row)->text().
@@ -29,29 +30,24 @@ public:
 
     // Adds the text as the new last row.
     void addItem(const QString& text);
-    int count() const { return static_cast<int>(lines_.size()); }
+    int count() const;
     // The row, which must exist.
     Row item(int row) const { return Row(*this, row); }
     // The selected row; -1 when none is.
-    int currentRow() const { return current_; }
+    int currentRow() const;
     // Selects the row and scrolls it into view; a row that does not exist selects nothing.
     void setCurrentRow(int row);
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // Home and End go to the first and last line, as in a list.
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 
 private:
-    int rowHeight() const;
-    int fullyVisibleRows() const;
-    void updateScrollBars();
-    void scrollToRow(int row);
+    // Sizes the rows to the font and the column to a widest line of that many pixels.
+    void setWidest(int pixels);
 
-    QStringList lines_;
-    int current_ = -1;
+    LogLineModel* lines_;
     int widest_ = 0; // the widest line, in pixels of the current font
 };

@@ -1,5 +1,7 @@
 #include "TabStrip.h"
 
+#include "StripTabBar.h"
+
 #include <QPaintEvent>
 #include <QProxyStyle>
 #include <QResizeEvent>
@@ -24,7 +26,7 @@ public:
 } // namespace
 
 TabStrip::TabStrip(const QStringList& captions, QWidget* parent)
-    : QWidget(parent), bar_(new QTabBar(this)) {
+    : QWidget(parent), bar_(new StripTabBar(this)) {
     bar_->setObjectName(QStringLiteral("tabBar"));
     auto* compact = new CompactTabStyle;
     compact->setParent(bar_);

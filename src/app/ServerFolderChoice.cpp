@@ -1,0 +1,69 @@
+#include "ServerFolderChoice.h"
+
+#include "CommandLine.h"
+#include "SettingsStore.h"
+#include "SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <cstdio>
+
+namespace {
+
+const QString kApp = QStringLiteral("CorvaneLauncher");
+const QString kSection = QStringLiteral("Settings");
+const QString kServerFolderKey = QStringLiteral("ServerFolder");
+
+void printLine(std::FILE* stream, const QString& text) {
+    std::fprintf(stream, "corvane-launcher: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+} // namespace
+
+ServerFolder ChooseServerFolder(const CommandLine& commandLine, SettingsStore& settings) {
+    ServerFolderInputs inputs;
+    inputs.serverDirOption = commandLine.serverDir;
+    inputs.invokedAs = QCoreApplication::arguments().value(0);
+    inputs.searchPath = qEnvironmentVariable("PATH");
+    inputs.programFolder = QCoreApplication::applicationDirPath();
+    inputs.rememberedFolder = settings.GetSetting(kApp, kSection, kServerFolderKey, QString());
+
+    const auto ask = [](const QString& startIn) {
+        return QFileDialog::getExistingDirectory(
+            nullptr,
+            QStringLiteral("Corvane Launcher: the folder with login-server, char-server and "
+                           "map-server"),
+            startIn);
+    };
+    const ServerFolder result = ResolveServerFolder(inputs, ask);
+    if (result.source == ServerFolderSource::Chosen) {
+        QString error;
+        if (!settings.SaveSetting(kApp, kSection, kServerFolderKey, result.folder, &error))
+            printLine(stderr, QStringLiteral("cannot remember the server folder: ") + error);
+    }
+    return result;
+}
+
+int ClaimServerFolder(SingleInstance& instance, const ServerFolder& serverFolder) {
+    switch (instance.claim()) {
+    case SingleInstance::Role::First:
+        if (!instance.listenError().isEmpty())
+            printLine(stderr,
+                      QStringLiteral("a later start on %1 cannot reach this launcher "
+                                     "(%2): %3")
+                          .arg(serverFolder.folder, instance.socketPath(), instance.listenError()));
+        return -1;
+    case SingleInstance::Role::HandedOver:
+        printLine(stdout, QStringLiteral("a launcher already runs on %1; its window was "
+                                         "brought to the front.")
+                              .arg(serverFolder.folder));
+        return 0;
+    case SingleInstance::Role::NoAnswer:
+        break;
+    }
+    printLine(stderr, QStringLiteral("a launcher already runs on %1 but does not answer; not "
+                                     "starting a second one.")
+                          .arg(serverFolder.folder));
+    return 1;
+}

@@ -1,0 +1,36 @@
+#include "ServerFolderReport.h"
+
+#include "frmMain.h"
+
+namespace {
+
+QString howChosen(ServerFolderSource source) {
+    switch (source) {
+    case ServerFolderSource::Option:
+        return QStringLiteral("given by --server-dir");
+    case ServerFolderSource::Link:
+        return QStringLiteral("the folder of the link the launcher was started through");
+    case ServerFolderSource::Remembered:
+        return QStringLiteral("chosen at an earlier start");
+    case ServerFolderSource::Chosen:
+        return QStringLiteral("chosen now");
+    case ServerFolderSource::OwnFolder:
+    case ServerFolderSource::NoneHoldsThem:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
+
+void ReportServerFolder(frmMain& window, const ServerFolder& serverFolder) {
+    const QString how = howChosen(serverFolder.source);
+    if (!how.isEmpty())
+        window.LauncherLogAdd(frmMain::Now() + QStringLiteral("> Server folder: ") +
+                              serverFolder.folder + QStringLiteral(" (") + how +
+                              QStringLiteral(")"));
+    for (const QString& program : MissingServerPrograms(serverFolder.folder))
+        window.LauncherLogAdd(frmMain::Now() + QStringLiteral("> The server folder ") +
+                              serverFolder.folder + QStringLiteral(" has no ") + program +
+                              QStringLiteral("; Start Servers will stop there."));
+}

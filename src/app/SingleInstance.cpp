@@ -1,0 +1,124 @@
+#include "SingleInstance.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray kRaiseRequest = QByteArrayLiteral("raise\n");
+const QByteArray kRaiseAnswer = QByteArrayLiteral("raised\n");
+constexpr int kAnswerWaitMs = 2000;
+
+QString defaultRuntimeFolder() {
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? QDir::tempPath() : runtime;
+}
+
+// One name per user and folder: the folder as the file system knows it, so that two spellings
+// of one folder (a link, a trailing separator) are one instance.
+QString instanceName(const QString& serverFolder) {
+    QString canonical = QDir(serverFolder).canonicalPath();
+    if (canonical.isEmpty())
+        canonical = QDir::cleanPath(QDir(serverFolder).absolutePath());
+    const QByteArray digest =
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QStringLiteral("corvane-launcher-%1-%2").arg(getuid()).arg(QString::fromLatin1(digest));
+}
+
+} // namespace
+
+SingleInstance::SingleInstance(const QString& serverFolder, QString runtimeFolder, QObject* parent)
+    : QObject(parent) {
+    if (runtimeFolder.isEmpty())
+        runtimeFolder = defaultRuntimeFolder();
+    socketPath_ = runtimeFolder + QLatin1Char('/') + instanceName(serverFolder);
+    lock_ = std::make_unique<QLockFile>(socketPath_ + QStringLiteral(".lock"));
+    // Only a lock whose process has ended is stale, however old it is.
+    lock_->setStaleLockTime(0);
+}
+
+SingleInstance::~SingleInstance() = default;
+
+SingleInstance::Role SingleInstance::claim() {
+    if (lock_->tryLock(0)) {
+        answerRaiseRequests();
+        return Role::First;
+    }
+    // The first launcher may be starting still and not listen yet: try again for a while.
+    const QDeadlineTimer deadline(kAnswerWaitMs);
+    do {
+        if (askFirstToRaise(static_cast<int>(deadline.remainingTime())))
+            return Role::HandedOver;
+        // The holder may have ended meanwhile; then this launcher is the first after all.
+        if (lock_->tryLock(0)) {
+            answerRaiseRequests();
+            return Role::First;
+        }
+        QThread::msleep(50);
+    } while (!deadline.hasExpired());
+    return Role::NoAnswer;
+}
+
+void SingleInstance::answerRaiseRequests() {
+    // A socket file here was left by a launcher that was killed: the lock says none runs.
+    QLocalServer::removeServer(socketPath_);
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(socketPath_)) {
+        listenError_ = server_->errorString();
+        return;
+    }
+    connect(server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* client = server_->nextPendingConnection()) {
+            connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+            connect(client, &QLocalSocket::readyRead, this, [this, client] {
+                // Whatever else a client sends, only a whole request line counts.
+                if (!client->canReadLine()) {
+                    if (client->bytesAvailable() > kRaiseRequest.size())
+                        client->abort();
+                    return;
+                }
+                const bool isRaise = client->readLine(64) == kRaiseRequest;
+                if (isRaise) {
+                    emit raiseRequested();
+                    client->write(kRaiseAnswer);
+                    client->flush();
+                }
+                client->disconnectFromServer();
+            });
+        }
+    });
+}
+
+bool SingleInstance::askFirstToRaise(int timeoutMs) {
+    QLocalSocket socket;
+    QEventLoop loop;
+    QByteArray answer;
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&socket, &QLocalSocket::connected, &loop, [&] { socket.write(kRaiseRequest); });
+    connect(&socket, &QLocalSocket::readyRead, &loop, [&] {
+        answer += socket.readAll();
+        if (answer.contains('\n'))
+            loop.quit();
+    });
+    connect(&socket, &QLocalSocket::errorOccurred, &loop, &QEventLoop::quit);
+    connect(&socket, &QLocalSocket::disconnected, &loop, &QEventLoop::quit);
+    socket.connectToServer(socketPath_);
+    timeout.start(std::max(1, timeoutMs));
+    // The answer is awaited in an event loop of its own, not by blocking: the first launcher
+    // may be this very process (in tests) and must be able to answer.
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        loop.exec();
+    return answer == kRaiseAnswer;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLocalServer;
+class QLockFile;
+
+// One launcher per server folder and user. The first launcher on a folder holds a lock file and
+// listens on a local socket named after the folder; a later start on the same folder finds the
+// lock held, asks the first launcher through the socket to bring its window back, and ends.
+// A lock or socket left behind by a launcher that was killed does not count: the lock names a
+// process that no longer runs, and the socket is taken over.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // runtimeFolder: where the lock and the socket live (empty: the user's runtime folder, else
+    // the temporary folder).
+    explicit SingleInstance(const QString& serverFolder, QString runtimeFolder = QString(),
+                            QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    enum class Role {
+        First,      // this launcher runs; raiseRequested tells of later starts
+        HandedOver, // another launcher runs on the folder and was asked to show its window
+        NoAnswer    // another launcher holds the folder but did not answer
+    };
+    // Decides this launcher's role. Waits at most about two seconds, for an answer from the
+    // first launcher; nothing else is running yet when it is called.
+    Role claim();
+
+    // The socket's name (a path), for messages.
+    QString socketPath() const { return socketPath_; }
+    // Why listening failed, when claim() said First but later starts cannot reach this one.
+    QString listenError() const { return listenError_; }
+
+signals:
+    // A later start on the same folder asks for this launcher's window.
+    void raiseRequested();
+
+private:
+    void answerRaiseRequests();
+    bool askFirstToRaise(int timeoutMs);
+
+    QString socketPath_;
+    QString listenError_;
+    std::unique_ptr<QLockFile> lock_;
+    QLocalServer* server_ = nullptr;
+};
