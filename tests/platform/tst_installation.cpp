@@ -115,7 +115,10 @@ private slots:
         const QString a = LinuxBackendConfig::SocketNameForFolder("/srv/a");
         QVERIFY(QRegularExpression("^corvane-[0-9a-f]{10}$").match(a).hasMatch());
         QVERIFY(LinuxBackendConfig::SocketNameForFolder("/srv/b") != a);
-        const LinuxBackendConfig installed = LinuxBackendConfig::ForInstalledLauncher();
+        // The server folder chosen for the program, whatever the program's own folder.
+        const LinuxBackendConfig installed =
+            LinuxBackendConfig::ForInstalledLauncher("/etc/../tmp");
+        QCOMPARE(installed.serverFolder, QStringLiteral("/tmp"));
         QCOMPARE(installed.tmuxSocketName,
                  LinuxBackendConfig::SocketNameForFolder(installed.serverFolder));
         QVERIFY(LinuxApis(installed).ConsoleLocation().contains(installed.tmuxSocketName));
