@@ -25,8 +25,7 @@ bool HasArgument(pid_t pid, const QByteArray& word) {
 
 // The wait hook the program installs: window events run while tmux is waited for. A template, so
 // that this benchmark also builds against a launcher revision whose backend has no such hook.
-template <typename Config>
-void LetEventsRunWhileWaiting(Config& config) {
+template <typename Config> void LetEventsRunWhileWaiting(Config& config) {
     if constexpr (requires { config.waitHook; })
         config.waitHook = [] { QCoreApplication::processEvents(); };
 }
