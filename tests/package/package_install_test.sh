@@ -157,7 +157,9 @@ start_launcher() {
 server_pane_pids() {
     local socket
     for socket in "$TMUX_TMPDIR/tmux-$(id -u)"/*; do
-        [ -S "$socket" ] && tmux -S "$socket" list-panes -a -F '#{pane_pid}' 2>/dev/null
+        # Not the launcher's own control session, only the servers' consoles.
+        [ -S "$socket" ] && tmux -S "$socket" list-panes -a -F '#{session_name}	#{pane_pid}' 2>/dev/null |
+            awk -F'\t' '$1 !~ /^corvane-control-/ { print $2 }'
     done
 }
 kill_tmux_servers() {
