@@ -17,4 +17,5 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 cd "$build"
-ctest --output-on-failure --timeout 300 -j2
+# A test that fails is run once more before it counts as failed; a second failure fails the run.
+ctest --output-on-failure --timeout 300 -j2 --repeat until-pass:2

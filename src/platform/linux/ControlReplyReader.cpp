@@ -22,37 +22,40 @@ std::string_view LineAt(std::string_view text, std::size_t pos) {
     return text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
 }
 
-// The one block of a command's reply in region: from its "%begin" line (the first line that
-// is one: nothing of the command's output comes before it) to the last matching "%end" or
-// "%error" line (nothing of its output comes after it).
+// The one block of a command's reply in region. Its end is the last "%end" or "%error" line of
+// region: tmux writes it after all of the command's output, and only notifications follow it
+// before the nonce's block. Its start is the first "%begin" line with the same number: tmux may
+// put blocks of its own before it (the block of the command that started the client can arrive
+// after the first commands were sent), and the command's output, which may hold lines that look
+// like markers, only comes after it.
 ControlReplyReader::Reply ReadBlock(std::string_view region) {
     ControlReplyReader::Reply reply;
-    std::size_t pos = 0;
     std::string_view tail;
-    while (pos < region.size()) {
-        const std::string_view line = LineAt(region, pos);
-        pos += line.size() + 1;
-        tail = MarkerTail(line, "%begin ");
-        if (!tail.empty())
-            break;
-    }
-    if (tail.empty())
-        return reply;
-    const std::size_t bodyStart = pos;
     std::size_t bodyEnd = std::string_view::npos;
-    while (pos < region.size()) {
+    for (std::size_t pos = 0; pos < region.size();) {
         const std::string_view line = LineAt(region, pos);
-        const bool end = MarkerTail(line, "%end ") == tail;
-        if (end || MarkerTail(line, "%error ") == tail) {
+        const std::string_view end = MarkerTail(line, "%end ");
+        const std::string_view error = MarkerTail(line, "%error ");
+        if (!end.empty() || !error.empty()) {
+            tail = end.empty() ? error : end;
             bodyEnd = pos;
-            reply.failed = !end;
+            reply.failed = end.empty();
         }
         pos += line.size() + 1;
     }
-    if (bodyEnd != std::string_view::npos)
-        reply.output.assign(region.substr(bodyStart, bodyEnd - bodyStart));
-    else
+    if (bodyEnd == std::string_view::npos) {
         reply.failed = true;
+        return reply;
+    }
+    for (std::size_t pos = 0; pos < bodyEnd;) {
+        const std::string_view line = LineAt(region, pos);
+        pos += line.size() + 1;
+        if (MarkerTail(line, "%begin ") == tail) {
+            reply.output.assign(region.substr(pos, bodyEnd - pos));
+            return reply;
+        }
+    }
+    reply.failed = true;
     return reply;
 }
 
