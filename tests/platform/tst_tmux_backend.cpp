@@ -93,9 +93,11 @@ private slots:
         QVERIFY(WriteProgram(sleeper, "#!/bin/sh\nexec sleep 30\n", 0755));
         const ServerProcess p = os().LaunchServer(sleeper, kTitle);
         close(fd);
-        QTRY_VERIFY(proc::Exe(p.lPID).endsWith("/sleep"));
-        const QStringList env = QString::fromUtf8(proc::Read(p.lPID, "environ")).split(u'\0');
-        QVERIFY(env.contains("CORVANE_TEST_LARGE=; # $HOME `x` \\ " + big));
+        // The exe link names the new program a moment before its environment can be read.
+        QStringList env;
+        QTRY_VERIFY((env = QString::fromUtf8(proc::Read(p.lPID, "environ")).split(u'\0'),
+                     proc::Exe(p.lPID).endsWith("/sleep") &&
+                         env.contains("CORVANE_TEST_LARGE=; # $HOME `x` \\ " + big)));
         // The console, not the launcher, says what terminal the server writes to.
         QCOMPARE(env.filter(QRegularExpression("^TERM=")).size(), 1);
         QVERIFY(!env.contains("TERM=launcher-term"));
