@@ -41,7 +41,7 @@ constexpr Kind kKinds[] = {
 };
 
 double AllCpuMs(pid_t tmuxServer) {
-    return measure::SelfCpuMs() + measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs() +
+    return measure::SelfCpuMs() + measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs(tmuxServer) +
            measure::ProcessCpuMs(tmuxServer);
 }
 

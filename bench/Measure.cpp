@@ -85,7 +85,7 @@ double PeakResidentMb() {
     return -1;
 }
 
-double LiveChildrenCpuMs() {
+double LiveChildrenCpuMs(pid_t except) {
     double total = 0;
     DIR* dir = opendir("/proc");
     if (dir == nullptr)
@@ -93,7 +93,7 @@ double LiveChildrenCpuMs() {
     const std::string self = std::to_string(getpid());
     while (const dirent* entry = readdir(dir)) {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0)
+        if (pid <= 0 || pid == except)
             continue;
         std::ifstream in(ProcPath(pid, "stat"));
         std::string line;

@@ -25,8 +25,10 @@ double ResidentMb(pid_t pid = 0);
 // The highest resident memory of this process so far.
 double PeakResidentMb();
 // CPU time of this process's children that still run (a persistent helper, say), which
-// ChildrenCpuMs does not count until they end.
-double LiveChildrenCpuMs();
+// ChildrenCpuMs does not count until they end. Leaves out the process except: the tmux server,
+// which becomes a child of this process when it runs as the first process of a PID namespace and
+// is counted on its own.
+double LiveChildrenCpuMs(pid_t except);
 // Number of open descriptors of this process.
 int OpenDescriptors();
 

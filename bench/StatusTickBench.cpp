@@ -31,7 +31,7 @@ struct CpuSnapshot {
 
 CpuSnapshot TakeCpu(pid_t tmuxServer) {
     // The tmux clients: those that ended, and a persistent one that still runs.
-    return {measure::SelfCpuMs(), measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs(),
+    return {measure::SelfCpuMs(), measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs(tmuxServer),
             measure::ProcessCpuMs(tmuxServer)};
 }
 

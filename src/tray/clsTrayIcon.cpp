@@ -58,6 +58,7 @@ std::int32_t clsTrayIcon::ShowTrayIcon(WindowHandle lHWnd, const QString& sTip, 
         record_.uCallbackMessage = kCallbackMessage;
         record_.hIcon = lIcon;
         WriteTip(record_, sTip);
+        CurrentNotificationArea().SetIconMenu(hWnd_, kIconId, menu_);
         CurrentNotificationArea().Shell_NotifyIcon(NIM_ADD, record_);
     });
 }

@@ -3,7 +3,9 @@
 #include "DesktopHandles.h"
 #include "NotificationArea.h"
 
+#include <QMenu>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -31,6 +33,10 @@ public:
     // Gives the window its own procedure back and removes the icon.
     std::int32_t RemoveTrayIcon();
 
+    // The menu that the window pops up on RightButtonDown, for trays that show an icon's menu
+    // themselves; takes effect from the next ShowTrayIcon.
+    void SetMenu(QMenu* menu) { menu_ = menu; }
+
     // The icon's identity and callback message in the notification area.
     static constexpr std::int32_t kIconId = 1;
     static constexpr std::int32_t kCallbackMessage = WM_USER + 1;
@@ -53,5 +59,6 @@ private:
     NotifyIconData freshRecord(std::int32_t uFlags) const;
 
     WindowHandle hWnd_ = 0;
+    QPointer<QMenu> menu_;
     NotifyIconData record_{}; // as ShowTrayIcon filled it
 };

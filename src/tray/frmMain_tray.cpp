@@ -15,6 +15,7 @@
 
 void frmMain::CreateTrayIcon() {
     TrayIcon = clsTrayIcon::Create();
+    TrayIcon->SetMenu(mnuTrayMenu);
     connect(TrayIcon.get(), &clsTrayIcon::LeftButtonDoubleClick, this,
             &frmMain::TrayIcon_LeftButtonDoubleClick);
     connect(TrayIcon.get(), &clsTrayIcon::RightButtonDown, this,

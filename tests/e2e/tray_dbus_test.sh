@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The launcher's tray on a desktop whose tray speaks D-Bus (StatusNotifierItem), as Xfce, KDE
 # Plasma, LXQt and Cinnamon do: a private Xvfb with icewm as the window manager, a private session
-# bus and xfce4-panel with one status tray. The panel asks an item to Activate on a click and to
-# show its ContextMenu on a right click; the test calls both as the panel does. After "Minimize To
-# tray", Activate brings the window back; ContextMenu opens the launcher's tray menu, and its
-# "Exit And Stop Servers" ends the servers and the launcher.
+# bus and xfce4-panel with one status tray. The panel asks an item to Activate on a click, and
+# shows the menu an item publishes on a right click; other hosts ask the item for its ContextMenu.
+# After "Minimize To tray", Activate brings the window back; ContextMenu opens the launcher's tray
+# menu; a real right click on the item in the panel shows that menu too, and its "Exit And Stop
+# Servers" ends the servers and the launcher.
 #
 # Usage: tray_dbus_test.sh PATH/TO/corvane-launcher
 set -uo pipefail
@@ -97,6 +98,31 @@ wait_until 5 "the tray menu to open on ContextMenu" menu_is_open
 menu="$(open_menu)"
 window_hidden "$main_window" || fail "ContextMenu brought the window back"
 step "ContextMenu opened menu $menu"
+xdotool key --window "$menu" Escape
+wait_until 5 "the menu to close on Escape" eval '! menu_is_open'
 
-exit_through_menu "$menu"
+# A real right click on the item: the panel shows the menu the item publishes, the launcher's.
+read -r -a item <<<"$(tray_items)"
+published="$(gdbus call --session --dest "${item[0]}" --object-path "${item[1]}" --method \
+    org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu)"
+[[ "$published" != *NO_DBUSMENU* ]] || fail "the item publishes no menu: $published"
+panel_window="$(xdotool search --onlyvisible --class xfce4-panel | tail -n 1)"
+# The status tray's window, the panel's one child: "WxH+X+Y  +ABSX+ABSY".
+read -r size absolute < <(xwininfo -tree -id "$panel_window" |
+    awk '/children:/ { getline; print $(NF-1), $NF; exit }')
+IFS='x+' read -r tray_w tray_h _ <<<"$size"
+IFS='+' read -r _ tray_x tray_y <<<"$absolute"
+xdotool mousemove $((tray_x + tray_w / 2)) $((tray_y + tray_h / 2)) click 3
+panel_menu() {
+    local id
+    for id in $(xdotool search --onlyvisible --classname wrapper 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        ((HEIGHT > 40 && Y >= 0)) && echo "$id" && return
+    done
+    return 1
+}
+wait_until 5 "the panel to show the item's menu on a right click" eval "panel_menu >/dev/null"
+step "right click on the item: the panel shows menu $(panel_menu)"
+
+exit_through_menu "$(panel_menu)"
 echo "PASS: tray on a real desktop with a D-Bus status tray"

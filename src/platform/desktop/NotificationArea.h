@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+class QMenu;
+
 // Operations of Shell_NotifyIcon.
 inline constexpr std::int32_t NIM_ADD = 0;
 inline constexpr std::int32_t NIM_MODIFY = 1;
@@ -44,4 +46,10 @@ public:
 
     // Whether the desktop shows a notification area at the moment.
     virtual bool IsAvailable() = 0;
+
+    // The menu that the window pops up on a right click of its icon (hWnd, uID); nullptr for none.
+    // Give it before adding the icon. A tray that passes right clicks on to the window ignores
+    // it; a tray that asks an icon for its menu and shows the menu itself is given this one, so
+    // that its items there run the window's own actions.
+    virtual void SetIconMenu(WindowHandle /*hWnd*/, std::int32_t /*uID*/, QMenu* /*menu*/) {}
 };

@@ -1,5 +1,6 @@
 #include "CommandRunner.h"
 
+#include "HelperSpawn.h"
 #include "UniqueFd.h"
 
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,37 +16,6 @@ extern char** environ;
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-// RAII for the spawn attribute and file action objects.
-struct SpawnSetup {
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    SpawnSetup() {
-        posix_spawnattr_init(&attr);
-        posix_spawn_file_actions_init(&actions);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attr);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
-};
-
-bool PrepareSpawn(SpawnSetup& s, int stdoutFd) {
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    bool ok =
-        posix_spawnattr_setsigmask(&s.attr, &none) == 0 &&
-        posix_spawnattr_setsigdefault(&s.attr, &all) == 0 &&
-        posix_spawnattr_setflags(&s.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
-    ok = ok && posix_spawn_file_actions_addopen(&s.actions, 0, "/dev/null", O_RDONLY, 0) == 0;
-    ok = ok && posix_spawn_file_actions_adddup2(&s.actions, stdoutFd, 1) == 0;
-    ok = ok && posix_spawn_file_actions_addopen(&s.actions, 2, "/dev/null", O_WRONLY, 0) == 0;
-    ok = ok && posix_spawn_file_actions_addclosefrom_np(&s.actions, 3) == 0;
-    return ok;
-}
 
 // Reads the pipe until end-of-file or the deadline; false on timeout.
 bool ReadUntilEnd(int fd, std::string& out, SteadyClock::time_point deadline) {
@@ -100,20 +69,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
     // The child's end must block: a program writing into a non-blocking pipe may lose output.
     fcntl(writeEnd.get(), F_SETFL, 0);
 
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> env;
-    for (const std::string& e : environment)
-        env.push_back(const_cast<char*>(e.c_str()));
-    env.push_back(nullptr);
-
-    SpawnSetup setup;
-    if (!PrepareSpawn(setup, writeEnd.get()))
+    const UniqueFd noInput =
+        UniqueFd::AboveStandardStreams(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!noInput)
         return result;
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &setup.actions, &setup.attr, args.data(), env.data()) != 0)
+    const pid_t pid = SpawnHelper(argv, environment, noInput.get(), writeEnd.get());
+    if (pid < 0)
         return result;
     result.started = true;
     writeEnd.reset();

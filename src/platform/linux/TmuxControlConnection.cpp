@@ -1,5 +1,7 @@
 #include "TmuxControlConnection.h"
 
+#include "HelperSpawn.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -7,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -62,34 +63,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     if (!inRead || !inWrite || !outRead || !outWrite)
         return -1;
 
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> env;
-    for (const std::string& e : environment)
-        env.push_back(const_cast<char*>(e.c_str()));
-    env.push_back(nullptr);
-
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_init(&actions);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_adddup2(&actions, inRead.get(), 0);
-    posix_spawn_file_actions_adddup2(&actions, outWrite.get(), 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
+    const pid_t pid = SpawnHelper(argv, environment, inRead.get(), outWrite.get());
+    if (pid < 0)
         return -1;
     fcntl(outRead.get(), F_SETFL, O_NONBLOCK);
     toChild = std::move(inWrite);

@@ -5,6 +5,7 @@
 #include "TrayActivationMessages.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <map>
@@ -29,6 +30,10 @@ public:
         default:
             return 0;
         }
+    }
+
+    void SetIconMenu(WindowHandle hWnd, std::int32_t uID, QMenu* menu) override {
+        menus_[Key{hWnd, uID}] = menu;
     }
 
     bool IsAvailable() override {
@@ -61,6 +66,8 @@ private:
                              deliver(key, tray, reason);
                          });
         apply(icon, data);
+        if (protocol() == TrayProtocol::StatusNotifier)
+            publishMenu(*tray, menus_[key]);
         tray->show();
         return 1;
     }
@@ -100,6 +107,18 @@ private:
             icon.tray->setToolTip(FromAnsi(data.szTip.data(), data.szTip.size()));
     }
 
+    // A D-Bus tray shows an item's menu itself on a right click, and only when the item publishes
+    // one; it then never passes the click on. The item publishes a menu of its own that holds the
+    // window's actions, so that the window's menu stays a plain pop-up for the window to show.
+    static void publishMenu(QSystemTrayIcon& tray, QMenu* windowMenu) {
+        if (windowMenu == nullptr)
+            return;
+        auto* published = new QMenu;
+        published->addActions(windowMenu->actions());
+        QObject::connect(&tray, &QObject::destroyed, published, &QObject::deleteLater);
+        tray.setContextMenu(published);
+    }
+
     // Sends the messages of one activation one by one; the window may remove or change the icon
     // while it handles any of them, and what follows a removal is not sent.
     void deliver(const Key& key, const QSystemTrayIcon* tray,
@@ -118,6 +137,7 @@ private:
     }
 
     std::map<Key, Icon> icons_;
+    std::map<Key, QPointer<QMenu>> menus_;
 };
 
 } // namespace
