@@ -13,16 +13,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/desktop_session.sh"
 
 start_xvfb
 start_icewm
-
-# The id of icewm's system tray window.
-tray_window() {
-    xwininfo -root -tree 2>/dev/null | awk '$2 == "\"SystemTray\":" { print $1; exit }'
-}
-has_tray() {
-    process_ended "$icewm_pid" && fail "icewm ended"
-    [ -n "$(tray_window)" ]
-}
-wait_until 15 "icewm's system tray" has_tray
 step "icewm is up with its tray"
 
 # The launcher's icons in the tray, one window id a line.
