@@ -2,9 +2,9 @@
 # The Debian package as an operator gets it: built by scripts/package.sh, unpacked into a scratch
 # root and checked with the desktop's own validators. The installed launcher answers its command
 # line and a missing display without a window; on a private Xvfb with icewm it runs the servers of
-# a folder of stand-ins given by --server-dir and by a link; a second start on the folder brings
-# the first window back from the tray and ends; after the first is killed outright, the next start
-# watches the servers it left, and SIGTERM or SIGHUP end it as closing its window does.
+# a folder of stand-ins given by --server-dir and by a link; after one is killed outright, the next
+# start watches the servers it left, a second start on the folder brings its window back from the
+# tray and ends, and SIGTERM or SIGHUP end it as closing its window does.
 #
 # Usage: package_install_test.sh PACKAGE_FOLDER STANDIN_FOLDER
 # Exits 77 (skipped) when no package was built, unless CORVANE_REQUIRE_PACKAGE=1.
@@ -88,21 +88,21 @@ servers_run_from "$work/given folder"
 xprop -id "$main_window" WM_CLASS | grep -q '"CorvaneLauncher"' ||
     fail "the window's class is not the desktop entry's StartupWMClass"
 
-xdotool windowminimize "$main_window"
-wait_until 10 "the first window to go to the tray" window_hidden "$main_window"
-timeout 10 "$launcher" --server-dir "$work/given folder/" >"$work/second.log" 2>&1 ||
-    fail "the second start ended with status $?"
-wait_until 10 "the first window to come back" window_back "$main_window"
-[ "$(xdotool search --onlyvisible --class CorvaneLauncher | grep -c .)" = 1 ] ||
-    fail "more than one window is shown"
-step "a second start brought the first window back from the tray and ended"
-
-# Killed outright, it leaves its servers, its instance lock and its socket behind.
+# Killed outright, it leaves its servers, its instance lock and its socket behind; the next start
+# watches those servers, and a start after that hands over to it.
 kill -KILL "$launcher_pid" && wait "$launcher_pid" 2>/dev/null
 before="${server_pids[*]}"
 start_launcher --server-dir "$work/given folder"
 wait_until 15 "the next launcher to watch the three servers" watched_servers
 three_servers_running && [ "${server_pids[*]}" = "$before" ] || fail "servers started anew: ${server_pids[*]}"
+xdotool windowminimize "$main_window"
+wait_until 10 "the window to go to the tray" window_hidden "$main_window"
+timeout 10 "$launcher" --server-dir "$work/given folder/" >"$work/second.log" 2>&1 ||
+    fail "the second start ended with status $?"
+wait_until 10 "the window to come back" window_back "$main_window"
+[ "$(xdotool search --onlyvisible --class CorvaneLauncher | grep -c .)" = 1 ] ||
+    fail "more than one window is shown"
+step "a second start brought the window back from the tray and ended"
 kill -TERM "$launcher_pid"
 ended_like_closing
 

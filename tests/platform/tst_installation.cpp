@@ -178,11 +178,12 @@ private slots:
         const QByteArray planted = QByteArrayLiteral("CORVANE_PLANTED=1");
 
         if (planting.startsWith("other")) {
-            const QString mode = planting == "other" ? "755" : "700";
-            const QString script = QStringLiteral("set -e; umask 0; mkdir -m %2 '%1'; "
+            // Open to all, or as private as the launcher's own: only the owner tells them apart.
+            const bool open = planting == "other";
+            const QString script = QStringLiteral("set -e; umask %2; mkdir '%1'; "
                                                   "printf 'CORVANE_PLANTED=1\\0' >'%1/environ'; "
-                                                  "mkfifo -m 666 '%1/report' '%1/go'")
-                                       .arg(folder, mode);
+                                                  "mkfifo '%1/report' '%1/go'")
+                                       .arg(folder, open ? "0" : "077");
             if (!AsNobody(script))
                 QSKIP("needs root to act as a second user (setpriv)");
         } else if (planting == "link") {
