@@ -48,6 +48,19 @@ private slots:
         // Half a second of settle time per server, never more than 50 ms without events.
         QCOMPARE(h.clock.now, 1'001'500);
         QVERIFY(h.clock.longestSleep <= 50);
+        // The priority step's line tells what became of the map server's priority; the timers
+        // whose period counts are precise (coarse ones fired the step at 14.45 s, not 15 s).
+        QCOMPARE(w.tmrHelper->timerType(), Qt::PreciseTimer);
+        QCOMPARE(w.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
+        const QString priority = "> Map Server Process %1 changed to high priority class%2";
+        for (const QString& refusal : {QString(), QString("refused by the system")}) {
+            h.apis.priorityRefusal = refusal;
+            w.tmrHelper_Timer();
+            QCOMPARE(h.logSince(h.logCount() - 1),
+                     QStringList(refusal.isEmpty() ? priority.arg("was", ".")
+                                                   : priority.arg("could not be", ": " + refusal)));
+        }
+        w.ChangeLauncherState(Transition::ArmPriorityTimer); // again, as the start did
 
         const int mark = h.logCount();
         h.apis.ignoringClose.insert("Map Server");
@@ -72,34 +85,11 @@ private slots:
         h.apis.crash("map-server");
         w.tmrHelper->setInterval(10);
         QTest::qWait(150);
-        QCOMPARE(h.apis.argsOf("SetProcessPriority"),
+        QCOMPARE(h.apis.argsOf("SetProcessPriority").mid(2),
                  QStringList{QString::number(w.ServerProc[2].hProcess.raw()) + " 128"});
         QCOMPARE(h.logSince(h.logCount() - 1),
                  QStringList({"> Map Server Process could not be changed to high priority "
                               "class: no process"}));
-    }
-
-    // The priority step's line tells what became of the map server's priority; the timers whose
-    // period counts are precise (coarse ones fired the step at 14.45 s instead of 15 s).
-    void priorityStepSaysWhatHappened() {
-        const QString failed = "> Map Server Process could not be changed to high priority class: ";
-        for (const auto& [refusal, gone, line] :
-             {std::tuple{QString(), false,
-                         QString("> Map Server Process was changed to high "
-                                 "priority class.")},
-              {QString("refused by the system"), false, failed + "refused by the system"},
-              {QString(), true, failed + "no process"}}) {
-            LauncherHarness h;
-            frmMain& w = h.online();
-            h.apis.priorityRefusal = refusal;
-            if (gone)
-                h.apis.crash("map-server");
-            const int mark = h.logCount();
-            w.tmrHelper_Timer();
-            QCOMPARE(h.logSince(mark), QStringList{line});
-            QCOMPARE(w.tmrHelper->timerType(), Qt::PreciseTimer);
-            QCOMPARE(w.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
-        }
     }
 
     // A start that ends early; whatever kept the map server from starting or coming back, every
@@ -179,34 +169,30 @@ private slots:
         }
     }
 
+    // The exit stops running servers before it saves; a termination signal ends the launcher as
+    // closing its window does, once.
     void exitStopsRunningServersBeforeSaving() {
-        for (const std::int16_t state : {0, 1, 2}) {
+        for (const std::int16_t state : {0, 1, 2, -1}) { // -1: online, ended by signals
             LauncherHarness h;
             frmMain& w = state ? h.online() : h.load();
-            w.ServerState = state;
+            w.ServerState = state < 0 ? std::int16_t(1) : state;
             int closes = 0;
             h.apis.onCall = [&](const QString& op) {
                 closes += op == "CloseServerConsole" && h.settings.writes == 0;
             };
-            w.mnuTrayExit->trigger();
+            if (state >= 0) {
+                w.mnuTrayExit->trigger();
+            } else {
+                EndLikeClosingTheWindow(w);
+                for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+                    ::raise(signal);
+                QTRY_COMPARE(h.endProgramCalls, 1);
+                QTest::qWait(20);
+            }
             QCOMPARE(closes, state ? 3 : 0);
             QCOMPARE(h.settings.writes, 4);
             QCOMPARE(h.endProgramCalls, 1);
         }
-    }
-
-    // A termination signal ends the launcher as closing its window does, once.
-    void aTerminationSignalEndsLikeClosingTheWindow() {
-        LauncherHarness h;
-        frmMain& w = h.online();
-        EndLikeClosingTheWindow(w);
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-            ::raise(signal);
-        QTRY_COMPARE(h.endProgramCalls, 1);
-        QTest::qWait(20);
-        QCOMPARE(h.endProgramCalls, 1);
-        QCOMPARE(h.apis.count("CloseServerConsole"), 3);
-        QCOMPARE(h.settings.values.value("AutoRestart"), "1");
     }
 
     // Servers of this installation that run when the launcher starts are watched, not started;
