@@ -1,10 +1,12 @@
-// The command line, and the choice of the server folder from it, the way the program was started,
-// its own folder and the remembered one.
+// The command line, the choice of the server folder from it, the way the program was started, its
+// own folder and the remembered one, and one instance per server folder.
 #include "CommandLine.h"
 #include "ServerFolder.h"
+#include "SingleInstance.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,58 +29,53 @@ const QStringList kAll = {QStringLiteral("login-server"), QStringLiteral("char-s
 class CommandLineAndFolderTest : public QObject {
     Q_OBJECT
 private slots:
-    void commandLine_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("exitNow");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<bool>("toStderr");
-        QTest::addColumn<QString>("outputHas");
-        QTest::addColumn<QString>("serverDir");
+    void commandLine() {
         const QString tmp = QDir::tempPath();
-        QTest::newRow("nothing") << QStringList{} << false << 0 << false << ""
-                                 << "";
-        QTest::newRow("help") << QStringList{"--help"} << true << 0 << false << "--server-dir"
-                              << "";
-        QTest::newRow("-h") << QStringList{"-h"} << true << 0 << false << "Usage: corvane-launcher"
-                            << "";
-        QTest::newRow("version") << QStringList{"--version"} << true << 0 << false
-                                 << "corvane-launcher " CORVANE_TEST_VERSION "\n"
-                                 << "";
-        QTest::newRow("unknown") << QStringList{"--frobnicate"} << true << 2 << true << "frobnicate"
-                                 << "";
-        QTest::newRow("stray argument") << QStringList{"servers"} << true << 2 << true << "servers"
-                                        << "";
-        QTest::newRow("server-dir")
-            << QStringList{"--server-dir", tmp} << false << 0 << false << "" << tmp;
-        QTest::newRow("server-dir=")
-            << QStringList{"--server-dir=" + tmp} << false << 0 << false << "" << tmp;
-        QTest::newRow("server-dir without folder")
-            << QStringList{"--server-dir"} << true << 2 << true << "server-dir"
-            << "";
-        QTest::newRow("server-dir not a folder")
-            << QStringList{"--server-dir", "/no/such/dir"} << true << 2 << true << "/no/such/dir"
-            << "/no/such/dir";
-        QTest::newRow("Qt's own options pass")
-            << QStringList{"-platform", "offscreen", "-reverse"} << false << 0 << false << ""
-            << "";
+        struct Case {
+            QStringList arguments;
+            int exitCode; // -1: the program goes on
+            QString outputHas, serverDir;
+        };
+        for (const Case& c : QList<Case>{
+                 {{}, -1, "", ""},
+                 {{"--help"}, 0, "--server-dir", ""},
+                 {{"-h"}, 0, "Usage: corvane-launcher", ""},
+                 {{"--version"}, 0, "corvane-launcher " CORVANE_TEST_VERSION "\n", ""},
+                 {{"--frobnicate"}, 2, "frobnicate", ""},
+                 {{"servers"}, 2, "servers", ""},
+                 {{"--server-dir", tmp}, -1, "", tmp},
+                 {{"--server-dir=" + tmp}, -1, "", tmp},
+                 {{"--server-dir"}, 2, "server-dir", ""},
+                 {{"--server-dir", "/no/such/dir"}, 2, "/no/such/dir", "/no/such/dir"},
+                 {{"-platform", "offscreen", "-reverse"}, -1, "", ""}, // Qt's own options pass
+             }) {
+            const CommandLine parsed = ParseCommandLine(c.arguments);
+            const QString what = c.arguments.join(u' ') + ": " + parsed.output;
+            QVERIFY2(parsed.exitNow == (c.exitCode >= 0) && parsed.exitCode == qMax(c.exitCode, 0),
+                     qPrintable(what));
+            QVERIFY2(parsed.output.contains(c.outputHas) && parsed.serverDir == c.serverDir,
+                     qPrintable(what));
+            // An error is one line, on the error output.
+            QVERIFY2(parsed.outputIsError == (c.exitCode == 2), qPrintable(what));
+            QVERIFY2(c.exitCode != 2 || parsed.output.count(u'\n') == 1, qPrintable(what));
+        }
     }
 
-    void commandLine() {
-        QFETCH(QStringList, arguments);
-        QFETCH(bool, exitNow);
-        QFETCH(int, exitCode);
-        QFETCH(bool, toStderr);
-        QFETCH(QString, outputHas);
-        QFETCH(QString, serverDir);
-        const CommandLine parsed = ParseCommandLine(arguments);
-        QCOMPARE(parsed.exitNow, exitNow);
-        QCOMPARE(parsed.exitCode, exitCode);
-        QCOMPARE(parsed.outputIsError, toStderr);
-        QVERIFY2(parsed.output.contains(outputHas), qPrintable(parsed.output));
-        QCOMPARE(parsed.serverDir, serverDir);
-        // An error is one line.
-        if (toStderr)
-            QCOMPARE(parsed.output.count(u'\n'), 1);
+    // One launcher per server folder: a later start on the folder (spelled otherwise) hands over
+    // to the first and asks for its window; another folder is another instance. A launcher
+    // killed outright blocks nothing: the package test tries that on the installed program.
+    void aSecondStartOnTheFolderHandsOver() {
+        QTemporaryDir runtime, servers, other;
+        SingleInstance first(servers.path(), runtime.path());
+        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+        QCOMPARE(first.claim(), SingleInstance::Role::First);
+        QVERIFY(first.listenError().isEmpty());
+        SingleInstance second(servers.path() + "/./", runtime.path());
+        QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
+        QCOMPARE(raised.count(), 1);
+        SingleInstance elsewhere(other.path(), runtime.path());
+        QCOMPARE(elsewhere.claim(), SingleInstance::Role::First);
+        QCOMPARE(raised.count(), 1);
     }
 
     void serverFolderPrecedence() {

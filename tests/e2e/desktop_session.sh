@@ -1,14 +1,13 @@
-# What the real-desktop tray tests share: a private X server, session bus and window manager, the
-# real launcher on the stand-in servers, and the checks on its window, menu, servers and settings.
-# Sourced by a test script, which sets "tools" and "logs" first. Everything started here is ended
-# on exit by pid, also when a check fails; the launcher's tmux server on this run's own socket.
-launcher="$(realpath -e "${1:?usage: $0 PATH/TO/corvane-launcher}")" || exit 1
-# The launcher's tmux socket: its server folder's own, "corvane-" and a short hash of its path.
-socket="corvane-$(printf '%s' "$(dirname "$launcher")" | sha256sum | cut -c1-10)"
-for tool in "$launcher" Xvfb icewm xdotool xwininfo xprop tmux ${tools:-}; do
+# What the real-desktop tests share: a private X server, session bus and window manager, the real
+# launcher on the stand-in servers, and the checks on its window, menu, servers and settings.
+# Sourced by a test script, which sets "tools" and "logs" first, and "launcher" when it is not the
+# first argument. Everything started here is ended on exit by pid, also when a check fails, and so
+# is every tmux server on this run's own socket folder.
+launcher="${launcher-${1:?usage: $0 PATH/TO/corvane-launcher}}"
+for tool in Xvfb icewm xdotool xwininfo xprop tmux ${tools:-}; do
     command -v "$tool" >/dev/null || { echo "FAIL: no program $tool; scripts/setup.sh installs the tools" >&2; exit 1; }
 done
-work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-tray-e2e.XXXXXX")"
+work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-desktop.XXXXXX")"
 owned_pids=() # ended last to first: the X server last, its session bus just before it
 launcher_pid="" main_window="" server_pids=()
 
@@ -16,7 +15,7 @@ cleanup() {
     local status=$? i
     trap - EXIT INT TERM
     kill -KILL $launcher_pid "${server_pids[@]}" 2>/dev/null
-    [ -d "$work/tmux" ] && TMUX_TMPDIR="$work/tmux" tmux -L "$socket" kill-server 2>/dev/null
+    for_each_socket kill-server
     for ((i = ${#owned_pids[@]} - 1; i >= 0; i--)); do # TERM, and KILL after a second
         kill -TERM "${owned_pids[i]}" 2>/dev/null && ! poll 1 process_ended "${owned_pids[i]}" &&
             kill -KILL "${owned_pids[i]}" 2>/dev/null
@@ -47,7 +46,8 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/dat
 unset WAYLAND_DISPLAY TMUX SESSION_MANAGER
 settings="$XDG_CONFIG_HOME/CorvaneLauncher/CorvaneLauncher.ini"
 # No interval: it is in the file only if the launcher wrote the file.
-printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\n' >"$settings"
+fresh_settings() { printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\n' >"$settings"; }
+fresh_settings
 
 start_xvfb() { # -noreset: the window manager must not find the server resetting
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
@@ -61,7 +61,13 @@ start_session_bus() {
     read -r bus_pid <"$work/bus.pid" && owned_pids+=("$bus_pid") || fail "the session bus did not tell its pid"
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/bus"
 }
-start_icewm() { icewm >"$work/icewm.log" 2>&1 & icewm_pid=$! owned_pids+=($!); }
+# The id of icewm's system tray window.
+tray_window() { xwininfo -root -tree 2>/dev/null | awk '$2 == "\"SystemTray\":" { print $1; exit }'; }
+has_tray() { process_ended "$icewm_pid" && fail "icewm ended"; [ -n "$(tray_window)" ]; }
+start_icewm() {
+    icewm >"$work/icewm.log" 2>&1 & icewm_pid=$! owned_pids+=($!)
+    wait_until 15 "icewm's system tray" has_tray
+}
 
 is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 # Normal, Iconic, or Withdrawn when the window manager no longer manages the window.
@@ -84,10 +90,14 @@ open_menu() {
     return 1
 }
 menu_is_open() { open_menu >/dev/null; }
+# for_each_socket TMUX-COMMAND...: runs it on every tmux server of this run (each server folder
+# has a socket of its own).
+for_each_socket() { local s; for s in "$work/tmux/tmux-$(id -u)"/*; do [ -S "$s" ] && tmux -S "$s" "$@" 2>/dev/null; done; }
 all_servers_ended() { local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" || return 1; done; }
+# Sets server_pids to the servers in the consoles (not the launcher's own control session).
 three_servers_running() {
-    mapfile -t server_pids < <(tmux -L "$socket" list-panes -a -F '#{session_name}	#{pane_pid}' 2>/dev/null |
-        awk -F'\t' '$1 !~ /^corvane-control-/ { print $2 }') # not the launcher's own control session
+    mapfile -t server_pids < <(for_each_socket list-panes -a -F '#{session_name}	#{pane_pid}' |
+        awk -F'\t' '$1 !~ /^corvane-control-/ { print $2 }')
     local pid; for pid in "${server_pids[@]}"; do process_ended "$pid" && return 1; done
     ((${#server_pids[@]} == 3))
 }
@@ -96,32 +106,39 @@ find_main_window() {
     main_window="$(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null | head -n 1)"
     [ -n "$main_window" ]
 }
-
-# Starts the launcher, and the servers with its Start button.
-start_launcher_and_servers() {
-    (cd "$work" && exec "$launcher") >"$work/launcher.log" 2>&1 &
+# start_launcher ARGS...: starts the launcher and waits for its window to be managed.
+start_launcher() {
+    (cd "$work" && exec "$launcher" "$@") >"$work/launcher.log" 2>&1 &
     launcher_pid=$!
     wait_until 20 "the launcher's window" find_main_window
     wait_until 10 "the launcher's window to be managed" window_back "$main_window"
+}
+# Starts the launcher with ARGS, and the servers with its Start button.
+start_launcher_and_servers() {
+    start_launcher "$@"
     # Start Servers: the button at x 306..403, y 288..319 of the window's client area.
     xdotool mousemove --window "$main_window" 354 303 click 1
     wait_until 20 "three servers in the launcher's tmux" three_servers_running
     step "launcher window $main_window, servers ${server_pids[*]}"
 }
 
-# Chooses the menu's last item, "Exit And Stop Servers": the launcher ends with 0, its servers end,
-# and the settings are written with the operator's own values.
-exit_through_menu() {
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    xdotool mousemove --window "$1" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
+# The launcher ends with 0, its servers end, and the settings are written with the operator's own
+# values, as closing the window does.
+ended_like_closing() {
     wait_until 20 "the launcher to end" process_ended "$launcher_pid"
     wait "$launcher_pid"; local status=$?; launcher_pid=""
     ((status == 0)) || fail "the launcher ended with status $status"
     poll 15 all_servers_ended || fail "servers still running 15 s after the exit:" \
-        "$(ps -o pid=,stat=,args= -p "${server_pids[*]}"); consoles: $(tmux -L "$socket" ls 2>&1)"
+        "$(ps -o pid=,stat=,args= -p "${server_pids[*]}"); consoles: $(for_each_socket ls)"
     # Minimising suspends the message update; exit saves the operator's own value.
     for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
         grep -qx "$line" "$settings" || fail "$line not in the settings at exit: $(cat "$settings")"
     done
     step "launcher and servers ended, settings written"
+}
+# Chooses the menu's last item, "Exit And Stop Servers".
+exit_through_menu() {
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove --window "$1" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
+    ended_like_closing
 }

@@ -1,7 +1,9 @@
 // The launcher core against the pretend operating system and the instant clock: start and stop
-// sequences, the exit, and the status tick with its crash check, relaunch, notice and mirror.
+// sequences, servers that did not start or already run, the ways the launcher is asked to end, and
+// the status tick with its crash check, relaunch, notice and bounded console mirror.
 #include "LauncherHarness.h"
 #include "TabStrip.h"
+#include "TerminationHandling.h"
 #include "VbScrollBar.h"
 
 #include <QAction>
@@ -9,13 +11,22 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
+#include <csignal>
 
 namespace {
 
 const QStringList kCompleteStart{"> Starting Login Server ...", "> Login Server PID is 1000",
                                  "> Starting Char Server ...",  "> Char Server PID is 1001",
                                  "> Starting Map Server ...",   "> Map Server PID is 1002"};
+
+QString Numbered(int from, int to) {
+    QStringList lines;
+    for (int i = from; i <= to; ++i)
+        lines << QString::number(i);
+    return lines.join(u'\n');
+}
 
 } // namespace
 
@@ -37,8 +48,22 @@ private slots:
         // Half a second of settle time per server, never more than 50 ms without events.
         QCOMPARE(h.clock.now, 1'001'500);
         QVERIFY(h.clock.longestSleep <= 50);
+        // The priority step's line tells what became of the map server's priority; the timers
+        // whose period counts are precise (coarse ones fired the step at 14.45 s, not 15 s).
+        QCOMPARE(w.tmrHelper->timerType(), Qt::PreciseTimer);
+        QCOMPARE(w.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
+        const QString priority = "> Map Server Process %1 changed to high priority class%2";
+        for (const QString& refusal : {QString(), QString("refused by the system")}) {
+            h.apis.priorityRefusal = refusal;
+            w.tmrHelper_Timer();
+            QCOMPARE(h.logSince(h.logCount() - 1),
+                     QStringList(refusal.isEmpty() ? priority.arg("was", ".")
+                                                   : priority.arg("could not be", ": " + refusal)));
+        }
+        w.ChangeLauncherState(Transition::ArmPriorityTimer); // again, as the start did
 
         const int mark = h.logCount();
+        h.apis.ignoringClose.insert("Map Server");
         w.cmdServerShutdown_Click();
         QCOMPARE(
             h.logSince(mark),
@@ -50,100 +75,184 @@ private slots:
         QCOMPARE(w.ServerState, 0);
         QVERIFY(!w.tmrStatusUpdater->isActive() && w.cmdServerStart->isEnabled());
         QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
+        // A few seconds later the log says which servers outlived their close request.
+        QVERIFY(w.tmrStopCheck->isActive() && w.tmrStopCheck->interval() == 5000);
+        w.ReportServersStillRunning(); // what the timer runs
+        QCOMPARE(h.logSince(h.logCount() - 1),
+                 QStringList("> Map Server is still running 5 seconds after the close request."));
         // The priority step armed by the start still runs after the stop, once, on the map
         // server, which has ended by then.
+        h.apis.crash("map-server");
         w.tmrHelper->setInterval(10);
         QTest::qWait(150);
-        QCOMPARE(h.apis.argsOf("SetProcessPriority"),
+        QCOMPARE(h.apis.argsOf("SetProcessPriority").mid(2),
                  QStringList{QString::number(w.ServerProc[2].hProcess.raw()) + " 128"});
         QCOMPARE(h.logSince(h.logCount() - 1),
                  QStringList({"> Map Server Process could not be changed to high priority "
                               "class: no process"}));
     }
 
-    // The priority step's line tells what became of the map server's priority; the timers whose
-    // period counts are precise (coarse ones fired the step at 14.45 s instead of 15 s).
-    void priorityStepSaysWhatHappened() {
-        const QString failed = "> Map Server Process could not be changed to high priority class: ";
-        for (const auto& [refusal, gone, line] :
-             {std::tuple{QString(), false,
-                         QString("> Map Server Process was changed to high "
-                                 "priority class.")},
-              {QString("refused by the system"), false, failed + "refused by the system"},
-              {QString(), true, failed + "no process"}}) {
-            LauncherHarness h;
-            frmMain& w = h.online();
-            h.apis.priorityRefusal = refusal;
-            if (gone)
-                h.apis.crash("map-server");
-            const int mark = h.logCount();
-            w.tmrHelper_Timer();
-            QCOMPARE(h.logSince(mark), QStringList{line});
-            QCOMPARE(w.tmrHelper->timerType(), Qt::PreciseTimer);
-            QCOMPARE(w.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
+    // A start that ends early; whatever kept the map server from starting or coming back, every
+    // tick tries it again with the crash lines, and arms the priority step; once it runs it is
+    // watched as before.
+    void aServerThatDidNotStartIsWatchedLikeACrashedOne() {
+        for (const bool atStart : {true, false}) {
+            for (const bool missing : {true, false}) {
+                LauncherHarness h;
+                const QString map = LauncherHarness::programPath(2);
+                h.addServerFiles();
+                const auto fail = [&] {
+                    missing ? void(h.apis.files.remove(map))
+                            : void(h.apis.failingLaunches[map] = "refused");
+                };
+                frmMain& w = h.load();
+                if (atStart) {
+                    fail();
+                    w.mnuTrayStartServers_Click(); // the tray item leaves the launcher offline
+                    QCOMPARE(w.ServerState, 0);
+                    QVERIFY(!w.tmrHelper->isActive());
+                    const QStringList tail =
+                        missing ? QStringList{"> Starting Map Server ...", "Cannot find " + map}
+                                : QStringList{"Error Starting Map Server, please see output in "
+                                              "Server status",
+                                              "> Map Server could not be started: refused"};
+                    QCOMPARE(h.logSince(h.logCount() - 2), tail);
+                }
+                w.cmdServerStart_Click(); // the button shows it online, so that Shutdown is
+                                          // possible
+                QCOMPARE(w.ServerState, 1);
+                if (!atStart) {
+                    fail();
+                    h.apis.crash("map-server");
+                    w.tmrStatusUpdater_Timer();
+                }
+                w.tmrHelper->stop();
+                const QString failure = missing ? "Cannot find " + map
+                                                : "Error Starting Map Server, please see "
+                                                  "output in Server status";
+                for (int tick = 0; tick < 2; ++tick) {
+                    const int mark = h.logCount();
+                    w.tmrStatusUpdater_Timer();
+                    QCOMPARE(h.logSince(mark).mid(0, 3),
+                             QStringList({"> Map Server just crashed!", "> Starting Map Server ...",
+                                          failure}));
+                }
+                QVERIFY(w.tmrHelper->isActive());
+                h.apis.files.insert(map);
+                h.apis.failingLaunches.clear();
+                w.tmrStatusUpdater_Timer();
+                QVERIFY(h.logSince(0).last().startsWith("> Map Server PID is "));
+                const int launches = h.apis.count("LaunchServer");
+                w.tmrStatusUpdater_Timer();
+                QCOMPARE(h.apis.count("LaunchServer"), launches);
+                QCOMPARE(h.apis.count("GetProcessList"), atStart ? 3 : 4); // when one is gone
+            }
         }
     }
 
-    void startsThatEndEarly_data() {
-        QTest::addColumn<bool>("fromButton");
-        QTest::addColumn<QString>("failure"); // empty: the char server's file is missing
-        QTest::addColumn<QStringList>("tail");
-        const QString missing = "Cannot find " + LauncherHarness::programPath(1);
-        QTest::newRow("missing, button") << true << QString() << QStringList{missing};
-        QTest::newRow("missing, tray") << false << QString() << QStringList{missing};
-        QTest::newRow("launch fails")
-            << false << "no tmux"
-            << QStringList{"Error Starting Char Server, please see output in Server status",
-                           "> Char Server could not be started: no tmux"};
-    }
-    void startsThatEndEarly() {
-        QFETCH(bool, fromButton);
-        QFETCH(QString, failure);
-        QFETCH(QStringList, tail);
-        LauncherHarness h;
-        h.addServerFiles();
-        if (failure.isEmpty())
-            h.apis.files.remove(h.programPath(1));
-        else
-            h.apis.failingLaunches[h.programPath(1)] = failure;
-        frmMain& w = h.load();
-        const int mark = h.logCount();
-        fromButton ? w.cmdServerStart_Click() : w.mnuTrayStartServers_Click();
-        QCOMPARE(h.logSince(mark), kCompleteStart.mid(0, 3) + tail);
-        QCOMPARE(h.apis.count("LaunchServer"), failure.isEmpty() ? 1 : 2);
-        QVERIFY(!w.tmrHelper->isActive());
-        // The button shows the launcher online all the same; the tray item leaves it offline.
-        QCOMPARE(w.ServerState, fromButton ? 1 : 0);
+    // A stop or a close of the window during a start ends it, and stops what it started.
+    void aStopOrCloseDuringAStartEndsIt() {
+        for (const bool close : {false, true}) {
+            LauncherHarness h;
+            h.addServerFiles();
+            frmMain& w = h.load();
+            h.clock.onSleep = [&] {
+                if (h.apis.count("LaunchServer") == 2 && !h.apis.count("CloseServerConsole"))
+                    close ? w.Form_Unload() : w.mnuTrayStopServers_Click();
+            };
+            w.cmdServerStart_Click();
+            QCOMPARE(h.apis.count("LaunchServer"), 2);
+            QCOMPARE(w.ServerState, 0);
+            QVERIFY(!w.tmrHelper->isActive());
+            QVERIFY(!h.apis.list().contains("-server"));
+            QCOMPARE(h.endProgramCalls, close ? 1 : 0);
+        }
     }
 
-    void aStopDuringAStartEndsIt() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        h.clock.onSleep = [&] {
-            if (h.apis.count("LaunchServer") == 2 && !h.apis.count("CloseServerConsole"))
-                w.mnuTrayStopServers_Click();
-        };
-        w.cmdServerStart_Click();
-        QCOMPARE(h.apis.count("LaunchServer"), 2);
-        QCOMPARE(w.ServerState, 0);
-        QVERIFY(!w.tmrHelper->isActive());
-    }
-
+    // The exit stops running servers before it saves; a termination signal ends the launcher as
+    // closing its window does, once.
     void exitStopsRunningServersBeforeSaving() {
-        for (const std::int16_t state : {0, 1, 2}) {
+        for (const std::int16_t state : {0, 1, 2, -1}) { // -1: online, ended by signals
             LauncherHarness h;
             frmMain& w = state ? h.online() : h.load();
-            w.ServerState = state;
+            w.ServerState = state < 0 ? std::int16_t(1) : state;
             int closes = 0;
             h.apis.onCall = [&](const QString& op) {
                 closes += op == "CloseServerConsole" && h.settings.writes == 0;
             };
-            w.mnuTrayExit->trigger();
+            if (state >= 0) {
+                w.mnuTrayExit->trigger();
+            } else {
+                EndLikeClosingTheWindow(w);
+                for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+                    ::raise(signal);
+                QTRY_COMPARE(h.endProgramCalls, 1);
+                QTest::qWait(20);
+            }
             QCOMPARE(closes, state ? 3 : 0);
             QCOMPARE(h.settings.writes, 4);
             QCOMPARE(h.endProgramCalls, 1);
         }
+    }
+
+    // Servers of this installation that run when the launcher starts are watched, not started;
+    // those that do not run are then missing like crashed ones.
+    void serversThatAlreadyRunAreAdopted() {
+        for (const QList<int>& running : {QList<int>{0, 1, 2}, QList<int>{2}, QList<int>{}}) {
+            LauncherHarness h;
+            h.addServerFiles();
+            h.apis.consoleLocation = "Server consoles are on tmux socket \"x\"";
+            QStringList expected{"> Server consoles are on tmux socket \"x\""};
+            for (const int i : running) {
+                const std::int32_t pid = h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
+                                                           ServerTable::displayNames()[i]);
+                expected << "> " + ServerTable::displayNames()[i] + " was already running (PID " +
+                                QString::number(pid) + "); watching it.";
+            }
+            frmMain& w = h.load();
+            QCOMPARE(h.logSince(0).filter(QRegularExpression("^> (?!Cannot load)")), expected);
+            QCOMPARE(w.ServerState, running.isEmpty() ? 0 : 1);
+            QCOMPARE(w.tmrStatusUpdater->isActive(), !running.isEmpty());
+            if (running.isEmpty())
+                continue;
+            w.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), 3 - running.size());
+            QCOMPARE(h.logSince(0).filter("just crashed!").size(), 3 - running.size());
+            w.cmdServerShutdown_Click(); // reaches the adopted ones as any other
+            QVERIFY(!h.apis.list().contains("-server"));
+            w.ReportServersStillRunning();
+            QCOMPARE(h.logSince(h.logCount() - 1), QStringList("> All servers have ended."));
+            w.cmdServerStart_Click(); // a start makes the pending report moot
+            QVERIFY(!w.tmrStopCheck->isActive());
+        }
+    }
+
+    void aStartNeverRunsASecondCopy() {
+        LauncherHarness h;
+        h.addServerFiles();
+        frmMain& w = h.load();
+        const std::int32_t pid = h.apis.addRunning("char-server", QString()); // started by hand
+        w.cmdServerStart_Click();
+        QCOMPARE(h.apis.argsOf("LaunchServer"),
+                 QStringList({LauncherHarness::programPath(0), LauncherHarness::programPath(2)}));
+        QCOMPARE(w.ServerProc[1].lPID, pid);
+        QVERIFY(h.logSince(0).contains("> Char Server is already running (PID " +
+                                       QString::number(pid) +
+                                       "); watching it instead of starting another."));
+    }
+
+    // Unusable values are named, and the default kept.
+    void settingsOfCloseRequestsAndConsoleLines() {
+        LauncherHarness h;
+        h.settings.values["Map Server Close Request"] = "SIGINT";
+        h.settings.values["Login Server Close Request"] = "reboot";
+        h.settings.values["ServerMessage Lines"] = "0";
+        h.load();
+        QCOMPARE(h.apis.closeRequests, (QHash<QString, QString>{{"Map Server", "SIGINT"}}));
+        QVERIFY(h.logSince(0).contains("> Setting \"Login Server Close Request\" holds \"reboot\", "
+                                       "which cannot be used; keeping the default close request."));
+        QCOMPARE(h.logSince(0).filter("\"ServerMessage Lines\" holds \"0\"").size(), 1);
+        QCOMPARE(h.apis.ConsoleLineLimit(), 2000);
     }
 
     void crashesAreRelaunchedThenNoticed_data() {
@@ -159,6 +268,7 @@ private slots:
         frmMain& w = h.online();
         w.tmrHelper->stop();
         w.vsKeepIconFor->SetValue(-5);
+        h.apis.consoles["Char Server"] = "char lines";
         QStringList expected;
         for (int i = 0, pid = 1003; i < 3; ++i) {
             if (!crashed.contains(h.programPath(i).section(u'/', -1)))
@@ -176,6 +286,8 @@ private slots:
             if (!w.lblCrashNotice->isHidden() && ++noticeSleeps == 1) {
                 launchesAtNotice = h.apis.count("LaunchServer");
                 w.vsKeepIconFor->SetValue(-60); // the notice's length was read when it began
+                w.conTab->Select(2);            // a tab click reads at once, also now
+                QVERIFY(h.apis.argsOf("GetConsoleText").endsWith("Char Server"));
             }
             w.tmrStatusUpdater_Timer(); // ticks never nest
         };
@@ -192,43 +304,20 @@ private slots:
         QCOMPARE(h.apis.count("GetProcessList"), 1);
     }
 
-    void whatCountsAsRunning_data() {
-        QTest::addColumn<QString>("list"); // the process list; empty for a failed snapshot
-        QTest::addColumn<bool>("relaunched");
-        QTest::newRow("other case") << "1:login-server,2:char-server,3:Map-Server," << true;
-        QTest::newRow("failed snapshot") << "" << false;
-    }
     void whatCountsAsRunning() {
-        QFETCH(QString, list);
-        QFETCH(bool, relaunched);
-        LauncherHarness h;
-        frmMain& w = h.online();
-        h.apis.processListOverride = list;
-        const int mark = h.logCount();
-        for (int tick = 0; tick < 3; ++tick)
-            w.tmrStatusUpdater_Timer();
-        QCOMPARE(h.apis.count("LaunchServer"), relaunched ? 6 : 3);
-        // A failed snapshot is named once for the whole run of failures.
-        QCOMPARE(h.logSince(mark).filter("Cannot list").size(), list.isEmpty() ? 1 : 0);
-    }
-
-    void failedRelaunchesOnLaterTicks() {
-        LauncherHarness h;
-        frmMain& w = h.online();
-        w.tmrHelper->stop();
-        h.apis.crash("char-server");
-        h.apis.files.remove(h.programPath(1));
-        h.apis.crash("map-server");
-        h.apis.failingLaunches[h.programPath(2)] = "no tmux";
-        const int mark = h.logCount();
-        for (int tick = 0; tick < 3; ++tick)
-            w.tmrStatusUpdater_Timer();
-        // A missing program is looked for on every tick, and so is one whose launch failed: its
-        // record keeps naming it. The map server's crash still arms the priority step.
-        QCOMPARE(h.logSince(mark).filter("Char Server just crashed!").size(), 3);
-        QCOMPARE(h.logSince(mark).filter("Map Server just crashed!").size(), 3);
-        QCOMPARE(h.apis.count("LaunchServer"), 6);
-        QVERIFY(w.tmrHelper->isActive());
+        // A name of another case is another program; a failed snapshot is no crash, and is named
+        // once for the whole run of failures.
+        for (const QString& list :
+             {QString("1:login-server,2:char-server,3:Map-Server,"), QString()}) {
+            LauncherHarness h;
+            frmMain& w = h.online();
+            h.apis.processListOverride = list;
+            const int mark = h.logCount();
+            for (int tick = 0; tick < 3; ++tick)
+                w.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), list.isEmpty() ? 3 : 6);
+            QCOMPARE(h.logSince(mark).filter("Cannot list").size(), list.isEmpty() ? 1 : 0);
+        }
     }
 
     void aStopDuringTheTickEndsIt() {
@@ -254,18 +343,39 @@ private slots:
         }
     }
 
-    void aTabClickDuringTheCrashNoticeReadsAtOnce() {
+    // The message pane mirrors a bounded tail of the console, whatever the console holds, and
+    // keeps exactly that text however it got there (laid out anew, or trimmed and appended to).
+    void paneHoldsTheBoundedTail_data() {
+        QTest::addColumn<QStringList>("consoles"); // one capture per tick
+        QTest::addColumn<QString>("shown");        // what the pane holds after the last
+        QTest::newRow("grows within the bound") << QStringList{"a\nb", "a\nb\nc"} << "a\nb\nc";
+        QTest::newRow("scrolls past the bound")
+            << QStringList{Numbered(1, 5), Numbered(1, 8)} << Numbered(4, 8);
+        QTest::newRow("scrolls by more than the bound")
+            << QStringList{Numbered(1, 5), Numbered(1, 30)} << Numbered(26, 30);
+        QTest::newRow("one line repeated")
+            << QStringList{"x\nx\nx", "x\nx\nx\nx\nx\nx\nx"} << "x\nx\nx\nx\nx";
+        QTest::newRow("last line still growing")
+            << QStringList{"1\n2\nloading", "1\n2\nloading...\n3"} << "1\n2\nloading...\n3";
+        QTest::newRow("replaced") << QStringList{"a\nb", "c\nd"} << "c\nd";
+        QTest::newRow("line cut") << QStringList{QString(4500, u'x')}
+                                  << QString(4000, u'x') + " [… 500 more characters]";
+        QTest::newRow("breaks of the pane's own")
+            << QStringList{QStringLiteral("a\u2029b\rc\u2028d")} << "a b c d";
+    }
+    void paneHoldsTheBoundedTail() {
+        QFETCH(QStringList, consoles);
+        QFETCH(QString, shown);
         LauncherHarness h;
+        h.settings.values["ServerMessage Lines"] = "5";
         frmMain& w = h.online();
-        h.apis.consoles["Char Server"] = "char lines";
-        h.apis.crash("login-server");
-        // A tab click reads at once, also during the crash notice.
-        h.clock.onSleep = [&] {
-            if (!w.lblCrashNotice->isHidden() && w.conTab->SelectedIndex() != 2)
-                w.conTab->Select(2);
-        };
-        w.tmrStatusUpdater_Timer();
-        QCOMPARE(h.apis.argsOf("GetConsoleText").first(), QStringLiteral("Char Server"));
+        w.conTab->Select(3);
+        for (const QString& console : consoles) {
+            h.apis.consoles["Map Server"] = console;
+            w.tmrStatusUpdater_Timer();
+        }
+        QCOMPARE(w.txtOutput->toPlainText(), shown);
+        QCOMPARE(w.txtOutput->document()->blockCount(), int(shown.count(u'\n')) + 1);
     }
 };
 

@@ -1,5 +1,5 @@
-// The Linux backend with real tmux and the stand-in servers: launching, consoles, the process
-// list, priority and process handles.
+// The Linux backend with real tmux and the stand-in servers: launching (the server's folder and
+// environment), consoles, the process list, priority and process handles.
 #include "TmuxSandbox.h"
 #include "linux/ProcessPriority.h"
 
@@ -70,10 +70,14 @@ private slots:
         QFETCH(QString, relative);
         const QString exe = sandbox->path(relative);
         QVERIFY(sandbox->copyServer("login-server", exe));
+        ScopedEnv elsewhere("PWD", "/launcher/started/from/here");
         const ServerProcess p = os().LaunchServer(exe, kTitle);
         QVERIFY2(p.lPID > 0 && p.sExePath == exe, qPrintable(exe));
         QTRY_COMPARE(proc::Exe(p.lPID), exe);
-        QCOMPARE(proc::Cwd(p.lPID) + u'/', exe.left(exe.lastIndexOf(u'/') + 1));
+        // It runs in its folder, and its environment says so.
+        const QString folder = exe.left(exe.lastIndexOf(u'/'));
+        QCOMPARE(proc::Cwd(p.lPID), folder);
+        QTRY_VERIFY(proc::Read(p.lPID, "environ").split('\0').contains("PWD=" + folder.toUtf8()));
         QCOMPARE(proc::Read(p.lPID, "cmdline"), QFile::encodeName(exe) + '\0');
         QCOMPARE(PidOfPidfd(static_cast<int>(p.hProcess.raw())), p.lPID);
         QVERIFY(

@@ -1,6 +1,7 @@
 // The main window as the operator sees it: each control lies inside its container, no caption is
 // cut off, siblings overlap only where one is a pane over a tab strip or sits in the gap a sentence
-// leaves for it; bold captions are drawn bold; keys never reach a control a pane hides.
+// leaves for it; bold captions are drawn bold; keys never reach a control a pane hides; assistive
+// technology reads the log and the tabs.
 #include "BundledFonts.h"
 #include "GapLabel.h"
 #include "LauncherHarness.h"
@@ -9,6 +10,9 @@
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
 
+#include <QAccessible>
+#include <QAccessibleInterface>
+#include <QAccessibleTableInterface>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
@@ -105,6 +109,21 @@ qint64 captionInk(QWidget* control, QFont::Weight weight) {
     return with - without;
 }
 
+// The names of the accessible children with the given role, and which of them are selected.
+std::pair<QStringList, QList<int>> itemsOf(QObject* object, QAccessible::Role role) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    std::pair<QStringList, QList<int>> items;
+    for (int i = 0; face != nullptr && i < face->childCount(); ++i) {
+        QAccessibleInterface* child = face->child(i);
+        if (child == nullptr || child->role() != role)
+            continue;
+        if (child->state().selected)
+            items.second << static_cast<int>(items.first.size());
+        items.first << child->text(QAccessible::Name);
+    }
+    return items;
+}
+
 } // namespace
 
 class WindowLayoutTest : public QObject {
@@ -198,6 +217,33 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), bar);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
         QCOMPARE(w.txtInterval->text(), QStringLiteral("5"));
+    }
+
+    // What assistive technology reads: the launcher log's lines as items, the newest one selected
+    // (or the operator's own choice), and which tab of the strip is selected.
+    void whatAssistiveTechnologyReads() {
+        QAccessible::setActive(true);
+        LauncherHarness h;
+        frmMain& w = h.load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QStringList lines = {QStringLiteral("> Starting Login Server ..."), QString(),
+                                   QStringLiteral("> Map Server PID is 42")};
+        const int before = w.lstLog->count();
+        for (const QString& line : lines)
+            w.LauncherLogAdd(line);
+        QVERIFY(QAccessible::queryAccessibleInterface(w.lstLog)->tableInterface() != nullptr);
+        const auto items = itemsOf(w.lstLog, QAccessible::Cell);
+        QCOMPARE(items.first.mid(before), lines);
+        QCOMPARE(items.second, QList<int>{before + 2});
+        w.lstLog->setCurrentRow(before);
+        QCOMPARE(itemsOf(w.lstLog, QAccessible::Cell).second, QList<int>{before});
+        for (int tab : {4, 1, 3}) {
+            w.conTab->Select(tab);
+            const auto tabs = itemsOf(w.conTab->tabBar(), QAccessible::PageTab);
+            QCOMPARE(tabs.first.value(2), QStringLiteral("Map Server Status"));
+            QCOMPARE(tabs.second, QList<int>{tab - 1});
+        }
     }
 };
 
