@@ -46,6 +46,7 @@ run_case() {
 for case in processes console tick idle log startup priority; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
+CORVANE_STANDIN_QUIET=1 run_case "$bench_program" tick "${baseline:+this tree}"
 for kind in history flood longline combining stalled; do
     if [ -n "$baseline" ]; then
         run_case "$baseline_program" "hostile-$kind" "$baseline"
@@ -54,6 +55,7 @@ for kind in history flood longline combining stalled; do
 done
 if [ -n "$baseline" ]; then
     run_case "$baseline_program" tick "$baseline"
+    CORVANE_STANDIN_QUIET=1 run_case "$baseline_program" tick "$baseline"
 fi
 
 echo

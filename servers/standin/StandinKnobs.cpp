@@ -35,5 +35,7 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.combiningLines = std::strtol(v, nullptr, 10);
     if (const char* v = Value("CORVANE_STANDIN_FLOOD"))
         knobs.floodBytesPerSecond = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_QUIET"))
+        knobs.quiet = std::strcmp(v, "0") != 0;
     return knobs;
 }

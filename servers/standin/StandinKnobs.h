@@ -16,6 +16,7 @@ struct StandinKnobs {
     long longLineBytes = 0;       // CORVANE_STANDIN_LONG_LINE: one line of this many dots at start
     long combiningLines = 0;      // CORVANE_STANDIN_COMBINING: lines thick with combining marks
     long floodBytesPerSecond = 0; // CORVANE_STANDIN_FLOOD: keep printing this many bytes a second
+    bool quiet = false;           // CORVANE_STANDIN_QUIET=1: no status line every second
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/prctl.h>
@@ -193,7 +194,9 @@ int main(int /*argc*/, char** argv) {
     PrintBurst(out, knobs.burstLines);
     PrintHostile(out, knobs);
 
-    StatusTicker ticker(out);
+    std::optional<StatusTicker> ticker;
+    if (!knobs.quiet)
+        ticker.emplace(out);
     const auto crashAt =
         SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                  std::chrono::duration<double>(knobs.crashAfterSeconds));
@@ -212,7 +215,8 @@ int main(int /*argc*/, char** argv) {
 
     out.line(Kind::Warning, Printf("%s: received %s, shutting down...", STANDIN_TITLE,
                                    signal > 0 ? SignalName(signal) : "\"shutdown\""));
-    ticker.stop();
+    if (ticker)
+        ticker->stop();
     std::this_thread::sleep_for(kShutdownCleanUp); // saving state, closing connections
     out.line(Kind::Info, Printf("%s stopped.", STANDIN_TITLE));
     return 0;

@@ -182,6 +182,19 @@ private slots:
         QVERIFY(!lines.last().trimmed().isEmpty()); // the unused rest of the screen is left out
     }
 
+    void aConsoleRewrittenInPlaceIsCapturedAgain() {
+        // Output that moves neither the cursor nor the history: only the stamp of the console's
+        // last output tells that the kept text is stale, also within the second of a capture.
+        const QString counter = sandbox->path("counter");
+        QVERIFY(WriteProgram(counter,
+                             "#!/bin/sh\nprintf 'tick 1'\nfor i in 2 3 4 5 6 7 8 9; do sleep 0.3; "
+                             "printf '\\rtick %s' $i; done\nexec sleep 60\n",
+                             0700));
+        QVERIFY(os().LaunchServer(counter, kTitle).lPID > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("tick 9"), 10000);
+        QCOMPARE(text(kTitle).trimmed(), QStringLiteral("tick 9"));
+    }
+
     void processListPriorityAndHandles() {
         // A name with ") " in it: the list reads it up to the last parenthesis, in full.
         const QString name = "map-server) (with a long name";

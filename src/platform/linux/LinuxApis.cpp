@@ -8,6 +8,7 @@
 #include "ProcessPriority.h"
 #include "UniqueFd.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <limits>
 #include <sys/stat.h>
@@ -48,14 +49,29 @@ QString LinuxApis::GetConsoleText(const QString& sTitle) {
     const QString missing = QStringLiteral(" ");
     if (!TmuxClient::IsExactTitle(sTitle))
         return missing;
+    const std::string pane = TmuxClient::PaneTarget(sTitle);
+    // A console that printed nothing since the last capture is not captured again: a probe costs
+    // tmux next to nothing, a capture of thousands of lines does not.
+    const CommandResult probe =
+        tmux_.Run({{"display-message", "-p", "-t", pane, ConsoleCaptureCache::kProbeFormat}});
+    if (!probe.succeeded()) {
+        captures_.forget(sTitle);
+        return missing;
+    }
+    if (std::optional<QString> kept = captures_.unchanged(sTitle, probe.output, ConsoleLineLimit()))
+        return *kept;
+    const std::int64_t captureStart = QDateTime::currentSecsSinceEpoch();
     // -J joins lines that wrapped at the console's edge; without -e no escape codes appear. Only
     // the tail is asked for: tmux's cost grows with every line it formats.
-    const CommandResult capture =
-        tmux_.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t",
-                    TmuxClient::PaneTarget(sTitle)}});
-    if (!capture.succeeded())
+    const CommandResult capture = tmux_.Run(
+        {{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t", pane}});
+    if (!capture.succeeded()) {
+        captures_.forget(sTitle);
         return missing;
-    return ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
+    }
+    const QString text = ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
+    captures_.remember(sTitle, probe.output, ConsoleLineLimit(), captureStart, text);
+    return text;
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {

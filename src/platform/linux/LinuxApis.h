@@ -2,6 +2,7 @@
 
 #include "../modAPIs.h"
 #include "CloseRequest.h"
+#include "ConsoleCaptureCache.h"
 #include "LinuxBackendConfig.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
@@ -35,6 +36,7 @@ private:
     QString socketName_;
     QHash<QString, CloseRequest> closeRequests_; // by console title; SIGTERM when absent
     TmuxClient tmux_;
+    ConsoleCaptureCache captures_;
     ServerLauncher launcher_;
     QString lastPriorityError_;
 };
