@@ -4,6 +4,7 @@
 #include "LauncherState.h"
 #include "LogListBox.h"
 #include "ServerProcess.h"
+#include "ServerRunState.h"
 #include "ServerTable.h"
 #include "WindowMemo.h"
 
@@ -109,6 +110,15 @@ public:
     void tmrStatusUpdater_Timer();
     void conTab_Click();
 
+    // ---- one server at a time, from its tab's menu (launcher/frmMain_server_control.cpp) -----
+    void StartServerAlone(int server);
+    void StopServerAlone(int server);
+    void RestartServer(int server); // stop, wait until it has ended, start
+    bool CanStartServer(int server) const;
+    bool CanStopServer(int server) const; // and so restart it
+    QString ServerTabToolTip(int server) const;
+    const ServerRunStates& RunStates() const { return runStates_; }
+
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
     void Form_Resize();
@@ -143,12 +153,17 @@ private:
     void loadStatusPictures(); // window/frmMain_pictures.cpp
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
-    void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
-    void letPendingEventsRun();                    // one pass of pending window events
-    bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
-    void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
-    void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
-    void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
+    void SetOutputText(const QString& text);              // launcher/frmMain_messages.cpp
+    void letPendingEventsRun();                           // one pass of pending window events
+    bool runCrashCheck(std::uint64_t stopsBefore);        // launcher/frmMain_monitor.cpp
+    void WatchUnstartedServers(int first);                // launcher/frmMain_watching.cpp
+    void ReportServersStillRunningLater();                // launcher/frmMain_stop_report.cpp
+    void LoadCloseRequests();                             // window/frmMain_close_requests.cpp
+    int serverIndexOf(const ServerProcess& record) const; // launcher/frmMain_server_control.cpp
+    void closeOneServer(int server);
+    bool waitForServerEnd(int server);
+    void startOneServer(int server);
+    void followServerStates(); // online while any server is meant to run
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
@@ -159,4 +174,5 @@ private:
     bool captureRunning_ = false;     // a console capture is waiting for its text
     std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
     std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
+    ServerRunStates runStates_;       // what each server is meant to do
 };
