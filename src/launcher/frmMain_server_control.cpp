@@ -4,6 +4,8 @@
 #include "TabStrip.h"
 #include "modAPIs.h"
 
+#include <QTimer>
+
 // Start, stop and restart of one server while the others keep running. A server stopped this way
 // is not watched for crashes until it is started again, and the launcher stays online while any
 // server is meant to run.
@@ -103,6 +105,7 @@ bool frmMain::waitForServerEnd(int server) {
 }
 
 void frmMain::startOneServer(int server) {
+    tmrStopCheck->stop(); // what runs after this start is no news of the last stop
     const QString path = services_.launcherFolder() + ServerTable::programFiles()[server];
     const bool started =
         StartServer(path, ServerName[server], ServerProc[server], kSettleSeconds) == 0;
