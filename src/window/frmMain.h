@@ -153,13 +153,15 @@ private:
     void loadStatusPictures(); // window/frmMain_pictures.cpp
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
-    void SetOutputText(const QString& text);              // launcher/frmMain_messages.cpp
-    void letPendingEventsRun();                           // one pass of pending window events
-    bool runCrashCheck(std::uint64_t stopsBefore);        // launcher/frmMain_monitor.cpp
-    void WatchUnstartedServers(int first);                // launcher/frmMain_watching.cpp
-    void ReportServersStillRunningLater();                // launcher/frmMain_stop_report.cpp
-    void LoadCloseRequests();                             // window/frmMain_close_requests.cpp
-    int serverIndexOf(const ServerProcess& record) const; // launcher/frmMain_server_control.cpp
+    void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
+    void letPendingEventsRun();                    // one pass of pending window events
+    bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
+    void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
+    void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
+    void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
+
+    // one server at a time (launcher/frmMain_server_control.cpp)
+    int serverIndexOf(const ServerProcess& record) const;
     void closeOneServer(int server);
     bool waitForServerEnd(int server);
     void startOneServer(int server);
