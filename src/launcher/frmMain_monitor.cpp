@@ -50,7 +50,9 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
     std::array<bool, ServerTable::kCount> runsByHandle{};
     bool allByHandle = true;
     for (int i = 0; i < ServerTable::kCount; ++i) {
+        // A server being started, restarted or stopped by the operator is no crash.
         runsByHandle[i] =
+            !runStates_.watched(i) ||
             services_.apis->ProcessRunsProgram(ServerProc[i].hProcess, ServerProc[i].sExePath);
         allByHandle = allByHandle && runsByHandle[i];
     }
@@ -74,13 +76,15 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
     for (int i = 0; i < ServerTable::kCount; ++i) {
         if (stopCount_ != stopsBefore)
             return false;
-        if (runsByHandle[i] || occursIn(processList, programFileName(ServerProc[i].sExePath)))
+        if (runsByHandle[i] || !runStates_.watched(i) ||
+            occursIn(processList, programFileName(ServerProc[i].sExePath)))
             continue;
         LauncherLogAdd(Now() + QStringLiteral("> ") + ServerName[i] +
                        QStringLiteral(" just crashed!"));
         ServerState = LauncherState::Crashed;
         crashed = true;
         ChangeLauncherState(Transition::RefreshTray);
+        runStates_.noteRelaunch(i);
         StartServer(ServerProc[i].sExePath, ServerName[i], ServerProc[i], 0.5f);
         if (stopCount_ != stopsBefore)
             return false;

@@ -37,6 +37,8 @@ void frmMain::WaitSeconds(float sngSeconds) {
 
 std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
                                   ServerProcess& udtProcess, float sngWait) {
+    const ServerRunStates::StartMark starting(runStates_, serverIndexOf(udtProcess), udtProcess,
+                                              *services_.clock);
     LauncherLogAdd(Now() + QStringLiteral("> Starting ") + sName + QStringLiteral(" ..."));
     const std::uint64_t stopsBefore = stopCount_;
     letPendingEventsRun();
@@ -118,6 +120,7 @@ void frmMain::StartServers() {
 
 void frmMain::StopServers() {
     ++stopCount_;
+    runStates_.setAll(ServerRunStates::Mode::Stopped);
     tmrStatusUpdater->stop();
     LauncherLogAdd(Now() + QStringLiteral("> Terminating Servers by Sending Terminate Signal..."));
     for (int i = 0; i < ServerTable::kCount; ++i) {

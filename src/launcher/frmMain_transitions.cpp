@@ -44,6 +44,8 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         const int messageUpdate = chkOutputServerMessage->Value();
         if (autoRestart == 1 || messageUpdate == 1)
             enableTimer(tmrStatusUpdater);
+        if (ServerState == LauncherState::Offline)
+            runStates_.clearRelaunches(); // counted from each time the launcher goes online
         ServerState = LauncherState::Online;
         SetOutputText(QString());
         QString tooltip = QStringLiteral("All servers are online");
@@ -101,8 +103,9 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
         show();
         letPendingEventsRun();
-        // A start sequence that is still running has servers to stop too.
-        if (ServerState > LauncherState::Offline || startSequenceRunning_)
+        // A start that is still running has servers to stop too.
+        if (ServerState > LauncherState::Offline || startSequenceRunning_ ||
+            runStates_.anyMeantToRun())
             StopServers();
         SaveSettings();
         tmrStatusUpdater->stop();

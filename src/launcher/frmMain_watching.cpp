@@ -36,5 +36,6 @@ void frmMain::WatchUnstartedServers(int first) {
     for (int i = first; i < ServerTable::kCount; ++i) {
         if (ServerProc[i].sExePath.isEmpty())
             ServerProc[i].sExePath = services_.launcherFolder() + ServerTable::programFiles()[i];
+        runStates_.running(i, ServerProc[i].lPID, services_.clock->NowMs());
     }
 }

@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "ServerTabMenu.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
@@ -21,6 +22,7 @@ frmMain::frmMain(LauncherServices services, QWidget* parent)
     tmrStopCheck->setInterval(5000);
     outputText_ = txtOutput->toPlainText();
     connectHandlers();
+    InstallServerTabMenus(*this);
 }
 
 frmMain::~frmMain() {

@@ -4,6 +4,7 @@
 #include "LauncherState.h"
 #include "LogListBox.h"
 #include "ServerProcess.h"
+#include "ServerRunState.h"
 #include "ServerTable.h"
 #include "WindowMemo.h"
 
@@ -109,6 +110,15 @@ public:
     void tmrStatusUpdater_Timer();
     void conTab_Click();
 
+    // ---- one server at a time, from its tab's menu (launcher/frmMain_server_control.cpp) -----
+    void StartServerAlone(int server);
+    void StopServerAlone(int server);
+    void RestartServer(int server); // stop, wait until it has ended, start
+    bool CanStartServer(int server) const;
+    bool CanStopServer(int server) const; // and so restart it
+    QString ServerTabToolTip(int server) const;
+    const ServerRunStates& RunStates() const { return runStates_; }
+
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
     void Form_Resize();
@@ -150,6 +160,13 @@ private:
     void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
     void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
 
+    // one server at a time (launcher/frmMain_server_control.cpp)
+    int serverIndexOf(const ServerProcess& record) const;
+    void closeOneServer(int server);
+    bool waitForServerEnd(int server);
+    void startOneServer(int server);
+    void followServerStates(); // online while any server is meant to run
+
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
@@ -159,4 +176,5 @@ private:
     bool captureRunning_ = false;     // a console capture is waiting for its text
     std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
     std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
+    ServerRunStates runStates_;       // what each server is meant to do
 };
