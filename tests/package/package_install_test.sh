@@ -79,6 +79,7 @@ root="$work/root"
 dpkg-deb -x "$deb" "$root" || fail "cannot unpack $deb"
 prefix="$root/usr"
 for file in bin/corvane-launcher libexec/corvane-launcher/corvane-exec \
+    libexec/corvane-launcher/corvane-log \
     share/corvane-launcher/launcherdata/off.ico share/corvane-launcher/launcherdata/on.ico \
     share/corvane-launcher/launcherdata/error.ico \
     share/applications/org.corvane.CorvaneLauncher.desktop \
