@@ -3,6 +3,7 @@
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
+#include "RotatingLogFile.h"
 #include "ServerProcess.h"
 #include "ServerTable.h"
 #include "WindowMemo.h"
@@ -109,6 +110,14 @@ public:
     void tmrStatusUpdater_Timer();
     void conTab_Click();
 
+    // ---- logs on disk (launcher/frmMain_disk_logs.cpp) ---------------------------------------
+    // The folder for the launcher log, the crash reports and the servers' console logs (empty:
+    // none), with the log line that says where it is.
+    void UseLogFolder(const QString& folder, const QString& note);
+    // After a crash line: how the server ended, into the log and a crash report.
+    void ReportCrashEnding(int server);
+    void ReportConsoleLogProblems();
+
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
     void Form_Resize();
@@ -149,6 +158,9 @@ private:
     void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
     void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
     void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
+    void LoadLogSettings();                        // launcher/frmMain_disk_logs.cpp
+    void writeLauncherLogLine(const QString& text);
+    void prepareConsoleLog(const QString& path, const QString& sName);
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
@@ -159,4 +171,10 @@ private:
     bool captureRunning_ = false;     // a console capture is waiting for its text
     std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
     std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
+    QString logFolder_;               // empty: nothing is written to disk
+    qint64 logMaxBytes_ = 0;          // size limit of each log file
+    int logKept_ = 0;                 // older log files kept
+    std::unique_ptr<RotatingLogFile> launcherLogFile_;
+    bool launcherLogFailing_ = false;
+    std::array<std::int32_t, ServerTable::kCount> reportedPid_{}; // crashes already reported
 };
