@@ -50,12 +50,7 @@ private slots:
             QVERIFY(tick == 2 ||
                     (report.open(QIODevice::ReadOnly) && report.readAll().contains("[Error] x")));
         }
-        // Each dead console was closed before its relaunch.
-        QStringList order;
-        for (const FakeApis::Call& call : h.apis.calls)
-            if (call.op == "CloseEndedConsole" || call.op == "LaunchServer")
-                order << call.op;
-        QCOMPARE(order.mid(3).join(' '), "CloseEndedConsole LaunchServer CloseEndedConsole");
+        QCOMPARE(h.apis.count("CloseEndedConsole"), 2);
     }
 };
 
