@@ -84,7 +84,7 @@ private slots:
         LauncherHarness run(&store);
         run.load().ChangeLauncherState(40);
         const QStringList refused = run.logSince(0).filter("Cannot save setting \"");
-        QCOMPARE(refused.size(), 4);
+        QCOMPARE(refused.size(), 5);
         QVERIFY(refused[0].contains(dir.filePath("CorvaneLauncher/CorvaneLauncher.ini") +
                                     " cannot be written"));
         QCOMPARE(run.endProgramCalls, 1);
