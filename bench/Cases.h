@@ -16,6 +16,7 @@ int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options);
 int RunLogBench(int argc, char** argv, const BenchOptions& options);
 int RunStartupBench(int argc, char** argv, const BenchOptions& options);
 int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options);
+int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // kind: history, flood, longline, combining or stalled.
 int RunHostileConsoleBench(int argc, char** argv, const BenchOptions& options, const char* kind);

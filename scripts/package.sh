@@ -8,7 +8,7 @@ build="${CORVANE_PACKAGE_DIR:-$root/build-package}"
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target corvane-launcher corvane-exec corvane-manpage
+cmake --build "$build" --target corvane-launcher corvane-exec corvane-log corvane-manpage
 rm -f "$build"/corvane-launcher_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$build"/corvane-launcher_*.deb

@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "DisplayStartGuard.h"
 #include "InstallLayout.h"
+#include "LogFolder.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
 #include "ServerFolderChoice.h"
@@ -56,6 +57,8 @@ int main(int argc, char* argv[]) {
     EndLikeClosingTheWindow(window);
     window.Form_Load();
     ReportServerFolder(window, serverFolder);
+    const LogFolderChoice logs = ChooseLogFolder(serverFolder.folder);
+    window.UseLogFolder(logs.folder, logs.note);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();

@@ -19,6 +19,8 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         return knobs;
     if (const char* v = Value("CORVANE_STANDIN_CRASH_AFTER"))
         knobs.crashAfterSeconds = std::strtod(v, nullptr);
+    if (const char* v = Value("CORVANE_STANDIN_EXIT_STATUS"))
+        knobs.crashExitStatus = static_cast<int>(std::strtol(v, nullptr, 10));
     if (const char* v = Value("CORVANE_STANDIN_EXIT_AT_ONCE"))
         knobs.exitAtOnce = std::strcmp(v, "0") != 0;
     if (const char* v = Value("CORVANE_STANDIN_IGNORE_HUP"))

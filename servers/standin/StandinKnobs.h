@@ -7,6 +7,8 @@
 struct StandinKnobs {
     double crashAfterSeconds =
         -1;                       // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
+    int crashExitStatus = -1;     // CORVANE_STANDIN_EXIT_STATUS: crash by exiting with this status
+                                  // after the fatal line, instead of aborting (< 0: abort)
     bool exitAtOnce = false;      // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
     bool ignoreHangup = false;    // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
     bool ignoreStop = false;      // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT

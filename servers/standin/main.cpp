@@ -69,11 +69,13 @@ void PrintHostile(ConsoleOutput& out, const StandinKnobs& knobs) {
         out.line(Kind::Plain, marked);
 }
 
-// Prints about bytesPerSecond bytes of numbered lines each second, in slices of period.
-void Flood(ConsoleOutput& out, long bytesPerSecond, long& printed) {
+// Prints numbered lines of 100 bytes at bytesPerSecond, counted from start: whatever a slow
+// console held back is printed as soon as it can take it.
+void Flood(ConsoleOutput& out, long bytesPerSecond, SteadyClock::time_point start, long& printed) {
     constexpr std::size_t kLine = 100;
-    const long lines = bytesPerSecond / static_cast<long>(kLine) / 10; // per 100 ms
-    for (long i = 0; i < lines; ++i) {
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    const long due = static_cast<long>(seconds * static_cast<double>(bytesPerSecond) / kLine);
+    while (printed < due) {
         std::string text = Printf("flood %010ld ", ++printed);
         text.resize(kLine - 1, 'x');
         out.line(Kind::Plain, text);
@@ -128,8 +130,10 @@ const char* SignalName(int signal) {
     }
 }
 
-[[noreturn]] void Crash(ConsoleOutput& out) {
+[[noreturn]] void Crash(ConsoleOutput& out, int exitStatus) {
     out.line(Kind::Error, Printf("%s: fatal error, crashing as asked", STANDIN_TITLE));
+    if (exitStatus >= 0)
+        std::_Exit(exitStatus);
     prctl(PR_SET_DUMPABLE, 0); // no core file in the launcher's folder
     std::abort();
 }
@@ -204,11 +208,12 @@ int main(int /*argc*/, char** argv) {
         std::thread(ReadConsoleCommands).detach();
     int signal = 0;
     long flooded = 0;
+    const auto floodStart = SteadyClock::now();
     while (signal <= 0 && !gShutdownTyped) {
         if (knobs.crashAfterSeconds >= 0 && SteadyClock::now() >= crashAt)
-            Crash(out);
+            Crash(out, knobs.crashExitStatus);
         if (knobs.floodBytesPerSecond > 0)
-            Flood(out, knobs.floodBytesPerSecond, flooded);
+            Flood(out, knobs.floodBytesPerSecond, floodStart, flooded);
         const timespec wait{0, std::chrono::nanoseconds(kSignalPoll).count()};
         signal = sigtimedwait(&stopSignals, nullptr, &wait);
     }

@@ -29,4 +29,5 @@ QString frmMain::Now() {
 void frmMain::LauncherLogAdd(const QString& sText) {
     lstLog->addItem(sText);
     lstLog->setCurrentRow(lstLog->count() - 1);
+    writeLauncherLogLine(sText);
 }

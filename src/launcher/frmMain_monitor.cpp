@@ -81,6 +81,9 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
             continue;
         LauncherLogAdd(Now() + QStringLiteral("> ") + ServerName[i] +
                        QStringLiteral(" just crashed!"));
+        ReportCrashEnding(i);
+        if (stopCount_ != stopsBefore)
+            return false;
         ServerState = LauncherState::Crashed;
         crashed = true;
         ChangeLauncherState(Transition::RefreshTray);

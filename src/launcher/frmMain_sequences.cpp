@@ -66,6 +66,7 @@ std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
         return 0;
     }
     services_.apis->ReleaseProcessHandle(running.hProcess);
+    prepareConsoleLog(path, sName);
     udtProcess = services_.apis->LaunchServer(path, sName);
     services_.apis->ReleaseProcessHandle(replaced);
 

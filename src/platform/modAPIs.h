@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ConsoleEnding.h"
 #include "ServerProcess.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 // The launcher's only contact with the operating system's processes and server consoles.
@@ -78,6 +80,21 @@ public:
 
     // True when a file (not a folder) exists at the path.
     virtual bool FileExists(const QString& sPath) = 0;
+
+    // How the process of the console titled sTitle ended, with its last lLines lines, for a
+    // console that is kept after its process ended. Changes nothing.
+    virtual ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) = 0;
+
+    // Closes the console titled sTitle when its process has ended; a live one is left alone.
+    virtual void CloseEndedConsole(const QString& sTitle) = 0;
+
+    // From the next LaunchServer for sTitle on, that console's output also goes to the log (an
+    // empty file: nowhere). The writing never holds up the server or the launcher.
+    virtual void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) = 0;
+
+    // What went wrong with the console logs since the last call, one text per problem, each
+    // problem told once.
+    virtual QStringList TakeConsoleLogProblems() = 0;
 
 private:
     std::int32_t consoleLineLimit_ = kDefaultConsoleLines;

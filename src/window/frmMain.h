@@ -3,6 +3,7 @@
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
+#include "RotatingLogFile.h"
 #include "ServerProcess.h"
 #include "ServerRunState.h"
 #include "ServerTable.h"
@@ -118,6 +119,13 @@ public:
     bool CanStopServer(int server) const; // and so restart it
     QString ServerTabToolTip(int server) const;
     const ServerRunStates& RunStates() const { return runStates_; }
+    // ---- logs on disk (launcher/frmMain_disk_logs.cpp) ---------------------------------------
+    // The folder for the launcher log, the crash reports and the servers' console logs (empty:
+    // none), with the log line that says where it is.
+    void UseLogFolder(const QString& folder, const QString& note);
+    // After a crash line: how the server ended, into the log and a crash report.
+    void ReportCrashEnding(int server);
+    void ReportConsoleLogProblems();
 
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
@@ -159,6 +167,9 @@ private:
     void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
     void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
     void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
+    void LoadLogSettings();                        // launcher/frmMain_disk_logs.cpp
+    void writeLauncherLogLine(const QString& text);
+    void prepareConsoleLog(const QString& path, const QString& sName);
 
     // one server at a time (launcher/frmMain_server_control.cpp)
     int serverIndexOf(const ServerProcess& record) const;
@@ -177,4 +188,10 @@ private:
     std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
     std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
     ServerRunStates runStates_;       // what each server is meant to do
+    QString logFolder_;               // empty: nothing is written to disk
+    qint64 logMaxBytes_ = 0;          // size limit of each log file
+    int logKept_ = 0;                 // older log files kept
+    std::unique_ptr<RotatingLogFile> launcherLogFile_;
+    bool launcherLogFailing_ = false;
+    std::array<std::int32_t, ServerTable::kCount> reportedPid_{}; // crashes already reported
 };

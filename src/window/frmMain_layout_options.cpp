@@ -72,7 +72,6 @@ VbScrollBar* makeSecondsBar(QWidget* container, const char* name, int minimum, i
 }
 
 void buildAdvancedFeatures(frmMain& w, QGroupBox* frame) {
-    // Everything in this frame starts disabled, so the frame reads greyed.
     w.chkSendStatus = makeCheckBox(frame, "chkSendStatus",
                                    QStringLiteral("Report Server Status to CorvaneStatServer"),
                                    Twips::rect(135, 1125, 3480, 240), 0);
@@ -86,9 +85,9 @@ void buildAdvancedFeatures(frmMain& w, QGroupBox* frame) {
                                             "cost of some CPU cycles."),
                              Twips::rect(405, 495, 3210, 600));
     w.lblText[1]->setWordWrap(true);
+    // The disk-logging box is in use; its explanation reads greyed while the box is clear.
     for (QWidget* control :
-         {static_cast<QWidget*>(w.chkSendStatus), static_cast<QWidget*>(w.chkLogEverything),
-          static_cast<QWidget*>(w.lblText[1])})
+         {static_cast<QWidget*>(w.chkSendStatus), static_cast<QWidget*>(w.lblText[1])})
         control->setEnabled(false);
 }
 

@@ -17,6 +17,8 @@ const QString kAutoRestart = QStringLiteral("AutoRestart");
 const QString kMinimizeToTray = QStringLiteral("MinimizeToTray");
 const QString kUpdateServerMessage = QStringLiteral("UpdateServerMessage");
 const QString kInterval = QStringLiteral("ServerMessage Update Interval");
+// "Log All Server Message To Disk"
+const QString kLogToDisk = QStringLiteral("LogServerMessages");
 // How many of a console's last lines the message pane shows; only read, never written.
 const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
 
@@ -45,8 +47,9 @@ void frmMain::LoadSettings() {
             Now() + QStringLiteral("> Setting \"") + key + QStringLiteral("\" holds \"") + stored +
             QStringLiteral("\", which cannot be used; keeping ") + kept + QStringLiteral("."));
     };
-    const auto loadCheckBox = [&](VbCheckBox* box, const QString& key) {
-        const QString stored = store.GetSetting(kApp, kSection, key, QStringLiteral("1"));
+    const auto loadCheckBox = [&](VbCheckBox* box, const QString& key,
+                                  const QString& fallback = QStringLiteral("1")) {
+        const QString stored = store.GetSetting(kApp, kSection, key, fallback);
         const std::optional<std::int16_t> value = toInt16(stored);
         if (!value || !box->SetValue(*value))
             refuse(key, stored, QString::number(box->Value()));
@@ -60,6 +63,7 @@ void frmMain::LoadSettings() {
     loadCheckBox(chkAutoRestartUse, kAutoRestart);
     loadCheckBox(chkTrayIconUse, kMinimizeToTray);
     loadCheckBox(chkOutputServerMessage, kUpdateServerMessage);
+    loadCheckBox(chkLogEverything, kLogToDisk, QStringLiteral("0"));
 
     // An interval outside what the timer accepts is refused as a whole, so that the box never
     // shows a number the timer does not use.
@@ -83,6 +87,7 @@ void frmMain::LoadSettings() {
         services_.apis->SetConsoleLineLimit(count);
     else
         refuse(kConsoleLines, lines, QString::number(services_.apis->ConsoleLineLimit()));
+    LoadLogSettings();
 }
 
 // Writes the four options. A value that cannot be written is reported and the others are still
@@ -102,4 +107,5 @@ void frmMain::SaveSettings() {
     save(kMinimizeToTray, chkTrayIconUse->Value());
     save(kUpdateServerMessage, chkOutputServerMessage->Value());
     save(kInterval, -vsInterval->Value());
+    save(kLogToDisk, chkLogEverything->Value());
 }

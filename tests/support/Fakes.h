@@ -114,6 +114,17 @@ public:
     QString LastPriorityError() override { return lastPriorityError_; }
     void ReleaseProcessHandle(ProcessHandle) override {}
     bool FileExists(const QString& sPath) override { return files.contains(sPath); }
+    QHash<QString, ConsoleEnding> endings; // by title; not known when absent
+    ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t) override {
+        record("ExamineEndedConsole", sTitle);
+        return endings.value(sTitle);
+    }
+    void CloseEndedConsole(const QString& sTitle) override { record("CloseEndedConsole", sTitle); }
+    QHash<QString, ConsoleLog> consoleLogs; // by title, as last set
+    void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override {
+        consoleLogs.insert(sTitle, log);
+    }
+    QStringList TakeConsoleLogProblems() override { return {}; }
 
 private:
     void record(const QString& op, const QString& arg) {

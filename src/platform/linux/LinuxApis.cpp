@@ -1,6 +1,7 @@
 #include "LinuxApis.h"
 
 #include "ConsoleCloser.h"
+#include "ConsoleEndings.h"
 #include "ConsoleText.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
@@ -10,6 +11,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <limits>
 #include <sys/stat.h>
 
@@ -28,8 +30,11 @@ std::string ProgramFileName(const QString& path) {
 } // namespace
 
 LinuxApis::LinuxApis(const LinuxBackendConfig& config)
-    : installationFolder_(QFile::encodeName(config.serverFolder).toStdString()),
-      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config, tmux_) {}
+    : config_(config), installationFolder_(QFile::encodeName(config.serverFolder).toStdString()),
+      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config, tmux_),
+      logHelper_(QFile::encodeName(QFileInfo(config.trampolinePath).absolutePath() +
+                                   QStringLiteral("/corvane-log"))
+                     .toStdString()) {}
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     return launcher_.launch(sExePath, sTitle);
@@ -75,6 +80,13 @@ QString LinuxApis::GetConsoleText(const QString& sTitle) {
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
+    // A console whose server has ended already is simply closed; one whose server is asked to end
+    // goes with it, as a stop is no crash to look into.
+    if (CloseEndedConsoleOf(tmux_, sTitle))
+        return 1;
+    if (TmuxClient::IsExactTitle(sTitle))
+        tmux_.Run(
+            {{"set-option", "-w", "-t", TmuxClient::PaneTarget(sTitle), "remain-on-exit", "off"}});
     const CloseRequest request = closeRequests_.value(sTitle, CloseRequest::Default());
     return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
 }
@@ -136,4 +148,35 @@ bool LinuxApis::FileExists(const QString& sPath) {
     struct stat st;
     const QByteArray path = QFile::encodeName(sPath);
     return !path.isEmpty() && stat(path.constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+ConsoleEnding LinuxApis::ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) {
+    const ConsoleEnding ending = ExamineConsoleEnding(tmux_, sTitle, lLines);
+    // Seen with tmux 3.3: while only this (output-less) control client talks to it, tmux may leave
+    // the last output of an ended process unread and so never mark its console dead. A client that
+    // comes and goes sets it going again; the caller asks once more a moment later.
+    if (ending.state == ConsoleEnding::State::StillRunning)
+        TmuxClient(config_).Run({{"display-message", "-p", "."}});
+    return ending;
+}
+
+void LinuxApis::CloseEndedConsole(const QString& sTitle) {
+    CloseEndedConsoleOf(tmux_, sTitle);
+}
+
+void LinuxApis::SetConsoleLog(const QString& sTitle, const ConsoleLog& log) {
+    if (log.file.isEmpty() || log.maxBytes <= 0 || log.kept < 0) {
+        launcher_.setLogCommand(sTitle, std::string());
+        return;
+    }
+    if (!notices_)
+        notices_ = std::make_unique<ConsoleLogNotices>();
+    launcher_.setLogCommand(sTitle, ConsoleLogCommand(logHelper_, log, notices_->path()));
+}
+
+QStringList LinuxApis::TakeConsoleLogProblems() {
+    QStringList problems = launcher_.takeLogProblems();
+    if (notices_)
+        problems << notices_->take();
+    return problems;
 }

@@ -3,11 +3,13 @@
 #include "../modAPIs.h"
 #include "CloseRequest.h"
 #include "ConsoleCaptureCache.h"
+#include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
 
 #include <QHash>
+#include <memory>
 #include <string>
 
 // The process primitives on Linux. A server's console is a detached session of the launcher's
@@ -30,8 +32,13 @@ public:
     QString LastPriorityError() override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
+    ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
+    void CloseEndedConsole(const QString& sTitle) override;
+    void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override;
+    QStringList TakeConsoleLogProblems() override;
 
 private:
+    LinuxBackendConfig config_;
     std::string installationFolder_;
     QString socketName_;
     QHash<QString, CloseRequest> closeRequests_; // by console title; SIGTERM when absent
@@ -39,4 +46,6 @@ private:
     ConsoleCaptureCache captures_;
     ServerLauncher launcher_;
     QString lastPriorityError_;
+    std::string logHelper_;                      // corvane-log, beside the trampoline
+    std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
 };

@@ -1,5 +1,6 @@
 #include "ServerLauncher.h"
 
+#include "ConsoleEndings.h"
 #include "LaunchChannel.h"
 #include "Pidfd.h"
 
@@ -119,6 +120,19 @@ QString ServerLauncher::creationFailure(const CommandResult& created, const QStr
     return QStringLiteral("tmux could not create the console (exit code %1)").arg(created.exitCode);
 }
 
+// Before the program runs, so that its first line is logged too.
+void ServerLauncher::startLog(const std::string& sessionId, const QString& title) {
+    const std::string command = logCommands_.value(title);
+    if (command.empty())
+        return;
+    const CommandResult piped = tmux_.Run({{"pipe-pane", "-O", "-t", sessionId, command}});
+    if (!piped.succeeded())
+        logProblems_ << QStringLiteral("the output of %1 cannot be logged: tmux refused to pipe it "
+                                       "(exit code %2)")
+                            .arg(title)
+                            .arg(piped.exitCode);
+}
+
 void ServerLauncher::settleHandOvers() {
     std::erase_if(openHandOvers_, [](const std::shared_ptr<LaunchChannel>& channel) {
         channel->awaitVerdict(0);
@@ -149,22 +163,32 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
                     QString::fromLocal8Bit(std::strerror(errno)));
 
-    const CommandResult created = tmux_.Run(
-        {
-            {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
-            {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-c",
-             TmuxClient::FormatLiteral(folder), "-x", kConsoleColumns, "-y", kConsoleRows, "-P",
-             "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline, channel.folder(),
-             AbsolutePathOf(path, current)},
-        },
-        [shared](const CommandResult& late, TmuxControlConnection& connection) {
-            // This launch was reported failed: a console tmux made for it after all is closed
-            // at once, and its trampoline, never told to go, runs nothing.
-            NewSession session;
-            if (late.succeeded() && ParseNewSession(late.output, session))
-                connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
-            shared->reclaimFolder();
-        });
+    const auto create = [&] {
+        return tmux_.Run(
+            {
+                {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
+                // A console outlives its process, so that how it ended and its last lines can be
+                // read; a deliberate stop turns this off for its console first.
+                {"set-option", "-wg", "remain-on-exit", "on"},
+                {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-c",
+                 TmuxClient::FormatLiteral(folder), "-x", kConsoleColumns, "-y", kConsoleRows, "-P",
+                 "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline,
+                 channel.folder(), AbsolutePathOf(path, current)},
+            },
+            [shared](const CommandResult& late, TmuxControlConnection& connection) {
+                // This launch was reported failed: a console tmux made for it after all is closed
+                // at once, and its trampoline, never told to go, runs nothing.
+                NewSession session;
+                if (late.succeeded() && ParseNewSession(late.output, session))
+                    connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
+                shared->reclaimFolder();
+            });
+    };
+    CommandResult created = create();
+    // A console of that title whose server has ended is closed: the title is free again.
+    if (created.started && !created.timedOut && !created.succeeded() &&
+        CloseEndedConsoleOf(tmux_, title))
+        created = create();
     if (!created.succeeded())
         return fail(creationFailure(created, title));
     NewSession session;
@@ -179,6 +203,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("tmux named the console \"%1\" instead")
                         .arg(QString::fromStdString(session.name)));
     }
+
+    startLog(session.id, title);
 
     // Take hold of the process before the trampoline may execute the program, so the pidfd
     // names this very process however quickly the program ends.

@@ -5,7 +5,9 @@
 #include "LinuxBackendConfig.h"
 #include "TmuxClient.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -21,6 +23,13 @@ public:
     // Why the last launch failed, for the operator; empty after one that succeeded.
     const QString& lastError() const { return lastError_; }
 
+    // The pipe-pane command that logs the output of the next consoles titled title; empty: none.
+    void setLogCommand(const QString& title, const std::string& command) {
+        logCommands_.insert(title, command);
+    }
+    // Console logs that could not be started since the last call, in words for the operator.
+    QStringList takeLogProblems() { return std::exchange(logProblems_, {}); }
+
     // The folder a program runs in: its path up to and including the last '/', or the current
     // folder (with a '/' at its end) when the path holds none. Relative paths are made absolute.
     static std::string WorkingFolderOf(const std::string& path, const std::string& currentFolder);
@@ -30,6 +39,7 @@ public:
 
 private:
     void endSession(const std::string& target) const;
+    void startLog(const std::string& sessionId, const QString& title);
     ServerProcess fail(const QString& reason);
 
 public:
@@ -43,6 +53,8 @@ private:
     LinuxBackendConfig config_;
     TmuxClient tmux_;
     QString lastError_;
+    QHash<QString, std::string> logCommands_;
+    QStringList logProblems_;
 
     // Launches accepted before their trampoline had opened the hand-over: the go byte lives only
     // while somebody holds the FIFO open, so the hand-over stays open until the trampoline has.

@@ -1,0 +1,47 @@
+#include "LogFolder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QTemporaryFile>
+
+namespace {
+
+// Empty when files can be made in the folder (made first, with its parents when asked); else why.
+QString writeProblem(const QString& folder, bool makeParents) {
+    QDir dir(folder);
+    const bool made = dir.exists() || (makeParents ? QDir().mkpath(folder) : QDir().mkdir(folder));
+    if (!made)
+        return QStringLiteral("the folder cannot be made");
+    QTemporaryFile probe(folder + QStringLiteral("/.write-test-XXXXXX"));
+    if (!probe.open())
+        return probe.errorString();
+    return QString();
+}
+
+QString stateFolder() {
+    const QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (state.startsWith(u'/'))
+        return state;
+    return QDir::homePath() + QStringLiteral("/.local/state");
+}
+
+} // namespace
+
+LogFolderChoice ChooseLogFolder(const QString& serverFolder) {
+    const QString first = serverFolder + QStringLiteral("/logs");
+    const QString problem = writeProblem(first, false);
+    if (problem.isEmpty())
+        return {first, QStringLiteral("> Logs are written to ") + first};
+
+    const QByteArray hash =
+        QCryptographicHash::hash(serverFolder.toUtf8(), QCryptographicHash::Sha256).toHex();
+    const QString fallback = stateFolder() + QStringLiteral("/CorvaneLauncher/logs-") +
+                             QString::fromLatin1(hash.left(10));
+    const QString why = QStringLiteral("> The server folder cannot be written (") + first +
+                        QStringLiteral(": ") + problem + QStringLiteral("); ");
+    const QString fallbackProblem = writeProblem(fallback, true);
+    if (fallbackProblem.isEmpty())
+        return {fallback, why + QStringLiteral("logs are written to ") + fallback};
+    return {QString(), why + QStringLiteral("nor can ") + fallback + QStringLiteral(" (") +
+                           fallbackProblem + QStringLiteral("); nothing is logged to disk.")};
+}

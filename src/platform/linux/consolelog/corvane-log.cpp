@@ -1,0 +1,178 @@
+// corvane-log: writes what a server prints, read from standard input, to its log file, and starts a
+// new file when the current one reaches its size limit, keeping a number of older ones (name.1 the
+// newest). tmux runs it for each console whose output is logged.
+//
+// It never stops reading, so that neither tmux nor the server ever waits for it: output that cannot
+// be written (a full disk, a folder that went away) is dropped, the launcher is told once through
+// its notice pipe, and writing resumes as soon as the file can be written again.
+//
+//   corvane-log <log file> <size limit in bytes> <old files kept> <notice pipe, or ->
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kReadSize = 64 * 1024;
+
+struct Options {
+    std::string path;
+    long long limit = 0;
+    int kept = 0;
+    std::string noticePipe;
+};
+
+bool ParseNumber(const char* text, long long minimum, long long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text, &end, 10);
+    return errno == 0 && end != text && *end == '\0' && value >= minimum;
+}
+
+class RotatingFile {
+public:
+    explicit RotatingFile(const Options& options) : options_(options) {}
+
+    // Writes the bytes; false, with errno set, when they could not all be written.
+    bool write(const char* data, std::size_t size) {
+        while (size > 0) {
+            if (fd_ < 0 && !open())
+                return false;
+            if (size_ >= options_.limit && !rotate())
+                return false;
+            std::size_t room = static_cast<std::size_t>(options_.limit - size_);
+            std::size_t part = size < room ? size : room;
+            // A file ends with a whole line where the line fits.
+            if (part < size) {
+                const void* newline = memrchr(data, '\n', part);
+                if (newline != nullptr && size_ > 0)
+                    part = static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1;
+            }
+            const ssize_t n = ::write(fd_, data, part);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    errno = EIO;
+                closeFile(); // opened afresh next time: the folder may have been made again
+                return false;
+            }
+            size_ += n;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    bool open() {
+        fd_ = ::open(options_.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                     0644);
+        if (fd_ < 0)
+            return false;
+        struct stat st;
+        size_ = fstat(fd_, &st) == 0 ? st.st_size : 0;
+        return true;
+    }
+
+    void closeFile() {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+
+    // name.(k-1) becomes name.k, down to name becoming name.1; the oldest beyond the kept ones
+    // goes.
+    bool rotate() {
+        closeFile();
+        const std::string& base = options_.path;
+        if (options_.kept == 0) {
+            unlink(base.c_str());
+        } else {
+            unlink((base + "." + std::to_string(options_.kept)).c_str());
+            for (int k = options_.kept - 1; k >= 1; --k)
+                rename((base + "." + std::to_string(k)).c_str(),
+                       (base + "." + std::to_string(k + 1)).c_str());
+            if (rename(base.c_str(), (base + ".1").c_str()) != 0 && errno != ENOENT)
+                return false;
+        }
+        return open();
+    }
+
+    const Options& options_;
+    int fd_ = -1;
+    long long size_ = 0;
+};
+
+// One line to the launcher, never waiting: a launcher that is gone or not reading misses it.
+void Notify(const Options& options, const char* what, int error) {
+    if (options.noticePipe == "-")
+        return;
+    const int fd = open(options.noticePipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char line[1024];
+    const int n = std::snprintf(line, sizeof line, "%s\t%s: %s\n", options.path.c_str(), what,
+                                std::strerror(error));
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof line)
+        (void)!::write(fd, line, static_cast<std::size_t>(n)); // below PIPE_BUF: all or nothing
+    close(fd);
+}
+
+// Terminal output ends its lines with "\r\n"; the file gets "\n". A '\r' at the end of one read is
+// held back until the next shows what follows it.
+void PlainLines(const char* in, std::size_t size, bool& heldReturn, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < size; ++i) {
+        if (heldReturn && in[i] != '\n')
+            out.push_back('\r');
+        heldReturn = in[i] == '\r';
+        if (!heldReturn)
+            out.push_back(in[i]);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    long long kept = 0;
+    if (argc != 5 || !ParseNumber(argv[2], 1, options.limit) || !ParseNumber(argv[3], 0, kept) ||
+        kept > 1000 || argv[1][0] != '/') {
+        std::fprintf(stderr, "usage: corvane-log <log file> <limit bytes> <kept> <notice pipe>\n");
+        return 2;
+    }
+    options.path = argv[1];
+    options.kept = static_cast<int>(kept);
+    options.noticePipe = argv[4];
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN); // ends with its input, not with the console's hang-up
+
+    RotatingFile file(options);
+    bool told = false;
+    bool heldReturn = false;
+    std::string plain;
+    char buf[kReadSize];
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        PlainLines(buf, static_cast<std::size_t>(n), heldReturn, plain);
+        if (!file.write(plain.data(), plain.size()) && !told) {
+            Notify(options, "cannot be written, output is dropped until it can", errno);
+            told = true;
+        }
+    }
+    if (heldReturn)
+        file.write("\r", 1);
+    return 0;
+}

@@ -1,0 +1,116 @@
+// The real launcher writes what its servers print and what their crashes leave behind: the line
+// after the crash line, the crash report, each server's log file, and a full disk that stops
+// nothing.
+#include "LogFolder.h"
+#include "RealLauncher.h"
+#include "VbCheckBox.h"
+
+#include <sched.h>
+#include <sys/mount.h>
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class CrashReportsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void crashLeavesItsLastWords_data() {
+        QTest::addColumn<bool>("killed");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("fatal line, exit 3") << false << "exit status 3";
+        QTest::newRow("kill -9") << true << "killed by signal 9 (SIGKILL)";
+    }
+    void crashLeavesItsLastWords() {
+        QFETCH(bool, killed);
+        QFETCH(QString, how);
+        ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+        ScopedEnv crash("CORVANE_STANDIN_CRASH_AFTER", killed ? "-1" : "1");
+        ScopedEnv status("CORVANE_STANDIN_EXIT_STATUS", "3");
+        TmuxSandbox sandbox;
+        RealLauncher l(sandbox);
+        QVERIFY(l.ready);
+        frmMain& w = l.window();
+        QVERIFY(QDir().mkpath(l.folder + "/logs"));
+        w.UseLogFolder(l.folder + "/logs", QString());
+        l.startWithQuickTicks();
+        QCOMPARE(w.ServerState, 1);
+        QVERIFY(!killed || ::kill(w.ServerProc[2].lPID, SIGKILL) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2, 15000);
+        const QStringList log = l.logSince(0);
+        const int crashLine = int(log.indexOf("> Map Server just crashed!"));
+        QVERIFY(crashLine > 0);
+        const QString ended = log.value(crashLine + 1);
+        const QString prefix = "> Map Server: " + how + "; crash report: ";
+        QVERIFY2(ended.startsWith(prefix), qPrintable(ended));
+        const QByteArray report = readFile(ended.mid(prefix.size()));
+        QVERIFY(report.contains("How it ended: " + how.toUtf8()) &&
+                report.contains("Listening on port 5121"));
+        QCOMPARE(report.contains("Map Server: fatal error, crashing as asked"), !killed);
+        QCOMPARE(log.value(crashLine + 2), "> Starting Map Server ...");
+        QVERIFY(readFile(l.folder + "/logs/launcher.log").contains("Map Server just crashed!"));
+        // A stop is no crash: no report, and no console is left behind.
+        const int reports = int(QDir(l.folder + "/logs").entryList({"crash-*"}).size());
+        w.cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!sandbox.tmux({"has-session", "-t", "=Char Server"}), 5000);
+        QCOMPARE(int(QDir(l.folder + "/logs").entryList({"crash-*"}).size()), reports);
+    }
+
+    void serverOutputIsLogged_data() {
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("room") << false;
+        QTest::newRow("full disk") << true;
+    }
+    void serverOutputIsLogged() {
+        QFETCH(bool, fullDisk);
+        ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+        ScopedEnv burst("CORVANE_STANDIN_BURST", "3000");
+        TmuxSandbox sandbox;
+        RealLauncher l(sandbox);
+        QVERIFY(l.ready);
+        frmMain& w = l.window();
+        const QString logs = l.folder + "/logs";
+        QVERIFY(QDir().mkpath(logs));
+        if (fullDisk) { // this test process only: a mount namespace of its own
+            QVERIFY(unshare(CLONE_NEWNS) == 0 &&
+                    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
+            QVERIFY(mount("none", QFile::encodeName(logs), "tmpfs", 0, "size=32k") == 0);
+        }
+        l.settings.values["Log File Size Limit KB"] = "16";
+        l.settings.values["Log Files Kept"] = "1";
+        w.LoadSettings();
+        w.chkLogEverything->SetValue(1);
+        const LogFolderChoice choice = ChooseLogFolder(l.folder);
+        QCOMPARE(choice.folder, logs);
+        w.UseLogFolder(choice.folder, choice.note);
+        l.startWithQuickTicks();
+        QCOMPARE(w.ServerState, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Console log: ") == fullDisk, 10000);
+        QTest::qWait(2500); // a second notice would be in by then
+        QCOMPARE(l.linesWith("map-server.log cannot be written, output is dropped until it can: "
+                             "No space left on device; the server keeps running."),
+                 int(fullDisk));
+        QVERIFY(l.linesWith("Cannot write the launcher log") <= 1);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(::kill(w.ServerProc[i].lPID, 0) == 0);
+            const QString file = logs + "/" + QFileInfo(l.programPath(i)).fileName() + ".log";
+            // The map server's banner went with its oldest file: 3000 lines fill several.
+            const QByteArray seen = i == 2 ? "burst line 003000 of 003000"
+                                           : "Corvane stand-in server: " + w.ServerName[i].toUtf8();
+            QVERIFY(fullDisk || readFile(file).contains(seen));
+        }
+        QVERIFY(fullDisk || QFile::exists(logs + "/map-server.log.1"));
+        QVERIFY(!QFile::exists(logs + "/map-server.log.2"));
+        w.cmdServerShutdown_Click();
+        if (fullDisk)
+            umount2(QFile::encodeName(logs), MNT_DETACH);
+    }
+};
+
+QTEST_MAIN(CrashReportsTest)
+#include "tst_crash_reports.moc"

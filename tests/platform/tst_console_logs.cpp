@@ -1,0 +1,90 @@
+// The log helper's rotation and a full disk, and a console kept after its process ended.
+#include "TmuxSandbox.h"
+#include "linux/ConsoleLogPipe.h"
+
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class ConsoleLogsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void helperRotatesByWholeLines() {
+        TmuxSandbox sandbox;
+        QByteArray input;
+        for (int i = 1; i <= 2000; ++i)
+            input += QByteArray::number(i).rightJustified(9, '0') + "\r\n";
+        const QString log = sandbox.path("server.log");
+        QProcess helper;
+        helper.start(TmuxSandbox::builtProgram("corvane-log"), {log, "1000", "2", "-"});
+        helper.write(input);
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
+        QVERIFY(!QFile::exists(log + ".3"));
+        for (const QString& file : {log, log + ".1", log + ".2"})
+            QVERIFY(QFileInfo(file).size() <= 1000 && readFile(file).endsWith('\n'));
+        // The newest lines, whole and in order, with plain line ends.
+        const QByteArray kept = readFile(log + ".2") + readFile(log + ".1") + readFile(log);
+        const QByteArray plain = input.replace("\r\n", "\n");
+        QVERIFY(kept.size() > 2000 && plain.endsWith(kept));
+        QCOMPARE(plain.at(plain.size() - kept.size() - 1), '\n');
+    }
+
+    // A full disk drops output and is told once; the helper reads on to the end of its input.
+    void helperToldOnceOfAFullDisk() {
+        TmuxSandbox sandbox;
+        ConsoleLogNotices notices;
+        const QString folder = sandbox.path("full");
+        QVERIFY(QDir().mkpath(folder));
+        QProcess p;
+        p.start("unshare", {"--mount", "sh", "-c",
+                            "mount -t tmpfs -o size=64k none \"$1\" && exec \"$0\" \"$1/map.log\" "
+                            "100000000 1 \"$2\"",
+                            TmuxSandbox::builtProgram("corvane-log"), folder,
+                            QString::fromStdString(notices.path())});
+        p.write(QByteArray(1 << 20, 'x').replace(99, 1, "\n"));
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(20000) && p.exitCode() == 0);
+        const QStringList told = notices.take();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains("No space left on device"), qPrintable(told[0]));
+    }
+
+    // The full launcher sees exit statuses too (tst_crash_reports); here the console around it.
+    void endedConsoleTellsHowItEnded() {
+        TmuxSandbox sandbox;
+        LinuxApis& apis = sandbox.apis();
+        const QString program = sandbox.path("w/map-server");
+        QVERIFY(sandbox.copyServer("map-server", program));
+        ServerProcess p = apis.LaunchServer(program, "Map Server");
+        QVERIFY(p.lPID > 0);
+        QTRY_VERIFY(apis.GetConsoleText("Map Server").contains("Listening on port"));
+        QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(apis.ExamineEndedConsole("Map Server", 200).state,
+                                  ConsoleEnding::State::Ended, 10000);
+        const ConsoleEnding ending = apis.ExamineEndedConsole("Map Server", 200);
+        QVERIFY(ending.how == "killed by signal 9 (SIGKILL)" &&
+                ending.lastLines.contains("Listening on port"));
+        // The dead console is no obstacle to the next start; a live one is never closed.
+        apis.ReleaseProcessHandle(p.hProcess);
+        p = apis.LaunchServer(program, "Map Server");
+        QVERIFY2(p.lPID > 0, qPrintable(apis.LastLaunchError()));
+        apis.CloseEndedConsole("Map Server");
+        QVERIFY(sandbox.tmux({"has-session", "-t", "=Map Server"}));
+        QCOMPARE(apis.ExamineEndedConsole("Map Server", 200).state,
+                 ConsoleEnding::State::StillRunning);
+        ::kill(p.lPID, SIGKILL);
+        apis.ReleaseProcessHandle(p.hProcess);
+    }
+};
+
+QTEST_GUILESS_MAIN(ConsoleLogsTest)
+#include "tst_console_logs.moc"
