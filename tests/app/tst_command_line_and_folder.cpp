@@ -92,45 +92,34 @@ private slots:
         putServers(remembered, kAll);
         putServers(given, {QStringLiteral("map-server")});
 
-        struct Case {
-            const char* what;
-            QString option, invokedAs, path, ownServers, rememberedFolder;
-            QString expected;
-            ServerFolderSource source;
-            bool asks;
+        // Option, invoked as, PATH, whether the own folder holds the servers, remembered folder;
+        // the folder chosen and why (asked exactly when chosen in the dialog).
+        using S = ServerFolderSource;
+        const QString launcher = own + "/corvane-launcher", link = linked + "/corvane-launcher";
+        const QString none = root.path() + "/gone";
+        const QList<std::tuple<QString, QString, QString, bool, QString, QString, S>> cases = {
+            {given, link, "", true, remembered, given, S::Option},
+            {"", link, "", true, remembered, linked, S::Link},
+            {"", "corvane-launcher", "/nonexistent:" + linked, true, remembered, linked, S::Link},
+            {"", launcher, "", true, remembered, own, S::OwnFolder},
+            {"", launcher, "", false, remembered, remembered, S::Remembered},
+            {"", launcher, "", false, none, chosen, S::Chosen},
+            {"", launcher, "", false, given, chosen, S::Chosen}, // it lost two servers
         };
-        const QString launcher = own + "/corvane-launcher";
-        const QString link = linked + "/corvane-launcher";
-        const QList<Case> cases = {
-            {"option first", given, link, "", "all", remembered, given, ServerFolderSource::Option,
-             false},
-            {"link over own", "", link, "", "all", remembered, linked, ServerFolderSource::Link,
-             false},
-            {"link found through PATH", "", "corvane-launcher", "/nonexistent:" + linked, "all",
-             remembered, linked, ServerFolderSource::Link, false},
-            {"own folder that holds them", "", launcher, "", "all", remembered, own,
-             ServerFolderSource::OwnFolder, false},
-            {"remembered when own lacks", "", launcher, "", "", remembered, remembered,
-             ServerFolderSource::Remembered, false},
-            {"asked when none holds them", "", launcher, "", "", root.path() + "/gone", chosen,
-             ServerFolderSource::Chosen, true},
-            {"remembered that lost a server", "", launcher, "", "", given, chosen,
-             ServerFolderSource::Chosen, true},
-        };
-        for (const Case& c : cases) {
+        for (const auto& [option, invokedAs, path, ownHolds, kept, expected, source] : cases) {
             for (const QString& name : kAll)
                 QFile::remove(own + "/" + name);
-            if (!c.ownServers.isEmpty())
+            if (ownHolds)
                 putServers(own, kAll);
-            ServerFolderInputs inputs{c.option, c.invokedAs, c.path, own, c.rememberedFolder};
-            QString askedIn;
-            const ServerFolder result = ResolveServerFolder(inputs, [&](const QString& startIn) {
-                askedIn = startIn.isEmpty() ? QStringLiteral("-") : startIn;
-                return chosen;
-            });
-            QVERIFY2(result.folder == c.expected, c.what);
-            QVERIFY2(result.source == c.source, c.what);
-            QVERIFY2(askedIn.isEmpty() != c.asks, c.what);
+            bool asked = false;
+            const ServerFolder result =
+                ResolveServerFolder({option, invokedAs, path, own, kept}, [&](const QString&) {
+                    asked = true;
+                    return chosen;
+                });
+            QCOMPARE(result.folder, expected);
+            QCOMPARE(result.source, source);
+            QCOMPARE(asked, source == S::Chosen);
         }
 
         // Cancelled: the launcher's own folder, which the start-up log then says lacks servers.

@@ -44,14 +44,8 @@ else
     mkdir -p "$work/xdg/xfce4/panel"
     cat >"$work/xdg/xfce4/panel/default.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?><channel name="xfce4-panel" version="1.0">
-<property name="configver" type="int" value="2"/>
-<property name="panels" type="array"><value type="int" value="1"/>
-  <property name="panel-1" type="empty">
-    <property name="position" type="string" value="p=8;x=512;y=755"/>
-    <property name="plugin-ids" type="array"><value type="int" value="1"/></property></property>
-</property>
-<property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/>
-</property></channel>
+<property name="configver" type="int" value="2"/><property name="panels" type="array"><value type="int" value="1"/><property name="panel-1" type="empty"><property name="position" type="string" value="p=8;x=512;y=755"/><property name="plugin-ids" type="array"><value type="int" value="1"/></property></property></property>
+<property name="plugins" type="empty"><property name="plugin-1" type="string" value="systray"/></property></channel>
 XML
     export XDG_CONFIG_DIRS="$work/xdg:/etc/xdg"
     start_session_bus
@@ -69,28 +63,16 @@ XML
         [ "$(watcher_property IsStatusNotifierHostRegistered)" = "(<true>,)" ]
     }
     wait_until 40 "xfce4-panel's status tray on the session bus" host_ready
-    owner="$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-        --method org.freedesktop.DBus.GetConnectionUnixProcessID org.kde.StatusNotifierWatcher)"
-    owner="$(grep -o '[0-9]\+' <<<"$owner" | tail -n 1)"
-    # The status tray runs in the panel or in a plugin process the panel started.
-    [ "$owner" = "$panel_pid" ] || [ "$(ps -o ppid= -p "$owner" | tr -d ' ')" = "$panel_pid" ] ||
-        fail "the watcher is process $owner ($(ps -o args= -p "$owner")), not the panel $panel_pid"
     # The launcher's items registered with the panel's watcher, one "bus-name object-path" a line.
-    icons() {
-        watcher_property RegisteredStatusNotifierItems |
-            grep -o "'[^']*'" | tr -d "'" | sed 's|^\([^/]*\)\(/.*\)$|\1 \2|'
+    icons() { watcher_property RegisteredStatusNotifierItems | grep -o "'[^']*'" | tr -d "'" | sed 's|/| /|'; }
+    # item METHOD ARGS...: calls a method of the launcher's item.
+    item() {
+        local it && read -r -a it <<<"$(icons)"
+        gdbus call --session --dest "${it[0]}" --object-path "${it[1]}" --method "$@" || fail "the item did not answer $1"
     }
-    call_item() {
-        local item method="$1"
-        shift
-        read -r -a item <<<"$(icons)"
-        gdbus call --session --dest "${item[0]}" --object-path "${item[1]}" \
-            --method "org.kde.StatusNotifierItem.$method" "$@" >/dev/null ||
-            fail "the item did not answer $method"
-    }
-    restore() { call_item Activate 0 0; }
+    restore() { item org.kde.StatusNotifierItem.Activate 0 0 >/dev/null; }
     tray_menu() {
-        call_item ContextMenu 500 740
+        item org.kde.StatusNotifierItem.ContextMenu 500 740 >/dev/null
         wait_until 5 "the tray menu to open on ContextMenu" menu_is_open
     }
     # The menu the panel shows in a window of its own plugin process.
@@ -104,16 +86,13 @@ XML
     }
     # A real right click on the item in the panel, which shows the menu the item publishes.
     right_click_item() {
-        local item published size absolute tray_w tray_h tray_x tray_y
-        read -r -a item <<<"$(icons)"
-        published="$(gdbus call --session --dest "${item[0]}" --object-path "${item[1]}" --method \
-            org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu)"
-        [[ "$published" != *NO_DBUSMENU* ]] || fail "the item publishes no menu: $published"
+        local published && published="$(item org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem Menu)"
+        [[ "$published" == *"objectpath '/"* && "$published" != *NO_DBUSMENU* ]] || fail "the item publishes no menu: $published"
         # The status tray's window is the panel's one child: "WxH+X+Y  +ABSX+ABSY".
+        local size absolute tray_w tray_h tray_x tray_y
         read -r size absolute < <(xwininfo -tree -id "$(xdotool search --onlyvisible --class \
             xfce4-panel | tail -n 1)" | awk '/children:/ { getline; print $(NF-1), $NF; exit }')
-        IFS='x+' read -r tray_w tray_h _ <<<"$size"
-        IFS='+' read -r _ tray_x tray_y <<<"$absolute"
+        IFS='x+' read -r tray_w tray_h _ <<<"$size" && IFS='+' read -r _ tray_x tray_y <<<"$absolute"
         xdotool mousemove $((tray_x + tray_w / 2)) $((tray_y + tray_h / 2)) click 3
         wait_until 5 "the panel to show the item's menu on a right click" eval "panel_menu >/dev/null"
     }

@@ -105,21 +105,22 @@ private slots:
                     missing ? void(h.apis.files.remove(map))
                             : void(h.apis.failingLaunches[map] = "refused");
                 };
+                const QString failure =
+                    missing ? "Cannot find " + map
+                            : "Error Starting Map Server, please see output in Server status";
                 frmMain& w = h.load();
                 if (atStart) {
                     fail();
                     w.mnuTrayStartServers_Click(); // the tray item leaves the launcher offline
-                    QCOMPARE(w.ServerState, 0);
-                    QVERIFY(!w.tmrHelper->isActive());
+                    QVERIFY(w.ServerState == 0 && !w.tmrHelper->isActive());
                     const QStringList tail =
-                        missing ? QStringList{"> Starting Map Server ...", "Cannot find " + map}
-                                : QStringList{"Error Starting Map Server, please see output in "
-                                              "Server status",
-                                              "> Map Server could not be started: refused"};
+                        missing
+                            ? QStringList{"> Starting Map Server ...", failure}
+                            : QStringList{failure, "> Map Server could not be started: refused"};
                     QCOMPARE(h.logSince(h.logCount() - 2), tail);
                 }
-                w.cmdServerStart_Click(); // the button shows it online, so that Shutdown is
-                                          // possible
+                // The button shows it online, so that Shutdown is possible.
+                w.cmdServerStart_Click();
                 QCOMPARE(w.ServerState, 1);
                 if (!atStart) {
                     fail();
@@ -127,9 +128,6 @@ private slots:
                     w.tmrStatusUpdater_Timer();
                 }
                 w.tmrHelper->stop();
-                const QString failure = missing ? "Cannot find " + map
-                                                : "Error Starting Map Server, please see "
-                                                  "output in Server status";
                 for (int tick = 0; tick < 2; ++tick) {
                     const int mark = h.logCount();
                     w.tmrStatusUpdater_Timer();
@@ -195,8 +193,8 @@ private slots:
         }
     }
 
-    // Servers of this installation that run when the launcher starts are watched, not started;
-    // those that do not run are then missing like crashed ones.
+    // Servers of this installation that run when the launcher starts, or when Start is clicked,
+    // are watched, not started; those that do not run are then missing like crashed ones.
     void serversThatAlreadyRunAreAdopted() {
         for (const QList<int>& running : {QList<int>{0, 1, 2}, QList<int>{2}, QList<int>{}}) {
             LauncherHarness h;
@@ -213,8 +211,17 @@ private slots:
             QCOMPARE(h.logSince(0).filter(QRegularExpression("^> (?!Cannot load)")), expected);
             QCOMPARE(w.ServerState, running.isEmpty() ? 0 : 1);
             QCOMPARE(w.tmrStatusUpdater->isActive(), !running.isEmpty());
-            if (running.isEmpty())
+            if (running.isEmpty()) { // one started by hand after the load: Start watches it
+                const std::int32_t pid = h.apis.addRunning("char-server", QString());
+                w.cmdServerStart_Click();
+                QCOMPARE(h.apis.argsOf("LaunchServer"),
+                         QStringList({h.programPath(0), h.programPath(2)}));
+                QVERIFY(w.ServerProc[1].lPID == pid &&
+                        h.logSince(0).contains("> Char Server is already running (PID " +
+                                               QString::number(pid) +
+                                               "); watching it instead of starting another."));
                 continue;
+            }
             w.tmrStatusUpdater_Timer();
             QCOMPARE(h.apis.count("LaunchServer"), 3 - running.size());
             QCOMPARE(h.logSince(0).filter("just crashed!").size(), 3 - running.size());
@@ -225,20 +232,6 @@ private slots:
             w.cmdServerStart_Click(); // a start makes the pending report moot
             QVERIFY(!w.tmrStopCheck->isActive());
         }
-    }
-
-    void aStartNeverRunsASecondCopy() {
-        LauncherHarness h;
-        h.addServerFiles();
-        frmMain& w = h.load();
-        const std::int32_t pid = h.apis.addRunning("char-server", QString()); // started by hand
-        w.cmdServerStart_Click();
-        QCOMPARE(h.apis.argsOf("LaunchServer"),
-                 QStringList({LauncherHarness::programPath(0), LauncherHarness::programPath(2)}));
-        QCOMPARE(w.ServerProc[1].lPID, pid);
-        QVERIFY(h.logSince(0).contains("> Char Server is already running (PID " +
-                                       QString::number(pid) +
-                                       "); watching it instead of starting another."));
     }
 
     // Unusable values are named, and the default kept.

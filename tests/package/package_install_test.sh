@@ -74,13 +74,10 @@ done
 ln -s "$launcher" "$work/linked folder/corvane-launcher"
 # The servers run the programs of the folder, in the folder.
 servers_run_from() {
-    local server exe
-    for server in "${server_pids[@]}"; do
-        exe="$(readlink "/proc/$server/exe")"
-        [[ "$exe" == "$1"/*-server ]] || fail "a server runs $exe, not from $1"
-        [ "$(readlink "/proc/$server/cwd")" = "$1" ] || fail "a server runs in another folder than $1"
+    local s && for s in "${server_pids[@]}"; do
+        [[ "$(readlink "/proc/$s/exe")" == "$1"/*-server && "$(readlink "/proc/$s/cwd")" == "$1" ]] ||
+            fail "server $s runs $(readlink "/proc/$s/exe") in $(readlink "/proc/$s/cwd"), not from $1"
     done
-    step "the servers run from $1"
 }
 watched_servers() { [ "$(ls -l "/proc/$launcher_pid/fd" 2>/dev/null | grep -c pidfd)" = 3 ]; }
 

@@ -28,28 +28,18 @@ bool Lists(const QString& list, const QString& name) {
     return list.contains(u':' + name + u',');
 }
 
-bool WriteFile(const QString& path, const QByteArray& data, mode_t mode) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL, mode);
-    const bool ok = fd >= 0 && ::write(fd, data.constData(), data.size()) == data.size();
-    if (fd >= 0)
-        ::close(fd);
-    return ok && ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-
-// Makes a complete hand-over folder the way the launcher does, with the given modes.
-bool MakeHandOver(const QString& folder, const QByteArray& environ, mode_t folderMode) {
-    const QByteArray f = QFile::encodeName(folder);
-    return ::mkdir(f.constData(), 0700) == 0 && ::chmod(f.constData(), folderMode) == 0 &&
-           WriteFile(folder + "/environ", environ, 0600) &&
-           ::mkfifo((f + "/report").constData(), 0600) == 0 &&
-           ::mkfifo((f + "/go").constData(), 0600) == 0;
-}
-
-// Runs a shell command as the unprivileged user "nobody"; false when that is not possible here.
-bool AsNobody(const QString& script) {
-    return QProcess::execute(QStringLiteral("setpriv"), {"--reuid=nobody", "--regid=nogroup",
-                                                         "--clear-groups", "sh", "-c", script}) ==
-           0;
+// Makes a hand-over folder the way the launcher does, with an environment file holding the one
+// entry, with the umask given, as this user or as the unprivileged "nobody"; false when that
+// cannot be done here.
+bool MakeHandOver(const QString& folder, const QString& entry, const QString& umask,
+                  bool asNobody = false) {
+    const QString script = QStringLiteral("set -e; umask %1; mkdir '%2'; printf '%3\\0' "
+                                          ">'%2/environ'; mkfifo '%2/report' '%2/go'")
+                               .arg(umask, folder, entry);
+    return QProcess::execute(asNobody ? "setpriv" : "sh",
+                             QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                         "sh", "-c", script}
+                                 .mid(asNobody ? 0 : 4)) == 0;
 }
 
 } // namespace
@@ -62,10 +52,8 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("heard"); // empty: the server ignores every request
         QTest::newRow("default") << QString() << "received SIGTERM";
-        QTest::newRow("SIGINT") << "SIGINT"
-                                << "received SIGINT";
-        QTest::newRow("SIGHUP") << "SIGHUP"
-                                << "received SIGHUP";
+        for (const QString request : {"SIGINT", "SIGHUP"})
+            QTest::newRow(qPrintable(request)) << request << "received " + request;
         QTest::newRow("typed") << "console:shutdown"
                                << "received \"shutdown\"";
         QTest::newRow("ignored") << QString() << QString();
@@ -174,28 +162,21 @@ private slots:
         QVERIFY(tmp.isValid());
         QVERIFY(::chmod(QFile::encodeName(tmp.path()).constData(), 01777) == 0);
         const QString folder = tmp.filePath("corvane-launch-abc123");
-        const QByteArray ours = QByteArrayLiteral("CORVANE_HANDED=ours");
-        const QByteArray planted = QByteArrayLiteral("CORVANE_PLANTED=1");
-
+        const QByteArray ours = "CORVANE_HANDED=ours", planted = "CORVANE_PLANTED=1";
         if (planting.startsWith("other")) {
             // Open to all, or as private as the launcher's own: only the owner tells them apart.
-            const bool open = planting == "other";
-            const QString script = QStringLiteral("set -e; umask %2; mkdir '%1'; "
-                                                  "printf 'CORVANE_PLANTED=1\\0' >'%1/environ'; "
-                                                  "mkfifo '%1/report' '%1/go'")
-                                       .arg(folder, open ? "0" : "077");
-            if (!AsNobody(script))
+            if (!MakeHandOver(folder, planted, planting == "other" ? "0" : "077", true))
                 QSKIP("needs root to act as a second user (setpriv)");
         } else if (planting == "link") {
-            QVERIFY(MakeHandOver(tmp.filePath("real"), ours, 0700));
+            QVERIFY(MakeHandOver(tmp.filePath("real"), ours, "077"));
             QVERIFY(QFile::link(tmp.filePath("real"), folder));
         } else {
-            QVERIFY(MakeHandOver(folder, ours, planting == "own-open" ? 0755 : 0700));
+            QVERIFY(MakeHandOver(folder, ours, planting == "own-open" ? "022" : "077"));
         }
         if (planting == "environ-link") {
+            QVERIFY(MakeHandOver(tmp.filePath("elsewhere"), planted, "077"));
             QVERIFY(QFile::remove(folder + "/environ"));
-            QVERIFY(WriteFile(tmp.filePath("elsewhere"), planted, 0600));
-            QVERIFY(QFile::link(tmp.filePath("elsewhere"), folder + "/environ"));
+            QVERIFY(QFile::link(tmp.filePath("elsewhere/environ"), folder + "/environ"));
         } else if (planting == "environ-open") {
             QVERIFY(::chmod(QFile::encodeName(folder + "/environ").constData(), 0666) == 0);
         }

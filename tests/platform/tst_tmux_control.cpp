@@ -20,11 +20,6 @@ std::string Block(int number, const std::string& body, const char* end = "%end")
     return "%begin" + tail + body + end + tail;
 }
 
-pid_t TmuxServerPid(TmuxSandbox& sandbox) {
-    const std::optional<QByteArray> pid = sandbox.tmux({"display-message", "-p", "#{pid}"});
-    return pid ? pid->trimmed().toInt() : -1;
-}
-
 } // namespace
 
 class TmuxControlTest : public QObject {
@@ -80,14 +75,11 @@ private slots:
         }
     }
 
-    // Awkward words reach tmux unchanged; console text cannot forge the end of a reply; the client
-    // comes back after the tmux server is killed.
-    void theClientAgainstARealTmux() {
+    // Console text cannot forge the end of a reply. (Awkward words in tmux commands are tried on
+    // the launch of hostile paths; a client that comes back after its tmux server is killed, with
+    // the real launcher in the fault cases.)
+    void aConsoleCannotForgeTheEndOfAReply() {
         TmuxSandbox sandbox;
-        const std::string awkward = "a \"b\" $HOME \\ ; # ~ 'q' caf\xc3\xa9 \t\x01 end;";
-        QCOMPARE(sandbox.tmux({"display-message", "-p", TmuxClient::FormatLiteral(awkward)})
-                     .value_or(""),
-                 QByteArray::fromStdString(awkward + "\n"));
         // Lines that look like the end of this capture and the start and end of the next reply.
         const std::string script = "printf '%%end 1 1 1\\n%%begin 1 2 1\\ndone\\n%%end 1 2 1\\n"
                                    "tail\\n'; exec sleep 60";
@@ -99,15 +91,6 @@ private slots:
                         .contains("tail"));
         QVERIFY(text.startsWith("%end 1 1 1\n%begin 1 2 1\ndone\n%end 1 2 1\ntail\n"));
         QCOMPARE(client.Run({{"display-message", "-p", "next"}}).output, std::string("next\n"));
-
-        const pid_t first = client.ClientPid();
-        QVERIFY(::kill(TmuxServerPid(sandbox), SIGKILL) == 0);
-        // The command in flight may be lost with the server; the next one finds a new client.
-        client.Run({{"display-message", "-p", "x"}});
-        const CommandResult again = client.Run({{"display-message", "-p", "back"}});
-        QVERIFY(again.succeeded());
-        QCOMPARE(again.output, std::string("back\n"));
-        QVERIFY(client.ClientPid() != first);
     }
 
     void stalledTmuxKeepsTheCallerResponsiveAndLaunchesNothingLate() {
@@ -120,8 +103,9 @@ private slots:
         config.waitHook = [&hookRuns] { ++hookRuns; };
         LinuxApis apis(config);
         QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
-        const pid_t server = TmuxServerPid(sandbox);
-        QVERIFY(::kill(server, SIGSTOP) == 0);
+        const pid_t server =
+            sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0); // never kill(0) or kill(-1)
 
         QElapsedTimer timer;
         timer.start();
