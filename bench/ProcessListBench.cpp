@@ -24,7 +24,7 @@ int RunProcessListBench(int argc, char** argv, const BenchOptions& options) {
     // The children are forked before Qt starts, so that they share as little as possible.
     IdleProcesses idle(kProcesses);
     QCoreApplication app(argc, argv);
-    LinuxApis apis(LinuxBackendConfig::ForInstalledLauncher());
+    LinuxApis apis(LinuxBackendConfig::ForInstalledLauncher(QString()));
     const std::vector<std::string> env = CurrentEnvironmentWithout({});
     const int processes = IdleProcesses::RunningProcesses();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleStyle.h"
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -25,6 +27,7 @@ class TabStrip;
 class VbCheckBox;
 class VbScrollBar;
 class clsTrayIcon;
+class ConsoleCommandLine;
 
 // The launcher's one window. It owns all run-time state: the server table, the launcher state,
 // the window memo, the log and the tray component. Its member functions live in the folder of the
@@ -57,6 +60,7 @@ public:
     TabStrip* conTab = nullptr;
     QPlainTextEdit* txtOutput = nullptr;
     std::array<PictureBox*, 3> imgServerStatus{};
+    ConsoleCommandLine* txtCommand = nullptr; // inside txtOutput, its bottom line
 
     // ---- controls inside picContainer ---------------------------------------------------------
     VbCheckBox* chkAutoRestartUse = nullptr;
@@ -108,6 +112,8 @@ public:
     void ReportServersStillRunning(); // launcher/frmMain_stop_report.cpp
     void tmrStatusUpdater_Timer();
     void conTab_Click();
+    // Types the text into the console of the selected server (launcher/frmMain_command.cpp).
+    void txtCommand_Submit(const QString& sText);
 
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
@@ -144,6 +150,7 @@ private:
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
     void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
+    void SetOutputStyled(const StyledText& fresh); // launcher/frmMain_messages.cpp
     void letPendingEventsRun();                    // one pass of pending window events
     bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
     void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
@@ -153,10 +160,12 @@ private:
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
-    bool tickRunning_ = false;        // status ticks never nest
-    bool snapshotFailing_ = false;    // the last process snapshot came back empty
-    QString outputText_;              // what the message pane shows
-    bool captureRunning_ = false;     // a console capture is waiting for its text
-    std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
-    std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
+    bool tickRunning_ = false;           // status ticks never nest
+    bool snapshotFailing_ = false;       // the last process snapshot came back empty
+    QString outputText_;                 // what the message pane shows
+    std::vector<StyleRun> outputRuns_;   // and in which colours
+    std::optional<QString> lastCapture_; // the console text the pane shows, as captured
+    bool captureRunning_ = false;        // a console capture is waiting for its text
+    std::int16_t queuedCapture_ = -1;    // the server whose console was asked for last
+    std::uint64_t stopCount_ = 0; // how many stop sequences have run, for waits to notice one
 };

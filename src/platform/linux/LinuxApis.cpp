@@ -1,6 +1,7 @@
 #include "LinuxApis.h"
 
 #include "ConsoleCloser.h"
+#include "ConsoleInput.h"
 #include "ConsoleText.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
@@ -45,17 +46,37 @@ QString LinuxApis::GetProcessList() {
 }
 
 QString LinuxApis::GetConsoleText(const QString& sTitle) {
+    return CaptureConsole(sTitle, false);
+}
+
+QString LinuxApis::GetConsoleColourText(const QString& sTitle) {
+    return CaptureConsole(sTitle, true);
+}
+
+QString LinuxApis::CaptureConsole(const QString& sTitle, bool colours) {
     const QString missing = QStringLiteral(" ");
     if (!TmuxClient::IsExactTitle(sTitle))
         return missing;
-    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear. Only
-    // the tail is asked for: tmux's cost grows with every line it formats.
-    const CommandResult capture =
-        tmux_.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t",
-                    TmuxClient::PaneTarget(sTitle)}});
-    if (!capture.succeeded())
+    // -J joins lines that wrapped at the console's edge; -e keeps the colours as escape codes.
+    // Only the tail is asked for: tmux's cost grows with every line it formats.
+    TmuxClient::Command capture{"capture-pane",
+                                "-p",
+                                "-J",
+                                "-S",
+                                std::to_string(-ConsoleLineLimit()),
+                                "-t",
+                                TmuxClient::PaneTarget(sTitle)};
+    if (colours)
+        capture.insert(capture.begin() + 1, "-e");
+    const CommandResult answer = tmux_.Run({capture});
+    if (!answer.succeeded())
         return missing;
-    return ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
+    // Coloured text is not cut here: its first lines carry the colours that later lines keep.
+    return ConsoleTextFromCapture(answer.output, colours ? 0 : ConsoleLineLimit());
+}
+
+std::int32_t LinuxApis::SendConsoleInput(const QString& sTitle, const QString& sLine) {
+    return TypeConsoleLine(tmux_, sTitle, sLine) ? 1 : 0;
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {

@@ -20,6 +20,8 @@ public:
     QString LastLaunchError() override;
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
+    QString GetConsoleColourText(const QString& sTitle) override;
+    std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
     bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override;
@@ -31,6 +33,8 @@ public:
     bool FileExists(const QString& sPath) override;
 
 private:
+    QString CaptureConsole(const QString& sTitle, bool colours);
+
     std::string installationFolder_;
     QString socketName_;
     QHash<QString, CloseRequest> closeRequests_; // by console title; SIGTERM when absent
