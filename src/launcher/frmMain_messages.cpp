@@ -82,7 +82,7 @@ void frmMain::SetOutputStyled(const StyledText& fresh) {
         end.insertText(fresh.text.mid(kept), QTextCharFormat());
         ApplyConsoleRuns(document, kept, RunsWithin(fresh.runs, kept, fresh.text.size()), dark);
     } else {
-        txtOutput->setCurrentCharFormat(QTextCharFormat());
+        txtOutput->setCurrentCharFormat(QTextCharFormat()); // a click may have left a colour
         txtOutput->setPlainText(fresh.text);
         ApplyConsoleRuns(txtOutput->document(), 0, fresh.runs, dark);
     }

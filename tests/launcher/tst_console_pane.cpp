@@ -60,6 +60,7 @@ private slots:
         frmMain& w = h.online();
         h.apis.consoles["Map Server"] = "\033[35mbefore";
         w.conTab->Select(3); // so that the text after it is laid out anew
+        w.txtOutput->moveCursor(QTextCursor::End); // the operator clicked into the colour
         h.apis.consoles["Map Server"] = console;
         w.tmrStatusUpdater_Timer();
         QCOMPARE(w.txtOutput->toPlainText(), shown);
