@@ -17,49 +17,45 @@ private slots:
     void coloursBecomeFormats_data() {
         QTest::addColumn<QString>("console");
         QTest::addColumn<QString>("shown");
-        QTest::addColumn<QString>("at"); // the text whose format is checked
-        QTest::addColumn<QString>("fg"); // "" for the pane's own
-        QTest::addColumn<QString>("bg");
-        QTest::addColumn<int>("boldUnderline"); // 1 bold, 2 underline
+        QTest::addColumn<QString>("at");     // the text whose format is checked
+        QTest::addColumn<QString>("format"); // foreground|background|b(old)u(nderline)
         const auto row = [](const char* name, const char* console, const char* shown,
-                            const char* at, const char* fg, const char* bg = "", int bu = 0) {
+                            const char* at, const char* format) {
             QTest::newRow(name) << QString::fromUtf8(console) << QString::fromUtf8(shown) << at
-                                << fg << bg << bu;
+                                << format;
         };
-        row("basic", "\033[31mred\033[0m plain", "red plain", "red", "#cd3131");
-        row("reset", "\033[31mred\033[0m plain", "red plain", "plain", "");
-        row("bright on blue", "\033[92;44mhi", "hi", "hi", "#14a014", "#0451a5");
-        row("256 cube", "\033[38;5;208mor", "or", "or", "#ff8700");
-        row("256 grey", "\033[48;5;244mg", "g", "g", "", "#808080");
-        row("24-bit", "\033[38;2;10;200;30mrgb", "rgb", "rgb", "#0ac81e");
-        row("bold underline", "\033[1;4mbu", "bu", "bu", "", "", 3);
-        row("22 24 39 49 undo", "\033[1;4;31;41m\033[22;24;39;49mx", "x", "x", "");
-        row("empty SGR resets", "\033[31m\033[mx", "x", "x", "");
-        row("carried to the next line", "\033[32mgreen\nnext", "green\nnext", "next", "#00a000");
+        row("basic", "\033[31mred\033[0m plain", "red plain", "red", "#cd3131||");
+        row("reset", "\033[31mred\033[0m plain", "red plain", "plain", "||");
+        row("bright on blue", "\033[92;44mhi", "hi", "hi", "#14a014|#0451a5|");
+        row("256 cube", "\033[38;5;208mor", "or", "or", "#ff8700||");
+        row("256 grey", "\033[48;5;244mg", "g", "g", "|#808080|");
+        row("24-bit", "\033[38;2;10;200;30mrgb", "rgb", "rgb", "#0ac81e||");
+        row("bold underline", "\033[1;4mbu", "bu", "bu", "||bu");
+        row("22 24 39 49 undo", "\033[1;4;31;41m\033[22;24;39;49mx", "x", "x", "||");
+        row("empty SGR resets", "\033[31m\033[mx", "x", "x", "||");
+        row("carried to the next line", "\033[32mgreen\nnext", "green\nnext", "next", "#00a000||");
         row("carried from a line not shown", "\033[32m1\n2\n3\n4\n5\n6", "2\n3\n4\n5\n6", "6",
-            "#00a000");
-        row("short extended colour", "\033[31;38;5mx", "x", "x", "#cd3131");
-        row("out of range", "\033[38;2;300;1;1mx\033[38;5;256my", "xy", "y", "");
-        row("huge number", "\033[999999999999999999999;1mx", "x", "x", "", "", 1);
+            "#00a000||");
+        row("short extended colour", "\033[31;38;5mx", "x", "x", "#cd3131||");
+        row("out of range", "\033[38;2;300;1;1mx\033[38;5;256my", "xy", "y", "||");
+        row("huge number", "\033[999999999999999999999;1mx", "x", "x", "||b");
         row("other sequences", "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D", "ABCD", "D",
-            "");
-        row("cut short by the line end", "\033[31\nred", "\nred", "red", "");
-        row("controls", "a\x07\x08\xc2\x9b\033", "a", "a", "");
+            "||");
+        row("cut short by the line end", "\033[31\nred", "\nred", "red", "||");
+        row("controls", "a\x07\x08\xc2\x9b\033", "a", "a", "||");
         row("cut line stays coloured", ("\033[34m" + std::string(4010, 'x') + "\033[0m").c_str(),
-            (std::string(4000, 'x') + " [… 10 more characters]").c_str(), "x", "#0451a5");
+            (std::string(4000, 'x') + " [… 10 more characters]").c_str(), "x", "#0451a5||");
     }
     void coloursBecomeFormats() {
         QFETCH(QString, console);
         QFETCH(QString, shown);
         QFETCH(QString, at);
-        QFETCH(QString, fg);
-        QFETCH(QString, bg);
-        QFETCH(int, boldUnderline);
+        QFETCH(QString, format);
         LauncherHarness h;
         h.settings.values["ServerMessage Lines"] = "5";
         frmMain& w = h.online();
         h.apis.consoles["Map Server"] = "\033[35mbefore";
-        w.conTab->Select(3); // so that the text after it is laid out anew
+        w.conTab->Select(3);                       // so that the text after it is laid out anew
         w.txtOutput->moveCursor(QTextCursor::End); // the operator clicked into the colour
         h.apis.consoles["Map Server"] = console;
         w.tmrStatusUpdater_Timer();
@@ -67,11 +63,13 @@ private slots:
         QTextCursor cursor(w.txtOutput->document());
         cursor.setPosition(int(shown.lastIndexOf(at)) + 1);
         const QTextCharFormat f = cursor.charFormat();
-        QCOMPARE(f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color().name() : "",
-                 fg);
-        QCOMPARE(f.hasProperty(QTextFormat::BackgroundBrush) ? f.background().color().name() : "",
-                 bg);
-        QCOMPARE(int(f.fontWeight() == QFont::Bold) | (f.fontUnderline() ? 2 : 0), boldUnderline);
+        const auto colour = [&](int property) {
+            return f.hasProperty(property) ? f.brushProperty(property).color().name() : "";
+        };
+        QCOMPARE(colour(QTextFormat::ForegroundBrush) + '|' + colour(QTextFormat::BackgroundBrush) +
+                     '|' + (f.fontWeight() == QFont::Bold ? "b" : "") +
+                     (f.fontUnderline() ? "u" : ""),
+                 format);
     }
 
     void commandLineTypesIntoTheRunningServer() {
