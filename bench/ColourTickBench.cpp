@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QTimer>
+#include <unistd.h>
 
 namespace {
 
@@ -24,9 +25,18 @@ struct Cpu {
     double launcher, tmux; // the launcher; its tmux clients and the tmux server
 };
 
+// Whether the process is a child of this one: a tmux server that daemonised inside this case's
+// PID namespace is, and then counts among the live children already.
+bool IsOurChild(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toInt() == getpid();
+}
+
 Cpu CpuMs(pid_t tmuxServer) {
-    return {measure::SelfCpuMs(), measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs() +
-                                      measure::ProcessCpuMs(tmuxServer)};
+    return {measure::SelfCpuMs(),
+            measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs() +
+                (IsOurChild(tmuxServer) ? 0.0 : measure::ProcessCpuMs(tmuxServer))};
 }
 
 } // namespace
