@@ -12,6 +12,8 @@ struct BenchOptions {
 int RunProcessListBench(int argc, char** argv, const BenchOptions& options);
 int RunConsoleTextBench(int argc, char** argv, const BenchOptions& options);
 int RunStatusTickBench(int argc, char** argv, const BenchOptions& options);
+// The status tick on 2,000 lines of coloured history, or of the same text without colours.
+int RunColourTickBench(int argc, char** argv, const BenchOptions& options, bool coloured);
 int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options);
 int RunLogBench(int argc, char** argv, const BenchOptions& options);
 int RunStartupBench(int argc, char** argv, const BenchOptions& options);

@@ -41,8 +41,8 @@ constexpr Kind kKinds[] = {
 };
 
 double AllCpuMs(pid_t tmuxServer) {
-    return measure::SelfCpuMs() + measure::ChildrenCpuMs() + measure::LiveChildrenCpuMs(tmuxServer) +
-           measure::ProcessCpuMs(tmuxServer);
+    return measure::SelfCpuMs() + measure::ChildrenCpuMs() +
+           measure::LiveChildrenCpuMs(tmuxServer) + measure::ProcessCpuMs(tmuxServer);
 }
 
 int Run(int argc, char** argv, const BenchOptions& options, const Kind& kind) {

@@ -1,6 +1,6 @@
 // corvane-bench CASE [--quick] [--minutes M]
-//   CASE: processes, console, tick, idle, log, startup, priority, crashloop, consolelog, or
-//   hostile-KIND
+//   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
+//   crashloop, consolelog, or hostile-KIND
 //   with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
@@ -26,6 +26,10 @@ constexpr Case kCases[] = {
     {"processes", RunProcessListBench},
     {"console", RunConsoleTextBench},
     {"tick", RunStatusTickBench},
+    {"tick-coloured",
+     [](int c, char** v, const BenchOptions& o) { return RunColourTickBench(c, v, o, true); }},
+    {"tick-plaintext",
+     [](int c, char** v, const BenchOptions& o) { return RunColourTickBench(c, v, o, false); }},
     {"idle", RunIdleCpuBench},
     {"log", RunLogBench},
     {"startup", RunStartupBench},

@@ -43,7 +43,8 @@ run_case() {
     fi
 }
 
-for case in processes console tick idle log startup priority consolelog; do
+for case in processes console tick tick-coloured tick-plaintext idle log startup priority \
+    consolelog; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
 CORVANE_STANDIN_QUIET=1 run_case "$bench_program" tick "${baseline:+this tree}"

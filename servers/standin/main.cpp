@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -141,8 +142,9 @@ const char* SignalName(int signal) {
 // Set when "shutdown" was typed into the console.
 std::atomic<bool> gShutdownTyped{false};
 
-// Reads what is typed into the console, line by line, as servers with a command prompt do.
-void ReadConsoleCommands() {
+// Reads what is typed into the console, line by line, as servers with a command prompt do:
+// "status" is answered with a status line, "shutdown" ends the server.
+void ReadConsoleCommands(ConsoleOutput& out) {
     std::string line;
     char c;
     while (read(STDIN_FILENO, &c, 1) == 1) {
@@ -151,6 +153,9 @@ void ReadConsoleCommands() {
                 line.push_back(c);
             continue;
         }
+        if (line == "status")
+            out.line(Kind::Status, Printf("%s answers status: running, pid %d", STANDIN_TITLE,
+                                          static_cast<int>(getpid())));
         if (line == "shutdown") {
             gShutdownTyped = true;
             return;
@@ -205,7 +210,7 @@ int main(int /*argc*/, char** argv) {
         SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
                                  std::chrono::duration<double>(knobs.crashAfterSeconds));
     if (!knobs.ignoreStop)
-        std::thread(ReadConsoleCommands).detach();
+        std::thread(ReadConsoleCommands, std::ref(out)).detach();
     int signal = 0;
     long flooded = 0;
     const auto floodStart = SteadyClock::now();

@@ -8,38 +8,6 @@ constexpr int kMaxCandidates = 8;
 
 } // namespace
 
-QString BoundedPaneText(const QString& console, int maxLines, int maxLineChars) {
-    qsizetype start = console.size();
-    for (int lines = 0; lines < maxLines && start > 0; ++lines) {
-        const qsizetype nl = console.lastIndexOf(u'\n', start - 1);
-        start = nl < 0 ? 0 : nl;
-    }
-    if (start > 0)
-        ++start; // just past the line break before the first line kept
-    QString out;
-    out.reserve(console.size() - start);
-    while (start <= console.size()) {
-        qsizetype end = console.indexOf(u'\n', start);
-        if (end < 0)
-            end = console.size();
-        const qsizetype length = end - start;
-        if (length > maxLineChars) {
-            out += QStringView(console).mid(start, maxLineChars);
-            out += QStringLiteral(" [… %1 more characters]").arg(length - maxLineChars);
-        } else {
-            out += QStringView(console).mid(start, length);
-        }
-        if (end < console.size())
-            out += u'\n';
-        start = end + 1;
-    }
-    for (QChar& c : out) {
-        if (c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            c = u' ';
-    }
-    return out;
-}
-
 qsizetype OverlapStart(const QString& shown, const QString& fresh) {
     if (shown.isEmpty())
         return -1;

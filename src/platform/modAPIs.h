@@ -39,6 +39,17 @@ public:
     // single space when there is no such console.
     virtual QString GetConsoleText(const QString& sTitle) = 0;
 
+    // The same text with the console's colours and bold or underline kept, as SGR escape
+    // sequences (ESC '[' ... 'm'); where the console's last lines begin in a colour set before
+    // them, a few more lines may come. A platform whose consoles keep no colours gives the plain
+    // text.
+    virtual QString GetConsoleColourText(const QString& sTitle) { return GetConsoleText(sTitle); }
+
+    // Types sLine into the console titled sTitle, followed by Enter, as the operator would at the
+    // console itself: every character as it is, none of them read as a command of the platform's.
+    // Nonzero when a console with that title took the keys, 0 otherwise.
+    virtual std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) = 0;
+
     // How many of a console's last lines GetConsoleText gives at most (a console window keeps a
     // bounded buffer too). What a server prints must never make a capture cost without bound.
     static constexpr std::int32_t kDefaultConsoleLines = 2000;

@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "ConsoleCommandLine.h"
 #include "ServerTabMenu.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
@@ -40,6 +41,7 @@ void frmMain::connectHandlers() {
     connect(tmrStatusUpdater, &QTimer::timeout, this, &frmMain::tmrStatusUpdater_Timer);
     connect(tmrStopCheck, &QTimer::timeout, this, &frmMain::ReportServersStillRunning);
     connect(conTab, &TabStrip::Click, this, &frmMain::conTab_Click);
+    connect(txtCommand, &ConsoleCommandLine::Submit, this, &frmMain::txtCommand_Submit);
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);
     connect(chkLogEverything, &VbCheckBox::Click, this, &frmMain::chkLogEverything_Click);
     connect(vsInterval, &VbScrollBar::Change, this, &frmMain::vsInterval_Change);

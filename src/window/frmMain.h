@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleStyle.h"
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -27,6 +29,7 @@ class TabStrip;
 class VbCheckBox;
 class VbScrollBar;
 class clsTrayIcon;
+class ConsoleCommandLine;
 
 // The launcher's one window. It owns all run-time state: the server table, the launcher state,
 // the window memo, the log and the tray component. Its member functions live in the folder of the
@@ -59,6 +62,7 @@ public:
     TabStrip* conTab = nullptr;
     QPlainTextEdit* txtOutput = nullptr;
     std::array<PictureBox*, 3> imgServerStatus{};
+    ConsoleCommandLine* txtCommand = nullptr; // inside txtOutput, its bottom line
 
     // ---- controls inside picContainer ---------------------------------------------------------
     VbCheckBox* chkAutoRestartUse = nullptr;
@@ -110,6 +114,8 @@ public:
     void ReportServersStillRunning(); // launcher/frmMain_stop_report.cpp
     void tmrStatusUpdater_Timer();
     void conTab_Click();
+    // Types the text into the console of the selected server (launcher/frmMain_command.cpp).
+    void txtCommand_Submit(const QString& sText);
 
     // ---- one server at a time, from its tab's menu (launcher/frmMain_server_control.cpp) -----
     void StartServerAlone(int server);
@@ -162,6 +168,7 @@ private:
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
     void SetOutputText(const QString& text);       // launcher/frmMain_messages.cpp
+    void SetOutputStyled(const StyledText& fresh); // launcher/frmMain_messages.cpp
     void letPendingEventsRun();                    // one pass of pending window events
     bool runCrashCheck(std::uint64_t stopsBefore); // launcher/frmMain_monitor.cpp
     void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
@@ -181,16 +188,18 @@ private:
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
-    bool tickRunning_ = false;        // status ticks never nest
-    bool snapshotFailing_ = false;    // the last process snapshot came back empty
-    QString outputText_;              // what the message pane shows
-    bool captureRunning_ = false;     // a console capture is waiting for its text
-    std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
-    std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
-    ServerRunStates runStates_;       // what each server is meant to do
-    QString logFolder_;               // empty: nothing is written to disk
-    qint64 logMaxBytes_ = 0;          // size limit of each log file
-    int logKept_ = 0;                 // older log files kept
+    bool tickRunning_ = false;           // status ticks never nest
+    bool snapshotFailing_ = false;       // the last process snapshot came back empty
+    QString outputText_;                 // what the message pane shows
+    std::vector<StyleRun> outputRuns_;   // and in which colours
+    std::optional<QString> lastCapture_; // the console text the pane shows, as captured
+    bool captureRunning_ = false;        // a console capture is waiting for its text
+    std::int16_t queuedCapture_ = -1;    // the server whose console was asked for last
+    std::uint64_t stopCount_ = 0; // how many stop sequences have run, for waits to notice one
+    ServerRunStates runStates_;   // what each server is meant to do
+    QString logFolder_;           // empty: nothing is written to disk
+    qint64 logMaxBytes_ = 0;      // size limit of each log file
+    int logKept_ = 0;             // older log files kept
     std::unique_ptr<RotatingLogFile> launcherLogFile_;
     bool launcherLogFailing_ = false;
     std::array<std::int32_t, ServerTable::kCount> reportedPid_{}; // crashes already reported

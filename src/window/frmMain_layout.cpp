@@ -2,8 +2,10 @@
 // starting values. Behaviour is connected elsewhere (connectHandlers).
 #include "frmMain.h"
 
+#include "ConsoleCommandLine.h"
 #include "CoveredControls.h"
 #include "LayoutFonts.h"
+#include "MessagePane.h"
 #include "NoticeText.h"
 #include "PictureBox.h"
 #include "TabStrip.h"
@@ -85,7 +87,8 @@ void buildPanes(frmMain& w) {
     w.conTab->setGeometry(Twips::rect(90, 90, 7440, 4155));
     w.conTab->setFont(LayoutFonts::tahoma());
 
-    w.txtOutput = new QPlainTextEdit(&w);
+    auto* pane = new MessagePane(&w);
+    w.txtOutput = pane;
     w.txtOutput->setObjectName(QStringLiteral("txtOutput"));
     w.txtOutput->setGeometry(Twips::rect(225, 495, 7170, 3345));
     w.txtOutput->setReadOnly(true);
@@ -101,6 +104,10 @@ void buildPanes(frmMain& w) {
     colours.setColor(QPalette::Text, colours.color(QPalette::Active, QPalette::ButtonText));
     w.txtOutput->setPalette(colours);
     w.txtOutput->setPlainText(noticeText());
+    // The pane gives its bottom line to a command line into the console it shows.
+    w.txtCommand = new ConsoleCommandLine(pane);
+    w.txtCommand->currentServer = [&w] { return w.conTab->SelectedIndex() - 1; };
+    pane->setBottomLine(w.txtCommand);
 
     w.picContainer = new QWidget(&w);
     w.picContainer->setObjectName(QStringLiteral("picContainer"));

@@ -73,6 +73,10 @@ public:
         record("GetConsoleText", sTitle);
         return consoles.value(sTitle, QStringLiteral(" "));
     }
+    std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override {
+        record("SendConsoleInput", sTitle + u'\n' + sLine);
+        return consoles.contains(sTitle) ? 1 : 0;
+    }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
         record("CloseServerConsole", sTitle);
         if (!ignoringClose.contains(sTitle))

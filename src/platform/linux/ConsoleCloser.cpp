@@ -1,5 +1,6 @@
 #include "ConsoleCloser.h"
 
+#include "ConsoleInput.h"
 #include "Pidfd.h"
 #include "UniqueFd.h"
 
@@ -43,14 +44,6 @@ bool SendSignal(const TmuxClient& tmux, const QString& title, int signal) {
     return syscall(SYS_pidfd_send_signal, pidfd.get(), signal, nullptr, 0) == 0;
 }
 
-bool TypeLine(const TmuxClient& tmux, const QString& title, const QString& line) {
-    const std::string target = TmuxClient::PaneTarget(title);
-    return tmux
-        .Run({{"send-keys", "-t", target, "-l", "--", line.toStdString()},
-              {"send-keys", "-t", target, "Enter"}})
-        .succeeded();
-}
-
 } // namespace
 
 bool DeliverCloseRequest(const TmuxClient& tmux, const QString& title,
@@ -59,5 +52,5 @@ bool DeliverCloseRequest(const TmuxClient& tmux, const QString& title,
         return false;
     if (request.signal != 0)
         return SendSignal(tmux, title, request.signal);
-    return TypeLine(tmux, title, request.consoleInput);
+    return TypeConsoleLine(tmux, title, request.consoleInput);
 }

@@ -2,6 +2,7 @@
 
 #include "ConsoleCloser.h"
 #include "ConsoleEndings.h"
+#include "ConsoleInput.h"
 #include "ConsoleText.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
@@ -51,32 +52,49 @@ QString LinuxApis::GetProcessList() {
 }
 
 QString LinuxApis::GetConsoleText(const QString& sTitle) {
+    return CaptureConsole(sTitle, false);
+}
+
+QString LinuxApis::GetConsoleColourText(const QString& sTitle) {
+    return CaptureConsole(sTitle, true);
+}
+
+QString LinuxApis::CaptureConsole(const QString& sTitle, bool colours) {
     const QString missing = QStringLiteral(" ");
     if (!TmuxClient::IsExactTitle(sTitle))
         return missing;
     const std::string pane = TmuxClient::PaneTarget(sTitle);
     // A console that printed nothing since the last capture is not captured again: a probe costs
     // tmux next to nothing, a capture of thousands of lines does not.
+    const QString kept = colours ? sTitle + QStringLiteral("\n-e") : sTitle;
     const CommandResult probe =
         tmux_.Run({{"display-message", "-p", "-t", pane, ConsoleCaptureCache::kProbeFormat}});
     if (!probe.succeeded()) {
-        captures_.forget(sTitle);
+        captures_.forget(kept);
         return missing;
     }
-    if (std::optional<QString> kept = captures_.unchanged(sTitle, probe.output, ConsoleLineLimit()))
-        return *kept;
+    if (std::optional<QString> text = captures_.unchanged(kept, probe.output, ConsoleLineLimit()))
+        return *text;
     const std::int64_t captureStart = QDateTime::currentSecsSinceEpoch();
-    // -J joins lines that wrapped at the console's edge; without -e no escape codes appear. Only
-    // the tail is asked for: tmux's cost grows with every line it formats.
-    const CommandResult capture = tmux_.Run(
-        {{"capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t", pane}});
-    if (!capture.succeeded()) {
-        captures_.forget(sTitle);
+    // -J joins lines that wrapped at the console's edge; -e keeps the colours as escape codes.
+    // Only the tail is asked for: tmux's cost grows with every line it formats.
+    TmuxClient::Command capture{
+        "capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t", pane};
+    if (colours)
+        capture.insert(capture.begin() + 1, "-e");
+    const CommandResult answer = tmux_.Run({capture});
+    if (!answer.succeeded()) {
+        captures_.forget(kept);
         return missing;
     }
-    const QString text = ConsoleTextFromCapture(capture.output, ConsoleLineLimit());
-    captures_.remember(sTitle, probe.output, ConsoleLineLimit(), captureStart, text);
+    // Coloured text is not cut here: its first lines carry the colours that later lines keep.
+    const QString text = ConsoleTextFromCapture(answer.output, colours ? 0 : ConsoleLineLimit());
+    captures_.remember(kept, probe.output, ConsoleLineLimit(), captureStart, text);
     return text;
+}
+
+std::int32_t LinuxApis::SendConsoleInput(const QString& sTitle, const QString& sLine) {
+    return TypeConsoleLine(tmux_, sTitle, sLine) ? 1 : 0;
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {

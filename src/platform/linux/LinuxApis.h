@@ -23,6 +23,8 @@ public:
     QString LastLaunchError() override;
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
+    QString GetConsoleColourText(const QString& sTitle) override;
+    std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
     bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override;
@@ -38,6 +40,8 @@ public:
     QStringList TakeConsoleLogProblems() override;
 
 private:
+    QString CaptureConsole(const QString& sTitle, bool colours);
+
     LinuxBackendConfig config_;
     std::string installationFolder_;
     QString socketName_;
