@@ -1,5 +1,6 @@
 // corvane-bench CASE [--quick] [--minutes M]
-//   CASE: processes, console, tick, idle, log, startup, priority, crashloop, or hostile-KIND
+//   CASE: processes, console, tick, idle, log, startup, priority, crashloop, crashwake,
+//   crashwake-timer, or hostile-KIND
 //   with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
@@ -30,6 +31,10 @@ constexpr Case kCases[] = {
     {"startup", RunStartupBench},
     {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
+    {"crashwake",
+     [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, false); }},
+    {"crashwake-timer",
+     [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, true); }},
     {"hostile-history",
      [](int c, char** v, const BenchOptions& o) {
          return RunHostileConsoleBench(c, v, o, "history");

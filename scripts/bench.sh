@@ -43,7 +43,7 @@ run_case() {
     fi
 }
 
-for case in processes console tick idle log startup priority; do
+for case in processes console tick idle log startup priority crashwake crashwake-timer; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
 for kind in history flood longline combining stalled; do

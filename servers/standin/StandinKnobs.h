@@ -8,6 +8,7 @@ struct StandinKnobs {
     double crashAfterSeconds =
         -1;                       // CORVANE_STANDIN_CRASH_AFTER: abort after this long (< 0: never)
     bool exitAtOnce = false;      // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
+    std::string exitWhile;        // CORVANE_STANDIN_EXIT_WHILE: so too while this file exists
     bool ignoreHangup = false;    // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
     bool ignoreStop = false;      // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT
                                   // and a typed "shutdown"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CrashBackoff.h"
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -49,7 +51,9 @@ public:
     QTimer* tmrHelper = nullptr;
     QTimer* tmrLogger = nullptr;
     QTimer* tmrStatusUpdater = nullptr;
-    QTimer* tmrStopCheck = nullptr; // one tick a few seconds after a stop
+    QTimer* tmrStopCheck = nullptr;   // one tick a few seconds after a stop
+    QTimer* tmrCrashNotice = nullptr; // ends the crash notice
+    QTimer* tmrCrashCheck = nullptr;  // a crash check soon: a delayed relaunch, or a retry
     QPushButton* cmdToTray = nullptr;
     QPushButton* cmdServerStart = nullptr;
     QPushButton* cmdServerShutdown = nullptr;
@@ -108,6 +112,10 @@ public:
     void ReportServersStillRunning(); // launcher/frmMain_stop_report.cpp
     void tmrStatusUpdater_Timer();
     void conTab_Click();
+    // Crash recovery between status ticks (launcher/frmMain_crash_*.cpp): the end of a server
+    // process runs the crash check at once; the crash notice ends on its own timer.
+    void ServerProcessEnded();
+    void tmrCrashNotice_Timer();
 
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
@@ -149,6 +157,18 @@ private:
     void WatchUnstartedServers(int first);         // launcher/frmMain_watching.cpp
     void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
     void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
+    // launcher/frmMain_crash_wake.cpp, frmMain_crash_notice.cpp, frmMain_crash_backoff.cpp
+    void CreateCrashRecoveryTimers();
+    void WatchServerEnds();
+    void RunCrashCheckSoon(int ms);
+    void ShowCrashNotice();
+    bool RelaunchCrashedServer(int i, std::uint64_t stopsBefore);
+    bool RelaunchNow(int i, std::uint64_t stopsBefore);
+    bool RunDueRelaunches(std::uint64_t stopsBefore);
+    bool RelaunchPending(int i) const { return relaunchAtMs_[i].has_value(); }
+    void NotifyCrash(int i, std::int64_t delayMs);
+    QString CrashLoopTooltip() const;
+    void LoadCrashBackoffSettings();
 
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
@@ -159,4 +179,10 @@ private:
     bool captureRunning_ = false;     // a console capture is waiting for its text
     std::int16_t queuedCapture_ = -1; // the server whose console was asked for last
     std::uint64_t stopCount_ = 0;     // how many stop sequences have run, for waits to notice one
+    std::int64_t noticeEndsAtMs_ = 0; // when the crash notice ends, by the clock
+    std::uint64_t noticeStops_ = 0;   // stopCount_ when the notice began
+    CrashBackoffSettings backoffSettings_;
+    std::array<CrashBackoff, ServerTable::kCount> backoff_;
+    std::array<std::optional<std::int64_t>, ServerTable::kCount> relaunchAtMs_; // delayed ones
+    std::uint64_t backoffStops_ = 0; // stopCount_ the crash histories belong to
 };

@@ -3,6 +3,7 @@
 #include "../modAPIs.h"
 #include "CloseRequest.h"
 #include "LinuxBackendConfig.h"
+#include "ProcessEndWatch.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
 
@@ -27,6 +28,7 @@ public:
     QString ConsoleLocation() override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
+    bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
 
@@ -37,4 +39,5 @@ private:
     TmuxClient tmux_;
     ServerLauncher launcher_;
     QString lastPriorityError_;
+    ProcessEndWatch endWatch_;
 };
