@@ -29,6 +29,7 @@ private slots:
             h.apis.files.remove(map);
         if (how == "refused")
             h.apis.failingLaunches[map] = "refused";
+        h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries is put off
         frmMain& w = h.load();
         w.cmdServerStart_Click();
         QCOMPARE(w.ServerState, 1); // online, so that Shutdown is possible
