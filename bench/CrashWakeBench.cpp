@@ -13,6 +13,7 @@
 #include "TimerOnlyApis.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <csignal>
 
 namespace {
@@ -33,11 +34,16 @@ Seen KillAndWait(BenchLauncher& launcher) {
     const auto start = measure::SteadyClock::now();
     if (old <= 0 || ::kill(old, SIGKILL) != 0)
         return seen;
-    while (measure::MsSince(start) < 3.0 * kIntervalMs) {
-        BenchLauncher::runEventsFor(1);
+    // A timer, so that the crash line is seen also inside the relaunch's settle time.
+    QTimer crashLine;
+    QObject::connect(&crashLine, &QTimer::timeout, [&] {
         if (seen.crashLineMs < 0 &&
             launcher.logLinesWith(QStringLiteral("Map Server just crashed!")) > crashes)
             seen.crashLineMs = measure::MsSince(start);
+    });
+    crashLine.start(1);
+    while (measure::MsSince(start) < 3.0 * kIntervalMs) {
+        BenchLauncher::runEventsFor(1);
         const std::int32_t pid = w.ServerProc[2].lPID;
         if (pid > 0 && pid != old &&
             launcher.logLinesWith(QStringLiteral("Map Server PID is ") + QString::number(pid))) {
