@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <QTimer>
 
-BenchLauncher::BenchLauncher(BenchWorld& world)
+BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     : world_(world), clock_(CreateSystemClock()), settings_(world.settingsFolder()) {
     LauncherServices services;
-    services.apis = &world_.apis();
+    services.apis = apis != nullptr ? apis : &world_.apis();
     services.clock = clock_.get();
     services.settings = &settings_;
     const QString folder = world_.launcherFolder();

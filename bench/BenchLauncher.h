@@ -7,13 +7,15 @@
 #include <memory>
 
 class Clock;
+class modAPIs;
 
 // The real main window on the real Linux backend and clock, in a BenchWorld: only the settings
 // folder and the end of the program are the benchmark's own. The window is shown (on whatever
 // platform Qt runs on, normally offscreen) so that it paints as the program's would.
 class BenchLauncher {
 public:
-    explicit BenchLauncher(BenchWorld& world);
+    // With apis, the launcher uses those in place of the world's own backend.
+    explicit BenchLauncher(BenchWorld& world, modAPIs* apis = nullptr);
     ~BenchLauncher();
 
     frmMain& window() { return *window_; }

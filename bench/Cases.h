@@ -20,5 +20,7 @@ int RunStartupBench(int argc, char** argv, const BenchOptions& options);
 int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options);
 int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
+// timerOnly: the launcher learns of a crash from its status timer alone.
+int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);
 // kind: history, flood, longline, combining or stalled.
 int RunHostileConsoleBench(int argc, char** argv, const BenchOptions& options, const char* kind);

@@ -9,6 +9,7 @@
 #include "Cases.h"
 #include "LatencyProbe.h"
 #include "Measure.h"
+#include "QSettingsStore.h"
 #include "Report.h"
 
 #include <QApplication>
@@ -44,6 +45,10 @@ int RunCrashLoop(int argc, char** argv, const BenchOptions& options) {
     BenchWorld world;
     if (!world.isValid())
         return 1;
+    // Relaunched at once every time, never put off: the soak wants as many rounds as it can get.
+    QSettingsStore(world.settingsFolder())
+        .SaveSetting(QStringLiteral("CorvaneLauncher"), QStringLiteral("Settings"),
+                     QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"), nullptr);
     BenchLauncher launcher(world);
     frmMain& w = launcher.window();
     launcher.setIntervalSeconds(1);

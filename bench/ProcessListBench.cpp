@@ -24,7 +24,9 @@ int RunProcessListBench(int argc, char** argv, const BenchOptions& options) {
     // The children are forked before Qt starts, so that they share as little as possible.
     IdleProcesses idle(kProcesses);
     QCoreApplication app(argc, argv);
-    LinuxApis apis(LinuxBackendConfig::ForInstalledLauncher(QCoreApplication::applicationDirPath()));
+    // Every process is looked at, although only those of this folder are listed.
+    LinuxApis apis(
+        LinuxBackendConfig::ForInstalledLauncher(QCoreApplication::applicationDirPath()));
     const std::vector<std::string> env = CurrentEnvironmentWithout({});
     const int processes = IdleProcesses::RunningProcesses();
 

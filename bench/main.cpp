@@ -1,6 +1,6 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
-//   crashloop, consolelog, or hostile-KIND
+//   crashloop, consolelog, crashwake, crashwake-timer, or hostile-KIND
 //   with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
@@ -36,6 +36,10 @@ constexpr Case kCases[] = {
     {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
     {"consolelog", RunConsoleLogBench},
+    {"crashwake",
+     [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, false); }},
+    {"crashwake-timer",
+     [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, true); }},
     {"hostile-history",
      [](int c, char** v, const BenchOptions& o) {
          return RunHostileConsoleBench(c, v, o, "history");

@@ -23,6 +23,8 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.crashExitStatus = static_cast<int>(std::strtol(v, nullptr, 10));
     if (const char* v = Value("CORVANE_STANDIN_EXIT_AT_ONCE"))
         knobs.exitAtOnce = std::strcmp(v, "0") != 0;
+    if (const char* v = Value("CORVANE_STANDIN_EXIT_WHILE"))
+        knobs.exitWhile = v;
     if (const char* v = Value("CORVANE_STANDIN_IGNORE_HUP"))
         knobs.ignoreHangup = std::strcmp(v, "0") != 0;
     if (const char* v = Value("CORVANE_STANDIN_IGNORE_STOP"))

@@ -10,6 +10,7 @@ struct StandinKnobs {
     int crashExitStatus = -1;     // CORVANE_STANDIN_EXIT_STATUS: crash by exiting with this status
                                   // after the fatal line, instead of aborting (< 0: abort)
     bool exitAtOnce = false;      // CORVANE_STANDIN_EXIT_AT_ONCE=1: end right after the banner
+    std::string exitWhile;        // CORVANE_STANDIN_EXIT_WHILE: so too while this file exists
     bool ignoreHangup = false;    // CORVANE_STANDIN_IGNORE_HUP=1: live on when the console closes
     bool ignoreStop = false;      // CORVANE_STANDIN_IGNORE_STOP=1: ignore SIGHUP, SIGTERM, SIGINT
                                   // and a typed "shutdown"

@@ -196,7 +196,8 @@ int main(int /*argc*/, char** argv) {
 
     ConsoleOutput out(knobs.logPath);
     PrintBanner(out);
-    if (knobs.exitAtOnce) {
+    if (knobs.exitAtOnce ||
+        (!knobs.exitWhile.empty() && access(knobs.exitWhile.c_str(), F_OK) == 0)) {
         out.line(Kind::Error, Printf("%s: exiting at once as asked", STANDIN_TITLE));
         return 1;
     }

@@ -44,15 +44,18 @@ void frmMain::tmrStatusUpdater_Timer() {
 bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
     if (chkAutoRestartUse->Value() != 1)
         return true;
+    if (!RunDueRelaunches(stopsBefore))
+        return false;
 
     // A server whose own process handle still runs its program is running; that check costs
     // microseconds. The whole list is taken only when a handle says its process is gone.
     std::array<bool, ServerTable::kCount> runsByHandle{};
     bool allByHandle = true;
     for (int i = 0; i < ServerTable::kCount; ++i) {
-        // A server being started, restarted or stopped by the operator is no crash.
+        // A server being started, restarted or stopped by the operator is no crash, and one whose
+        // relaunch is put off is known to be down already.
         runsByHandle[i] =
-            !runStates_.watched(i) ||
+            !runStates_.watched(i) || RelaunchPending(i) ||
             services_.apis->ProcessRunsProgram(ServerProc[i].hProcess, ServerProc[i].sExePath);
         allByHandle = allByHandle && runsByHandle[i];
     }
@@ -87,23 +90,12 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
         ServerState = LauncherState::Crashed;
         crashed = true;
         ChangeLauncherState(Transition::RefreshTray);
-        runStates_.noteRelaunch(i);
-        StartServer(ServerProc[i].sExePath, ServerName[i], ServerProc[i], 0.5f);
-        if (stopCount_ != stopsBefore)
+        if (!RelaunchCrashedServer(i, stopsBefore))
             return false;
-        if (i == ServerTable::kMap)
-            ChangeLauncherState(Transition::ArmPriorityTimer);
     }
     if (!crashed)
         return true;
 
-    lblCrashNotice->setText(QStringLiteral("Server Crashed! ") + Now());
-    lblCrashNotice->setVisible(true);
-    WaitSeconds(static_cast<float>(txtKeepIconFor->text().toInt()));
-    lblCrashNotice->setVisible(false);
-    if (stopCount_ != stopsBefore)
-        return false;
-    ServerState = LauncherState::Online;
-    ChangeLauncherState(Transition::RefreshTray);
+    ShowCrashNotice();
     return true;
 }

@@ -59,6 +59,7 @@ std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
     if (running.lPID > 0) {
         udtProcess = running;
         services_.apis->ReleaseProcessHandle(replaced);
+        WatchServerEnds();
         LauncherLogAdd(Now() + QStringLiteral("> ") + sName +
                        QStringLiteral(" is already running (PID ") + QString::number(running.lPID) +
                        QStringLiteral("); watching it instead of starting another."));
@@ -83,6 +84,7 @@ std::int16_t frmMain::StartServer(const QString& sExePath, const QString& sName,
         return -1;
     }
 
+    WatchServerEnds();
     WaitSeconds(sngWait);
     LauncherLogAdd(Now() + QStringLiteral("> ") + sName + QStringLiteral(" PID is ") +
                    QString::number(udtProcess.lPID));

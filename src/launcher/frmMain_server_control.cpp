@@ -75,6 +75,7 @@ int frmMain::serverIndexOf(const ServerProcess& record) const {
 }
 
 void frmMain::closeOneServer(int server) {
+    relaunchAtMs_[server].reset(); // a relaunch put off after a crash is called off too
     LauncherLogAdd(Now() + QStringLiteral("> Stopping ") + ServerName[server] +
                    QStringLiteral(" ..."));
     const QString stamp = Now();

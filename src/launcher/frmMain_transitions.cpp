@@ -114,7 +114,7 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         services_.endProgram();
         break;
     case Transition::RefreshTray: {
-        QString tooltip;
+        QString tooltip = CrashLoopTooltip(); // empty, for the caption, unless one keeps crashing
         UpdateTrayIcon(Memo.fTrayIconAdded, tooltip);
         break;
     }

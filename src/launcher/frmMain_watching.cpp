@@ -27,6 +27,7 @@ void frmMain::AdoptRunningServers() {
     }
     if (adopted == 0)
         return;
+    WatchServerEnds();
     // Those of the three that are not running are then missing, as crashed ones are.
     WatchUnstartedServers(0);
     ChangeLauncherState(Transition::Online);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 
 // The launcher's only contact with the operating system's processes and server consoles.
 // A console is the window in which one server runs; it is found again by its title.
@@ -85,6 +86,15 @@ public:
     // Why the last SetProcessPriority failed, in words for the operator's log (e.g. "no process:
     // it has ended or was never started"); empty after a change that worked.
     virtual QString LastPriorityError() = 0;
+
+    // Calls onEnd from the event loop once the process that hProcess names has ended (soon, when
+    // it already has). Watching a handle again replaces its onEnd; releasing the handle ends the
+    // watch. False when this platform cannot watch it: the caller's own polling is all there is.
+    virtual bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) {
+        Q_UNUSED(hProcess);
+        Q_UNUSED(onEnd);
+        return false;
+    }
 
     // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
     virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;

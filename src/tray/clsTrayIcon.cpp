@@ -79,6 +79,11 @@ std::int32_t clsTrayIcon::ChangeTip(const QString& nNewTip) {
     });
 }
 
+std::int32_t clsTrayIcon::ShowBalloon(const QString& sTitle, const QString& sText) {
+    return RunCatching(
+        [&] { CurrentNotificationArea().ShowNotification(hWnd_, kIconId, sTitle, sText); });
+}
+
 std::int32_t clsTrayIcon::RemoveTrayIcon() {
     return RunCatching([&] {
         CurrentWindowProcedures().SetWindowLong(hWnd_, GWL_WNDPROC, modTrayIcon::OldWndProc);

@@ -30,6 +30,9 @@ public:
     std::int32_t ChangeIcon(IconHandle lNewIcon);
     // Changes the tip of the shown icon (its first 63 characters).
     std::int32_t ChangeTip(const QString& nNewTip);
+    // Raises a desktop notification from the shown icon; where the desktop has no notification
+    // service, nothing shows.
+    std::int32_t ShowBalloon(const QString& sTitle, const QString& sText);
     // Gives the window its own procedure back and removes the icon.
     std::int32_t RemoveTrayIcon();
 

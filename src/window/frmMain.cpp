@@ -21,6 +21,7 @@ frmMain::frmMain(LauncherServices services, QWidget* parent)
     tmrStopCheck->setSingleShot(true);
     tmrStopCheck->setTimerType(Qt::PreciseTimer);
     tmrStopCheck->setInterval(5000);
+    CreateCrashRecoveryTimers();
     outputText_ = txtOutput->toPlainText();
     connectHandlers();
     InstallServerTabMenus(*this);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleStyle.h"
+#include "CrashBackoff.h"
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
@@ -54,7 +55,9 @@ public:
     QTimer* tmrHelper = nullptr;
     QTimer* tmrLogger = nullptr;
     QTimer* tmrStatusUpdater = nullptr;
-    QTimer* tmrStopCheck = nullptr; // one tick a few seconds after a stop
+    QTimer* tmrStopCheck = nullptr;   // one tick a few seconds after a stop
+    QTimer* tmrCrashNotice = nullptr; // ends the crash notice
+    QTimer* tmrCrashCheck = nullptr;  // a crash check soon: a delayed relaunch, or a retry
     QPushButton* cmdToTray = nullptr;
     QPushButton* cmdServerStart = nullptr;
     QPushButton* cmdServerShutdown = nullptr;
@@ -132,6 +135,10 @@ public:
     // After a crash line: how the server ended, into the log and a crash report.
     void ReportCrashEnding(int server);
     void ReportConsoleLogProblems();
+    // Crash recovery between status ticks (launcher/frmMain_crash_*.cpp): the end of a server
+    // process runs the crash check at once; the crash notice ends on its own timer.
+    void ServerProcessEnded();
+    void tmrCrashNotice_Timer();
 
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
@@ -185,6 +192,19 @@ private:
     void startOneServer(int server);
     void followServerStates(); // online while any server is meant to run
 
+    // launcher/frmMain_crash_wake.cpp, frmMain_crash_notice.cpp, frmMain_crash_backoff.cpp
+    void CreateCrashRecoveryTimers();
+    void WatchServerEnds();
+    void RunCrashCheckSoon(int ms);
+    void ShowCrashNotice();
+    bool RelaunchCrashedServer(int i, std::uint64_t stopsBefore);
+    bool RelaunchNow(int i, std::uint64_t stopsBefore);
+    bool RunDueRelaunches(std::uint64_t stopsBefore);
+    bool RelaunchPending(int i) const { return relaunchAtMs_[i].has_value(); }
+    void NotifyCrash(int i, std::int64_t delayMs);
+    QString CrashLoopTooltip() const;
+    void LoadCrashBackoffSettings();
+
     LauncherServices services_;
     bool startSequenceRunning_ = false; // a second start request meanwhile is ignored
     bool shownOnce_ = false;
@@ -203,4 +223,10 @@ private:
     std::unique_ptr<RotatingLogFile> launcherLogFile_;
     bool launcherLogFailing_ = false;
     std::array<std::int32_t, ServerTable::kCount> reportedPid_{}; // crashes already reported
+    std::int64_t noticeEndsAtMs_ = 0; // when the crash notice ends, by the clock
+    std::uint64_t noticeStops_ = 0;   // stopCount_ when the notice began
+    CrashBackoffSettings backoffSettings_;
+    std::array<CrashBackoff, ServerTable::kCount> backoff_;
+    std::array<std::optional<std::int64_t>, ServerTable::kCount> relaunchAtMs_; // delayed ones
+    std::uint64_t backoffStops_ = 0; // stopCount_ the crash histories belong to
 };

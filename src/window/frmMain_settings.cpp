@@ -78,6 +78,7 @@ void frmMain::LoadSettings() {
     if (shown)
         vsInterval->SetValue(-*shown);
     LoadCloseRequests();
+    LoadCrashBackoffSettings();
 
     const QString lines = store.GetSetting(kApp, kSection, kConsoleLines,
                                            QString::number(modAPIs::kDefaultConsoleLines));

@@ -36,6 +36,18 @@ public:
     void crash(const QString& programName) {
         std::erase_if(running_, [&](const Running& entry) { return entry.name == programName; });
     }
+    // A crash that the watch on its process handle reports, as the event loop would deliver it.
+    void crashAndWake(const QString& programName) {
+        std::vector<std::intptr_t> ended;
+        for (const Running& entry : running_)
+            if (entry.name == programName)
+                ended.push_back(entry.handle);
+        crash(programName);
+        for (const std::intptr_t handle : ended)
+            if (const std::function<void()> onEnd = watches.take(handle))
+                onEnd();
+    }
+    QHash<std::intptr_t, std::function<void()>> watches; // by handle
     // A server of this installation that runs already, not started by this launcher. Its id.
     std::int32_t addRunning(const QString& programName, const QString& title) {
         running_.push_back(Running{nextPid_, programName, title, 0});
@@ -116,7 +128,11 @@ public:
         return lastPriorityError_.isEmpty() ? 1 : 0;
     }
     QString LastPriorityError() override { return lastPriorityError_; }
-    void ReleaseProcessHandle(ProcessHandle) override {}
+    bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override {
+        watches[hProcess.raw()] = std::move(onEnd);
+        return true;
+    }
+    void ReleaseProcessHandle(ProcessHandle hProcess) override { watches.remove(hProcess.raw()); }
     bool FileExists(const QString& sPath) override { return files.contains(sPath); }
     QHash<QString, ConsoleEnding> endings; // by title; not known when absent
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t) override {

@@ -2,6 +2,8 @@
 
 #include "DesktopHandles.h"
 
+#include <QString>
+
 #include <array>
 #include <cstdint>
 
@@ -43,6 +45,14 @@ public:
     // 0 when refused, for example an add for an icon that exists, or a change or removal of an
     // icon that does not.
     virtual std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) = 0;
+
+    // Shows a desktop notification from the icon of hWnd and uID. Nonzero when handed to the
+    // desktop; 0 when there is no such icon or nothing to show it with.
+    virtual std::int32_t ShowNotification(WindowHandle hWnd, std::int32_t uID, const QString& title,
+                                          const QString& text) {
+        (void)hWnd, (void)uID, (void)title, (void)text;
+        return 0;
+    }
 
     // Whether the desktop shows a notification area at the moment.
     virtual bool IsAvailable() = 0;

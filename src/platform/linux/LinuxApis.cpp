@@ -157,9 +157,16 @@ QString LinuxApis::LastPriorityError() {
     return lastPriorityError_;
 }
 
+bool LinuxApis::WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) {
+    return IsDescriptor(hProcess) &&
+           endWatch_.watch(static_cast<int>(hProcess.raw()), std::move(onEnd));
+}
+
 void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {
-    if (IsDescriptor(hProcess))
-        ClosePidfd(static_cast<int>(hProcess.raw()));
+    if (!IsDescriptor(hProcess))
+        return;
+    endWatch_.forget(static_cast<int>(hProcess.raw()));
+    ClosePidfd(static_cast<int>(hProcess.raw()));
 }
 
 bool LinuxApis::FileExists(const QString& sPath) {

@@ -5,6 +5,7 @@
 #include "ConsoleCaptureCache.h"
 #include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
+#include "ProcessEndWatch.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
 
@@ -32,6 +33,7 @@ public:
     QString ConsoleLocation() override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
+    bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
@@ -52,4 +54,5 @@ private:
     QString lastPriorityError_;
     std::string logHelper_;                      // corvane-log, beside the trampoline
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
+    ProcessEndWatch endWatch_;
 };

@@ -36,6 +36,17 @@ public:
         menus_[Key{hWnd, uID}] = menu;
     }
 
+    std::int32_t ShowNotification(WindowHandle hWnd, std::int32_t uID, const QString& title,
+                                  const QString& text) override {
+        const auto found = icons_.find(Key{hWnd, uID});
+        if (found == icons_.end() || !found->second.tray)
+            return 0;
+        // Through the desktop's notification service where it has one; a missing service only
+        // means that nothing shows.
+        found->second.tray->showMessage(title, text, QSystemTrayIcon::Warning);
+        return 1;
+    }
+
     bool IsAvailable() override {
         if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
             return false;

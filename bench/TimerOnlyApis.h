@@ -1,0 +1,43 @@
+#pragma once
+
+#include "modAPIs.h"
+
+// The process primitives of another backend, except that no process end is ever watched: the
+// launcher then learns of a crash from its status timer alone, as it did before it could watch.
+class TimerOnlyApis final : public modAPIs {
+public:
+    explicit TimerOnlyApis(modAPIs& inner) : inner_(inner) {}
+
+    ServerProcess LaunchServer(const QString& p, const QString& t) override {
+        return inner_.LaunchServer(p, t);
+    }
+    QString LastLaunchError() override { return inner_.LastLaunchError(); }
+    QString GetProcessList() override { return inner_.GetProcessList(); }
+    QString GetConsoleText(const QString& t) override { return inner_.GetConsoleText(t); }
+    void SetConsoleLineLimit(std::int32_t lines) override {
+        modAPIs::SetConsoleLineLimit(lines);
+        inner_.SetConsoleLineLimit(lines);
+    }
+    std::int32_t CloseServerConsole(const QString& t) override {
+        return inner_.CloseServerConsole(t);
+    }
+    bool SetCloseRequest(const QString& t, const QString& r) override {
+        return inner_.SetCloseRequest(t, r);
+    }
+    bool ProcessRunsProgram(ProcessHandle h, const QString& p) override {
+        return inner_.ProcessRunsProgram(h, p);
+    }
+    ServerProcess FindRunningServer(const QString& p) override {
+        return inner_.FindRunningServer(p);
+    }
+    QString ConsoleLocation() override { return inner_.ConsoleLocation(); }
+    std::int32_t SetProcessPriority(ProcessHandle h, std::int32_t c) override {
+        return inner_.SetProcessPriority(h, c);
+    }
+    QString LastPriorityError() override { return inner_.LastPriorityError(); }
+    void ReleaseProcessHandle(ProcessHandle h) override { inner_.ReleaseProcessHandle(h); }
+    bool FileExists(const QString& p) override { return inner_.FileExists(p); }
+
+private:
+    modAPIs& inner_;
+};
