@@ -14,6 +14,12 @@ public:
     QString LastLaunchError() override { return inner_.LastLaunchError(); }
     QString GetProcessList() override { return inner_.GetProcessList(); }
     QString GetConsoleText(const QString& t) override { return inner_.GetConsoleText(t); }
+    QString GetConsoleColourText(const QString& t) override {
+        return inner_.GetConsoleColourText(t);
+    }
+    std::int32_t SendConsoleInput(const QString& t, const QString& l) override {
+        return inner_.SendConsoleInput(t, l);
+    }
     void SetConsoleLineLimit(std::int32_t lines) override {
         modAPIs::SetConsoleLineLimit(lines);
         inner_.SetConsoleLineLimit(lines);
@@ -37,6 +43,14 @@ public:
     QString LastPriorityError() override { return inner_.LastPriorityError(); }
     void ReleaseProcessHandle(ProcessHandle h) override { inner_.ReleaseProcessHandle(h); }
     bool FileExists(const QString& p) override { return inner_.FileExists(p); }
+    ConsoleEnding ExamineEndedConsole(const QString& t, std::int32_t l) override {
+        return inner_.ExamineEndedConsole(t, l);
+    }
+    void CloseEndedConsole(const QString& t) override { inner_.CloseEndedConsole(t); }
+    void SetConsoleLog(const QString& t, const ConsoleLog& log) override {
+        inner_.SetConsoleLog(t, log);
+    }
+    QStringList TakeConsoleLogProblems() override { return inner_.TakeConsoleLogProblems(); }
 
 private:
     modAPIs& inner_;
