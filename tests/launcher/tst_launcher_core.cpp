@@ -108,6 +108,7 @@ private slots:
                 const QString failure =
                     missing ? "Cannot find " + map
                             : "Error Starting Map Server, please see output in Server status";
+                h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries put off
                 frmMain& w = h.load();
                 if (atStart) {
                     fail();
