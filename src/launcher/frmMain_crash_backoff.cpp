@@ -102,8 +102,10 @@ void frmMain::NotifyCrash(int i, std::int64_t delayMs) {
     const QString then = delayMs == 0 ? QStringLiteral(" and is being started again.")
                                       : QStringLiteral("; it keeps crashing, next try at ") +
                                             TimeIn(delayMs) + QStringLiteral(".");
+    const QString how =
+        lastEnding_[i].isEmpty() ? QString() : QStringLiteral(" (") + lastEnding_[i] + u')';
     TrayIcon->ShowBalloon(ServerName[i] + QStringLiteral(" crashed"),
-                          ServerName[i] + QStringLiteral(" just crashed") + then);
+                          ServerName[i] + QStringLiteral(" just crashed") + how + then);
 }
 
 QString frmMain::CrashLoopTooltip() const {

@@ -95,6 +95,7 @@ void frmMain::ReportConsoleLogProblems() {
 void frmMain::ReportCrashEnding(int server) {
     const QString& name = ServerName[server];
     const ServerProcess& crashed = ServerProc[server];
+    lastEnding_[server].clear();
     // Once per process: a program that cannot be started again is not reported on every tick.
     if (crashed.lPID <= 0 || crashed.lPID == reportedPid_[server])
         return;
@@ -112,6 +113,8 @@ void frmMain::ReportCrashEnding(int server) {
     else if (ending.state == ConsoleEnding::State::StillRunning)
         how = QStringLiteral("how it ended is not known, its console still runs a process");
 
+    if (ending.state == ConsoleEnding::State::Ended)
+        lastEnding_[server] = how;
     QString line = Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
     if (!logFolder_.isEmpty()) {
         const CrashFacts facts{

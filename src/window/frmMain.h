@@ -223,6 +223,7 @@ private:
     std::unique_ptr<RotatingLogFile> launcherLogFile_;
     bool launcherLogFailing_ = false;
     std::array<std::int32_t, ServerTable::kCount> reportedPid_{}; // crashes already reported
+    std::array<QString, ServerTable::kCount> lastEnding_;         // how each one's last crash ended
     std::int64_t noticeEndsAtMs_ = 0; // when the crash notice ends, by the clock
     std::uint64_t noticeStops_ = 0;   // stopCount_ when the notice began
     CrashBackoffSettings backoffSettings_;

@@ -63,12 +63,16 @@ private slots:
             h.clock.now += upMs[k];
             w.tmrStatusUpdater_Timer(); // a server that ran long enough is forgiven on a tick
             const int mark = h.logCount(), launches = h.apis.count("LaunchServer");
+            const QString how = QStringLiteral("killed by signal %1").arg(k);
+            h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, how, {}};
             h.apis.crashAndWake("map-server");
             const QStringList log = h.logSince(mark);
             QCOMPARE(log.first(), QStringLiteral("> Map Server just crashed!"));
             QCOMPARE(h.apis.count("LaunchServer"), launches + (delays[k] == 0));
             QCOMPARE(area.notes.size(), k + 1);
-            QVERIFY(area.notes[k].startsWith("Map Server crashed: Map Server just crashed"));
+            QVERIFY2(area.notes[k].startsWith("Map Server crashed: Map Server just crashed (" +
+                                              how + ")"),
+                     qPrintable(area.notes[k]));
             if (delays[k] == 0)
                 continue;
             QVERIFY2(area.tip.startsWith("Map Server keeps crashing; next try "),
