@@ -1,5 +1,6 @@
 #include "BenchLauncher.h"
 
+#include "BundledFonts.h"
 #include "Measure.h"
 #include "Platform.h"
 #include "TabStrip.h"
@@ -8,6 +9,22 @@
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
+
+namespace {
+
+// Qt takes its platform when the application is made, so this runs before that.
+int& OffscreenUnlessSet(int& argc) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return argc;
+}
+
+} // namespace
+
+BenchApplication::BenchApplication(int& argc, char** argv)
+    : QApplication(OffscreenUnlessSet(argc), argv) {
+    registerBundledFonts();
+}
 
 BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     : world_(world), clock_(CreateSystemClock()), settings_(world.settingsFolder()) {

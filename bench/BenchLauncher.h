@@ -4,10 +4,18 @@
 #include "QSettingsStore.h"
 #include "frmMain.h"
 
+#include <QApplication>
 #include <memory>
 
 class Clock;
 class modAPIs;
+
+// The application of a case that runs the real window: on the offscreen platform unless another
+// is set, with the launcher's bundled fonts registered.
+class BenchApplication : public QApplication {
+public:
+    BenchApplication(int& argc, char** argv);
+};
 
 // The real main window on the real Linux backend and clock, in a BenchWorld: only the settings
 // folder and the end of the program are the benchmark's own. The window is shown (on whatever

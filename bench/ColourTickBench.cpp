@@ -36,10 +36,7 @@ Cpu CpuMs(pid_t tmuxServer) {
 int RunColourTickBench(int argc, char** argv, const BenchOptions&, bool coloured) {
     if (!coloured)
         qputenv("CORVANE_BENCH_PLAIN", "1");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     // The map server is one that leaves coloured history in its console.
     const QString map = world.launcherFolder() + QStringLiteral("/map-server");

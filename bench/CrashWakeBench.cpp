@@ -57,10 +57,7 @@ Seen KillAndWait(BenchLauncher& launcher) {
 } // namespace
 
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid())
         return 1;

@@ -49,10 +49,7 @@ int Run(int argc, char** argv, const BenchOptions& options, const Kind& kind) {
     const char* equals = std::strchr(kind.knob, '=');
     qputenv("CORVANE_STANDIN_KNOBS_FOR", "map-server");
     qputenv(QByteArray(kind.knob, static_cast<qsizetype>(equals - kind.knob)), equals + 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid())
         return 1;

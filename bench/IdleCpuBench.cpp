@@ -26,10 +26,7 @@ double CpuPercentOver(int seconds) {
 } // namespace
 
 int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid())
         return 1;

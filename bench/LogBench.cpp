@@ -20,10 +20,7 @@ constexpr double kGrowthTarget = 2.0;
 } // namespace
 
 int RunLogBench(int argc, char** argv, const BenchOptions& options) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid())
         return 1;

@@ -34,10 +34,7 @@ double SecondsToTheStep(frmMain& w, Qt::TimerType type) {
 } // namespace
 
 int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid())
         return 1;

@@ -72,10 +72,7 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
     if (!quiet)
         qputenv("CORVANE_STANDIN_KNOBS_FOR", "map-server");
     qputenv("CORVANE_STANDIN_BURST", "2000");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    registerBundledFonts();
+    BenchApplication app(argc, argv);
     BenchWorld world;
     if (!world.isValid()) {
         std::fprintf(stderr, "could not make the benchmark folder\n");
