@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev
+    # the HTTP server module's CMake files need the WebSockets ones, which it does not pull in
+    qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
     tmux procps
     fonts-wine
     xvfb xauth xdotool icewm x11-utils

@@ -28,6 +28,10 @@ public:
     // Starting, running or restarting: the launcher is online while any server is.
     bool meantToRun(int server) const;
     bool anyMeantToRun() const;
+    // When, on the launcher's clock, it was last seen running as a new process.
+    std::int64_t runningSinceMs(int server) const {
+        return valid(server) ? entries_[server].sinceMs : 0;
+    }
 
     void set(int server, Mode mode);
     void setAll(Mode mode);

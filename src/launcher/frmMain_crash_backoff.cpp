@@ -51,6 +51,7 @@ bool frmMain::RelaunchCrashedServer(int i, std::uint64_t stopsBefore) {
 bool frmMain::RelaunchNow(int i, std::uint64_t stopsBefore) {
     relaunchAtMs_[i].reset();
     runStates_.noteRelaunch(i);
+    tallies_[i].relaunched();
     backoff_[i].started(services_.clock->NowMs());
     StartServer(ServerProc[i].sExePath, ServerName[i], ServerProc[i], 0.5f);
     if (stopCount_ != stopsBefore)

@@ -4,6 +4,7 @@
 #include "VbCheckBox.h"
 #include "modAPIs.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 #include <array>
@@ -84,6 +85,7 @@ bool frmMain::runCrashCheck(std::uint64_t stopsBefore) {
             continue;
         LauncherLogAdd(Now() + QStringLiteral("> ") + ServerName[i] +
                        QStringLiteral(" just crashed!"));
+        tallies_[i].crashed(QDateTime::currentMSecsSinceEpoch());
         ReportCrashEnding(i);
         if (stopCount_ != stopsBefore)
             return false;

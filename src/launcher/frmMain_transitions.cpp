@@ -121,4 +121,5 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
     default:
         break;
     }
+    PublishStatus(); // monitoring systems see every change at once
 }

@@ -4,6 +4,7 @@
 #include "ServerTabMenu.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
+#include "StatusEndpoint.h"
 #include "VbScrollBar.h"
 #include "modAPIs.h"
 
@@ -45,6 +46,7 @@ void frmMain::connectHandlers() {
     connect(txtCommand, &ConsoleCommandLine::Submit, this, &frmMain::txtCommand_Submit);
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);
     connect(chkLogEverything, &VbCheckBox::Click, this, &frmMain::chkLogEverything_Click);
+    connect(chkSendStatus, &VbCheckBox::Click, this, &frmMain::chkSendStatus_Click);
     connect(vsInterval, &VbScrollBar::Change, this, &frmMain::vsInterval_Change);
     connect(vsKeepIconFor, &VbScrollBar::Change, this, &frmMain::vsKeepIconFor_Change);
 }

@@ -2,6 +2,7 @@
 
 #include "ConsoleStyle.h"
 #include "CrashBackoff.h"
+#include "CrashTally.h"
 #include "LauncherServices.h"
 #include "LauncherState.h"
 #include "LogListBox.h"
@@ -9,8 +10,10 @@
 #include "ServerProcess.h"
 #include "ServerRunState.h"
 #include "ServerTable.h"
+#include "StatusSnapshot.h"
 #include "WindowMemo.h"
 
+#include <QHostAddress>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -31,6 +34,7 @@ class VbCheckBox;
 class VbScrollBar;
 class clsTrayIcon;
 class ConsoleCommandLine;
+class StatusEndpoint;
 
 // The launcher's one window. It owns all run-time state: the server table, the launcher state,
 // the window memo, the log and the tray component. Its member functions live in the folder of the
@@ -140,6 +144,12 @@ public:
     void ServerProcessEnded();
     void tmrCrashNotice_Timer();
 
+    // ---- the servers' state for monitoring systems (status/frmMain_status_report.cpp) -------
+    void chkSendStatus_Click(); // serves the status over HTTP while the box is checked
+    StatusSnapshot CurrentStatus() const;
+    void PublishStatus();
+    quint16 StatusPort() const; // 0 while nothing is served
+
     // ---- window lifecycle and options (window/) ---------------------------------------------
     void Form_Load();
     void Form_Resize();
@@ -182,6 +192,7 @@ private:
     void ReportServersStillRunningLater();         // launcher/frmMain_stop_report.cpp
     void LoadCloseRequests();                      // window/frmMain_close_requests.cpp
     void LoadLogSettings();                        // launcher/frmMain_disk_logs.cpp
+    void LoadStatusSettings();                     // status/frmMain_status_report.cpp
     void writeLauncherLogLine(const QString& text);
     void prepareConsoleLog(const QString& path, const QString& sName);
 
@@ -230,4 +241,9 @@ private:
     std::array<CrashBackoff, ServerTable::kCount> backoff_;
     std::array<std::optional<std::int64_t>, ServerTable::kCount> relaunchAtMs_; // delayed ones
     std::uint64_t backoffStops_ = 0; // stopCount_ the crash histories belong to
+    std::array<CrashTally, ServerTable::kCount> tallies_{}; // since the launcher started
+    std::unique_ptr<StatusEndpoint> statusEndpoint_;
+    QTimer* tmrStatusReport = nullptr; // publishes the status while it is served
+    QHostAddress statusAddress_;
+    quint16 statusPort_ = 0;
 };

@@ -85,10 +85,8 @@ void buildAdvancedFeatures(frmMain& w, QGroupBox* frame) {
                                             "cost of some CPU cycles."),
                              Twips::rect(405, 495, 3210, 600));
     w.lblText[1]->setWordWrap(true);
-    // The disk-logging box is in use; its explanation reads greyed while the box is clear.
-    for (QWidget* control :
-         {static_cast<QWidget*>(w.chkSendStatus), static_cast<QWidget*>(w.lblText[1])})
-        control->setEnabled(false);
+    // Both boxes are in use; the disk-logging explanation reads greyed while its box is clear.
+    w.lblText[1]->setEnabled(false);
 }
 
 void buildOptions(frmMain& w, QGroupBox* frame) {

@@ -19,6 +19,8 @@ const QString kUpdateServerMessage = QStringLiteral("UpdateServerMessage");
 const QString kInterval = QStringLiteral("ServerMessage Update Interval");
 // "Log All Server Message To Disk"
 const QString kLogToDisk = QStringLiteral("LogServerMessages");
+// "Report Server Status to CorvaneStatServer"
+const QString kReportStatus = QStringLiteral("Report Server Status");
 // How many of a console's last lines the message pane shows; only read, never written.
 const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
 
@@ -64,6 +66,8 @@ void frmMain::LoadSettings() {
     loadCheckBox(chkTrayIconUse, kMinimizeToTray);
     loadCheckBox(chkOutputServerMessage, kUpdateServerMessage);
     loadCheckBox(chkLogEverything, kLogToDisk, QStringLiteral("0"));
+    LoadStatusSettings(); // where to serve, before the box may start serving
+    loadCheckBox(chkSendStatus, kReportStatus, QStringLiteral("0"));
 
     // An interval outside what the timer accepts is refused as a whole, so that the box never
     // shows a number the timer does not use.
@@ -109,4 +113,5 @@ void frmMain::SaveSettings() {
     save(kUpdateServerMessage, chkOutputServerMessage->Value());
     save(kInterval, -vsInterval->Value());
     save(kLogToDisk, chkLogEverything->Value());
+    save(kReportStatus, chkSendStatus->Value());
 }

@@ -189,7 +189,7 @@ private slots:
                 QTest::qWait(20);
             }
             QCOMPARE(closes, state ? 3 : 0);
-            QCOMPARE(h.settings.writes, 5); // the four options and the disk-logging box
+            QCOMPARE(h.settings.writes, 6); // the four options and the two advanced boxes
             QCOMPARE(h.endProgramCalls, 1);
         }
     }

@@ -100,7 +100,7 @@ private slots:
         run.window().ChangeLauncherState(40);
         QVERIFY(!root || ::seteuid(0) == 0);
         const QStringList refused = run.logSince(0).filter("Cannot save setting \"");
-        QCOMPARE(refused.size(), 5);
+        QCOMPARE(refused.size(), 6);
         QVERIFY2(refused[0].contains(path + " cannot be written"), qPrintable(refused[0]));
         QCOMPARE(run.endProgramCalls, 1);
         QCOMPARE(contents(), before);

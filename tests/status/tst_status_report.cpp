@@ -1,0 +1,181 @@
+// The servers' state for monitoring systems: what the window reports over HTTP about the pretend
+// servers, and how the endpoint treats requests it does not serve and clients that misbehave.
+#include "LauncherHarness.h"
+#include "StatusEndpoint.h"
+#include "VbCheckBox.h"
+
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+
+struct Reply {
+    int status = 0; // 0: no answer before the connection closed or went quiet
+    QByteArray head, body;
+};
+
+// Sends a raw request on a new connection and reads one answer.
+Reply Exchange(quint16 port, const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    socket.write(request);
+    QByteArray data;
+    qsizetype headEnd = -1;
+    qsizetype length = -1;
+    while (headEnd < 0 || data.size() < headEnd + 4 + length) {
+        if (!socket.waitForReadyRead(3000) && socket.bytesAvailable() == 0)
+            break;
+        data += socket.readAll();
+        headEnd = data.indexOf("\r\n\r\n");
+        static const QRegularExpression contentLength(QStringLiteral("Content-Length: (\\d+)"));
+        const auto match = contentLength.match(QString::fromLatin1(data.left(headEnd)));
+        length = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    }
+    if (headEnd < 0)
+        return {};
+    return {data.mid(9, 3).toInt(), data.left(headEnd), data.mid(headEnd + 4)};
+}
+
+Reply Get(quint16 port, const char* path) {
+    return Exchange(port, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+}
+
+// The value of one sample in an exposition, or NaN when it is not there.
+double Sample(const QByteArray& exposition, const QString& series) {
+    for (const QByteArray& line : exposition.split('\n'))
+        if (line.startsWith(series.toUtf8() + ' '))
+            return line.mid(series.size() + 1).toDouble();
+    return qQNaN();
+}
+
+} // namespace
+
+class StatusReportTest : public QObject {
+    Q_OBJECT
+private slots:
+    void reportsTheServersAsTheyAre() {
+        LauncherHarness h;
+        h.settings.values["Status Port"] = "0"; // any free port
+        frmMain& w = h.online();
+        const int mark = h.logCount();
+        w.chkSendStatus->SetValue(1);
+        const quint16 port = w.StatusPort();
+        QVERIFY(port != 0);
+        QCOMPARE(h.logSince(mark),
+                 QStringList{QStringLiteral("> Serving the server status at http://127.0.0.1:%1/"
+                                            "metrics and http://127.0.0.1:%1/status.")
+                                 .arg(port)});
+
+        h.apis.crashAndWake("map-server"); // found, relaunched at once
+        Reply metrics = Get(port, "/metrics");
+        QCOMPARE(metrics.status, 200);
+        QVERIFY(metrics.head.contains("Content-Type: text/plain; version=0.0.4"));
+        // Every family is introduced by its help and type; every sample is a name and a number.
+        static const QRegularExpression sample(
+            QStringLiteral("^(corvane_[a-z_]+)(\\{[a-z]+=\"[a-z0-9.]+\"\\})? -?[0-9.]+$"));
+        QString family;
+        for (const QByteArray& line : metrics.body.trimmed().split('\n')) {
+            if (line.startsWith("# HELP "))
+                family = QString::fromUtf8(line.split(' ')[2]);
+            else if (line.startsWith("# TYPE "))
+                QVERIFY(line.endsWith("counter") == family.endsWith("_total"));
+            else
+                QVERIFY2(sample.match(QString::fromUtf8(line)).captured(1) == family, line);
+        }
+        QCOMPARE(Sample(metrics.body, "corvane_server_crashes_total{server=\"map\"}"), 1.0);
+        QCOMPARE(Sample(metrics.body, "corvane_server_relaunches_total{server=\"map\"}"), 1.0);
+        QCOMPARE(Sample(metrics.body, "corvane_server_crashes_total{server=\"login\"}"), 0.0);
+        QCOMPARE(Sample(metrics.body, "corvane_server_up{server=\"map\"}"), 1.0);
+        QCOMPARE(Sample(metrics.body, "corvane_server_pid{server=\"map\"}"),
+                 double(w.ServerProc[2].lPID));
+        QVERIFY(Sample(metrics.body, "corvane_server_last_crash_time_seconds{server=\"map\"}") >
+                1.7e9);
+        QCOMPARE(Sample(metrics.body, "corvane_launcher_state"), 2.0); // the notice still shows
+        QCOMPARE(Sample(metrics.body, "corvane_build_info{version=\"" CORVANE_VERSION "\"}"), 1.0);
+        QVERIFY(Get(port, "/status").body.startsWith("{\"healthy\":true,"));
+
+        // A server meant to run that is down makes the status unhealthy.
+        h.apis.crash("login-server");
+        w.PublishStatus();
+        const Reply status = Get(port, "/status");
+        QCOMPARE(status.status, 503);
+        QVERIFY2(status.body.contains("\"login\":{\"crashes\":0,\"last_crash_time\":null,"
+                                      "\"meant_to_run\":true,\"pid\":0,"),
+                 status.body);
+
+        // The box is kept; clearing it ends the serving.
+        w.SaveSettings();
+        QCOMPARE(h.settings.values.value("Report Server Status"), QStringLiteral("1"));
+        w.chkSendStatus->SetValue(0);
+        QCOMPARE(h.logSince(h.logCount() - 1).last(),
+                 QStringLiteral("> No longer serving the server status."));
+        QCOMPARE(Get(port, "/metrics").status, 0);
+    }
+
+    void aPortInUseIsReportedAndTheLauncherCarriesOn() {
+        StatusEndpoint other;
+        QVERIFY(other.open(QHostAddress::LocalHost, 0, nullptr));
+        LauncherHarness h;
+        h.settings.values["Status Port"] = QString::number(other.port());
+        h.settings.values["Status Address"] = "localhost"; // a name, not an address
+        frmMain& w = h.online();
+        const int mark = h.logCount();
+        w.chkSendStatus->SetValue(1);
+        QCOMPARE(w.StatusPort(), quint16(0));
+        const QStringList log = h.logSince(0);
+        QVERIFY(log.contains("> Setting \"Status Address\" holds \"localhost\", which cannot be "
+                             "used; keeping 127.0.0.1."));
+        QCOMPARE(h.logSince(mark),
+                 QStringList{QStringLiteral("> Cannot serve the server status on 127.0.0.1:%1: "
+                                            "The bound address is already in use; carrying on "
+                                            "without it.")
+                                 .arg(other.port())});
+        QCOMPARE(w.ServerState, 1);
+    }
+
+    void answersWhatItDoesNotServe_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::newRow("other path") << QByteArray("GET /api/start HTTP/1.1\r\n\r\n") << 404;
+        QTest::newRow("other method") << QByteArray("POST /status HTTP/1.1\r\n\r\n") << 405;
+        QTest::newRow("not HTTP") << QByteArrayLiteral("\x16\x03\x01\x02\x00 a TLS hello") << 400;
+        QTest::newRow("no request line") << QByteArray(9000, 'A') << 400;
+        QTest::newRow("a megabyte of headers")
+            << "GET /metrics HTTP/1.1\r\nX: " + QByteArray(1 << 20, 'a') + "\r\n\r\n"
+            << 413;
+        QTest::newRow("a megabyte of body")
+            << "PUT /status HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n" + QByteArray(1 << 20, 'a')
+            << 413;
+    }
+    void answersWhatItDoesNotServe() {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        StatusEndpoint endpoint;
+        QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr));
+        QCOMPARE(Exchange(endpoint.port(), request).status, status);
+        QCOMPARE(Get(endpoint.port(), "/metrics").status, 200); // and still serves
+    }
+
+    void quietAndExcessClientsAreLetGo() {
+        StatusEndpoint endpoint;
+        QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr, {300, 1024, 2}));
+        std::array<QTcpSocket, 3> idle;
+        for (QTcpSocket& socket : idle) {
+            socket.connectToHost(QHostAddress::LocalHost, endpoint.port());
+            QVERIFY(socket.waitForConnected(3000));
+        }
+        QVERIFY(idle[2].waitForReadyRead(3000)); // one too many
+        QVERIFY(idle[2].readAll().startsWith("HTTP/1.1 503 "));
+        idle[0].write("GET /metr"); // and never the rest
+        for (QTcpSocket& socket : idle)
+            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState ||
+                    socket.waitForDisconnected(3000));
+        QCOMPARE(Get(endpoint.port(), "/metrics").status, 200);
+    }
+};
+
+QTEST_MAIN(StatusReportTest)
+#include "tst_status_report.moc"
