@@ -11,6 +11,7 @@ packages=(
     fonts-wine
     xvfb xauth xdotool icewm x11-utils
     xfce4-panel dbus-daemon libglib2.0-bin
+    prometheus curl
     dpkg-dev file desktop-file-utils appstream
 )
 

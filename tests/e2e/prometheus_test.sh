@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# "Report Server Status" on a real desktop, scraped by a real Prometheus: the box is checked with a
+# click on the launcher's window, Prometheus scrapes the launcher every second, the map server is
+# killed, and Prometheus's HTTP API shows the launcher scraped, the map server's crash counter one
+# higher and the map server running again.
+#
+# Usage: prometheus_test.sh PATH/TO/corvane-launcher
+set -uo pipefail
+tools="prometheus curl" logs="prometheus icewm"
+# shellcheck source=desktop_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/desktop_session.sh"
+
+# A port nothing listens on, in a range no daemon of this machine uses by default.
+free_port() {
+    local port
+    for _ in {1..50}; do
+        port=$((21000 + RANDOM % 9000))
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+    done
+    fail "no free port found"
+}
+status_port="$(free_port)" prometheus_port="$(free_port)"
+printf '[Settings]\nAutoRestart=1\nMinimizeToTray=0\nUpdateServerMessage=1\nStatus%%20Port=%s\n' \
+    "$status_port" >"$settings"
+
+# query PROMQL: the value of the query's first sample, or nothing.
+query() {
+    curl -sf --max-time 2 --get --data-urlencode "query=$1" \
+        "http://127.0.0.1:$prometheus_port/api/v1/query" | grep -o '"value":\[[^]]*\]' |
+        head -n 1 | sed 's/.*,"\(.*\)"\]$/\1/'
+}
+is() { [ "$(query "$1")" = "$2" ]; }
+map_pid() { curl -sf --max-time 2 "http://127.0.0.1:$status_port/metrics" | awk '/^corvane_server_pid\{server="map"\}/ { print $2 }'; }
+
+start_xvfb
+start_icewm
+start_launcher_and_servers
+# "Report Server Status to CorvaneStatServer", on the options tab the launcher starts on.
+xdotool mousemove --window "$main_window" 60 119 click 1
+wait_until 10 "the launcher to serve /status" curl -sf --max-time 2 -o /dev/null "http://127.0.0.1:$status_port/status"
+step "the box serves http://127.0.0.1:$status_port/"
+
+cat >"$work/prometheus.yml" <<YML
+global: { scrape_interval: 1s, evaluation_interval: 1s }
+scrape_configs:
+  - job_name: corvane
+    static_configs: [ { targets: ["127.0.0.1:$status_port"] } ]
+YML
+prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/prometheus-data" \
+    --web.listen-address="127.0.0.1:$prometheus_port" >"$work/prometheus.log" 2>&1 &
+owned_pids+=($!)
+wait_until 30 "Prometheus to scrape the launcher" is 'up{job="corvane"}' 1
+wait_until 10 "a scrape with the map server running" is 'corvane_server_up{server="map"}' 1
+is 'corvane_server_crashes_total{server="map"}' 0 || fail "the map server had crashed before the kill"
+step "Prometheus scrapes the launcher"
+
+killed="$(map_pid)"
+[ -n "$killed" ] && ((killed > 0)) && kill -KILL "$killed" || fail "no map server to kill: '$killed'"
+wait_until 20 "Prometheus to see the map server's crash" is 'corvane_server_crashes_total{server="map"}' 1
+wait_until 20 "Prometheus to see the map server running again" \
+    is "corvane_server_up{server=\"map\"} and corvane_server_pid{server=\"map\"} != $killed" 1
+is 'sum(corvane_server_crashes_total{server!="map"})' 0 ||
+    fail "another server was counted as crashed"
+step "the crash of map server $killed seen by Prometheus, and its relaunch"
+
+# SIGTERM ends the launcher as closing its window does; the box is kept.
+three_servers_running || fail "the servers are not all running"
+kill -TERM "$launcher_pid"
+wait_until 20 "the launcher to end" process_ended "$launcher_pid"
+wait "$launcher_pid"; status=$?; launcher_pid=""
+((status == 0)) || fail "the launcher ended with status $status"
+poll 15 all_servers_ended || fail "servers still running after the exit"
+grep -qx 'Report%20Server%20Status=1' "$settings" || fail "the box was not saved: $(cat "$settings")"
+step "launcher and servers ended, the box saved"
