@@ -1,5 +1,6 @@
 #include "GuardedTcpServer.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
@@ -9,6 +10,8 @@ namespace {
 
 constexpr qint64 kRequestLineBytes = 8192;
 constexpr qsizetype kMethodBytes = 20;
+// How long a connection being closed may take to receive its last answer.
+constexpr int kLastAnswerMs = 2000;
 
 enum class RequestLine { Incomplete, Valid, Invalid };
 
@@ -37,45 +40,61 @@ public:
     GuardedSocket(const GuardedTcpServer::Limits& limits, int& open, QObject* parent)
         : QTcpSocket(parent), limits_(limits), open_(open) {
         ++open_;
-        // The timers' own connections: the HTTP layer may drop every connection of the socket.
+        // The timer's own connection: the HTTP layer may drop every connection of the socket.
         idle_.setSingleShot(true);
-        idle_.setInterval(limits_.idleMs);
-        connect(&idle_, &QTimer::timeout, this, [this] {
-            abort();
-            deleteLater();
-        });
+        connect(&idle_, &QTimer::timeout, this, [this] { letGo(); });
         // Connected before the HTTP layer's own, so this runs first on every read.
         connect(this, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(this, &QTcpSocket::bytesWritten, this, [this] {
             sinceAnswer_ = 0;
             lineJudged_ = false;
-            idle_.start();
+            answered_ = true;
+            noteActivity();
         });
-        idle_.start();
+        noteActivity();
     }
     ~GuardedSocket() override { --open_; }
 
-    // Sends a bare answer with no body and closes the connection once it is out. Nothing the
-    // peer sends after it reaches the HTTP layer.
-    void refuse(const char* statusLine) {
+    bool ending() const { return ending_; }
+    qint64 quietMs() const { return quiet_.elapsed(); }
+
+    // Ends the connection for having been quiet: with a 408 while a request is due, without a
+    // word after an answer (a client that keeps its connection for the next request).
+    void letGo() {
+        if (ending_) {
+            abort(); // a peer that never takes its last answer is not waited for
+            deleteLater();
+        } else {
+            end(answered_ && sinceAnswer_ == 0 ? nullptr : "HTTP/1.1 408 Request Timeout");
+        }
+    }
+
+    // Sends a bare answer with no body, if any, and closes the connection once it is out.
+    // Nothing the peer sends after it reaches the HTTP layer.
+    void end(const char* statusLine) {
+        ending_ = true;
         // Only reading stops: what the HTTP layer does when the connection ends (freeing what it
         // keeps for it) must still happen.
         disconnect(this, &QTcpSocket::readyRead, nullptr, nullptr);
         disconnect(this, &QTcpSocket::bytesWritten, this, nullptr);
         connect(this, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-        write(QByteArray(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        if (statusLine)
+            write(QByteArray(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         disconnectFromHost();
-        // A peer that never reads its answer is not waited for.
-        idle_.start(2000);
+        idle_.start(kLastAnswerMs);
     }
 
 private:
+    void noteActivity() {
+        quiet_.start();
+        idle_.start(limits_.idleMs);
+    }
     void onReadyRead() {
-        idle_.start();
+        noteActivity();
         sinceAnswer_ += bytesAvailable();
         if (sinceAnswer_ > limits_.requestBytes) {
             readAll(); // the HTTP layer never sees the rest
-            refuse("HTTP/1.1 413 Payload Too Large");
+            end("HTTP/1.1 413 Payload Too Large");
             return;
         }
         if (lineJudged_)
@@ -84,15 +103,18 @@ private:
         lineJudged_ = line != RequestLine::Incomplete;
         if (line == RequestLine::Invalid) {
             readAll();
-            refuse("HTTP/1.1 400 Bad Request");
+            end("HTTP/1.1 400 Bad Request");
         }
     }
 
     const GuardedTcpServer::Limits& limits_;
     int& open_;
     QTimer idle_;
+    QElapsedTimer quiet_;     // since the last byte either way
     qint64 sinceAnswer_ = 0;  // bytes received since the last answer went out
     bool lineJudged_ = false; // the request line since then was complete and valid
+    bool answered_ = false;   // an answer went out
+    bool ending_ = false;     // closing; its last answer may still be on its way
 };
 
 } // namespace
@@ -101,13 +123,22 @@ GuardedTcpServer::GuardedTcpServer(Limits limits, QObject* parent)
     : QTcpServer(parent), limits_(limits) {}
 
 void GuardedTcpServer::incomingConnection(qintptr handle) {
+    // At the limit, the connection quiet for longest makes room: clients that only hold
+    // connections cannot lock out those that ask.
+    if (open_ >= limits_.connections) {
+        GuardedSocket* quietest = nullptr;
+        for (QTcpSocket* socket : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
+            auto* guarded = dynamic_cast<GuardedSocket*>(socket);
+            if (guarded && !guarded->ending() &&
+                (!quietest || guarded->quietMs() > quietest->quietMs()))
+                quietest = guarded;
+        }
+        if (quietest)
+            quietest->letGo();
+    }
     auto* socket = new GuardedSocket(limits_, open_, this);
     if (!socket->setSocketDescriptor(handle)) {
         delete socket;
-        return;
-    }
-    if (open_ > limits_.connections) {
-        socket->refuse("HTTP/1.1 503 Service Unavailable");
         return;
     }
     addPendingConnection(socket);

@@ -2,9 +2,10 @@
 
 #include <QTcpServer>
 
-// A listening socket that keeps its clients within bounds, whatever they send or do not send:
-// a connection quiet for too long is closed, a request too large is refused with 413, one the HTTP
-// layer gives up on is answered 400, and connections beyond a limit are refused with 503.
+// A listening socket that keeps its clients within bounds, whatever they send or do not send: a
+// request line that is not HTTP/1 is answered 400, a request too large 413, and a connection
+// quiet for too long is closed (with a 408 while a request is due). At the connection limit, the
+// connection quiet for longest is closed so that a new one can be taken.
 class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
 public:
