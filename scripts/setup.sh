@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev
     tmux procps
     fonts-wine
-    xvfb xauth xdotool icewm x11-utils
+    xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils
     xfce4-panel dbus-daemon libglib2.0-bin
     dpkg-dev file desktop-file-utils appstream
 )
