@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
     tmux procps
     fonts-wine
-    xvfb xauth xdotool icewm x11-utils
+    xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils
     xfce4-panel dbus-daemon libglib2.0-bin
     prometheus curl
     dpkg-dev file desktop-file-utils appstream

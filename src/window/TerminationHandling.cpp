@@ -3,7 +3,7 @@
 #include "TerminationRequests.h"
 #include "frmMain.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <memory>
 
 void EndLikeClosingTheWindow(frmMain& window) {
@@ -16,6 +16,10 @@ void EndLikeClosingTheWindow(frmMain& window) {
         window.Form_Unload();
     };
     WatchTerminationRequests(&window, unload);
-    QObject::connect(qGuiApp, &QGuiApplication::commitDataRequest, &window,
-                     [unload](QSessionManager&) { unload(); });
+    // The desktop session ends with the session manager's "die", on which Qt quits the event
+    // loop: it closes the window first when the window is shown, but not when it lives in the
+    // tray. Either way the launcher ends here, before main() returns. The session manager's save
+    // request is left alone: it comes for a mere checkpoint too, while the session goes on, and a
+    // client that leaves in the midst of a save can bring the session manager down (xsm's does).
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, unload);
 }
