@@ -90,7 +90,9 @@ private:
         idle_.start(limits_.idleMs);
     }
     void onReadyRead() {
-        noteActivity();
+        // Reading does not put the deadline off: a request trickling in a byte at a time must
+        // still be complete within the quiet time after the connection or the last answer.
+        quiet_.start();
         sinceAnswer_ += bytesAvailable();
         if (sinceAnswer_ > limits_.requestBytes) {
             readAll(); // the HTTP layer never sees the rest

@@ -10,7 +10,7 @@ class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
 public:
     struct Limits {
-        int idleMs = 10000;              // a connection without traffic this long is closed
+        int idleMs = 10000;              // after the connection or an answer, for the next request
         qint64 requestBytes = 64 * 1024; // at most this much sent before an answer
         int connections = 256;           // open at once
     };
