@@ -143,18 +143,7 @@ void frmMain::LoadCrashBackoffSettings() {
     };
     CrashBackoffSettings& s = backoffSettings_;
     const auto read = [this](const QString& key, int current, int min, int max) {
-        const QString stored = services_.settings->GetSetting(QStringLiteral("CorvaneLauncher"),
-                                                              QStringLiteral("Settings"), key,
-                                                              QString::number(current));
-        bool ok = false;
-        const int value = stored.trimmed().toInt(&ok);
-        if (ok && value >= min && value <= max)
-            return value;
-        LauncherLogAdd(Now() + QStringLiteral("> Setting \"") + key +
-                       QStringLiteral("\" holds \"") + stored +
-                       QStringLiteral("\", which cannot be used; keeping ") +
-                       QString::number(current) + QStringLiteral("."));
-        return current;
+        return static_cast<int>(ReadNumberSetting(key, current, min, max));
     };
     s.burst = read(QStringLiteral("CrashRelaunch Burst"), s.burst, 0, 1000);
     for (const Key& key : kKeys)

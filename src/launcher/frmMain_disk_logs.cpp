@@ -4,7 +4,6 @@
 #include "CrashReport.h"
 #include "LogListBox.h"
 #include "RotatingLogFile.h"
-#include "SettingsStore.h"
 #include "VbCheckBox.h"
 #include "modAPIs.h"
 
@@ -13,8 +12,6 @@
 
 namespace {
 
-const QString kApp = QStringLiteral("CorvaneLauncher");
-const QString kSection = QStringLiteral("Settings");
 const QString kSizeKey = QStringLiteral("Log File Size Limit KB");
 const QString kKeptKey = QStringLiteral("Log Files Kept");
 constexpr qint64 kDefaultSizeKb = 10240;
@@ -30,21 +27,8 @@ constexpr float kEndingCheckSeconds = 0.05f;
 } // namespace
 
 void frmMain::LoadLogSettings() {
-    SettingsStore& store = *services_.settings;
-    const auto load = [&](const QString& key, qint64 fallback, qint64 low, qint64 high) {
-        const QString stored = store.GetSetting(kApp, kSection, key, QString::number(fallback));
-        bool ok = false;
-        const qint64 value = stored.trimmed().toLongLong(&ok);
-        if (ok && value >= low && value <= high)
-            return value;
-        LauncherLogAdd(Now() + QStringLiteral("> Setting \"") + key +
-                       QStringLiteral("\" holds \"") + stored +
-                       QStringLiteral("\", which cannot be used; keeping ") +
-                       QString::number(fallback) + QStringLiteral("."));
-        return fallback;
-    };
-    logMaxBytes_ = load(kSizeKey, kDefaultSizeKb, 16, kMaxSizeKb) * 1024;
-    logKept_ = static_cast<int>(load(kKeptKey, kDefaultKept, 0, kMaxKept));
+    logMaxBytes_ = ReadNumberSetting(kSizeKey, kDefaultSizeKb, 16, kMaxSizeKb) * 1024;
+    logKept_ = static_cast<int>(ReadNumberSetting(kKeptKey, kDefaultKept, 0, kMaxKept));
 }
 
 void frmMain::UseLogFolder(const QString& folder, const QString& note) {

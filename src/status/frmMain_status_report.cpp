@@ -32,27 +32,15 @@ QString HostAndPort(const QHostAddress& address, quint16 port) {
 } // namespace
 
 void frmMain::LoadStatusSettings() {
-    SettingsStore& store = *services_.settings;
-    const auto refuse = [this](const QString& key, const QString& stored, const QString& kept) {
-        LauncherLogAdd(
-            Now() + QStringLiteral("> Setting \"") + key + QStringLiteral("\" holds \"") + stored +
-            QStringLiteral("\", which cannot be used; keeping ") + kept + QStringLiteral("."));
-    };
-    statusAddress_ = QHostAddress(kDefaultAddress);
-    statusPort_ = kDefaultPort;
-    const QString address = store.GetSetting(kApp, kSection, kAddressKey, kDefaultAddress);
-    const QHostAddress parsed(address.trimmed());
-    if (parsed.isNull())
-        refuse(kAddressKey, address, kDefaultAddress);
-    else
-        statusAddress_ = parsed;
-    const QString port = store.GetSetting(kApp, kSection, kPortKey, QString::number(kDefaultPort));
-    bool ok = false;
-    const int number = port.trimmed().toInt(&ok);
-    if (ok && number >= 0 && number <= 65535) // 0: any free port, told in the log
-        statusPort_ = static_cast<quint16>(number);
-    else
-        refuse(kPortKey, port, QString::number(kDefaultPort));
+    const QString address =
+        services_.settings->GetSetting(kApp, kSection, kAddressKey, kDefaultAddress);
+    statusAddress_ = QHostAddress(address.trimmed());
+    if (statusAddress_.isNull()) {
+        LogUnusableSetting(kAddressKey, address, kDefaultAddress);
+        statusAddress_ = QHostAddress(kDefaultAddress);
+    }
+    // 0: any free port, told in the log
+    statusPort_ = static_cast<quint16>(ReadNumberSetting(kPortKey, kDefaultPort, 0, 65535));
 }
 
 void frmMain::chkSendStatus_Click() {

@@ -160,6 +160,11 @@ public:
     void vsKeepIconFor_Change();
     void LoadSettings();
     void SaveSettings();
+    // Names a stored value that cannot be used in the log, with the value kept instead.
+    void LogUnusableSetting(const QString& key, const QString& stored, const QString& kept);
+    // A whole-number setting from low to high; any other stored value is named in the log and
+    // the fallback is used.
+    qint64 ReadNumberSetting(const QString& key, qint64 fallback, qint64 low, qint64 high);
 
     // ---- tray presentation (tray/) ------------------------------------------------------------
     void UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip);

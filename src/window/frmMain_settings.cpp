@@ -40,14 +40,29 @@ std::optional<std::int16_t> toInt16(const QString& text) {
 
 } // namespace
 
+void frmMain::LogUnusableSetting(const QString& key, const QString& stored, const QString& kept) {
+    LauncherLogAdd(Now() + QStringLiteral("> Setting \"") + key + QStringLiteral("\" holds \"") +
+                   stored + QStringLiteral("\", which cannot be used; keeping ") + kept +
+                   QStringLiteral("."));
+}
+
+qint64 frmMain::ReadNumberSetting(const QString& key, qint64 fallback, qint64 low, qint64 high) {
+    const QString stored =
+        services_.settings->GetSetting(kApp, kSection, key, QString::number(fallback));
+    bool ok = false;
+    const qint64 value = stored.trimmed().toLongLong(&ok);
+    if (ok && value >= low && value <= high)
+        return value;
+    LogUnusableSetting(key, stored, QString::number(fallback));
+    return fallback;
+}
+
 // Every step stands alone: a value that cannot be used leaves its control as it was, is named in
 // the log, and the next step runs.
 void frmMain::LoadSettings() {
     SettingsStore& store = *services_.settings;
     const auto refuse = [this](const QString& key, const QString& stored, const QString& kept) {
-        LauncherLogAdd(
-            Now() + QStringLiteral("> Setting \"") + key + QStringLiteral("\" holds \"") + stored +
-            QStringLiteral("\", which cannot be used; keeping ") + kept + QStringLiteral("."));
+        LogUnusableSetting(key, stored, kept);
     };
     const auto loadCheckBox = [&](VbCheckBox* box, const QString& key,
                                   const QString& fallback = QStringLiteral("1")) {
