@@ -8,15 +8,6 @@
 #include <sched.h>
 #include <sys/mount.h>
 
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
-
 class CrashReportsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -48,12 +39,12 @@ private slots:
         const QString ended = log.value(crashLine + 1);
         const QString prefix = "> Map Server: " + how + "; crash report: ";
         QVERIFY2(ended.startsWith(prefix), qPrintable(ended));
-        const QByteArray report = readFile(ended.mid(prefix.size()));
+        const QByteArray report = ReadFile(ended.mid(prefix.size()));
         QVERIFY(report.contains("How it ended: " + how.toUtf8()) &&
                 report.contains("Listening on port 5121"));
         QCOMPARE(report.contains("Map Server: fatal error, crashing as asked"), !killed);
         QCOMPARE(log.value(crashLine + 2), "> Starting Map Server ...");
-        QVERIFY(readFile(l.folder + "/logs/launcher.log").contains("Map Server just crashed!"));
+        QVERIFY(ReadFile(l.folder + "/logs/launcher.log").contains("Map Server just crashed!"));
         // A stop is no crash: no report, and no console is left behind.
         const int reports = int(QDir(l.folder + "/logs").entryList({"crash-*"}).size());
         w.cmdServerShutdown_Click();
@@ -102,7 +93,7 @@ private slots:
             // The map server's banner went with its oldest file: 3000 lines fill several.
             const QByteArray seen = i == 2 ? "burst line 003000 of 003000"
                                            : "Corvane stand-in server: " + w.ServerName[i].toUtf8();
-            QVERIFY(fullDisk || readFile(file).contains(seen));
+            QVERIFY(fullDisk || ReadFile(file).contains(seen));
         }
         QVERIFY(fullDisk || QFile::exists(logs + "/map-server.log.1"));
         QVERIFY(!QFile::exists(logs + "/map-server.log.2"));

@@ -5,15 +5,6 @@
 #include <QProcess>
 #include <QTest>
 
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
-
 class ConsoleLogsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -30,9 +21,9 @@ private slots:
         QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
         QVERIFY(!QFile::exists(log + ".3"));
         for (const QString& file : {log, log + ".1", log + ".2"})
-            QVERIFY(QFileInfo(file).size() <= 1000 && readFile(file).endsWith('\n'));
+            QVERIFY(QFileInfo(file).size() <= 1000 && ReadFile(file).endsWith('\n'));
         // The newest lines, whole and in order, with plain line ends.
-        const QByteArray kept = readFile(log + ".2") + readFile(log + ".1") + readFile(log);
+        const QByteArray kept = ReadFile(log + ".2") + ReadFile(log + ".1") + ReadFile(log);
         const QByteArray plain = input.replace("\r\n", "\n");
         QVERIFY(kept.size() > 2000 && plain.endsWith(kept));
         QCOMPARE(plain.at(plain.size() - kept.size() - 1), '\n');

@@ -69,11 +69,7 @@ private slots:
         QVERIFY(!sandbox.apis().SetCloseRequest("Map Server", "SIGKILL"));
         const ServerProcess p =
             sandbox.apis().LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
-        const auto written = [&] {
-            QFile f(log);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
-        QTRY_VERIFY(written().contains("Listening"));
+        QTRY_VERIFY(ReadFile(log).contains("Listening"));
 
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 1);
         if (heard.isEmpty()) {
@@ -83,7 +79,7 @@ private slots:
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(Ended(p), 5000);
-        QVERIFY(written().contains(heard.toUtf8()));
+        QVERIFY(ReadFile(log).contains(heard.toUtf8()));
         QTRY_VERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 0); // no console: nobody asked
     }
