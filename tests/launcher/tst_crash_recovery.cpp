@@ -1,33 +1,11 @@
 // Crash recovery between status ticks, against the pretend operating system and the instant
 // clock: relaunch delays for a server that keeps crashing, and a notice that holds nothing up.
-#include "DesktopServices.h"
+#include "FakeNotificationArea.h"
 #include "LauncherHarness.h"
 #include "VbScrollBar.h"
 
 #include <QLabel>
 #include <QTest>
-
-namespace {
-
-// A notification area that keeps the last tip and every notification.
-struct RecordingArea final : NotificationArea {
-    RecordingArea() { SetNotificationArea(this); }
-    ~RecordingArea() override { SetNotificationArea(nullptr); }
-    bool IsAvailable() override { return true; }
-    std::int32_t Shell_NotifyIcon(std::int32_t, const NotifyIconData& data) override {
-        tip = (data.uFlags & NIF_TIP) ? QString::fromLatin1(data.szTip.data()) : tip;
-        return 1;
-    }
-    std::int32_t ShowNotification(WindowHandle, std::int32_t, const QString& title,
-                                  const QString& text) override {
-        notes << title + ": " + text;
-        return 1;
-    }
-    QStringList notes;
-    QString tip;
-};
-
-} // namespace
 
 class CrashRecoveryTest : public QObject {
     Q_OBJECT
@@ -51,7 +29,7 @@ private slots:
         QFETCH(QStringList, settings);
         QFETCH(QList<int>, upMs);
         QFETCH(QList<int>, delays);
-        RecordingArea area;
+        FakeNotificationArea area;
         LauncherHarness h;
         for (const QString& s : settings)
             h.settings.values["CrashRelaunch " + s.section('=', 0, 0)] = s.section('=', 1);
@@ -75,8 +53,8 @@ private slots:
                      qPrintable(area.notes[k]));
             if (delays[k] == 0)
                 continue;
-            QVERIFY2(area.tip.startsWith("Map Server keeps crashing; next try "),
-                     qPrintable(area.tip));
+            QVERIFY2(area.tip().startsWith("Map Server keeps crashing; next try "),
+                     qPrintable(area.tip()));
             QVERIFY2(log.last().startsWith(QStringLiteral("> Map Server keeps crashing; next try "
                                                           "in %1 s, at ")
                                                .arg(delays[k])),
