@@ -17,11 +17,9 @@ class OperatorE2eTest : public QObject {
     Q_OBJECT
 private slots:
     void restartOneStopAnother() {
-        TmuxSandbox sandbox;
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
+        RealLauncher l;
         frmMain& w = l.window();
-        l.startWithQuickTicks();
+        QVERIFY(l.startWithQuickTicks());
         QList<int> pids[3];
         for (int i = 0; i < 3; ++i)
             QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
@@ -51,13 +49,11 @@ private slots:
     }
 
     void typedCommandIsAnsweredInThePaneInColour() {
-        TmuxSandbox sandbox;
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
+        RealLauncher l;
         frmMain& w = l.window();
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        l.startWithQuickTicks();
+        QVERIFY(l.startWithQuickTicks());
         QTRY_COMPARE(w.ServerState, 1);
         QTabBar* bar = w.conTab->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());

@@ -47,16 +47,14 @@ private slots:
     void killsAreRecoveredInTime() {
         QFETCH(QList<int>, servers);
         QFETCH(bool, tmuxServer);
-        TmuxSandbox sandbox;
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
-        l.startWithQuickTicks();
+        RealLauncher l;
+        QVERIFY(l.startWithQuickTicks());
         frmMain& w = l.window();
         QMap<int, std::pair<std::int32_t, std::int16_t>> seen; // new PID, state when it showed
         QMap<int, std::int32_t> old;
         for (const int i : servers)
             old[i] = w.ServerProc[i].lPID;
-        const int tmuxPid = sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
+        const int tmuxPid = l.sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
         // Never kill(0): an unanswered question must not take the test's own process group along.
         for (const int pid : tmuxServer ? QList<int>{tmuxPid} : old.values())
             QVERIFY(pid > 0 && ::kill(pid, SIGKILL) == 0);
@@ -91,14 +89,12 @@ private slots:
     // handles or memory at the end than after the first rounds. The long soak is
     // scripts/crash-loop.sh.
     void aServerThatExitsOnEveryStart() {
-        TmuxSandbox sandbox;
         ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
         ScopedEnv exitAtOnce("CORVANE_STANDIN_EXIT_AT_ONCE", "1");
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
+        RealLauncher l;
         l.settings.values["CrashRelaunch Burst"] = "1000"; // relaunched at once every time
         l.window().LoadSettings();
-        l.startWithQuickTicks();
+        QVERIFY(l.startWithQuickTicks());
         l.window().conTab->Select(3); // the map server's console is mirrored on every tick too
         QElapsedTimer running;
         running.start();
@@ -131,8 +127,7 @@ private slots:
     }
 
     void aKillIsSeenWithoutATick() {
-        TmuxSandbox sandbox;
-        RealLauncher l(sandbox);
+        RealLauncher l;
         QVERIFY(l.ready);
         frmMain& w = l.window();
         w.vsInterval->SetValue(-10);
@@ -149,17 +144,15 @@ private slots:
     }
 
     void aServerThatCrashesOnEveryStartWaitsLongerEachTime() {
-        TmuxSandbox sandbox;
-        const QString flag = sandbox.path("crash-on-start");
+        RealLauncher l;
+        const QString flag = l.sandbox.path("crash-on-start");
         QVERIFY(QFile(flag).open(QIODevice::WriteOnly));
         ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
         ScopedEnv exitWhile("CORVANE_STANDIN_EXIT_WHILE", QFile::encodeName(flag));
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
         for (const QString s : {"Burst=2", "First Delay=1", "Max Delay=2", "Stable After=3"})
             l.settings.values["CrashRelaunch " + s.section('=', 0, 0)] = s.section('=', 1);
         l.window().LoadSettings();
-        l.startWithQuickTicks();
+        QVERIFY(l.startWithQuickTicks());
         // Once the third delay is set, the server stays up from its next start on.
         QVERIFY(WhenSeen([&] { return l.linesWith("next try in") == 3; }, 20000,
                          [&] { QFile::remove(flag); }));

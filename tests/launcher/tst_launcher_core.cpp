@@ -72,7 +72,6 @@ private slots:
                  QStringList({"Login Server", "Char Server", "Map Server"}));
         QCOMPARE(w.ServerState, 0);
         QVERIFY(!w.tmrStatusUpdater->isActive() && w.cmdServerStart->isEnabled());
-        QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
         // A few seconds later the log says which servers outlived their close request.
         QVERIFY(w.tmrStopCheck->isActive() && w.tmrStopCheck->interval() == 5000);
         w.ReportServersStillRunning(); // what the timer runs
@@ -159,8 +158,7 @@ private slots:
             };
             w.cmdServerStart_Click();
             QCOMPARE(h.apis.count("LaunchServer"), 2);
-            QCOMPARE(w.ServerState, 0);
-            QVERIFY(!w.tmrHelper->isActive());
+            QVERIFY(w.ServerState == 0 && !w.tmrHelper->isActive());
             QVERIFY(!h.apis.list().contains("-server"));
             QCOMPARE(h.endProgramCalls, close ? 1 : 0);
         }
@@ -287,8 +285,7 @@ private slots:
         w.vsKeepIconFor->SetValue(-60); // the notice's length was read when it began
         h.clock.now += 5000;
         w.tmrCrashNotice_Timer();
-        QVERIFY(w.lblCrashNotice->isHidden());
-        QCOMPARE(w.ServerState, 1);
+        QVERIFY(w.lblCrashNotice->isHidden() && w.ServerState == 1);
         QCOMPARE(w.tmrHelper->isActive(), crashed.contains("map-server"));
         QCOMPARE(h.apis.count("GetProcessList"), 1);
     }
