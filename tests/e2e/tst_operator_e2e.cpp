@@ -9,7 +9,6 @@
 #include "RealLauncher.h"
 #include "TabMenuDriver.h"
 
-#include <QLineEdit>
 #include <QTabBar>
 #include <QTextCursor>
 

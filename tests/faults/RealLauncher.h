@@ -2,12 +2,7 @@
 
 #include "LauncherHarness.h"
 #include "Platform.h"
-#include "TabStrip.h"
 #include "TmuxSandbox.h"
-#include "VbScrollBar.h"
-
-#include <QTest>
-#include <QTimer>
 
 // Made before the launcher and gone after it.
 struct SandboxOwner {

@@ -3,7 +3,6 @@
 // nothing.
 #include "LogFolder.h"
 #include "RealLauncher.h"
-#include "VbCheckBox.h"
 
 #include <sched.h>
 #include <sys/mount.h>

@@ -4,8 +4,6 @@
 // twice or left running, and the window stays responsive.
 #include "RealLauncher.h"
 
-#include <QLabel>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 
 #if defined(__SANITIZE_ADDRESS__)

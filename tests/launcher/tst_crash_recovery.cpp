@@ -2,10 +2,6 @@
 // clock: relaunch delays for a server that keeps crashing, and a notice that holds nothing up.
 #include "FakeNotificationArea.h"
 #include "LauncherHarness.h"
-#include "VbScrollBar.h"
-
-#include <QLabel>
-#include <QTest>
 
 class CrashRecoveryTest : public QObject {
     Q_OBJECT

@@ -1,10 +1,7 @@
 // The disk-logging box and crash reports against the pretend operating system.
 #include "LauncherHarness.h"
-#include "VbCheckBox.h"
 
-#include <QLabel>
 #include <QTemporaryDir>
-#include <QTest>
 
 class DiskLogsTest : public QObject {
     Q_OBJECT

@@ -2,17 +2,10 @@
 // sequences, servers that did not start or already run, the ways the launcher is asked to end, and
 // the status tick with its crash check, relaunch, notice and bounded console mirror.
 #include "LauncherHarness.h"
-#include "TabStrip.h"
 #include "TerminationHandling.h"
-#include "VbScrollBar.h"
 
 #include <QAction>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
 #include <QTextDocument>
-#include <QTimer>
 #include <csignal>
 
 namespace {

@@ -2,11 +2,8 @@
 // is never announced as crashed, and the launcher is online while any server is meant to run.
 #include "LauncherHarness.h"
 #include "TabMenuDriver.h"
-#include "VbCheckBox.h"
 
 #include <QHelpEvent>
-#include <QPushButton>
-#include <QTimer>
 
 class ServerControlTest : public QObject {
     Q_OBJECT

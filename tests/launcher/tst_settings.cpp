@@ -2,15 +2,10 @@
 // exit writes back.
 #include "LauncherHarness.h"
 #include "QSettingsStore.h"
-#include "VbCheckBox.h"
-#include "VbScrollBar.h"
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -4,10 +4,6 @@
 #include "IconRegistry.h"
 #include "LauncherHarness.h"
 #include "PictureBox.h"
-#include "VbCheckBox.h"
-
-#include <QLabel>
-#include <QtTest>
 
 class TrayTest : public QObject {
     Q_OBJECT

@@ -6,10 +6,6 @@
 #include "GapLabel.h"
 #include "LauncherHarness.h"
 
-#include "TabStrip.h"
-#include "VbCheckBox.h"
-#include "VbScrollBar.h"
-
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QAccessibleTableInterface>
@@ -17,15 +13,10 @@
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
-#include <QTest>
 
 namespace {
 
