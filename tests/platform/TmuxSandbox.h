@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <csignal>
 #include <optional>
 #include <unistd.h>

@@ -5,9 +5,6 @@
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
 
-#include <QProcess>
-#include <QTest>
-
 class ConsolesTest : public QObject {
     Q_OBJECT
 private slots:

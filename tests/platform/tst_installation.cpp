@@ -3,13 +3,10 @@
 
 #include "TmuxSandbox.h"
 
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTest>
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 

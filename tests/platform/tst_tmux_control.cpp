@@ -3,12 +3,8 @@
 
 #include "TmuxSandbox.h"
 #include "linux/ControlReplyReader.h"
-#include "linux/TmuxClient.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTest>
-#include <csignal>
 
 namespace {
 
