@@ -97,8 +97,7 @@ private slots:
 
         QElapsedTimer timer;
         timer.start();
-        const ServerProcess launched = apis.LaunchServer(exe, QStringLiteral("Map Server"));
-        QCOMPARE(launched, ServerProcess::failed());
+        QCOMPARE(apis.LaunchServer(exe, "Map Server"), ServerProcess::failed());
         QVERIFY2(apis.LastLaunchError().contains("did not answer"),
                  qPrintable(apis.LastLaunchError()));
         QVERIFY(timer.elapsed() < 5000);
@@ -113,9 +112,7 @@ private slots:
         QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
         for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
             QVERIFY2(proc::Exe(entry.toInt()) != exe, "the given-up server runs after all");
-        QTRY_COMPARE(QDir(sandbox.path(QStringLiteral("tmp")))
-                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                     QStringList());
+        QTRY_VERIFY(QDir(sandbox.path("tmp")).isEmpty()); // nothing of the hand-over is left
     }
 };
 
