@@ -4,8 +4,6 @@
 // twice or left running, and the window stays responsive.
 #include "RealLauncher.h"
 
-#include <QRegularExpression>
-
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif

@@ -70,7 +70,7 @@ private slots:
         QVERIFY2(told[0].contains("No space left on device"), qPrintable(told[0]));
     }
 
-    // The full launcher sees exit statuses too (tst_crash_reports); here the console around it.
+    // A kill -9 as the console tells it (the full launcher's report of an exit: tst_crash_reports).
     void endedConsoleTellsHowItEnded() {
         TmuxSandbox sandbox;
         LinuxApis& apis = sandbox.apis();

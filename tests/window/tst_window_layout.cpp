@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
