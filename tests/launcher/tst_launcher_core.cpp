@@ -41,8 +41,8 @@ private slots:
         QVERIFY(h.clock.longestSleep <= 50);
         // The priority step's line tells what became of the map server's priority; the timers
         // whose period counts are precise (coarse ones fired the step at 14.45 s, not 15 s).
-        QVERIFY(w.tmrHelper->timerType() == Qt::PreciseTimer &&
-                w.tmrStatusUpdater->timerType() == Qt::PreciseTimer);
+        QCOMPARE(w.tmrHelper->timerType(), Qt::PreciseTimer);
+        QCOMPARE(w.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
         const QString priority = "> Map Server Process %1 changed to high priority class%2";
         for (const QString& refusal : {QString(), QString("refused by the system")}) {
             h.apis.priorityRefusal = refusal;
