@@ -2,22 +2,23 @@
 
 #include "LauncherHarness.h"
 #include "Platform.h"
-#include "TabStrip.h"
 #include "TmuxSandbox.h"
-#include "VbScrollBar.h"
 
-#include <QTest>
-#include <QTimer>
+// Made before the launcher and gone after it.
+struct SandboxOwner {
+    TmuxSandbox sandbox;
+};
 
-// The real main window on the real Linux backend of a sandbox and the real clock, with the
-// stand-in servers copied into a launcher folder of awkward name; only the settings and the end
-// of the program are pretend. A 20 ms timer notes the longest stall of the event loop. Every
-// server process of that folder is ended when this goes, also after a failed check.
-class RealLauncher : public LauncherHarness {
+// The real main window on the real Linux backend of a sandbox of its own and the real clock, with
+// the stand-in servers copied into a launcher folder of awkward name; only the settings and the
+// end of the program are pretend. A 20 ms timer notes the longest stall of the event loop. Every
+// server process of that folder is ended when this goes, also after a failed check. The servers
+// take the environment of the moment they are started.
+class RealLauncher : public SandboxOwner, public LauncherHarness {
 public:
     static inline const QString kFolderName =
         QStringLiteral("Spiel Welt's \"$HOME\"=x;y Ærø 服务器");
-    explicit RealLauncher(TmuxSandbox& sandbox)
+    RealLauncher()
         : LauncherHarness(nullptr, &sandbox.apis(), systemClock(), sandbox.path(kFolderName)),
           folder(sandbox.path(kFolderName)) {
         for (int i = 0; i < 3; ++i)
@@ -36,12 +37,14 @@ public:
     }
 
     QString programPath(int server) const { return folder + ServerTable::programFiles()[server]; }
-    // A 1-second status tick and a 5-second crash notice, options tab selected; then Start.
-    void startWithQuickTicks() {
+    // A 1-second status tick and a 5-second crash notice, options tab selected; then Start. False
+    // when the servers could not be put into the folder.
+    bool startWithQuickTicks() {
         window().vsInterval->SetValue(-1);
         window().vsKeepIconFor->SetValue(-5);
         window().conTab->Select(4);
         window().cmdServerStart_Click();
+        return ready;
     }
     int linesWith(const QString& text) const { return int(logSince(0).filter(text).size()); }
     // Ids of the running processes whose program is that file, or lies in the launcher folder.

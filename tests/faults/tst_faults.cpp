@@ -1,10 +1,8 @@
 // The real launcher with the stand-in servers while they, tmux and the program files misbehave:
-// every crash is relaunched in time, nothing is started twice or left running, and the window
-// stays responsive.
+// every crash is relaunched in time (the end of a server process is seen at once, without a
+// status tick; a server that crashes on every start waits longer each time), nothing is started
+// twice or left running, and the window stays responsive.
 #include "RealLauncher.h"
-
-#include <QLabel>
-#include <QPlainTextEdit>
 
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
@@ -45,16 +43,14 @@ private slots:
     void killsAreRecoveredInTime() {
         QFETCH(QList<int>, servers);
         QFETCH(bool, tmuxServer);
-        TmuxSandbox sandbox;
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
-        l.startWithQuickTicks();
+        RealLauncher l;
+        QVERIFY(l.startWithQuickTicks());
         frmMain& w = l.window();
         QMap<int, std::pair<std::int32_t, std::int16_t>> seen; // new PID, state when it showed
         QMap<int, std::int32_t> old;
         for (const int i : servers)
             old[i] = w.ServerProc[i].lPID;
-        const int tmuxPid = sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
+        const int tmuxPid = l.sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
         // Never kill(0): an unanswered question must not take the test's own process group along.
         for (const int pid : tmuxServer ? QList<int>{tmuxPid} : old.values())
             QVERIFY(pid > 0 && ::kill(pid, SIGKILL) == 0);
@@ -89,14 +85,12 @@ private slots:
     // handles or memory at the end than after the first rounds. The long soak is
     // scripts/crash-loop.sh.
     void aServerThatExitsOnEveryStart() {
-        TmuxSandbox sandbox;
         ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
         ScopedEnv exitAtOnce("CORVANE_STANDIN_EXIT_AT_ONCE", "1");
-        RealLauncher l(sandbox);
-        QVERIFY(l.ready);
+        RealLauncher l;
         l.settings.values["CrashRelaunch Burst"] = "1000"; // relaunched at once every time
         l.window().LoadSettings();
-        l.startWithQuickTicks();
+        QVERIFY(l.startWithQuickTicks());
         l.window().conTab->Select(3); // the map server's console is mirrored on every tick too
         QElapsedTimer running;
         running.start();
@@ -126,6 +120,51 @@ private slots:
         QCOMPARE(descriptors[1].filter("[pidfd]").size(), 3);
         QVERIFY(heap[1] - heap[0] < 4 * 1024 * 1024);
         stopAndExpectNothingLeft(l);
+    }
+
+    void aKillIsSeenWithoutATick() {
+        RealLauncher l;
+        QVERIFY(l.ready);
+        frmMain& w = l.window();
+        w.vsInterval->SetValue(-10);
+        w.cmdServerStart_Click();
+        int ticks = 0;
+        QObject::connect(w.tmrStatusUpdater, &QTimer::timeout, &w, [&] { ++ticks; });
+        w.tmrStatusUpdater->start(); // the next tick is a whole period away
+        const std::int32_t killed = w.ServerProc[2].lPID;
+        QVERIFY(::kill(killed, SIGKILL) == 0);
+        QVERIFY(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 9000));
+        QCOMPARE(ticks, 0);
+        QCOMPARE(l.linesWith("Map Server just crashed!"), 1);
+        QCOMPARE(l.runningFrom(l.programPath(2)), QList<int>{w.ServerProc[2].lPID});
+    }
+
+    void aServerThatCrashesOnEveryStartWaitsLongerEachTime() {
+        RealLauncher l;
+        const QString flag = l.sandbox.path("crash-on-start");
+        QVERIFY(QFile(flag).open(QIODevice::WriteOnly));
+        ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+        ScopedEnv exitWhile("CORVANE_STANDIN_EXIT_WHILE", QFile::encodeName(flag));
+        for (const QString s : {"Burst=2", "First Delay=1", "Max Delay=2", "Stable After=3"})
+            l.settings.values["CrashRelaunch " + s.section('=', 0, 0)] = s.section('=', 1);
+        l.window().LoadSettings();
+        QVERIFY(l.startWithQuickTicks());
+        // Once the third delay is set, the server stays up from its next start on.
+        QVERIFY(WhenSeen([&] { return l.linesWith("next try in") == 3; }, 20000,
+                         [&] { QFile::remove(flag); }));
+        QVERIFY(WhenSeen([&] { return l.linesWith("has stayed up") == 1; }, 15000));
+        QVERIFY(::kill(l.window().ServerProc[2].lPID, SIGKILL) == 0);
+        QVERIFY(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 7; }, 5000));
+        // P: its PID line, J: just crashed, a digit: next try in that many seconds, H: has stayed
+        // up for 3 s.
+        QString schedule;
+        static const QRegularExpression what("> Map Server (PID|just crashed!|keeps crashing; next "
+                                             "try in (\\d) s, at|has stayed up for 3 s;)");
+        for (const QString& line : l.logSince(0))
+            if (const auto m = what.match(line); m.hasMatch())
+                schedule += m.captured(2).isEmpty() ? m.captured(1).at(0).toUpper() : m.captured(2);
+        QCOMPARE(schedule, QStringLiteral("PJPJPJ1PJ2PJ2PHJP"));
+        l.window().cmdServerShutdown_Click();
     }
 };
 

@@ -1,33 +1,10 @@
 // Crash recovery between status ticks, against the pretend operating system and the instant
-// clock: relaunch delays for a server that keeps crashing, and a notice that holds nothing up.
-#include "DesktopServices.h"
+// clock: relaunch delays for a server that keeps crashing, a notice that holds nothing up, the
+// crash report each crashed process leaves, and the disk-logging box.
+#include "FakeNotificationArea.h"
 #include "LauncherHarness.h"
-#include "VbScrollBar.h"
 
-#include <QLabel>
-#include <QTest>
-
-namespace {
-
-// A notification area that keeps the last tip and every notification.
-struct RecordingArea final : NotificationArea {
-    RecordingArea() { SetNotificationArea(this); }
-    ~RecordingArea() override { SetNotificationArea(nullptr); }
-    bool IsAvailable() override { return true; }
-    std::int32_t Shell_NotifyIcon(std::int32_t, const NotifyIconData& data) override {
-        tip = (data.uFlags & NIF_TIP) ? QString::fromLatin1(data.szTip.data()) : tip;
-        return 1;
-    }
-    std::int32_t ShowNotification(WindowHandle, std::int32_t, const QString& title,
-                                  const QString& text) override {
-        notes << title + ": " + text;
-        return 1;
-    }
-    QStringList notes;
-    QString tip;
-};
-
-} // namespace
+#include <QTemporaryDir>
 
 class CrashRecoveryTest : public QObject {
     Q_OBJECT
@@ -51,7 +28,7 @@ private slots:
         QFETCH(QStringList, settings);
         QFETCH(QList<int>, upMs);
         QFETCH(QList<int>, delays);
-        RecordingArea area;
+        FakeNotificationArea area;
         LauncherHarness h;
         for (const QString& s : settings)
             h.settings.values["CrashRelaunch " + s.section('=', 0, 0)] = s.section('=', 1);
@@ -75,8 +52,8 @@ private slots:
                      qPrintable(area.notes[k]));
             if (delays[k] == 0)
                 continue;
-            QVERIFY2(area.tip.startsWith("Map Server keeps crashing; next try "),
-                     qPrintable(area.tip));
+            QVERIFY2(area.tip().startsWith("Map Server keeps crashing; next try "),
+                     qPrintable(area.tip()));
             QVERIFY2(log.last().startsWith(QStringLiteral("> Map Server keeps crashing; next try "
                                                           "in %1 s, at ")
                                                .arg(delays[k])),
@@ -113,6 +90,50 @@ private slots:
             }
             QCOMPARE(w.ServerState, stop ? 0 : 1);
         }
+    }
+
+    void boxPersistsAndChoosesTheNextStartsLog() {
+        LauncherHarness h;
+        h.settings.values["LogServerMessages"] = "1";
+        h.settings.values["Log Files Kept"] = "3";
+        frmMain& w = h.load();
+        QTemporaryDir logs;
+        w.UseLogFolder(logs.path(), QString());
+        QVERIFY(w.chkLogEverything->isEnabled() && w.lblText[1]->isEnabled());
+        h.addServerFiles();
+        w.cmdServerStart_Click();
+        const ConsoleLog map = h.apis.consoleLogs.value("Map Server");
+        QCOMPARE(map.file, logs.path() + "/map-server.log");
+        QVERIFY(map.kept == 3 && map.maxBytes == 10240 * 1024);
+        w.chkLogEverything->SetValue(0);
+        QVERIFY(!w.lblText[1]->isEnabled());
+        h.apis.crash("map-server");
+        w.tmrStatusUpdater_Timer();
+        QVERIFY(h.apis.consoleLogs.value("Map Server").file.isEmpty());
+        w.SaveSettings();
+        QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
+    }
+
+    void crashReportOncePerProcess() {
+        LauncherHarness h;
+        frmMain& w = h.online();
+        QTemporaryDir logs;
+        w.UseLogFolder(logs.path(), QString());
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", "[Error] x"};
+        for (int tick = 0; tick < 3; ++tick) {
+            if (tick == 1)
+                h.apis.files.remove(h.programPath(2)); // the relaunch to come cannot start
+            h.apis.crash("map-server");
+            const int mark = h.logCount();
+            w.tmrStatusUpdater_Timer();
+            const QStringList lines = h.logSince(mark);
+            const QString ended = "> Map Server: exit status 3; crash report: " + logs.path();
+            QCOMPARE(lines.value(1).startsWith(ended), tick < 2);
+            QFile report(lines.value(1).section("crash report: ", 1));
+            QVERIFY(tick == 2 ||
+                    (report.open(QIODevice::ReadOnly) && report.readAll().contains("[Error] x")));
+        }
+        QCOMPARE(h.apis.count("CloseEndedConsole"), 2);
     }
 };
 

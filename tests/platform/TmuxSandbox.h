@@ -7,16 +7,23 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <csignal>
 #include <optional>
 #include <unistd.h>
 
+// A file's contents; nothing when it cannot be read.
+inline QByteArray ReadFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // What /proc tells about a process, for checks in tests.
 struct proc {
     static QByteArray Read(int pid, const QString& file) {
-        QFile f(QStringLiteral("/proc/%1/").arg(pid) + file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return ReadFile(QStringLiteral("/proc/%1/").arg(pid) + file);
     }
     static QString Link(int pid, const QString& link) {
         return QFileInfo(QStringLiteral("/proc/%1/").arg(pid) + link).symLinkTarget();

@@ -3,25 +3,14 @@
 
 #include "TmuxSandbox.h"
 
-#include <QProcess>
 #include <QRegularExpression>
-#include <QTest>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 bool Ended(const ServerProcess& p) {
     return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
-}
-
-// The backend of the sandbox's tmux world with the folder as its installation.
-std::unique_ptr<LinuxApis> ApisFor(const TmuxSandbox& sandbox, const QString& folder) {
-    LinuxBackendConfig config = sandbox.config();
-    config.serverFolder = QFileInfo(folder).canonicalFilePath();
-    return std::make_unique<LinuxApis>(config);
 }
 
 bool Lists(const QString& list, const QString& name) {
@@ -69,11 +58,7 @@ private slots:
         QVERIFY(!sandbox.apis().SetCloseRequest("Map Server", "SIGKILL"));
         const ServerProcess p =
             sandbox.apis().LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
-        const auto written = [&] {
-            QFile f(log);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
-        QTRY_VERIFY(written().contains("Listening"));
+        QTRY_VERIFY(ReadFile(log).contains("Listening"));
 
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 1);
         if (heard.isEmpty()) {
@@ -83,7 +68,7 @@ private slots:
             return;
         }
         QTRY_VERIFY_WITH_TIMEOUT(Ended(p), 5000);
-        QVERIFY(written().contains(heard.toUtf8()));
+        QVERIFY(ReadFile(log).contains(heard.toUtf8()));
         QTRY_VERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 0); // no console: nobody asked
     }
@@ -101,30 +86,32 @@ private slots:
         script.close();
         QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
         QVERIFY(sandbox.copyServer("map-server", sandbox.path("theirs/map-server")));
-        const auto apis = ApisFor(sandbox, folder);
+        LinuxBackendConfig config = sandbox.config(); // the sandbox's tmux world, this folder
+        config.serverFolder = QFileInfo(folder).canonicalFilePath();
+        LinuxApis ours(config);
 
         const ServerProcess theirs =
             sandbox.apis().LaunchServer(sandbox.path("theirs/map-server"), "Theirs");
         QVERIFY(theirs.lPID > 0);
         QVERIFY(Lists(sandbox.apis().GetProcessList(), "map-server")); // the whole machine's
-        QVERIFY(!Lists(apis->GetProcessList(), "map-server"));
-        QCOMPARE(apis->FindRunningServer(folder + "/map-server").lPID, 0);
+        QVERIFY(!Lists(ours.GetProcessList(), "map-server"));
+        QCOMPARE(ours.FindRunningServer(folder + "/map-server").lPID, 0);
 
-        const ServerProcess map = apis->LaunchServer(folder + "/map-server", "Map Server");
-        const ServerProcess chr = apis->LaunchServer(folder + "/char-server", "Char Server");
-        QTRY_VERIFY(Lists(apis->GetProcessList(), "real-char"));
-        const QString list = apis->GetProcessList();
+        const ServerProcess map = ours.LaunchServer(folder + "/map-server", "Map Server");
+        const ServerProcess chr = ours.LaunchServer(folder + "/char-server", "Char Server");
+        QTRY_VERIFY(Lists(ours.GetProcessList(), "real-char"));
+        const QString list = ours.GetProcessList();
         QVERIFY2(Lists(list, "map-server") && Lists(list, "char-server"), qPrintable(list));
         QVERIFY(!list.contains(QString::number(theirs.lPID) + ':'));
-        QVERIFY(apis->ProcessRunsProgram(map.hProcess, folder + "/map-server"));
-        QVERIFY(apis->ProcessRunsProgram(chr.hProcess, folder + "/char-server"));
-        QVERIFY(!apis->ProcessRunsProgram(map.hProcess, folder + "/char-server"));
-        const ServerProcess found = apis->FindRunningServer(folder + "/map-server");
+        QVERIFY(ours.ProcessRunsProgram(map.hProcess, folder + "/map-server"));
+        QVERIFY(ours.ProcessRunsProgram(chr.hProcess, folder + "/char-server"));
+        QVERIFY(!ours.ProcessRunsProgram(map.hProcess, folder + "/char-server"));
+        const ServerProcess found = ours.FindRunningServer(folder + "/map-server");
         QCOMPARE(found.lPID, map.lPID);
-        QCOMPARE(apis->CloseServerConsole("Map Server"), 1);
-        QTRY_VERIFY(!apis->ProcessRunsProgram(found.hProcess, folder + "/map-server"));
+        QCOMPARE(ours.CloseServerConsole("Map Server"), 1);
+        QTRY_VERIFY(!ours.ProcessRunsProgram(found.hProcess, folder + "/map-server"));
         for (const ServerProcess& p : {map, chr, theirs, found})
-            apis->ReleaseProcessHandle(p.hProcess);
+            ours.ReleaseProcessHandle(p.hProcess);
     }
 
     void eachServerFolderHasASocketOfItsOwn() {
@@ -159,7 +146,6 @@ private slots:
         QFETCH(bool, runs);
         // A shared folder like /tmp: anyone may make entries, nobody may take another's.
         QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
         QVERIFY(::chmod(QFile::encodeName(tmp.path()).constData(), 01777) == 0);
         const QString folder = tmp.filePath("corvane-launch-abc123");
         const QByteArray ours = "CORVANE_HANDED=ours", planted = "CORVANE_PLANTED=1";

@@ -3,20 +3,16 @@
 
 #include "TmuxSandbox.h"
 #include "linux/ControlReplyReader.h"
-#include "linux/TmuxClient.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTest>
-#include <csignal>
 
 namespace {
 
-const std::string kNonce = "corvane-5ecret-7";
+const QByteArray kNonce = "corvane-5ecret-7";
 
 // A reply block as tmux writes it.
-std::string Block(int number, const std::string& body, const char* end = "%end") {
-    const std::string tail = " 1796611916 " + std::to_string(number) + " 1\n";
+QByteArray Block(int number, const QByteArray& body, const char* end = "%end") {
+    const QByteArray tail = " 1796611916 " + QByteArray::number(number) + " 1\n";
     return "%begin" + tail + body + end + tail;
 }
 
@@ -30,24 +26,19 @@ private slots:
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<bool>("failed");
         QTest::addColumn<QByteArray>("output");
-        const std::string forged =
-            "%end 1796611916 40 1\n%error 1796611916 40 1\n"
-            "%begin 1796611916 41 1\ncorvane-guess-8\n%end 1796611916 41 1\n";
+        const QByteArray forged = "%end 1796611916 40 1\n%error 1796611916 40 1\n"
+                                  "%begin 1796611916 41 1\ncorvane-guess-8\n%end 1796611916 41 1\n";
+        const QByteArray nonce = Block(41, kNonce + "\n");
         QTest::newRow("plain, between notifications")
-            << QByteArray::fromStdString("%sessions-changed\n" + Block(40, "a b\n\nc\n") +
-                                         "%window-add @3\n" + Block(41, kNonce + "\n"))
-            << false << QByteArray("a b\n\nc\n");
+            << "%sessions-changed\n" + Block(40, "a b\n\nc\n") + "%window-add @3\n" + nonce << false
+            << QByteArray("a b\n\nc\n");
         QTest::newRow("markers forged inside the output")
-            << QByteArray::fromStdString(Block(40, "before\n" + forged + "after\n") +
-                                         Block(41, kNonce + "\n"))
-            << false << QByteArray::fromStdString("before\n" + forged + "after\n");
-        QTest::newRow("an error") << QByteArray::fromStdString(
-                                         Block(40, "no such session\n", "%error") +
-                                         Block(41, kNonce + "\n"))
-                                  << true << QByteArray("no such session\n");
+            << Block(40, "before\n" + forged + "after\n") + nonce << false
+            << "before\n" + forged + "after\n";
+        QTest::newRow("an error") << Block(40, "no such session\n", "%error") + nonce << true
+                                  << QByteArray("no such session\n");
         QTest::newRow("nonce block not matching its own number")
-            << QByteArray::fromStdString(Block(40, "x\n") + "%begin 1 41 1\n" + kNonce +
-                                         "\n%end 1 42 1\n")
+            << Block(40, "x\n") + "%begin 1 41 1\n" + kNonce + "\n%end 1 42 1\n"
             << true << QByteArray();
     }
 
@@ -59,10 +50,10 @@ private slots:
         for (const bool byByte : {false, true}) {
             ControlReplyReader reader;
             reader.expect("corvane-5ecret-1", true); // the client's greeting, dropped
-            reader.expect(kNonce);
-            const std::string greeting =
-                Block(3, "") + "%session-changed $0 c\n" + Block(4, "corvane-5ecret-1\n");
-            const std::string all = greeting + stream.toStdString();
+            reader.expect(kNonce.toStdString());
+            const std::string all =
+                (Block(3, "") + "%session-changed $0 c\n" + Block(4, "corvane-5ecret-1\n") + stream)
+                    .toStdString();
             for (std::size_t i = 0; i < all.size(); i += byByte ? 1 : all.size()) {
                 QVERIFY(!reader.take()); // nothing before the nonce's block is complete
                 reader.feed(std::string_view(all).substr(i, byByte ? 1 : all.size()));
@@ -75,9 +66,6 @@ private slots:
         }
     }
 
-    // Console text cannot forge the end of a reply. (Awkward words in tmux commands are tried on
-    // the launch of hostile paths; a client that comes back after its tmux server is killed, with
-    // the real launcher in the fault cases.)
     void aConsoleCannotForgeTheEndOfAReply() {
         TmuxSandbox sandbox;
         // Lines that look like the end of this capture and the start and end of the next reply.
@@ -109,8 +97,7 @@ private slots:
 
         QElapsedTimer timer;
         timer.start();
-        const ServerProcess launched = apis.LaunchServer(exe, QStringLiteral("Map Server"));
-        QCOMPARE(launched, ServerProcess::failed());
+        QCOMPARE(apis.LaunchServer(exe, "Map Server"), ServerProcess::failed());
         QVERIFY2(apis.LastLaunchError().contains("did not answer"),
                  qPrintable(apis.LastLaunchError()));
         QVERIFY(timer.elapsed() < 5000);
@@ -125,9 +112,7 @@ private slots:
         QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
         for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
             QVERIFY2(proc::Exe(entry.toInt()) != exe, "the given-up server runs after all");
-        QTRY_COMPARE(QDir(sandbox.path(QStringLiteral("tmp")))
-                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                     QStringList());
+        QTRY_VERIFY(QDir(sandbox.path("tmp")).isEmpty()); // nothing of the hand-over is left
     }
 };
 

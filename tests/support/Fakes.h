@@ -18,10 +18,7 @@
 // process list until the test crashes it.
 class FakeApis : public modAPIs {
 public:
-    struct Call {
-        QString op, arg; // e.g. "LaunchServer" and the path it was given
-    };
-    std::vector<Call> calls;
+    std::vector<std::pair<QString, QString>> calls; // e.g. "LaunchServer" and the path it was given
     QSet<QString> files;
     QHash<QString, QString> failingLaunches;       // path, the reason its launch fails
     QHash<QString, QString> consoles;              // title, text
@@ -61,9 +58,9 @@ public:
     }
     QStringList argsOf(const QString& op) const {
         QStringList args;
-        for (const Call& call : calls)
-            if (call.op == op)
-                args << call.arg;
+        for (const auto& [name, arg] : calls)
+            if (name == op)
+                args << arg;
         return args;
     }
     int count(const QString& op) const { return static_cast<int>(argsOf(op).size()); }
@@ -148,7 +145,7 @@ public:
 
 private:
     void record(const QString& op, const QString& arg) {
-        calls.push_back(Call{op, arg});
+        calls.emplace_back(op, arg);
         if (onCall)
             onCall(op);
     }

@@ -3,9 +3,19 @@
 #include "Fakes.h"
 #include "ServerTable.h"
 #include "frmMain.h"
+// The types of the window's controls, which the window itself only declares: tests reach them all.
+#include "TabStrip.h"
+#include "VbCheckBox.h"
+#include "VbScrollBar.h"
 
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
 #include <memory>
 
 // A main window wired to a pretend operating system, an instant clock and in-memory settings.

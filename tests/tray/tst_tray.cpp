@@ -1,48 +1,9 @@
 // The window's side of the tray, against a notification area that records every call: the icon
 // follows the launcher's state.
-#include "DesktopServices.h"
+#include "FakeNotificationArea.h"
 #include "IconRegistry.h"
 #include "LauncherHarness.h"
 #include "PictureBox.h"
-#include "VbCheckBox.h"
-
-#include <QLabel>
-#include <QtTest>
-
-namespace {
-
-class FakeNotificationArea final : public NotificationArea {
-public:
-    std::vector<std::pair<std::int32_t, NotifyIconData>> calls;
-    bool available = true;
-
-    FakeNotificationArea() { SetNotificationArea(this); }
-    ~FakeNotificationArea() override { SetNotificationArea(nullptr); }
-    bool IsAvailable() override { return available; }
-    std::int32_t Shell_NotifyIcon(std::int32_t dwMessage, const NotifyIconData& data) override {
-        calls.emplace_back(dwMessage, data);
-        return 1;
-    }
-    int count(std::int32_t operation) const {
-        return static_cast<int>(std::count_if(calls.begin(), calls.end(),
-                                              [&](const auto& c) { return c.first == operation; }));
-    }
-    // Whether an icon shows, and its picture and tip: those of the last add or change of each.
-    std::tuple<bool, IconHandle, QString> showing() const {
-        std::tuple<bool, IconHandle, QString> view;
-        for (const auto& [operation, record] : calls) {
-            if (operation == NIM_DELETE || operation == NIM_ADD)
-                view = {operation == NIM_ADD, 0, QString()};
-            if (operation != NIM_DELETE && (record.uFlags & NIF_ICON))
-                std::get<1>(view) = record.hIcon;
-            if (operation != NIM_DELETE && (record.uFlags & NIF_TIP))
-                std::get<2>(view) = QString::fromLatin1(record.szTip.data());
-        }
-        return view;
-    }
-};
-
-} // namespace
 
 class TrayTest : public QObject {
     Q_OBJECT

@@ -6,10 +6,6 @@
 #include "GapLabel.h"
 #include "LauncherHarness.h"
 
-#include "TabStrip.h"
-#include "VbCheckBox.h"
-#include "VbScrollBar.h"
-
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QAccessibleTableInterface>
@@ -17,15 +13,9 @@
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
-#include <QTest>
 
 namespace {
 
@@ -153,10 +143,10 @@ private slots:
             }
         }
         QVERIFY2(checked >= 20, qPrintable(QString::number(checked)));
-        // The log list shows and selects its newest line, and scrolls across to a wide one.
+        // The log list shows its newest line (selected: read by assistive technology, below), and
+        // scrolls across to a wide one.
         for (int i = 0; i < 50; ++i)
             w.LauncherLogAdd(QString(i == 40 ? 200 : 1, u'x'));
-        QVERIFY(w.lstLog->item(w.lstLog->count() - 1)->isSelected());
         // The scroll ranges follow once the view has run its pending layout.
         QTRY_VERIFY(w.lstLog->verticalScrollBar()->value() ==
                     w.lstLog->verticalScrollBar()->maximum());

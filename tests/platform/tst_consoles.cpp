@@ -1,22 +1,34 @@
-// The log helper's rotation and a full disk, and a console kept after its process ended.
+// Consoles through real tmux: every character typed arrives as typed, none is read by tmux, and
+// bytes that are not UTF-8 still show; the log helper's rotation and a full disk; a console kept
+// after its process ended.
 #include "TmuxSandbox.h"
 #include "linux/ConsoleLogPipe.h"
+#include "linux/ConsoleText.h"
 
-#include <QProcess>
-#include <QTest>
-
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
-
-class ConsoleLogsTest : public QObject {
+class ConsolesTest : public QObject {
     Q_OBJECT
 private slots:
+    void typedLineArrivesAsTypedAndIsAnswered() {
+        TmuxSandbox sandbox;
+        LinuxApis& os = sandbox.apis();
+        const QString title = QStringLiteral("Login Server");
+        QVERIFY(sandbox.copyServer("login-server", sandbox.path("login-server")));
+        QVERIFY(os.LaunchServer(sandbox.path("login-server"), title).lPID > 0);
+        QTRY_VERIFY(os.GetConsoleText(title).contains("Listening"));
+        const QString line = QStringLiteral(
+            "-t say \"hi\" 'all'; kill-server \\; $HOME #{pane_pid} ~ \\033 Ærø 服务器 ;");
+        QVERIFY(os.SendConsoleInput(title, line) != 0);
+        QVERIFY(os.SendConsoleInput(title, "status") != 0);
+        QTRY_VERIFY(os.GetConsoleText(title).contains("Login Server answers status"));
+        QVERIFY(os.GetConsoleText(title).split(u'\n').contains(line)); // the console's echo
+        QCOMPARE(os.SendConsoleInput("No Such Console", "status"), 0);
+    }
+
+    void invalidUtf8ShowsAsReplacementCharacters() {
+        QCOMPARE(ConsoleTextFromCapture("a\xff\xfe b\xc3"),
+                 QString::fromUtf16(u"a\ufffd\ufffd b\ufffd"));
+    }
+
     void helperRotatesByWholeLines() {
         TmuxSandbox sandbox;
         QByteArray input;
@@ -30,9 +42,9 @@ private slots:
         QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
         QVERIFY(!QFile::exists(log + ".3"));
         for (const QString& file : {log, log + ".1", log + ".2"})
-            QVERIFY(QFileInfo(file).size() <= 1000 && readFile(file).endsWith('\n'));
+            QVERIFY(QFileInfo(file).size() <= 1000 && ReadFile(file).endsWith('\n'));
         // The newest lines, whole and in order, with plain line ends.
-        const QByteArray kept = readFile(log + ".2") + readFile(log + ".1") + readFile(log);
+        const QByteArray kept = ReadFile(log + ".2") + ReadFile(log + ".1") + ReadFile(log);
         const QByteArray plain = input.replace("\r\n", "\n");
         QVERIFY(kept.size() > 2000 && plain.endsWith(kept));
         QCOMPARE(plain.at(plain.size() - kept.size() - 1), '\n');
@@ -58,7 +70,7 @@ private slots:
         QVERIFY2(told[0].contains("No space left on device"), qPrintable(told[0]));
     }
 
-    // The full launcher sees exit statuses too (tst_crash_reports); here the console around it.
+    // A kill -9 as the console tells it (the full launcher's report of an exit: tst_crash_reports).
     void endedConsoleTellsHowItEnded() {
         TmuxSandbox sandbox;
         LinuxApis& apis = sandbox.apis();
@@ -86,5 +98,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(ConsoleLogsTest)
-#include "tst_console_logs.moc"
+QTEST_GUILESS_MAIN(ConsolesTest)
+#include "tst_consoles.moc"

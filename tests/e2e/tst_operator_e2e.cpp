@@ -1,0 +1,107 @@
+// The real launcher on the stand-in servers, driven as the operator does. Through its server tabs'
+// menu: restarting the map server alone leaves the login and char server processes as they were
+// and logs no crash; a server stopped alone stays stopped across status ticks. Under the Map tab: a
+// typed command reaches the map server, whose answer the pane shows without waiting for a status
+// tick, its status tags in colour.
+#include "ConsoleCommandLine.h"
+#include "ConsoleFormats.h"
+#include "MessagePane.h"
+#include "RealLauncher.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTabBar>
+#include <QTextCursor>
+
+namespace {
+
+// Right-clicks the server's tab and clicks the entry of its menu that begins with the word, as
+// the operator does; false, with the menu closed, when there is no such enabled entry.
+bool ClickServerTabMenu(frmMain& w, int server, const QString& word) {
+    QTabBar* bar = w.conTab->tabBar();
+    const QPoint at = bar->tabRect(server).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
+    QApplication::sendEvent(bar, &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
+        if (action->isEnabled() && action->text().remove(u'&').startsWith(word + u' ')) {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+            return true;
+        }
+    }
+    if (menu)
+        menu->close();
+    return false;
+}
+
+} // namespace
+
+class OperatorE2eTest : public QObject {
+    Q_OBJECT
+private slots:
+    void restartOneStopAnother() {
+        RealLauncher l;
+        frmMain& w = l.window();
+        QVERIFY(l.startWithQuickTicks());
+        QList<int> pids[3];
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
+        w.tmrHelper->stop();
+        QVERIFY(!ClickServerTabMenu(w, 2, "Start")); // it runs already
+        QVERIFY(ClickServerTabMenu(w, 2, "Restart"));
+        QVERIFY2(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 15000),
+                 qPrintable(l.logSince(0).join('\n')));
+        const QList<int> map = l.runningFrom(l.programPath(2));
+        QVERIFY(map.size() == 1 && map != pids[2] &&
+                l.linesWith("> Map Server PID is " + QString::number(map[0])) == 1);
+        QCOMPARE(l.runningFrom(l.programPath(0)), pids[0]);
+        QCOMPARE(l.runningFrom(l.programPath(1)), pids[1]);
+        QVERIFY(w.tmrHelper->isActive()); // the new map server is raised as after a start
+
+        QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
+        int ticksStopped = 0; // status ticks since the char server ended
+        QObject::connect(w.tmrStatusUpdater, &QTimer::timeout,
+                         [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
+        QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
+        QVERIFY(l.runningFrom(l.programPath(1)).isEmpty());
+        QCOMPARE(w.ServerState, 1);
+        QCOMPARE(l.linesWith("just crashed!") + l.linesWith("Error Starting"), 0);
+        QVERIFY(l.longestStallMs < 1000);
+        w.cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 10000);
+    }
+
+    void typedCommandIsAnsweredInThePaneInColour() {
+        RealLauncher l;
+        frmMain& w = l.window();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(l.startWithQuickTicks());
+        QTRY_COMPARE(w.ServerState, 1);
+        QTabBar* bar = w.conTab->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+        QTRY_VERIFY(w.txtOutput->toPlainText().contains("[Status] Map Server online"));
+        w.tmrStatusUpdater->stop(); // from here only the command's own refresh shows anything
+        QLineEdit* input = w.txtCommand->input();
+        QTest::mouseClick(input, Qt::LeftButton);
+        QTest::keyClicks(input, "status");
+        QTest::keyClick(input, Qt::Key_Return);
+        QVERIFY(
+            WhenSeen([&] { return w.txtOutput->toPlainText().contains("answers status"); }, 10000));
+
+        const QString text = w.txtOutput->toPlainText();
+        QTextCursor cursor(w.txtOutput->document());
+        cursor.setPosition(int(text.lastIndexOf("[Status] Map Server answers")) + 1);
+        const bool dark = static_cast<MessagePane*>(w.txtOutput)->hasDarkBackground();
+        QCOMPARE(cursor.charFormat().foreground().color(),
+                 ConsoleColourValue({ConsoleColour::Indexed, 2}, dark));
+        QCOMPARE(cursor.charFormat().fontWeight(), int(QFont::Bold));
+        cursor.setPosition(int(text.indexOf("Map Server answers")) + 1); // after the tag: plain
+        QVERIFY(!cursor.charFormat().hasProperty(QTextFormat::ForegroundBrush));
+        w.cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
+    }
+};
+
+QTEST_MAIN(OperatorE2eTest)
+#include "tst_operator_e2e.moc"
