@@ -1,5 +1,6 @@
 // The Linux backend with real tmux and the stand-in servers: launching (the server's folder and
 // environment), consoles, the process list, priority and process handles.
+#include "ConsoleStyle.h"
 #include "TmuxSandbox.h"
 #include "linux/ProcessPriority.h"
 
@@ -188,6 +189,96 @@ private slots:
         QVERIFY(os().LaunchServer(counter, kTitle).lPID > 0);
         QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("tick 9"), 10000);
         QCOMPARE(text(kTitle).trimmed(), QStringLiteral("tick 9"));
+    }
+
+    // A capture that builds on the lines kept from the last one shows what a first capture of
+    // the console shows: after new lines, a line running on from the history into the screen,
+    // a cleared history that grew back, a resize, a history trimmed at its limit, a restart.
+    void keptLinesReadAsAFreshCapture() {
+        LinuxBackendConfig config = sandbox->config();
+        config.historyLimit = 200; // trimmed by 20 lines at a time
+        LinuxApis kept(config);
+        kept.SetConsoleLineLimit(40);
+        const QString script = sandbox->path("steps");
+        // Runs each step file it finds, then says which step it was.
+        QVERIFY(WriteProgram(script,
+                             "#!/bin/sh\nn=0\nwhile :; do if [ -f step ]; then n=$((n+1)); . "
+                             "./step; rm step; printf 'step %s done\\n' $n; fi; sleep 0.02; done\n",
+                             0700));
+        QVERIFY(kept.LaunchServer(script, kTitle).lPID > 0);
+        const auto resize = [&](int columns, int rows) {
+            QVERIFY(sandbox->tmux({"resize-window", "-t", "=" + kTitle.toStdString() + ":", "-x",
+                                   std::to_string(columns), "-y", std::to_string(rows)}));
+        };
+        resize(30, 6);
+        const auto lines = [](int count, int colour, const char* tail) {
+            return QStringLiteral("i=0; while [ $i -lt %1 ]; do i=$((i+1)); printf "
+                                  "'\\033[3%2mline %s %3\\n' $i; done\n")
+                .arg(count)
+                .arg(colour)
+                .arg(tail);
+        };
+        const QString longLine =
+            "printf '\\033[4mrunning on %s\\033[0m\\n' " + QString(70, u'x') + "\n";
+        // Red lines then plain ones: a capture that starts on a plain line must not go on red.
+        const QString alternating =
+            "for i in 1 2 3 4 5; do printf '\\033[31mred %s\\033[0m\\nplain "
+            "%s\\n' $i $i; done\n";
+        const QStringList steps = {
+            lines(60, 2, "green on"),
+            lines(3, 4, "\\033[0m"),
+            "printf '\\033[3J'; " + lines(66, 5, "after the clear"),
+            lines(30, 6, ""),
+            lines(30, 3, "\\033[0m"),
+            alternating,
+            alternating + "echo one more\n",
+            longLine + lines(3, 1, ""),
+            longLine,
+            "printf 'a\\nb\\n'\n" + longLine,
+            "RESIZE 25 8",
+            lines(250, 6, "past the limit"),
+            lines(2, 3, ""),
+            "RESTART",
+            lines(5, 2, "restarted"),
+        };
+        int done = 0; // steps the running script has done
+        for (const QString& code : steps) {
+            if (code.startsWith("RESIZE")) {
+                resize(code.split(' ')[1].toInt(), code.split(' ')[2].toInt());
+            } else if (code == "RESTART") {
+                QVERIFY(kept.CloseServerConsole(kTitle) != 0);
+                QTRY_COMPARE(kept.GetConsoleText(kTitle), QStringLiteral(" "));
+                QVERIFY(kept.LaunchServer(script, kTitle).lPID > 0);
+                resize(30, 6);
+                done = 0;
+            } else {
+                QFile file(sandbox->path("step.new"));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(code.toUtf8()) > 0);
+                file.close();
+                QVERIFY(QFile::rename(file.fileName(), sandbox->path("step")));
+                const QString marker = QStringLiteral("step %1 done").arg(++done);
+                QTRY_VERIFY_WITH_TIMEOUT(kept.GetConsoleColourText(kTitle).contains(marker), 10000);
+            }
+            // The pane shows the end of a first capture of the whole history, and no fewer lines
+            // than a first capture of the last 40 lines of history and the screen.
+            LinuxApis whole(config), last40(config);
+            whole.SetConsoleLineLimit(1000);
+            last40.SetConsoleLineLimit(40);
+            const qsizetype least = last40.GetConsoleText(kTitle).count(u'\n') + 1;
+            const QStringList all = whole.GetConsoleText(kTitle).split(u'\n');
+            const QString plain = kept.GetConsoleText(kTitle);
+            const qsizetype count = plain.count(u'\n') + 1;
+            QVERIFY(count >= least && count <= 40);
+            QCOMPARE(plain, all.mid(all.size() - count).join(u'\n'));
+            const StyledText shown =
+                StyledPaneText(kept.GetConsoleColourText(kTitle), 40, 4000, 99);
+            const qsizetype colourCount = shown.text.count(u'\n') + 1;
+            const StyledText first =
+                StyledPaneText(whole.GetConsoleColourText(kTitle), int(colourCount), 4000, 99);
+            QVERIFY(colourCount >= least);
+            QCOMPARE(shown.text, first.text);
+            QVERIFY2(shown.runs == first.runs, qPrintable(code));
+        }
     }
 
     void processListPriorityAndHandles() {
