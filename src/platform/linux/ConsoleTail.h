@@ -15,10 +15,11 @@
 //
 // tmux never changes a line once it is in the history, unless the history is cleared, trimmed at
 // its limit, or reflowed by a resize. The kept lines are built upon only while the probe shows
-// the same pane and size, a history no shorter than the kept part and below the size at which
-// tmux trims it, and while the last kept line still reads as it did (the anchor, which a clear
-// followed by as many new lines would change). Otherwise the capture is a full one: the last
-// lineLimit lines of the history and the screen.
+// the same pane, process, size and history limit (and the line limit is the same), a history no
+// shorter than the kept part and below the size at which tmux trims it, and while the last kept
+// line still reads as it did (the anchor: a history cleared and grown back past the kept part
+// between two captures has another line there, unless the console printed the same line again).
+// Otherwise the capture is a full one: the last lineLimit lines of the history and the screen.
 //
 // Line numbers are capture-pane's: 0 is the top of the screen, -1 the last line of the history.
 // Lines are captured with -J: a line that ran on past the console's edge comes back whole. So
