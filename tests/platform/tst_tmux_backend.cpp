@@ -1,6 +1,8 @@
 // The Linux backend with real tmux and the stand-in servers: launching (the server's folder and
 // environment), consoles, the process list, priority and process handles.
+#include "ConsoleStyle.h"
 #include "TmuxSandbox.h"
+#include "linux/ConsoleText.h"
 #include "linux/ProcessPriority.h"
 
 #include <QDirIterator>
@@ -188,6 +190,88 @@ private slots:
         QVERIFY(os().LaunchServer(counter, kTitle).lPID > 0);
         QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("tick 9"), 10000);
         QCOMPARE(text(kTitle).trimmed(), QStringLiteral("tick 9"));
+    }
+
+    // A capture built on the lines kept from the last one shows the end of the whole console, and
+    // no fewer lines than a capture of the last 40: after new lines, lines running on into the
+    // screen, a cleared history grown back, a resize, trimming at the history limit, a restart.
+    void keptLinesReadAsAFreshCapture() {
+        LinuxBackendConfig config = sandbox->config();
+        config.historyLimit = 200; // trimmed by 20 lines at a time
+        LinuxApis kept(config);
+        kept.SetConsoleLineLimit(40);
+        const QString script = sandbox->path("steps"); // runs each line typed into it
+        QVERIFY(WriteProgram(script,
+                             "#!/bin/sh\nn=0\nwhile read -r l; do n=$((n+1)); eval \"$l\"; "
+                             "printf 'step %s done\\n' $n; done\n",
+                             0700));
+        const auto start = [&] {
+            QVERIFY(kept.LaunchServer(script, kTitle).lPID > 0);
+            QVERIFY(
+                sandbox->tmux({"resize-window", "-t", "=Login Server:", "-x", "30", "-y", "6"}));
+        };
+        start();
+        const auto lines = [](int count, int colour, const char* tail) {
+            return QString::asprintf(
+                "for i in $(seq %d); do printf '\\033[3%dmline %%s %s\\n' $i; done", count, colour,
+                tail);
+        };
+        const QString longLine = "printf '\\033[4mrunning on %070d\\033[0m\\n' 0; ";
+        // Red lines then plain ones: a capture that starts on a plain line must not go on red.
+        const QString redPlain =
+            "for i in 1 2 3 4 5; do printf '\\033[31mred\\033[0m\\nplain\\n'; done";
+        const QStringList steps = {lines(60, 2, "green on"),
+                                   "printf '\\033[3J'; " + lines(66, 5, "after the clear"),
+                                   lines(30, 6, ""),
+                                   lines(30, 3, "\\033[0m"),
+                                   redPlain,
+                                   redPlain + "; echo",
+                                   longLine + lines(3, 1, ""),
+                                   "echo a; echo b; " + longLine,
+                                   "resize",
+                                   lines(250, 6, "past the limit"),
+                                   "restart",
+                                   lines(5, 2, "restarted")};
+        // tmux's own capture of the console, in one piece.
+        const auto capture = [&](bool colours, const char* from) {
+            std::vector<std::string> command{"capture-pane",  "-p", "-J", "-S", from, "-t",
+                                             "=Login Server:"};
+            if (colours)
+                command.insert(command.begin() + 1, "-e");
+            const QByteArray text = *sandbox->tmux(command);
+            return ConsoleTextFromCapture(std::string_view(text.data(), size_t(text.size())));
+        };
+        int done = 0; // lines the running script has run
+        for (const QString& step : steps) {
+            if (step == "resize") {
+                QVERIFY(sandbox->tmux(
+                    {"resize-window", "-t", "=Login Server:", "-x", "25", "-y", "8"}));
+            } else if (step == "restart") {
+                QVERIFY(kept.CloseServerConsole(kTitle) != 0);
+                QTRY_COMPARE(kept.GetConsoleText(kTitle), QStringLiteral(" "));
+                start();
+                done = 0;
+            } else {
+                QVERIFY(kept.SendConsoleInput(kTitle, step) != 0);
+                const QString marker = QStringLiteral("step %1 done").arg(++done);
+                QTRY_VERIFY_WITH_TIMEOUT(kept.GetConsoleColourText(kTitle).contains(marker), 10000);
+            }
+            // The first line shown may be the end of a longer one, as in a capture of the last
+            // 40 rows of history.
+            const QStringList all = capture(false, "-").split(u'\n');
+            const QStringList shownLines = kept.GetConsoleText(kTitle).split(u'\n');
+            const qsizetype count = shownLines.size();
+            const qsizetype least = capture(false, "-40").split(u'\n').size();
+            QVERIFY(count >= std::min<qsizetype>(least, 40) && count <= 40);
+            QCOMPARE(shownLines.mid(1), all.mid(all.size() - count + 1));
+            QVERIFY(all[all.size() - count].endsWith(shownLines[0]));
+            const QString colours = kept.GetConsoleColourText(kTitle);
+            const int colourCount = int(StyledPaneText(colours, 40, 4000, 99).text.count(u'\n'));
+            const StyledText shown = StyledPaneText(colours, colourCount, 4000, 99);
+            const StyledText first = StyledPaneText(capture(true, "-"), colourCount, 4000, 99);
+            QCOMPARE(shown.text, first.text);
+            QVERIFY2(shown.runs == first.runs, qPrintable(step));
+        }
     }
 
     void processListPriorityAndHandles() {

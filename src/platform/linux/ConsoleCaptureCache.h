@@ -7,17 +7,13 @@
 #include <string>
 
 // The text last captured of each console, and when it is still what the console shows. Before a
-// capture the launcher asks tmux for a probe of the console (kProbeFormat): which pane it is, its
-// size, history and cursor, whether its program ended, and the second of the window's last
-// output. When the probe is as it was at the last capture, and that last output came in a second
-// before the capture started, nothing has been printed since: the kept text is the console's.
+// capture the launcher asks tmux for a probe of the console (ConsoleProbe::kFormat): which pane it
+// is, its size, history and cursor, whether its program ended, and the second of the window's
+// last output. When the probe is as it was at the last capture, and that last output came in a
+// second before the capture started, nothing has been printed since: the kept text is the
+// console's.
 class ConsoleCaptureCache {
 public:
-    // For display-message -p; the stamp of the last output is the last field.
-    static constexpr const char* kProbeFormat =
-        "#{pane_id} #{pane_pid} #{pane_dead} #{pane_width}x#{pane_height} #{history_size} "
-        "#{cursor_x},#{cursor_y} #{window_activity}";
-
     // The kept text of title, when probe (display-message's answer) says it is unchanged since a
     // capture of lineLimit lines.
     std::optional<QString> unchanged(const QString& title, const std::string& probe,

@@ -1,20 +1,42 @@
 #include "ConsoleText.h"
 
+namespace {
+
+bool IsBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+} // namespace
+
 QString ConsoleTextFromCapture(std::string_view capture, int maxLines) {
+    return ConsoleTextFromPieces(
+        QString::fromUtf8(capture.data(), static_cast<qsizetype>(capture.size())), maxLines);
+}
+
+QString ConsoleTextFromPieces(const QString& text, int maxLines) {
     // Drop the whole lines after the last one that holds something; that line keeps its own
     // trailing spaces.
-    const std::size_t last = capture.find_last_not_of(" \t\r\n");
-    if (last == std::string_view::npos)
+    const QLatin1StringView pieceStart(kPieceStart);
+    qsizetype last = text.size() - 1;
+    while (last >= 0) {
+        if (IsBlank(text[last]))
+            --last;
+        else if (QStringView(text).first(last + 1).endsWith(pieceStart))
+            last -= pieceStart.size();
+        else
+            break;
+    }
+    if (last < 0)
         return QString();
-    std::size_t lineEnd = capture.find('\n', last);
-    if (lineEnd == std::string_view::npos)
-        lineEnd = capture.size();
-    std::size_t start = 0;
+    qsizetype lineEnd = text.indexOf(u'\n', last);
+    if (lineEnd < 0)
+        lineEnd = text.size();
+    qsizetype start = 0;
     if (maxLines > 0) {
-        std::size_t pos = lineEnd;
+        qsizetype pos = lineEnd;
         for (int lines = 0; lines < maxLines && pos > 0; ++lines) {
-            const std::size_t nl = capture.rfind('\n', pos - 1);
-            if (nl == std::string_view::npos) {
+            const qsizetype nl = text.lastIndexOf(u'\n', pos - 1);
+            if (nl < 0) {
                 pos = 0;
                 break;
             }
@@ -22,5 +44,5 @@ QString ConsoleTextFromCapture(std::string_view capture, int maxLines) {
         }
         start = pos == 0 ? 0 : pos + 1;
     }
-    return QString::fromUtf8(capture.data() + start, static_cast<qsizetype>(lineEnd - start));
+    return text.mid(start, lineEnd - start);
 }

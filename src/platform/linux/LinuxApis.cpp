@@ -3,14 +3,12 @@
 #include "ConsoleCloser.h"
 #include "ConsoleEndings.h"
 #include "ConsoleInput.h"
-#include "ConsoleText.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
 #include "ProcessLister.h"
 #include "ProcessPriority.h"
 #include "UniqueFd.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <limits>
@@ -32,7 +30,7 @@ std::string ProgramFileName(const QString& path) {
 
 LinuxApis::LinuxApis(const LinuxBackendConfig& config)
     : config_(config), installationFolder_(QFile::encodeName(config.serverFolder).toStdString()),
-      socketName_(config.tmuxSocketName), tmux_(config), launcher_(config, tmux_),
+      socketName_(config.tmuxSocketName), tmux_(config), captures_(tmux_), launcher_(config, tmux_),
       logHelper_(QFile::encodeName(QFileInfo(config.trampolinePath).absolutePath() +
                                    QStringLiteral("/corvane-log"))
                      .toStdString()) {}
@@ -60,37 +58,7 @@ QString LinuxApis::GetConsoleColourText(const QString& sTitle) {
 }
 
 QString LinuxApis::CaptureConsole(const QString& sTitle, bool colours) {
-    const QString missing = QStringLiteral(" ");
-    if (!TmuxClient::IsExactTitle(sTitle))
-        return missing;
-    const std::string pane = TmuxClient::PaneTarget(sTitle);
-    // A console that printed nothing since the last capture is not captured again: a probe costs
-    // tmux next to nothing, a capture of thousands of lines does not.
-    const QString kept = colours ? sTitle + QStringLiteral("\n-e") : sTitle;
-    const CommandResult probe =
-        tmux_.Run({{"display-message", "-p", "-t", pane, ConsoleCaptureCache::kProbeFormat}});
-    if (!probe.succeeded()) {
-        captures_.forget(kept);
-        return missing;
-    }
-    if (std::optional<QString> text = captures_.unchanged(kept, probe.output, ConsoleLineLimit()))
-        return *text;
-    const std::int64_t captureStart = QDateTime::currentSecsSinceEpoch();
-    // -J joins lines that wrapped at the console's edge; -e keeps the colours as escape codes.
-    // Only the tail is asked for: tmux's cost grows with every line it formats.
-    TmuxClient::Command capture{
-        "capture-pane", "-p", "-J", "-S", std::to_string(-ConsoleLineLimit()), "-t", pane};
-    if (colours)
-        capture.insert(capture.begin() + 1, "-e");
-    const CommandResult answer = tmux_.Run({capture});
-    if (!answer.succeeded()) {
-        captures_.forget(kept);
-        return missing;
-    }
-    // Coloured text is not cut here: its first lines carry the colours that later lines keep.
-    const QString text = ConsoleTextFromCapture(answer.output, colours ? 0 : ConsoleLineLimit());
-    captures_.remember(kept, probe.output, ConsoleLineLimit(), captureStart, text);
-    return text;
+    return captures_.capture(sTitle, colours, ConsoleLineLimit()).value_or(QStringLiteral(" "));
 }
 
 std::int32_t LinuxApis::SendConsoleInput(const QString& sTitle, const QString& sLine) {

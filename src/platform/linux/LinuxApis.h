@@ -2,7 +2,7 @@
 
 #include "../modAPIs.h"
 #include "CloseRequest.h"
-#include "ConsoleCaptureCache.h"
+#include "ConsoleCapturer.h"
 #include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
 #include "ProcessEndWatch.h"
@@ -49,7 +49,7 @@ private:
     QString socketName_;
     QHash<QString, CloseRequest> closeRequests_; // by console title; SIGTERM when absent
     TmuxClient tmux_;
-    ConsoleCaptureCache captures_;
+    ConsoleCapturer captures_;
     ServerLauncher launcher_;
     QString lastPriorityError_;
     std::string logHelper_;                      // corvane-log, beside the trampoline

@@ -45,6 +45,13 @@ CommandResult TmuxClient::Run(const std::vector<Command>& commands, LateHandler 
     return all;
 }
 
+std::vector<CommandResult> TmuxClient::RunEach(const std::vector<Command>& commands) const {
+    std::vector<std::string> lines;
+    for (const Command& command : commands)
+        lines.push_back(LineOf(command));
+    return connection_->runAll(lines);
+}
+
 void TmuxClient::Send(const Command& command) const {
     connection_->send(LineOf(command));
 }

@@ -25,6 +25,9 @@ public:
     // that times out stays queued in tmux; late, if given, gets its answer when it comes.
     CommandResult Run(const std::vector<Command>& commands, LateHandler late = {}) const;
 
+    // Runs the commands in one round trip, each on its own: every command's answer, in order.
+    std::vector<CommandResult> RunEach(const std::vector<Command>& commands) const;
+
     // Sends a command without waiting for its answer.
     void Send(const Command& command) const;
 

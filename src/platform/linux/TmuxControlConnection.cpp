@@ -158,24 +158,49 @@ void TmuxControlConnection::send(const std::string& commandLine) {
     flushOutbox();
 }
 
+namespace {
+
+// Whether the client ended before it answered one of results: a new client runs them again.
+bool Dropped(const std::vector<CommandResult>& results) {
+    return std::any_of(results.begin(), results.end(), [](const CommandResult& r) {
+        return r.started && !r.timedOut && r.exitCode == kDropped;
+    });
+}
+
+} // namespace
+
 CommandResult TmuxControlConnection::run(const std::string& commandLine, LateHandler late) {
     // A client whose tmux server died (killed, say) takes the command in flight with it: a new
     // client on a new server gets it once more. Nothing can have carried it out twice, as the
     // server that read it is gone.
-    CommandResult result = runOnce(commandLine, late);
-    if (result.started && !result.timedOut && result.exitCode == kDropped)
-        result = runOnce(commandLine, std::move(late));
-    return result;
+    std::vector<CommandResult> result = runOnce({commandLine}, late);
+    if (Dropped(result))
+        result = runOnce({commandLine}, std::move(late));
+    return result.front();
 }
 
-CommandResult TmuxControlConnection::runOnce(const std::string& commandLine, LateHandler late) {
+std::vector<CommandResult>
+TmuxControlConnection::runAll(const std::vector<std::string>& commandLines) {
+    std::vector<CommandResult> results = runOnce(commandLines, {});
+    if (Dropped(results))
+        results = runOnce(commandLines, {});
+    return results;
+}
+
+std::vector<CommandResult>
+TmuxControlConnection::runOnce(const std::vector<std::string>& commandLines, LateHandler late) {
     pump(0); // notices a client that has ended since the last command
     if (!ensureClient())
-        return CommandResult{};
+        return std::vector<CommandResult>(commandLines.size());
     bool stalled = false;
     for (const auto& p : pending_)
         stalled = stalled || p->overdue;
-    const std::shared_ptr<Pending> pending = enqueue(commandLine, false);
+    std::vector<std::shared_ptr<Pending>> sent;
+    for (const std::string& line : commandLines)
+        sent.push_back(enqueue(line, false));
+    const auto allAnswered = [&sent] {
+        return std::all_of(sent.begin(), sent.end(), [](const auto& p) { return p->answered; });
+    };
     const int budgetMs =
         stalled ? std::min(settings_.timeoutMs, kStalledWaitMs) : settings_.timeoutMs;
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(budgetMs);
@@ -184,22 +209,28 @@ CommandResult TmuxControlConnection::runOnce(const std::string& commandLine, Lat
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
                 .count();
         pump(static_cast<int>(std::clamp<long long>(left, 0, kPumpSliceMs)));
-        if (pending->answered)
-            return pending->result;
-        if (left <= 0)
+        if (allAnswered() || left <= 0)
             break;
         if (settings_.waitHook)
             settings_.waitHook();
-        if (pending->answered)
-            return pending->result;
+        if (allAnswered())
+            break;
     }
-    pending->abandoned = true;
-    pending->overdue = true;
-    pending->late = std::move(late);
-    CommandResult timedOut;
-    timedOut.started = true;
-    timedOut.timedOut = true;
-    return timedOut;
+    std::vector<CommandResult> results;
+    for (const std::shared_ptr<Pending>& pending : sent) {
+        if (pending->answered) {
+            results.push_back(pending->result);
+            continue;
+        }
+        pending->abandoned = true;
+        pending->overdue = true;
+        pending->late = late;
+        CommandResult timedOut;
+        timedOut.started = true;
+        timedOut.timedOut = true;
+        results.push_back(timedOut);
+    }
+    return results;
 }
 
 void TmuxControlConnection::flushOutbox() {

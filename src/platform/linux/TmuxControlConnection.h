@@ -43,6 +43,11 @@ public:
     // Sends one command line (words already quoted for tmux's parser) and waits for its answer.
     CommandResult run(const std::string& commandLine, LateHandler late = {});
 
+    // Sends the command lines in one write and waits for all their answers, in order: one round
+    // trip instead of one per line, and tmux, which reads them at once, carries them out back to
+    // back. A line that is not answered in time, and every one after it, comes back timed out.
+    std::vector<CommandResult> runAll(const std::vector<std::string>& commandLines);
+
     // Sends one command line without waiting for its answer.
     void send(const std::string& commandLine);
 
@@ -58,7 +63,8 @@ private:
         LateHandler late;
     };
 
-    CommandResult runOnce(const std::string& commandLine, LateHandler late);
+    std::vector<CommandResult> runOnce(const std::vector<std::string>& commandLines,
+                                       LateHandler late);
     bool ensureClient();
     bool startClient();
     std::shared_ptr<Pending> enqueue(const std::string& commandLine, bool discard);
