@@ -67,8 +67,9 @@ public:
     // text names no request this platform can make.
     virtual bool SetCloseRequest(const QString& sTitle, const QString& sRequest) = 0;
 
-    // True while the process that hProcess names runs the program of sExePath. Checks that one
-    // process only, so it costs far less than GetProcessList.
+    // True while the process that hProcess names runs the program of sExePath, or, started by
+    // LaunchServer, is still on its way to it (its console has not executed it yet). Checks that
+    // one process only, so it costs far less than GetProcessList.
     virtual bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) = 0;
 
     // A process of this installation that already runs the program of sExePath, as a record with

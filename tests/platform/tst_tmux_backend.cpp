@@ -166,6 +166,29 @@ private slots:
         QVERIFY(!Ended(second));
     }
 
+    // A console that has not executed its program yet (held here before the trampoline, in the
+    // server's folder, until a file "go" appears) holds a server being started, not a gone one;
+    // one that ends meanwhile is gone at once.
+    void aServerOnItsWayToItsProgramIsNotGone() {
+        LinuxBackendConfig config = sandbox->config();
+        const QByteArray script = "#!/bin/sh\nuntil [ -e go ]; do sleep 0.05; done\nexec '" +
+                                  config.trampolinePath.toUtf8() + "' \"$@\"\n";
+        config.trampolinePath = sandbox->path("held");
+        config.execVerdictWaitMs = 0;
+        QVERIFY(WriteProgram(config.trampolinePath, script, 0700));
+        LinuxApis apis(config);
+        const ServerProcess held = apis.LaunchServer(login, kTitle);
+        const ServerProcess killed = apis.LaunchServer(login, "Killed");
+        QVERIFY(apis.ProcessRunsProgram(held.hProcess, login));
+        QVERIFY(::kill(killed.lPID, SIGKILL) == 0);
+        QTRY_VERIFY(Ended(killed));
+        QVERIFY(!apis.ProcessRunsProgram(killed.hProcess, login));
+        QVERIFY(QFile(sandbox->path("go")).open(QIODevice::WriteOnly));
+        QTRY_COMPARE(proc::Exe(held.lPID), login);
+        for (const ServerProcess& p : {held, killed})
+            apis.ReleaseProcessHandle(p.hProcess);
+    }
+
     void captureGivesTheWholeConsoleAsPlainText() {
         // More lines than tmux keeps by default, so the first ones prove the longer scrollback.
         ScopedEnv burst("CORVANE_STANDIN_BURST", "3000");

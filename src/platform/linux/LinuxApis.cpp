@@ -88,8 +88,14 @@ bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) 
 bool LinuxApis::ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) {
     // Called on every tick, where the whole list is taken only now and then.
     launcher_.settleHandOvers();
-    return IsDescriptor(hProcess) &&
-           PidfdRunsProgram(static_cast<int>(hProcess.raw()), ProgramFileName(sExePath));
+    if (!IsDescriptor(hProcess))
+        return false;
+    const int pidfd = static_cast<int>(hProcess.raw());
+    const std::string program = ProgramFileName(sExePath);
+    // A console whose trampoline has not yet executed the program (slow on a busy machine)
+    // holds a server being started, not a crashed one. Asked first: once the execution has been
+    // heard of, the process runs the program.
+    return launcher_.isStarting(pidfd, program) || PidfdRunsProgram(pidfd, program);
 }
 
 ServerProcess LinuxApis::FindRunningServer(const QString& sExePath) {
@@ -134,6 +140,7 @@ void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {
     if (!IsDescriptor(hProcess))
         return;
     endWatch_.forget(static_cast<int>(hProcess.raw()));
+    launcher_.forgetStart(static_cast<int>(hProcess.raw()));
     ClosePidfd(static_cast<int>(hProcess.raw()));
 }
 

@@ -140,6 +140,19 @@ void ServerLauncher::settleHandOvers() {
     });
 }
 
+bool ServerLauncher::isStarting(int pidfd, std::string_view programName) {
+    const auto found = starting_.find(pidfd);
+    if (found == starting_.end())
+        return false;
+    // Its trampoline has reported how the execution went, or the process ended without a word.
+    if (found->second.channel->awaitVerdict(0) != LaunchChannel::Verdict::NoAnswer ||
+        PidfdProcessEnded(pidfd)) {
+        starting_.erase(found);
+        return false;
+    }
+    return found->second.programName == programName;
+}
+
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
     lastError_.clear();
     settleHandOvers();
@@ -235,6 +248,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     }
     if (!channel.trampolineHasOpened())
         openHandOvers_.push_back(shared);
+    if (verdict == LaunchChannel::Verdict::NoAnswer)
+        starting_[pidfd.get()] = Start{shared, path.substr(path.rfind('/') + 1)};
     return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
                          exePath};
 }

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Starts a server program in a new detached tmux session named after its console title, through
@@ -47,6 +49,13 @@ public:
     // once it has.
     void settleHandOvers();
 
+    // Whether the process that a launch's handle names is still on its way to the program of
+    // that file name: alive, and neither the program's execution nor its failure heard of yet
+    // (tmux or the trampoline had not got that far when the launch returned).
+    bool isStarting(int pidfd, std::string_view programName);
+    // A launch's handle is given back: its number may soon name another process.
+    void forgetStart(int pidfd) { starting_.erase(pidfd); }
+
 private:
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
@@ -59,4 +68,11 @@ private:
     // Launches accepted before their trampoline had opened the hand-over: the go byte lives only
     // while somebody holds the FIFO open, so the hand-over stays open until the trampoline has.
     std::vector<std::shared_ptr<LaunchChannel>> openHandOvers_;
+
+    // Launches that returned before their program was executed, by handle, until it is.
+    struct Start {
+        std::shared_ptr<LaunchChannel> channel;
+        std::string programName;
+    };
+    std::unordered_map<int, Start> starting_;
 };
