@@ -2,9 +2,9 @@
 
 #include "ConsoleCommandLine.h"
 #include "ServerTabMenu.h"
+#include "StatusEndpoint.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
-#include "StatusEndpoint.h"
 #include "VbScrollBar.h"
 #include "modAPIs.h"
 
