@@ -1,5 +1,6 @@
 #include "BenchWorld.h"
 
+#include "QSettingsStore.h"
 #include "linux/TmuxClient.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,12 @@ QString BenchWorld::launcherFolder() const {
 
 QString BenchWorld::settingsFolder() const {
     return folder_.filePath(QStringLiteral("settings"));
+}
+
+void BenchWorld::presetSetting(const QString& key, const QString& value) const {
+    QSettingsStore(settingsFolder())
+        .SaveSetting(QStringLiteral("CorvaneLauncher"), QStringLiteral("Settings"), key, value,
+                     nullptr);
 }
 
 std::optional<QByteArray> BenchWorld::tmux(const std::vector<std::string>& command) const {

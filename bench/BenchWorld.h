@@ -26,6 +26,8 @@ public:
     bool isValid() const { return valid_; }
     QString launcherFolder() const;
     QString settingsFolder() const;
+    // Stores a launcher setting, for a launcher made afterwards to load.
+    void presetSetting(const QString& key, const QString& value) const;
     const LinuxBackendConfig& config() const { return config_; }
     LinuxApis& apis() { return *apis_; }
 

@@ -46,9 +46,7 @@ int RunCrashLoop(int argc, char** argv, const BenchOptions& options) {
     if (!world.isValid())
         return 1;
     // Relaunched at once every time, never put off: the soak wants as many rounds as it can get.
-    QSettingsStore(world.settingsFolder())
-        .SaveSetting(QStringLiteral("CorvaneLauncher"), QStringLiteral("Settings"),
-                     QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"), nullptr);
+    world.presetSetting(QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"));
     BenchLauncher launcher(world);
     frmMain& w = launcher.window();
     launcher.setIntervalSeconds(1);

@@ -62,9 +62,7 @@ int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool t
     if (!world.isValid())
         return 1;
     // Twenty crashes in a row are relaunched at once: it is the finding that is measured here.
-    QSettingsStore(world.settingsFolder())
-        .SaveSetting(QStringLiteral("CorvaneLauncher"), QStringLiteral("Settings"),
-                     QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"), nullptr);
+    world.presetSetting(QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"));
     TimerOnlyApis timerOnlyApis(world.apis());
     BenchLauncher launcher(world, timerOnly ? &timerOnlyApis : nullptr);
     launcher.setIntervalSeconds(kIntervalMs / 1000);

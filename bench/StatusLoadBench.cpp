@@ -128,9 +128,7 @@ int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options) {
     BenchWorld world;
     if (!world.isValid())
         return 1;
-    QSettingsStore(world.settingsFolder())
-        .SaveSetting(QStringLiteral("CorvaneLauncher"), QStringLiteral("Settings"),
-                     QStringLiteral("Status Port"), QStringLiteral("0"), nullptr);
+    world.presetSetting(QStringLiteral("Status Port"), QStringLiteral("0"));
     BenchLauncher launcher(world);
     frmMain& w = launcher.window();
     launcher.setIntervalSeconds(1);

@@ -1,7 +1,6 @@
 // The servers' state for monitoring systems, served over HTTP while "Report Server Status" is on.
 #include "frmMain.h"
 
-#include "SettingsStore.h"
 #include "StatusEndpoint.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
@@ -12,8 +11,6 @@
 
 namespace {
 
-const QString kApp = QStringLiteral("CorvaneLauncher");
-const QString kSection = QStringLiteral("Settings");
 const QString kAddressKey = QStringLiteral("Status Address");
 const QString kPortKey = QStringLiteral("Status Port");
 const QString kDefaultAddress = QStringLiteral("127.0.0.1");
@@ -32,8 +29,7 @@ QString HostAndPort(const QHostAddress& address, quint16 port) {
 } // namespace
 
 void frmMain::LoadStatusSettings() {
-    const QString address =
-        services_.settings->GetSetting(kApp, kSection, kAddressKey, kDefaultAddress);
+    const QString address = ReadSetting(kAddressKey, kDefaultAddress);
     statusAddress_ = QHostAddress(address.trimmed());
     if (statusAddress_.isNull()) {
         LogUnusableSetting(kAddressKey, address, kDefaultAddress);

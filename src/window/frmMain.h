@@ -160,6 +160,8 @@ public:
     void vsKeepIconFor_Change();
     void LoadSettings();
     void SaveSettings();
+    // A stored value of the launcher's settings section; fallback when there is none.
+    QString ReadSetting(const QString& key, const QString& fallback);
     // Names a stored value that cannot be used in the log, with the value kept instead.
     void LogUnusableSetting(const QString& key, const QString& stored, const QString& kept);
     // A whole-number setting from low to high; any other stored value is named in the log and

@@ -46,9 +46,12 @@ void frmMain::LogUnusableSetting(const QString& key, const QString& stored, cons
                    QStringLiteral("."));
 }
 
+QString frmMain::ReadSetting(const QString& key, const QString& fallback) {
+    return services_.settings->GetSetting(kApp, kSection, key, fallback);
+}
+
 qint64 frmMain::ReadNumberSetting(const QString& key, qint64 fallback, qint64 low, qint64 high) {
-    const QString stored =
-        services_.settings->GetSetting(kApp, kSection, key, QString::number(fallback));
+    const QString stored = ReadSetting(key, QString::number(fallback));
     bool ok = false;
     const qint64 value = stored.trimmed().toLongLong(&ok);
     if (ok && value >= low && value <= high)
