@@ -28,35 +28,34 @@ BenchApplication::BenchApplication(int& argc, char** argv)
 
 BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     : world_(world), clock_(CreateSystemClock()), settings_(world.settingsFolder()) {
-    LauncherServices services;
-    services.apis = apis != nullptr ? apis : &world_.apis();
-    services.clock = clock_.get();
-    services.settings = &settings_;
-    const QString folder = world_.launcherFolder();
-    services.launcherFolder = [folder] { return folder; };
+    core_ = std::make_unique<LauncherCore>(CoreServices{apis != nullptr ? apis : &world_.apis(),
+                                                        clock_.get(), &settings_,
+                                                        world_.launcherFolder()});
+    WindowServices services;
     services.trayAvailable = [] { return false; };
     services.endProgram = [] {};
-    window_ = std::make_unique<frmMain>(services);
+    window_ = std::make_unique<frmMain>(*core_, services);
     window_->Form_Load();
     window_->show();
     runEventsFor(200);
 }
 
 BenchLauncher::~BenchLauncher() {
-    if (window_->ServerState > 0)
-        window_->StopServers();
+    if (fleet().ServerState() > 0)
+        fleet().StopServers();
     window_.reset();
+    core_.reset();
 }
 
 double BenchLauncher::startServers() {
     const auto start = measure::SteadyClock::now();
     window_->cmdServerStart->click();
     const double ms = measure::MsSince(start);
-    for (const ServerProcess& record : window_->ServerProc) {
-        if (record.lPID <= 0)
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        if (fleet().ServerProc(i).lPID <= 0)
             return -1;
     }
-    return window_->ServerState == 1 ? ms : -1;
+    return fleet().ServerState() == 1 ? ms : -1;
 }
 
 void BenchLauncher::stopServers() {
@@ -83,8 +82,8 @@ void BenchLauncher::runEventsFor(int ms) {
 
 int BenchLauncher::logLinesWith(const QString& text) const {
     int count = 0;
-    for (int row = 0; row < window_->lstLog->count(); ++row) {
-        if (window_->lstLog->item(row)->text().contains(text))
+    for (const QString& line : core_->log().lines()) {
+        if (line.contains(text))
             ++count;
     }
     return count;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BenchWorld.h"
+#include "LauncherCore.h"
 #include "QSettingsStore.h"
 #include "frmMain.h"
 
@@ -27,6 +28,8 @@ public:
     ~BenchLauncher();
 
     frmMain& window() { return *window_; }
+    LauncherCore& core() { return *core_; }
+    ServerFleet& fleet() { return core_->fleet(); }
 
     // Clicks Start Servers; the milliseconds until the launcher was online, or -1 when it did
     // not get there with every server running.
@@ -48,5 +51,6 @@ private:
     BenchWorld& world_;
     std::unique_ptr<Clock> clock_;
     QSettingsStore settings_;
+    std::unique_ptr<LauncherCore> core_;
     std::unique_ptr<frmMain> window_;
 };

@@ -6,6 +6,7 @@
 #include "BundledFonts.h"
 #include "Cases.h"
 #include "Measure.h"
+#include "MessagePane.h"
 #include "Report.h"
 
 #include <QApplication>
@@ -52,13 +53,13 @@ int RunColourTickBench(int argc, char** argv, const BenchOptions&, bool coloured
         std::fprintf(stderr, "the servers did not come online\n");
         return 1;
     }
-    w.tmrStatusUpdater->stop();
+    launcher.fleet().tmrStatusUpdater->stop();
     launcher.selectTab(3);
     BenchLauncher::runEventsFor(2000);
     const pid_t tmuxServer = world.tmuxServerPid();
     const Cpu before = CpuMs(tmuxServer);
     for (int tick = 0; tick < kTicks; ++tick) {
-        w.tmrStatusUpdater_Timer();
+        launcher.fleet().tmrStatusUpdater_Timer();
         BenchLauncher::runEventsFor(kTickSpacingMs);
     }
     const Cpu after = CpuMs(tmuxServer);

@@ -48,7 +48,6 @@ int RunCrashLoop(int argc, char** argv, const BenchOptions& options) {
     // Relaunched at once every time, never put off: the soak wants as many rounds as it can get.
     world.presetSetting(QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"));
     BenchLauncher launcher(world);
-    frmMain& w = launcher.window();
     launcher.setIntervalSeconds(1);
     launcher.setNoticeSeconds(5);
     launcher.selectTab(3);
@@ -57,7 +56,7 @@ int RunCrashLoop(int argc, char** argv, const BenchOptions& options) {
         std::fprintf(stderr, "the servers did not come online\n");
         return 1;
     }
-    const int logLinesAtStart = w.lstLog->count();
+    const int logLinesAtStart = int(launcher.core().log().lines().size());
     std::vector<Sample> samples{{0, measure::ResidentMb(), measure::OpenDescriptors()}};
     LatencyProbe probe(100);
     probe.start();
@@ -98,7 +97,7 @@ int RunCrashLoop(int argc, char** argv, const BenchOptions& options) {
     const int otherCrashes = launcher.logLinesWith(QStringLiteral("just crashed!")) - mapCrashes;
     const int launchFailures = launcher.logLinesWith(QStringLiteral("Error Starting")) +
                                launcher.logLinesWith(QStringLiteral("Cannot find"));
-    const int logLines = w.lstLog->count() - logLinesAtStart;
+    const int logLines = int(launcher.core().log().lines().size()) - logLinesAtStart;
     const std::vector<double>& latencies = probe.latenciesMs();
     world.endEverything();
     const std::size_t leftOver = world.ownProcesses().size();

@@ -27,8 +27,7 @@ struct Seen {
 
 // Kills the map server and runs the event loop until its relaunch has logged its new PID.
 Seen KillAndWait(BenchLauncher& launcher) {
-    frmMain& w = launcher.window();
-    const std::int32_t old = w.ServerProc[2].lPID;
+    const std::int32_t old = launcher.fleet().ServerProc(2).lPID;
     const int crashes = launcher.logLinesWith(QStringLiteral("Map Server just crashed!"));
     Seen seen;
     const auto start = measure::SteadyClock::now();
@@ -44,7 +43,7 @@ Seen KillAndWait(BenchLauncher& launcher) {
     crashLine.start(1);
     while (measure::MsSince(start) < 3.0 * kIntervalMs) {
         BenchLauncher::runEventsFor(1);
-        const std::int32_t pid = w.ServerProc[2].lPID;
+        const std::int32_t pid = launcher.fleet().ServerProc(2).lPID;
         if (pid > 0 && pid != old &&
             launcher.logLinesWith(QStringLiteral("Map Server PID is ") + QString::number(pid))) {
             seen.newPidMs = measure::MsSince(start);

@@ -8,6 +8,7 @@
 #include "Cases.h"
 #include "LatencyProbe.h"
 #include "Measure.h"
+#include "MessagePane.h"
 #include "Report.h"
 
 #include <QApplication>

@@ -31,11 +31,10 @@ int RunIdleCpuBench(int argc, char** argv, const BenchOptions& options) {
     if (!world.isValid())
         return 1;
     BenchLauncher launcher(world);
-    frmMain& w = launcher.window();
     const int seconds = options.quick ? 10 : 60;
 
     launcher.setIntervalSeconds(5);
-    if (launcher.startServers() < 0 || !w.tmrStatusUpdater->isActive()) {
+    if (launcher.startServers() < 0 || !launcher.fleet().tmrStatusUpdater->isActive()) {
         std::fprintf(stderr, "the servers did not come online with the status timer on\n");
         return 1;
     }

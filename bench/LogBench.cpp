@@ -25,7 +25,6 @@ int RunLogBench(int argc, char** argv, const BenchOptions& options) {
     if (!world.isValid())
         return 1;
     BenchLauncher launcher(world);
-    frmMain& w = launcher.window();
     const int lines = options.quick ? kLines / 5 : kLines;
 
     BenchLauncher::runEventsFor(500);
@@ -34,8 +33,7 @@ int RunLogBench(int argc, char** argv, const BenchOptions& options) {
     const auto start = measure::SteadyClock::now();
     for (int line = 1; line <= lines; ++line) {
         const auto lineStart = measure::SteadyClock::now();
-        w.LauncherLogAdd(frmMain::Now() +
-                         QStringLiteral("> Map Server just crashed! (line %1)").arg(line));
+        launcher.core().log().note(QStringLiteral("Map Server just crashed! (line %1)").arg(line));
         QCoreApplication::processEvents();
         const double ms = measure::MsSince(lineStart);
         if (line <= kBatch)

@@ -16,7 +16,7 @@
 namespace {
 
 // Seconds from arming the step to its tick, with the given kind of timer.
-double SecondsToTheStep(frmMain& w, Qt::TimerType type) {
+double SecondsToTheStep(ServerFleet& w, Qt::TimerType type) {
     const Qt::TimerType designed = w.tmrHelper->timerType();
     w.tmrHelper->setTimerType(type);
     double seconds = -1;
@@ -39,7 +39,7 @@ int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options) {
     if (!world.isValid())
         return 1;
     BenchLauncher launcher(world);
-    frmMain& w = launcher.window();
+    ServerFleet& w = launcher.fleet();
     if (launcher.startServers() < 0)
         return 1;
     w.tmrHelper->stop();

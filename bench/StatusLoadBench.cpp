@@ -89,14 +89,15 @@ struct Window {
 };
 
 // Runs the event loop for the given time with the probe posting, and notes the status ticks.
-Window Watch(frmMain& w, int seconds) {
+Window Watch(BenchLauncher& launcher, int seconds) {
     Window seen;
     LatencyProbe probe(10);
     auto last = measure::SteadyClock::now();
-    const auto connection = QObject::connect(w.tmrStatusUpdater, &QTimer::timeout, [&] {
-        seen.tickGapsMs.push_back(measure::MsSince(last));
-        last = measure::SteadyClock::now();
-    });
+    const auto connection =
+        QObject::connect(launcher.fleet().tmrStatusUpdater, &QTimer::timeout, [&] {
+            seen.tickGapsMs.push_back(measure::MsSince(last));
+            last = measure::SteadyClock::now();
+        });
     probe.start();
     BenchLauncher::runEventsFor(seconds * 1000);
     probe.stop();
@@ -144,11 +145,11 @@ int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options) {
         return 1;
     }
     const int seconds = options.quick ? 5 : 10;
-    const Window quiet = Watch(w, seconds);
+    const Window quiet = Watch(launcher, seconds);
 
     Load load;
     std::thread client([&] { load = Hammer(port, seconds); });
-    const Window loaded = Watch(w, seconds + 1);
+    const Window loaded = Watch(launcher, seconds + 1);
     client.join();
     const double rate = static_cast<double>(load.responseMs.size()) / seconds;
     report::Row("status endpoint: no requests", Describe(quiet), "target: p99 60 ms, ticks 1 s",

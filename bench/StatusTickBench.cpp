@@ -51,9 +51,9 @@ void LatencyRow(const std::string& during, const std::vector<double>& latencies)
 
 // Kills the running map server of this world, as a crash would, and waits on the launcher's own
 // handle of it until it has ended: a tick right after the kill could still find it running.
-bool CrashMapServer(BenchWorld& world, const frmMain& w) {
-    const pid_t pid = w.ServerProc[2].lPID;
-    const int pidfd = static_cast<int>(w.ServerProc[2].hProcess.raw());
+bool CrashMapServer(BenchWorld& world, BenchLauncher& launcher) {
+    const pid_t pid = launcher.fleet().ServerProc(2).lPID;
+    const int pidfd = static_cast<int>(launcher.fleet().ServerProc(2).hProcess.raw());
     const std::vector<pid_t> own = world.ownProcesses();
     if (pid <= 0 || pidfd <= 2 || std::find(own.begin(), own.end(), pid) == own.end())
         return false;
@@ -79,7 +79,6 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
         return 1;
     }
     BenchLauncher launcher(world);
-    frmMain& w = launcher.window();
 
     const double toOnlineMs = launcher.startServers();
     if (toOnlineMs < 0) {
@@ -99,9 +98,10 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
 
     // The ticks are driven by hand, each one as the timer would run it, with the event loop
     // running between them so that the window repaints what each tick changed.
-    w.tmrStatusUpdater->stop();
+    launcher.fleet().tmrStatusUpdater->stop();
     launcher.selectTab(3);
-    if (w.chkAutoRestartUse->Value() != 1 || w.chkOutputServerMessage->Value() == 0) {
+    if (launcher.core().options().autoRestart != 1 ||
+        launcher.core().options().messageUpdate == 0) {
         std::fprintf(stderr, "auto-restart and the message update must be on\n");
         return 1;
     }
@@ -111,7 +111,7 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
     const CpuSnapshot before = TakeCpu(tmuxServer);
     for (int tick = 0; tick < kTicks; ++tick) {
         const auto start = measure::SteadyClock::now();
-        w.tmrStatusUpdater_Timer();
+        launcher.fleet().tmrStatusUpdater_Timer();
         tickWall.push_back(measure::MsSince(start));
         BenchLauncher::runEventsFor(kTickSpacingMs);
     }
@@ -148,18 +148,18 @@ int RunStatusTickBench(int argc, char** argv, const BenchOptions& options) {
     const int waitSeconds = options.quick ? 3 : 10;
     LatencyProbe probe(kProbePeriodMs);
     probe.start();
-    w.WaitSeconds(static_cast<float>(waitSeconds));
+    launcher.fleet().WaitSeconds(static_cast<float>(waitSeconds));
     probe.stop();
     LatencyRow(report::Format("during WaitSeconds(%d)", waitSeconds), probe.latenciesMs());
 
     launcher.setNoticeSeconds(5);
-    if (!CrashMapServer(world, w)) {
+    if (!CrashMapServer(world, launcher)) {
         std::fprintf(stderr, "could not crash the map server\n");
         return 1;
     }
     probe.clear();
     probe.start();
-    w.tmrStatusUpdater_Timer();
+    launcher.fleet().tmrStatusUpdater_Timer();
     BenchLauncher::runEventsFor(5000); // the notice, which no longer holds the tick
     probe.stop();
     if (launcher.logLinesWith(QStringLiteral("Map Server just crashed!")) != 1) {

@@ -3,6 +3,7 @@
 #include "DesktopServices.h"
 #include "DisplayStartGuard.h"
 #include "InstallLayout.h"
+#include "LauncherCore.h"
 #include "LogFolder.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
@@ -37,12 +38,9 @@ int main(int argc, char* argv[]) {
 
     const auto apis = CreatePlatformApis(serverFolder.folder);
     const auto clock = CreateSystemClock();
+    LauncherCore core(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder});
 
-    LauncherServices services;
-    services.apis = apis.get();
-    services.clock = clock.get();
-    services.settings = &settings;
-    services.launcherFolder = [folder = serverFolder.folder] { return folder; };
+    WindowServices services;
     services.statusIconFolder = [] {
         return FindStatusIconFolder(QCoreApplication::applicationDirPath());
     };
@@ -53,12 +51,12 @@ int main(int argc, char* argv[]) {
         std::_Exit(EXIT_SUCCESS);
     };
 
-    frmMain window(services);
+    frmMain window(core, services);
     EndLikeClosingTheWindow(window);
     window.Form_Load();
-    ReportServerFolder(window, serverFolder);
+    ReportServerFolder(core.log(), serverFolder);
     const LogFolderChoice logs = ChooseLogFolder(serverFolder.folder);
-    window.UseLogFolder(logs.folder, logs.note);
+    core.UseLogFolder(logs.folder, logs.note);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();

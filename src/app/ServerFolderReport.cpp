@@ -1,6 +1,6 @@
 #include "ServerFolderReport.h"
 
-#include "frmMain.h"
+#include "LauncherLog.h"
 
 namespace {
 
@@ -23,14 +23,13 @@ QString howChosen(ServerFolderSource source) {
 
 } // namespace
 
-void ReportServerFolder(frmMain& window, const ServerFolder& serverFolder) {
+void ReportServerFolder(LauncherLog& log, const ServerFolder& serverFolder) {
     const QString how = howChosen(serverFolder.source);
     if (!how.isEmpty())
-        window.LauncherLogAdd(frmMain::Now() + QStringLiteral("> Server folder: ") +
-                              serverFolder.folder + QStringLiteral(" (") + how +
-                              QStringLiteral(")"));
+        log.note(QStringLiteral("Server folder: ") + serverFolder.folder + QStringLiteral(" (") +
+                 how + QStringLiteral(")"));
     for (const QString& program : MissingServerPrograms(serverFolder.folder))
-        window.LauncherLogAdd(frmMain::Now() + QStringLiteral("> The server folder ") +
-                              serverFolder.folder + QStringLiteral(" has no ") + program +
-                              QStringLiteral("; Start Servers will stop there."));
+        log.note(QStringLiteral("The server folder ") + serverFolder.folder +
+                 QStringLiteral(" has no ") + program +
+                 QStringLiteral("; Start Servers will stop there."));
 }

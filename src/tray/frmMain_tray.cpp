@@ -8,6 +8,7 @@
 #include "clsTrayIcon.h"
 
 #include <QCursor>
+#include <QDateTime>
 #include <QMenu>
 
 // The window's side of the tray: while it is minimised with "Minimize To tray" on, the launcher
@@ -37,7 +38,8 @@ void frmMain::UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip) {
         return;
     if (Tooltip.isEmpty())
         Tooltip = windowTitle();
-    const IconHandle picture = RegisterIcon(imgServerStatus[ServerState]->Picture());
+    const IconHandle picture =
+        RegisterIcon(imgServerStatus[core_.fleet().ServerState()]->Picture());
     if (flTrayIconAdded) {
         TrayIcon->ChangeIcon(picture);
         TrayIcon->ChangeTip(Tooltip);
@@ -57,4 +59,21 @@ void frmMain::TrayIcon_RightButtondown() {
 
 void frmMain::mnuTrayExit_Click() {
     ChangeLauncherState(Transition::Exit);
+}
+
+// A crash while the launcher sits in the tray raises a desktop notification; otherwise the window
+// shows it.
+void frmMain::NotifyCrash(int server, qint64 delayMs) {
+    if (Memo.fTrayIconAdded == 0 || !TrayIcon)
+        return;
+    const QString then = delayMs == 0 ? QStringLiteral(" and is being started again.")
+                                      : QStringLiteral("; it keeps crashing, next try at ") +
+                                            QDateTime::currentDateTime().addMSecs(delayMs).toString(
+                                                QStringLiteral("HH:mm:ss")) +
+                                            QStringLiteral(".");
+    const ServerSupervisor& crashed = core_.fleet().supervisor(server);
+    const QString how =
+        crashed.lastEnding.isEmpty() ? QString() : QStringLiteral(" (") + crashed.lastEnding + u')';
+    TrayIcon->ShowBalloon(crashed.name() + QStringLiteral(" crashed"),
+                          crashed.name() + QStringLiteral(" just crashed") + how + then);
 }

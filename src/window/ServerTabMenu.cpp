@@ -1,7 +1,7 @@
 #include "ServerTabMenu.h"
 
-#include "TabStrip.h"
-#include "frmMain.h"
+#include "Clock.h"
+#include "LauncherCore.h"
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
@@ -13,7 +13,7 @@ namespace {
 
 class ServerTabMenu : public QObject {
 public:
-    ServerTabMenu(frmMain& window, QTabBar* bar) : QObject(bar), window_(window), bar_(bar) {
+    ServerTabMenu(QTabBar* bar, LauncherCore& core) : QObject(bar), bar_(bar), core_(core) {
         bar_->installEventFilter(this);
     }
 
@@ -25,7 +25,8 @@ protected:
             // The tab bar shows the text; it is made afresh each time, so the uptime is current.
             const int server = bar_->tabAt(static_cast<QHelpEvent*>(event)->pos());
             if (isServer(server))
-                bar_->setTabToolTip(server, window_.ServerTabToolTip(server));
+                bar_->setTabToolTip(server, core_.fleet().supervisor(server).describe(
+                                                core_.services().clock->NowMs()));
             return false;
         }
         if (event->type() != QEvent::ContextMenu)
@@ -47,29 +48,30 @@ private:
     void popUp(int server, QPoint at) {
         auto* menu = new QMenu(bar_);
         menu->setAttribute(Qt::WA_DeleteOnClose);
-        const QString& name = window_.ServerName[server];
-        add(menu, QStringLiteral("&Start ") + name, window_.CanStartServer(server),
-            [this, server] { window_.StartServerAlone(server); });
-        add(menu, QStringLiteral("S&top ") + name, window_.CanStopServer(server),
-            [this, server] { window_.StopServerAlone(server); });
-        add(menu, QStringLiteral("&Restart ") + name, window_.CanStopServer(server),
-            [this, server] { window_.RestartServer(server); });
+        ServerFleet& fleet = core_.fleet();
+        const QString& name = fleet.supervisor(server).name();
+        add(menu, QStringLiteral("&Start ") + name, fleet.CanStartServer(server),
+            [&fleet, server] { fleet.StartServerAlone(server); });
+        add(menu, QStringLiteral("S&top ") + name, fleet.CanStopServer(server),
+            [&fleet, server] { fleet.StopServerAlone(server); });
+        add(menu, QStringLiteral("&Restart ") + name, fleet.CanStopServer(server),
+            [&fleet, server] { fleet.RestartServer(server); });
         menu->popup(at);
     }
 
-    // The action runs once the menu has closed, since a start or restart waits for its server.
+    // The action runs once the menu has closed, since a start waits for its server's settle time.
     void add(QMenu* menu, const QString& text, bool enabled, std::function<void()> run) {
         QAction* action = menu->addAction(text);
         action->setEnabled(enabled);
-        connect(action, &QAction::triggered, &window_, std::move(run), Qt::QueuedConnection);
+        connect(action, &QAction::triggered, &core_, std::move(run), Qt::QueuedConnection);
     }
 
-    frmMain& window_;
     QTabBar* bar_;
+    LauncherCore& core_;
 };
 
 } // namespace
 
-void InstallServerTabMenus(frmMain& window) {
-    new ServerTabMenu(window, window.conTab->tabBar());
+void InstallServerTabMenus(QTabBar* bar, LauncherCore& core) {
+    new ServerTabMenu(bar, core);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-class frmMain;
+class LauncherCore;
+class QTabBar;
 
-// Gives each server tab of the window's tab strip a context menu that starts, stops or restarts
-// that server alone, and a tooltip that tells the server's state when it is shown.
-void InstallServerTabMenus(frmMain& window);
+// Gives each server tab of the tab bar a context menu that starts, stops or restarts that server
+// alone, and a tooltip that tells the server's state when it is shown.
+void InstallServerTabMenus(QTabBar* bar, LauncherCore& core);

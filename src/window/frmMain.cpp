@@ -1,37 +1,33 @@
 #include "frmMain.h"
 
 #include "ConsoleCommandLine.h"
+#include "CrashMonitor.h"
+#include "LogListBox.h"
+#include "MessagePane.h"
 #include "ServerTabMenu.h"
-#include "StatusEndpoint.h"
+#include "StatusReporter.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
-#include "modAPIs.h"
+#include "clsTrayIcon.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QPlainTextEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
-frmMain::frmMain(LauncherServices services, QWidget* parent)
-    : QWidget(parent), services_(std::move(services)) {
+frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
+    : QWidget(parent), core_(core), services_(std::move(services)),
+      status_(std::make_unique<StatusReporter>(core)) {
     buildControls();
-    tmrStopCheck = new QTimer(this);
-    tmrStopCheck->setSingleShot(true);
-    tmrStopCheck->setTimerType(Qt::PreciseTimer);
-    tmrStopCheck->setInterval(5000);
-    CreateCrashRecoveryTimers();
-    outputText_ = txtOutput->toPlainText();
     connectHandlers();
-    InstallServerTabMenus(*this);
+    observeCore();
+    InstallServerTabMenus(conTab->tabBar(), core_);
 }
 
-frmMain::~frmMain() {
-    for (ServerProcess& record : ServerProc)
-        services_.apis->ReleaseProcessHandle(record.hProcess);
-}
+frmMain::~frmMain() = default;
 
 void frmMain::connectHandlers() {
     connect(cmdServerStart, &QPushButton::clicked, this, &frmMain::cmdServerStart_Click);
@@ -39,16 +35,42 @@ void frmMain::connectHandlers() {
     connect(mnuTrayStartServers, &QAction::triggered, this, &frmMain::mnuTrayStartServers_Click);
     connect(mnuTrayStopServers, &QAction::triggered, this, &frmMain::mnuTrayStopServers_Click);
     connect(mnuTrayExit, &QAction::triggered, this, &frmMain::mnuTrayExit_Click);
-    connect(tmrHelper, &QTimer::timeout, this, &frmMain::tmrHelper_Timer);
-    connect(tmrStatusUpdater, &QTimer::timeout, this, &frmMain::tmrStatusUpdater_Timer);
-    connect(tmrStopCheck, &QTimer::timeout, this, &frmMain::ReportServersStillRunning);
     connect(conTab, &TabStrip::Click, this, &frmMain::conTab_Click);
     connect(txtCommand, &ConsoleCommandLine::Submit, this, &frmMain::txtCommand_Submit);
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);
+    connect(chkOutputServerMessage, &VbCheckBox::Click, this,
+            &frmMain::chkOutputServerMessage_Click);
+    connect(chkTrayIconUse, &VbCheckBox::Click, this, &frmMain::chkTrayIconUse_Click);
     connect(chkLogEverything, &VbCheckBox::Click, this, &frmMain::chkLogEverything_Click);
     connect(chkSendStatus, &VbCheckBox::Click, this, &frmMain::chkSendStatus_Click);
     connect(vsInterval, &VbScrollBar::Change, this, &frmMain::vsInterval_Change);
     connect(vsKeepIconFor, &VbScrollBar::Change, this, &frmMain::vsKeepIconFor_Change);
+}
+
+// The window shows what the core tells: the log replayed and then followed, the pane, the launcher
+// state and the crash notice.
+void frmMain::observeCore() {
+    for (const QString& line : core_.log().lines())
+        lstLog->addItem(line);
+    connect(&core_.log(), &LauncherLog::lineAdded, this, [this](const QString& text) {
+        lstLog->addItem(text);
+        lstLog->setCurrentRow(lstLog->count() - 1);
+    });
+    lstLog->setCurrentRow(lstLog->count() - 1);
+    connect(&core_.mirror(), &ConsoleMirror::paneChanged, txtOutput, &MessagePane::showStyled);
+    ServerFleet& fleet = core_.fleet();
+    connect(&fleet, &ServerFleet::launcherStateChanged, this, &frmMain::PresentLauncherState);
+    connect(&fleet.monitor(), &CrashMonitor::crashNoticeChanged, this, &frmMain::ShowCrashNotice);
+    connect(&fleet.monitor(), &CrashMonitor::serverCrashed, this, &frmMain::NotifyCrash);
+}
+
+void frmMain::ShowCrashNotice(bool shown, const QString& caption) {
+    lblCrashNotice->setText(caption);
+    lblCrashNotice->setVisible(shown);
+}
+
+quint16 frmMain::StatusPort() const {
+    return status_->port();
 }
 
 void frmMain::letPendingEventsRun() {

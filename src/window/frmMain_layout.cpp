@@ -24,7 +24,6 @@ namespace {
 
 constexpr QSize kClientSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
 
-// A coarse timer may fire up to 5 % early; timers whose period the launcher relies on are precise.
 QTimer* makeTimer(frmMain& window, const char* name, int intervalMs, Qt::TimerType type) {
     auto* timer = new QTimer(&window);
     timer->setObjectName(QLatin1String(name));
@@ -59,10 +58,9 @@ void setUpWindow(frmMain& window) {
                         .topLeft());
 }
 
+// The window's own timer; the status tick and the priority step are the core's.
 void buildTimers(frmMain& w) {
-    w.tmrHelper = makeTimer(w, "tmrHelper", 15000, Qt::PreciseTimer);
     w.tmrLogger = makeTimer(w, "tmrLogger", 100, Qt::CoarseTimer);
-    w.tmrStatusUpdater = makeTimer(w, "tmrStatusUpdater", 5000, Qt::PreciseTimer);
 }
 
 void buildButtons(frmMain& w) {

@@ -1,6 +1,8 @@
 // Which control lies in front of which, and the order in which Tab moves the keyboard focus.
 #include "frmMain.h"
 
+#include "LogListBox.h"
+#include "MessagePane.h"
 #include "PictureBox.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"

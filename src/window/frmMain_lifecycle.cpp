@@ -1,20 +1,18 @@
 #include "frmMain.h"
 
+#include "StatusReporter.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
 
 #include <QLineEdit>
-#include <QTimer>
 
 void frmMain::Form_Load() {
-    for (int i = 0; i < ServerTable::kCount; ++i)
-        ServerName[i] = ServerTable::displayNames()[i];
     conTab->Select(4);
     LoadSettings();
     loadStatusPictures();
     CreateTrayIcon();
-    AdoptRunningServers();
+    core_.fleet().AdoptRunningServers();
 }
 
 void frmMain::Form_Resize() {
@@ -28,22 +26,59 @@ void frmMain::Form_Unload() {
     ChangeLauncherState(Transition::Exit);
 }
 
+// Each option's handler copies its control's value into the core, which reads it when it needs it.
+
 void frmMain::chkAutoRestartUse_Click() {
+    core_.options().autoRestart = chkAutoRestartUse->Value();
     ChangeLauncherState(chkAutoRestartUse->Value() == 1 ? Transition::CrashNoticeControlsOn
                                                         : Transition::CrashNoticeControlsOff);
 }
 
+void frmMain::chkOutputServerMessage_Click() {
+    core_.options().messageUpdate = chkOutputServerMessage->Value();
+}
+
+void frmMain::chkTrayIconUse_Click() {
+    core_.options().trayIconUse = chkTrayIconUse->Value();
+}
+
 void frmMain::chkLogEverything_Click() {
+    core_.options().logToDisk = chkLogEverything->Value();
     ChangeLauncherState(chkLogEverything->Value() == 1 ? Transition::DiskLoggingOn
                                                        : Transition::DiskLoggingOff);
+}
+
+void frmMain::chkSendStatus_Click() {
+    core_.options().sendStatus = chkSendStatus->Value();
+    status_->serve(chkSendStatus->Value() == 1);
 }
 
 void frmMain::vsInterval_Change() {
     const int seconds = -vsInterval->Value();
     txtInterval->setText(QString::number(seconds));
-    tmrStatusUpdater->setInterval(seconds * 1000);
+    core_.options().intervalSeconds = seconds;
+    core_.fleet().SetStatusInterval(seconds);
 }
 
 void frmMain::vsKeepIconFor_Change() {
     txtKeepIconFor->setText(QString::number(-vsKeepIconFor->Value()));
+    core_.options().keepIconForSeconds = -vsKeepIconFor->Value();
+}
+
+// The options as stored, put into their controls in this order; each control whose value changes
+// raises its handler, which copies the value back into the core.
+void frmMain::LoadSettings() {
+    const LauncherOptions loaded = core_.LoadSettings();
+    chkAutoRestartUse->SetValue(loaded.autoRestart);
+    chkTrayIconUse->SetValue(loaded.trayIconUse);
+    chkOutputServerMessage->SetValue(loaded.messageUpdate);
+    chkLogEverything->SetValue(loaded.logToDisk);
+    status_->loadSettings(); // where to serve, before the box may start serving
+    chkSendStatus->SetValue(loaded.sendStatus);
+    txtInterval->setText(QString::number(loaded.intervalSeconds));
+    vsInterval->SetValue(-loaded.intervalSeconds);
+}
+
+void frmMain::SaveSettings() {
+    core_.SaveSettings();
 }

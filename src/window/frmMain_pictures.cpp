@@ -10,13 +10,13 @@ void frmMain::loadStatusPictures() {
                                               QStringLiteral("/error.ico")};
     const QString folder = services_.statusIconFolder
                                ? services_.statusIconFolder()
-                               : services_.launcherFolder() + QStringLiteral("/launcherdata");
+                               : core_.services().serverFolder + QStringLiteral("/launcherdata");
     for (int state = 0; state < 3; ++state) {
         const QString path = folder + files[state];
         QIcon picture = loadIconFile(path);
         if (picture.isNull()) {
-            LauncherLogAdd(Now() + QStringLiteral("> Cannot load the status picture ") + path +
-                           QStringLiteral("; using a built-in one instead."));
+            core_.log().note(QStringLiteral("Cannot load the status picture ") + path +
+                             QStringLiteral("; using a built-in one instead."));
             picture = builtInStatusPicture(state);
         }
         imgServerStatus[state]->SetPicture(picture);

@@ -46,7 +46,7 @@ private slots:
         QList<int> pids[3];
         for (int i = 0; i < 3; ++i)
             QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
-        w.tmrHelper->stop();
+        l.fleet().tmrHelper->stop();
         QVERIFY(!ClickServerTabMenu(w, 2, "Start")); // it runs already
         QVERIFY(ClickServerTabMenu(w, 2, "Restart"));
         QVERIFY2(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 15000),
@@ -56,15 +56,15 @@ private slots:
                 l.linesWith("> Map Server PID is " + QString::number(map[0])) == 1);
         QCOMPARE(l.runningFrom(l.programPath(0)), pids[0]);
         QCOMPARE(l.runningFrom(l.programPath(1)), pids[1]);
-        QVERIFY(w.tmrHelper->isActive()); // the new map server is raised as after a start
+        QVERIFY(l.fleet().tmrHelper->isActive()); // the new map server is raised as after a start
 
         QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
         int ticksStopped = 0; // status ticks since the char server ended
-        QObject::connect(w.tmrStatusUpdater, &QTimer::timeout,
+        QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout,
                          [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
         QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
         QVERIFY(l.runningFrom(l.programPath(1)).isEmpty());
-        QCOMPARE(w.ServerState, 1);
+        QCOMPARE(l.fleet().ServerState(), 1);
         QCOMPARE(l.linesWith("just crashed!") + l.linesWith("Error Starting"), 0);
         QVERIFY(l.longestStallMs < 1000);
         w.cmdServerShutdown_Click();
@@ -77,11 +77,12 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(l.startWithQuickTicks());
-        QTRY_COMPARE(w.ServerState, 1);
+        QTRY_COMPARE(l.fleet().ServerState(), 1);
         QTabBar* bar = w.conTab->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
         QTRY_VERIFY(w.txtOutput->toPlainText().contains("[Status] Map Server online"));
-        w.tmrStatusUpdater->stop(); // from here only the command's own refresh shows anything
+        l.fleet()
+            .tmrStatusUpdater->stop(); // from here only the command's own refresh shows anything
         QLineEdit* input = w.txtCommand->input();
         QTest::mouseClick(input, Qt::LeftButton);
         QTest::keyClicks(input, "status");

@@ -46,7 +46,6 @@ public:
         window().cmdServerStart_Click();
         return ready;
     }
-    int linesWith(const QString& text) const { return int(logSince(0).filter(text).size()); }
     // Ids of the running processes whose program is that file, or lies in the launcher folder.
     QList<int> runningFrom(const QString& path, bool wholeFolder = false) const {
         QList<int> pids;

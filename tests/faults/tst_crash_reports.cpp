@@ -18,9 +18,9 @@ private slots:
         RealLauncher l;
         frmMain& w = l.window();
         QVERIFY(QDir().mkpath(l.folder + "/logs"));
-        w.UseLogFolder(l.folder + "/logs", QString());
+        l.core().UseLogFolder(l.folder + "/logs", QString());
         QVERIFY(l.startWithQuickTicks());
-        QCOMPARE(w.ServerState, 1);
+        QCOMPARE(l.fleet().ServerState(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2, 15000);
         const QStringList log = l.logSince(0);
         const int crashLine = int(log.indexOf("> Map Server just crashed!"));
@@ -64,9 +64,9 @@ private slots:
         w.chkLogEverything->SetValue(1);
         const LogFolderChoice choice = ChooseLogFolder(l.folder);
         QCOMPARE(choice.folder, logs);
-        w.UseLogFolder(choice.folder, choice.note);
+        l.core().UseLogFolder(choice.folder, choice.note);
         QVERIFY(l.startWithQuickTicks());
-        QCOMPARE(w.ServerState, 1);
+        QCOMPARE(l.fleet().ServerState(), 1);
         QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Console log: ") == fullDisk, 10000);
         QTest::qWait(2500); // a second notice would be in by then
         QCOMPARE(l.linesWith("map-server.log cannot be written, output is dropped until it can: "
@@ -74,11 +74,12 @@ private slots:
                  int(fullDisk));
         QVERIFY(l.linesWith("Cannot write the launcher log") <= 1);
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(::kill(w.ServerProc[i].lPID, 0) == 0);
+            QVERIFY(::kill(l.fleet().ServerProc(i).lPID, 0) == 0);
             const QString file = logs + "/" + QFileInfo(l.programPath(i)).fileName() + ".log";
             // The map server's banner went with its oldest file: 3000 lines fill several.
-            const QByteArray seen = i == 2 ? "burst line 003000 of 003000"
-                                           : "Corvane stand-in server: " + w.ServerName[i].toUtf8();
+            const QByteArray seen =
+                i == 2 ? "burst line 003000 of 003000"
+                       : "Corvane stand-in server: " + ServerTable::displayNames()[i].toUtf8();
             QVERIFY(fullDisk || ReadFile(file).contains(seen));
         }
         QVERIFY(fullDisk || QFile::exists(logs + "/map-server.log.1"));

@@ -22,7 +22,7 @@ qint64 heapBytes() {
 // The operator's stop ends every server of ours; no failure was met and no stall was long.
 void stopAndExpectNothingLeft(RealLauncher& l) {
     l.window().cmdServerShutdown_Click();
-    QCOMPARE(l.window().ServerState, 0);
+    QCOMPARE(l.fleet().ServerState(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
     QCOMPARE(l.linesWith("Error Starting") + l.linesWith("Cannot find"), 0);
     QVERIFY(l.longestStallMs < 1000);
@@ -49,7 +49,7 @@ private slots:
         QMap<int, std::pair<std::int32_t, std::int16_t>> seen; // new PID, state when it showed
         QMap<int, std::int32_t> old;
         for (const int i : servers)
-            old[i] = w.ServerProc[i].lPID;
+            old[i] = l.fleet().ServerProc(i).lPID;
         const int tmuxPid = l.sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
         // Never kill(0): an unanswered question must not take the test's own process group along.
         for (const int pid : tmuxServer ? QList<int>{tmuxPid} : old.values())
@@ -59,12 +59,13 @@ private slots:
         const bool recovered = WhenSeen(
             [&] {
                 for (const int i : servers) {
-                    const std::int32_t pid = w.ServerProc[i].lPID;
+                    const std::int32_t pid = l.fleet().ServerProc(i).lPID;
                     if (!seen.contains(i) && pid != old[i] &&
-                        l.linesWith(w.ServerName[i] + " PID is " + QString::number(pid)))
-                        seen[i] = {pid, w.ServerState};
+                        l.linesWith(ServerTable::displayNames()[i] + " PID is " +
+                                    QString::number(pid)))
+                        seen[i] = {pid, l.fleet().ServerState()};
                 }
-                return seen.size() == servers.size() && w.ServerState == 1;
+                return seen.size() == servers.size() && l.fleet().ServerState() == 1;
             },
             15000);
         QVERIFY2(recovered, qPrintable(l.logSince(0).join('\n')));
@@ -129,14 +130,14 @@ private slots:
         w.vsInterval->SetValue(-10);
         w.cmdServerStart_Click();
         int ticks = 0;
-        QObject::connect(w.tmrStatusUpdater, &QTimer::timeout, &w, [&] { ++ticks; });
-        w.tmrStatusUpdater->start(); // the next tick is a whole period away
-        const std::int32_t killed = w.ServerProc[2].lPID;
+        QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout, &w, [&] { ++ticks; });
+        l.fleet().tmrStatusUpdater->start(); // the next tick is a whole period away
+        const std::int32_t killed = l.fleet().ServerProc(2).lPID;
         QVERIFY(::kill(killed, SIGKILL) == 0);
         QVERIFY(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 9000));
         QCOMPARE(ticks, 0);
         QCOMPARE(l.linesWith("Map Server just crashed!"), 1);
-        QCOMPARE(l.runningFrom(l.programPath(2)), QList<int>{w.ServerProc[2].lPID});
+        QCOMPARE(l.runningFrom(l.programPath(2)), QList<int>{l.fleet().ServerProc(2).lPID});
     }
 
     void aServerThatCrashesOnEveryStartWaitsLongerEachTime() {
@@ -153,7 +154,7 @@ private slots:
         QVERIFY(WhenSeen([&] { return l.linesWith("next try in") == 3; }, 20000,
                          [&] { QFile::remove(flag); }));
         QVERIFY(WhenSeen([&] { return l.linesWith("has stayed up") == 1; }, 15000));
-        QVERIFY(::kill(l.window().ServerProc[2].lPID, SIGKILL) == 0);
+        QVERIFY(::kill(l.fleet().ServerProc(2).lPID, SIGKILL) == 0);
         QVERIFY(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 7; }, 5000));
         // P: its PID line, J: just crashed, a digit: next try in that many seconds, H: has stayed
         // up for 3 s.

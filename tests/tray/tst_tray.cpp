@@ -1,5 +1,6 @@
 // The window's side of the tray, against a notification area that records every call: the icon
 // follows the launcher's state.
+#include "CrashMonitor.h"
 #include "FakeNotificationArea.h"
 #include "IconRegistry.h"
 #include "LauncherHarness.h"
@@ -26,11 +27,15 @@ private slots:
         h.addServerFiles();
         w.cmdServerStart_Click();
         QCOMPARE(area.showing(), std::tuple(true, picture(1), QString("All servers are online")));
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", {}};
         h.apis.crash("map-server");
-        w.tmrStatusUpdater_Timer();
+        h.fleet().tmrStatusUpdater_Timer();
         QCOMPARE(area.showing(), std::tuple(true, picture(2), suspended));
+        // The crash also raises a desktop notification, which says how the server ended.
+        QCOMPARE(area.notes, QStringList("Map Server crashed: Map Server just crashed (exit status "
+                                         "3) and is being started again."));
         h.clock.now += 10000; // the notice's time at its start
-        w.tmrCrashNotice_Timer();
+        h.fleet().monitor().tmrCrashNotice_Timer();
         QCOMPARE(std::get<1>(area.showing()), picture(1));
         QCOMPARE(area.count(NIM_ADD), 1);
         // The menu, the double click and the exit are tried on a real desktop, end to end.

@@ -146,7 +146,7 @@ private slots:
         // The log list shows its newest line (selected: read by assistive technology, below), and
         // scrolls across to a wide one.
         for (int i = 0; i < 50; ++i)
-            w.LauncherLogAdd(QString(i == 40 ? 200 : 1, u'x'));
+            h.core().log().LauncherLogAdd(QString(i == 40 ? 200 : 1, u'x'));
         // The scroll ranges follow once the view has run its pending layout.
         QTRY_VERIFY(w.lstLog->verticalScrollBar()->value() ==
                     w.lstLog->verticalScrollBar()->maximum());
@@ -211,7 +211,7 @@ private slots:
                                    QStringLiteral("> Map Server PID is 42")};
         const int before = w.lstLog->count();
         for (const QString& line : lines)
-            w.LauncherLogAdd(line);
+            h.core().log().LauncherLogAdd(line);
         QVERIFY(QAccessible::queryAccessibleInterface(w.lstLog)->tableInterface() != nullptr);
         const auto items = itemsOf(w.lstLog, QAccessible::Cell);
         QCOMPARE(items.first.mid(before), lines);

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ConsoleStyle.h"
+
 #include <QPlainTextEdit>
+#include <vector>
 
 // The read-only pane that mirrors a server's console. Its text is replaced and trimmed over and
 // over, so it keeps no undo history. It can give its bottom line to one control of its own (a
@@ -16,6 +19,11 @@ public:
     // Whether the pane's background is dark, so that console colours are chosen to suit it.
     bool hasDarkBackground() const;
 
+    // Replaces the pane's whole text and colours. An unchanged text leaves the pane alone;
+    // otherwise the view follows the newest output unless the operator has scrolled up to read,
+    // whose place is kept.
+    void showStyled(const StyledText& fresh);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
@@ -23,4 +31,7 @@ private:
     void placeBottomLine();
 
     QWidget* bottomLine_ = nullptr;
+    QString shownText_; // what the pane shows
+    std::vector<StyleRun> shownRuns_;
+    bool shownByMe_ = false; // shownText_ is what showStyled last put there
 };

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+
+class LauncherLog;
+class ServerSupervisor;
+class modAPIs;
+
+// After a crash line: how the server ended, into the log and, when a logs folder is in use, a crash
+// report with its last console lines. Once per process, so that a program that cannot be started
+// again is not reported on every check. Frees the ended console's title for the relaunch.
+class CrashEndingReport {
+public:
+    // wait(seconds) lets events run while tmux catches up with an ending it has not seen yet.
+    CrashEndingReport(modAPIs& apis, LauncherLog& log, std::function<void(float)> wait);
+
+    // Sets the server's lastEnding (empty when how it ended is not known).
+    void report(ServerSupervisor& server);
+
+private:
+    modAPIs& apis_;
+    LauncherLog& log_;
+    std::function<void(float)> wait_;
+};

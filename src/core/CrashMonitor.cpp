@@ -1,0 +1,288 @@
+#include "CrashMonitor.h"
+
+#include "Clock.h"
+#include "CrashEndingReport.h"
+#include "LauncherLog.h"
+#include "LauncherOptions.h"
+#include "LauncherSettings.h"
+#include "LauncherState.h"
+#include "ServerFleet.h"
+#include "modAPIs.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTimer>
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+using State = ServerSupervisor::State;
+
+// How soon a check that found another one running is tried again.
+constexpr int kRetryMs = 50;
+
+// The program file name of a launched path: what follows its last separator.
+QString programFileName(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// A name occurs in the list when it is a case-sensitive substring of it; the empty name occurs in
+// any list that is not empty, and nothing occurs in an empty list.
+bool occursIn(const QString& processList, const QString& name) {
+    return processList.contains(name, Qt::CaseSensitive) && !processList.isEmpty();
+}
+
+// The wall-clock time ms from now, for the operator.
+QString TimeIn(std::int64_t ms) {
+    return QDateTime::currentDateTime().addMSecs(ms).toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString Seconds(std::int64_t ms) {
+    return QString::number(static_cast<double>(ms) / 1000.0) + QStringLiteral(" s");
+}
+
+} // namespace
+
+CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherOptions& options,
+                           QObject* parent)
+    : QObject(parent), fleet_(fleet), log_(log), options_(options),
+      endings_(std::make_unique<CrashEndingReport>(
+          *fleet.services_.apis, log, [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
+      tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
+    for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
+        timer->setSingleShot(true);
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(tmrCrashNotice_, &QTimer::timeout, this, &CrashMonitor::tmrCrashNotice_Timer);
+    connect(tmrCrashCheck_, &QTimer::timeout, this, &CrashMonitor::ProcessEnded);
+}
+
+CrashMonitor::~CrashMonitor() = default;
+
+bool CrashMonitor::RunForTick() {
+    if (checkRunning_)
+        return false;
+    checkRunning_ = true;
+    runCrashCheck();
+    checkRunning_ = false;
+    return true;
+}
+
+void CrashMonitor::ProcessEnded() {
+    // Only while the monitor runs: the stop sequence and going offline stop it, and so does a
+    // start that began with neither option on.
+    if (!fleet_.tmrStatusUpdater->isActive())
+        return;
+    // Checks never nest; this one comes right after the one that runs.
+    if (checkRunning_) {
+        checkSoon(kRetryMs);
+        return;
+    }
+    checkRunning_ = true;
+    runCrashCheck();
+    checkRunning_ = false;
+}
+
+void CrashMonitor::checkSoon(int ms) {
+    if (!tmrCrashCheck_->isActive() || tmrCrashCheck_->remainingTime() > ms)
+        tmrCrashCheck_->start(ms);
+}
+
+bool CrashMonitor::anyWatchedServerGone() const {
+    for (int i = 0; i < ServerFleet::kCount; ++i)
+        if (fleet_.supervisor(i).watched() && !fleet_.ServerRuns(i))
+            return true;
+    return false;
+}
+
+// A server whose own process handle still runs its program is running; that check costs
+// microseconds. The whole list is taken only when a handle says its process is gone.
+bool CrashMonitor::runCrashCheck() {
+    if (options_.autoRestart != 1)
+        return true;
+    runDueRelaunches();
+    if (fleet_.ServerState() == LauncherState::Offline)
+        return false; // stopped during a relaunch
+    if (!anyWatchedServerGone()) {
+        snapshotFailing_ = false; // the check ran; a later failing list is news again
+        return true;
+    }
+    const QString processList = fleet_.services_.apis->GetProcessList();
+    if (processList.isEmpty()) {
+        // An empty list means the snapshot failed, not that every server died.
+        if (!snapshotFailing_)
+            log_.note(QStringLiteral("Cannot list the running processes; crash check skipped "
+                                     "until the list can be read."));
+        snapshotFailing_ = true;
+        return true;
+    }
+    snapshotFailing_ = false;
+
+    bool crashed = false;
+    for (int i = 0; i < ServerFleet::kCount; ++i) {
+        ServerSupervisor& server = fleet_.supervisor(i);
+        // A server being started, restarted or stopped by the operator is no crash, nor is one
+        // whose relaunch is due later.
+        if (!server.watched() || fleet_.ServerRuns(i) ||
+            occursIn(processList, programFileName(server.process.sExePath)))
+            continue;
+        announceCrash(i);
+        if (!server.watched())
+            continue; // stopped while its ending was read
+        fleet_.serverState_ = LauncherState::Crashed;
+        crashed = true;
+        fleet_.ChangeLauncherState(Transition::RefreshTray);
+        relaunchCrashedServer(i);
+        if (fleet_.ServerState() == LauncherState::Offline)
+            return false;
+    }
+    if (crashed)
+        showCrashNotice();
+    return true;
+}
+
+void CrashMonitor::announceCrash(int server) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    log_.note(s.name() + QStringLiteral(" just crashed!"));
+    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    endings_->report(s);
+}
+
+// A server that crashes again soon after each relaunch is started again with a growing delay,
+// never given up. The delays run on the launcher's clock and a timer; nothing waits for them.
+void CrashMonitor::relaunchCrashedServer(int server) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    const std::int64_t now = fleet_.services_.clock->NowMs();
+    const std::int64_t delay = s.backoff.crashed(now, backoffSettings_);
+    emit serverCrashed(server, delay);
+    if (delay == 0) {
+        relaunchNow(server);
+        return;
+    }
+    s.changeState(State::CrashedWaiting);
+    s.dueMs = now + delay;
+    log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
+              QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
+    fleet_.ChangeLauncherState(Transition::RefreshTray);
+    checkSoon(static_cast<int>(delay));
+}
+
+// False when the operator stopped the servers during the relaunch.
+bool CrashMonitor::relaunchNow(int server) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    ++s.relaunchesSinceOnline;
+    s.tally.relaunched();
+    s.backoff.started(fleet_.services_.clock->NowMs());
+    const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds) == 0;
+    if (fleet_.ServerState() == LauncherState::Offline)
+        return false;
+    // One that could not be started is found missing again by a later check, and tried again.
+    if (!started && s.state() == State::StartFailed)
+        s.changeState(State::Running);
+    if (server == ServerTable::kMap)
+        fleet_.ChangeLauncherState(Transition::ArmPriorityTimer);
+    return true;
+}
+
+void CrashMonitor::runDueRelaunches() {
+    std::optional<std::int64_t> next;
+    for (int i = 0; i < ServerFleet::kCount; ++i) {
+        ServerSupervisor& s = fleet_.supervisor(i);
+        const std::int64_t now = fleet_.services_.clock->NowMs();
+        if (s.state() != State::CrashedWaiting) {
+            if (s.watched() && s.backoff.keepsCrashing() && fleet_.ServerRuns(i) &&
+                s.backoff.forgiveIfStable(now, backoffSettings_)) {
+                log_.note(s.name() + QStringLiteral(" has stayed up for ") +
+                          Seconds(backoffSettings_.stableMs) +
+                          QStringLiteral("; its next crash is relaunched at once."));
+                fleet_.ChangeLauncherState(Transition::RefreshTray);
+            }
+            continue;
+        }
+        if (s.dueMs && now < *s.dueMs) {
+            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+            continue;
+        }
+        if (!relaunchNow(i))
+            return;
+        fleet_.ChangeLauncherState(Transition::RefreshTray);
+    }
+    if (next)
+        checkSoon(static_cast<int>(*next - fleet_.services_.clock->NowMs()));
+}
+
+// The red crash notice stands for the chosen number of seconds while the launcher reads
+// "crashed". It runs on a timer of its own, so that a crash during the notice is relaunched as
+// soon as the first one was.
+void CrashMonitor::showCrashNotice() {
+    noticeCaption_ = QStringLiteral("Server Crashed! ") + LauncherLog::Now();
+    noticeShown_ = true;
+    emit crashNoticeChanged(true, noticeCaption_);
+    // Read once, when the notice begins; a later crash begins it again.
+    const std::int64_t seconds = options_.keepIconForSeconds;
+    noticeEndsAtMs_ = fleet_.services_.clock->NowMs() + seconds * 1000;
+    tmrCrashNotice_->start(static_cast<int>(seconds * 1000));
+}
+
+void CrashMonitor::tmrCrashNotice_Timer() {
+    const std::int64_t left = noticeEndsAtMs_ - fleet_.services_.clock->NowMs();
+    if (left > 0) {
+        tmrCrashNotice_->start(static_cast<int>(std::min<std::int64_t>(left, 60000)));
+        return;
+    }
+    noticeShown_ = false;
+    emit crashNoticeChanged(false, noticeCaption_);
+    // After a stop meanwhile the launcher is offline, or online again by a new start.
+    if (fleet_.ServerState() != LauncherState::Crashed)
+        return;
+    fleet_.serverState_ = LauncherState::Online;
+    fleet_.ChangeLauncherState(Transition::RefreshTray);
+}
+
+void CrashMonitor::ForgetCrashes() {
+    for (int i = 0; i < ServerFleet::kCount; ++i)
+        fleet_.supervisor(i).backoff.reset();
+}
+
+QString CrashMonitor::CrashLoopSummary() const {
+    QStringList names;
+    std::optional<std::int64_t> next;
+    for (int i = 0; i < ServerFleet::kCount; ++i) {
+        const ServerSupervisor& s = fleet_.supervisor(i);
+        if (!s.backoff.keepsCrashing())
+            continue;
+        names << s.name();
+        if (s.state() == State::CrashedWaiting && s.dueMs)
+            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+    }
+    if (names.isEmpty())
+        return QString();
+    QString tip =
+        names.join(QStringLiteral(", ")) +
+        (names.size() == 1 ? QStringLiteral(" keeps crashing") : QStringLiteral(" keep crashing"));
+    if (next)
+        tip += QStringLiteral("; next try ") + TimeIn(*next - fleet_.services_.clock->NowMs());
+    return tip;
+}
+
+void CrashMonitor::LoadPacing(LauncherSettings& settings) {
+    struct Key {
+        const char* name;
+        std::int64_t CrashBackoffSettings::*field; // in milliseconds
+    };
+    static constexpr Key kKeys[] = {
+        {"CrashRelaunch Window", &CrashBackoffSettings::windowMs},
+        {"CrashRelaunch First Delay", &CrashBackoffSettings::firstDelayMs},
+        {"CrashRelaunch Max Delay", &CrashBackoffSettings::maxDelayMs},
+        {"CrashRelaunch Stable After", &CrashBackoffSettings::stableMs},
+    };
+    CrashBackoffSettings& s = backoffSettings_;
+    s.burst = static_cast<int>(
+        settings.ReadNumber(QStringLiteral("CrashRelaunch Burst"), s.burst, 0, 1000));
+    for (const Key& key : kKeys)
+        s.*key.field = std::int64_t{1000} * settings.ReadNumber(QString::fromLatin1(key.name),
+                                                                s.*key.field / 1000, 1, 86400);
+    // The ceiling is never below the first delay.
+    s.maxDelayMs = std::max(s.maxDelayMs, s.firstDelayMs);
+}

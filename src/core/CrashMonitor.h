@@ -1,0 +1,74 @@
+#pragma once
+
+#include "CrashBackoff.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class CrashEndingReport;
+class LauncherLog;
+class LauncherSettings;
+class QTimer;
+class ServerFleet;
+struct LauncherOptions;
+
+// The crash check: finds watched servers whose program has gone, announces each crash (log line,
+// crash state, crash notice, tray), and decides when each is started again. It runs as the first
+// phase of every status tick and, between ticks, the moment a server's process ends.
+class CrashMonitor : public QObject {
+    Q_OBJECT
+public:
+    CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherOptions& options,
+                 QObject* parent = nullptr);
+    ~CrashMonitor() override;
+
+    // The first phase of a status tick. False when a check is under way already: then the tick is
+    // dropped, as ticks never nest.
+    bool RunForTick();
+    // The end of a server process, between ticks: the check runs now, while the monitor runs.
+    void ProcessEnded();
+
+    // The relaunch delays, from the settings.
+    void LoadPacing(LauncherSettings& settings);
+    // The servers were stopped: their crash histories start afresh.
+    void ForgetCrashes();
+
+    // The red notice: shown, and its caption.
+    bool NoticeShown() const { return noticeShown_; }
+    const QString& NoticeCaption() const { return noticeCaption_; }
+    // "Map Server keeps crashing; next try 12:30:05", or empty while no server keeps crashing.
+    QString CrashLoopSummary() const;
+    // The notice's end, by its timer.
+    void tmrCrashNotice_Timer();
+
+signals:
+    void crashNoticeChanged(bool shown, const QString& caption);
+    // A crash was announced; its relaunch comes after delayMs (0: at once).
+    void serverCrashed(int server, qint64 delayMs);
+
+private:
+    bool runCrashCheck();
+    bool anyWatchedServerGone() const;
+    void announceCrash(int server);
+    void relaunchCrashedServer(int server);
+    bool relaunchNow(int server);
+    void runDueRelaunches();
+    void forgiveStableServers();
+    void showCrashNotice();
+    void checkSoon(int ms);
+
+    ServerFleet& fleet_;
+    LauncherLog& log_;
+    const LauncherOptions& options_;
+    std::unique_ptr<CrashEndingReport> endings_;
+    CrashBackoffSettings backoffSettings_;
+    QTimer* tmrCrashNotice_;
+    QTimer* tmrCrashCheck_; // a check soon: a delayed relaunch, or one after the running check
+    bool checkRunning_ = false;
+    bool snapshotFailing_ = false; // the last process snapshot came back empty
+    bool noticeShown_ = false;
+    QString noticeCaption_;
+    std::int64_t noticeEndsAtMs_ = 0;
+};

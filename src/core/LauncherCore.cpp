@@ -1,0 +1,123 @@
+#include "LauncherCore.h"
+
+#include "Clock.h"
+#include "CrashMonitor.h"
+#include "LauncherState.h"
+#include "modAPIs.h"
+
+#include <QDateTime>
+#include <QTimer>
+
+namespace {
+
+const QString kSizeKey = QStringLiteral("Log File Size Limit KB");
+const QString kKeptKey = QStringLiteral("Log Files Kept");
+constexpr qint64 kDefaultSizeKb = 10240;
+constexpr qint64 kMaxSizeKb = 4 * 1024 * 1024;
+constexpr int kDefaultKept = 5;
+constexpr int kMaxKept = 100;
+// How many of a console's last lines the message pane shows; only read, never written.
+const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
+constexpr int kMinConsoleLines = 1;
+constexpr int kMaxConsoleLines = 50000;
+// How often the console logs' problems are looked for while logs are written.
+constexpr int kProblemPollMs = 2000;
+
+} // namespace
+
+LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
+    : QObject(parent), services_(services), settings_(*services.settings, log_),
+      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_) {}
+
+LauncherCore::~LauncherCore() = default;
+
+LauncherOptions LauncherCore::LoadSettings() {
+    const LauncherOptions loaded = settings_.LoadOptions(options_);
+    LoadCloseRequests();
+    fleet_.monitor().LoadPacing(settings_);
+
+    const QString lines =
+        settings_.Read(kConsoleLines, QString::number(modAPIs::kDefaultConsoleLines));
+    bool ok = false;
+    const int count = lines.trimmed().toInt(&ok);
+    if (ok && count >= kMinConsoleLines && count <= kMaxConsoleLines)
+        services_.apis->SetConsoleLineLimit(count);
+    else
+        settings_.LogUnusable(kConsoleLines, lines,
+                              QString::number(services_.apis->ConsoleLineLimit()));
+    logMaxBytes_ = settings_.ReadNumber(kSizeKey, kDefaultSizeKb, 16, kMaxSizeKb) * 1024;
+    logKept_ = static_cast<int>(settings_.ReadNumber(kKeptKey, kDefaultKept, 0, kMaxKept));
+    return loaded;
+}
+
+// How each server is asked to end, chosen per server in the settings ("Map Server Close Request"
+// and so on). A missing key leaves the platform's default; a value the platform cannot use is
+// named in the log and the default stays. These keys are read only, never written.
+void LauncherCore::LoadCloseRequests() {
+    for (const QString& title : ServerTable::displayNames()) {
+        const QString key = title + QStringLiteral(" Close Request");
+        const QString stored = settings_.Read(key);
+        if (!stored.isEmpty() && !services_.apis->SetCloseRequest(title, stored))
+            settings_.LogUnusable(key, stored, QStringLiteral("the default close request"));
+    }
+}
+
+void LauncherCore::SaveSettings() {
+    settings_.SaveOptions(options_);
+}
+
+void LauncherCore::UseLogFolder(const QString& folder, const QString& note) {
+    log_.UseLogFolder(folder, note, logMaxBytes_, logKept_);
+    if (folder.isEmpty() || tmrConsoleLogProblems_)
+        return;
+    tmrConsoleLogProblems_ = new QTimer(this);
+    connect(tmrConsoleLogProblems_, &QTimer::timeout, this,
+            &LauncherCore::ReportConsoleLogProblems);
+    tmrConsoleLogProblems_->start(kProblemPollMs);
+}
+
+void LauncherCore::ReportConsoleLogProblems() {
+    for (const QString& problem : services_.apis->TakeConsoleLogProblems())
+        log_.note(QStringLiteral("Console log: ") + problem +
+                  QStringLiteral("; the server keeps running."));
+}
+
+void LauncherCore::ServerTabSelected(int server) {
+    mirror_.SelectServer(server);
+    if (server >= 0 && fleet_.ServerState() > LauncherState::Offline)
+        mirror_.ShowServerMessages(server);
+}
+
+void LauncherCore::PrepareExit() {
+    if (fleet_.AnythingToStop())
+        fleet_.StopServers();
+    SaveSettings();
+    fleet_.tmrStatusUpdater->stop();
+}
+
+StatusSnapshot LauncherCore::CurrentStatus() const {
+    static const QString labels[ServerTable::kCount] = {
+        QStringLiteral("login"), QStringLiteral("char"), QStringLiteral("map")};
+    const std::int64_t epochNowMs = QDateTime::currentMSecsSinceEpoch();
+    const std::int64_t clockNowMs = services_.clock->NowMs();
+    StatusSnapshot snapshot;
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        ServerStatus& s = snapshot.servers[i];
+        const ServerSupervisor& server = fleet_.supervisor(i);
+        s.label = labels[i];
+        s.meantToRun = server.meantToRun();
+        s.running = server.process.lPID > 0 && fleet_.ServerRuns(i);
+        if (s.running) {
+            s.pid = server.process.lPID;
+            const std::int64_t upMs = clockNowMs - server.runningSinceMs();
+            s.startTimeSeconds = static_cast<double>(epochNowMs - upMs) / 1000.0;
+        }
+        s.crashes = server.tally.crashes;
+        s.relaunches = server.tally.relaunches;
+        s.lastCrashSeconds = static_cast<double>(server.tally.lastCrashEpochMs) / 1000.0;
+    }
+    snapshot.launcherState = fleet_.ServerState();
+    snapshot.intervalSeconds = options_.intervalSeconds;
+    snapshot.version = QStringLiteral(CORVANE_VERSION);
+    return snapshot;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "ConsoleMirror.h"
+#include "CoreServices.h"
+#include "LauncherLog.h"
+#include "LauncherOptions.h"
+#include "LauncherSettings.h"
+#include "ServerFleet.h"
+#include "StatusSnapshot.h"
+
+#include <QObject>
+
+class QTimer;
+
+// The launcher without its window: the log, the options, the console mirror and the fleet of
+// servers, wired together. The window and the tray observe it through the signals of its parts and
+// forward the operator's actions to it; tests drive it alone, with a fake operating system and
+// clock.
+class LauncherCore : public QObject {
+    Q_OBJECT
+public:
+    explicit LauncherCore(const CoreServices& services, QObject* parent = nullptr);
+    ~LauncherCore() override;
+
+    LauncherLog& log() { return log_; }
+    LauncherOptions& options() { return options_; }
+    const LauncherOptions& options() const { return options_; }
+    LauncherSettings& settings() { return settings_; }
+    ConsoleMirror& mirror() { return mirror_; }
+    ServerFleet& fleet() { return fleet_; }
+    const ServerFleet& fleet() const { return fleet_; }
+    const CoreServices& services() const { return services_; }
+
+    // Reads the settings: the persisted options (returned, for the window to show; the window
+    // copies them in as its controls take them) and the keys that are only read.
+    LauncherOptions LoadSettings();
+    // Writes the persisted options.
+    void SaveSettings();
+
+    // The logs folder chosen at start-up (empty: none can be written), with the line that says so.
+    void UseLogFolder(const QString& folder, const QString& note);
+
+    // The operator selected a server's tab (0 to 2), or the options (-1): the pane mirrors that
+    // server's console, captured at once while servers run.
+    void ServerTabSelected(int server);
+
+    // The launcher is closing: stops whatever runs or is being started, and saves the settings.
+    void PrepareExit();
+
+    // The servers' state for monitoring systems, taken now.
+    StatusSnapshot CurrentStatus() const;
+
+private:
+    void LoadCloseRequests();
+    void ReportConsoleLogProblems();
+
+    CoreServices services_;
+    LauncherLog log_;
+    LauncherOptions options_;
+    LauncherSettings settings_;
+    ConsoleMirror mirror_;
+    ServerFleet fleet_;
+    qint64 logMaxBytes_ = 0;
+    int logKept_ = 0;
+    QTimer* tmrConsoleLogProblems_ = nullptr;
+};

@@ -1,0 +1,107 @@
+#include "LauncherSettings.h"
+
+#include "LauncherLog.h"
+#include "SettingsStore.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const QString kApp = QStringLiteral("CorvaneLauncher");
+const QString kSection = QStringLiteral("Settings");
+const QString kAutoRestart = QStringLiteral("AutoRestart");
+const QString kMinimizeToTray = QStringLiteral("MinimizeToTray");
+const QString kUpdateServerMessage = QStringLiteral("UpdateServerMessage");
+const QString kInterval = QStringLiteral("ServerMessage Update Interval");
+// "Log All Server Message To Disk"
+const QString kLogToDisk = QStringLiteral("LogServerMessages");
+// "Report Server Status to CorvaneStatServer"
+const QString kReportStatus = QStringLiteral("Report Server Status");
+
+constexpr int kMinIntervalSeconds = 1;
+constexpr int kMaxIntervalSeconds = 10;
+
+// A stored value as a 16-bit integer; nothing when it is not a whole number of that size.
+std::optional<std::int16_t> toInt16(const QString& text) {
+    bool ok = false;
+    const short value = text.trimmed().toShort(&ok);
+    if (!ok)
+        return std::nullopt;
+    return static_cast<std::int16_t>(value);
+}
+
+} // namespace
+
+LauncherSettings::LauncherSettings(SettingsStore& store, LauncherLog& log)
+    : store_(store), log_(log) {}
+
+QString LauncherSettings::Read(const QString& key, const QString& fallback) {
+    return store_.GetSetting(kApp, kSection, key, fallback);
+}
+
+void LauncherSettings::LogUnusable(const QString& key, const QString& stored, const QString& kept) {
+    log_.note(QStringLiteral("Setting \"") + key + QStringLiteral("\" holds \"") + stored +
+              QStringLiteral("\", which cannot be used; keeping ") + kept + QStringLiteral("."));
+}
+
+qint64 LauncherSettings::ReadNumber(const QString& key, qint64 fallback, qint64 low, qint64 high) {
+    const QString stored = Read(key, QString::number(fallback));
+    bool ok = false;
+    const qint64 value = stored.trimmed().toLongLong(&ok);
+    if (ok && value >= low && value <= high)
+        return value;
+    LogUnusable(key, stored, QString::number(fallback));
+    return fallback;
+}
+
+LauncherOptions LauncherSettings::LoadOptions(const LauncherOptions& starting) {
+    const QString problem = store_.ReadProblem(kApp);
+    if (!problem.isEmpty())
+        log_.note(QStringLiteral("Cannot read the stored settings: ") + problem +
+                  QStringLiteral("; options not found in it keep their defaults."));
+
+    LauncherOptions options = starting;
+    // A check box holds 0, 1 or 2.
+    const auto loadBox = [&](int& option, const QString& key, int fallback) {
+        const QString stored = Read(key, QString::number(fallback));
+        const std::optional<std::int16_t> value = toInt16(stored);
+        if (value && *value >= 0 && *value <= 2)
+            option = *value;
+        else
+            LogUnusable(key, stored, QString::number(option));
+    };
+    loadBox(options.autoRestart, kAutoRestart, 1);
+    loadBox(options.trayIconUse, kMinimizeToTray, 1);
+    loadBox(options.messageUpdate, kUpdateServerMessage, 1);
+    loadBox(options.logToDisk, kLogToDisk, 0);
+    loadBox(options.sendStatus, kReportStatus, 0);
+
+    // An interval outside what the timer accepts is refused as a whole, so that the window never
+    // shows a number the timer does not use.
+    const QString stored = Read(kInterval, QStringLiteral("5"));
+    const std::optional<std::int16_t> seconds = toInt16(stored);
+    if (seconds && *seconds >= kMinIntervalSeconds && *seconds <= kMaxIntervalSeconds)
+        options.intervalSeconds = *seconds;
+    else
+        LogUnusable(kInterval, stored, QString::number(options.intervalSeconds));
+    return options;
+}
+
+void LauncherSettings::SaveOptions(const LauncherOptions& options) {
+    const auto save = [&](const QString& key, int value) {
+        QString error;
+        if (store_.SaveSetting(kApp, kSection, key, QString::number(value), &error))
+            return;
+        const QString line = LauncherLog::Now() + QStringLiteral("> Cannot save setting \"") + key +
+                             QStringLiteral("\": ") + error;
+        log_.LauncherLogAdd(line);
+        std::fprintf(stderr, "corvane-launcher: %s\n", qPrintable(line));
+    };
+    save(kAutoRestart, options.autoRestart);
+    save(kMinimizeToTray, options.trayIconUse);
+    save(kUpdateServerMessage, options.messageUpdate);
+    save(kInterval, options.intervalSeconds);
+    save(kLogToDisk, options.logToDisk);
+    save(kReportStatus, options.sendStatus);
+}

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "CoreServices.h"
+#include "ServerSupervisor.h"
+#include "ServerTable.h"
+
+#include <QObject>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class ConsoleMirror;
+class CrashMonitor;
+class LauncherLog;
+class QTimer;
+struct LauncherOptions;
+
+// The three servers and the launcher state: the start and stop sequences with their waits, the
+// status tick, one server at a time from its tab's menu, servers that already run at start-up, and
+// the core half of the launcher's numbered transitions. The window presents every transition from
+// launcherStateChanged; nothing here knows of a widget.
+class ServerFleet : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kCount = ServerTable::kCount;
+    // Settle time after each launch.
+    static constexpr float kSettleSeconds = 0.5f;
+
+    ServerFleet(const CoreServices& services, LauncherLog& log, const LauncherOptions& options,
+                ConsoleMirror& mirror, QObject* parent = nullptr);
+    ~ServerFleet() override;
+
+    ServerSupervisor& supervisor(int server) { return *supervisors_[server]; }
+    const ServerSupervisor& supervisor(int server) const { return *supervisors_[server]; }
+    ServerProcess& ServerProc(int server) { return supervisor(server).process; }
+    const ServerProcess& ServerProc(int server) const { return supervisor(server).process; }
+    QString programPath(int server) const;
+    CrashMonitor& monitor() { return *monitor_; }
+    const CrashMonitor& monitor() const { return *monitor_; }
+
+    // ---- launcher state and transitions (ServerFleet.cpp) ------------------------------------
+    // 0 offline, 1 online, 2 announcing a crash; greater than 0 means servers are running.
+    std::int16_t ServerState() const { return serverState_; }
+    // The core half of a transition (10 offline, 11 online, 12 arm the priority step, 50 refresh
+    // the tray), then launcherStateChanged for its presentation. Other codes do nothing here.
+    void ChangeLauncherState(std::int32_t code);
+    // The status tick's period, in seconds; applies at once, running or not.
+    void SetStatusInterval(int seconds);
+    // The status tick: the crash check, then the refresh of the selected server's console.
+    void tmrStatusUpdater_Timer();
+    // The priority step, some seconds after a complete start or a relaunch of the map server.
+    void tmrHelper_Timer();
+    QTimer* const tmrStatusUpdater;
+    QTimer* const tmrHelper;
+
+    // ---- the start and stop sequences (StartStopSequences.cpp) --------------------------------
+    // Waits that long, letting events run every 50 ms.
+    void WaitSeconds(float sngSeconds);
+    // Starts one server (or watches it, when it runs already). 0 when it runs, -1 when not.
+    std::int16_t StartServer(int server, float sngWait);
+    void StartServers();
+    void StopServers();
+    // The Start button: the sequence, then online even after an early end.
+    void StartServersAndGoOnline();
+    // The Shutdown button: the sequence, then offline once more.
+    void StopServersAndGoOffline();
+    bool StartSequenceRunning() const { return sequence_ != nullptr; }
+    // Whether closing the launcher has servers to stop: running, being started, or meant to run.
+    bool AnythingToStop() const;
+    // A few seconds after a stop: which servers are still running.
+    void ReportServersStillRunning();
+    QTimer* const tmrStopCheck;
+
+    // ---- one server at a time (OneServerControl.cpp) -----------------------------------------
+    bool CanStartServer(int server) const;
+    bool CanStopServer(int server) const; // and so restart it
+    void StartServerAlone(int server);
+    void StopServerAlone(int server);
+    // Asks the server to end and starts it again once it has; a server that has not ended 30 s
+    // after the request is left running and watched again.
+    void RestartServer(int server);
+    // Acts on the states whose deadline or condition has come: restarts whose server has ended
+    // or whose wait is over. Runs on a timer while any is pending, and when a process ends.
+    void CheckDeadlines();
+
+    // ---- servers that already run (Adoption.cpp) ---------------------------------------------
+    // At start-up: watches the servers of this installation that already run.
+    void AdoptRunningServers();
+
+    // ---- processes ---------------------------------------------------------------------------
+    // Whether the server's own process still runs its program (or is on its way to it).
+    bool ServerRuns(int server) const;
+    // Has the end of the server's process wake the crash check and the deadline check.
+    void WatchServerEnd(int server);
+    // The end of a watched process, as the platform reports it.
+    void ServerProcessEnded();
+    // Gives the record's handle back and puts another record in its place.
+    void ReplaceProcess(int server, const ServerProcess& next);
+
+signals:
+    // A transition's core half was applied: the window presents it.
+    void launcherStateChanged(int code);
+    // Some server's state changed.
+    void serverStateChanged(int server);
+
+private:
+    friend class CrashMonitor; // announces crashes: the only place ServerState becomes 2
+
+    struct StartSequence {
+        bool stopped = false; // the operator stopped the servers meanwhile
+    };
+    enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning };
+    SequenceEnd runStartSequence();
+    void startOneServer(int server);
+    void followServerStates();
+    void closeOneServer(int server, const QString& stamp);
+    void prepareConsoleLog(int server);
+    void scheduleDeadlineCheck();
+    void letPendingEventsRun();
+
+    CoreServices services_;
+    LauncherLog& log_;
+    const LauncherOptions& options_;
+    ConsoleMirror& mirror_;
+    std::array<ServerSupervisor*, kCount> supervisors_{};
+    std::unique_ptr<CrashMonitor> monitor_;
+    std::int16_t serverState_ = 0;
+    StartSequence* sequence_ = nullptr; // the start sequence under way, if one is
+    QTimer* tmrDeadlines_;
+};

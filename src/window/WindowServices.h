@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// What the main window needs from the desktop around it, beyond the launcher core. The program
+// passes the real ones; tests pass fakes, so that no exit of theirs is ever real by accident.
+struct WindowServices {
+    // Whether the desktop has a notification area to put an icon in.
+    std::function<bool()> trayAvailable;
+    // Ends the program at once.
+    std::function<void()> endProgram;
+    // The folder that holds the status pictures off.ico, on.ico and error.ico; when not given,
+    // launcherdata/ in the server folder.
+    std::function<QString()> statusIconFolder;
+};

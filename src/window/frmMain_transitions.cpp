@@ -1,0 +1,99 @@
+#include "frmMain.h"
+
+#include "CrashMonitor.h"
+#include "LauncherState.h"
+#include "VbCheckBox.h"
+#include "VbScrollBar.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+// Every visible change of launcher state goes through here. The codes that concern the servers
+// (10, 11, 12, 50) go to the core, which applies its half and signals back for the presentation;
+// the others belong to the window alone.
+void frmMain::ChangeLauncherState(std::int32_t code) {
+    switch (code) {
+    case Transition::Offline:
+    case Transition::Online:
+    case Transition::ArmPriorityTimer:
+    case Transition::RefreshTray:
+        core_.fleet().ChangeLauncherState(code);
+        break;
+    case Transition::Minimised: {
+        Memo.iOutputValue = static_cast<std::int16_t>(chkOutputServerMessage->Value());
+        Memo.sCaption = windowTitle();
+        chkOutputServerMessage->SetValue(0);
+        setWindowTitle(windowTitle() + QStringLiteral(" (Message Update Suspended)"));
+        // Hidden only when the tray can bring it back; otherwise it stays on the taskbar.
+        if (chkTrayIconUse->Value() == 1 && services_.trayAvailable())
+            hide();
+        letPendingEventsRun();
+        QString tooltip;
+        UpdateTrayIcon(Memo.fTrayIconAdded, tooltip);
+        break;
+    }
+    case Transition::Restored:
+        if (Memo.fSaved)
+            chkOutputServerMessage->SetValue(Memo.iOutputValue);
+        if (Memo.fSaved)
+            setWindowTitle(Memo.sCaption);
+        Memo.fSaved = true;
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        show();
+        letPendingEventsRun();
+        Memo.fTrayIconAdded = 0;
+        if (chkTrayIconUse->Value() == 1)
+            RemoveTrayIcon();
+        break;
+    case Transition::DiskLoggingOn:
+        if (!tmrLogger->isActive())
+            tmrLogger->start();
+        lblText[1]->setEnabled(true);
+        break;
+    case Transition::DiskLoggingOff:
+        tmrLogger->stop();
+        lblText[1]->setEnabled(false);
+        break;
+    case Transition::CrashNoticeControlsOn:
+        lblText[2]->setEnabled(true);
+        vsKeepIconFor->setEnabled(true);
+        txtKeepIconFor->setEnabled(true);
+        break;
+    case Transition::CrashNoticeControlsOff:
+        lblText[2]->setEnabled(false);
+        vsKeepIconFor->setEnabled(false);
+        txtKeepIconFor->setEnabled(false);
+        break;
+    case Transition::Exit:
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        show();
+        letPendingEventsRun();
+        core_.PrepareExit(); // stops what runs, saves the settings
+        RemoveTrayIcon();
+        TrayIcon.reset();
+        services_.endProgram();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::PresentLauncherState(int code) {
+    const bool online = code == Transition::Online;
+    if (online || code == Transition::Offline) {
+        cmdServerShutdown->setEnabled(online);
+        cmdServerStart->setEnabled(!online);
+        mnuTrayStartServers->setEnabled(!online);
+        mnuTrayStopServers->setEnabled(online);
+        QString tooltip = online ? QStringLiteral("All servers are online")
+                                 : QStringLiteral("Corvane Launcher is Running");
+        UpdateTrayIcon(Memo.fTrayIconAdded, tooltip);
+    } else if (code == Transition::RefreshTray) {
+        // Empty, for the caption, unless a server keeps crashing.
+        QString tooltip = core_.fleet().monitor().CrashLoopSummary();
+        UpdateTrayIcon(Memo.fTrayIconAdded, tooltip);
+    }
+}

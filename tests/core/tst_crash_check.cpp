@@ -1,0 +1,227 @@
+// The crash check against the pretend operating system and the instant clock, with no window:
+// crashes found on a tick or the moment a process ends, relaunched, announced by the notice; what
+// counts as running; a stop during the check; relaunch delays for a server that keeps crashing;
+// the crash report each crashed process leaves; the console log of the next start.
+#include "CoreHarness.h"
+#include "CrashMonitor.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+
+class CrashCheckTest : public QObject {
+    Q_OBJECT
+private slots:
+    void crashesAreRelaunchedThenNoticed_data() {
+        QTest::addColumn<QStringList>("crashed");
+        QTest::newRow("login") << QStringList{"login-server"};
+        QTest::newRow("char") << QStringList{"char-server"};
+        QTest::newRow("map") << QStringList{"map-server"};
+        QTest::newRow("login and map") << QStringList{"login-server", "map-server"};
+    }
+    void crashesAreRelaunchedThenNoticed() {
+        QFETCH(QStringList, crashed);
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        CrashMonitor& monitor = f.monitor();
+        f.tmrHelper->stop();
+        h.core().options().keepIconForSeconds = 5;
+        h.apis.consoles["Char Server"] = "char lines";
+        QStringList expected;
+        for (int i = 0, pid = 1003; i < 3; ++i) {
+            if (!crashed.contains(h.programPath(i).section(u'/', -1)))
+                continue;
+            const QString name = ServerTable::displayNames()[i];
+            expected << "> " + name + " just crashed!"
+                     << "> Starting " + name + " ..."
+                     << "> " + name + " PID is " + QString::number(pid++);
+            h.apis.crash(h.programPath(i).section(u'/', -1));
+        }
+        QList<std::int16_t> states;
+        h.clock.onSleep = [&] {
+            states << (monitor.NoticeShown() ? -1 : f.ServerState());
+            f.tmrStatusUpdater_Timer(); // ticks never nest
+        };
+        const int mark = h.logCount();
+        f.tmrStatusUpdater_Timer();
+        QCOMPARE(h.logSince(mark), expected);
+        // Settle times at crashed, then one five-second notice after every relaunch.
+        QCOMPARE(states, QList<std::int16_t>(10 * crashed.size(), 2));
+        QVERIFY(monitor.NoticeShown() && monitor.NoticeCaption().startsWith("Server Crashed! "));
+        h.core().ServerTabSelected(1); // a tab click reads at once, also during the notice
+        QVERIFY(h.apis.argsOf("GetConsoleText").endsWith("Char Server"));
+        h.core().options().keepIconForSeconds = 60; // the notice's length was read when it began
+        h.clock.now += 5000;
+        monitor.tmrCrashNotice_Timer();
+        QVERIFY(!monitor.NoticeShown() && f.ServerState() == 1);
+        QCOMPARE(f.tmrHelper->isActive(), crashed.contains("map-server"));
+        QCOMPARE(h.apis.count("GetProcessList"), 1);
+    }
+
+    void whatCountsAsRunning() {
+        // A name of another case is another program; a failed snapshot is no crash, and is named
+        // once for the whole run of failures.
+        for (const QString& list :
+             {QString("1:login-server,2:char-server,3:Map-Server,"), QString()}) {
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            h.apis.processListOverride = list;
+            const int mark = h.logCount();
+            for (int tick = 0; tick < 3; ++tick)
+                f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), list.isEmpty() ? 3 : 6);
+            QCOMPARE(h.logSince(mark).filter("Cannot list").size(), list.isEmpty() ? 1 : 0);
+        }
+    }
+
+    void aStopDuringTheTickEndsIt() {
+        for (const int stopAtSleep : {3, 13}) { // during one settle time, or the next
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            h.core().ServerTabSelected(0);
+            h.apis.crash("login-server");
+            h.apis.crash("map-server");
+            int sleeps = 0;
+            h.clock.onSleep = [&] {
+                if (++sleeps == stopAtSleep)
+                    f.StopServersAndGoOffline();
+            };
+            const int consoleReads = h.apis.count("GetConsoleText");
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(f.ServerState(), 0);
+            QVERIFY(!f.monitor().NoticeShown());
+            QCOMPARE(h.apis.count("GetConsoleText"), consoleReads);
+            QCOMPARE(h.core().mirror().pane().text, QStringLiteral("Servers are Offline."));
+            // The map server, still to be relaunched when the stop came, was left alone.
+            QCOMPARE(h.apis.count("LaunchServer"), stopAtSleep == 3 ? 4 : 5);
+            f.monitor().tmrCrashNotice_Timer();
+            QCOMPARE(f.ServerState(), 0);
+        }
+    }
+
+    void relaunchDelays_data() {
+        QTest::addColumn<QStringList>("settings"); // key=value, seconds
+        QTest::addColumn<QList<int>>("upMs");      // how long it ran before each crash
+        QTest::addColumn<QList<int>>("delays");    // the delay of each relaunch, seconds
+        QTest::newRow("defaults") << QStringList{} << QList<int>(7, 0)
+                                  << QList<int>{0, 0, 0, 5, 10, 20, 40};
+        QTest::newRow("ceiling") << QStringList{"Burst=1", "First Delay=2", "Max Delay=5"}
+                                 << QList<int>(5, 100) << QList<int>{0, 2, 4, 5, 5};
+        QTest::newRow("up long enough")
+            << QStringList{"Burst=1", "First Delay=2", "Stable After=10"}
+            << QList<int>{0, 0, 0, 10000, 0, 9000, 0} << QList<int>{0, 2, 4, 0, 2, 4, 8};
+        QTest::newRow("outside the window")
+            << QStringList{"Burst=2", "Window=10", "Max Delay=x"} << QList<int>{0, 0, 10000, 0, 0}
+            << QList<int>{0, 0, 0, 0, 5};
+    }
+    void relaunchDelays() {
+        QFETCH(QStringList, settings);
+        QFETCH(QList<int>, upMs);
+        QFETCH(QList<int>, delays);
+        CoreHarness h;
+        for (const QString& s : settings)
+            h.settings.values["CrashRelaunch " + s.section('=', 0, 0)] = s.section('=', 1);
+        ServerFleet& f = h.startedCore();
+        QSignalSpy crashes(&f.monitor(), &CrashMonitor::serverCrashed);
+        QCOMPARE(h.logSince(0).filter("cannot be used").size(), settings.filter("=x").size());
+        for (int k = 0; k < upMs.size(); ++k) {
+            h.clock.now += upMs[k];
+            f.tmrStatusUpdater_Timer(); // a server that ran long enough is forgiven on a tick
+            const int mark = h.logCount(), launches = h.apis.count("LaunchServer");
+            const QString how = QStringLiteral("killed by signal %1").arg(k);
+            h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, how, {}};
+            h.apis.crashAndWake("map-server");
+            const QStringList log = h.logSince(mark);
+            QCOMPARE(log.first(), QStringLiteral("> Map Server just crashed!"));
+            QCOMPARE(h.server(2).lastEnding, how);
+            QCOMPARE(h.apis.count("LaunchServer"), launches + (delays[k] == 0));
+            QCOMPARE(crashes.size(), k + 1);
+            QCOMPARE(crashes.last(), (QList<QVariant>{2, qint64(delays[k]) * 1000}));
+            if (delays[k] == 0)
+                continue;
+            const QString summary = f.monitor().CrashLoopSummary();
+            QVERIFY2(summary.startsWith("Map Server keeps crashing; next try "),
+                     qPrintable(summary));
+            QVERIFY2(log.last().startsWith(QStringLiteral("> Map Server keeps crashing; next try "
+                                                          "in %1 s, at ")
+                                               .arg(delays[k])),
+                     qPrintable(log.last()));
+            // Nothing waits for it: a tick just before it is due starts nothing, says nothing.
+            h.clock.now += delays[k] * 1000 - 1;
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.logCount(), mark + log.size());
+            h.clock.now += 1;
+            f.monitor().ProcessEnded(); // as its own timer would, when it is due
+            QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+        }
+    }
+
+    void theNoticeHoldsNoCrashUp() {
+        for (const bool stop : {false, true}) { // a stop during the notice, or none
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            h.core().options().keepIconForSeconds = 5;
+            h.apis.crashAndWake("map-server");
+            QVERIFY(f.monitor().NoticeShown() && f.ServerState() == 2);
+            h.clock.now += 4000;
+            const std::int64_t before = h.clock.now;
+            if (stop)
+                f.StopServersAndGoOffline();
+            h.apis.crashAndWake("login-server");
+            // Relaunched at once while the notice shows, which begins again from here.
+            QCOMPARE(h.apis.count("LaunchServer"), stop ? 4 : 5);
+            QCOMPARE(h.clock.now - before, stop ? 0 : 500);
+            for (const int ms : {4000, 1000}) {
+                h.clock.now += ms;
+                f.monitor().tmrCrashNotice_Timer();
+                QCOMPARE(f.monitor().NoticeShown(), !stop && ms == 4000);
+            }
+            QCOMPARE(f.ServerState(), stop ? 0 : 1);
+        }
+    }
+
+    // With the disk-logging option, the next start of each server logs its console.
+    void theOptionChoosesTheNextStartsLog() {
+        CoreHarness h;
+        h.settings.values["LogServerMessages"] = "1";
+        h.settings.values["Log Files Kept"] = "3";
+        h.loadCore();
+        QTemporaryDir logs;
+        h.core().UseLogFolder(logs.path(), QString());
+        h.addServerFiles();
+        h.fleet().StartServersAndGoOnline();
+        const ConsoleLog map = h.apis.consoleLogs.value("Map Server");
+        QCOMPARE(map.file, logs.path() + "/map-server.log");
+        QVERIFY(map.kept == 3 && map.maxBytes == 10240 * 1024);
+        h.core().options().logToDisk = 0;
+        h.apis.crash("map-server");
+        h.fleet().tmrStatusUpdater_Timer();
+        QVERIFY(h.apis.consoleLogs.value("Map Server").file.isEmpty());
+        h.core().SaveSettings();
+        QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
+    }
+
+    void crashReportOncePerProcess() {
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        QTemporaryDir logs;
+        h.core().UseLogFolder(logs.path(), QString());
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", "[Error] x"};
+        for (int tick = 0; tick < 3; ++tick) {
+            if (tick == 1)
+                h.apis.files.remove(h.programPath(2)); // the relaunch to come cannot start
+            h.apis.crash("map-server");
+            const int mark = h.logCount();
+            f.tmrStatusUpdater_Timer();
+            const QStringList lines = h.logSince(mark);
+            const QString ended = "> Map Server: exit status 3; crash report: " + logs.path();
+            QCOMPARE(lines.value(1).startsWith(ended), tick < 2);
+            QFile report(lines.value(1).section("crash report: ", 1));
+            QVERIFY(tick == 2 ||
+                    (report.open(QIODevice::ReadOnly) && report.readAll().contains("[Error] x")));
+        }
+        QCOMPARE(h.apis.count("CloseEndedConsole"), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(CrashCheckTest)
+#include "tst_crash_check.moc"

@@ -1,0 +1,220 @@
+// The start and stop sequences against the pretend operating system and the instant clock, with
+// no window: complete and early-ended starts, stops during a start, servers that already run, the
+// exit, and the settings that choose how servers are asked to end.
+#include "CoreHarness.h"
+
+#include <QTimer>
+
+namespace {
+
+const QStringList kCompleteStart{"> Starting Login Server ...", "> Login Server PID is 1000",
+                                 "> Starting Char Server ...",  "> Char Server PID is 1001",
+                                 "> Starting Map Server ...",   "> Map Server PID is 1002"};
+
+} // namespace
+
+class StartStopTest : public QObject {
+    Q_OBJECT
+private slots:
+    void completeStartThenStop() {
+        CoreHarness h;
+        h.clock.onSleep = [&] { // start requests during a settle time are ignored
+            h.fleet().StartServersAndGoOnline();
+            h.fleet().StartServers();
+        };
+        QSignalSpy presented(&h.fleet(), &ServerFleet::launcherStateChanged);
+        ServerFleet& f = h.startedCore();
+        h.clock.onSleep = nullptr;
+        QCOMPARE(h.logSince(h.logCount() - 6), kCompleteStart);
+        QVERIFY(f.ServerState() == 1 && f.tmrHelper->isActive() && f.tmrStatusUpdater->isActive());
+        // The sequence's own 12 and 11, then the button's 11 once more.
+        QCOMPARE(presented.size(), 3);
+        QCOMPARE(presented.last().at(0).toInt(), 11);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(h.server(i).state(), ServerSupervisor::State::Running);
+        // Half a second of settle time per server, never more than 50 ms without events.
+        QCOMPARE(h.clock.now, 1'001'500);
+        QVERIFY(h.clock.longestSleep <= 50);
+        // The priority step's line tells what became of the map server's priority; the timers
+        // whose period counts are precise (coarse ones fired the step at 14.45 s, not 15 s).
+        QCOMPARE(f.tmrHelper->timerType(), Qt::PreciseTimer);
+        QCOMPARE(f.tmrStatusUpdater->timerType(), Qt::PreciseTimer);
+        const QString priority = "> Map Server Process %1 changed to high priority class%2";
+        for (const QString& refusal : {QString(), QString("refused by the system")}) {
+            h.apis.priorityRefusal = refusal;
+            f.tmrHelper_Timer();
+            QCOMPARE(h.logSince(h.logCount() - 1),
+                     QStringList(refusal.isEmpty() ? priority.arg("was", ".")
+                                                   : priority.arg("could not be", ": " + refusal)));
+        }
+        f.ChangeLauncherState(Transition::ArmPriorityTimer); // again, as the start did
+
+        const int mark = h.logCount();
+        h.apis.ignoringClose.insert("Map Server");
+        f.StopServersAndGoOffline();
+        QCOMPARE(
+            h.logSince(mark),
+            QStringList({"> Terminating Servers by Sending Terminate Signal...",
+                         "> Login Server returnred code 1", "> Character Server returned code 1",
+                         "> Map Server returned code 1"}));
+        QCOMPARE(h.apis.argsOf("CloseServerConsole"),
+                 QStringList({"Login Server", "Char Server", "Map Server"}));
+        QCOMPARE(f.ServerState(), 0);
+        QCOMPARE(h.core().mirror().pane().text, "Servers are Offline.");
+        QVERIFY(!f.tmrStatusUpdater->isActive());
+        // A few seconds later the log says which servers outlived their close request.
+        QVERIFY(f.tmrStopCheck->isActive() && f.tmrStopCheck->interval() == 5000);
+        f.ReportServersStillRunning(); // what the timer runs
+        QCOMPARE(h.logSince(h.logCount() - 1),
+                 QStringList("> Map Server is still running 5 seconds after the close request."));
+        // The priority step armed by the start still runs after the stop, once, on the map
+        // server, which has ended by then.
+        h.apis.crash("map-server");
+        f.tmrHelper->setInterval(10);
+        QTest::qWait(150);
+        QCOMPARE(h.apis.argsOf("SetProcessPriority").mid(2),
+                 QStringList{QString::number(f.ServerProc(2).hProcess.raw()) + " 128"});
+        QCOMPARE(h.logSince(h.logCount() - 1),
+                 QStringList({"> Map Server Process could not be changed to high priority "
+                              "class: no process"}));
+    }
+
+    // A start that ends early; whatever kept the map server from starting or coming back, every
+    // tick tries it again with the crash lines, and arms the priority step; once it runs it is
+    // watched as before.
+    void aServerThatDidNotStartIsWatchedLikeACrashedOne() {
+        for (const bool atStart : {true, false}) {
+            for (const bool missing : {true, false}) {
+                CoreHarness h;
+                const QString map = CoreHarness::programPath(2);
+                h.addServerFiles();
+                const auto fail = [&] {
+                    missing ? void(h.apis.files.remove(map))
+                            : void(h.apis.failingLaunches[map] = "refused");
+                };
+                const QString failure =
+                    missing ? "Cannot find " + map
+                            : "Error Starting Map Server, please see output in Server status";
+                h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries put off
+                ServerFleet& f = h.loadCore();
+                if (atStart) {
+                    fail();
+                    f.StartServers(); // the tray item leaves the launcher offline
+                    QVERIFY(f.ServerState() == 0 && !f.tmrHelper->isActive());
+                    const QStringList tail =
+                        missing
+                            ? QStringList{"> Starting Map Server ...", failure}
+                            : QStringList{failure, "> Map Server could not be started: refused"};
+                    QCOMPARE(h.logSince(h.logCount() - 2), tail);
+                }
+                // The button shows it online, so that Shutdown is possible.
+                f.StartServersAndGoOnline();
+                QCOMPARE(f.ServerState(), 1);
+                if (!atStart) {
+                    fail();
+                    h.apis.crash("map-server");
+                    f.tmrStatusUpdater_Timer();
+                }
+                f.tmrHelper->stop();
+                for (int tick = 0; tick < 2; ++tick) {
+                    const int mark = h.logCount();
+                    f.tmrStatusUpdater_Timer();
+                    QCOMPARE(h.logSince(mark).mid(0, 3),
+                             QStringList({"> Map Server just crashed!", "> Starting Map Server ...",
+                                          failure}));
+                }
+                QVERIFY(f.tmrHelper->isActive());
+                h.apis.files.insert(map);
+                h.apis.failingLaunches.clear();
+                f.tmrStatusUpdater_Timer();
+                QVERIFY(h.logSince(0).last().startsWith("> Map Server PID is "));
+                const int launches = h.apis.count("LaunchServer");
+                f.tmrStatusUpdater_Timer();
+                QCOMPARE(h.apis.count("LaunchServer"), launches);
+                QCOMPARE(h.apis.count("GetProcessList"), atStart ? 3 : 4); // when one is gone
+            }
+        }
+    }
+
+    // A stop, or the launcher's exit, during a start ends it and stops what it started; the exit
+    // saves the options after the stop.
+    void aStopOrExitDuringAStartEndsIt() {
+        for (const bool exit : {false, true}) {
+            CoreHarness h;
+            h.addServerFiles();
+            ServerFleet& f = h.loadCore();
+            int closesBeforeSave = 0;
+            h.apis.onCall = [&](const QString& op) {
+                closesBeforeSave += op == "CloseServerConsole" && h.settings.writes == 0;
+            };
+            h.clock.onSleep = [&] {
+                if (h.apis.count("LaunchServer") == 2 && !h.apis.count("CloseServerConsole"))
+                    exit ? h.core().PrepareExit() : f.StopServers();
+            };
+            f.StartServersAndGoOnline();
+            QCOMPARE(h.apis.count("LaunchServer"), 2);
+            QVERIFY(f.ServerState() == 0 && !f.tmrHelper->isActive());
+            QVERIFY(!h.apis.list().contains("-server"));
+            QCOMPARE(closesBeforeSave, 3);
+            QCOMPARE(h.settings.writes, exit ? 6 : 0); // the four options and the two boxes
+        }
+    }
+
+    // Servers of this installation that run when the launcher starts, or when Start is clicked,
+    // are watched, not started; those that do not run are then missing like crashed ones.
+    void serversThatAlreadyRunAreAdopted() {
+        for (const QList<int>& running : {QList<int>{0, 1, 2}, QList<int>{2}, QList<int>{}}) {
+            CoreHarness h;
+            h.addServerFiles();
+            h.apis.consoleLocation = "Server consoles are on tmux socket \"x\"";
+            QStringList expected{"> Server consoles are on tmux socket \"x\""};
+            for (const int i : running) {
+                const std::int32_t pid = h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
+                                                           ServerTable::displayNames()[i]);
+                expected << "> " + ServerTable::displayNames()[i] + " was already running (PID " +
+                                QString::number(pid) + "); watching it.";
+            }
+            ServerFleet& f = h.loadCore();
+            QCOMPARE(h.logSince(0), expected);
+            QCOMPARE(f.ServerState(), running.isEmpty() ? 0 : 1);
+            QCOMPARE(f.tmrStatusUpdater->isActive(), !running.isEmpty());
+            if (running.isEmpty()) { // one started by hand after the load: Start watches it
+                const std::int32_t pid = h.apis.addRunning("char-server", QString());
+                f.StartServersAndGoOnline();
+                QCOMPARE(h.apis.argsOf("LaunchServer"),
+                         QStringList({h.programPath(0), h.programPath(2)}));
+                QVERIFY(f.ServerProc(1).lPID == pid &&
+                        h.logSince(0).contains("> Char Server is already running (PID " +
+                                               QString::number(pid) +
+                                               "); watching it instead of starting another."));
+                continue;
+            }
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), 3 - running.size());
+            QCOMPARE(h.logSince(0).filter("just crashed!").size(), 3 - running.size());
+            f.StopServersAndGoOffline(); // reaches the adopted ones as any other
+            QVERIFY(!h.apis.list().contains("-server"));
+            f.ReportServersStillRunning();
+            QCOMPARE(h.logSince(h.logCount() - 1), QStringList("> All servers have ended."));
+            f.StartServersAndGoOnline(); // a start makes the pending report moot
+            QVERIFY(!f.tmrStopCheck->isActive());
+        }
+    }
+
+    // Unusable values are named, and the default kept.
+    void settingsOfCloseRequestsAndConsoleLines() {
+        CoreHarness h;
+        h.settings.values["Map Server Close Request"] = "SIGINT";
+        h.settings.values["Login Server Close Request"] = "reboot";
+        h.settings.values["ServerMessage Lines"] = "0";
+        h.loadCore();
+        QCOMPARE(h.apis.closeRequests, (QHash<QString, QString>{{"Map Server", "SIGINT"}}));
+        QVERIFY(h.logSince(0).contains("> Setting \"Login Server Close Request\" holds \"reboot\", "
+                                       "which cannot be used; keeping the default close request."));
+        QCOMPARE(h.logSince(0).filter("\"ServerMessage Lines\" holds \"0\"").size(), 1);
+        QCOMPARE(h.apis.ConsoleLineLimit(), 2000);
+    }
+};
+
+QTEST_GUILESS_MAIN(StartStopTest)
+#include "tst_start_stop.moc"

@@ -1,0 +1,157 @@
+// The message pane shows a bounded tail of a console with its colours and nothing of its escape
+// codes; the command line under it types into the selected server's console, and only into a
+// running one.
+#include "LauncherHarness.h"
+
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace {
+
+QString Numbered(int from, int to) {
+    QStringList lines;
+    for (int i = from; i <= to; ++i)
+        lines << QString::number(i);
+    return lines.join(u'\n');
+}
+
+} // namespace
+
+class ConsolePaneTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void coloursBecomeFormats_data() {
+        QTest::addColumn<QString>("console");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("at");     // the text whose format is checked
+        QTest::addColumn<QString>("format"); // foreground|background|b(old)u(nderline)
+        const auto row = [](const char* name, const char* console, const char* shown,
+                            const char* at, const char* format) {
+            QTest::newRow(name) << QString::fromUtf8(console) << QString::fromUtf8(shown) << at
+                                << format;
+        };
+        row("basic", "\033[31mred\033[0m plain", "red plain", "red", "#cd3131||");
+        row("reset", "\033[31mred\033[0m plain", "red plain", "plain", "||");
+        row("bright on blue", "\033[92;44mhi", "hi", "hi", "#14a014|#0451a5|");
+        row("256 cube", "\033[38;5;208mor", "or", "or", "#ff8700||");
+        row("256 grey", "\033[48;5;244mg", "g", "g", "|#808080|");
+        row("24-bit", "\033[38;2;10;200;30mrgb", "rgb", "rgb", "#0ac81e||");
+        row("bold underline", "\033[1;4mbu", "bu", "bu", "||bu");
+        row("22 24 39 49 undo", "\033[1;4;31;41m\033[22;24;39;49mx", "x", "x", "||");
+        row("empty SGR resets", "\033[31m\033[mx", "x", "x", "||");
+        row("carried to the next line", "\033[32mgreen\nnext", "green\nnext", "next", "#00a000||");
+        row("carried from a line not shown", "\033[32m1\n2\n3\n4\n5\n6", "2\n3\n4\n5\n6", "6",
+            "#00a000||");
+        row("short extended colour", "\033[31;38;5mx", "x", "x", "#cd3131||");
+        row("out of range", "\033[38;2;300;1;1mx\033[38;5;256my", "xy", "y", "||");
+        row("huge number", "\033[999999999999999999999;1mx", "x", "x", "||b");
+        row("other sequences", "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D", "ABCD", "D",
+            "||");
+        row("cut short by the line end", "\033[31\nred", "\nred", "red", "||");
+        row("controls", "a\x07\x08\xc2\x9b\033", "a", "a", "||");
+        row("cut line stays coloured", ("\033[34m" + std::string(4010, 'x') + "\033[0m").c_str(),
+            (std::string(4000, 'x') + " [… 10 more characters]").c_str(), "x", "#0451a5||");
+    }
+    void coloursBecomeFormats() {
+        QFETCH(QString, console);
+        QFETCH(QString, shown);
+        QFETCH(QString, at);
+        QFETCH(QString, format);
+        LauncherHarness h;
+        h.settings.values["ServerMessage Lines"] = "5";
+        frmMain& w = h.online();
+        h.apis.consoles["Map Server"] = "\033[35mbefore";
+        w.conTab->Select(3);                       // so that the text after it is laid out anew
+        w.txtOutput->moveCursor(QTextCursor::End); // the operator clicked into the colour
+        h.apis.consoles["Map Server"] = console;
+        h.fleet().tmrStatusUpdater_Timer();
+        QCOMPARE(w.txtOutput->toPlainText(), shown);
+        QTextCursor cursor(w.txtOutput->document());
+        cursor.setPosition(int(shown.lastIndexOf(at)) + 1);
+        const QTextCharFormat f = cursor.charFormat();
+        const auto colour = [&](int property) {
+            return f.hasProperty(property) ? f.brushProperty(property).color().name() : "";
+        };
+        QCOMPARE(colour(QTextFormat::ForegroundBrush) + '|' + colour(QTextFormat::BackgroundBrush) +
+                     '|' + (f.fontWeight() == QFont::Bold ? "b" : "") +
+                     (f.fontUnderline() ? "u" : ""),
+                 format);
+    }
+
+    // The pane mirrors a bounded tail of the console, whatever the console holds, and keeps exactly
+    // that text however it got there (laid out anew, or trimmed and appended to).
+    void paneHoldsTheBoundedTail_data() {
+        QTest::addColumn<QStringList>("consoles"); // one capture per tick
+        QTest::addColumn<QString>("shown");        // what the pane holds after the last
+        QTest::newRow("grows within the bound") << QStringList{"a\nb", "a\nb\nc"} << "a\nb\nc";
+        QTest::newRow("scrolls past the bound")
+            << QStringList{Numbered(1, 5), Numbered(1, 8)} << Numbered(4, 8);
+        QTest::newRow("scrolls by more than the bound")
+            << QStringList{Numbered(1, 5), Numbered(1, 30)} << Numbered(26, 30);
+        QTest::newRow("one line repeated")
+            << QStringList{"x\nx\nx", "x\nx\nx\nx\nx\nx\nx"} << "x\nx\nx\nx\nx";
+        QTest::newRow("last line still growing")
+            << QStringList{"1\n2\nloading", "1\n2\nloading...\n3"} << "1\n2\nloading...\n3";
+        QTest::newRow("replaced") << QStringList{"a\nb", "c\nd"} << "c\nd";
+        QTest::newRow("breaks of the pane's own")
+            << QStringList{QStringLiteral("a\u2029b\rc\u2028d")} << "a b c d";
+    }
+    void paneHoldsTheBoundedTail() {
+        QFETCH(QStringList, consoles);
+        QFETCH(QString, shown);
+        LauncherHarness h;
+        h.settings.values["ServerMessage Lines"] = "5";
+        frmMain& w = h.online();
+        w.conTab->Select(3);
+        for (const QString& console : consoles) {
+            h.apis.consoles["Map Server"] = console;
+            h.fleet().tmrStatusUpdater_Timer();
+        }
+        QCOMPARE(w.txtOutput->toPlainText(), shown);
+        QCOMPARE(w.txtOutput->document()->blockCount(), int(shown.count(u'\n')) + 1);
+    }
+
+    void commandLineTypesIntoTheRunningServer() {
+        LauncherHarness h;
+        frmMain& w = h.load();
+        QLineEdit* input = w.txtCommand->input();
+        const auto type = [&](const QString& text) {
+            input->setText(text);
+            QTest::keyClick(input, Qt::Key_Return);
+        };
+        w.conTab->Select(2);
+        type("status"); // offline: nothing goes, the note says why
+        QCOMPARE(w.txtCommand->note()->text(), "Char Server is not running: nothing sent");
+        h.addServerFiles();
+        w.cmdServerStart_Click();
+        h.apis.consoles["Char Server"] = "ready";
+        const int captures = h.apis.count("GetConsoleText");
+        for (const char* line : {"", "say \"hi\"; x", "status", "status"})
+            type(line);
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"),
+                 QStringList(
+                     {"Char Server\nsay \"hi\"; x", "Char Server\nstatus", "Char Server\nstatus"}));
+        QVERIFY(h.apis.count("GetConsoleText") >= captures + 3); // the pane looks at once
+        QVERIFY(w.txtCommand->note()->isHidden() && input->text().isEmpty());
+        // Up and Down walk what was sent, a repeat kept once, and give back what was typed.
+        input->setText("draft");
+        QStringList walked;
+        for (const Qt::Key key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) {
+            QTest::keyClick(input, key);
+            walked << input->text();
+        }
+        QCOMPARE(walked,
+                 QStringList({"status", "say \"hi\"; x", "say \"hi\"; x", "status", "draft"}));
+        w.conTab->Select(1); // each server its own history
+        QTest::keyClick(input, Qt::Key_Up);
+        QCOMPARE(input->text(), "draft");
+        h.apis.crash("login-server");
+        type("status");
+        QCOMPARE(w.txtCommand->note()->text(), "Login Server is not running: nothing sent");
+        QCOMPARE(h.apis.count("SendConsoleInput"), 3);
+    }
+};
+
+QTEST_MAIN(ConsolePaneTest)
+#include "tst_console_pane.moc"
