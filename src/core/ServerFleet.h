@@ -111,6 +111,7 @@ private:
     };
     enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning };
     SequenceEnd runStartSequence();
+    void leaveNotStarted(int failed);
     void startOneServer(int server);
     void followServerStates();
     void closeOneServer(int server, const QString& stamp);

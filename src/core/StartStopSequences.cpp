@@ -116,12 +116,7 @@ ServerFleet::SequenceEnd ServerFleet::runStartSequence() {
         if (StartServer(i, kSettleSeconds) == -1) {
             if (sequence.stopped)
                 return SequenceEnd::Stopped;
-            // Those not started are missing, as crashed ones are.
-            for (int k = i; k < kCount; ++k) {
-                if (ServerProc(k).sExePath.isEmpty())
-                    ServerProc(k).sExePath = programPath(k);
-                supervisor(k).markRunning(services_.clock->NowMs());
-            }
+            leaveNotStarted(i);
             return SequenceEnd::EndedEarly;
         }
     }
@@ -131,6 +126,24 @@ ServerFleet::SequenceEnd ServerFleet::runStartSequence() {
     ChangeLauncherState(Transition::Online);
     mirror_.RefreshSelected();
     return SequenceEnd::Complete;
+}
+
+// The server that could not be started, and those after it, are not started: nobody watches them
+// or tries them again until the operator starts them. The log names them all.
+void ServerFleet::leaveNotStarted(int failed) {
+    QStringList names;
+    for (int k = failed; k < kCount; ++k) {
+        names << supervisor(k).name();
+        if (k > failed)
+            supervisor(k).changeState(State::NotStarted);
+    }
+    const QString last = names.takeLast();
+    const QString all =
+        names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    log_.note(QStringLiteral("The start stopped at ") + supervisor(failed).name() +
+              QStringLiteral(": ") + all +
+              (names.isEmpty() ? QStringLiteral(" was not started.")
+                               : QStringLiteral(" were not started.")));
 }
 
 void ServerFleet::StartServers() {

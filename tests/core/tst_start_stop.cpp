@@ -79,60 +79,75 @@ private slots:
                               "class: no process"}));
     }
 
-    // A start that ends early; whatever kept the map server from starting or coming back, every
-    // tick tries it again with the crash lines, and arms the priority step; once it runs it is
-    // watched as before.
-    void aServerThatDidNotStartIsWatchedLikeACrashedOne() {
-        for (const bool atStart : {true, false}) {
-            for (const bool missing : {true, false}) {
-                CoreHarness h;
-                const QString map = CoreHarness::programPath(2);
-                h.addServerFiles();
-                const auto fail = [&] {
-                    missing ? void(h.apis.files.remove(map))
-                            : void(h.apis.failingLaunches[map] = "refused");
-                };
-                const QString failure =
-                    missing ? "Cannot find " + map
-                            : "Error Starting Map Server, please see output in Server status";
-                h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries put off
-                ServerFleet& f = h.loadCore();
-                if (atStart) {
-                    fail();
-                    f.StartServers(); // the tray item leaves the launcher offline
-                    QVERIFY(f.ServerState() == 0 && !f.tmrHelper->isActive());
-                    const QStringList tail =
-                        missing
-                            ? QStringList{"> Starting Map Server ...", failure}
-                            : QStringList{failure, "> Map Server could not be started: refused"};
-                    QCOMPARE(h.logSince(h.logCount() - 2), tail);
-                }
-                // The button shows it online, so that Shutdown is possible.
-                f.StartServersAndGoOnline();
-                QCOMPARE(f.ServerState(), 1);
-                if (!atStart) {
-                    fail();
-                    h.apis.crash("map-server");
-                    f.tmrStatusUpdater_Timer();
-                }
-                f.tmrHelper->stop();
-                for (int tick = 0; tick < 2; ++tick) {
-                    const int mark = h.logCount();
-                    f.tmrStatusUpdater_Timer();
-                    QCOMPARE(h.logSince(mark).mid(0, 3),
-                             QStringList({"> Map Server just crashed!", "> Starting Map Server ...",
-                                          failure}));
-                }
-                QVERIFY(f.tmrHelper->isActive());
-                h.apis.files.insert(map);
-                h.apis.failingLaunches.clear();
+    // A start that stops at a server that cannot be started leaves that one and the later ones
+    // not started: nobody watches them, announces them as crashed or tries them again, and the log
+    // says so. The servers already started run on and are watched; the rest can be started alone.
+    void aStartThatStopsEarlyLeavesTheRestNotStarted() {
+        for (const bool missing : {true, false}) {
+            CoreHarness h;
+            h.addServerFiles();
+            const QString charServer = CoreHarness::programPath(1);
+            missing ? void(h.apis.files.remove(charServer))
+                    : void(h.apis.failingLaunches[charServer] = "refused");
+            ServerFleet& f = h.loadCore();
+            f.StartServers(); // the tray item leaves the launcher offline
+            QCOMPARE(f.ServerState(), 0);
+            QCOMPARE(h.logSince(h.logCount() - 1),
+                     QStringList("> The start stopped at Char Server: Char Server and Map Server "
+                                 "were not started."));
+            f.StopServers();
+            f.StartServersAndGoOnline(); // the button shows it online, so that Shutdown is possible
+            QVERIFY(f.ServerState() == 1 && !f.tmrHelper->isActive());
+            QCOMPARE(h.server(1).state(), ServerSupervisor::State::StartFailed);
+            QCOMPARE(h.server(2).state(), ServerSupervisor::State::NotStarted);
+            const int launches = h.apis.count("LaunchServer");
+            for (int tick = 0; tick < 3; ++tick)
                 f.tmrStatusUpdater_Timer();
-                QVERIFY(h.logSince(0).last().startsWith("> Map Server PID is "));
-                const int launches = h.apis.count("LaunchServer");
+            QCOMPARE(h.apis.count("LaunchServer"), launches);
+            QCOMPARE(h.linesWith("crashed"), 0);
+            h.apis.crash("login-server"); // the one that runs is watched
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.linesWith("just crashed!"), 1);
+            h.apis.files.insert(charServer);
+            h.apis.failingLaunches.clear();
+            for (const int server : {1, 2})
+                f.StartServerAlone(server);
+            QVERIFY(h.server(1).watched() && h.server(2).watched() && f.tmrHelper->isActive());
+        }
+    }
+
+    // A server that ran and cannot be started again after a crash (its program gone, or its launch
+    // refused) is tried again by every check, each time announced, and arms the priority step;
+    // once it runs it is watched as before.
+    void aRelaunchThatFailsIsTriedAgainOnEveryCheck() {
+        for (const bool missing : {true, false}) {
+            CoreHarness h;
+            const QString map = CoreHarness::programPath(2);
+            h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries put off
+            ServerFleet& f = h.startedCore();
+            missing ? void(h.apis.files.remove(map))
+                    : void(h.apis.failingLaunches[map] = "refused");
+            const QString failure =
+                missing ? "Cannot find " + map
+                        : "Error Starting Map Server, please see output in Server status";
+            h.apis.crash("map-server");
+            f.tmrHelper->stop();
+            for (int tick = 0; tick < 3; ++tick) {
+                const int mark = h.logCount();
                 f.tmrStatusUpdater_Timer();
-                QCOMPARE(h.apis.count("LaunchServer"), launches);
-                QCOMPARE(h.apis.count("GetProcessList"), atStart ? 3 : 4); // when one is gone
+                QCOMPARE(h.logSince(mark).mid(0, 3),
+                         QStringList(
+                             {"> Map Server just crashed!", "> Starting Map Server ...", failure}));
             }
+            QVERIFY(f.tmrHelper->isActive());
+            h.apis.files.insert(map);
+            h.apis.failingLaunches.clear();
+            f.tmrStatusUpdater_Timer();
+            QVERIFY(h.logSince(0).last().startsWith("> Map Server PID is "));
+            const int launches = h.apis.count("LaunchServer");
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), launches);
+            QCOMPARE(h.apis.count("GetProcessList"), 4); // only when one is gone
         }
     }
 
