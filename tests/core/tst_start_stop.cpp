@@ -175,38 +175,48 @@ private slots:
         }
     }
 
-    // Servers of this installation that run when the launcher starts, or when Start is clicked,
-    // are watched, not started; those that do not run are then missing like crashed ones.
+    // Servers of this installation that run when the launcher starts are found and never started
+    // a second time. All three: the launcher watches them and goes online. Some: it says which,
+    // stays offline and starts nothing; Start then watches those and starts the rest.
     void serversThatAlreadyRunAreAdopted() {
-        for (const QList<int>& running : {QList<int>{0, 1, 2}, QList<int>{2}, QList<int>{}}) {
+        for (const QList<int>& running : {QList<int>{0, 1, 2}, QList<int>{0, 2}, QList<int>{}}) {
             CoreHarness h;
             h.addServerFiles();
             h.apis.consoleLocation = "Server consoles are on tmux socket \"x\"";
             QStringList expected{"> Server consoles are on tmux socket \"x\""};
+            QList<std::int32_t> pids;
             for (const int i : running) {
-                const std::int32_t pid = h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
-                                                           ServerTable::displayNames()[i]);
-                expected << "> " + ServerTable::displayNames()[i] + " was already running (PID " +
-                                QString::number(pid) + "); watching it.";
+                pids << h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
+                                          ServerTable::displayNames()[i]);
+                expected << "> " + ServerTable::displayNames()[i] +
+                                QString(running.size() == 3
+                                            ? " was already running (PID %1); watching it."
+                                            : " is already running (PID %1).")
+                                    .arg(pids.last());
             }
+            if (running.size() == 2)
+                expected << "> Not all servers are running: Start Servers will watch these and "
+                            "start Char Server.";
             ServerFleet& f = h.loadCore();
             QCOMPARE(h.logSince(0), expected);
-            QCOMPARE(f.ServerState(), running.isEmpty() ? 0 : 1);
-            QCOMPARE(f.tmrStatusUpdater->isActive(), !running.isEmpty());
-            if (running.isEmpty()) { // one started by hand after the load: Start watches it
-                const std::int32_t pid = h.apis.addRunning("char-server", QString());
-                f.StartServersAndGoOnline();
-                QCOMPARE(h.apis.argsOf("LaunchServer"),
-                         QStringList({h.programPath(0), h.programPath(2)}));
-                QVERIFY(f.ServerProc(1).lPID == pid &&
-                        h.logSince(0).contains("> Char Server is already running (PID " +
-                                               QString::number(pid) +
-                                               "); watching it instead of starting another."));
-                continue;
-            }
+            const bool all = running.size() == 3;
+            QCOMPARE(f.ServerState(), all ? 1 : 0);
+            QCOMPARE(f.tmrStatusUpdater->isActive(), all);
             f.tmrStatusUpdater_Timer();
-            QCOMPARE(h.apis.count("LaunchServer"), 3 - running.size());
-            QCOMPARE(h.logSince(0).filter("just crashed!").size(), 3 - running.size());
+            QCOMPARE(h.apis.count("LaunchServer"), 0);
+            QCOMPARE(h.linesWith("crashed"), 0);
+            if (running.isEmpty()) // one started by hand after the load: Start watches it
+                pids << h.apis.addRunning("char-server", "Char Server");
+            if (!all)
+                f.StartServersAndGoOnline();
+            QCOMPARE(h.apis.argsOf("LaunchServer").size(), 3 - pids.size());
+            QVERIFY(!h.apis.argsOf("LaunchServer").contains(h.programPath(running.value(0, 1))));
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(h.server(i).watched());
+            QVERIFY(all || h.logSince(0).contains(
+                               "> " + ServerTable::displayNames()[running.value(0, 1)] +
+                               " is already running (PID " + QString::number(pids.first()) +
+                               "); watching it instead of starting another."));
             f.StopServersAndGoOffline(); // reaches the adopted ones as any other
             QVERIFY(!h.apis.list().contains("-server"));
             f.ReportServersStillRunning();
