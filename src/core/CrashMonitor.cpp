@@ -119,7 +119,7 @@ bool CrashMonitor::runCrashCheck() {
     }
     snapshotFailing_ = false;
 
-    bool crashed = false;
+    bool noticeAgain = false;
     for (int i = 0; i < ServerFleet::kCount; ++i) {
         ServerSupervisor& server = fleet_.supervisor(i);
         // A server being started, restarted or stopped by the operator is no crash, nor is one
@@ -131,13 +131,12 @@ bool CrashMonitor::runCrashCheck() {
         if (!server.watched())
             continue; // stopped while its ending was read
         fleet_.serverState_ = LauncherState::Crashed;
-        crashed = true;
         fleet_.ChangeLauncherState(Transition::RefreshTray);
-        relaunchCrashedServer(i);
+        noticeAgain = relaunchCrashedServer(i) || noticeAgain;
         if (fleet_.ServerState() == LauncherState::Offline)
             return false;
     }
-    if (crashed)
+    if (noticeAgain)
         showCrashNotice();
     return true;
 }
@@ -149,16 +148,29 @@ void CrashMonitor::announceCrash(int server) {
     endings_->report(s);
 }
 
-// A server that crashes again soon after each relaunch is started again with a growing delay,
-// never given up. The delays run on the launcher's clock and a timer; nothing waits for them.
-void CrashMonitor::relaunchCrashedServer(int server) {
+// A crash is relaunched at once. One that comes while the notice of the server's last crash
+// still stands waits for the first check after the notice; with the relaunch delays set, a
+// server that keeps crashing waits instead for a delay that grows, never given up. Nothing waits
+// for either: they run on the launcher's clock and its timers. True when the crash notice is to
+// begin (again).
+bool CrashMonitor::relaunchCrashedServer(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
+    if (!growingDelays_) {
+        if (noticeShown_ && s.inCrashNotice) {
+            s.changeState(State::CrashedWaiting); // no due time: after the notice
+            emit serverCrashed(server, kAfterTheNotice);
+            return false;
+        }
+        emit serverCrashed(server, 0);
+        relaunchNow(server);
+        return true;
+    }
     const std::int64_t now = fleet_.services_.clock->NowMs();
     const std::int64_t delay = s.backoff.crashed(now, backoffSettings_);
     emit serverCrashed(server, delay);
     if (delay == 0) {
         relaunchNow(server);
-        return;
+        return true;
     }
     s.changeState(State::CrashedWaiting);
     s.dueMs = now + delay;
@@ -166,6 +178,7 @@ void CrashMonitor::relaunchCrashedServer(int server) {
               QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
     fleet_.ChangeLauncherState(Transition::RefreshTray);
     checkSoon(static_cast<int>(delay));
+    return true;
 }
 
 // False when the operator stopped the servers during the relaunch.
@@ -173,6 +186,7 @@ bool CrashMonitor::relaunchNow(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
     ++s.relaunchesSinceOnline;
     s.tally.relaunched();
+    s.inCrashNotice = true; // the notice that follows is this crash's too
     s.backoff.started(fleet_.services_.clock->NowMs());
     const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds) == 0;
     if (fleet_.ServerState() == LauncherState::Offline)
@@ -187,6 +201,7 @@ bool CrashMonitor::relaunchNow(int server) {
 
 void CrashMonitor::runDueRelaunches() {
     std::optional<std::int64_t> next;
+    bool afterNotice = false;
     for (int i = 0; i < ServerFleet::kCount; ++i) {
         ServerSupervisor& s = fleet_.supervisor(i);
         const std::int64_t now = fleet_.services_.clock->NowMs();
@@ -200,7 +215,18 @@ void CrashMonitor::runDueRelaunches() {
             }
             continue;
         }
-        if (s.dueMs && now < *s.dueMs) {
+        if (!s.dueMs) {
+            // The first check after the notice: its relaunch is announced as a crash's is.
+            if (noticeShown_)
+                continue;
+            fleet_.serverState_ = LauncherState::Crashed;
+            fleet_.ChangeLauncherState(Transition::RefreshTray);
+            if (!relaunchNow(i))
+                return;
+            afterNotice = true;
+            continue;
+        }
+        if (now < *s.dueMs) {
             next = std::min(next.value_or(*s.dueMs), *s.dueMs);
             continue;
         }
@@ -210,6 +236,8 @@ void CrashMonitor::runDueRelaunches() {
     }
     if (next)
         checkSoon(static_cast<int>(*next - fleet_.services_.clock->NowMs()));
+    if (afterNotice)
+        showCrashNotice();
 }
 
 // The red crash notice stands for the chosen number of seconds while the launcher reads
@@ -232,6 +260,8 @@ void CrashMonitor::tmrCrashNotice_Timer() {
         return;
     }
     noticeShown_ = false;
+    for (int i = 0; i < ServerFleet::kCount; ++i)
+        fleet_.supervisor(i).inCrashNotice = false;
     emit crashNoticeChanged(false, noticeCaption_);
     // After a stop meanwhile the launcher is offline, or online again by a new start.
     if (fleet_.ServerState() != LauncherState::Crashed)
@@ -241,8 +271,10 @@ void CrashMonitor::tmrCrashNotice_Timer() {
 }
 
 void CrashMonitor::ForgetCrashes() {
-    for (int i = 0; i < ServerFleet::kCount; ++i)
+    for (int i = 0; i < ServerFleet::kCount; ++i) {
         fleet_.supervisor(i).backoff.reset();
+        fleet_.supervisor(i).inCrashNotice = false;
+    }
 }
 
 QString CrashMonitor::CrashLoopSummary() const {
@@ -277,6 +309,10 @@ void CrashMonitor::LoadPacing(LauncherSettings& settings) {
         {"CrashRelaunch Max Delay", &CrashBackoffSettings::maxDelayMs},
         {"CrashRelaunch Stable After", &CrashBackoffSettings::stableMs},
     };
+    // The growing delays are on when any of their keys is set.
+    growingDelays_ = !settings.Read(QStringLiteral("CrashRelaunch Burst")).isEmpty();
+    for (const Key& key : kKeys)
+        growingDelays_ = growingDelays_ || !settings.Read(QString::fromLatin1(key.name)).isEmpty();
     CrashBackoffSettings& s = backoffSettings_;
     s.burst = static_cast<int>(
         settings.ReadNumber(QStringLiteral("CrashRelaunch Burst"), s.burst, 0, 1000));

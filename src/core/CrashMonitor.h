@@ -20,6 +20,9 @@ struct LauncherOptions;
 class CrashMonitor : public QObject {
     Q_OBJECT
 public:
+    // The delay serverCrashed gives for a relaunch due at the first check after the notice.
+    static constexpr qint64 kAfterTheNotice = -1;
+
     CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherOptions& options,
                  QObject* parent = nullptr);
     ~CrashMonitor() override;
@@ -30,7 +33,7 @@ public:
     // The end of a server process, between ticks: the check runs now, while the monitor runs.
     void ProcessEnded();
 
-    // The relaunch delays, from the settings.
+    // The relaunch delays, from the settings: growing delays only when one of their keys is set.
     void LoadPacing(LauncherSettings& settings);
     // The servers were stopped: their crash histories start afresh.
     void ForgetCrashes();
@@ -45,14 +48,14 @@ public:
 
 signals:
     void crashNoticeChanged(bool shown, const QString& caption);
-    // A crash was announced; its relaunch comes after delayMs (0: at once).
+    // A crash was announced; its relaunch comes after delayMs (0: at once; kAfterTheNotice).
     void serverCrashed(int server, qint64 delayMs);
 
 private:
     bool runCrashCheck();
     bool anyWatchedServerGone() const;
     void announceCrash(int server);
-    void relaunchCrashedServer(int server);
+    bool relaunchCrashedServer(int server);
     bool relaunchNow(int server);
     void runDueRelaunches();
     void forgiveStableServers();
@@ -63,6 +66,7 @@ private:
     LauncherLog& log_;
     const LauncherOptions& options_;
     std::unique_ptr<CrashEndingReport> endings_;
+    bool growingDelays_ = false;
     CrashBackoffSettings backoffSettings_;
     QTimer* tmrCrashNotice_;
     QTimer* tmrCrashCheck_; // a check soon: a delayed relaunch, or one after the running check

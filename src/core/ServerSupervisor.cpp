@@ -79,7 +79,8 @@ QString ServerSupervisor::describe(std::int64_t nowMs) const {
                             .arg(QDateTime::currentDateTime()
                                      .addMSecs(std::max<std::int64_t>(*dueMs - nowMs, 0))
                                      .toString(QStringLiteral("HH:mm:ss")))
-                      : QStringLiteral("crashed; to be started again");
+                      : QStringLiteral("crashed again during its crash notice; to be started "
+                                       "again after it");
         break;
     case State::StartFailed:
         state = QStringLiteral("could not be started (see the launcher messages)");

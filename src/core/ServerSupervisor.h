@@ -21,7 +21,7 @@ public:
         Running,        // meant to run: the crash check watches it
         Stopping,       // asked to close for a restart: started again once it has ended
         Stopped,        // stopped by the operator
-        CrashedWaiting, // crashed; its relaunch is due at dueMs
+        CrashedWaiting, // crashed; its relaunch is due at dueMs, or after the crash notice
         StartFailed,    // a start of it did not succeed, and nobody is retrying it
     };
     Q_ENUM(State)
@@ -52,8 +52,9 @@ public:
     // When, on the launcher's clock, it was last seen running as a new process.
     std::int64_t runningSinceMs() const { return sinceMs_; }
 
-    // The deadline of the current state: when a crashed server is relaunched, or when a restart
-    // stops waiting for the server to end. Empty in the other states.
+    // The deadline of the current state: when a crashed server is relaunched (empty: at the first
+    // check after the crash notice), or when a restart stops waiting for the server to end. Empty
+    // in the other states.
     std::optional<std::int64_t> dueMs;
 
     // ---- crash history

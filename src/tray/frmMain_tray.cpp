@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "CrashMonitor.h"
 #include "DesktopServices.h"
 #include "IconRegistry.h"
 #include "LauncherState.h"

@@ -68,7 +68,9 @@ private slots:
             const int mark = h.logCount();
             for (int tick = 0; tick < 3; ++tick)
                 f.tmrStatusUpdater_Timer();
-            QCOMPARE(h.apis.count("LaunchServer"), list.isEmpty() ? 3 : 6);
+            // Relaunched once: the later ticks fall within its crash notice.
+            QCOMPARE(h.apis.count("LaunchServer"), list.isEmpty() ? 3 : 4);
+            QCOMPARE(h.linesWith("Map Server just crashed!"), list.isEmpty() ? 0 : 2);
             QCOMPARE(h.logSince(mark).filter("Cannot list").size(), list.isEmpty() ? 1 : 0);
         }
     }
@@ -102,8 +104,8 @@ private slots:
         QTest::addColumn<QStringList>("settings"); // key=value, seconds
         QTest::addColumn<QList<int>>("upMs");      // how long it ran before each crash
         QTest::addColumn<QList<int>>("delays");    // the delay of each relaunch, seconds
-        QTest::newRow("defaults") << QStringList{} << QList<int>(7, 0)
-                                  << QList<int>{0, 0, 0, 5, 10, 20, 40};
+        QTest::newRow("burst of 3")
+            << QStringList{"Burst=3"} << QList<int>(7, 0) << QList<int>{0, 0, 0, 5, 10, 20, 40};
         QTest::newRow("ceiling") << QStringList{"Burst=1", "First Delay=2", "Max Delay=5"}
                                  << QList<int>(5, 100) << QList<int>{0, 2, 4, 5, 5};
         QTest::newRow("up long enough")
@@ -153,6 +155,45 @@ private slots:
             f.monitor().ProcessEnded(); // as its own timer would, when it is due
             QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
         }
+    }
+
+    // Without the relaunch delay settings: a crash is relaunched at once; a server that crashes
+    // again while the notice of its last crash stands is relaunched at the first check after the
+    // notice ends, for ever, and another server's crash meanwhile is relaunched at once.
+    void aServerThatCrashesDuringItsNoticeWaitsForTheNoticeToEnd() {
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        QSignalSpy crashes(&f.monitor(), &CrashMonitor::serverCrashed);
+        for (int round = 0; round < 3; ++round) {
+            const int launches = h.apis.count("LaunchServer");
+            h.apis.crashAndWake("map-server");
+            QCOMPARE(h.apis.count("LaunchServer"), launches + (round == 0));
+            QVERIFY(f.monitor().NoticeShown() && f.ServerState() == 2);
+            if (round == 0) {
+                h.clock.now += 1000;
+                h.apis.crashAndWake("map-server"); // again, while its notice stands
+                QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+            }
+            QCOMPARE(h.server(2).state(), ServerSupervisor::State::CrashedWaiting);
+            QCOMPARE(crashes.last().at(1).toLongLong(), -1); // after the notice
+            h.clock.now += 4000;
+            f.tmrStatusUpdater_Timer();          // a tick during the notice starts nothing
+            h.apis.crashAndWake("login-server"); // another server: at once, the notice anew
+            QCOMPARE(h.apis.count("LaunchServer"), launches + 1 + (round == 0));
+            // The notice ends; the next tick relaunches it and announces it again.
+            while (f.monitor().NoticeShown()) {
+                h.clock.now += 1000;
+                f.monitor().tmrCrashNotice_Timer();
+            }
+            QCOMPARE(f.ServerState(), 1);
+            f.tmrStatusUpdater_Timer();
+            QCOMPARE(h.apis.count("LaunchServer"), launches + 2 + (round == 0));
+            QVERIFY(f.monitor().NoticeShown() && f.ServerState() == 2);
+            QVERIFY(h.server(2).watched());
+        }
+        QCOMPARE(h.linesWith("Map Server just crashed!"), 4);
+        QCOMPARE(h.linesWith("keeps crashing"), 0);
+        QCOMPARE(f.monitor().CrashLoopSummary(), QString());
     }
 
     void theNoticeHoldsNoCrashUp() {
