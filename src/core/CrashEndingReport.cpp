@@ -53,6 +53,8 @@ void CrashEndingReport::report(ServerSupervisor& server) {
         const QString path = WriteCrashReport(log_.folder(), facts, stamp, &error);
         line += path.isEmpty() ? QStringLiteral("; the crash report cannot be written: ") + error
                                : QStringLiteral("; crash report: ") + path;
+        if (!path.isEmpty())
+            PruneCrashReports(log_.folder(), crashed.sExePath.section(u'/', -1), reportsKept_);
     }
     log_.LauncherLogAdd(line);
     if (ending.state == ConsoleEnding::State::Ended)

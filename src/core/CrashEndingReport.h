@@ -17,8 +17,13 @@ public:
     // Sets the server's lastEnding (empty when how it ended is not known).
     void report(ServerSupervisor& server);
 
+    // How many crash reports of each server are kept; older ones are removed.
+    static constexpr int kDefaultReportsKept = 20;
+    void setReportsKept(int kept) { reportsKept_ = kept; }
+
 private:
     modAPIs& apis_;
     LauncherLog& log_;
     std::function<void(float)> wait_;
+    int reportsKept_ = kDefaultReportsKept;
 };

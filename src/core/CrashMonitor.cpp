@@ -298,7 +298,9 @@ QString CrashMonitor::CrashLoopSummary() const {
     return tip;
 }
 
-void CrashMonitor::LoadPacing(LauncherSettings& settings) {
+void CrashMonitor::LoadSettings(LauncherSettings& settings) {
+    endings_->setReportsKept(static_cast<int>(settings.ReadNumber(
+        QStringLiteral("Crash Reports Kept"), CrashEndingReport::kDefaultReportsKept, 1, 10000)));
     struct Key {
         const char* name;
         std::int64_t CrashBackoffSettings::*field; // in milliseconds

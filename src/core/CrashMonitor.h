@@ -33,8 +33,9 @@ public:
     // The end of a server process, between ticks: the check runs now, while the monitor runs.
     void ProcessEnded();
 
-    // The relaunch delays, from the settings: growing delays only when one of their keys is set.
-    void LoadPacing(LauncherSettings& settings);
+    // The relaunch delays (growing ones only when one of their keys is set) and the number of crash
+    // reports kept, from the settings.
+    void LoadSettings(LauncherSettings& settings);
     // The servers were stopped: their crash histories start afresh.
     void ForgetCrashes();
 

@@ -1,6 +1,10 @@
 #include "CrashReport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -40,4 +44,32 @@ QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const Q
         return QString();
     }
     return path;
+}
+
+void PruneCrashReports(const QString& folder, const QString& program, int kept) {
+    // What follows "crash-<program>-": the time, and the number of a later report of that second.
+    static const QRegularExpression stamped(
+        QStringLiteral("^(\\d{8}-\\d{6})(?:-(\\d{1,9}))?\\.txt$"));
+    const QString prefix = QStringLiteral("crash-") + program + u'-';
+    struct Report {
+        QString stamp;
+        int number;
+        QString file;
+    };
+    std::vector<Report> reports;
+    const QDir dir(folder);
+    for (const QString& file :
+         dir.entryList({prefix + QStringLiteral("*.txt")}, QDir::Files | QDir::NoSymLinks)) {
+        const QRegularExpressionMatch match = stamped.match(QStringView(file).mid(prefix.size()));
+        if (match.hasMatch())
+            reports.push_back({match.captured(1),
+                               match.captured(2).isEmpty() ? 1 : match.captured(2).toInt(), file});
+    }
+    if (static_cast<int>(reports.size()) <= kept)
+        return;
+    std::sort(reports.begin(), reports.end(), [](const Report& a, const Report& b) {
+        return a.stamp != b.stamp ? a.stamp < b.stamp : a.number < b.number;
+    });
+    for (std::size_t i = 0; i + static_cast<std::size_t>(std::max(kept, 0)) < reports.size(); ++i)
+        QFile::remove(dir.filePath(reports[i].file));
 }

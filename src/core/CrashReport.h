@@ -18,3 +18,8 @@ struct CrashFacts {
 // it could not be written.
 QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const QString& stamp,
                          QString* error);
+
+// Removes the oldest crash reports of the program (its file name, "map-server") in the folder
+// beyond the newest kept, as told by the time in their names. Only files named as
+// WriteCrashReport names them are touched.
+void PruneCrashReports(const QString& folder, const QString& program, int kept);

@@ -34,7 +34,7 @@ LauncherCore::~LauncherCore() = default;
 LauncherOptions LauncherCore::LoadSettings() {
     const LauncherOptions loaded = settings_.LoadOptions(options_);
     LoadCloseRequests();
-    fleet_.monitor().LoadPacing(settings_);
+    fleet_.monitor().LoadSettings(settings_);
 
     const QString lines =
         settings_.Read(kConsoleLines, QString::number(modAPIs::kDefaultConsoleLines));

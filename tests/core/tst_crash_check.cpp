@@ -5,6 +5,8 @@
 #include "CoreHarness.h"
 #include "CrashMonitor.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -261,6 +263,35 @@ private slots:
                     (report.open(QIODevice::ReadOnly) && report.readAll().contains("[Error] x")));
         }
         QCOMPARE(h.apis.count("CloseEndedConsole"), 2);
+    }
+
+    // A server that crashes over and over leaves a bounded number of reports: each new one
+    // removes the oldest of that server beyond the number kept. Other servers' reports and other
+    // files stay.
+    void crashReportsAreBoundedPerServer() {
+        CoreHarness h;
+        h.settings.values["Crash Reports Kept"] = "3";
+        h.settings.values["CrashRelaunch Burst"] = "100"; // every crash relaunched at once
+        h.startedCore();
+        QTemporaryDir logs;
+        const QStringList planted{"crash-map-server-20250101-000000.txt",
+                                  "crash-map-server-20250101-000000-2.txt",
+                                  "crash-login-server-20240101-000000.txt", "crash-notes.txt"};
+        for (const QString& name : planted)
+            QVERIFY(QFile(logs.filePath(name)).open(QIODevice::WriteOnly));
+        h.core().UseLogFolder(logs.path(), QString());
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", "x"};
+        QStringList written;
+        for (int crash = 0; crash < 4; ++crash) {
+            h.apis.crashAndWake("map-server");
+            written << QFileInfo(h.logSince(0).filter("crash report: ").last().section(": ", -1))
+                           .fileName();
+        }
+        const QStringList mapReports = QDir(logs.path()).entryList({"crash-map-server-*"});
+        QCOMPARE(QSet<QString>(mapReports.begin(), mapReports.end()),
+                 QSet<QString>(written.end() - 3, written.end()));
+        QVERIFY(QFile::exists(logs.filePath(planted[2])) &&
+                QFile::exists(logs.filePath(planted[3])));
     }
 };
 
