@@ -32,6 +32,13 @@ int main(int argc, char* argv[]) {
 
     QSettingsStore settings;
     const ServerFolder serverFolder = ChooseServerFolder(commandLine, settings);
+    if (serverFolder.folder.isEmpty()) { // nothing is started, and nothing written anywhere
+        std::fprintf(stderr, "corvane-launcher: %s\n",
+                     NoServerFolderMessage(QCoreApplication::applicationDirPath())
+                         .toLocal8Bit()
+                         .constData());
+        return EXIT_FAILURE;
+    }
     SingleInstance instance(serverFolder.folder);
     if (const int exitCode = ClaimServerFolder(instance, serverFolder); exitCode >= 0)
         return exitCode;

@@ -18,6 +18,10 @@ bool holdsAllServers(const QString& folder) {
     return !folder.isEmpty() && MissingServerPrograms(folder).isEmpty();
 }
 
+bool holdsAnyServer(const QString& folder) {
+    return !folder.isEmpty() && MissingServerPrograms(folder).size() < ServerTable::kCount;
+}
+
 // The file that a bare program name was found as, the way a shell searches PATH.
 QString searchProgram(const QString& name, const QString& searchPath) {
     for (const QString& entry : searchPath.split(u':')) {
@@ -58,7 +62,7 @@ ServerFolder ResolveServerFolder(const ServerFolderInputs& inputs,
     if (!link.isEmpty())
         return {link, ServerFolderSource::Link};
     const QString own = absoluteFolder(inputs.programFolder);
-    if (holdsAllServers(own))
+    if (holdsAnyServer(own))
         return {own, ServerFolderSource::OwnFolder};
     if (holdsAllServers(inputs.rememberedFolder))
         return {absoluteFolder(inputs.rememberedFolder), ServerFolderSource::Remembered};
@@ -67,5 +71,12 @@ ServerFolder ResolveServerFolder(const ServerFolderInputs& inputs,
     const QString chosen = askOperator ? askOperator(startIn) : QString();
     if (!chosen.isEmpty())
         return {absoluteFolder(chosen), ServerFolderSource::Chosen};
-    return {own, ServerFolderSource::NoneHoldsThem};
+    return {QString(), ServerFolderSource::Cancelled};
+}
+
+QString NoServerFolderMessage(const QString& programFolder) {
+    return QStringLiteral("no server folder was chosen, and ") + absoluteFolder(programFolder) +
+           QStringLiteral(" holds none of login-server, char-server and map-server; start the "
+                          "launcher with --server-dir FOLDER, or through a link in the server "
+                          "folder");
 }

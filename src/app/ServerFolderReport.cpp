@@ -15,7 +15,7 @@ QString howChosen(ServerFolderSource source) {
     case ServerFolderSource::Chosen:
         return QStringLiteral("chosen now");
     case ServerFolderSource::OwnFolder:
-    case ServerFolderSource::NoneHoldsThem:
+    case ServerFolderSource::Cancelled:
         break;
     }
     return QString();

@@ -92,27 +92,30 @@ private slots:
         putServers(remembered, kAll);
         putServers(given, {QStringLiteral("map-server")});
 
-        // Option, invoked as, PATH, whether the own folder holds the servers, remembered folder;
-        // the folder chosen and why (asked exactly when chosen in the dialog, or cancelled there:
-        // then the launcher's own folder, which the start-up log then says lacks servers).
+        // Option, invoked as, PATH, which servers the own folder holds, remembered folder; the
+        // folder chosen and why (asked exactly when chosen in the dialog, or cancelled there:
+        // then no folder, and the launcher ends).
         using S = ServerFolderSource;
         const QString launcher = own + "/corvane-launcher", link = linked + "/corvane-launcher";
         const QString none = root.path() + "/gone";
-        const QList<std::tuple<QString, QString, QString, bool, QString, QString, S>> cases = {
-            {given, link, "", true, remembered, given, S::Option},
-            {"", link, "", true, remembered, linked, S::Link},
-            {"", "corvane-launcher", "/nonexistent:" + linked, true, remembered, linked, S::Link},
-            {"", launcher, "", true, remembered, own, S::OwnFolder},
-            {"", launcher, "", false, remembered, remembered, S::Remembered},
-            {"", launcher, "", false, none, chosen, S::Chosen},
-            {"", launcher, "", false, given, chosen, S::Chosen}, // it lost two servers
-            {"", launcher, "", false, "", own, S::NoneHoldsThem},
-        };
+        const QStringList justMap{QStringLiteral("map-server")};
+        const QList<std::tuple<QString, QString, QString, QStringList, QString, QString, S>> cases =
+            {
+                {given, link, "", kAll, remembered, given, S::Option},
+                {"", link, "", kAll, remembered, linked, S::Link},
+                {"", "corvane-launcher", "/nonexistent:" + linked, kAll, remembered, linked,
+                 S::Link},
+                {"", launcher, "", kAll, remembered, own, S::OwnFolder},
+                {"", launcher, "", justMap, remembered, own, S::OwnFolder}, // one is enough
+                {"", launcher, "", {}, remembered, remembered, S::Remembered},
+                {"", launcher, "", {}, none, chosen, S::Chosen},
+                {"", launcher, "", {}, given, chosen, S::Chosen}, // it lost two servers
+                {"", launcher, "", {}, "", "", S::Cancelled},
+            };
         for (const auto& [option, invokedAs, path, ownHolds, kept, expected, source] : cases) {
             for (const QString& name : kAll)
                 QFile::remove(own + "/" + name);
-            if (ownHolds)
-                putServers(own, kAll);
+            putServers(own, ownHolds);
             bool asked = false;
             const ServerFolder result = ResolveServerFolder(
                 {option, invokedAs, path, own + "/", kept}, [&](const QString&) {
@@ -121,8 +124,13 @@ private slots:
                 });
             QCOMPARE(result.folder, expected);
             QCOMPARE(result.source, source);
-            QCOMPARE(asked, source == S::Chosen || source == S::NoneHoldsThem);
+            QCOMPARE(asked, source == S::Chosen || source == S::Cancelled);
         }
+        // Cancelled: the launcher ends, saying why and how to give it a folder.
+        QCOMPARE(NoServerFolderMessage(own),
+                 "no server folder was chosen, and " + own +
+                     " holds none of login-server, char-server and map-server; start the launcher "
+                     "with --server-dir FOLDER, or through a link in the server folder");
         QCOMPARE(MissingServerPrograms(own), kAll);
         QCOMPARE(MissingServerPrograms(given),
                  (QStringList{QStringLiteral("login-server"), QStringLiteral("char-server")}));
