@@ -19,6 +19,7 @@ const QString kLogToDisk = QStringLiteral("LogServerMessages");
 // "Report Server Status to CorvaneStatServer"
 const QString kReportStatus = QStringLiteral("Report Server Status");
 
+constexpr int kDefaultIntervalSeconds = 5;
 constexpr int kMinIntervalSeconds = 1;
 constexpr int kMaxIntervalSeconds = 10;
 
@@ -62,14 +63,14 @@ LauncherOptions LauncherSettings::LoadOptions(const LauncherOptions& starting) {
                   QStringLiteral("; options not found in it keep their defaults."));
 
     LauncherOptions options = starting;
-    // A check box holds 0, 1 or 2.
+    // A check box holds 0, 1 or 2. A value that cannot be used counts as a missing one.
     const auto loadBox = [&](int& option, const QString& key, int fallback) {
         const QString stored = Read(key, QString::number(fallback));
         const std::optional<std::int16_t> value = toInt16(stored);
-        if (value && *value >= 0 && *value <= 2)
-            option = *value;
-        else
-            LogUnusable(key, stored, QString::number(option));
+        const bool usable = value && *value >= 0 && *value <= 2;
+        option = usable ? *value : fallback;
+        if (!usable)
+            LogUnusable(key, stored, QString::number(fallback));
     };
     loadBox(options.autoRestart, kAutoRestart, 1);
     loadBox(options.trayIconUse, kMinimizeToTray, 1);
@@ -79,12 +80,14 @@ LauncherOptions LauncherSettings::LoadOptions(const LauncherOptions& starting) {
 
     // An interval outside what the timer accepts is refused as a whole, so that the window never
     // shows a number the timer does not use.
-    const QString stored = Read(kInterval, QStringLiteral("5"));
+    const QString stored = Read(kInterval, QString::number(kDefaultIntervalSeconds));
     const std::optional<std::int16_t> seconds = toInt16(stored);
-    if (seconds && *seconds >= kMinIntervalSeconds && *seconds <= kMaxIntervalSeconds)
+    if (seconds && *seconds >= kMinIntervalSeconds && *seconds <= kMaxIntervalSeconds) {
         options.intervalSeconds = *seconds;
-    else
-        LogUnusable(kInterval, stored, QString::number(options.intervalSeconds));
+    } else {
+        options.intervalSeconds = kDefaultIntervalSeconds;
+        LogUnusable(kInterval, stored, QString::number(kDefaultIntervalSeconds));
+    }
     return options;
 }
 

@@ -14,8 +14,8 @@ class LauncherSettings {
 public:
     LauncherSettings(SettingsStore& store, LauncherLog& log);
 
-    // The persisted options over the starting ones. Each key stands alone: a missing key, or one
-    // whose value cannot be used, leaves that option as it was; the latter is named in the log.
+    // The persisted options over the starting ones. Each key stands alone: a missing key gives the
+    // key's default, and so does a value that cannot be used, which is named in the log.
     LauncherOptions LoadOptions(const LauncherOptions& starting);
     // Writes the persisted options. A value that cannot be written is named in the log and on
     // standard error, and the others are still written.

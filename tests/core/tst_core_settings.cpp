@@ -32,10 +32,12 @@ private slots:
         QTest::newRow("unusable")
             << QByteArray("[Settings]\nAutoRestart=3\nMinimizeToTray=yes\nUpdateServerMessage=-1\n"
                           "ServerMessage Update Interval=50\n")
-            << QList<int>{0, 0, 1, 5}
-            << QStringList{"\"AutoRestart\" holds \"3\"", "\"MinimizeToTray\" holds \"yes\"",
-                           "\"UpdateServerMessage\" holds \"-1\"",
-                           "\"ServerMessage Update Interval\" holds \"50\""};
+            << QList<int>{1, 1, 1, 5} // each key's default, as when it is missing
+            << QStringList{"\"AutoRestart\" holds \"3\", which cannot be used; keeping 1.",
+                           "\"MinimizeToTray\" holds \"yes\", which cannot be used; keeping 1.",
+                           "\"UpdateServerMessage\" holds \"-1\", which cannot be used; keeping 1.",
+                           "\"ServerMessage Update Interval\" holds \"50\", which cannot be used; "
+                           "keeping 5."};
         QTest::newRow("garbage") << QByteArray("\x00\xff[\x01=\n", 6).repeated(700)
                                  << QList<int>{1, 1, 1, 5}
                                  << QStringList{"Cannot read the stored settings: "};
