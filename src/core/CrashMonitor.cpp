@@ -48,7 +48,7 @@ CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherO
                            QObject* parent)
     : QObject(parent), fleet_(fleet), log_(log), options_(options),
       endings_(std::make_unique<CrashEndingReport>(
-          *fleet.services_.apis, log, [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
+          *fleet.services().apis, log, [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
       tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
     for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
         timer->setSingleShot(true);
@@ -108,7 +108,7 @@ bool CrashMonitor::runCrashCheck() {
         snapshotFailing_ = false; // the check ran; a later failing list is news again
         return true;
     }
-    const QString processList = fleet_.services_.apis->GetProcessList();
+    const QString processList = fleet_.services().apis->GetProcessList();
     if (processList.isEmpty()) {
         // An empty list means the snapshot failed, not that every server died.
         if (!snapshotFailing_)
@@ -165,7 +165,7 @@ bool CrashMonitor::relaunchCrashedServer(int server) {
         relaunchNow(server);
         return true;
     }
-    const std::int64_t now = fleet_.services_.clock->NowMs();
+    const std::int64_t now = fleet_.services().clock->NowMs();
     const std::int64_t delay = s.backoff.crashed(now, backoffSettings_);
     emit serverCrashed(server, delay);
     if (delay == 0) {
@@ -187,7 +187,7 @@ bool CrashMonitor::relaunchNow(int server) {
     ++s.relaunchesSinceOnline;
     s.tally.relaunched();
     s.inCrashNotice = true; // the notice that follows is this crash's too
-    s.backoff.started(fleet_.services_.clock->NowMs());
+    s.backoff.started(fleet_.services().clock->NowMs());
     const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds) == 0;
     if (fleet_.ServerState() == LauncherState::Offline)
         return false;
@@ -204,7 +204,7 @@ void CrashMonitor::runDueRelaunches() {
     bool afterNotice = false;
     for (int i = 0; i < ServerFleet::kCount; ++i) {
         ServerSupervisor& s = fleet_.supervisor(i);
-        const std::int64_t now = fleet_.services_.clock->NowMs();
+        const std::int64_t now = fleet_.services().clock->NowMs();
         if (s.state() != State::CrashedWaiting) {
             if (s.watched() && s.backoff.keepsCrashing() && fleet_.ServerRuns(i) &&
                 s.backoff.forgiveIfStable(now, backoffSettings_)) {
@@ -235,7 +235,7 @@ void CrashMonitor::runDueRelaunches() {
         fleet_.ChangeLauncherState(Transition::RefreshTray);
     }
     if (next)
-        checkSoon(static_cast<int>(*next - fleet_.services_.clock->NowMs()));
+        checkSoon(static_cast<int>(*next - fleet_.services().clock->NowMs()));
     if (afterNotice)
         showCrashNotice();
 }
@@ -249,12 +249,12 @@ void CrashMonitor::showCrashNotice() {
     emit crashNoticeChanged(true, noticeCaption_);
     // Read once, when the notice begins; a later crash begins it again.
     const std::int64_t seconds = options_.keepIconForSeconds;
-    noticeEndsAtMs_ = fleet_.services_.clock->NowMs() + seconds * 1000;
+    noticeEndsAtMs_ = fleet_.services().clock->NowMs() + seconds * 1000;
     tmrCrashNotice_->start(static_cast<int>(seconds * 1000));
 }
 
 void CrashMonitor::tmrCrashNotice_Timer() {
-    const std::int64_t left = noticeEndsAtMs_ - fleet_.services_.clock->NowMs();
+    const std::int64_t left = noticeEndsAtMs_ - fleet_.services().clock->NowMs();
     if (left > 0) {
         tmrCrashNotice_->start(static_cast<int>(std::min<std::int64_t>(left, 60000)));
         return;
@@ -294,7 +294,7 @@ QString CrashMonitor::CrashLoopSummary() const {
         names.join(QStringLiteral(", ")) +
         (names.size() == 1 ? QStringLiteral(" keeps crashing") : QStringLiteral(" keep crashing"));
     if (next)
-        tip += QStringLiteral("; next try ") + TimeIn(*next - fleet_.services_.clock->NowMs());
+        tip += QStringLiteral("; next try ") + TimeIn(*next - fleet_.services().clock->NowMs());
     return tip;
 }
 

@@ -69,20 +69,24 @@ void ServerFleet::RestartServer(int server) {
 }
 
 void ServerFleet::CheckDeadlines() {
+    bool acted = false;
     for (int i = 0; i < kCount; ++i) {
         ServerSupervisor& s = supervisor(i);
         if (s.state() != State::Stopping)
             continue;
         if (!ServerRuns(i)) {
             startOneServer(i);
+            acted = true;
         } else if (services_.clock->NowMs() >= s.dueMs.value_or(0)) {
             log_.note(s.name() + QStringLiteral(" has not ended %1 seconds after the close "
                                                 "request; it is left running.")
                                      .arg(kRestartWaitSeconds));
             s.markRunning(services_.clock->NowMs());
+            acted = true;
         }
     }
-    followServerStates();
+    if (acted)
+        followServerStates();
     scheduleDeadlineCheck();
 }
 

@@ -35,6 +35,7 @@ public:
     ServerProcess& ServerProc(int server) { return supervisor(server).process; }
     const ServerProcess& ServerProc(int server) const { return supervisor(server).process; }
     QString programPath(int server) const;
+    const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }
 
@@ -104,7 +105,7 @@ signals:
     void serverStateChanged(int server);
 
 private:
-    friend class CrashMonitor; // announces crashes: the only place ServerState becomes 2
+    friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back
 
     struct StartSequence {
         bool stopped = false; // the operator stopped the servers meanwhile

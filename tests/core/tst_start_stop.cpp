@@ -90,7 +90,8 @@ private slots:
             missing ? void(h.apis.files.remove(charServer))
                     : void(h.apis.failingLaunches[charServer] = "refused");
             ServerFleet& f = h.loadCore();
-            f.StartServers(); // the tray item leaves the launcher offline
+            f.StartServers();                    // the tray item leaves the launcher offline
+            h.apis.crashAndWake("login-server"); // and nothing brings it online by itself
             QCOMPARE(f.ServerState(), 0);
             QCOMPARE(h.logSince(h.logCount() - 1),
                      QStringList("> The start stopped at Char Server: Char Server and Map Server "
