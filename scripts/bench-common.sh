@@ -13,16 +13,17 @@ build_bench() {
     cmake --build "$bench_build" --target corvane-bench >/dev/null
 }
 
-# build_baseline REV: the launcher of git revision REV, with this tree's bench/ and stand-in
-# servers, built in Release beside build-bench/; sets baseline_program. The revision is taken
-# with git archive, so the repository itself is not touched.
+# build_baseline REV: the launcher of git revision REV with that revision's own bench/ (this
+# tree's bench/ drives this tree's API, which an older revision may not have) and this tree's
+# stand-in servers, built in Release beside build-bench/; sets baseline_program. The revision is
+# taken with git archive, so the repository itself is not touched.
 build_baseline() {
     local source="$bench_build-baseline/source" build="$bench_build-baseline/build"
     rm -rf "$source"
     mkdir -p "$source"
     git -C "$bench_root" archive "$1" | tar -x -C "$source"
-    rm -rf "$source/bench" "$source/servers"
-    cp -r "$bench_root/bench" "$bench_root/servers" "$source/"
+    rm -rf "$source/servers"
+    cp -r "$bench_root/servers" "$source/"
     cmake -S "$source" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON >/dev/null
     cmake --build "$build" --target corvane-bench >/dev/null

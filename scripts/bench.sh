@@ -2,8 +2,9 @@
 # Usage: scripts/bench.sh [--quick] [--baseline REV]
 # Installs what is missing, builds bench/ in Release (build-bench/), runs every benchmark and prints
 # one table (Markdown); --quick shortens the runs, for development only. --baseline REV also builds
-# the launcher of git revision REV (with this tree's bench/ and stand-ins) and runs the status tick
-# and console cases with it too, side by side. Details: build-bench/bench.log.
+# the launcher of git revision REV (with its own bench/ and this tree's stand-ins) and runs the
+# status tick, crash wake, log and console cases with it too, side by side. Details:
+# build-bench/bench.log.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
@@ -13,7 +14,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --quick) options=(--quick) ;;
     --baseline) baseline="${2:?}"; shift ;;
-    *) sed -n '2,6s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,7s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
     esac
     shift
 done
@@ -30,14 +31,18 @@ trap 'rm -rf "$CORVANE_BENCH_TMP"' EXIT
 : >"$log"
 printf 'NOTE\t%s\n' "Each case runs in a process of its own, as the first process of a PID namespace of its own where the machine allows it: the launcher sees only the processes of that case, and all of them end with it. The launcher runs as the real window and backend (offscreen Qt platform) on a private tmux socket; CPU times come from getrusage (the launcher, and the tmux clients it waited for) and /proc/PID/stat (the tmux server)." >"$rows"
 
-# run_case PROGRAM CASE LABEL: one case in a PID namespace of its own, its rows into the table.
+# run_case PROGRAM CASE LABEL: one case in a PID namespace of its own, its rows into the table;
+# a row that does not name LABEL itself gets " [LABEL]" after its first column.
 run_case() {
     echo "running: $2${3:+ [$3]}" >&2
     status=0
     CORVANE_BENCH_LABEL="$3" run_isolated "$1" "$2" "${options[@]}" >"$CORVANE_BENCH_TMP/out" \
         2>>"$log" || status=$?
     cat "$CORVANE_BENCH_TMP/out" >>"$log"
-    grep -E '^(ROW|NOTE)'$'\t' "$CORVANE_BENCH_TMP/out" >>"$rows" || true
+    awk -F'\t' -v OFS='\t' -v label="$3" '
+        $1 == "ROW" && label != "" && index($2, "[" label "]") == 0 { $2 = $2 " [" label "]" }
+        $1 == "ROW" || $1 == "NOTE"
+    ' "$CORVANE_BENCH_TMP/out" >>"$rows"
     if [ "$status" -ne 0 ]; then
         printf 'ROW\t%s\tdid not finish (exit %s)\t-\t-\tFAIL\n' "$2${3:+ [$3]}" "$status" >>"$rows"
     fi
@@ -57,6 +62,8 @@ done
 if [ -n "$baseline" ]; then
     run_case "$baseline_program" tick "$baseline"
     CORVANE_STANDIN_QUIET=1 run_case "$baseline_program" tick "$baseline"
+    run_case "$baseline_program" crashwake "$baseline"
+    run_case "$baseline_program" log "$baseline"
 fi
 
 echo
