@@ -31,6 +31,7 @@ QString LauncherLog::Now() {
 }
 
 void LauncherLog::LauncherLogAdd(const QString& sText) {
+    emit lineAboutToBeAdded();
     lines_.append(sText);
     emit lineAdded(sText);
     writeToFile(sText);

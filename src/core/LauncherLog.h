@@ -8,8 +8,8 @@
 class RotatingLogFile;
 
 // The launcher log: every line the launcher tells the operator, in order, kept for the whole run
-// and, once a logs folder is known, written to launcher.log there too. A view replays lines() and
-// then follows lineAdded.
+// and, once a logs folder is known, written to launcher.log there too. A view shows lines() and
+// follows lineAboutToBeAdded and lineAdded, between which the list grows by one line.
 class LauncherLog : public QObject {
     Q_OBJECT
 public:
@@ -36,6 +36,7 @@ public:
     int kept() const { return kept_; }
 
 signals:
+    void lineAboutToBeAdded();
     void lineAdded(const QString& text);
 
 private:

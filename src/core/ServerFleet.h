@@ -65,7 +65,6 @@ public:
     void StartServersAndGoOnline();
     // The Shutdown button: the sequence, then offline once more.
     void StopServersAndGoOffline();
-    bool StartSequenceRunning() const { return sequence_ != nullptr; }
     // Whether closing the launcher has servers to stop: running, being started, or meant to run.
     bool AnythingToStop() const;
     // A few seconds after a stop: which servers are still running.

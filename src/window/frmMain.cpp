@@ -47,16 +47,17 @@ void frmMain::connectHandlers() {
     connect(vsKeepIconFor, &VbScrollBar::Change, this, &frmMain::vsKeepIconFor_Change);
 }
 
-// The window shows what the core tells: the log replayed and then followed, the pane, the launcher
-// state and the crash notice.
+// The window shows what the core tells: the log's lines as they grow, the pane, the launcher state
+// and the crash notice.
 void frmMain::observeCore() {
-    for (const QString& line : core_.log().lines())
-        lstLog->addItem(line);
-    connect(&core_.log(), &LauncherLog::lineAdded, this, [this](const QString& text) {
-        lstLog->addItem(text);
+    lstLog->showLines(core_.log().lines());
+    lstLog->setCurrentRow(lstLog->count() - 1);
+    connect(&core_.log(), &LauncherLog::lineAboutToBeAdded, lstLog,
+            &LogListBox::lineAboutToBeAdded);
+    connect(&core_.log(), &LauncherLog::lineAdded, this, [this] {
+        lstLog->lineAdded();
         lstLog->setCurrentRow(lstLog->count() - 1);
     });
-    lstLog->setCurrentRow(lstLog->count() - 1);
     connect(&core_.mirror(), &ConsoleMirror::paneChanged, txtOutput, &MessagePane::showStyled);
     ServerFleet& fleet = core_.fleet();
     connect(&fleet, &ServerFleet::launcherStateChanged, this, &frmMain::PresentLauncherState);

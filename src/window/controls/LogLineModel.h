@@ -3,20 +3,23 @@
 #include <QAbstractListModel>
 #include <QStringList>
 
-// The launcher log's lines, oldest first, as a list model: one row per line, its text as the
-// row's display and accessible text. Lines are only ever appended.
+// A list of lines owned elsewhere, which only ever grows, as a list model: one row per line, its
+// text as the row's display and accessible text. The owner says when the list is about to grow by
+// a line and when it has.
 class LogLineModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    using QAbstractListModel::QAbstractListModel;
+    explicit LogLineModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-    // Adds the text as the new last line.
-    void append(const QString& text);
-    const QString& line(int row) const { return lines_.at(row); }
+    // From now on the rows are these lines, which must outlive the model.
+    void showLines(const QStringList& lines);
+    void lineAboutToBeAdded();
+    void lineAdded();
+    const QString& line(int row) const { return lines_->at(row); }
 
 private:
-    QStringList lines_;
+    const QStringList* lines_;
 };

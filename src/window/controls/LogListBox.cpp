@@ -35,12 +35,28 @@ LogListBox::LogListBox(QWidget* parent) : QTableView(parent), lines_(new LogLine
     setWidest(0);
 }
 
-void LogListBox::addItem(const QString& text) {
+void LogListBox::showLines(const QStringList& lines) {
+    lines_->showLines(lines);
+    measureAll();
+}
+
+void LogListBox::lineAboutToBeAdded() {
+    lines_->lineAboutToBeAdded();
+}
+
+void LogListBox::lineAdded() {
+    lines_->lineAdded();
     // Measured once, as it comes: the widest line sets the width that can be scrolled to.
-    const int width = fontMetrics().horizontalAdvance(text);
-    lines_->append(text);
+    const int width = fontMetrics().horizontalAdvance(lines_->line(count() - 1));
     if (width > widest_)
         setWidest(width);
+}
+
+void LogListBox::measureAll() {
+    int widest = 0;
+    for (int row = 0; row < count(); ++row)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(lines_->line(row)));
+    setWidest(widest);
 }
 
 void LogListBox::setWidest(int pixels) {
@@ -87,11 +103,7 @@ void LogListBox::mousePressEvent(QMouseEvent* event) {
 
 void LogListBox::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
-        // The one time a line's width is measured again: every line, for the new font.
-        int widest = 0;
-        for (int row = 0; row < count(); ++row)
-            widest = std::max(widest, fontMetrics().horizontalAdvance(lines_->line(row)));
-        setWidest(widest);
-    }
+    // The one time a line's width is measured again: every line, for the new font.
+    if (event->type() == QEvent::FontChange)
+        measureAll();
 }

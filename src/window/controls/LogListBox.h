@@ -5,10 +5,10 @@
 class LogLineModel;
 
 // The launcher log's list box: one line of text per row, every row of one height, at most one
-// selected row. An item view over the log's line model, so that each line is an item that
-// assistive technology can read. A one-column table without headers or grid rather than a
-// QListView: a list view lays every row out again for each row added, the table's fixed-height
-// rows cost the same at any length.
+// selected row. An item view over the log's own lines (never a copy of them), so that each line
+// is an item that assistive technology can read. A one-column table without headers or grid rather
+// than a QListView: a list view lays every row out again for each row added, the table's
+// fixed-height rows cost the same at any length.
 class LogListBox : public QTableView {
     Q_OBJECT
 public:
@@ -28,8 +28,11 @@ public:
 
     explicit LogListBox(QWidget* parent = nullptr);
 
-    // Adds the text as the new last row.
-    void addItem(const QString& text);
+    // Shows the lines of a list owned elsewhere that only ever grows, and must outlive the box.
+    void showLines(const QStringList& lines);
+    // Around each line added to that list: before the list grows, and once it has.
+    void lineAboutToBeAdded();
+    void lineAdded();
     int count() const;
     // The row, which must exist.
     Row item(int row) const { return Row(*this, row); }
@@ -47,6 +50,7 @@ protected:
 private:
     // Sizes the rows to the font and the column to a widest line of that many pixels.
     void setWidest(int pixels);
+    void measureAll();
 
     LogLineModel* lines_;
     int widest_ = 0; // the widest line, in pixels of the current font
