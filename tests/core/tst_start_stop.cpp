@@ -117,41 +117,6 @@ private slots:
         }
     }
 
-    // A server that ran and cannot be started again after a crash (its program gone, or its launch
-    // refused) is tried again by every check, each time announced, and arms the priority step;
-    // once it runs it is watched as before.
-    void aRelaunchThatFailsIsTriedAgainOnEveryCheck() {
-        for (const bool missing : {true, false}) {
-            CoreHarness h;
-            const QString map = CoreHarness::programPath(2);
-            h.settings.values["CrashRelaunch Burst"] = "10"; // none of these tries put off
-            ServerFleet& f = h.startedCore();
-            missing ? void(h.apis.files.remove(map))
-                    : void(h.apis.failingLaunches[map] = "refused");
-            const QString failure =
-                missing ? "Cannot find " + map
-                        : "Error Starting Map Server, please see output in Server status";
-            h.apis.crash("map-server");
-            f.tmrHelper->stop();
-            for (int tick = 0; tick < 3; ++tick) {
-                const int mark = h.logCount();
-                f.tmrStatusUpdater_Timer();
-                QCOMPARE(h.logSince(mark).mid(0, 3),
-                         QStringList(
-                             {"> Map Server just crashed!", "> Starting Map Server ...", failure}));
-            }
-            QVERIFY(f.tmrHelper->isActive());
-            h.apis.files.insert(map);
-            h.apis.failingLaunches.clear();
-            f.tmrStatusUpdater_Timer();
-            QVERIFY(h.logSince(0).last().startsWith("> Map Server PID is "));
-            const int launches = h.apis.count("LaunchServer");
-            f.tmrStatusUpdater_Timer();
-            QCOMPARE(h.apis.count("LaunchServer"), launches);
-            QCOMPARE(h.apis.count("GetProcessList"), 4); // only when one is gone
-        }
-    }
-
     // A stop, or the launcher's exit, during a start ends it and stops what it started; the exit
     // saves the options after the stop.
     void aStopOrExitDuringAStartEndsIt() {

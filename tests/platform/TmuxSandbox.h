@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestFiles.h"
 #include "linux/LinuxApis.h"
 #include "linux/Pidfd.h"
 #include "linux/TmuxClient.h"
@@ -13,12 +14,6 @@
 #include <csignal>
 #include <optional>
 #include <unistd.h>
-
-// A file's contents; nothing when it cannot be read.
-inline QByteArray ReadFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // What /proc tells about a process, for checks in tests.
 struct proc {

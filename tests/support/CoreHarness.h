@@ -5,6 +5,7 @@
 #include "LauncherCore.h"
 #include "LauncherState.h"
 #include "ServerTable.h"
+#include "TestFiles.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
