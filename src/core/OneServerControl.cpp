@@ -50,10 +50,8 @@ void ServerFleet::StartServerAlone(int server) {
 void ServerFleet::StopServerAlone(int server) {
     if (!CanStopServer(server))
         return;
-    ServerSupervisor& s = supervisor(server);
-    s.changeState(State::Stopped);
-    log_.note(QStringLiteral("Stopping ") + s.name() + QStringLiteral(" ..."));
-    closeOneServer(server, LauncherLog::Now());
+    supervisor(server).changeState(State::Stopped);
+    askToStop(server);
     followServerStates();
 }
 
@@ -63,9 +61,13 @@ void ServerFleet::RestartServer(int server) {
     ServerSupervisor& s = supervisor(server);
     s.changeState(State::Stopping);
     s.dueMs = services_.clock->NowMs() + kRestartWaitSeconds * 1000;
-    log_.note(QStringLiteral("Stopping ") + s.name() + QStringLiteral(" ..."));
-    closeOneServer(server, LauncherLog::Now());
+    askToStop(server);
     CheckDeadlines();
+}
+
+void ServerFleet::askToStop(int server) {
+    log_.note(QStringLiteral("Stopping ") + supervisor(server).name() + QStringLiteral(" ..."));
+    closeOneServer(server, LauncherLog::Now());
 }
 
 void ServerFleet::CheckDeadlines() {

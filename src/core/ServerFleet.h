@@ -115,6 +115,7 @@ private:
     void startOneServer(int server);
     void followServerStates();
     void closeOneServer(int server, const QString& stamp);
+    void askToStop(int server); // one server alone: logged, then its close request
     void prepareConsoleLog(int server);
     void scheduleDeadlineCheck();
     void letPendingEventsRun();
