@@ -30,9 +30,8 @@ public:
     bool SetCloseRequest(const QString& t, const QString& r) override {
         return inner_.SetCloseRequest(t, r);
     }
-    bool ProcessRunsProgram(ProcessHandle h, const QString& p) override {
-        return inner_.ProcessRunsProgram(h, p);
-    }
+    bool ProcessRuns(ProcessHandle h) override { return inner_.ProcessRuns(h); }
+    std::int32_t ServerProcessId(ProcessHandle h) override { return inner_.ServerProcessId(h); }
     ServerProcess FindRunningServer(const QString& p) override {
         return inner_.FindRunningServer(p);
     }

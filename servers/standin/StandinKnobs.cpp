@@ -41,5 +41,9 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.floodBytesPerSecond = std::strtol(v, nullptr, 10);
     if (const char* v = Value("CORVANE_STANDIN_QUIET"))
         knobs.quiet = std::strcmp(v, "0") != 0;
+    if (const char* v = Value("CORVANE_STANDIN_SAVE_TO"))
+        knobs.saveTo = v;
+    if (const char* v = Value("CORVANE_STANDIN_SAVE_MS"))
+        knobs.saveMs = std::strtol(v, nullptr, 10);
     return knobs;
 }

@@ -20,6 +20,9 @@ struct StandinKnobs {
     long combiningLines = 0;      // CORVANE_STANDIN_COMBINING: lines thick with combining marks
     long floodBytesPerSecond = 0; // CORVANE_STANDIN_FLOOD: keep printing this many bytes a second
     bool quiet = false;           // CORVANE_STANDIN_QUIET=1: no status line every second
+    std::string saveTo;           // CORVANE_STANDIN_SAVE_TO: at a stop, write "saved" here ...
+    long saveMs = 0;              // CORVANE_STANDIN_SAVE_MS: ... after this long, during which a
+                                  // hang-up kills it unsaved, as it does a real server
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

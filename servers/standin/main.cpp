@@ -171,6 +171,22 @@ std::string_view ProgramName(const char* argv0) {
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// Saves "the world" as a real server does at its stop: a hang-up meanwhile ends it unsaved.
+void SaveWorld(ConsoleOutput& out, const StandinKnobs& knobs) {
+    std::signal(SIGHUP, SIG_DFL);
+    sigset_t hangUp;
+    sigemptyset(&hangUp);
+    sigaddset(&hangUp, SIGHUP);
+    pthread_sigmask(SIG_UNBLOCK, &hangUp, nullptr);
+    out.line(Kind::Info, Printf("%s: saving the world ...", STANDIN_TITLE));
+    std::this_thread::sleep_for(std::chrono::milliseconds(knobs.saveMs));
+    if (std::FILE* file = std::fopen(knobs.saveTo.c_str(), "w")) {
+        std::fputs("saved\n", file);
+        std::fclose(file);
+    }
+    out.line(Kind::Info, Printf("%s: saved the world.", STANDIN_TITLE));
+}
+
 } // namespace
 
 int main(int /*argc*/, char** argv) {
@@ -229,6 +245,8 @@ int main(int /*argc*/, char** argv) {
     if (ticker)
         ticker->stop();
     std::this_thread::sleep_for(kShutdownCleanUp); // saving state, closing connections
+    if (!knobs.saveTo.empty())
+        SaveWorld(out, knobs);
     out.line(Kind::Info, Printf("%s stopped.", STANDIN_TITLE));
     return 0;
 }

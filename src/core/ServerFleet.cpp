@@ -123,8 +123,7 @@ void ServerFleet::tmrHelper_Timer() {
 }
 
 bool ServerFleet::ServerRuns(int server) const {
-    const ServerProcess& record = ServerProc(server);
-    return services_.apis->ProcessRunsProgram(record.hProcess, record.sExePath);
+    return services_.apis->ProcessRuns(ServerProc(server).hProcess);
 }
 
 void ServerFleet::WatchServerEnd(int server) {

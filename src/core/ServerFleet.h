@@ -88,7 +88,7 @@ public:
     void AdoptRunningServers();
 
     // ---- processes ---------------------------------------------------------------------------
-    // Whether the server's own process still runs its program (or is on its way to it).
+    // Whether the server still runs, as the handle on its process tells.
     bool ServerRuns(int server) const;
     // Has the end of the server's process wake the crash check and the deadline check.
     void WatchServerEnd(int server);

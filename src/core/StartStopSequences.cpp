@@ -80,6 +80,9 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
 
     WatchServerEnd(server);
     WaitSeconds(sngWait);
+    // The program's own id, where the launch returned before it was known.
+    if (const std::int32_t pid = services_.apis->ServerProcessId(s.process.hProcess); pid > 0)
+        s.process.lPID = pid;
     log_.note(sName + QStringLiteral(" PID is ") + QString::number(s.process.lPID));
     letPendingEventsRun();
     if (s.state() == State::Starting)

@@ -67,10 +67,19 @@ public:
     // text names no request this platform can make.
     virtual bool SetCloseRequest(const QString& sTitle, const QString& sRequest) = 0;
 
-    // True while the process that hProcess names runs the program of sExePath, or, started by
-    // LaunchServer, is still on its way to it (its console has not executed it yet). Checks that
-    // one process only, so it costs far less than GetProcessList.
-    virtual bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) = 0;
+    // True while the server that hProcess holds runs: for a server started by LaunchServer, as
+    // long as any process of it is left, whatever program it has executed meanwhile; for one
+    // found running, as long as that process runs. Looks at that server only, so it costs far
+    // less than GetProcessList.
+    virtual bool ProcessRuns(ProcessHandle hProcess) = 0;
+
+    // The id of the server program's own process in what hProcess holds, once it is known (a
+    // launch on a busy machine may return before it is): for a display, and for the operator's
+    // own tools. 0 when it is not known.
+    virtual std::int32_t ServerProcessId(ProcessHandle hProcess) {
+        Q_UNUSED(hProcess);
+        return 0;
+    }
 
     // A process of this installation that already runs the program of sExePath, as a record with
     // a handle of its own; a record with lPID 0 when none runs.
@@ -80,7 +89,8 @@ public:
     // there is nothing to say.
     virtual QString ConsoleLocation() = 0;
 
-    // Sets the priority class of the process. Nonzero on success, 0 on any failure.
+    // Sets the priority class of the server that hProcess holds: every process of it. Nonzero on
+    // success, 0 on any failure.
     virtual std::int32_t SetProcessPriority(ProcessHandle hProcess,
                                             std::int32_t lPriorityClass) = 0;
 

@@ -48,13 +48,7 @@ public:
     }
     // Ids of the running processes whose program is that file, or lies in the launcher folder.
     QList<int> runningFrom(const QString& path, bool wholeFolder = false) const {
-        QList<int> pids;
-        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-            const QString exe = proc::Exe(entry.toInt()).remove(" (deleted)");
-            if (entry.toInt() > 0 && (wholeFolder ? exe.startsWith(folder + '/') : exe == path))
-                pids << entry.toInt();
-        }
-        return pids;
+        return proc::Running(wholeFolder ? folder : path, wholeFolder);
     }
 
     const QString folder;

@@ -13,7 +13,15 @@
 #include <QTest>
 #include <csignal>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// Writes a program file with that content and mode.
+inline bool WriteProgram(const QString& path, const QByteArray& content, mode_t mode) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush() &&
+           chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
 
 // What /proc tells about a process, for checks in tests.
 struct proc {
@@ -24,6 +32,22 @@ struct proc {
         return QFileInfo(QStringLiteral("/proc/%1/").arg(pid) + link).symLinkTarget();
     }
     static QString Exe(int pid) { return Link(pid, "exe"); }
+    // Ids of the running processes whose program is that file (deleted or not), or lies in that
+    // folder when inFolder is set.
+    static QList<int> Running(const QString& path, bool inFolder = false) {
+        QList<int> pids;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            const QString exe = Exe(entry.toInt()).remove(" (deleted)");
+            if (entry.toInt() > 0 && (inFolder ? exe.startsWith(path + '/') : exe == path))
+                pids << entry.toInt();
+        }
+        return pids;
+    }
+    // Its parent's id (field 4 of its stat line); 0 when it cannot be read.
+    static int Parent(int pid) {
+        const QByteArray stat = Read(pid, "stat");
+        return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toInt();
+    }
     static QString Cwd(int pid) { return Link(pid, "cwd"); }
     // Targets of its descriptors.
     static QStringList Descriptors(int pid) {

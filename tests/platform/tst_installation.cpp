@@ -73,6 +73,37 @@ private slots:
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 0); // no console: nobody asked
     }
 
+    // A server run through a script, with exec or without, is one server for as long as any
+    // process of it runs: its close request lets the program finish its save (no hang-up when the
+    // script's shell ends first), and the priority reaches the program the script started.
+    void aServerRunThroughAScriptSavesBeforeItEnds() {
+        for (const bool withExec : {true, false}) {
+            TmuxSandbox sandbox;
+            const QString real = sandbox.path("world/bin/real-map");
+            QVERIFY(sandbox.copyServer("map-server", real));
+            const QString script = sandbox.path("world/map-server");
+            QVERIFY(WriteProgram(
+                script, QByteArray("#!/bin/sh\n") + (withExec ? "exec " : "") + "./bin/real-map\n",
+                0700));
+            const QString saved = sandbox.path("saved"), log = sandbox.path("map.log");
+            ScopedEnv saveTo("CORVANE_STANDIN_SAVE_TO", QFile::encodeName(saved));
+            ScopedEnv saveMs("CORVANE_STANDIN_SAVE_MS", "300");
+            ScopedEnv logTo("CORVANE_STANDIN_LOG", QFile::encodeName(log));
+            LinuxApis& os = sandbox.apis();
+            const ServerProcess p = os.LaunchServer(script, "Map Server");
+            QTRY_VERIFY(ReadFile(log).contains("Listening"));
+            const QList<int> program = proc::Running(real);
+            QCOMPARE(program.size(), 1);
+            QCOMPARE(os.ServerProcessId(p.hProcess) == program[0], withExec);
+            QVERIFY(os.ProcessRuns(p.hProcess));
+            QCOMPARE(os.SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS), 1);
+            QCOMPARE(proc::Nices(program[0]), QList<int>(proc::Nices(program[0]).size(), 19));
+            QCOMPARE(os.CloseServerConsole("Map Server"), 1);
+            QTRY_VERIFY_WITH_TIMEOUT(Ended(p), 5000);
+            QVERIFY2(ReadFile(saved) == "saved\n", ReadFile(log).constData());
+        }
+    }
+
     // A symlinked program or a script is found by the name it was launched by, by the list and
     // by its own handle; a map server of another folder never counts as this one's.
     void serversAreRecognisedByTheirInstallationAndLaunchedName() {
@@ -103,13 +134,11 @@ private slots:
         const QString list = ours.GetProcessList();
         QVERIFY2(Lists(list, "map-server") && Lists(list, "char-server"), qPrintable(list));
         QVERIFY(!list.contains(QString::number(theirs.lPID) + ':'));
-        QVERIFY(ours.ProcessRunsProgram(map.hProcess, folder + "/map-server"));
-        QVERIFY(ours.ProcessRunsProgram(chr.hProcess, folder + "/char-server"));
-        QVERIFY(!ours.ProcessRunsProgram(map.hProcess, folder + "/char-server"));
+        QVERIFY(ours.ProcessRuns(map.hProcess) && ours.ProcessRuns(chr.hProcess));
         const ServerProcess found = ours.FindRunningServer(folder + "/map-server");
         QCOMPARE(found.lPID, map.lPID);
         QCOMPARE(ours.CloseServerConsole("Map Server"), 1);
-        QTRY_VERIFY(!ours.ProcessRunsProgram(found.hProcess, folder + "/map-server"));
+        QTRY_VERIFY(!ours.ProcessRuns(found.hProcess));
         for (const ServerProcess& p : {map, chr, theirs, found})
             ours.ReleaseProcessHandle(p.hProcess);
     }

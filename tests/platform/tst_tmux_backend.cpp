@@ -22,12 +22,6 @@ bool Ended(const ServerProcess& p) {
     return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
 }
 
-bool WriteProgram(const QString& path, const QByteArray& content, mode_t mode) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush() &&
-           chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-
 // Whether the list holds that whole entry, not the tail of another one.
 bool Lists(const QString& list, qint64 pid, const QString& name = QString()) {
     const QString entry = QStringLiteral("%1:%2").arg(pid).arg(name);
@@ -85,7 +79,8 @@ private slots:
         QVERIFY2(p.lPID > 0 && p.sExePath == exe, qPrintable(exe));
         QTRY_COMPARE(proc::Exe(p.lPID), exe);
         QCOMPARE(proc::Read(p.lPID, "cmdline"), QFile::encodeName(exe) + '\0');
-        QCOMPARE(PidOfPidfd(static_cast<int>(p.hProcess.raw())), p.lPID);
+        // The handle holds the console's first process, the helper whose child the program is.
+        QCOMPARE(proc::Parent(p.lPID), PidOfPidfd(static_cast<int>(p.hProcess.raw())));
         // It runs in its folder, and its environment says so.
         const QString folder = exe.left(exe.lastIndexOf(u'/'));
         QCOMPARE(proc::Cwd(p.lPID), folder);
@@ -179,12 +174,14 @@ private slots:
         LinuxApis apis(config);
         const ServerProcess held = apis.LaunchServer(login, kTitle);
         const ServerProcess killed = apis.LaunchServer(login, "Killed");
-        QVERIFY(apis.ProcessRunsProgram(held.hProcess, login));
+        QVERIFY(apis.ProcessRuns(held.hProcess));
+        QCOMPARE(apis.ServerProcessId(held.hProcess), 0); // not known yet
         QVERIFY(::kill(killed.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(killed));
-        QVERIFY(!apis.ProcessRunsProgram(killed.hProcess, login));
+        QVERIFY(!apis.ProcessRuns(killed.hProcess));
         QVERIFY(QFile(sandbox->path("go")).open(QIODevice::WriteOnly));
-        QTRY_COMPARE(proc::Exe(held.lPID), login);
+        // The program's own id is learnt once the helper has told it.
+        QTRY_COMPARE(proc::Exe(apis.ServerProcessId(held.hProcess)), login);
         for (const ServerProcess& p : {held, killed})
             apis.ReleaseProcessHandle(p.hProcess);
     }

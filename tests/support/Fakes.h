@@ -99,11 +99,16 @@ public:
         return true;
     }
     // While the list is overridden, handles tell nothing: the launcher has to read the list.
-    bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override {
-        record("ProcessRunsProgram", sExePath);
+    bool ProcessRuns(ProcessHandle hProcess) override {
         return !processListOverride && std::any_of(running_.begin(), running_.end(), [&](auto& e) {
-            return e.handle == hProcess.raw() && e.name == sExePath.section(u'/', -1);
+            return e.handle == hProcess.raw();
         });
+    }
+    std::int32_t ServerProcessId(ProcessHandle hProcess) override {
+        for (const Running& entry : running_)
+            if (entry.handle == hProcess.raw())
+                return entry.pid;
+        return 0;
     }
     ServerProcess FindRunningServer(const QString& sExePath) override {
         record("FindRunningServer", sExePath);

@@ -76,7 +76,7 @@ LaunchChannel::Verdict LaunchChannel::awaitVerdict(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     // Poll before reading: a FIFO reads as end-of-file while no writer has opened it yet, but
     // polls as hung up only once a writer has come and gone.
-    while (!ended_) {
+    while (!ended_ && !complete()) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{report_.get(), POLLIN, 0};
@@ -94,14 +94,25 @@ LaunchChannel::Verdict LaunchChannel::awaitVerdict(int timeoutMs) {
     }
     ownsFolder_ = ended_ || !received_.empty();
 
-    const std::size_t failedAt = received_.find(proto::kFailedByte);
-    if (failedAt != std::string::npos && received_.size() >= failedAt + 1 + sizeof execError_) {
-        std::memcpy(&execError_, received_.data() + failedAt + 1, sizeof execError_);
-        return Verdict::ExecFailed;
+    // After the ready byte: the started byte and the program's id, or the failed byte and errno.
+    if (received_.size() >= 2 && received_[0] == proto::kReadyByte) {
+        if (received_[1] == proto::kFailedByte && received_.size() >= 2 + sizeof execError_) {
+            std::memcpy(&execError_, received_.data() + 2, sizeof execError_);
+            return Verdict::ExecFailed;
+        }
+        if (received_[1] == proto::kStartedByte && received_.size() >= 2 + sizeof programPid_) {
+            std::memcpy(&programPid_, received_.data() + 2, sizeof programPid_);
+            return Verdict::Started;
+        }
     }
-    if (!ended_)
-        return Verdict::NoAnswer;
-    return received_.find(proto::kReadyByte) == 0 ? Verdict::Started : Verdict::Vanished;
+    return ended_ ? Verdict::Vanished : Verdict::NoAnswer;
+}
+
+bool LaunchChannel::complete() const {
+    if (received_.size() < 2)
+        return false;
+    const bool started = received_[1] == proto::kStartedByte;
+    return received_.size() >= 2 + (started ? sizeof programPid_ : sizeof execError_);
 }
 
 void LaunchChannel::reclaimFolder() {

@@ -3,6 +3,7 @@
 #include "UniqueFd.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // The launcher's side of the hand-over with corvane-exec (see TrampolineProtocol.h): a private
@@ -10,7 +11,7 @@
 class LaunchChannel {
 public:
     enum class Verdict {
-        Started,    // the program was executed
+        Started,    // the program was executed, as process programPid()
         ExecFailed, // the trampoline ran but could not execute the program
         Vanished,   // the trampoline ended without executing anything
         NoAnswer    // nothing definite within the time allowed
@@ -42,9 +43,12 @@ public:
 
     // errno of a failed execution.
     int execError() const { return execError_; }
+    // The program's process id, once Started.
+    pid_t programPid() const { return programPid_; }
 
 private:
     void removeFolder();
+    bool complete() const; // the whole verdict is in
 
     std::string folder_;
     UniqueFd report_;
@@ -53,4 +57,5 @@ private:
     bool ended_ = false;
     bool ownsFolder_ = true;
     int execError_ = 0;
+    pid_t programPid_ = -1;
 };

@@ -7,18 +7,32 @@
 #include "Pidfd.h"
 #include "ProcessLister.h"
 #include "ProcessPriority.h"
+#include "ProcessSessions.h"
 #include "UniqueFd.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // A handle value that can be a descriptor of ours.
 bool IsDescriptor(ProcessHandle handle) {
     return handle.raw() > 2 && handle.raw() <= std::numeric_limits<int>::max();
+}
+
+// The target of /proc/PID/exe; empty when it cannot be read.
+std::string ExeOf(pid_t pid) {
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path, target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
 // The program file name of a launched path: what follows its last '/'.
@@ -85,20 +99,40 @@ bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) 
     return true;
 }
 
-bool LinuxApis::ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) {
+bool LinuxApis::ProcessRuns(ProcessHandle hProcess) {
     // Called on every tick, where the whole list is taken only now and then.
     launcher_.settleHandOvers();
+    // A launched server's handle names its console's first process, which lives until nothing
+    // of the server is left.
+    return IsDescriptor(hProcess) && !PidfdProcessEnded(static_cast<int>(hProcess.raw()));
+}
+
+std::int32_t LinuxApis::ServerProcessId(ProcessHandle hProcess) {
     if (!IsDescriptor(hProcess))
-        return false;
+        return 0;
     const int pidfd = static_cast<int>(hProcess.raw());
-    const std::string program = ProgramFileName(sExePath);
-    // A console whose trampoline has not yet executed the program (slow on a busy machine)
-    // holds a server being started, not a crashed one. Asked first: once the execution has been
-    // heard of, the process runs the program.
-    return launcher_.isStarting(pidfd, program) || PidfdRunsProgram(pidfd, program);
+    if (const pid_t told = launcher_.programPidOf(pidfd); told >= 0)
+        return told;
+    const pid_t pid = PidOfPidfd(pidfd);
+    if (pid <= 0 || PidfdProcessEnded(pidfd))
+        return 0;
+    // A console's helper runs the program as its first child.
+    if (ProgramNameOfExeLink(ExeOf(pid)) == ProgramFileName(config_.trampolinePath))
+        return std::max<pid_t>(FirstChildOf(pid), 0);
+    return pid;
 }
 
 ServerProcess LinuxApis::FindRunningServer(const QString& sExePath) {
+    // A console that this or an earlier launcher made for the program: its helper holds the whole
+    // server, whatever the program has executed since.
+    const pid_t console = FindConsoleHelper(QFile::encodeName(config_.trampolinePath).toStdString(),
+                                            QFile::encodeName(sExePath).toStdString());
+    if (UniqueFd pidfd(OpenPidfd(console)); pidfd && !PidfdProcessEnded(pidfd.get())) {
+        const pid_t program = FirstChildOf(console);
+        return ServerProcess{ProcessHandle(pidfd.release()),
+                             static_cast<std::int32_t>(program > 0 ? program : console), sExePath};
+    }
+    // One started some other way: by its program's name, among this installation's processes.
     const std::string program = ProgramFileName(sExePath);
     const pid_t pid = FindInstallationProcess(installationFolder_, program);
     UniqueFd pidfd(OpenPidfd(pid));
@@ -121,7 +155,7 @@ std::int32_t LinuxApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t 
         return 0;
     }
     const NiceChange change = IsDescriptor(hProcess)
-                                  ? SetNiceOfEveryThread(static_cast<int>(hProcess.raw()), *nice)
+                                  ? SetNiceOfSession(static_cast<int>(hProcess.raw()), *nice)
                                   : NiceChange::NoProcess;
     lastPriorityError_ = QString::fromUtf8(DescribeNiceChange(change));
     return change == NiceChange::Done ? 1 : 0;

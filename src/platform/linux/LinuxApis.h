@@ -28,7 +28,8 @@ public:
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
-    bool ProcessRunsProgram(ProcessHandle hProcess, const QString& sExePath) override;
+    bool ProcessRuns(ProcessHandle hProcess) override;
+    std::int32_t ServerProcessId(ProcessHandle hProcess) override;
     ServerProcess FindRunningServer(const QString& sExePath) override;
     QString ConsoleLocation() override;
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;

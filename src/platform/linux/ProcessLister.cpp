@@ -166,13 +166,20 @@ ProcStat ParseProcStat(std::string_view line) {
         return stat;
     stat.shortName = line.substr(open + 1, close - open - 1);
     stat.state = line[close + 2];
-    // Thread count is field 20; the state is field 3.
+    // The state is field 3, the parent, process group and session fields 4 to 6, the thread
+    // count field 20.
     std::size_t pos = close + 2;
     for (int field = 3; field < 20; ++field) {
         pos = line.find(' ', pos);
         if (pos == std::string_view::npos)
             return stat;
         ++pos;
+        long* const value = field == 3   ? &stat.parent
+                            : field == 4 ? &stat.processGroup
+                            : field == 5 ? &stat.session
+                                         : nullptr;
+        if (value != nullptr)
+            std::from_chars(line.data() + pos, line.data() + line.size(), *value);
     }
     std::from_chars(line.data() + pos, line.data() + line.size(), stat.threads);
     stat.valid = true;

@@ -46,6 +46,9 @@ struct ProcStat {
     bool valid = false;
     std::string_view shortName; // the name between the parentheses
     char state = '?';
+    long parent = 0;
+    long processGroup = 0;
+    long session = 0;
     long threads = 0;
 };
 ProcStat ParseProcStat(std::string_view line);

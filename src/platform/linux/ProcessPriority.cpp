@@ -2,6 +2,7 @@
 
 #include "../modAPIs.h"
 #include "Pidfd.h"
+#include "ProcessSessions.h"
 #include "UniqueFd.h"
 
 #include <cerrno>
@@ -99,6 +100,25 @@ NiceChange SetNiceOfEveryThread(int pidfd, int nice) {
         return RefusalOf(refusal);
     // No thread left to change: the process was ending while we looked.
     return done.empty() ? NiceChange::NoProcess : NiceChange::Done;
+}
+
+NiceChange SetNiceOfSession(int pidfd, int nice) {
+    const pid_t leader = PidOfPidfd(pidfd);
+    if (leader <= 0 || PidfdProcessEnded(pidfd))
+        return NiceChange::NoProcess;
+    bool any = false;
+    for (const pid_t member : SessionOf(leader)) {
+        const UniqueFd memberFd(OpenPidfd(member));
+        if (!memberFd)
+            continue; // ended meanwhile
+        const NiceChange change = SetNiceOfEveryThread(memberFd.get(), nice);
+        if (change == NiceChange::NoProcess)
+            continue;
+        if (change != NiceChange::Done)
+            return change;
+        any = true;
+    }
+    return any ? NiceChange::Done : NiceChange::NoProcess;
 }
 
 const char* DescribeNiceChange(NiceChange change) {

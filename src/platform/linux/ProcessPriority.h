@@ -21,5 +21,10 @@ enum class NiceChange {
 // runs; a thread that could not be changed stops the work and names the reason.
 NiceChange SetNiceOfEveryThread(int pidfd, int nice);
 
+// The same for every process of the session that the pidfd's process leads (just that process
+// when it leads none): a server's console and everything the server started in it. Done when
+// every one of them was changed; the first refusal stops the work and names the reason.
+NiceChange SetNiceOfSession(int pidfd, int nice);
+
 // Words for the operator's log that say why a change did not happen; empty for Done.
 const char* DescribeNiceChange(NiceChange change);

@@ -140,17 +140,23 @@ void ServerLauncher::settleHandOvers() {
     });
 }
 
-bool ServerLauncher::isStarting(int pidfd, std::string_view programName) {
+pid_t ServerLauncher::programPidOf(int pidfd) {
     const auto found = starting_.find(pidfd);
     if (found == starting_.end())
-        return false;
-    // Its trampoline has reported how the execution went, or the process ended without a word.
-    if (found->second.channel->awaitVerdict(0) != LaunchChannel::Verdict::NoAnswer ||
-        PidfdProcessEnded(pidfd)) {
-        starting_.erase(found);
-        return false;
+        return -1;
+    Start& start = found->second;
+    if (start.programPid > 0)
+        return start.programPid;
+    const LaunchChannel::Verdict verdict = start.channel->awaitVerdict(0);
+    if (verdict == LaunchChannel::Verdict::Started) {
+        start.programPid = start.channel->programPid();
+        start.channel.reset();
+        return start.programPid;
     }
-    return found->second.programName == programName;
+    if (verdict == LaunchChannel::Verdict::NoAnswer && !PidfdProcessEnded(pidfd))
+        return 0;
+    starting_.erase(found);
+    return -1;
 }
 
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
@@ -219,8 +225,8 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
 
     startLog(session.id, title);
 
-    // Take hold of the process before the trampoline may execute the program, so the pidfd
-    // names this very process however quickly the program ends.
+    // Take hold of the console's process before the trampoline may start the program, so the
+    // pidfd names this very process however quickly the program ends.
     UniqueFd pidfd(OpenPidfd(session.pid));
     const int pidfdError = errno;
     channel.release();
@@ -248,8 +254,12 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     }
     if (!channel.trampolineHasOpened())
         openHandOvers_.push_back(shared);
-    if (verdict == LaunchChannel::Verdict::NoAnswer)
-        starting_[pidfd.get()] = Start{shared, path.substr(path.rfind('/') + 1)};
-    return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(session.pid),
+    // The program's own id, as the helper told it; until it has, the console's.
+    pid_t programPid = session.pid;
+    if (verdict == LaunchChannel::Verdict::Started)
+        programPid = channel.programPid();
+    else
+        starting_[pidfd.get()] = Start{shared, 0};
+    return ServerProcess{ProcessHandle(pidfd.release()), static_cast<std::int32_t>(programPid),
                          exePath};
 }

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,10 +48,11 @@ public:
     // once it has.
     void settleHandOvers();
 
-    // Whether the process that a launch's handle names is still on its way to the program of
-    // that file name: alive, and neither the program's execution nor its failure heard of yet
-    // (tmux or the trampoline had not got that far when the launch returned).
-    bool isStarting(int pidfd, std::string_view programName);
+    // The program's process id in the console that a launch's handle holds, for a launch that
+    // returned before the console helper had told it (on a busy machine): the id once told, 0
+    // while it is still to come, -1 when there is nothing to wait for (any other handle, or a
+    // console that ended without telling).
+    pid_t programPidOf(int pidfd);
     // A launch's handle is given back: its number may soon name another process.
     void forgetStart(int pidfd) { starting_.erase(pidfd); }
 
@@ -69,10 +69,11 @@ private:
     // while somebody holds the FIFO open, so the hand-over stays open until the trampoline has.
     std::vector<std::shared_ptr<LaunchChannel>> openHandOvers_;
 
-    // Launches that returned before their program was executed, by handle, until it is.
+    // Launches that returned before their program was executed, by handle: the hand-over until
+    // the helper has told the program's id, then that id, until the handle is given back.
     struct Start {
         std::shared_ptr<LaunchChannel> channel;
-        std::string programName;
+        pid_t programPid = 0;
     };
     std::unordered_map<int, Start> starting_;
 };

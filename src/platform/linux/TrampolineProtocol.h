@@ -7,12 +7,22 @@
 // the program's absolute path to the trampoline:  corvane-exec <folder> <program>
 //
 //   environ  the environment the program gets, as NUL-terminated "NAME=value" entries;
-//   report   a FIFO the trampoline writes to: ReadyByte once it has opened everything, then, only
-//            if execve() fails, FailedByte followed by the errno as a native int. A successful
-//            execve() closes the FIFO (close-on-exec), so the launcher reads end-of-file;
-//   go       a FIFO the trampoline waits on before it executes the program, so that the launcher
-//            can take hold of the process (pidfd) before the program can possibly end. Only
-//            GoByte means "go"; end-of-file or silence means the launcher gave up on the launch.
+//   report   a FIFO the trampoline writes to: ReadyByte once it has opened everything; then
+//            StartedByte followed by the program's process id (a native pid_t) once the program
+//            has been executed, or FailedByte followed by the errno (a native int) when execve()
+//            failed; then the trampoline closes it;
+//   go       a FIFO the trampoline waits on before it starts the program, so that the launcher
+//            can take hold of the console's process (pidfd) before the program can possibly end.
+//            Only GoByte means "go"; end-of-file or silence means the launcher gave up on the
+//            launch.
+//
+// The trampoline stays in the console as its first process: it runs the program as its child and
+// ends only once every process the program left behind has ended, with the program's own exit
+// status or signal. So the console's process lives exactly as long as any process of the server
+// does, and, as the leader of the console's session, it never dies under the server's feet: the
+// kernel hangs up a terminal's foreground processes when its session leader exits, which would end
+// a server that a script started without exec in the middle of its save. The close requests that
+// reach the whole process group (SIGTERM, SIGINT, SIGHUP) leave the trampoline alone.
 //
 // The folder's name is visible to every user, so the trampoline trusts it only when it is a real
 // folder owned by the operator with mode 0700, and reaches each entry relative to it, never
@@ -26,6 +36,7 @@ inline constexpr const char* kReportFifo = "report";
 inline constexpr const char* kGoFifo = "go";
 
 inline constexpr char kReadyByte = 'R';
+inline constexpr char kStartedByte = 'S';
 inline constexpr char kFailedByte = 'E';
 inline constexpr char kGoByte = 'G';
 

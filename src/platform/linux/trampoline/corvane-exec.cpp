@@ -1,8 +1,9 @@
 // corvane-exec: runs one server program inside the console that tmux made for it.
 //
 // tmux runs its command without a shell only when given two or more words, so the launcher
-// always starts this program, which replaces itself with the server program: no shell ever sees
-// the path. See TrampolineProtocol.h for the hand-over with the launcher.
+// always starts this program, which executes the server program directly: no shell ever sees the
+// path. It stays in the console as the session's first process, holding it for as long as any
+// process of the server runs. See TrampolineProtocol.h for the hand-over with the launcher.
 
 #include "../TrampolineProtocol.h"
 
@@ -14,7 +15,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -143,7 +147,7 @@ void RemoveFolder(int folder, const char* path) {
 }
 
 // The program starts as from a fresh terminal: no signal ignored or blocked (tmux leaves some
-// ignored in its panes, and we ignore SIGPIPE ourselves).
+// ignored in its panes, and we ignore a few ourselves).
 void ResetSignals() {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -153,6 +157,107 @@ void ResetSignals() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// Set when the console hung up (the kernel's SIGHUP: tmux closed the console, or its server is
+// gone); a SIGHUP that somebody sent is a close request, which reached the whole group anyway.
+volatile sig_atomic_t gHungUp = 0;
+
+void OnHangUp(int, siginfo_t* info, void*) {
+    if (info->si_code == SI_KERNEL)
+        gHungUp = 1;
+}
+
+// The close requests reach the console's whole process group; they are the server's to act on.
+// A hang-up of the console reaches only us, the session's leader: as a terminal's shell does, we
+// pass it on to the server (see AwaitEveryProcess).
+void IgnoreCloseRequests() {
+    for (const int sig : {SIGTERM, SIGINT, SIGQUIT})
+        std::signal(sig, SIG_IGN);
+    struct sigaction hangUp {};
+    hangUp.sa_sigaction = OnHangUp;
+    hangUp.sa_flags = SA_SIGINFO; // no SA_RESTART: the wait below wakes for it
+    sigemptyset(&hangUp.sa_mask);
+    sigaction(SIGHUP, &hangUp, nullptr);
+}
+
+// Runs the program as a child of ours. Its process id once it has been executed; -1 with the
+// errno of the failed execution in *error otherwise.
+pid_t StartProgram(char* program, char* const envp[], int* error) {
+    int status[2];
+    if (pipe2(status, O_CLOEXEC) != 0) {
+        *error = errno;
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        *error = errno;
+        close(status[0]);
+        close(status[1]);
+        return -1;
+    }
+    if (child == 0) {
+        close(status[0]);
+        ResetSignals();
+        char* const programArgv[] = {program, nullptr};
+        execve(program, programArgv, envp);
+        const int failed = errno;
+        WriteAll(status[1], &failed, sizeof failed);
+        _exit(127);
+    }
+    close(status[1]);
+    // The pipe closes on a successful execution (close-on-exec), or brings its errno.
+    int failed = 0;
+    ssize_t n;
+    do {
+        n = read(status[0], &failed, sizeof failed);
+    } while (n < 0 && errno == EINTR);
+    close(status[0]);
+    if (n == static_cast<ssize_t>(sizeof failed)) {
+        *error = failed;
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return child;
+}
+
+// Waits for every process of the server: the program, and whatever it left behind, which comes
+// to us as the subreaper. The program's own wait status.
+int AwaitEveryProcess(pid_t program) {
+    int programStatus = 0;
+    for (;;) {
+        int status = 0;
+        const pid_t ended = waitpid(-1, &status, 0);
+        if (ended < 0) {
+            if (errno != EINTR)
+                return programStatus; // ECHILD: nothing of the server is left
+            if (gHungUp) {
+                gHungUp = 0;
+                kill(-getpgrp(), SIGHUP); // reaches us too, as a sent one: no loop
+            }
+            continue;
+        }
+        if (ended == program)
+            programStatus = status;
+    }
+}
+
+// Ends as the program ended, so that the console tells the same: its exit status, or its signal.
+[[noreturn]] void EndAs(int status) {
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore); // the program has dumped its own core, if any
+        std::signal(sig, SIG_DFL);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, sig);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);
+        kill(getpid(), sig);
+        _exit(128 + sig); // a signal whose default is not to end: end with the shell's number
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
 } // namespace
@@ -207,15 +312,24 @@ int main(int argc, char** argv) {
         return 126;
     }
 
-    ResetSignals();
-    char* const programArgv[] = {program, nullptr};
-    execve(program, programArgv, envp.data());
-
-    const int error = errno;
-    char message[1 + sizeof error];
-    message[0] = proto::kFailedByte;
-    std::memcpy(message + 1, &error, sizeof error);
+    // From here on the console is held until nothing of the server is left: what the program
+    // leaves behind comes to us, and a close request is the server's business, not ours.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    IgnoreCloseRequests();
+    int error = 0;
+    const pid_t child = StartProgram(program, envp.data(), &error);
+    if (child < 0) {
+        char message[1 + sizeof error];
+        message[0] = proto::kFailedByte;
+        std::memcpy(message + 1, &error, sizeof error);
+        WriteAll(report, message, sizeof message);
+        std::fprintf(stderr, "corvane-exec: cannot run %s: %s\n", program, std::strerror(error));
+        return 127;
+    }
+    char message[1 + sizeof child];
+    message[0] = proto::kStartedByte;
+    std::memcpy(message + 1, &child, sizeof child);
     WriteAll(report, message, sizeof message);
-    std::fprintf(stderr, "corvane-exec: cannot run %s: %s\n", program, std::strerror(error));
-    return 127;
+    close(report);
+    EndAs(AwaitEveryProcess(child));
 }

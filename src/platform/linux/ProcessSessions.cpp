@@ -1,0 +1,99 @@
+#include "ProcessSessions.h"
+
+#include "ProcessLister.h"
+#include "UniqueFd.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads a small /proc file of pid into buf; what was read.
+std::string_view ReadProc(pid_t pid, const char* file, char* buf, std::size_t size) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/%s", static_cast<int>(pid), file);
+    UniqueFd fd(open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return {};
+    const ssize_t n = read(fd.get(), buf, size);
+    return n > 0 ? std::string_view(buf, static_cast<std::size_t>(n)) : std::string_view();
+}
+
+// Calls visit with every process id under /proc.
+template <typename Visit> void EveryProcess(Visit visit) {
+    DIR* dir = opendir("/proc");
+    if (dir == nullptr)
+        return;
+    while (const dirent* entry = readdir(dir)) {
+        pid_t pid = 0;
+        const std::string_view name(entry->d_name);
+        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (ec == std::errc() && end == name.data() + name.size() && pid > 0)
+            visit(pid);
+    }
+    closedir(dir);
+}
+
+} // namespace
+
+std::vector<pid_t> SessionOf(pid_t pid) {
+    char buf[1024];
+    const ProcStat leader = ParseProcStat(ReadProc(pid, "stat", buf, sizeof buf));
+    if (!leader.valid || leader.session != pid)
+        return {pid};
+    std::vector<pid_t> members;
+    EveryProcess([&](pid_t other) {
+        const ProcStat stat = ParseProcStat(ReadProc(other, "stat", buf, sizeof buf));
+        if (stat.valid && stat.session == pid && stat.state != 'Z' && stat.state != 'X')
+            members.push_back(other);
+    });
+    return members;
+}
+
+pid_t FirstChildOf(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "task/%d/children", static_cast<int>(pid));
+    char buf[256];
+    const std::string_view children = ReadProc(pid, path, buf, sizeof buf - 1);
+    pid_t child = -1;
+    std::from_chars(children.data(), children.data() + children.size(), child);
+    return child > 0 ? child : -1;
+}
+
+pid_t FindConsoleHelper(const std::string& helperPath, const std::string& programPath) {
+    char helper[PATH_MAX];
+    if (realpath(helperPath.c_str(), helper) == nullptr)
+        return -1;
+    const uid_t me = getuid();
+    pid_t found = -1;
+    EveryProcess([&](pid_t pid) {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
+        struct stat st;
+        if (found > 0 || stat(path, &st) != 0 || st.st_uid != me)
+            return;
+        std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+        char exe[PATH_MAX];
+        const ssize_t n = readlink(path, exe, sizeof exe);
+        if (n <= 0 || std::string_view(exe, static_cast<std::size_t>(n)) != helper)
+            return;
+        // Its command line: the helper, the hand-over folder, the program.
+        char args[2 * PATH_MAX + 64];
+        const std::string_view line = ReadProc(pid, "cmdline", args, sizeof args);
+        const std::size_t first = line.find('\0');
+        const std::size_t second =
+            first == std::string_view::npos ? first : line.find('\0', first + 1);
+        if (second != std::string_view::npos &&
+            line.substr(second + 1) ==
+                std::string_view(programPath.c_str(), programPath.size() + 1))
+            found = pid;
+    });
+    return found;
+}
