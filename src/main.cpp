@@ -67,5 +67,10 @@ int main(int argc, char* argv[]) {
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // The desktop session's end quits the event loop at once: the servers' stop sequences run to
+    // their end or their deadlines all the same, and the program ends there.
+    while (core.ExitPending())
+        app.exec();
+    return status;
 }

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QTimer>
+#include <cstdio>
 
 namespace {
 
@@ -88,11 +89,34 @@ void LauncherCore::ServerTabSelected(int server) {
         mirror_.ShowServerMessages(server);
 }
 
-void LauncherCore::PrepareExit() {
+void LauncherCore::BeginExit(std::function<void()> done) {
+    if (exiting_) // a second close request while the first still waits for the servers
+        return;
+    exiting_ = true;
+    exitDone_ = std::move(done);
     if (fleet_.AnythingToStop())
         fleet_.StopServers();
     SaveSettings();
     fleet_.tmrStatusUpdater->stop();
+    if (!fleet_.AnyStopUnderWay()) {
+        finishExit();
+        return;
+    }
+    connect(&fleet_, &ServerFleet::stopsSettled, this, &LauncherCore::finishExit);
+}
+
+void LauncherCore::finishExit() {
+    if (!exitDone_)
+        return;
+    for (const QString& name : fleet_.StillRunningAfterStop()) {
+        const QString line =
+            LauncherLog::Now() + QStringLiteral("> ") + name +
+            QStringLiteral(" is still running; the launcher ends and leaves it running.");
+        log_.LauncherLogAdd(line);
+        std::fprintf(stderr, "corvane-launcher: %s\n", qPrintable(line));
+    }
+    const std::function<void()> done = std::exchange(exitDone_, nullptr);
+    done();
 }
 
 StatusSnapshot LauncherCore::CurrentStatus() const {

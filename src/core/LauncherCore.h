@@ -9,6 +9,7 @@
 #include "StatusSnapshot.h"
 
 #include <QObject>
+#include <functional>
 
 class QTimer;
 
@@ -44,8 +45,11 @@ public:
     // server's console, captured at once while servers run.
     void ServerTabSelected(int server);
 
-    // The launcher is closing: stops whatever runs or is being started, and saves the settings.
-    void PrepareExit();
+    // The launcher is closing: stops whatever runs or is being started, saves the settings, and
+    // calls done once the stop sequences have run to their end or their deadlines (at once when
+    // none runs). The log, and standard error, name the servers left running.
+    void BeginExit(std::function<void()> done);
+    bool ExitPending() const { return static_cast<bool>(exitDone_); }
 
     // The servers' state for monitoring systems, taken now.
     StatusSnapshot CurrentStatus() const;
@@ -53,6 +57,7 @@ public:
 private:
     void LoadCloseRequests();
     void ReportConsoleLogProblems();
+    void finishExit();
 
     CoreServices services_;
     LauncherLog log_;
@@ -63,4 +68,6 @@ private:
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;
+    bool exiting_ = false;
+    std::function<void()> exitDone_;
 };

@@ -1,7 +1,7 @@
-// Start, stop and restart of one server while the others keep running. A server stopped this way
-// is not watched for crashes until it is started again, and the launcher stays online while any
-// server is meant to run. A restart is a state with a deadline: nothing waits for the server to
-// end.
+// Start, stop, restart and kill of one server while the others keep running. A server stopped
+// this way is not watched for crashes until it is started again, and the launcher stays online
+// while any server is meant to run or still being stopped. A stop or a restart is a state with a
+// deadline: nothing waits for the server to end.
 #include "ServerFleet.h"
 
 #include "Clock.h"
@@ -9,19 +9,14 @@
 #include "CrashMonitor.h"
 #include "LauncherLog.h"
 #include "LauncherState.h"
+#include "StopSequence.h"
+#include "modAPIs.h"
 
-#include <QTimer>
 #include <algorithm>
 
 namespace {
 
 using State = ServerSupervisor::State;
-
-// How long a restart waits for the server to end after its close request. A server that takes
-// longer is left running and watched again; it is never ended by force.
-constexpr std::int64_t kRestartWaitSeconds = 30;
-// How often a restart looks whether its server has ended, where the platform does not say so.
-constexpr std::int64_t kRestartPollMs = 100;
 
 bool isServer(int server) {
     return server >= 0 && server < ServerTable::kCount;
@@ -30,14 +25,22 @@ bool isServer(int server) {
 } // namespace
 
 bool ServerFleet::CanStartServer(int server) const {
-    return isServer(server) && !sequence_ && !supervisor(server).meantToRun();
+    return isServer(server) && !sequence_ && !supervisor(server).keepsLauncherOnline();
 }
 
 bool ServerFleet::CanStopServer(int server) const {
     if (!isServer(server) || sequence_)
         return false;
     const State state = supervisor(server).state();
-    return state == State::Running || state == State::CrashedWaiting;
+    // One that outlived its stop sequence may be asked again.
+    const bool outlivedStop = state == State::Stopping && stops_[server] &&
+                              stops_[server]->concluded() && !supervisor(server).restarting;
+    return state == State::Running || state == State::CrashedWaiting || outlivedStop;
+}
+
+bool ServerFleet::CanKillServer(int server) const {
+    return isServer(server) && !sequence_ && !ServerProc(server).hProcess.isNull() &&
+           ServerRuns(server);
 }
 
 void ServerFleet::StartServerAlone(int server) {
@@ -50,78 +53,61 @@ void ServerFleet::StartServerAlone(int server) {
 void ServerFleet::StopServerAlone(int server) {
     if (!CanStopServer(server))
         return;
-    supervisor(server).changeState(State::Stopped);
-    askToStop(server);
+    if (ServerRuns(server))
+        askToStop(server, StopPurpose::Stop);
+    else
+        supervisor(server).changeState(State::Stopped);
+    CheckDeadlines();
     followServerStates();
 }
 
 void ServerFleet::RestartServer(int server) {
     if (!CanStopServer(server))
         return;
-    ServerSupervisor& s = supervisor(server);
-    s.changeState(State::Stopping);
-    s.dueMs = services_.clock->NowMs() + kRestartWaitSeconds * 1000;
-    askToStop(server);
+    askToStop(server, StopPurpose::Restart);
     CheckDeadlines();
+    followServerStates();
 }
 
-void ServerFleet::askToStop(int server) {
-    log_.note(QStringLiteral("Stopping ") + supervisor(server).name() + QStringLiteral(" ..."));
-    closeOneServer(server, LauncherLog::Now());
+void ServerFleet::KillServer(int server) {
+    if (!CanKillServer(server))
+        return;
+    ServerSupervisor& s = supervisor(server);
+    log_.note(QStringLiteral("Killing ") + s.name() +
+              QStringLiteral(" (SIGKILL to every process of it) ..."));
+    // Its end is no crash: the operator ended it.
+    if (s.state() != State::Stopping)
+        s.changeState(State::Stopped);
+    s.restarting = false;
+    const std::int32_t result = services_.apis->KillServer(ServerProc(server).hProcess);
+    log_.note(s.name() + (result != 0 ? QStringLiteral(" was killed.")
+                                      : QStringLiteral(" could not be killed: it has ended.")));
+    CheckDeadlines();
+    followServerStates();
 }
 
-void ServerFleet::CheckDeadlines() {
-    bool acted = false;
-    for (int i = 0; i < kCount; ++i) {
-        ServerSupervisor& s = supervisor(i);
-        if (s.state() != State::Stopping)
-            continue;
-        if (!ServerRuns(i)) {
-            startOneServer(i);
-            acted = true;
-        } else if (services_.clock->NowMs() >= s.dueMs.value_or(0)) {
-            log_.note(s.name() + QStringLiteral(" has not ended %1 seconds after the close "
-                                                "request; it is left running.")
-                                     .arg(kRestartWaitSeconds));
-            s.markRunning(services_.clock->NowMs());
-            acted = true;
-        }
-    }
-    if (acted)
-        followServerStates();
-    scheduleDeadlineCheck();
-}
-
-void ServerFleet::scheduleDeadlineCheck() {
-    std::int64_t wait = -1;
-    for (const ServerSupervisor* s : supervisors_) {
-        if (s->state() != State::Stopping)
-            continue;
-        const std::int64_t left =
-            std::max<std::int64_t>(s->dueMs.value_or(0) - services_.clock->NowMs(), 0);
-        wait = wait < 0 ? std::min(left, kRestartPollMs) : std::min(wait, left);
-    }
-    if (wait < 0)
-        tmrDeadlines_->stop();
-    else
-        tmrDeadlines_->start(static_cast<int>(wait));
+void ServerFleet::askToStop(int server, StopPurpose purpose) {
+    const QString& name = supervisor(server).name();
+    log_.note(QStringLiteral("Stopping ") + name + QStringLiteral(" ..."));
+    const QString stamp = LauncherLog::Now();
+    const std::int32_t result = beginStop(server, purpose);
+    log_.LauncherLogAdd(stamp + ServerTable::stopLogPrefixes()[server] + QString::number(result));
 }
 
 void ServerFleet::startOneServer(int server) {
-    tmrStopCheck->stop(); // what runs after this start is no news of the last stop
     const bool started = StartServer(server, kSettleSeconds) == 0;
     if (started && server == ServerTable::kMap && supervisor(server).watched())
         ChangeLauncherState(Transition::ArmPriorityTimer);
 }
 
 void ServerFleet::followServerStates() {
-    bool meantToRun = false;
-    for (const ServerSupervisor* s : supervisors_)
-        meantToRun = meantToRun || s->meantToRun();
-    if (meantToRun && serverState_ == LauncherState::Offline) {
+    const bool keepOnline =
+        std::any_of(supervisors_.begin(), supervisors_.end(),
+                    [](const ServerSupervisor* s) { return s->keepsLauncherOnline(); });
+    if (keepOnline && serverState_ == LauncherState::Offline) {
         ChangeLauncherState(Transition::Online);
         mirror_.RefreshSelected();
-    } else if (!meantToRun && serverState_ > LauncherState::Offline) {
+    } else if (!keepOnline && serverState_ > LauncherState::Offline) {
         monitor_->ForgetCrashes();
         ChangeLauncherState(Transition::Offline);
     }

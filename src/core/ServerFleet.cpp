@@ -5,6 +5,7 @@
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherState.h"
+#include "StopSequence.h"
 #include "modAPIs.h"
 
 #include <QCoreApplication>
@@ -33,9 +34,8 @@ void enableTimer(QTimer* timer) {
 ServerFleet::ServerFleet(const CoreServices& services, LauncherLog& log,
                          const LauncherOptions& options, ConsoleMirror& mirror, QObject* parent)
     : QObject(parent), tmrStatusUpdater(makeTimer(this, 5000, false)),
-      tmrHelper(makeTimer(this, 15000, false)), tmrStopCheck(makeTimer(this, 5000, true)),
-      services_(services), log_(log), options_(options), mirror_(mirror),
-      tmrDeadlines_(makeTimer(this, 0, true)) {
+      tmrHelper(makeTimer(this, 15000, false)), services_(services), log_(log), options_(options),
+      mirror_(mirror), tmrDeadlines_(makeTimer(this, 0, true)) {
     tmrStatusUpdater->setObjectName(QStringLiteral("tmrStatusUpdater"));
     tmrHelper->setObjectName(QStringLiteral("tmrHelper"));
     for (int i = 0; i < kCount; ++i) {
@@ -46,7 +46,6 @@ ServerFleet::ServerFleet(const CoreServices& services, LauncherLog& log,
     monitor_ = std::make_unique<CrashMonitor>(*this, log, options);
     connect(tmrStatusUpdater, &QTimer::timeout, this, &ServerFleet::tmrStatusUpdater_Timer);
     connect(tmrHelper, &QTimer::timeout, this, &ServerFleet::tmrHelper_Timer);
-    connect(tmrStopCheck, &QTimer::timeout, this, &ServerFleet::ReportServersStillRunning);
     connect(tmrDeadlines_, &QTimer::timeout, this, &ServerFleet::CheckDeadlines);
     mirror_.online = [this] { return serverState_ > LauncherState::Offline; };
     mirror_.serverRuns = [this](int server) {

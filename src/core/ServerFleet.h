@@ -3,16 +3,19 @@
 #include "CoreServices.h"
 #include "ServerSupervisor.h"
 #include "ServerTable.h"
+#include "StopPlan.h"
 
 #include <QObject>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class ConsoleMirror;
 class CrashMonitor;
 class LauncherLog;
 class QTimer;
+class StopSequence;
 struct LauncherOptions;
 
 // The three servers and the launcher state: the start and stop sequences with their waits, the
@@ -54,33 +57,43 @@ public:
     QTimer* const tmrStatusUpdater;
     QTimer* const tmrHelper;
 
-    // ---- the start and stop sequences (StartStopSequences.cpp) --------------------------------
+    // ---- the start and stop sequences (StartStopSequences.cpp, StopSequences.cpp) ------------
     // Waits that long, letting events run every 50 ms.
     void WaitSeconds(float sngSeconds);
     // Starts one server (or watches it, when it runs already). 0 when it runs, -1 when not.
     std::int16_t StartServer(int server, float sngWait);
     void StartServers();
+    // Begins each running server's stop sequence (its first step, the close request by default,
+    // at once for all three) and goes offline once no server it asked to stop still runs.
     void StopServers();
     // The Start button: the sequence, then online even after an early end.
     void StartServersAndGoOnline();
-    // The Shutdown button: the sequence, then offline once more.
+    // The Shutdown button: the sequence, then offline once more when nothing still runs.
     void StopServersAndGoOffline();
-    // Whether closing the launcher has servers to stop: running, being started, or meant to run.
+    // Whether closing the launcher has servers to stop: running, being started or stopped, or
+    // meant to run.
     bool AnythingToStop() const;
-    // A few seconds after a stop: which servers are still running.
-    void ReportServersStillRunning();
-    QTimer* const tmrStopCheck;
+    // Whether a stop sequence still runs its steps.
+    bool AnyStopUnderWay() const;
+    // The servers that outlived their stop sequence and still run.
+    QStringList StillRunningAfterStop() const;
+    // How a server is stopped; the default plan when none is set.
+    void SetStopPlan(int server, std::optional<StopPlan> plan);
 
     // ---- one server at a time (OneServerControl.cpp) -----------------------------------------
     bool CanStartServer(int server) const;
     bool CanStopServer(int server) const; // and so restart it
+    bool CanKillServer(int server) const;
     void StartServerAlone(int server);
     void StopServerAlone(int server);
-    // Asks the server to end and starts it again once it has; a server that has not ended 30 s
-    // after the request is left running and watched again.
+    // Runs the server's stop sequence and starts it again once it has ended; a server still
+    // running after it (30 s by default) is left running and watched again.
     void RestartServer(int server);
-    // Acts on the states whose deadline or condition has come: restarts whose server has ended
-    // or whose wait is over. Runs on a timer while any is pending, and when a process ends.
+    // Ends every process of the server at once: only when the operator asks for it.
+    void KillServer(int server);
+    // Acts on the states whose deadline or condition has come: stop sequences whose step is
+    // due, servers that ended after outliving theirs. Runs on a timer while any is pending, and
+    // when a process ends.
     void CheckDeadlines();
 
     // ---- servers that already run (Adoption.cpp) ---------------------------------------------
@@ -102,6 +115,8 @@ signals:
     void launcherStateChanged(int code);
     // Some server's state changed.
     void serverStateChanged(int server);
+    // No stop sequence runs its steps any more.
+    void stopsSettled();
 
 private:
     friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back
@@ -109,13 +124,16 @@ private:
     struct StartSequence {
         bool stopped = false; // the operator stopped the servers meanwhile
     };
+    enum class StopPurpose { Stop, Restart };
+    std::int32_t beginStop(int server, StopPurpose purpose);
+    void finishStop(int server);
+    bool anyStopping() const;
     enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning };
     SequenceEnd runStartSequence();
     void leaveNotStarted(int failed);
     void startOneServer(int server);
     void followServerStates();
-    void closeOneServer(int server, const QString& stamp);
-    void askToStop(int server); // one server alone: logged, then its close request
+    void askToStop(int server, StopPurpose purpose); // one server alone, logged
     void prepareConsoleLog(int server);
     void scheduleDeadlineCheck();
     void letPendingEventsRun();
@@ -128,5 +146,8 @@ private:
     std::unique_ptr<CrashMonitor> monitor_;
     std::int16_t serverState_ = 0;
     StartSequence* sequence_ = nullptr; // the start sequence under way, if one is
+    std::array<std::unique_ptr<StopSequence>, kCount> stops_;
+    std::array<std::optional<StopPlan>, kCount> stopPlans_; // the installation's, when set
+    bool stoppingAll_ = false; // the servers were stopped together: "All servers have ended."
     QTimer* tmrDeadlines_;
 };

@@ -42,8 +42,8 @@ void ServerSupervisor::changeState(State next) {
 }
 
 bool ServerSupervisor::meantToRun() const {
-    return state_ == State::Starting || state_ == State::Running || state_ == State::Stopping ||
-           state_ == State::CrashedWaiting;
+    return state_ == State::Starting || state_ == State::Running ||
+           state_ == State::CrashedWaiting || (state_ == State::Stopping && restarting);
 }
 
 void ServerSupervisor::markRunning(std::int64_t nowMs) {
@@ -69,7 +69,8 @@ QString ServerSupervisor::describe(std::int64_t nowMs) const {
                                  : QStringLiteral("not running, due to be started again");
         break;
     case State::Stopping:
-        state = QStringLiteral("restarting: waiting for it to end");
+        state = restarting ? QStringLiteral("restarting: waiting for it to end")
+                           : QStringLiteral("stopping: waiting for it to end");
         break;
     case State::Stopped:
         state = QStringLiteral("stopped by the operator");

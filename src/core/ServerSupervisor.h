@@ -19,7 +19,7 @@ public:
         NotStarted,     // nothing was asked of it yet
         Starting,       // a start of it is under way
         Running,        // meant to run: the crash check watches it
-        Stopping,       // asked to close for a restart: started again once it has ended
+        Stopping,       // its stop sequence runs, or it outlived it; started again after a restart
         Stopped,        // stopped by the operator
         CrashedWaiting, // crashed; its relaunch is due at dueMs, or after the crash notice
         StartFailed,    // a start of it did not succeed, and nobody is retrying it
@@ -39,9 +39,13 @@ public:
     void changeState(State next);
     // The crash check looks at it.
     bool watched() const { return state_ == State::Running; }
-    // Starting, running, restarting or waiting for its relaunch: the launcher stays online while
-    // any server is.
+    // Starting, running, restarting or waiting for its relaunch.
     bool meantToRun() const;
+    // Meant to run, or being stopped: the launcher is online while any server is, so that it
+    // never shows itself offline while a server it asked to stop still runs.
+    bool keepsLauncherOnline() const { return meantToRun() || state_ == State::Stopping; }
+    // Stopping to be started again (a restart), not for good.
+    bool restarting = false;
 
     // The record of its process, as the last launch or adoption gave it; the fleet hands a
     // replaced record's handle back.

@@ -1,4 +1,4 @@
-// The start and stop sequences of all three servers, and the start of one.
+// The start sequence of all three servers, and the start of one.
 #include "ServerFleet.h"
 
 #include "Clock.h"
@@ -111,7 +111,6 @@ ServerFleet::SequenceEnd ServerFleet::runStartSequence() {
         ~Done() { running = nullptr; }
     } done{sequence_};
 
-    tmrStopCheck->stop(); // what runs after this start is no news of the last stop
     for (int i = 0; i < kCount; ++i) {
         // A stop during the sequence ends it: what was started so far has been asked to close.
         if (sequence.stopped)
@@ -159,62 +158,4 @@ void ServerFleet::StartServersAndGoOnline() {
     // stopped the servers while it ran.
     if (end == SequenceEnd::Complete || end == SequenceEnd::EndedEarly)
         ChangeLauncherState(Transition::Online);
-}
-
-void ServerFleet::StopServers() {
-    if (sequence_)
-        sequence_->stopped = true;
-    for (ServerSupervisor* server : supervisors_)
-        server->changeState(State::Stopped);
-    monitor_->ForgetCrashes(); // the operator starts afresh
-    tmrStatusUpdater->stop();
-    log_.note(QStringLiteral("Terminating Servers by Sending Terminate Signal..."));
-    for (int i = 0; i < kCount; ++i)
-        closeOneServer(i, LauncherLog::Now());
-    ChangeLauncherState(Transition::Offline);
-    tmrStopCheck->start();
-}
-
-void ServerFleet::StopServersAndGoOffline() {
-    StopServers();
-    ChangeLauncherState(Transition::Offline);
-}
-
-void ServerFleet::closeOneServer(int server, const QString& stamp) {
-    const std::int32_t result = services_.apis->CloseServerConsole(supervisor(server).name());
-    log_.LauncherLogAdd(stamp + ServerTable::stopLogPrefixes()[server] + QString::number(result));
-}
-
-bool ServerFleet::AnythingToStop() const {
-    if (serverState_ > LauncherState::Offline || sequence_)
-        return true;
-    for (const ServerSupervisor* server : supervisors_)
-        if (server->meantToRun())
-            return true;
-    return false;
-}
-
-// A close request is only a request: a few seconds after a stop the log says which servers did
-// not end, so that the operator knows before starting again.
-void ServerFleet::ReportServersStillRunning() {
-    tmrStopCheck->stop();
-    const QString processList = services_.apis->GetProcessList();
-    if (processList.isEmpty()) {
-        log_.note(QStringLiteral("Cannot list the running processes to see which servers ended."));
-        return;
-    }
-    const QString seconds = QString::number(tmrStopCheck->interval() / 1000);
-    bool anyRunning = false;
-    for (int i = 0; i < kCount; ++i) {
-        // Whole entries only: ":map-server," is that program, not a longer name ending in it.
-        const QString entry =
-            QLatin1Char(':') + supervisor(i).programFile().mid(1) + QLatin1Char(',');
-        if (!processList.contains(entry))
-            continue;
-        anyRunning = true;
-        log_.note(supervisor(i).name() + QStringLiteral(" is still running ") + seconds +
-                  QStringLiteral(" seconds after the close request."));
-    }
-    if (!anyRunning)
-        log_.note(QStringLiteral("All servers have ended."));
 }

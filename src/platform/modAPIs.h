@@ -62,6 +62,14 @@ public:
     // kills by force, and leaves the console to end with its server.
     virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
 
+    // Sends the signal to the process group of the server in the console titled sTitle: the
+    // server, and what a server script started. Nonzero when it was sent.
+    virtual std::int32_t SignalServer(const QString& sTitle, std::int32_t lSignal) = 0;
+
+    // Ends every process of the server that hProcess holds at once (SIGKILL on Linux), whatever
+    // it does with a close request: only when the operator asks for it. Nonzero when sent.
+    virtual std::int32_t KillServer(ProcessHandle hProcess) = 0;
+
     // Chooses what CloseServerConsole asks of the console titled sTitle, from an operator's
     // setting (what it may say belongs to the platform). False, with nothing changed, when the
     // text names no request this platform can make.

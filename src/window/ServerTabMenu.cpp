@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTabBar>
 #include <functional>
 
@@ -56,7 +57,29 @@ private:
             [&fleet, server] { fleet.StopServerAlone(server); });
         add(menu, QStringLiteral("&Restart ") + name, fleet.CanStopServer(server),
             [&fleet, server] { fleet.RestartServer(server); });
+        menu->addSeparator();
+        add(menu, QStringLiteral("&Kill ") + name + QStringLiteral("..."),
+            fleet.CanKillServer(server), [this, server] { confirmKill(server); });
         menu->popup(at);
+    }
+
+    // Kill ends a server without a chance to save: asked first, in a box that holds nothing up.
+    void confirmKill(int server) {
+        const QString& name = core_.fleet().supervisor(server).name();
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, QStringLiteral("Kill ") + name,
+            QStringLiteral("Kill ends every process of %1 at once, without a chance to save its "
+                           "world. Kill %1?")
+                .arg(name),
+            QMessageBox::Yes | QMessageBox::Cancel, bar_->window());
+        box->setObjectName(QStringLiteral("killConfirmation"));
+        box->setDefaultButton(QMessageBox::Cancel);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        connect(box, &QMessageBox::finished, &core_, [this, server](int answer) {
+            if (answer == QMessageBox::Yes)
+                core_.fleet().KillServer(server);
+        });
+        box->open();
     }
 
     // The action runs once the menu has closed, since a start waits for its server's settle time.

@@ -71,10 +71,13 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
         show();
         letPendingEventsRun();
-        core_.PrepareExit(); // stops what runs, saves the settings
-        RemoveTrayIcon();
-        TrayIcon.reset();
-        services_.endProgram();
+        // Stops what runs and saves the settings; the program ends once the servers' stop
+        // sequences have run, the window showing meanwhile.
+        core_.BeginExit([this] {
+            RemoveTrayIcon();
+            TrayIcon.reset();
+            services_.endProgram();
+        });
         break;
     default:
         break;

@@ -62,7 +62,7 @@ private slots:
         QCOMPARE(run.logSince(0).filter("etting").size(), named.size());
 
         // The exit writes what the launcher used; the next start reads it without complaint.
-        run.core().PrepareExit();
+        run.core().BeginExit([] {});
         CoreHarness again(&store);
         again.loadCore();
         QCOMPARE(persisted(again.core().options()), values);
@@ -77,7 +77,7 @@ private slots:
         const QString path = store.FilePath("CorvaneLauncher");
         CoreHarness first(&store);
         first.loadCore();
-        first.core().PrepareExit();
+        first.core().BeginExit([] {});
         const auto contents = [&] {
             QFile file(path);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -90,7 +90,7 @@ private slots:
         run.loadCore();
         const bool root = ::geteuid() == 0;
         QVERIFY(!root || ::seteuid(65534) == 0);
-        run.core().PrepareExit();
+        run.core().BeginExit([] {});
         QVERIFY(!root || ::seteuid(0) == 0);
         const QStringList refused = run.logSince(0).filter("Cannot save setting \"");
         QCOMPARE(refused.size(), 6);

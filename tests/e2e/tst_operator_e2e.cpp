@@ -2,7 +2,8 @@
 // menu: restarting the map server alone leaves the login and char server processes as they were
 // and logs no crash; a server stopped alone stays stopped across status ticks. Under the Map tab: a
 // typed command reaches the map server, whose answer the pane shows without waiting for a status
-// tick, its status tags in colour.
+// tick, its status tags in colour. A server that ignores its stop is left running until the
+// operator kills it from its tab's menu.
 #include "ConsoleCommandLine.h"
 #include "ConsoleFormats.h"
 #include "MessagePane.h"
@@ -10,6 +11,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTabBar>
 #include <QTextCursor>
 
@@ -101,6 +103,38 @@ private slots:
         QVERIFY(!cursor.charFormat().hasProperty(QTextFormat::ForegroundBrush));
         w.cmdServerShutdown_Click();
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
+    }
+
+    // A map server that ignores every request: Shutdown leaves it running with a clear line and
+    // the launcher online (nothing is killed by force), until the operator kills it from its
+    // tab's menu, after a confirmation.
+    void aServerThatIgnoresItsStopIsLeftRunningUntilKilled() {
+        ScopedEnv only("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+        ScopedEnv ignore("CORVANE_STANDIN_IGNORE_STOP", "1");
+        RealLauncher l;
+        frmMain& w = l.window();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w) && l.startWithQuickTicks());
+        const QList<int> map = l.runningFrom(l.programPath(2));
+        QCOMPARE(map.size(), 1);
+        w.cmdServerShutdown_Click();
+        QVERIFY(WhenSeen(
+            [&] {
+                return l.linesWith("> Map Server is still running 5 seconds after the close "
+                                   "request.") == 1;
+            },
+            10000));
+        QVERIFY(l.runningFrom(l.programPath(0)).isEmpty() &&
+                l.runningFrom(l.programPath(2)) == map);
+        QVERIFY(l.fleet().ServerState() == 1 && w.cmdServerShutdown->isEnabled());
+        QVERIFY(ClickServerTabMenu(w, 2, "Kill"));
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY((box = w.findChild<QMessageBox*>("killConfirmation")) != nullptr);
+        QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
+        QTRY_COMPARE(l.fleet().ServerState(), 0);
+        QCOMPARE(l.linesWith("> Map Server was killed."), 1);
+        QCOMPARE(l.linesWith("just crashed!"), 0);
     }
 };
 

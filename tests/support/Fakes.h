@@ -27,6 +27,7 @@ public:
     QString priorityRefusal; // why a priority change of a live process is refused, if it is
 
     QSet<QString> ignoringClose;           // titles whose server lives on after its close request
+    QHash<QString, QString> endsOnInput;   // title, the typed line that ends its server
     QHash<QString, QString> closeRequests; // what SetCloseRequest accepted, by title
     QString consoleLocation;
 
@@ -84,6 +85,8 @@ public:
     }
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override {
         record("SendConsoleInput", sTitle + u'\n' + sLine);
+        if (endsOnInput.value(sTitle) == sLine)
+            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
         return consoles.contains(sTitle) ? 1 : 0;
     }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
@@ -91,6 +94,18 @@ public:
         if (!ignoringClose.contains(sTitle))
             std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
         return 1;
+    }
+    std::int32_t SignalServer(const QString& sTitle, std::int32_t lSignal) override {
+        record("SignalServer", sTitle + u' ' + QString::number(lSignal));
+        if (!ignoringClose.contains(sTitle))
+            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
+        return 1;
+    }
+    std::int32_t KillServer(ProcessHandle hProcess) override {
+        record("KillServer", QString::number(hProcess.raw()));
+        return std::erase_if(running_, [&](const Running& e) { return e.handle == hProcess.raw(); })
+                   ? 1
+                   : 0;
     }
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override {
         if (!sRequest.startsWith("SIG"))

@@ -14,9 +14,11 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -89,6 +91,28 @@ std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
             {{"set-option", "-w", "-t", TmuxClient::PaneTarget(sTitle), "remain-on-exit", "off"}});
     const CloseRequest request = closeRequests_.value(sTitle, CloseRequest::Default());
     return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
+}
+
+std::int32_t LinuxApis::SignalServer(const QString& sTitle, std::int32_t lSignal) {
+    return DeliverCloseRequest(tmux_, sTitle, CloseRequest{lSignal, QString()}) ? 1 : 0;
+}
+
+std::int32_t LinuxApis::KillServer(ProcessHandle hProcess) {
+    if (!IsDescriptor(hProcess) || PidfdProcessEnded(static_cast<int>(hProcess.raw())))
+        return 0;
+    const pid_t pid = PidOfPidfd(static_cast<int>(hProcess.raw()));
+    if (pid <= 0)
+        return 0;
+    // Every process of the console's session, its helper among them; just the process when it
+    // leads none (a server started some other way).
+    bool sent = false;
+    for (const pid_t member : SessionOf(pid)) {
+        const UniqueFd memberFd(OpenPidfd(member));
+        sent = (memberFd &&
+                syscall(SYS_pidfd_send_signal, memberFd.get(), SIGKILL, nullptr, 0) == 0) ||
+               sent;
+    }
+    return sent ? 1 : 0;
 }
 
 bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class modAPIs;
+
+// The lines a console prints from the moment the watch begins: each look captures the console
+// and keeps what is new since the last look. A line that was still growing at the last look is
+// given again, whole.
+class ConsoleLineWatch {
+public:
+    ConsoleLineWatch(modAPIs& apis, const QString& title);
+
+    // The lines printed since the last look (or since the watch began).
+    QStringList newLines();
+
+private:
+    modAPIs& apis_;
+    QString title_;
+    QString last_;
+    bool atStart_ = true; // last_ is what the console held when the watch began
+};

@@ -1,0 +1,122 @@
+// Stop sequences against the pretend operating system and the instant clock, with no window: each
+// step in turn, each wait bounded, a save confirmed only by a line printed after the stop began,
+// a server that outlives its sequence left running (or killed, when asked), and the exit waiting
+// for the sequences before it ends.
+#include "CoreHarness.h"
+
+#include <csignal>
+
+namespace {
+
+using Kind = StopStep::Kind;
+
+// Save, then stop: as a game server's operator would write it.
+StopPlan SaveThenStop(bool escalate = false) {
+    StopPlan plan;
+    plan.saveConfirmation = QStringLiteral("Saved the game");
+    plan.steps = {{Kind::Console, "save-all", 0, 0},
+                  {Kind::AwaitSave, {}, 0, 30},
+                  {Kind::Console, "stop", 0, 0},
+                  {Kind::AwaitEnd, {}, 0, 60}};
+    plan.escalate = escalate;
+    return plan;
+}
+
+} // namespace
+
+class StopSequencesTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The steps in turn, told in the log; the save counts only when printed after the stop began.
+    void stepsRunInTurnAndTheSaveIsConfirmed() {
+        for (const bool confirms : {true, false}) {
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            f.SetStopPlan(2, SaveThenStop());
+            h.apis.consoles["Map Server"] = "Saved the game\n> "; // an old save, before the stop
+            h.apis.endsOnInput["Map Server"] = "stop";
+            const int mark = h.logCount();
+            f.StopServerAlone(2);
+            QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopping);
+            h.clock.now += 250;
+            f.CheckDeadlines();
+            QCOMPARE(h.apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsave-all"});
+            h.clock.now += confirms ? 1000 : 30'000;
+            if (confirms)
+                h.apis.consoles["Map Server"] += "save-all\n[Server] Saved the game\n> ";
+            f.CheckDeadlines();
+            QStringList expected{"> Stopping Map Server ...",
+                                 "> Map Server: typing \"save-all\" into its console.",
+                                 "> Map Server returned code 1"};
+            expected << (confirms ? "> Map Server saved its world."
+                                  : "> Map Server has not confirmed a save within 30 s.");
+            expected << "> Map Server: typing \"stop\" into its console."
+                     << "> Map Server has ended.";
+            if (!confirms)
+                expected << "> Map Server ended without confirming a save.";
+            QCOMPARE(h.logSince(mark), expected);
+            QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopped);
+            QCOMPARE(f.ServerState(), 1); // the others run on
+        }
+    }
+
+    // A server that ignores its sequence is named and left running: the launcher stays online
+    // until it ends or is killed; with escalation it is killed at the end of its sequence.
+    void aServerThatOutlivesItsSequence() {
+        for (const bool escalate : {false, true}) {
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            f.SetStopPlan(2, SaveThenStop(escalate));
+            h.apis.consoles["Map Server"] = "> ";
+            h.apis.ignoringClose.insert("Map Server");
+            f.StopServersAndGoOffline();
+            h.clock.now += 30'000;
+            f.CheckDeadlines(); // the save's wait is over; "stop" is typed
+            h.clock.now += 60'000;
+            f.CheckDeadlines(); // the end's wait is over
+            if (escalate) {
+                QVERIFY(h.logSince(0).contains("> Map Server still runs after its stop sequence; "
+                                               "killing it (SIGKILL to every process of it)."));
+                QCOMPARE(h.apis.count("KillServer"), 1);
+                QVERIFY(f.ServerState() == 0 && h.linesWith("All servers have ended.") == 1);
+                continue;
+            }
+            QCOMPARE(h.logSince(h.logCount() - 1),
+                     QStringList("> Map Server is still running after its stop sequence."));
+            QCOMPARE(f.ServerState(), 1);
+            QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopping);
+            QCOMPARE(h.apis.count("KillServer"), 0);
+            f.KillServer(2);
+            QCOMPARE(f.ServerState(), 0);
+        }
+    }
+
+    // The exit runs the sequences to their end, or their deadlines, before it ends the program;
+    // what is still running then is named.
+    void theExitWaitsForTheSequences() {
+        for (const bool ignores : {false, true}) {
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            f.SetStopPlan(2, SaveThenStop());
+            h.apis.consoles["Map Server"] = "> ";
+            h.apis.endsOnInput["Map Server"] = ignores ? QString() : "stop";
+            int done = 0;
+            h.core().BeginExit([&] { ++done; });
+            h.core().BeginExit([&] { ++done; }); // a second close request changes nothing
+            QCOMPARE(h.settings.writes, 6);      // saved at once
+            QCOMPARE(done, 0);
+            h.clock.now += 30'000;
+            f.CheckDeadlines();
+            QCOMPARE(done, ignores ? 0 : 1);
+            h.clock.now += 60'000;
+            f.CheckDeadlines();
+            QCOMPARE(done, 1);
+            QCOMPARE(h.linesWith("> Map Server is still running; the launcher ends and leaves it "
+                                 "running."),
+                     ignores ? 1 : 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(StopSequencesTest)
+#include "tst_stop_sequences.moc"
