@@ -61,7 +61,7 @@ int main(int argc, char* argv[]) {
     frmMain window(core, services);
     EndLikeClosingTheWindow(window);
     window.Form_Load();
-    ReportServerFolder(core.log(), serverFolder);
+    ReportServerFolder(core.log(), serverFolder, core.fleet().MissingPrograms());
     const LogFolderChoice logs = ChooseLogFolder(serverFolder.folder);
     core.UseLogFolder(logs.folder, logs.note);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,

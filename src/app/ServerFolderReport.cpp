@@ -23,13 +23,17 @@ QString howChosen(ServerFolderSource source) {
 
 } // namespace
 
-void ReportServerFolder(LauncherLog& log, const ServerFolder& serverFolder) {
+void ReportServerFolder(LauncherLog& log, const ServerFolder& serverFolder,
+                        const QStringList& missing) {
     const QString how = howChosen(serverFolder.source);
     if (!how.isEmpty())
         log.note(QStringLiteral("Server folder: ") + serverFolder.folder + QStringLiteral(" (") +
                  how + QStringLiteral(")"));
-    for (const QString& program : MissingServerPrograms(serverFolder.folder))
-        log.note(QStringLiteral("The server folder ") + serverFolder.folder +
-                 QStringLiteral(" has no ") + program +
-                 QStringLiteral("; Start Servers will stop there."));
+    for (const QString& program : missing)
+        log.note(program.startsWith(u'/')
+                     ? QStringLiteral("The program ") + program +
+                           QStringLiteral(" is not there; Start Servers will stop there.")
+                     : QStringLiteral("The server folder ") + serverFolder.folder +
+                           QStringLiteral(" has no ") + program +
+                           QStringLiteral("; Start Servers will stop there."));
 }

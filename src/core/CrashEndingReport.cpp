@@ -44,9 +44,10 @@ void CrashEndingReport::report(ServerSupervisor& server) {
 
     QString line = LauncherLog::Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
     if (!log_.folder().isEmpty()) {
-        const CrashFacts facts{LauncherLog::Now(), name, crashed.sExePath,
-                               crashed.lPID,       how,  ending.lastLines,
-                               kCrashReportLines};
+        // Named after the server's program file, whatever program the installation runs for it.
+        const QString stem = server.programFile().mid(1);
+        const CrashFacts facts{LauncherLog::Now(), name, crashed.sExePath, stem,
+                               crashed.lPID,       how,  ending.lastLines, kCrashReportLines};
         QString error;
         const QString stamp =
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -54,7 +55,7 @@ void CrashEndingReport::report(ServerSupervisor& server) {
         line += path.isEmpty() ? QStringLiteral("; the crash report cannot be written: ") + error
                                : QStringLiteral("; crash report: ") + path;
         if (!path.isEmpty())
-            PruneCrashReports(log_.folder(), crashed.sExePath.section(u'/', -1), reportsKept_);
+            PruneCrashReports(log_.folder(), stem, reportsKept_);
     }
     log_.LauncherLogAdd(line);
     if (ending.state == ConsoleEnding::State::Ended)

@@ -26,8 +26,7 @@ QString reportText(const CrashFacts& facts) {
 
 QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const QString& stamp,
                          QString* error) {
-    const QString program = facts.program.section(u'/', -1);
-    const QString base = folder + QStringLiteral("/crash-") + program + u'-' + stamp;
+    const QString base = folder + QStringLiteral("/crash-") + facts.fileStem + u'-' + stamp;
     QString path = base + QStringLiteral(".txt");
     for (int n = 2; QFile::exists(path); ++n)
         path = base + u'-' + QString::number(n) + QStringLiteral(".txt");

@@ -4,16 +4,17 @@
 
 // What a crash report holds: when, which server, how it ended and its last console lines.
 struct CrashFacts {
-    QString time;    // as the log shows it
-    QString server;  // display name
-    QString program; // path of the program that was running
+    QString time;     // as the log shows it
+    QString server;   // display name
+    QString program;  // path of the program that was running
+    QString fileStem; // what the report's name begins with after "crash-": "map-server"
     qint32 pid = 0;
     QString how;       // "exit status 3", "killed by signal 9 (SIGKILL)", or why it is not known
     QString lastLines; // oldest first
     int lineCount = 0; // how many lines were asked for
 };
 
-// Writes the report into the folder, under a name of its own made from the program and the time
+// Writes the report into the folder, under a name of its own made from the file stem and the time
 // ("crash-map-server-20261207-053012.txt"). The path written; empty with the reason in *error when
 // it could not be written.
 QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const QString& stamp,

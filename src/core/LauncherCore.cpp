@@ -6,6 +6,7 @@
 #include "modAPIs.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
 
@@ -28,14 +29,20 @@ constexpr int kProblemPollMs = 2000;
 
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
-      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_) {}
+      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_) {
+    settings_.UseInstallation(&installation_.launcher);
+    fleet_.beforeStart = [this] { ReadInstallation(); };
+}
 
 LauncherCore::~LauncherCore() = default;
 
 LauncherOptions LauncherCore::LoadSettings() {
     const LauncherOptions loaded = settings_.LoadOptions(options_);
-    LoadCloseRequests();
-    fleet_.monitor().LoadSettings(settings_);
+    ReadInstallation();
+    if (installation_.found)
+        log_.note(QStringLiteral("This installation's settings are read from ") +
+                  services_.serverFolder + u'/' + QLatin1String(InstallationConfig::kFileName) +
+                  QStringLiteral(" at every start of the servers."));
 
     const QString lines =
         settings_.Read(kConsoleLines, QString::number(modAPIs::kDefaultConsoleLines));
@@ -51,15 +58,42 @@ LauncherOptions LauncherCore::LoadSettings() {
     return loaded;
 }
 
-// How each server is asked to end, chosen per server in the settings ("Map Server Close Request"
-// and so on). A missing key leaves the platform's default; a value the platform cannot use is
-// named in the log and the default stays. These keys are read only, never written.
+void LauncherCore::ReadInstallation() {
+    installation_ = InstallationConfig::Read(services_.serverFolder);
+    for (const QString& problem : installation_.problems)
+        log_.note(problem + u'.');
+    const auto fromServerFolder = [this](const QString& path) {
+        return path.isEmpty() || path.startsWith(u'/')
+                   ? path
+                   : QDir::cleanPath(services_.serverFolder + u'/' + path);
+    };
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        const ServerLaunchConfig& server = installation_.servers[i];
+        fleet_.SetProgram(i, fromServerFolder(server.program));
+        fleet_.SetStopPlan(i, server.stopPlan);
+        services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
+                                         LaunchOptions{server.arguments, server.environment,
+                                                       fromServerFolder(server.workingFolder)});
+    }
+    LoadCloseRequests();
+    fleet_.monitor().LoadSettings(settings_);
+}
+
+// How each server is asked to end: the installation's "close request" of its section, else the
+// user's setting "Map Server Close Request" and so on, else the platform's default. A value the
+// platform cannot use is named in the log and the default stays. Read only, never written.
 void LauncherCore::LoadCloseRequests() {
-    for (const QString& title : ServerTable::displayNames()) {
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        const QString& title = ServerTable::displayNames()[i];
         const QString key = title + QStringLiteral(" Close Request");
-        const QString stored = settings_.Read(key);
-        if (!stored.isEmpty() && !services_.apis->SetCloseRequest(title, stored))
-            settings_.LogUnusable(key, stored, QStringLiteral("the default close request"));
+        QString request = installation_.servers[i].closeRequest;
+        if (request.isEmpty())
+            request = settings_.Read(key);
+        if (request.isEmpty() || !services_.apis->SetCloseRequest(title, request)) {
+            if (!request.isEmpty())
+                settings_.LogUnusable(key, request, QStringLiteral("the default close request"));
+            services_.apis->SetCloseRequest(title, QStringLiteral("SIGTERM"));
+        }
     }
 }
 

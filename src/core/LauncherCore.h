@@ -2,6 +2,7 @@
 
 #include "ConsoleMirror.h"
 #include "CoreServices.h"
+#include "InstallationConfig.h"
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
@@ -33,8 +34,13 @@ public:
     const CoreServices& services() const { return services_; }
 
     // Reads the settings: the persisted options (returned, for the window to show; the window
-    // copies them in as its controls take them) and the keys that are only read.
+    // copies them in as its controls take them), the installation's own settings and the keys
+    // that are only read.
     LauncherOptions LoadSettings();
+    // Reads the installation's settings (corvane-launcher.ini in the server folder) and applies
+    // what a start of the servers uses: programs, their options and stop sequences, the close
+    // requests, the crash pacing. Runs at every start of the servers too.
+    void ReadInstallation();
     // Writes the persisted options.
     void SaveSettings();
 
@@ -60,6 +66,7 @@ private:
     void finishExit();
 
     CoreServices services_;
+    InstallationConfig installation_;
     LauncherLog log_;
     LauncherOptions options_;
     LauncherSettings settings_;

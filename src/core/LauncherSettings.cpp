@@ -37,11 +37,24 @@ std::optional<std::int16_t> toInt16(const QString& text) {
 LauncherSettings::LauncherSettings(SettingsStore& store, LauncherLog& log)
     : store_(store), log_(log) {}
 
-QString LauncherSettings::Read(const QString& key, const QString& fallback) {
+QString LauncherSettings::ReadStored(const QString& key, const QString& fallback) {
     return store_.GetSetting(kApp, kSection, key, fallback);
 }
 
+QString LauncherSettings::Read(const QString& key, const QString& fallback) {
+    if (installation_) {
+        const auto found = installation_->constFind(key.toLower());
+        if (found != installation_->constEnd())
+            return *found;
+    }
+    return ReadStored(key, fallback);
+}
+
 void LauncherSettings::LogUnusable(const QString& key, const QString& stored, const QString& kept) {
+    const QString told = key + QChar(0) + stored;
+    if (named_.contains(told))
+        return;
+    named_.insert(told);
     log_.note(QStringLiteral("Setting \"") + key + QStringLiteral("\" holds \"") + stored +
               QStringLiteral("\", which cannot be used; keeping ") + kept + QStringLiteral("."));
 }
@@ -65,7 +78,7 @@ LauncherOptions LauncherSettings::LoadOptions(const LauncherOptions& starting) {
     LauncherOptions options = starting;
     // A check box holds 0, 1 or 2. A value that cannot be used counts as a missing one.
     const auto loadBox = [&](int& option, const QString& key, int fallback) {
-        const QString stored = Read(key, QString::number(fallback));
+        const QString stored = ReadStored(key, QString::number(fallback));
         const std::optional<std::int16_t> value = toInt16(stored);
         const bool usable = value && *value >= 0 && *value <= 2;
         option = usable ? *value : fallback;
@@ -80,7 +93,7 @@ LauncherOptions LauncherSettings::LoadOptions(const LauncherOptions& starting) {
 
     // An interval outside what the timer accepts is refused as a whole, so that the window never
     // shows a number the timer does not use.
-    const QString stored = Read(kInterval, QString::number(kDefaultIntervalSeconds));
+    const QString stored = ReadStored(kInterval, QString::number(kDefaultIntervalSeconds));
     const std::optional<std::int16_t> seconds = toInt16(stored);
     if (seconds && *seconds >= kMinIntervalSeconds && *seconds <= kMaxIntervalSeconds) {
         options.intervalSeconds = *seconds;

@@ -2,6 +2,8 @@
 
 #include "LauncherOptions.h"
 
+#include <QHash>
+#include <QSet>
 #include <QString>
 
 class LauncherLog;
@@ -21,15 +23,27 @@ public:
     // standard error, and the others are still written.
     void SaveOptions(const LauncherOptions& options);
 
-    // A stored value of the section; fallback when there is none.
+    // A value of the keys that are only read: the installation's own, else the user's stored
+    // one; fallback when neither has it.
     QString Read(const QString& key, const QString& fallback = QString());
+    // The installation's [Launcher] section (lower-case keys), which comes before the user's
+    // settings; it must outlive these settings, or be taken back with nullptr.
+    void UseInstallation(const QHash<QString, QString>* launcherSection) {
+        installation_ = launcherSection;
+    }
     // A whole-number value from low to high; any other stored value is named in the log and the
     // fallback is used.
     qint64 ReadNumber(const QString& key, qint64 fallback, qint64 low, qint64 high);
-    // Names a stored value that cannot be used, with what is used instead.
+    // Names a stored value that cannot be used, with what is used instead: once per run, as the
+    // keys are read again at every start of the servers.
     void LogUnusable(const QString& key, const QString& stored, const QString& kept);
 
 private:
+    // The user's stored value, which alone holds the persisted options.
+    QString ReadStored(const QString& key, const QString& fallback);
+
     SettingsStore& store_;
     LauncherLog& log_;
+    const QHash<QString, QString>* installation_ = nullptr;
+    QSet<QString> named_; // key and value of each unusable one named so far
 };

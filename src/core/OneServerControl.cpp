@@ -46,6 +46,7 @@ bool ServerFleet::CanKillServer(int server) const {
 void ServerFleet::StartServerAlone(int server) {
     if (!CanStartServer(server))
         return;
+    beforeStart();
     startOneServer(server);
     followServerStates();
 }

@@ -59,7 +59,16 @@ ServerFleet::~ServerFleet() {
 }
 
 QString ServerFleet::programPath(int server) const {
-    return services_.serverFolder + supervisor(server).programFile();
+    return programs_[server].isEmpty() ? services_.serverFolder + supervisor(server).programFile()
+                                       : programs_[server];
+}
+
+QStringList ServerFleet::MissingPrograms() const {
+    QStringList missing;
+    for (int i = 0; i < kCount; ++i)
+        if (!services_.apis->FileExists(programPath(i)))
+            missing << (programs_[i].isEmpty() ? supervisor(i).programFile().mid(1) : programs_[i]);
+    return missing;
 }
 
 void ServerFleet::ChangeLauncherState(std::int32_t code) {

@@ -6,8 +6,10 @@
 #include "StopPlan.h"
 
 #include <QObject>
+#include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -37,7 +39,13 @@ public:
     const ServerSupervisor& supervisor(int server) const { return *supervisors_[server]; }
     ServerProcess& ServerProc(int server) { return supervisor(server).process; }
     const ServerProcess& ServerProc(int server) const { return supervisor(server).process; }
+    // The server's program: the installation's, else its file in the server folder.
     QString programPath(int server) const;
+    void SetProgram(int server, const QString& path) { programs_[server] = path; }
+    // The servers whose program file is not there, as "map-server" or its configured path.
+    QStringList MissingPrograms() const;
+    // Runs before every start of one or all servers: the installation's settings are read again.
+    std::function<void()> beforeStart = [] {};
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }
@@ -148,6 +156,7 @@ private:
     StartSequence* sequence_ = nullptr; // the start sequence under way, if one is
     std::array<std::unique_ptr<StopSequence>, kCount> stops_;
     std::array<std::optional<StopPlan>, kCount> stopPlans_; // the installation's, when set
+    std::array<QString, kCount> programs_;                  // the installation's, when set
     bool stoppingAll_ = false; // the servers were stopped together: "All servers have ended."
     QTimer* tmrDeadlines_;
 };

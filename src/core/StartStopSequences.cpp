@@ -104,6 +104,7 @@ ServerFleet::SequenceEnd ServerFleet::runStartSequence() {
     // would launch every server a second time.
     if (sequence_)
         return SequenceEnd::AlreadyRunning;
+    beforeStart();
     StartSequence sequence;
     sequence_ = &sequence;
     struct Done {

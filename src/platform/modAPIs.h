@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleEnding.h"
+#include "LaunchOptions.h"
 #include "ServerProcess.h"
 
 #include <QString>
@@ -23,9 +24,9 @@ public:
     static constexpr std::int32_t HIGH_PRIORITY_CLASS = 0x80;
     static constexpr std::int32_t REALTIME_PRIORITY_CLASS = 0x100;
 
-    // Starts the program at sExePath, without arguments, in its own hidden console titled sTitle,
-    // with the folder part of the path as working directory. Any failure gives
-    // ServerProcess::failed(), never a partly filled record.
+    // Starts the program at sExePath in its own hidden console titled sTitle: without arguments,
+    // with the folder part of the path as working directory, unless SetLaunchOptions said
+    // otherwise. Any failure gives ServerProcess::failed(), never a partly filled record.
     virtual ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) = 0;
 
     // Why the last LaunchServer failed, in words for the operator's log (e.g. "tmux could not be
@@ -127,6 +128,12 @@ public:
 
     // Closes the console titled sTitle when its process has ended; a live one is left alone.
     virtual void CloseEndedConsole(const QString& sTitle) = 0;
+
+    // From the next LaunchServer for sTitle on, the program is started with these options.
+    virtual void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {
+        Q_UNUSED(sTitle);
+        Q_UNUSED(options);
+    }
 
     // From the next LaunchServer for sTitle on, that console's output also goes to the log (an
     // empty file: nowhere). The writing never holds up the server or the launcher.

@@ -208,7 +208,9 @@ private slots:
         h.settings.values["Login Server Close Request"] = "reboot";
         h.settings.values["ServerMessage Lines"] = "0";
         h.loadCore();
-        QCOMPARE(h.apis.closeRequests, (QHash<QString, QString>{{"Map Server", "SIGINT"}}));
+        QCOMPARE(h.apis.closeRequests, (QHash<QString, QString>{{"Login Server", "SIGTERM"},
+                                                                {"Char Server", "SIGTERM"},
+                                                                {"Map Server", "SIGINT"}}));
         QVERIFY(h.logSince(0).contains("> Setting \"Login Server Close Request\" holds \"reboot\", "
                                        "which cannot be used; keeping the default close request."));
         QCOMPARE(h.logSince(0).filter("\"ServerMessage Lines\" holds \"0\"").size(), 1);

@@ -18,12 +18,13 @@ bool Lists(const QString& list, const QString& name) {
 }
 
 // Makes a hand-over folder the way the launcher does, with an environment file holding the one
-// entry, with the umask given, as this user or as the unprivileged "nobody"; false when that
-// cannot be done here.
+// entry and no arguments, with the umask given, as this user or as the unprivileged "nobody"; false
+// when that cannot be done here.
 bool MakeHandOver(const QString& folder, const QString& entry, const QString& umask,
                   bool asNobody = false) {
     const QString script = QStringLiteral("set -e; umask %1; mkdir '%2'; printf '%3\\0' "
-                                          ">'%2/environ'; mkfifo '%2/report' '%2/go'")
+                                          ">'%2/environ'; : >'%2/argv'; mkfifo '%2/report' "
+                                          "'%2/go'")
                                .arg(umask, folder, entry);
     return QProcess::execute(asNobody ? "setpriv" : "sh",
                              QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
@@ -102,6 +103,35 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(Ended(p), 5000);
             QVERIFY2(ReadFile(saved) == "saved\n", ReadFile(log).constData());
         }
+    }
+
+    // The installation's launch options reach the program exactly: its words, its variables over
+    // the launcher's environment, and its working folder.
+    void launchOptionsReachTheProgram() {
+        TmuxSandbox sandbox;
+        const QString world = sandbox.path("world folder");
+        QVERIFY(QDir().mkpath(world));
+        LinuxApis& os = sandbox.apis();
+        ScopedEnv over("CORVANE_TEST_WORD", "launcher's");
+        os.SetLaunchOptions("Map Server",
+                            LaunchOptions{{"--port", "30000", "a b", "$HOME", ""},
+                                          {"CORVANE_TEST_WORD=operator's", "LANG=C.UTF-8"},
+                                          world});
+        const QString program = TmuxSandbox::builtProgram("map-server");
+        const ServerProcess p = os.LaunchServer(program, "Map Server");
+        int pid = 0; // the program's own, once the console's helper has told it
+        QTRY_VERIFY((pid = os.ServerProcessId(p.hProcess)) > 0 && proc::Exe(pid) == program);
+        QCOMPARE(proc::Read(pid, "cmdline"),
+                 QFile::encodeName(program) + QByteArray("\0--port\0"
+                                                         "30000\0a b\0$HOME\0\0",
+                                                         25));
+        const QList<QByteArray> env = proc::Read(pid, "environ").split('\0');
+        QVERIFY(env.contains("CORVANE_TEST_WORD=operator's") && env.contains("LANG=C.UTF-8"));
+        QVERIFY(!env.contains("CORVANE_TEST_WORD=launcher's"));
+        QCOMPARE(proc::Cwd(pid), world);
+        QVERIFY(env.contains("PWD=" + QFile::encodeName(world)));
+        ::kill(pid, SIGKILL);
+        QTRY_VERIFY(Ended(p));
     }
 
     // A symlinked program or a script is found by the name it was launched by, by the list and

@@ -41,7 +41,8 @@ LaunchChannel::~LaunchChannel() {
         removeFolder();
 }
 
-bool LaunchChannel::open(const std::vector<std::string>& environment) {
+bool LaunchChannel::open(const std::vector<std::string>& environment,
+                         const std::vector<std::string>& arguments) {
     std::string pattern = TempRoot() + "/corvane-launch-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         return false;
@@ -50,9 +51,13 @@ bool LaunchChannel::open(const std::vector<std::string>& environment) {
     std::string env;
     for (const std::string& entry : environment)
         env.append(entry).push_back('\0');
+    std::string args;
+    for (const std::string& argument : arguments)
+        args.append(argument).push_back('\0');
     const std::string reportPath = folder_ + "/" + proto::kReportFifo;
     const std::string goPath = folder_ + "/" + proto::kGoFifo;
     if (!WriteFile(folder_ + "/" + proto::kEnvironFile, env) ||
+        !WriteFile(folder_ + "/" + proto::kArgvFile, args) ||
         mkfifo(reportPath.c_str(), 0600) != 0 || mkfifo(goPath.c_str(), 0600) != 0)
         return false;
     // Both opens return at once: a FIFO's read end needs no writer when non-blocking, and a
@@ -121,6 +126,7 @@ void LaunchChannel::reclaimFolder() {
 
 void LaunchChannel::removeFolder() {
     unlink((folder_ + "/" + proto::kEnvironFile).c_str());
+    unlink((folder_ + "/" + proto::kArgvFile).c_str());
     unlink((folder_ + "/" + proto::kReportFifo).c_str());
     unlink((folder_ + "/" + proto::kGoFifo).c_str());
     rmdir(folder_.c_str());

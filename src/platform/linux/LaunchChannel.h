@@ -22,8 +22,10 @@ public:
     LaunchChannel(const LaunchChannel&) = delete;
     LaunchChannel& operator=(const LaunchChannel&) = delete;
 
-    // Makes the folder (mode 0700, under TMPDIR or /tmp) holding environment and the FIFOs.
-    bool open(const std::vector<std::string>& environment);
+    // Makes the folder (mode 0700, under TMPDIR or /tmp) holding the environment, the arguments
+    // and the FIFOs.
+    bool open(const std::vector<std::string>& environment,
+              const std::vector<std::string>& arguments);
 
     const std::string& folder() const { return folder_; }
 

@@ -222,6 +222,10 @@ void LinuxApis::CloseEndedConsole(const QString& sTitle) {
     CloseEndedConsoleOf(tmux_, sTitle);
 }
 
+void LinuxApis::SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {
+    launcher_.setLaunchOptions(sTitle, options);
+}
+
 void LinuxApis::SetConsoleLog(const QString& sTitle, const ConsoleLog& log) {
     if (log.file.isEmpty() || log.maxBytes <= 0 || log.kept < 0) {
         launcher_.setLogCommand(sTitle, std::string());

@@ -41,6 +41,7 @@ public:
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
     void CloseEndedConsole(const QString& sTitle) override;
+    void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) override;
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override;
     QStringList TakeConsoleLogProblems() override;
 

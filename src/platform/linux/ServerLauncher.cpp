@@ -33,14 +33,28 @@ QString ExecutableFileProblem(const std::string& path, const QString& shownPath)
     return QString();
 }
 
-// The launcher's environment for a program that runs in folder: PWD names that folder.
-std::vector<std::string> ProgramEnvironment(const std::string& folder) {
+// The launcher's environment for a program that runs in folder: PWD names that folder, and the
+// operator's variables come over it.
+std::vector<std::string> ProgramEnvironment(const std::string& folder, const QStringList& extra) {
     std::vector<std::string> environment = CurrentEnvironmentWithout({"TMUX", "TMUX_PANE", "PWD"});
     std::string pwd = folder;
     if (pwd.size() > 1 && pwd.ends_with('/'))
         pwd.pop_back();
     environment.push_back("PWD=" + pwd);
+    for (const QString& variable : extra) {
+        const std::string entry = variable.toStdString();
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
+        environment.push_back(entry);
+    }
     return environment;
+}
+
+std::vector<std::string> ToStrings(const QStringList& list) {
+    std::vector<std::string> out;
+    for (const QString& item : list)
+        out.push_back(item.toStdString());
+    return out;
 }
 
 std::string CurrentFolder() {
@@ -173,12 +187,17 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("the console helper cannot be run: ") + problem);
 
     const std::string current = CurrentFolder();
-    const std::string folder = WorkingFolderOf(path, current);
+    const LaunchOptions options = launchOptions_.value(title);
+    const std::string folder =
+        options.workingFolder.isEmpty()
+            ? WorkingFolderOf(path, current)
+            : AbsolutePathOf(QFile::encodeName(options.workingFolder).toStdString(), current);
     // The hand-over lives as long as tmux may still carry out the launch: past a timeout, until
     // tmux answers late or is known never to answer.
     const auto shared = std::make_shared<LaunchChannel>();
     LaunchChannel& channel = *shared;
-    if (!channel.open(ProgramEnvironment(folder)))
+    if (!channel.open(ProgramEnvironment(folder, options.environment),
+                      ToStrings(options.arguments)))
         return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
                     QString::fromLocal8Bit(std::strerror(errno)));
 

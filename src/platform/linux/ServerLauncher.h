@@ -1,5 +1,6 @@
 #pragma once
 
+#include "../LaunchOptions.h"
 #include "../ServerProcess.h"
 #include "LaunchChannel.h"
 #include "LinuxBackendConfig.h"
@@ -13,8 +14,9 @@
 #include <vector>
 
 // Starts a server program in a new detached tmux session named after its console title, through
-// the corvane-exec trampoline: the program is executed directly, never by a shell, without
-// arguments, in the folder that holds it, with the launcher's environment.
+// the corvane-exec trampoline: the program is executed directly, never by a shell, by default
+// without arguments, in the folder that holds it, with the launcher's environment; the console's
+// launch options give it arguments, variables and another folder.
 class ServerLauncher {
 public:
     ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux);
@@ -23,6 +25,11 @@ public:
 
     // Why the last launch failed, for the operator; empty after one that succeeded.
     const QString& lastError() const { return lastError_; }
+
+    // How the next consoles titled title start their program.
+    void setLaunchOptions(const QString& title, const LaunchOptions& options) {
+        launchOptions_.insert(title, options);
+    }
 
     // The pipe-pane command that logs the output of the next consoles titled title; empty: none.
     void setLogCommand(const QString& title, const std::string& command) {
@@ -63,6 +70,7 @@ private:
     TmuxClient tmux_;
     QString lastError_;
     QHash<QString, std::string> logCommands_;
+    QHash<QString, LaunchOptions> launchOptions_;
     QStringList logProblems_;
 
     // Launches accepted before their trampoline had opened the hand-over: the go byte lives only

@@ -3,10 +3,11 @@
 // The hand-over between the launcher and corvane-exec, the small program that tmux runs in a new
 // console and that replaces itself with the server program.
 //
-// The launcher makes a private folder (mode 0700) holding three entries and passes the folder and
+// The launcher makes a private folder (mode 0700) holding four entries and passes the folder and
 // the program's absolute path to the trampoline:  corvane-exec <folder> <program>
 //
 //   environ  the environment the program gets, as NUL-terminated "NAME=value" entries;
+//   argv     the program's arguments after its own name, as NUL-terminated entries;
 //   report   a FIFO the trampoline writes to: ReadyByte once it has opened everything; then
 //            StartedByte followed by the program's process id (a native pid_t) once the program
 //            has been executed, or FailedByte followed by the errno (a native int) when execve()
@@ -32,6 +33,7 @@
 namespace corvane::trampoline {
 
 inline constexpr const char* kEnvironFile = "environ";
+inline constexpr const char* kArgvFile = "argv";
 inline constexpr const char* kReportFifo = "report";
 inline constexpr const char* kGoFifo = "go";
 

@@ -74,8 +74,8 @@ int OpenEntry(int folder, const char* name, int flags, mode_t kind) {
     return fd;
 }
 
-// Reads the launcher's environment file; false when it cannot be read.
-bool ReadEnvironment(int fd, std::vector<std::string>& entries) {
+// Reads a file of NUL-terminated entries; false when it cannot be read.
+bool ReadEntries(int fd, std::vector<std::string>& entries) {
     std::string data;
     char buf[8192];
     ssize_t n;
@@ -92,11 +92,20 @@ bool ReadEnvironment(int fd, std::vector<std::string>& entries) {
         std::size_t end = data.find('\0', start);
         if (end == std::string::npos)
             end = data.size();
-        std::string entry = data.substr(start, end - start);
-        if (entry.find('=') != std::string::npos && !IsConsoleVariable(entry))
-            entries.push_back(std::move(entry));
+        entries.push_back(data.substr(start, end - start));
         start = end + 1;
     }
+    return true;
+}
+
+// Reads the launcher's environment file; false when it cannot be read.
+bool ReadEnvironment(int fd, std::vector<std::string>& entries) {
+    std::vector<std::string> given;
+    if (!ReadEntries(fd, given))
+        return false;
+    for (std::string& entry : given)
+        if (entry.find('=') != std::string::npos && !IsConsoleVariable(entry))
+            entries.push_back(std::move(entry));
     // The console's own description of itself.
     for (const char* name : kConsoleVariables) {
         if (const char* value = getenv(name))
@@ -141,6 +150,7 @@ bool AwaitGo(int fd) {
 
 void RemoveFolder(int folder, const char* path) {
     unlinkat(folder, proto::kEnvironFile, 0);
+    unlinkat(folder, proto::kArgvFile, 0);
     unlinkat(folder, proto::kReportFifo, 0);
     unlinkat(folder, proto::kGoFifo, 0);
     rmdir(path);
@@ -183,7 +193,8 @@ void IgnoreCloseRequests() {
 
 // Runs the program as a child of ours. Its process id once it has been executed; -1 with the
 // errno of the failed execution in *error otherwise.
-pid_t StartProgram(char* program, char* const envp[], int* error) {
+pid_t StartProgram(char* program, std::vector<std::string>& arguments, char* const envp[],
+                   int* error) {
     int status[2];
     if (pipe2(status, O_CLOEXEC) != 0) {
         *error = errno;
@@ -199,8 +210,11 @@ pid_t StartProgram(char* program, char* const envp[], int* error) {
     if (child == 0) {
         close(status[0]);
         ResetSignals();
-        char* const programArgv[] = {program, nullptr};
-        execve(program, programArgv, envp);
+        std::vector<char*> programArgv{program};
+        for (std::string& argument : arguments)
+            programArgv.push_back(argument.data());
+        programArgv.push_back(nullptr);
+        execve(program, programArgv.data(), envp);
         const int failed = errno;
         WriteAll(status[1], &failed, sizeof failed);
         _exit(127);
@@ -284,9 +298,11 @@ int main(int argc, char** argv) {
     const int report = OpenEntry(folder, proto::kReportFifo, O_WRONLY | O_NONBLOCK, S_IFIFO);
     const int go = OpenEntry(folder, proto::kGoFifo, O_RDONLY | O_NONBLOCK, S_IFIFO);
     const int environFile = OpenEntry(folder, proto::kEnvironFile, O_RDONLY, S_IFREG);
-    std::vector<std::string> entries;
-    const bool handedOver =
-        report >= 0 && go >= 0 && environFile >= 0 && ReadEnvironment(environFile, entries);
+    const int argvFile = OpenEntry(folder, proto::kArgvFile, O_RDONLY, S_IFREG);
+    std::vector<std::string> entries, arguments;
+    const bool handedOver = report >= 0 && go >= 0 && environFile >= 0 && argvFile >= 0 &&
+                            ReadEnvironment(environFile, entries) &&
+                            ReadEntries(argvFile, arguments);
     RemoveFolder(folder, folderPath);
     close(folder);
     if (!handedOver) {
@@ -297,6 +313,7 @@ int main(int argc, char** argv) {
         return 126;
     }
     close(environFile);
+    close(argvFile);
 
     std::vector<char*> envp;
     envp.reserve(entries.size() + 1);
@@ -317,7 +334,7 @@ int main(int argc, char** argv) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     IgnoreCloseRequests();
     int error = 0;
-    const pid_t child = StartProgram(program, envp.data(), &error);
+    const pid_t child = StartProgram(program, arguments, envp.data(), &error);
     if (child < 0) {
         char message[1 + sizeof error];
         message[0] = proto::kFailedByte;

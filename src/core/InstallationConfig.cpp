@@ -1,0 +1,260 @@
+#include "InstallationConfig.h"
+
+#include "ServerTable.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+QString Lower(const QString& text) {
+    return text.trimmed().toLower();
+}
+
+// The signal of a name such as "SIGTERM" or "TERM"; 0 when it names none.
+int SignalNamed(const QString& name) {
+    QString bare = name.trimmed().toUpper();
+    if (bare.startsWith(QLatin1String("SIG")))
+        bare = bare.mid(3);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        const char* abbrev = sigabbrev_np(signal);
+        if (abbrev != nullptr && bare == QLatin1String(abbrev))
+            return signal;
+    }
+    return 0;
+}
+
+// One stop step as written: "close request", "console <line>", "signal <name>",
+// "await line <seconds> <pattern>", "await save <seconds>", "await end <seconds>".
+std::optional<StopStep> ParseStep(const QString& text, QString* why) {
+    using Kind = StopStep::Kind;
+    const QString value = text.trimmed();
+    const QString word = value.section(u' ', 0, 0).toLower();
+    const QString rest = value.section(u' ', 1).trimmed();
+    if (Lower(value) == QLatin1String("close request"))
+        return StopStep{Kind::CloseRequest, {}, 0, 0};
+    if (word == QLatin1String("console")) {
+        if (rest.isEmpty()) {
+            *why = QStringLiteral("\"console\" needs the line to type");
+            return std::nullopt;
+        }
+        return StopStep{Kind::Console, rest, 0, 0};
+    }
+    if (word == QLatin1String("signal")) {
+        const int signal = SignalNamed(rest);
+        if (signal == 0) {
+            *why = QStringLiteral("\"%1\" names no signal").arg(rest);
+            return std::nullopt;
+        }
+        return StopStep{Kind::Signal, {}, signal, 0};
+    }
+    if (word == QLatin1String("await")) {
+        const QString what = rest.section(u' ', 0, 0).toLower();
+        bool ok = false;
+        const int seconds = rest.section(u' ', 1, 1).toInt(&ok);
+        const QString pattern = rest.section(u' ', 2).trimmed();
+        if (!ok || seconds < 0 || seconds > 86400) {
+            *why = QStringLiteral("\"await\" needs a number of seconds (0 to 86400) after \"%1\"")
+                       .arg(what);
+            return std::nullopt;
+        }
+        if (what == QLatin1String("end") && pattern.isEmpty())
+            return StopStep{Kind::AwaitEnd, {}, 0, seconds};
+        if (what == QLatin1String("save") && pattern.isEmpty())
+            return StopStep{Kind::AwaitSave, {}, 0, seconds};
+        if (what == QLatin1String("line") && QRegularExpression(pattern).isValid() &&
+            !pattern.isEmpty())
+            return StopStep{Kind::AwaitLine, pattern, 0, seconds};
+        *why = QStringLiteral("\"await\" takes \"end <seconds>\", \"save <seconds>\" or "
+                              "\"line <seconds> <pattern>\"");
+        return std::nullopt;
+    }
+    *why = QStringLiteral("a step is \"close request\", \"console\", \"signal\" or \"await\"");
+    return std::nullopt;
+}
+
+// Applies one "key = value" line of a server's section; false with the reason when it cannot.
+bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QString& value,
+                    QString* why) {
+    if (key == QLatin1String("program")) {
+        server.program = value;
+        return !value.isEmpty() || (*why = QStringLiteral("the program is empty"), false);
+    }
+    if (key == QLatin1String("arguments")) {
+        const std::optional<QStringList> words = SplitWords(value);
+        if (!words) {
+            *why = QStringLiteral("a quote is left open");
+            return false;
+        }
+        server.arguments = *words;
+        return true;
+    }
+    if (key == QLatin1String("environment")) {
+        static const QRegularExpression assignment(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*="));
+        if (!assignment.match(value).hasMatch()) {
+            *why = QStringLiteral("an environment line is NAME=value");
+            return false;
+        }
+        server.environment << value;
+        return true;
+    }
+    if (key == QLatin1String("working folder")) {
+        server.workingFolder = value;
+        return true;
+    }
+    if (key == QLatin1String("close request")) {
+        server.closeRequest = value;
+        return true;
+    }
+    if (key == QLatin1String("save confirmation")) {
+        if (!QRegularExpression(value).isValid() || value.isEmpty()) {
+            *why = QStringLiteral("\"%1\" is no regular expression").arg(value);
+            return false;
+        }
+        if (!server.stopPlan)
+            server.stopPlan = StopPlan{};
+        server.stopPlan->saveConfirmation = value;
+        return true;
+    }
+    if (key == QLatin1String("kill after stop")) {
+        const QString answer = Lower(value);
+        if (answer != QLatin1String("yes") && answer != QLatin1String("no")) {
+            *why = QStringLiteral("\"kill after stop\" is yes or no");
+            return false;
+        }
+        if (!server.stopPlan)
+            server.stopPlan = StopPlan{};
+        server.stopPlan->escalate = answer == QLatin1String("yes");
+        return true;
+    }
+    if (key == QLatin1String("stop")) {
+        const std::optional<StopStep> step = ParseStep(value, why);
+        if (!step)
+            return false;
+        if (!server.stopPlan)
+            server.stopPlan = StopPlan{};
+        server.stopPlan->steps.push_back(*step);
+        return true;
+    }
+    *why = QStringLiteral("\"%1\" is no key of a server's section").arg(key);
+    return false;
+}
+
+} // namespace
+
+std::optional<QStringList> SplitWords(const QString& line) {
+    QStringList words;
+    QString word;
+    bool inWord = false;
+    QChar quote;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (!quote.isNull()) {
+            if (c == quote) {
+                quote = QChar();
+            } else if (quote == u'"' && c == u'\\' && i + 1 < line.size() &&
+                       (line[i + 1] == u'"' || line[i + 1] == u'\\')) {
+                word += line[++i];
+            } else {
+                word += c;
+            }
+            continue;
+        }
+        if (c.isSpace()) {
+            if (inWord)
+                words << std::exchange(word, QString());
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == u'\'' || c == u'"')
+            quote = c;
+        else if (c == u'\\' && i + 1 < line.size())
+            word += line[++i];
+        else
+            word += c;
+    }
+    if (!quote.isNull())
+        return std::nullopt;
+    if (inWord)
+        words << word;
+    return words;
+}
+
+InstallationConfig InstallationConfig::Parse(const QString& text, const QString& fileName) {
+    InstallationConfig config;
+    const auto problem = [&](int line, const QString& why) {
+        config.problems << QStringLiteral("%1 line %2: %3; the line is left out")
+                               .arg(fileName)
+                               .arg(line)
+                               .arg(why);
+    };
+    int section = -2; // -2: before any section, -1: [Launcher], 0..2: a server
+    const QStringList lines = text.split(u'\n');
+    for (int n = 0; n < lines.size(); ++n) {
+        const QString line = lines[n].trimmed();
+        if (line.isEmpty() || line.startsWith(u'#') || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const QString name = line.endsWith(u']') ? line.mid(1, line.size() - 2).trimmed() : "";
+            section = -3;
+            if (Lower(name) == QLatin1String("launcher"))
+                section = -1;
+            for (int i = 0; i < ServerTable::kCount; ++i)
+                if (Lower(name) == Lower(ServerTable::displayNames()[i]))
+                    section = i;
+            if (section == -3)
+                problem(n + 1, QStringLiteral("\"%1\" is no section; a section is [Launcher], "
+                                              "[Login Server], [Char Server] or [Map Server]")
+                                   .arg(line));
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals <= 0) {
+            problem(n + 1, QStringLiteral("a setting is \"key = value\""));
+            continue;
+        }
+        const QString key = Lower(line.left(equals));
+        const QString value = line.mid(equals + 1).trimmed();
+        if (section == -2 || section == -3) {
+            problem(n + 1, QStringLiteral("\"%1\" comes before any section").arg(key));
+            continue;
+        }
+        if (section == -1) {
+            config.launcher.insert(key, value);
+            continue;
+        }
+        QString why;
+        if (!ApplyServerKey(config.servers[section], key, value, &why))
+            problem(n + 1, why);
+    }
+    // A plan of a save confirmation alone stops as by default, and waits for the save.
+    for (ServerLaunchConfig& server : config.servers)
+        if (server.stopPlan && server.stopPlan->steps.empty())
+            server.stopPlan->steps = {StopStep{StopStep::Kind::CloseRequest, {}, 0, 0},
+                                      StopStep{StopStep::Kind::AwaitSave, {}, 0, 30},
+                                      StopStep{StopStep::Kind::AwaitEnd, {}, 0, 30}};
+    return config;
+}
+
+InstallationConfig InstallationConfig::Read(const QString& serverFolder) {
+    // The operator's own file, and small: a larger one is no configuration.
+    constexpr qint64 kMaxBytes = 1024 * 1024;
+    QFile file(serverFolder + u'/' + QLatin1String(kFileName));
+    if (!file.exists())
+        return {};
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxBytes) {
+        InstallationConfig config;
+        config.problems << QStringLiteral("%1 cannot be read: %2; the launcher goes on without it")
+                               .arg(file.fileName(), file.isOpen()
+                                                         ? QStringLiteral("it is over 1 MB")
+                                                         : file.errorString());
+        return config;
+    }
+    InstallationConfig config =
+        Parse(QString::fromUtf8(file.read(kMaxBytes)), QLatin1String(kFileName));
+    config.found = true;
+    return config;
+}

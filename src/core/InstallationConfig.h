@@ -1,0 +1,61 @@
+#pragma once
+
+#include "StopPlan.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+// The installation's own settings: corvane-launcher.ini in the server folder, written by the
+// operator and only ever read by the launcher, again at every start of the servers. The persisted
+// options of the window and the remembered server folder stay in the user's settings file.
+//
+//   # A comment is a line of its own that begins with # or ;
+//   [Launcher]
+//   status port = 18731
+//   [Map Server]
+//   program = bin/map-server
+//   arguments = --world "worlds/main world" --port 30000
+//   environment = LANG=C.UTF-8
+//   working folder = worlds
+//   save confirmation = Saved map to
+//   stop = signal SIGTERM
+//   stop = await save 30
+//   stop = await end 60
+//   kill after stop = no
+//
+// A program or folder is taken from the server folder unless it is an absolute path; each
+// "environment" and "stop" line adds one variable or one step, in order. A line that cannot be
+// used is named with its number and left out; the rest applies.
+struct ServerLaunchConfig {
+    QString program;         // as written: relative to the server folder, or absolute
+    QStringList arguments;   // the words after the program
+    QStringList environment; // NAME=value, over the launcher's own environment
+    QString workingFolder;   // as written; empty: the program's own folder
+    QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
+    std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
+};
+
+struct InstallationConfig {
+    static constexpr const char* kFileName = "corvane-launcher.ini";
+
+    std::array<ServerLaunchConfig, 3> servers;
+    // The [Launcher] section, by key in lower case: the keys the user's settings would hold
+    // ("status port", "crashrelaunch burst", ...), which it overrides for this installation.
+    QHash<QString, QString> launcher;
+    // What could not be used, one line each: "corvane-launcher.ini line 7: ...".
+    QStringList problems;
+    bool found = false; // the file exists
+
+    // Reads the file of the server folder; an absent file is an empty configuration.
+    static InstallationConfig Read(const QString& serverFolder);
+    // The same from text, named as fileName in the problems.
+    static InstallationConfig Parse(const QString& text, const QString& fileName);
+};
+
+// The words of a command line as a shell splits them, without expanding anything: blanks separate
+// words; '...' keeps everything, "..." everything but \" and \\; a backslash outside quotes keeps
+// the next character. Nothing when a quote is left open.
+std::optional<QStringList> SplitWords(const QString& line);
