@@ -254,12 +254,15 @@ void CrashMonitor::showCrashNotice() {
 }
 
 void CrashMonitor::tmrCrashNotice_Timer() {
+    if (!noticeShown_)
+        return; // a late firing of a notice that has ended already
     const std::int64_t left = noticeEndsAtMs_ - fleet_.services().clock->NowMs();
     if (left > 0) {
         tmrCrashNotice_->start(static_cast<int>(std::min<std::int64_t>(left, 60000)));
         return;
     }
     noticeShown_ = false;
+    tmrCrashNotice_->stop();
     for (int i = 0; i < ServerFleet::kCount; ++i)
         fleet_.supervisor(i).inCrashNotice = false;
     emit crashNoticeChanged(false, noticeCaption_);

@@ -191,6 +191,7 @@ private slots:
             }
             QVERIFY(!f.monitor().NoticeShown());
             QCOMPARE(f.ServerState(), 1);
+            QTest::qSleep(5); // the notice's own timer, had it been left armed, would be due
             f.tmrStatusUpdater_Timer();
             QCOMPARE(h.apis.count("LaunchServer"), launches + 2 + (round == 0));
             QVERIFY(f.monitor().NoticeShown() && f.ServerState() == 2);

@@ -72,11 +72,17 @@ for folder in "given folder" "linked folder"; do
     mkdir -p "$work/$folder" && cp "$standins"/{login,char,map}-server "$work/$folder/"
 done
 ln -s "$launcher" "$work/linked folder/corvane-launcher"
-# The servers run the programs of the folder, in the folder.
+# The servers run the programs of the folder, in the folder: each console holds the package's
+# helper, and the helper the server.
 servers_run_from() {
-    local s && for s in "${server_pids[@]}"; do
-        [[ "$(readlink "/proc/$s/exe")" == "$1"/*-server && "$(readlink "/proc/$s/cwd")" == "$1" ]] ||
-            fail "server $s runs $(readlink "/proc/$s/exe") in $(readlink "/proc/$s/cwd"), not from $1"
+    local s program && for s in "${server_pids[@]}"; do
+        [ "$(readlink "/proc/$s/exe")" = "$prefix/libexec/corvane-launcher/corvane-exec" ] ||
+            fail "console $s holds $(readlink "/proc/$s/exe"), not the package's helper"
+        read -r program _ <"/proc/$s/task/$s/children"
+        [[ "$(readlink "/proc/$program/exe")" == "$1"/*-server &&
+            "$(readlink "/proc/$program/cwd")" == "$1" ]] ||
+            fail "server $program runs $(readlink "/proc/$program/exe") in" \
+                "$(readlink "/proc/$program/cwd"), not from $1"
     done
 }
 watched_servers() { [ "$(ls -l "/proc/$launcher_pid/fd" 2>/dev/null | grep -c pidfd)" = 3 ]; }
