@@ -27,8 +27,8 @@ public:
     std::int32_t CloseServerConsole(const QString& t) override {
         return inner_.CloseServerConsole(t);
     }
-    std::int32_t SignalServer(const QString& t, std::int32_t s) override {
-        return inner_.SignalServer(t, s);
+    std::int32_t SignalServer(const QString& t, ProcessHandle h, std::int32_t s) override {
+        return inner_.SignalServer(t, h, s);
     }
     std::int32_t KillServer(ProcessHandle h) override { return inner_.KillServer(h); }
     bool SetCloseRequest(const QString& t, const QString& r) override {

@@ -71,8 +71,16 @@ std::int32_t StopSequence::runAction(const StopStep& step) {
     modAPIs& apis = *fleet_.services().apis;
     const QString& title = fleet_.supervisor(server_).name();
     switch (step.kind) {
-    case StopStep::Kind::CloseRequest:
-        return apis.CloseServerConsole(title);
+    case StopStep::Kind::CloseRequest: {
+        const std::int32_t result = apis.CloseServerConsole(title);
+        if (result != 0 || !fleet_.ServerRuns(server_))
+            return result;
+        // Its console is not on this launcher's tmux socket (an earlier launcher's, started
+        // with another), or is gone: it is asked all the same.
+        log_.note(title + QStringLiteral(" has no console on this launcher's tmux socket; "
+                                         "SIGTERM goes to its process group instead."));
+        return apis.SignalServer(title, fleet_.ServerProc(server_).hProcess, SIGTERM);
+    }
     case StopStep::Kind::Console:
         note(QStringLiteral(": typing \"") + step.text + QStringLiteral("\" into its console."));
         return apis.SendConsoleInput(title, step.text);
@@ -83,7 +91,7 @@ std::int32_t StopSequence::runAction(const StopStep& step) {
             return apis.KillServer(fleet_.ServerProc(server_).hProcess);
         }
         note(QStringLiteral(": sending ") + SignalName(step.signal) + u'.');
-        return apis.SignalServer(title, step.signal);
+        return apis.SignalServer(title, fleet_.ServerProc(server_).hProcess, step.signal);
     default:
         return 0;
     }

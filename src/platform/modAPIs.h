@@ -64,8 +64,11 @@ public:
     virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
 
     // Sends the signal to the process group of the server in the console titled sTitle: the
-    // server, and what a server script started. Nonzero when it was sent.
-    virtual std::int32_t SignalServer(const QString& sTitle, std::int32_t lSignal) = 0;
+    // server, and what a server script started. Where this launcher has no console of that title
+    // (one of an earlier launcher on another tmux socket), to the process group of the server
+    // that hProcess holds. Nonzero when it was sent.
+    virtual std::int32_t SignalServer(const QString& sTitle, ProcessHandle hProcess,
+                                      std::int32_t lSignal) = 0;
 
     // Ends every process of the server that hProcess holds at once (SIGKILL on Linux), whatever
     // it does with a close request: only when the operator asks for it. Nonzero when sent.

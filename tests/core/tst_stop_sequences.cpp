@@ -91,6 +91,36 @@ private slots:
         }
     }
 
+    // A server found running whose console belongs to an earlier launcher's tmux socket is still
+    // stopped: its close request goes to its process group, and the log says so. One that cannot
+    // be reached at all keeps the launcher online.
+    void anAdoptedServerWithItsConsoleElsewhereIsStopped() {
+        for (const bool reachable : {true, false}) {
+            CoreHarness h;
+            h.addServerFiles();
+            for (int i = 0; i < ServerTable::kCount; ++i)
+                h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
+                                  ServerTable::displayNames()[i]);
+            h.apis.consolesElsewhere = {"Login Server", "Char Server", "Map Server"};
+            if (!reachable)
+                h.apis.ignoringClose.insert("Map Server");
+            ServerFleet& f = h.loadCore();
+            QCOMPARE(f.ServerState(), 1);
+            f.StopServersAndGoOffline();
+            for (int tick = 0; tick < 4; ++tick) {
+                h.clock.now += 1000;
+                f.CheckDeadlines();
+            }
+            QCOMPARE(h.linesWith("has no console on this launcher's tmux socket; SIGTERM goes to "
+                                 "its process group instead."),
+                     3);
+            QCOMPARE(h.apis.count("SignalServer"), 3);
+            QCOMPARE(h.linesWith(" code 1"), 3); // the log line of the first keeps its spelling
+            QCOMPARE(f.ServerState(), reachable ? 0 : 1);
+            QCOMPARE(h.linesWith("All servers have ended."), reachable ? 1 : 0);
+        }
+    }
+
     // The exit runs the sequences to their end, or their deadlines, before it ends the program;
     // what is still running then is named.
     void theExitWaitsForTheSequences() {

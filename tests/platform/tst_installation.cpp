@@ -105,6 +105,39 @@ private slots:
         }
     }
 
+    // A launcher that comes after one on another tmux socket (another TMUX_TMPDIR, or the socket
+    // file deleted) finds the servers by their processes, and though it has no console of theirs
+    // it stops them: the close request goes to the server's process group, which lets it save.
+    void serversOfALauncherOnAnotherSocketAreStoppedAllTheSame() {
+        TmuxSandbox sandbox;
+        const QString folder = QFileInfo(sandbox.path("ours")).absoluteFilePath();
+        QVERIFY(sandbox.copyServer("map-server", folder + "/map-server"));
+        const QString saved = sandbox.path("saved"), log = sandbox.path("map.log");
+        ScopedEnv saveTo("CORVANE_STANDIN_SAVE_TO", QFile::encodeName(saved));
+        ScopedEnv saveMs("CORVANE_STANDIN_SAVE_MS", "200");
+        ScopedEnv logTo("CORVANE_STANDIN_LOG", QFile::encodeName(log));
+        LinuxBackendConfig config = sandbox.config();
+        config.serverFolder = QFileInfo(folder).canonicalFilePath();
+        LinuxApis earlier(config);
+        const ServerProcess started = earlier.LaunchServer(folder + "/map-server", "Map Server");
+        QTRY_VERIFY(ReadFile(log).contains("Listening"));
+
+        config.tmuxSocketName += QStringLiteral("-later");
+        struct LaterSocket {
+            LinuxBackendConfig config;
+            ~LaterSocket() { TmuxClient(config).Run({{"kill-server"}}); }
+        } later{config};
+        LinuxApis apis(config);
+        const ServerProcess found = apis.FindRunningServer(folder + "/map-server");
+        QCOMPARE(found.lPID, started.lPID);
+        QCOMPARE(apis.CloseServerConsole("Map Server"), 0); // none of its own by that title
+        QCOMPARE(apis.SignalServer("Map Server", found.hProcess, SIGTERM), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!apis.ProcessRuns(found.hProcess), 5000);
+        QVERIFY2(ReadFile(saved) == "saved\n", ReadFile(log).constData());
+        apis.ReleaseProcessHandle(found.hProcess);
+        earlier.ReleaseProcessHandle(started.hProcess);
+    }
+
     // The installation's launch options reach the program exactly: its words, its variables over
     // the launcher's environment, and its working folder.
     void launchOptionsReachTheProgram() {

@@ -27,6 +27,7 @@ public:
     QString priorityRefusal; // why a priority change of a live process is refused, if it is
 
     QSet<QString> ignoringClose;           // titles whose server lives on after its close request
+    QSet<QString> consolesElsewhere;       // titles whose console is not on this launcher's socket
     QHash<QString, QString> endsOnInput;   // title, the typed line that ends its server
     QHash<QString, QString> closeRequests; // what SetCloseRequest accepted, by title
     QString consoleLocation;
@@ -91,15 +92,23 @@ public:
     }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
         record("CloseServerConsole", sTitle);
+        if (consolesElsewhere.contains(sTitle))
+            return 0;
         if (!ignoringClose.contains(sTitle))
             std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
         return 1;
     }
-    std::int32_t SignalServer(const QString& sTitle, std::int32_t lSignal) override {
+    std::int32_t SignalServer(const QString& sTitle, ProcessHandle hProcess,
+                              std::int32_t lSignal) override {
         record("SignalServer", sTitle + u' ' + QString::number(lSignal));
-        if (!ignoringClose.contains(sTitle))
-            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
-        return 1;
+        if (ignoringClose.contains(sTitle))
+            return 1;
+        // Its console, else the process the handle names (a console elsewhere).
+        const auto match = [&](const Running& e) {
+            return (e.title == sTitle && !consolesElsewhere.contains(sTitle)) ||
+                   e.handle == hProcess.raw();
+        };
+        return std::erase_if(running_, match) > 0 ? 1 : 0;
     }
     std::int32_t KillServer(ProcessHandle hProcess) override {
         record("KillServer", QString::number(hProcess.raw()));

@@ -93,8 +93,21 @@ std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
     return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
 }
 
-std::int32_t LinuxApis::SignalServer(const QString& sTitle, std::int32_t lSignal) {
-    return DeliverCloseRequest(tmux_, sTitle, CloseRequest{lSignal, QString()}) ? 1 : 0;
+std::int32_t LinuxApis::SignalServer(const QString& sTitle, ProcessHandle hProcess,
+                                     std::int32_t lSignal) {
+    if (DeliverCloseRequest(tmux_, sTitle, CloseRequest{lSignal, QString()}))
+        return 1;
+    if (!IsDescriptor(hProcess) || PidfdProcessEnded(static_cast<int>(hProcess.raw())))
+        return 0;
+    // No console of ours: the server's own process group, as its console would reach it.
+    const pid_t pid = PidOfPidfd(static_cast<int>(hProcess.raw()));
+    const pid_t group = pid > 0 ? getpgid(pid) : -1;
+    if (group > 0 && kill(-group, lSignal) == 0)
+        return 1;
+    return syscall(SYS_pidfd_send_signal, static_cast<int>(hProcess.raw()), lSignal, nullptr, 0) ==
+                   0
+               ? 1
+               : 0;
 }
 
 std::int32_t LinuxApis::KillServer(ProcessHandle hProcess) {

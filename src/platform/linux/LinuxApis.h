@@ -28,7 +28,8 @@ public:
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
-    std::int32_t SignalServer(const QString& sTitle, std::int32_t lSignal) override;
+    std::int32_t SignalServer(const QString& sTitle, ProcessHandle hProcess,
+                              std::int32_t lSignal) override;
     std::int32_t KillServer(ProcessHandle hProcess) override;
     bool ProcessRuns(ProcessHandle hProcess) override;
     std::int32_t ServerProcessId(ProcessHandle hProcess) override;
