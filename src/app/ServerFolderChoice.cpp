@@ -46,6 +46,8 @@ ServerFolder ChooseServerFolder(const CommandLine& commandLine, SettingsStore& s
 }
 
 int ClaimServerFolder(SingleInstance& instance, const ServerFolder& serverFolder) {
+    if (!instance.folderNote().isEmpty())
+        printLine(stderr, instance.folderNote());
     switch (instance.claim()) {
     case SingleInstance::Role::First:
         if (!instance.listenError().isEmpty())

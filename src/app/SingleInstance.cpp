@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "Platform.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -18,19 +20,24 @@ const QByteArray kRaiseRequest = QByteArrayLiteral("raise\n");
 const QByteArray kRaiseAnswer = QByteArrayLiteral("raised\n");
 constexpr int kAnswerWaitMs = 2000;
 
-QString defaultRuntimeFolder() {
+// The runtime folder changes with the environment a launcher was started from; where it is the
+// only choice left, two launchers on one folder may miss each other.
+QString environmentRuntimeFolder() {
     const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
-// One name per user and folder: the folder as the file system knows it, so that two spellings
-// of one folder (a link, a trailing separator) are one instance.
-QString instanceName(const QString& serverFolder) {
+// One name per folder: the folder as the file system knows it, so that two spellings
+// of one folder (a link, a trailing separator) are one instance. In a folder that other users
+// share, the name says whose it is.
+QString instanceName(const QString& serverFolder, bool sharedFolder) {
     QString canonical = QDir(serverFolder).canonicalPath();
     if (canonical.isEmpty())
         canonical = QDir::cleanPath(QDir(serverFolder).absolutePath());
     const QByteArray digest =
         QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    if (!sharedFolder)
+        return QString::fromLatin1(digest);
     return QStringLiteral("corvane-launcher-%1-%2").arg(getuid()).arg(QString::fromLatin1(digest));
 }
 
@@ -38,9 +45,19 @@ QString instanceName(const QString& serverFolder) {
 
 SingleInstance::SingleInstance(const QString& serverFolder, QString runtimeFolder, QObject* parent)
     : QObject(parent) {
-    if (runtimeFolder.isEmpty())
-        runtimeFolder = defaultRuntimeFolder();
-    socketPath_ = runtimeFolder + QLatin1Char('/') + instanceName(serverFolder);
+    if (runtimeFolder.isEmpty()) {
+        QString why;
+        runtimeFolder = PrivateStateFolder(&why);
+        if (runtimeFolder.isEmpty()) {
+            runtimeFolder = environmentRuntimeFolder();
+            folderNote_ = QStringLiteral("the launchers' own folder cannot be used (%1); a "
+                                         "launcher started with another runtime folder than %2 "
+                                         "will not find this one")
+                              .arg(why, runtimeFolder);
+        }
+    }
+    socketPath_ =
+        runtimeFolder + QLatin1Char('/') + instanceName(serverFolder, !folderNote_.isEmpty());
     lock_ = std::make_unique<QLockFile>(socketPath_ + QStringLiteral(".lock"));
     // Only a lock whose process has ended is stale, however old it is.
     lock_->setStaleLockTime(0);

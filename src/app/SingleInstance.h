@@ -8,15 +8,16 @@ class QLocalServer;
 class QLockFile;
 
 // One launcher per server folder and user. The first launcher on a folder holds a lock file and
-// listens on a local socket named after the folder; a later start on the same folder finds the
-// lock held, asks the first launcher through the socket to bring its window back, and ends.
-// A lock or socket left behind by a launcher that was killed does not count: the lock names a
-// process that no longer runs, and the socket is taken over.
+// listens on a local socket named after the folder, both in a private folder under the user's
+// home that every launcher of the user finds, whatever environment it was started with; a later
+// start on the same folder finds the lock held, asks the first launcher through the socket to bring
+// its window back, and ends. A lock or socket left behind by a launcher that was killed does not
+// count: the lock names a process that no longer runs, and the socket is taken over.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // runtimeFolder: where the lock and the socket live (empty: the user's runtime folder, else
-    // the temporary folder).
+    // runtimeFolder: where the lock and the socket live (empty: the user's private state folder;
+    // where that cannot be used, the runtime folder, else the temporary folder).
     explicit SingleInstance(const QString& serverFolder, QString runtimeFolder = QString(),
                             QObject* parent = nullptr);
     ~SingleInstance() override;
@@ -32,6 +33,8 @@ public:
 
     // The socket's name (a path), for messages.
     QString socketPath() const { return socketPath_; }
+    // Why the lock is not in the private state folder, when it is not; empty when it is.
+    QString folderNote() const { return folderNote_; }
     // Why listening failed, when claim() said First but later starts cannot reach this one.
     QString listenError() const { return listenError_; }
 
@@ -45,6 +48,7 @@ private:
 
     QString socketPath_;
     QString listenError_;
+    QString folderNote_;
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
 };

@@ -3,12 +3,15 @@
 #include "CommandLine.h"
 #include "ServerFolder.h"
 #include "SingleInstance.h"
+#include "linux/PrivateStateFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -76,6 +79,57 @@ private slots:
         SingleInstance elsewhere(other.path(), runtime.path());
         QCOMPARE(elsewhere.claim(), SingleInstance::Role::First);
         QCOMPARE(raised.count(), 1);
+    }
+
+    // Launchers started from different environments still meet: the lock is in the user's own
+    // folder, not in the runtime folder each was given.
+    void launchersWithOtherRuntimeFoldersMeet() {
+        QTemporaryDir servers, runtimeA, runtimeB;
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeA.path()));
+        SingleInstance first(servers.path());
+        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+        QCOMPARE(first.claim(), SingleInstance::Role::First);
+        QVERIFY2(first.folderNote().isEmpty(), qPrintable(first.folderNote()));
+        QVERIFY(!first.socketPath().startsWith(runtimeA.path()));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeB.path()));
+        SingleInstance second(servers.path());
+        QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
+        QCOMPARE(raised.count(), 1);
+    }
+
+    // The launchers' folder is made private; a link or another user's folder is refused, and
+    // one opened to others is closed again. The desktop's own .local may be a link.
+    void thePrivateFolderIsCheckedOnTheWay() {
+        QTemporaryDir home, elsewhere;
+        const QString run = home.path() + "/.local/state/corvane-launcher/run";
+        const auto mode = [](const QString& path) {
+            struct stat st {};
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+        };
+        QString error;
+        QCOMPARE(PrivateStateFolderUnder(home.path(), &error), run);
+        QCOMPARE(mode(run), 0700u);
+        QVERIFY(QFile::setPermissions(run, QFile::Permissions(0x7755)));
+        QCOMPARE(PrivateStateFolderUnder(home.path(), &error), run);
+        QCOMPARE(mode(run), 0700u);
+
+        QVERIFY(QDir(run).removeRecursively() && QFile::link(elsewhere.path(), run));
+        QCOMPARE(PrivateStateFolderUnder(home.path(), &error), QString());
+        QCOMPARE(error, run + ": is a link or not a folder");
+        QVERIFY(QFile::remove(run));
+        if (getuid() == 0) {
+            QVERIFY(::chown(QFile::encodeName(run.section('/', 0, -2)).constData(), 65534, 65534) ==
+                    0);
+            QCOMPARE(PrivateStateFolderUnder(home.path(), &error), QString());
+            QCOMPARE(error, run.section('/', 0, -2) + ": belongs to another user");
+        }
+
+        QTemporaryDir linkedHome;
+        QVERIFY(QFile::link(elsewhere.path(), linkedHome.path() + "/.local"));
+        QCOMPARE(PrivateStateFolderUnder(linkedHome.path(), &error),
+                 linkedHome.path() + "/.local/state/corvane-launcher/run");
     }
 
     void serverFolderPrecedence() {
