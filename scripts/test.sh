@@ -6,7 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_TEST_BUILD_DIR:-$root/build-test}"
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --for-tests
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON \
     -DCORVANE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build"
