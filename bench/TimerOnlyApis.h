@@ -27,6 +27,7 @@ public:
     std::int32_t CloseServerConsole(const QString& t) override {
         return inner_.CloseServerConsole(t);
     }
+    std::int32_t AskServerToEnd(const QString& t) override { return inner_.AskServerToEnd(t); }
     std::int32_t SignalServer(const QString& t, ProcessHandle h, std::int32_t s) override {
         return inner_.SignalServer(t, h, s);
     }

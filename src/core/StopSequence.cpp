@@ -16,6 +16,9 @@ namespace {
 // the end looks at the server (its end also wakes the fleet at once, where the platform says so).
 constexpr std::int64_t kConsoleLookMs = 250;
 constexpr std::int64_t kEndLookMs = 100;
+// How long after a server's end its console is still looked at for the save's confirmation: its
+// last lines may reach the console a moment after the process has gone.
+constexpr std::int64_t kLateLinesMs = 500;
 
 QString SignalName(int signal) {
     const char* name = sigabbrev_np(signal);
@@ -72,7 +75,9 @@ std::int32_t StopSequence::runAction(const StopStep& step) {
     const QString& title = fleet_.supervisor(server_).name();
     switch (step.kind) {
     case StopStep::Kind::CloseRequest: {
-        const std::int32_t result = apis.CloseServerConsole(title);
+        // A console that is watched for the server's last lines stays until they are read.
+        const std::int32_t result =
+            console_ ? apis.AskServerToEnd(title) : apis.CloseServerConsole(title);
         if (result != 0 || !fleet_.ServerRuns(server_))
             return result;
         // Its console is not on this launcher's tmux socket (an earlier launcher's, started
@@ -160,6 +165,12 @@ bool StopSequence::advance() {
         awaited_.setPattern(QString());
         ended_ = !fleet_.ServerRuns(server_);
     }
+    if (ended_ && !saved_ && console_ && !plan_.saveConfirmation.isEmpty()) {
+        if (endSeenMs_ < 0)
+            endSeenMs_ = clock.NowMs();
+        if (clock.NowMs() - endSeenMs_ < kLateLinesMs)
+            return false;
+    }
     finished_ = true;
     if (ended_ && !saved_ && !plan_.saveConfirmation.isEmpty())
         log_.note(fleet_.supervisor(server_).name() +
@@ -168,6 +179,8 @@ bool StopSequence::advance() {
 }
 
 std::int64_t StopSequence::nextCheckMs() const {
+    if (!finished_ && endSeenMs_ >= 0)
+        return endSeenMs_ + kLateLinesMs;
     if (finished_ || step_ >= plan_.steps.size())
         return 0;
     const StopStep& step = plan_.steps[step_];

@@ -53,6 +53,7 @@ private:
     std::size_t step_ = 0;
     std::int64_t stepStartedMs_ = 0;
     bool saved_ = false;
+    std::int64_t endSeenMs_ = -1; // when the end was seen while the save was still unconfirmed
     bool lineSeen_ = false;
     bool ended_ = false;
     bool finished_ = false;

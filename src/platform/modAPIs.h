@@ -62,6 +62,9 @@ public:
     // Nonzero when a console with that title was found and asked, 0 otherwise. Never waits, never
     // kills by force, and leaves the console to end with its server.
     virtual std::int32_t CloseServerConsole(const QString& sTitle) = 0;
+    // As CloseServerConsole, but the console stays once its server has ended, so that its last
+    // lines can still be read (a save's confirmation, say); CloseEndedConsole closes it then.
+    virtual std::int32_t AskServerToEnd(const QString& sTitle) = 0;
 
     // Sends the signal to the process group of the server in the console titled sTitle: the
     // server, and what a server script started. Where this launcher has no console of that title

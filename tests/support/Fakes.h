@@ -98,6 +98,10 @@ public:
             std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
         return 1;
     }
+    // The same as far as the fake goes: it keeps no ended consoles.
+    std::int32_t AskServerToEnd(const QString& sTitle) override {
+        return CloseServerConsole(sTitle);
+    }
     std::int32_t SignalServer(const QString& sTitle, ProcessHandle hProcess,
                               std::int32_t lSignal) override {
         record("SignalServer", sTitle + u' ' + QString::number(lSignal));

@@ -89,6 +89,10 @@ std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
     if (TmuxClient::IsExactTitle(sTitle))
         tmux_.Run(
             {{"set-option", "-w", "-t", TmuxClient::PaneTarget(sTitle), "remain-on-exit", "off"}});
+    return AskServerToEnd(sTitle);
+}
+
+std::int32_t LinuxApis::AskServerToEnd(const QString& sTitle) {
     const CloseRequest request = closeRequests_.value(sTitle, CloseRequest::Default());
     return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
 }

@@ -27,6 +27,7 @@ public:
     QString GetConsoleColourText(const QString& sTitle) override;
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
+    std::int32_t AskServerToEnd(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
     std::int32_t SignalServer(const QString& sTitle, ProcessHandle hProcess,
                               std::int32_t lSignal) override;
