@@ -89,6 +89,8 @@ private slots:
         h.apis.endsOnInput["Map Server"] = "/save";
         f.StopServerAlone(2);
         QCOMPARE(h.apis.argsOf("SendConsoleInput"), QStringList{"Map Server\n/save"});
+        h.clock.now += 500; // its console is looked at once more for the save's line
+        f.CheckDeadlines();
         QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopped);
         // Changed while the launcher runs: the next start takes the change.
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Map Server]\n") > 0);
