@@ -1,17 +1,20 @@
 #include "LogFolder.h"
 
+#include "CheckedFolder.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QTemporaryFile>
 
 namespace {
 
-// Empty when files can be made in the folder (made first, with its parents when asked); else why.
+// Empty when files can be made in the folder; else why. The folder is made first, private (with
+// its parents when asked); one that is a link, another user's or open to others' writing is not
+// used, so that nobody else can plant a file or a link where the launcher writes.
 QString writeProblem(const QString& folder, bool makeParents) {
-    QDir dir(folder);
-    const bool made = dir.exists() || (makeParents ? QDir().mkpath(folder) : QDir().mkdir(folder));
-    if (!made)
-        return QStringLiteral("the folder cannot be made");
+    QString why;
+    if (!CheckedFolder::Open(folder, makeParents, &why))
+        return why;
     QTemporaryFile probe(folder + QStringLiteral("/.write-test-XXXXXX"));
     if (!probe.open())
         return probe.errorString();
@@ -37,7 +40,7 @@ LogFolderChoice ChooseLogFolder(const QString& serverFolder) {
         QCryptographicHash::hash(serverFolder.toUtf8(), QCryptographicHash::Sha256).toHex();
     const QString fallback = stateFolder() + QStringLiteral("/CorvaneLauncher/logs-") +
                              QString::fromLatin1(hash.left(10));
-    const QString why = QStringLiteral("> The server folder cannot be written (") + first +
+    const QString why = QStringLiteral("> The logs folder cannot be used (") + first +
                         QStringLiteral(": ") + problem + QStringLiteral("); ");
     const QString fallbackProblem = writeProblem(fallback, true);
     if (fallbackProblem.isEmpty())

@@ -1,9 +1,12 @@
 #include "CrashReport.h"
 
+#include "CheckedFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -26,23 +29,27 @@ QString reportText(const CrashFacts& facts) {
 
 QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const QString& stamp,
                          QString* error) {
-    const QString base = folder + QStringLiteral("/crash-") + facts.fileStem + u'-' + stamp;
-    QString path = base + QStringLiteral(".txt");
-    for (int n = 2; QFile::exists(path); ++n)
-        path = base + u'-' + QString::number(n) + QStringLiteral(".txt");
-    QFile file(path);
-    // NewOnly: never written through a file or link that somebody put there meanwhile.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *error = file.errorString();
+    QString why;
+    const std::unique_ptr<CheckedFolder> checked = CheckedFolder::Open(folder, false, &why);
+    if (!checked) {
+        *error = folder + QStringLiteral(": ") + why;
         return QString();
     }
+    // A name that is taken, by an earlier report or by anybody, makes way for the next one.
+    QFile file;
+    const QString name =
+        checked->createNew(QStringLiteral("crash-") + facts.fileStem + u'-' + stamp,
+                           QStringLiteral(".txt"), file, error);
+    if (name.isEmpty())
+        return QString();
     const QByteArray bytes = reportText(facts).toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         *error = file.errorString();
-        file.remove();
+        file.close();
+        checked->remove(name);
         return QString();
     }
-    return path;
+    return folder + u'/' + name;
 }
 
 void PruneCrashReports(const QString& folder, const QString& program, int kept) {
@@ -69,6 +76,10 @@ void PruneCrashReports(const QString& folder, const QString& program, int kept) 
     std::sort(reports.begin(), reports.end(), [](const Report& a, const Report& b) {
         return a.stamp != b.stamp ? a.stamp < b.stamp : a.number < b.number;
     });
+    QString why;
+    const std::unique_ptr<CheckedFolder> checked = CheckedFolder::Open(folder, false, &why);
+    if (!checked)
+        return;
     for (std::size_t i = 0; i + static_cast<std::size_t>(std::max(kept, 0)) < reports.size(); ++i)
-        QFile::remove(dir.filePath(reports[i].file));
+        checked->remove(reports[i].file);
 }

@@ -1,27 +1,41 @@
 #include "RotatingLogFile.h"
 
+#include "CheckedFolder.h"
+
+#include <QFileInfo>
+
 RotatingLogFile::RotatingLogFile(const QString& path, qint64 maxBytes, int kept)
-    : path_(path), maxBytes_(maxBytes), kept_(kept) {}
+    : path_(path), folderPath_(QFileInfo(path).path()), name_(QFileInfo(path).fileName()),
+      maxBytes_(maxBytes), kept_(kept) {}
+
+RotatingLogFile::~RotatingLogFile() = default;
 
 bool RotatingLogFile::open(QString* error) {
-    file_.setFileName(path_);
-    if (file_.open(QIODevice::Append | QIODevice::Unbuffered))
+    if (!folder_) {
+        QString why;
+        folder_ = CheckedFolder::Open(folderPath_, false, &why);
+        if (!folder_) {
+            *error = folderPath_ + QStringLiteral(": ") + why;
+            return false;
+        }
+    }
+    if (folder_->openForAppend(name_, file_, error))
         return true;
-    *error = file_.errorString();
+    folder_.reset(); // looked at afresh next time: the folder may have been made again
     return false;
 }
 
 void RotatingLogFile::rotate() {
     file_.close();
-    const auto numbered = [this](int k) { return path_ + QLatin1Char('.') + QString::number(k); };
+    const auto numbered = [this](int k) { return name_ + QLatin1Char('.') + QString::number(k); };
     if (kept_ == 0) {
-        QFile::remove(path_);
+        folder_->remove(name_);
         return;
     }
-    QFile::remove(numbered(kept_));
+    folder_->remove(numbered(kept_));
     for (int k = kept_ - 1; k >= 1; --k)
-        QFile::rename(numbered(k), numbered(k + 1));
-    QFile::rename(path_, numbered(1));
+        folder_->rename(numbered(k), numbered(k + 1));
+    folder_->rename(name_, numbered(1));
 }
 
 bool RotatingLogFile::appendLine(const QString& text, QString* error) {
@@ -37,5 +51,6 @@ bool RotatingLogFile::appendLine(const QString& text, QString* error) {
         return true;
     *error = file_.errorString();
     file_.close(); // opened afresh for the next line
+    folder_.reset();
     return false;
 }

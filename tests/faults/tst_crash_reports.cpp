@@ -56,7 +56,7 @@ private slots:
         if (fullDisk) { // this test process only: a mount namespace of its own
             QVERIFY(unshare(CLONE_NEWNS) == 0 &&
                     mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0);
-            QVERIFY(mount("none", QFile::encodeName(logs), "tmpfs", 0, "size=32k") == 0);
+            QVERIFY(mount("none", QFile::encodeName(logs), "tmpfs", 0, "size=32k,mode=0700") == 0);
         }
         l.settings.values["Log File Size Limit KB"] = "16";
         l.settings.values["Log Files Kept"] = "1";
@@ -81,6 +81,10 @@ private slots:
                 i == 2 ? "burst line 003000 of 003000"
                        : "Corvane stand-in server: " + ServerTable::displayNames()[i].toUtf8();
             QVERIFY(fullDisk || ReadFile(file).contains(seen));
+            // Private: what an operator types into a console, the console echoes into its log.
+            QVERIFY(fullDisk ||
+                    QFileInfo(file).permissions() == (QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ReadUser | QFile::WriteUser));
         }
         QVERIFY(fullDisk || QFile::exists(logs + "/map-server.log.1"));
         QVERIFY(!QFile::exists(logs + "/map-server.log.2"));

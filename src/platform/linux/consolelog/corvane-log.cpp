@@ -74,7 +74,7 @@ public:
 private:
     bool open() {
         fd_ = ::open(options_.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                     0644);
+                     0600); // what a server prints may hold what an operator typed
         if (fd_ < 0)
             return false;
         struct stat st;

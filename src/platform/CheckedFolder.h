@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QFile;
+
+// A folder the launcher writes its files into, held open once it has been checked: it is this
+// user's own and nobody else may write to it, so nobody else can plant a file or link in it.
+// Files in it are opened relative to the held folder, never through a link, and made private
+// (0600). A folder renamed or replaced behind the launcher's back does not redirect what it
+// writes.
+class CheckedFolder {
+public:
+    // The folder at path, made private (0700, with its parents when asked) when missing. Null,
+    // with the reason in *why, when it is a link, another user's or others may write to it.
+    static std::unique_ptr<CheckedFolder> Open(const QString& path, bool makeParents, QString* why);
+    ~CheckedFolder();
+    CheckedFolder(const CheckedFolder&) = delete;
+    CheckedFolder& operator=(const CheckedFolder&) = delete;
+
+    const QString& path() const { return path_; }
+
+    // Opens the file name for appending, creating it private. False with the reason when it
+    // cannot, a link in its place included.
+    bool openForAppend(const QString& name, QFile& file, QString* error) const;
+    // Creates a file of its own: base + ext, or when that name is taken (by anything, a link
+    // included), base-2 + ext, base-3 + ext, ... The name used; empty with the reason when none.
+    QString createNew(const QString& base, const QString& ext, QFile& file, QString* error) const;
+    // Renames or removes a file in the folder (a link itself, never what it points to).
+    bool rename(const QString& from, const QString& to) const;
+    bool remove(const QString& name) const;
+
+private:
+    CheckedFolder(int fd, const QString& path) : fd_(fd), path_(path) {}
+    int fd_;
+    QString path_;
+};

@@ -1,0 +1,130 @@
+#include "../CheckedFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray NameBytes(const QString& name) {
+    return QFile::encodeName(name);
+}
+
+// A plain file name: no folder part, so that nothing is reached outside the folder.
+bool IsPlainName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(u'/');
+}
+
+QString ErrnoText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool OpenDescriptor(QFile& file, int fd, QIODevice::OpenMode mode, QString* error) {
+    if (file.open(fd, mode, QFileDevice::AutoCloseHandle))
+        return true;
+    *error = file.errorString();
+    ::close(fd);
+    return false;
+}
+
+} // namespace
+
+std::unique_ptr<CheckedFolder> CheckedFolder::Open(const QString& path, bool makeParents,
+                                                   QString* why) {
+    const QString clean = QDir::cleanPath(path);
+    if (makeParents) {
+        const QString parent = QFileInfo(clean).path();
+        if (!QDir(parent).exists() && !QDir().mkpath(parent)) {
+            *why = QStringLiteral("its parent folder cannot be made");
+            return nullptr;
+        }
+    }
+    const QByteArray bytes = NameBytes(clean);
+    if (::mkdir(bytes.constData(), 0700) != 0 && errno != EEXIST) {
+        *why = ErrnoText(errno);
+        return nullptr;
+    }
+    const int fd = ::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        *why = errno == ELOOP || errno == ENOTDIR ? QStringLiteral("it is a link or not a folder")
+                                                  : ErrnoText(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    QString problem;
+    if (::fstat(fd, &st) != 0)
+        problem = ErrnoText(errno);
+    else if (st.st_uid != ::geteuid())
+        problem = QStringLiteral("it belongs to another user (uid %1)").arg(st.st_uid);
+    else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        problem = QStringLiteral("others may write to it (mode %1)")
+                      .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
+    if (!problem.isEmpty()) {
+        ::close(fd);
+        *why = problem;
+        return nullptr;
+    }
+    return std::unique_ptr<CheckedFolder>(new CheckedFolder(fd, clean));
+}
+
+CheckedFolder::~CheckedFolder() {
+    ::close(fd_);
+}
+
+bool CheckedFolder::openForAppend(const QString& name, QFile& file, QString* error) const {
+    if (!IsPlainName(name)) {
+        *error = QStringLiteral("not a file name of its own");
+        return false;
+    }
+    const int fd = ::openat(fd_, NameBytes(name).constData(),
+                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = errno == ELOOP ? QStringLiteral("a link stands in its place") : ErrnoText(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("not a plain file");
+        return false;
+    }
+    return OpenDescriptor(file, fd, QIODevice::Append | QIODevice::Unbuffered, error);
+}
+
+QString CheckedFolder::createNew(const QString& base, const QString& ext, QFile& file,
+                                 QString* error) const {
+    constexpr int kMostTries = 1000;
+    for (int n = 1; n <= kMostTries; ++n) {
+        const QString name = (n == 1 ? base : base + u'-' + QString::number(n)) + ext;
+        if (!IsPlainName(name)) {
+            *error = QStringLiteral("not a file name of its own");
+            return QString();
+        }
+        const int fd = ::openat(fd_, NameBytes(name).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST)
+            continue; // taken, by an earlier report or by anybody: the next name
+        if (fd < 0) {
+            *error = ErrnoText(errno);
+            return QString();
+        }
+        return OpenDescriptor(file, fd, QIODevice::WriteOnly, error) ? name : QString();
+    }
+    *error = QStringLiteral("%1 names are taken").arg(kMostTries);
+    return QString();
+}
+
+bool CheckedFolder::rename(const QString& from, const QString& to) const {
+    return IsPlainName(from) && IsPlainName(to) &&
+           ::renameat(fd_, NameBytes(from).constData(), fd_, NameBytes(to).constData()) == 0;
+}
+
+bool CheckedFolder::remove(const QString& name) const {
+    return IsPlainName(name) && ::unlinkat(fd_, NameBytes(name).constData(), 0) == 0;
+}

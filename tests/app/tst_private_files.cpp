@@ -1,0 +1,116 @@
+// What the launcher writes to disk against a hostile neighbour: the logs folder is used only when
+// it is the user's own and nobody else may write to it (else a private folder of the user's);
+// its files are private, never written through a link planted in their place, and a crash
+// report's name taken ahead of time makes way for another.
+#include "CrashReport.h"
+#include "LogFolder.h"
+#include "RotatingLogFile.h"
+#include "TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+unsigned ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+}
+
+bool Write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class PrivateFilesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theFilesArePrivateAndNoPlantedNameMisleadsThem() {
+        QTemporaryDir server, elsewhere;
+        const QString logs = server.path() + "/logs";
+        const LogFolderChoice choice = ChooseLogFolder(server.path());
+        QCOMPARE(choice.folder, logs);
+        QCOMPARE(ModeOf(logs), 0700u);
+
+        // The launcher's log: private, and a link in its place is refused, not followed.
+        QString error;
+        RotatingLogFile log(logs + "/launcher.log", 1 << 20, 2);
+        QVERIFY(log.appendLine("first line", &error));
+        QCOMPARE(ModeOf(logs + "/launcher.log"), 0600u);
+        const QString victim = elsewhere.path() + "/operator's notes";
+        QVERIFY(Write(victim, "mine\n"));
+        QVERIFY(QFile::remove(logs + "/launcher.log") &&
+                QFile::link(victim, logs + "/launcher.log"));
+        RotatingLogFile planted(logs + "/launcher.log", 1 << 20, 2);
+        QVERIFY(!planted.appendLine("second line", &error));
+        QCOMPARE(error, QString("a link stands in its place"));
+        QCOMPARE(ReadFile(victim), QByteArray("mine\n"));
+
+        // Crash reports: names taken ahead (a dangling link, a link to the operator's file) are
+        // passed over; the report is private.
+        const QString base = logs + "/crash-map-server-20261207-120000";
+        QVERIFY(QFile::link(elsewhere.path() + "/nothing yet", base + ".txt"));
+        QVERIFY(QFile::link(victim, base + "-2.txt"));
+        CrashFacts facts{"7 Dec 2026 12:00:00", "Map Server", "/srv/map-server",
+                         "map-server",          42,           "exit status 3",
+                         "last words\n",        200};
+        const QString report = WriteCrashReport(logs, facts, "20261207-120000", &error);
+        QCOMPARE(report, base + "-3.txt");
+        QVERIFY(ReadFile(report).contains("last words"));
+        QCOMPARE(ModeOf(report), 0600u);
+        QCOMPARE(ReadFile(victim), QByteArray("mine\n"));
+        QVERIFY(!QFile::exists(elsewhere.path() + "/nothing yet"));
+    }
+
+    // A logs folder that somebody else controls is not used: the log says why, and the logs go
+    // to a private folder of the user's own.
+    void aLogsFolderOthersControlIsNotUsed_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("open to all") << "open"
+                                     << "others may write to it (mode 0777)";
+        QTest::newRow("group may write") << "group"
+                                         << "others may write to it (mode 0770)";
+        QTest::newRow("a link") << "link"
+                                << "it is a link or not a folder";
+        QTest::newRow("another user's") << "owner"
+                                        << "it belongs to another user (uid 65534)";
+    }
+    void aLogsFolderOthersControlIsNotUsed() {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        if (kind == "owner" && ::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QTemporaryDir server, state, elsewhere;
+        const QString logs = server.path() + "/logs";
+        const QByteArray logsBytes = QFile::encodeName(logs);
+        if (kind == "link") {
+            QVERIFY(QFile::link(elsewhere.path(), logs));
+        } else {
+            QVERIFY(QDir().mkdir(logs));
+            if (kind == "owner")
+                QVERIFY(::chown(logsBytes.constData(), 65534, 65534) == 0);
+            QVERIFY(::chmod(logsBytes.constData(), kind == "open"    ? 0777
+                                                   : kind == "group" ? 0770
+                                                                     : 0755) == 0);
+        }
+        const QByteArray saved = qgetenv("XDG_STATE_HOME");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", saved); });
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        const LogFolderChoice choice = ChooseLogFolder(server.path());
+        QVERIFY2(choice.folder.startsWith(state.path() + "/CorvaneLauncher/logs-"),
+                 qPrintable(choice.note));
+        QCOMPARE(ModeOf(choice.folder), 0700u);
+        QVERIFY2(choice.note.contains("(" + logs + ": " + why + ")"), qPrintable(choice.note));
+        QVERIFY(QDir(elsewhere.path()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(PrivateFilesTest)
+#include "tst_private_files.moc"
