@@ -1,5 +1,7 @@
 #include "ConsoleMirror.h"
 
+#include "CommandLineText.h"
+
 #include "LauncherOptions.h"
 #include "ServerTable.h"
 #include "modAPIs.h"
@@ -68,6 +70,8 @@ ConsoleMirror::CommandOutcome ConsoleMirror::SendCommand(const QString& line) {
     if (line.isEmpty() || server < 0 || server >= ServerTable::kCount)
         return {};
     const QString& name = ServerTable::displayNames()[server];
+    if (const QString refusal = CommandLineText::Refusal(line); !refusal.isEmpty())
+        return {false, refusal};
     if (!online() || !serverRuns(server))
         return {false, name + QStringLiteral(" is not running: nothing sent")};
     if (apis_.SendConsoleInput(name, line) == 0)

@@ -37,6 +37,8 @@ void frmMain::connectHandlers() {
     connect(mnuTrayExit, &QAction::triggered, this, &frmMain::mnuTrayExit_Click);
     connect(conTab, &TabStrip::Click, this, &frmMain::conTab_Click);
     connect(txtCommand, &ConsoleCommandLine::Submit, this, &frmMain::txtCommand_Submit);
+    connect(conTab, &TabStrip::Click, txtCommand,
+            [this] { txtCommand->showServer(conTab->SelectedIndex() - 1); });
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);
     connect(chkOutputServerMessage, &VbCheckBox::Click, this,
             &frmMain::chkOutputServerMessage_Click);

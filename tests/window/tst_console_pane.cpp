@@ -3,6 +3,9 @@
 // running one.
 #include "LauncherHarness.h"
 
+#include <QApplication>
+#include <QClipboard>
+
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -143,13 +146,48 @@ private slots:
         }
         QCOMPARE(walked,
                  QStringList({"status", "say \"hi\"; x", "say \"hi\"; x", "status", "draft"}));
-        w.conTab->Select(1); // each server its own history
+        w.conTab->Select(1); // each server its own history and its own draft
+        QCOMPARE(input->text(), "");
         QTest::keyClick(input, Qt::Key_Up);
+        QCOMPARE(input->text(), "");
+        input->setText("shutdown");
+        w.conTab->Select(2);
         QCOMPARE(input->text(), "draft");
+        w.conTab->Select(1);
+        QCOMPARE(input->text(), "shutdown");
         h.apis.crash("login-server");
         type("status");
         QCOMPARE(w.txtCommand->note()->text(), "Login Server is not running: nothing sent");
         QCOMPARE(h.apis.count("SendConsoleInput"), 3);
+    }
+
+    // A paste with control characters shows them and sends nothing (Ctrl-C would end the
+    // server); a line longer than a console takes is refused with a note, not cut.
+    void controlCharactersAndOverlongLinesAreNeverSent() {
+        LauncherHarness h;
+        frmMain& w = h.online();
+        w.conTab->Select(3);
+        QLineEdit* input = w.txtCommand->input();
+        QApplication::clipboard()->setText(QString("status") + QChar(3) + "tail\nsave" + QChar(26));
+        input->setFocus();
+        QTest::keySequence(input, QKeySequence::Paste);
+        QCOMPARE(input->text(), QString::fromUtf8("status\u2403tail\u240Asave\u241A"));
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(w.txtCommand->note()->text(),
+                 QString::fromUtf8("the line holds control characters (shown as \u2403 and the "
+                                   "like): nothing sent"));
+        const QString longLine(100'000, u'x');
+        QApplication::clipboard()->setText(longLine);
+        input->clear();
+        QTest::keySequence(input, QKeySequence::Paste);
+        QCOMPARE(input->text().size(), longLine.size()); // nothing cut without a word
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(w.txtCommand->note()->text(),
+                 "the line is 100000 bytes, longer than a console takes (4095): nothing sent");
+        input->setText(QString(4095, u'y'));
+        QTest::keyClick(input, Qt::Key_Return);
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"),
+                 QStringList{"Map Server\n" + QString(4095, u'y')});
     }
 };
 

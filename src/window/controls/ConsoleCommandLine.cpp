@@ -1,5 +1,7 @@
 #include "ConsoleCommandLine.h"
 
+#include "CommandLineText.h"
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -21,6 +23,26 @@ ConsoleCommandLine::ConsoleCommandLine(QWidget* parent)
     row->addWidget(note_);
     connect(input_, &QLineEdit::returnPressed, this, [this] { emit Submit(input_->text()); });
     connect(input_, &QLineEdit::textEdited, this, [this] { setNote(QString()); });
+    // A paste is never cut without a word: a line too long is refused when sent, with a note.
+    input_->setMaxLength(1 << 20);
+    connect(input_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!CommandLineText::HasControlCharacters(text))
+            return;
+        const QString shown = CommandLineText::ShowControlCharacters(text);
+        if (shown == text)
+            return;
+        const int cursor = input_->cursorPosition();
+        input_->setText(shown); // the same length: the cursor stays where it was
+        input_->setCursorPosition(cursor);
+    });
+}
+
+void ConsoleCommandLine::showServer(int server) {
+    if (shown_ >= 0 && shown_ < kServers)
+        drafts_[shown_] = input_->text();
+    shown_ = server;
+    input_->setText(server >= 0 && server < kServers ? drafts_[server] : QString());
+    setNote(QString());
 }
 
 void ConsoleCommandLine::setNote(const QString& text) {

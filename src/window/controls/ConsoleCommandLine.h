@@ -11,7 +11,8 @@ class QLineEdit;
 
 // A one-line input for typing a command into a server's console, with a note beside it for what
 // the operator must know about the last command (that it was not sent, say). Enter hands the
-// text on; Up and Down walk what was sent to the console shown, each console its own history.
+// text on; Up and Down walk what was sent to the console shown, each console its own history and
+// its own unsent draft. Control characters show as their visible pictures and are never sent.
 class ConsoleCommandLine : public QWidget {
     Q_OBJECT
 public:
@@ -29,6 +30,8 @@ public:
     void setNote(const QString& text);
     // Keeps a line that was sent to that server's console and empties the input.
     void sent(int server, const QString& line);
+    // The console shown changed: the input keeps what was typed for each console apart.
+    void showServer(int server);
 
 signals:
     // Enter was pressed with this text in the input.
@@ -41,4 +44,6 @@ private:
     QLineEdit* input_;
     QLabel* note_;
     std::array<CommandHistory, kServers> histories_;
+    std::array<QString, kServers> drafts_;
+    int shown_ = -1;
 };
