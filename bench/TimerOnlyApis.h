@@ -41,6 +41,7 @@ public:
         return inner_.FindRunningServer(p);
     }
     QString ConsoleLocation() override { return inner_.ConsoleLocation(); }
+    QString InstallationId() override { return inner_.InstallationId(); }
     std::int32_t SetProcessPriority(ProcessHandle h, std::int32_t c) override {
         return inner_.SetProcessPriority(h, c);
     }

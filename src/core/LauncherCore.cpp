@@ -5,6 +5,7 @@
 #include "LauncherState.h"
 #include "modAPIs.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QTimer>
@@ -177,5 +178,7 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
     snapshot.launcherState = fleet_.ServerState();
     snapshot.intervalSeconds = options_.intervalSeconds;
     snapshot.version = QStringLiteral(CORVANE_VERSION);
+    snapshot.installationId = services_.apis->InstallationId();
+    snapshot.launcherPid = QCoreApplication::applicationPid();
     return snapshot;
 }

@@ -22,6 +22,8 @@ struct StatusSnapshot {
     std::int16_t launcherState = 0; // 0 offline, 1 online, 2 crashed
     int intervalSeconds = 0;        // of the status check
     QString version;
+    QString installationId;       // what names the server folder's consoles
+    std::int64_t launcherPid = 0; // the launcher's own process
 
     // Every server that is meant to run is running.
     bool healthy() const {

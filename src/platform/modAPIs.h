@@ -103,6 +103,9 @@ public:
     // Where the operator finds the servers' consoles, in a few words for the log; empty when
     // there is nothing to say.
     virtual QString ConsoleLocation() = 0;
+    // What names this server folder's consoles (the tmux socket's name on Linux): one installation
+    // is told from another, and a status endpoint of this launcher from an impostor's, by it.
+    virtual QString InstallationId() = 0;
 
     // Sets the priority class of the server that hProcess holds: every process of it. Nonzero on
     // success, 0 on any failure.

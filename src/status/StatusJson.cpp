@@ -43,6 +43,9 @@ QByteArray StatusJson(const StatusSnapshot& snapshot) {
         {QStringLiteral("state"), stateName(snapshot.launcherState)},
         {QStringLiteral("status_interval_seconds"), snapshot.intervalSeconds},
         {QStringLiteral("version"), snapshot.version},
+        // Which launcher answers: a check can tell it from another program on the port.
+        {QStringLiteral("pid"), static_cast<qint64>(snapshot.launcherPid)},
+        {QStringLiteral("server_folder_id"), snapshot.installationId},
     };
     const QJsonObject document{
         {QStringLiteral("healthy"), snapshot.healthy()},

@@ -4,6 +4,8 @@
 #include "StatusEndpoint.h"
 #include "VbCheckBox.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
@@ -95,7 +97,11 @@ private slots:
                 1.7e9);
         QCOMPARE(Sample(metrics.body, "corvane_launcher_state"), 2.0); // the notice still shows
         QCOMPARE(Sample(metrics.body, "corvane_build_info{version=\"" CORVANE_VERSION "\"}"), 1.0);
-        QVERIFY(Get(port, "/status").body.startsWith("{\"healthy\":true,"));
+        const QByteArray body = Get(port, "/status").body;
+        QVERIFY(body.startsWith("{\"healthy\":true,"));
+        const QJsonObject launcher = QJsonDocument::fromJson(body)["launcher"].toObject();
+        QCOMPARE(launcher["pid"].toInteger(), QCoreApplication::applicationPid());
+        QCOMPARE(launcher["server_folder_id"].toString(), "corvane-fa4e0f01d0");
 
         // A server meant to run that is down makes the status unhealthy.
         h.apis.crash("login-server");

@@ -149,6 +149,7 @@ public:
         return ServerProcess{};
     }
     QString ConsoleLocation() override { return consoleLocation; }
+    QString InstallationId() override { return QStringLiteral("corvane-fa4e0f01d0"); }
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
         record("SetProcessPriority",
                QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));

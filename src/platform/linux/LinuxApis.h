@@ -36,6 +36,7 @@ public:
     std::int32_t ServerProcessId(ProcessHandle hProcess) override;
     ServerProcess FindRunningServer(const QString& sExePath) override;
     QString ConsoleLocation() override;
+    QString InstallationId() override { return socketName_; }
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
