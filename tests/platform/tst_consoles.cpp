@@ -36,13 +36,22 @@ private slots:
             input += QByteArray::number(i).rightJustified(9, '0') + "\r\n";
         const QString log = sandbox.path("server.log");
         QProcess helper;
-        helper.start(TmuxSandbox::builtProgram("corvane-log"), {log, "1000", "2", "-"});
-        helper.write(input);
+        helper.start(TmuxSandbox::builtProgram("corvane-log"), {log, "1003", "2", "-"});
+        // In pieces that end inside lines, as a console's output comes: each piece is read alone.
+        for (qsizetype at = 0; at < input.size(); at += 23) {
+            helper.write(input.mid(at, 23));
+            QVERIFY(helper.waitForBytesWritten(5000));
+            QTest::qSleep(1);
+        }
         helper.closeWriteChannel();
         QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
         QVERIFY(!QFile::exists(log + ".3"));
-        for (const QString& file : {log, log + ".1", log + ".2"})
-            QVERIFY(QFileInfo(file).size() <= 1000 && ReadFile(file).endsWith('\n'));
+        // Each file starts and ends with a whole line: the line that reaches the limit ends it.
+        for (const QString& file : {log, log + ".1", log + ".2"}) {
+            const QByteArray text = ReadFile(file);
+            QVERIFY2(text.size() <= 1003 + 10 && text.endsWith('\n'), qPrintable(file));
+            QVERIFY2(text.split('\n').first().size() == 9, text.left(20).constData());
+        }
         // The newest lines, whole and in order, with plain line ends.
         const QByteArray kept = ReadFile(log + ".2") + ReadFile(log + ".1") + ReadFile(log);
         const QByteArray plain = input.replace("\r\n", "\n");

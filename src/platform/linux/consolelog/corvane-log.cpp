@@ -21,6 +21,8 @@
 namespace {
 
 constexpr std::size_t kReadSize = 64 * 1024;
+// How far past its limit a file may grow to end with a whole line.
+constexpr long long kMaxOverrun = 64 * 1024;
 
 struct Options {
     std::string path;
@@ -40,20 +42,27 @@ class RotatingFile {
 public:
     explicit RotatingFile(const Options& options) : options_(options) {}
 
-    // Writes the bytes; false, with errno set, when they could not all be written.
+    // Writes the bytes; false, with errno set, when they could not all be written. A file is
+    // started afresh only at the start of a line: the line that reaches the limit is finished in
+    // the old file first (a line that goes on for more than kMaxOverrun is cut after all).
     bool write(const char* data, std::size_t size) {
         while (size > 0) {
             if (fd_ < 0 && !open())
                 return false;
-            if (size_ >= options_.limit && !rotate())
+            if (size_ >= options_.limit &&
+                (atLineStart_ || size_ >= options_.limit + kMaxOverrun) && !rotate())
                 return false;
-            std::size_t room = static_cast<std::size_t>(options_.limit - size_);
-            std::size_t part = size < room ? size : room;
-            // A file ends with a whole line where the line fits.
-            if (part < size) {
-                const void* newline = memrchr(data, '\n', part);
-                if (newline != nullptr && size_ > 0)
+            std::size_t part = size;
+            if (size_ + static_cast<long long>(size) > options_.limit) {
+                // On to the end of the line that reaches the limit.
+                const std::size_t room =
+                    size_ < options_.limit ? static_cast<std::size_t>(options_.limit - size_) : 0;
+                const std::size_t from = room > 0 ? room - 1 : 0;
+                const void* newline = memchr(data + from, '\n', size - from);
+                if (newline != nullptr)
                     part = static_cast<std::size_t>(static_cast<const char*>(newline) - data) + 1;
+                const auto most = static_cast<std::size_t>(options_.limit + kMaxOverrun - size_);
+                part = part < most ? part : most;
             }
             const ssize_t n = ::write(fd_, data, part);
             if (n < 0 && errno == EINTR)
@@ -65,6 +74,7 @@ public:
                 return false;
             }
             size_ += n;
+            atLineStart_ = data[n - 1] == '\n';
             data += n;
             size -= static_cast<std::size_t>(n);
         }
@@ -109,6 +119,7 @@ private:
     const Options& options_;
     int fd_ = -1;
     long long size_ = 0;
+    bool atLineStart_ = true; // the file ends with a whole line
 };
 
 // One line to the launcher, never waiting: a launcher that is gone or not reading misses it.
