@@ -16,13 +16,9 @@ bool PidfdRunsProgram(int pidfd, std::string_view programName) {
     const pid_t pid = PidOfPidfd(pidfd);
     if (pid <= 0)
         return false;
+    const std::string target = ExeLinkOf(pid);
+    const std::string_view exe = ProgramNameOfExeLink(target);
     char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-    char target[PATH_MAX];
-    const ssize_t n = readlink(path, target, sizeof target);
-    const std::string_view exe =
-        n > 0 ? ProgramNameOfExeLink(std::string_view(target, static_cast<std::size_t>(n)))
-              : std::string_view();
     std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(pid));
     char commBuf[64];
     std::string_view comm;

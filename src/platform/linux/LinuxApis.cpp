@@ -13,9 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
-#include <climits>
 #include <csignal>
-#include <cstdio>
 #include <limits>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -26,15 +24,6 @@ namespace {
 // A handle value that can be a descriptor of ours.
 bool IsDescriptor(ProcessHandle handle) {
     return handle.raw() > 2 && handle.raw() <= std::numeric_limits<int>::max();
-}
-
-// The target of /proc/PID/exe; empty when it cannot be read.
-std::string ExeOf(pid_t pid) {
-    char path[48];
-    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-    char target[PATH_MAX];
-    const ssize_t n = readlink(path, target, sizeof target);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
 // The program file name of a launched path: what follows its last '/'.
@@ -158,7 +147,7 @@ std::int32_t LinuxApis::ServerProcessId(ProcessHandle hProcess) {
     if (pid <= 0 || PidfdProcessEnded(pidfd))
         return 0;
     // A console's helper runs the program as its first child.
-    if (ProgramNameOfExeLink(ExeOf(pid)) == ProgramFileName(config_.trampolinePath))
+    if (ProgramNameOfExeLink(ExeLinkOf(pid)) == ProgramFileName(config_.trampolinePath))
         return std::max<pid_t>(FirstChildOf(pid), 0);
     return pid;
 }

@@ -149,6 +149,14 @@ std::string_view ExeLinkPath(std::string_view target) {
     return target;
 }
 
+std::string ExeLinkOf(pid_t pid) {
+    char path[48];
+    std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path, target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
 std::string_view ProgramNameOfExeLink(std::string_view target) {
     target = ExeLinkPath(target);
     const std::size_t slash = target.rfind('/');

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 // The running processes, read from /proc.
 //
@@ -40,6 +41,10 @@ std::string_view ProgramNameOfExeLink(std::string_view target);
 
 // The executable link's target without the deleted marker.
 std::string_view ExeLinkPath(std::string_view target);
+
+// The target of the process's executable link (/proc/PID/exe), as the kernel gives it; empty
+// when it cannot be read.
+std::string ExeLinkOf(pid_t pid);
 
 // What the kernel's stat line of one process tells about it.
 struct ProcStat {

@@ -79,10 +79,7 @@ pid_t FindConsoleHelper(const std::string& helperPath, const std::string& progra
         struct stat st;
         if (found > 0 || stat(path, &st) != 0 || st.st_uid != me)
             return;
-        std::snprintf(path, sizeof path, "/proc/%d/exe", static_cast<int>(pid));
-        char exe[PATH_MAX];
-        const ssize_t n = readlink(path, exe, sizeof exe);
-        if (n <= 0 || std::string_view(exe, static_cast<std::size_t>(n)) != helper)
+        if (ExeLinkOf(pid) != helper)
             return;
         // Its command line: the helper, the hand-over folder, the program.
         char args[2 * PATH_MAX + 64];
