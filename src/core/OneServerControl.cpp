@@ -33,9 +33,8 @@ bool ServerFleet::CanStopServer(int server) const {
         return false;
     const State state = supervisor(server).state();
     // One that outlived its stop sequence may be asked again.
-    const bool outlivedStop = state == State::Stopping && stops_[server] &&
-                              stops_[server]->concluded() && !supervisor(server).restarting;
-    return state == State::Running || state == State::CrashedWaiting || outlivedStop;
+    return state == State::Running || state == State::CrashedWaiting ||
+           (outlivedItsStop(server) && !supervisor(server).restarting);
 }
 
 bool ServerFleet::CanKillServer(int server) const {

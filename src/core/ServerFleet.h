@@ -136,6 +136,10 @@ private:
     std::int32_t beginStop(int server, StopPurpose purpose);
     void finishStop(int server);
     bool anyStopping() const;
+    // The server's stop sequence still runs its steps; or has run them all and the server
+    // outlived it.
+    bool stopUnderWay(int server) const;
+    bool outlivedItsStop(int server) const;
     enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning };
     SequenceEnd runStartSequence();
     void leaveNotStarted(int failed);

@@ -23,7 +23,6 @@ public:
     std::int32_t begin();
     // Runs what is due now; true once the steps are done, or the server has ended.
     bool advance();
-    bool finished() const { return finished_; }
     // The fleet has acted on the end of the sequence (a restart started, a stop settled, a
     // server that outlived it named).
     bool concluded() const { return concluded_; }

@@ -38,7 +38,7 @@ void ServerFleet::StopServers() {
         ServerSupervisor& s = supervisor(i);
         const QString stamp = LauncherLog::Now();
         std::int32_t result;
-        if (s.state() == State::Stopping && stops_[i] && !stops_[i]->concluded()) {
+        if (stopUnderWay(i)) {
             s.restarting = false; // a restart under way ends as a stop
             result = 1;           // asked already; its sequence runs on
         } else if (ServerRuns(i) || s.state() == State::Starting) {
@@ -137,7 +137,7 @@ void ServerFleet::CheckDeadlines() {
 void ServerFleet::scheduleDeadlineCheck() {
     std::int64_t next = -1;
     for (int i = 0; i < kCount; ++i) {
-        if (supervisor(i).state() != State::Stopping || !stops_[i] || stops_[i]->concluded())
+        if (!stopUnderWay(i))
             continue;
         const std::int64_t at = stops_[i]->nextCheckMs();
         next = next < 0 ? at : std::min(next, at);
@@ -155,9 +155,19 @@ bool ServerFleet::anyStopping() const {
                        [](const ServerSupervisor* s) { return s->state() == State::Stopping; });
 }
 
+bool ServerFleet::stopUnderWay(int server) const {
+    return supervisor(server).state() == State::Stopping && stops_[server] &&
+           !stops_[server]->concluded();
+}
+
+bool ServerFleet::outlivedItsStop(int server) const {
+    return supervisor(server).state() == State::Stopping && stops_[server] &&
+           stops_[server]->concluded();
+}
+
 bool ServerFleet::AnyStopUnderWay() const {
     for (int i = 0; i < kCount; ++i)
-        if (supervisor(i).state() == State::Stopping && stops_[i] && !stops_[i]->concluded())
+        if (stopUnderWay(i))
             return true;
     return false;
 }
@@ -165,7 +175,7 @@ bool ServerFleet::AnyStopUnderWay() const {
 QStringList ServerFleet::StillRunningAfterStop() const {
     QStringList names;
     for (int i = 0; i < kCount; ++i)
-        if (supervisor(i).state() == State::Stopping && stops_[i] && stops_[i]->concluded())
+        if (outlivedItsStop(i))
             names << supervisor(i).name();
     return names;
 }
