@@ -114,6 +114,37 @@ private slots:
             QVERIFY2(proc::Exe(entry.toInt()) != exe, "the given-up server runs after all");
         QTRY_VERIFY(QDir(sandbox.path("tmp")).isEmpty()); // nothing of the hand-over is left
     }
+
+    // A control client that tmux never answered in time is killed; its session, made by tmux
+    // once it resumes, must go with it. Left behind, each holds a process for good: a crash loop
+    // that keeps asking a busy tmux piles them up.
+    void aClientGivenUpOnLeavesNoSessionBehind() {
+        TmuxSandbox sandbox;
+        LinuxBackendConfig config = sandbox.config();
+        config.tmuxTimeoutMs = 300;
+        // The launcher's own client keeps the tmux server running.
+        QCOMPARE(sandbox.apis().GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
+        const pid_t server =
+            sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
+        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0); // never kill(0) or kill(-1)
+        const bool answered = TmuxClient(config).Run({{"display-message", "-p", "."}}).succeeded();
+        QVERIFY(::kill(server, SIGCONT) == 0);
+        QVERIFY(!answered);
+
+        // Every control session still there has its client; one left unattached is a leak.
+        const auto strays = [&sandbox] {
+            QStringList unattached;
+            const QByteArray list =
+                sandbox.tmux({"list-sessions", "-F", "#{session_attached} #{session_name}"})
+                    .value_or("?");
+            for (const QByteArray& line : list.split('\n'))
+                if (line.startsWith("0 "))
+                    unattached << QString::fromUtf8(line.mid(2));
+            return unattached;
+        };
+        QTest::qWait(300); // tmux, resumed, takes what it was sent meanwhile
+        QTRY_COMPARE(strays(), QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(TmuxControlTest)

@@ -128,13 +128,18 @@ bool TmuxControlConnection::startClient() {
     argv.push_back(session);
     for (const char* word : {"-x", "80", "-y", "24", "--", "sleep", "infinity"})
         argv.emplace_back(word);
+    // tmux ends the client's session once the client has gone. Set in the same command list that
+    // makes the session, so that it holds from the start: a client killed before tmux read its
+    // first line (tmux stalled, the wait given up) would otherwise leave its session behind.
+    for (const std::string& word :
+         {std::string(";"), std::string("set-option"), std::string("-t"), "=" + session + ":",
+          std::string("destroy-unattached"), std::string("on")})
+        argv.push_back(word);
     pid_ = Spawn(argv, settings_.environment, toClient_, fromClient_);
     if (pid_ < 0)
         return false;
-    // The greeting (the new session's own block and notifications) is read and dropped along
-    // with the answers to these settings of the client's own: tmux ends the client's session
-    // once the client has gone, and sends it no console output.
-    enqueue("set-option -t \"=" + session + ":\" destroy-unattached on", true);
+    // The greeting (the blocks of the commands above, and notifications) is read and dropped
+    // along with the answer to this setting of the client's own: it is sent no console output.
     enqueue("refresh-client -f no-output,ignore-size", true);
     return true;
 }
