@@ -12,7 +12,6 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-#include <unistd.h>
 
 namespace {
 
@@ -28,17 +27,13 @@ QString environmentRuntimeFolder() {
 }
 
 // One name per folder: the folder as the file system knows it, so that two spellings
-// of one folder (a link, a trailing separator) are one instance. In a folder that other users
-// share, the name says whose it is.
-QString instanceName(const QString& serverFolder, bool sharedFolder) {
+// of one folder (a link, a trailing separator) are one instance.
+QString instanceName(const QString& serverFolder) {
     QString canonical = QDir(serverFolder).canonicalPath();
     if (canonical.isEmpty())
         canonical = QDir::cleanPath(QDir(serverFolder).absolutePath());
-    const QByteArray digest =
-        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    if (!sharedFolder)
-        return QString::fromLatin1(digest);
-    return QStringLiteral("corvane-launcher-%1-%2").arg(getuid()).arg(QString::fromLatin1(digest));
+    return QString::fromLatin1(
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
 }
 
 } // namespace
@@ -49,23 +44,60 @@ SingleInstance::SingleInstance(const QString& serverFolder, QString runtimeFolde
         QString why;
         runtimeFolder = PrivateStateFolder(&why);
         if (runtimeFolder.isEmpty()) {
-            runtimeFolder = environmentRuntimeFolder();
-            folderNote_ = QStringLiteral("the launchers' own folder cannot be used (%1); a "
-                                         "launcher started with another runtime folder than %2 "
-                                         "will not find this one")
-                              .arg(why, runtimeFolder);
+            bool unique = false;
+            runtimeFolder = FallbackFolder(environmentRuntimeFolder(), why, &folderNote_, &unique);
+            if (unique)
+                ownFolder_ = runtimeFolder;
         }
     }
-    socketPath_ =
-        runtimeFolder + QLatin1Char('/') + instanceName(serverFolder, !folderNote_.isEmpty());
+    if (runtimeFolder.isEmpty())
+        return; // nowhere safe to meet: this launcher runs on its own (the note says so)
+    socketPath_ = runtimeFolder + QLatin1Char('/') + instanceName(serverFolder);
     lock_ = std::make_unique<QLockFile>(socketPath_ + QStringLiteral(".lock"));
     // Only a lock whose process has ended is stale, however old it is.
     lock_->setStaleLockTime(0);
 }
 
-SingleInstance::~SingleInstance() = default;
+QString SingleInstance::FallbackFolder(const QString& sharedFolder, const QString& why,
+                                       QString* note, bool* unique) {
+    *unique = false;
+    QString refused;
+    QString folder = PrivateFolderIn(sharedFolder, &refused);
+    if (!folder.isEmpty()) {
+        *note = QStringLiteral("the launchers' own folder cannot be used (%1); a launcher "
+                               "started with another runtime folder than %2 will not find this "
+                               "one")
+                    .arg(why, sharedFolder);
+        return folder;
+    }
+    // Whatever another user put there is left alone; this launcher keeps to a folder of its own
+    // that no later start can find.
+    QString unusable;
+    folder = UniquePrivateFolder(&unusable);
+    *unique = !folder.isEmpty();
+    *note = QStringLiteral("the launchers' own folder cannot be used (%1), nor %2; a later "
+                           "start on this server folder will not find this launcher")
+                .arg(why, refused);
+    if (folder.isEmpty())
+        *note += QStringLiteral(", nor can a folder of its own be made (%1)").arg(unusable);
+    return folder;
+}
+
+SingleInstance::~SingleInstance() {
+    release();
+}
+
+void SingleInstance::release() {
+    delete std::exchange(server_, nullptr); // closing removes the socket
+    if (lock_)
+        lock_->unlock();
+    if (!ownFolder_.isEmpty())
+        QDir().rmdir(std::exchange(ownFolder_, QString()));
+}
 
 SingleInstance::Role SingleInstance::claim() {
+    if (!lock_)
+        return Role::First;
     if (lock_->tryLock(0)) {
         answerRaiseRequests();
         return Role::First;

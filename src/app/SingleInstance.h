@@ -17,7 +17,8 @@ class SingleInstance : public QObject {
     Q_OBJECT
 public:
     // runtimeFolder: where the lock and the socket live (empty: the user's private state folder;
-    // where that cannot be used, the runtime folder, else the temporary folder).
+    // where that cannot be used, a private folder of the user's in the runtime or temporary
+    // folder, see FallbackFolder).
     explicit SingleInstance(const QString& serverFolder, QString runtimeFolder = QString(),
                             QObject* parent = nullptr);
     ~SingleInstance() override;
@@ -30,6 +31,16 @@ public:
     // Decides this launcher's role. Waits at most about two seconds, for an answer from the
     // first launcher; nothing else is running yet when it is called.
     Role claim();
+
+    // Where the lock and the socket go when the private state folder cannot be used (why): the
+    // user's own folder inside sharedFolder, checked, else a new folder nobody else can have made.
+    // note says which, and what it costs; unique tells the latter.
+    static QString FallbackFolder(const QString& sharedFolder, const QString& why, QString* note,
+                                  bool* unique);
+
+    // Gives up the folder: no longer listens, and removes the socket, the lock and a folder of
+    // its own. Also done when this goes; for a program that ends without running its destructors.
+    void release();
 
     // The socket's name (a path), for messages.
     QString socketPath() const { return socketPath_; }
@@ -49,6 +60,7 @@ private:
     QString socketPath_;
     QString listenError_;
     QString folderNote_;
+    QString ownFolder_; // made for this launcher alone, removed with it
     std::unique_ptr<QLockFile> lock_;
     QLocalServer* server_ = nullptr;
 };

@@ -20,3 +20,9 @@ std::unique_ptr<Clock> CreateSystemClock();
 // Created private when missing. Empty, with the reason in *error, when it cannot be made or is
 // not safe: a link, another user's folder, or one others may enter.
 QString PrivateStateFolder(QString* error);
+// The user's private folder inside a folder that others share (a runtime or temporary folder):
+// corvane-launcher-<uid>, made 0700 when missing. Empty, with the reason, when what stands there is
+// a link or another user's: a name anybody could have made first is never taken as it is.
+QString PrivateFolderIn(const QString& parentFolder, QString* error);
+// A new private folder of a name nobody could have made first, in the temporary folder.
+QString UniquePrivateFolder(QString* error);

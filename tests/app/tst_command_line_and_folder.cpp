@@ -132,6 +132,42 @@ private slots:
                  linkedHome.path() + "/.local/state/corvane-launcher/run");
     }
 
+    // Where the private state folder cannot be used, the lock and socket go to the user's own
+    // folder in the runtime or temporary folder, which anybody may have made first: a link or
+    // another user's folder there is refused and left as it is, and the launcher keeps to a new
+    // folder of its own; it never asks whatever answers in the planted one.
+    void aFallbackFolderPlantedByAnotherUserIsRefused() {
+        QTemporaryDir shared, elsewhere;
+        const QString own = shared.path() + QStringLiteral("/corvane-launcher-%1").arg(getuid());
+        QString note;
+        bool unique = true;
+        QCOMPARE(SingleInstance::FallbackFolder(shared.path(), "no home", &note, &unique), own);
+        QVERIFY(!unique);
+        QVERIFY2(note.contains("no home") && note.contains(shared.path()), qPrintable(note));
+        struct stat st {};
+        QVERIFY(::lstat(QFile::encodeName(own).constData(), &st) == 0 &&
+                (st.st_mode & 0777) == 0700);
+
+        const auto plantedIsRefused = [&](const QString& why) {
+            const QString folder =
+                SingleInstance::FallbackFolder(shared.path(), "no home", &note, &unique);
+            const auto removeOwn = qScopeGuard([&] { QDir().rmdir(folder); });
+            QVERIFY2(unique && !folder.isEmpty() && !folder.startsWith(shared.path()),
+                     qPrintable(folder));
+            QVERIFY2(note.contains(own + ": " + why), qPrintable(note));
+            QVERIFY(::lstat(QFile::encodeName(folder).constData(), &st) == 0 &&
+                    st.st_uid == getuid() && (st.st_mode & 0777) == 0700);
+        };
+        QVERIFY(QDir(own).removeRecursively() && QFile::link(elsewhere.path(), own));
+        plantedIsRefused("is a link or not a folder");
+        QVERIFY(QDir(elsewhere.path()).isEmpty());
+        if (getuid() == 0) {
+            QVERIFY(QFile::remove(own) && QDir().mkdir(own));
+            QVERIFY(::chown(QFile::encodeName(own).constData(), 65534, 65534) == 0);
+            plantedIsRefused("belongs to another user");
+        }
+    }
+
     void serverFolderPrecedence() {
         QTemporaryDir root;
         const QString own = root.path() + "/own";         // the launcher's own folder

@@ -4,8 +4,10 @@
 
 #include "UniqueFd.h"
 
+#include <QDir>
 #include <QFile>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pwd.h>
@@ -88,6 +90,32 @@ QString PrivateStateFolderUnder(const QString& homeFolder, QString* error) {
         if (!next)
             return {};
         folder = std::move(next);
+    }
+    return QFile::decodeName(path);
+}
+
+QString PrivateFolderIn(const QString& parentFolder, QString* error) {
+    QString ignored;
+    error = error ? error : &ignored;
+    const QByteArray parent = QFile::encodeName(parentFolder);
+    UniqueFd folder(open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) {
+        *error = Reason(parent, std::strerror(errno));
+        return {};
+    }
+    const QByteArray name = "corvane-launcher-" + QByteArray::number(getuid());
+    const QByteArray path = parent + '/' + name;
+    if (!UniqueFd(OpenFolder(folder.get(), name.constData(), true, path, error)))
+        return {};
+    return QFile::decodeName(path);
+}
+
+QString UniquePrivateFolder(QString* error) {
+    QByteArray path = QFile::encodeName(QDir::tempPath()) + "/corvane-launcher-XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) {
+        if (error)
+            *error = Reason(path, std::strerror(errno));
+        return {};
     }
     return QFile::decodeName(path);
 }
