@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
     if (const int exitCode = ClaimServerFolder(instance, serverFolder); exitCode >= 0)
         return exitCode;
 
-    const auto apis = CreatePlatformApis(serverFolder.folder);
+    auto apis = CreatePlatformApis(serverFolder.folder);
     const auto clock = CreateSystemClock();
     LauncherCore core(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder});
 
@@ -52,8 +52,12 @@ int main(int argc, char* argv[]) {
         return FindStatusIconFolder(QCoreApplication::applicationDirPath());
     };
     services.trayAvailable = [] { return DesktopHasNotificationArea(); };
-    services.endProgram = [] {
-        // Ends at once: no further event runs, nothing half-done gets another chance to act.
+    services.endProgram = [&apis, &instance] {
+        // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
+        // what this run made for itself goes first: its tmux control session and notice pipe, its
+        // lock and socket.
+        apis.reset();
+        instance.release();
         std::fflush(nullptr);
         std::_Exit(EXIT_SUCCESS);
     };

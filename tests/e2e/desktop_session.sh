@@ -46,7 +46,8 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/dat
 unset WAYLAND_DISPLAY TMUX SESSION_MANAGER
 settings="$XDG_CONFIG_HOME/CorvaneLauncher/CorvaneLauncher.ini"
 # No interval: it is in the file only if the launcher wrote the file.
-fresh_settings() { printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\n' >"$settings"; }
+# Console logs on: their helpers report through a pipe of the launcher's, which must go at exit.
+fresh_settings() { printf '[Settings]\nAutoRestart=0\nMinimizeToTray=1\nUpdateServerMessage=1\nLogServerMessages=1\n' >"$settings"; }
 fresh_settings
 
 start_xvfb() { # -noreset: the window manager must not find the server resetting
@@ -126,6 +127,7 @@ start_launcher_and_servers() {
 # values, as closing the window does.
 ended_like_closing() {
     wait_until 20 "the launcher to end" process_ended "$launcher_pid"
+    local pid="$launcher_pid"
     wait "$launcher_pid"; local status=$?; launcher_pid=""
     ((status == 0)) || fail "the launcher ended with status $status"
     poll 15 all_servers_ended || fail "servers still running 15 s after the exit:" \
@@ -134,7 +136,21 @@ ended_like_closing() {
     for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
         grep -qx "$line" "$settings" || fail "$line not in the settings at exit: $(cat "$settings")"
     done
-    step "launcher and servers ended, settings written"
+    nothing_left_behind "$pid"
+    step "launcher and servers ended, settings written, nothing of the run left"
+}
+# nothing_left_behind PID: no tmux session (the launcher's control session included), no pipe of
+# the launcher with that PID, and neither its lock nor its socket outlive it.
+nothing_left_behind() {
+    local run lock
+    poll 5 eval '[ -z "$(for_each_socket ls)" ]' || fail "tmux sessions left: $(for_each_socket ls)"
+    local left; left="$(ls -A "$XDG_RUNTIME_DIR" | grep '^corvane-')"
+    [ -z "$left" ] || fail "left in the runtime folder: $left"
+    run="$(getent passwd "$(id -u)" | cut -d: -f6)/.local/state/corvane-launcher/run"
+    for lock in "$run"/*.lock; do
+        [ -f "$lock" ] && [ "$(head -n 1 "$lock")" = "$1" ] && fail "its lock is left: $lock"
+    done
+    return 0
 }
 # Chooses the menu's last item, "Exit And Stop Servers".
 exit_through_menu() {
