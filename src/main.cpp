@@ -66,6 +66,8 @@ int main(int argc, char* argv[]) {
     EndLikeClosingTheWindow(window);
     window.Form_Load();
     ReportServerFolder(core.log(), serverFolder, core.fleet().MissingPrograms());
+    if (!instance.folderNote().isEmpty()) // said on the error output too, read by fewer
+        core.log().note(QStringLiteral("Single launcher check: ") + instance.folderNote() + u'.');
     const LogFolderChoice logs = ChooseLogFolder(serverFolder.folder);
     core.UseLogFolder(logs.folder, logs.note);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
