@@ -68,7 +68,8 @@ int main(int argc, char* argv[]) {
     ReportServerFolder(core.log(), serverFolder, core.fleet().MissingPrograms());
     if (!instance.folderNote().isEmpty()) // said on the error output too, read by fewer
         core.log().note(QStringLiteral("Single launcher check: ") + instance.folderNote() + u'.');
-    const LogFolderChoice logs = ChooseLogFolder(serverFolder.folder);
+    const LogFolderChoice logs = ChooseLogFolder(
+        serverFolder.folder, core.settings().Read(QStringLiteral("Log Group")).trimmed());
     core.UseLogFolder(logs.folder, logs.note);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);

@@ -28,13 +28,26 @@ QString stateFolder() {
     return QDir::homePath() + QStringLiteral("/.local/state");
 }
 
+// The folder as chosen, set up for the group to read when one is named.
+LogFolderChoice withReaders(LogFolderChoice choice, const QString& readers) {
+    QString why;
+    if (choice.folder.isEmpty() || CheckedFolder::LetGroupRead(choice.folder, readers, &why))
+        return readers.isEmpty() || choice.folder.isEmpty()
+                   ? choice
+                   : LogFolderChoice{choice.folder, choice.note +
+                                                        QStringLiteral(", readable by group ") +
+                                                        readers};
+    choice.note += QStringLiteral("; they stay private: ") + why;
+    return choice;
+}
+
 } // namespace
 
-LogFolderChoice ChooseLogFolder(const QString& serverFolder) {
+LogFolderChoice ChooseLogFolder(const QString& serverFolder, const QString& readers) {
     const QString first = serverFolder + QStringLiteral("/logs");
     const QString problem = writeProblem(first, false);
     if (problem.isEmpty())
-        return {first, QStringLiteral("> Logs are written to ") + first};
+        return withReaders({first, QStringLiteral("> Logs are written to ") + first}, readers);
 
     const QByteArray hash =
         QCryptographicHash::hash(serverFolder.toUtf8(), QCryptographicHash::Sha256).toHex();
@@ -44,7 +57,8 @@ LogFolderChoice ChooseLogFolder(const QString& serverFolder) {
                         QStringLiteral(": ") + problem + QStringLiteral("); ");
     const QString fallbackProblem = writeProblem(fallback, true);
     if (fallbackProblem.isEmpty())
-        return {fallback, why + QStringLiteral("logs are written to ") + fallback};
+        return withReaders({fallback, why + QStringLiteral("logs are written to ") + fallback},
+                           readers);
     return {QString(), why + QStringLiteral("nor can ") + fallback + QStringLiteral(" (") +
                            fallbackProblem + QStringLiteral("); nothing is logged to disk.")};
 }

@@ -11,4 +11,6 @@ struct LogFolderChoice {
     QString note;   // one log line saying which folder, and why when it is not the first choice
 };
 
-LogFolderChoice ChooseLogFolder(const QString& serverFolder);
+// readers: the group that may read the logs ("log group" of the installation's settings); empty:
+// nobody but the user. The chosen folder is set up for it, or the note says why it is not.
+LogFolderChoice ChooseLogFolder(const QString& serverFolder, const QString& readers = QString());

@@ -8,13 +8,18 @@ class QFile;
 // A folder the launcher writes its files into, held open once it has been checked: it is this
 // user's own and nobody else may write to it, so nobody else can plant a file or link in it.
 // Files in it are opened relative to the held folder, never through a link, and made private
-// (0600). A folder renamed or replaced behind the launcher's back does not redirect what it
-// writes.
+// (0600), or readable by the folder's group (0640) when the folder is set up for its group to
+// read (LetGroupRead). A folder renamed or replaced behind the launcher's back does not redirect
+// what it writes.
 class CheckedFolder {
 public:
     // The folder at path, made private (0700, with its parents when asked) when missing. Null,
     // with the reason in *why, when it is a link, another user's or others may write to it.
     static std::unique_ptr<CheckedFolder> Open(const QString& path, bool makeParents, QString* why);
+    // Sets up the folder, once checked as Open does, for that group to read what is made in it
+    // (02750, owned by the group), which the user must belong to; an empty group takes back a
+    // sharing made so (0700). False with the reason when it cannot be done.
+    static bool LetGroupRead(const QString& path, const QString& group, QString* why);
     ~CheckedFolder();
     CheckedFolder(const CheckedFolder&) = delete;
     CheckedFolder& operator=(const CheckedFolder&) = delete;
@@ -32,7 +37,10 @@ public:
     bool remove(const QString& name) const;
 
 private:
-    CheckedFolder(int fd, const QString& path) : fd_(fd), path_(path) {}
+    CheckedFolder(int fd, const QString& path, unsigned fileMode, unsigned folderGroup)
+        : fd_(fd), path_(path), fileMode_(fileMode), folderGroup_(folderGroup) {}
     int fd_;
     QString path_;
+    unsigned fileMode_;    // of the files it makes
+    unsigned folderGroup_; // the group that reads them, when they are 0640
 };

@@ -9,8 +9,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +21,11 @@ namespace {
 unsigned ModeOf(const QString& path) {
     struct stat st {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+}
+
+gid_t GroupOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_gid : gid_t(-1);
 }
 
 bool Write(const QString& path, const QByteArray& bytes) {
@@ -66,6 +73,62 @@ private slots:
         QCOMPARE(ModeOf(report), 0600u);
         QCOMPARE(ReadFile(victim), QByteArray("mine\n"));
         QVERIFY(!QFile::exists(elsewhere.path() + "/nothing yet"));
+    }
+
+    // Logs are readable by a group only when the installation names one: the folder is set up
+    // for it, and the launcher's log, crash reports and console logs are made 0640 in it, also
+    // those made while they were private. Taken back, they are private again.
+    void aNamedGroupMayReadTheLogs() {
+        // root may name any group; anybody else a group of their own
+        const group* readers = ::getgrgid(::geteuid() == 0 ? 65534 : ::getegid());
+        QVERIFY(readers != nullptr);
+        const QString group = QString::fromLocal8Bit(readers->gr_name);
+        const gid_t gid = readers->gr_gid;
+        QTemporaryDir server;
+        const QString logs = server.path() + "/logs";
+        QString error;
+        QCOMPARE(ChooseLogFolder(server.path()).folder, logs);
+        QVERIFY(RotatingLogFile(logs + "/launcher.log", 1 << 20, 2).appendLine("private", &error));
+        QVERIFY(Write(logs + "/map-server.log", "while private\n") &&
+                ::chmod(QFile::encodeName(logs + "/map-server.log").constData(), 0600) == 0);
+        QCOMPARE(ModeOf(logs + "/launcher.log"), 0600u);
+
+        const LogFolderChoice shared = ChooseLogFolder(server.path(), group);
+        QVERIFY2(shared.note.endsWith(", readable by group " + group), qPrintable(shared.note));
+        QCOMPARE(ModeOf(logs), 02750u);
+        QCOMPARE(GroupOf(logs), gid);
+        QVERIFY(RotatingLogFile(logs + "/launcher.log", 1 << 20, 2).appendLine("shared", &error));
+        CrashFacts facts{"7 Dec 2026 12:00:00",
+                         "Map Server",
+                         "/srv/map-server",
+                         "map-server",
+                         42,
+                         "exit status 3",
+                         "typed\n",
+                         200};
+        const QString report = WriteCrashReport(logs, facts, "20261207-120000", &error);
+        QProcess helper;
+        helper.start(CORVANE_LAUNCHER_DIR "/corvane-log",
+                     {logs + "/map-server.log", "4096", "1", "-"});
+        helper.write("a server's line\n");
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(10000) && helper.exitCode() == 0);
+        for (const QString& file : {logs + "/launcher.log", report, logs + "/map-server.log"}) {
+            QVERIFY2(ModeOf(file) == 0640u, qPrintable(file));
+            QVERIFY2(GroupOf(file) == gid, qPrintable(file));
+        }
+
+        // Taken back: the folder is private again, and so is each file when next written.
+        QCOMPARE(ChooseLogFolder(server.path()).folder, logs);
+        QCOMPARE(ModeOf(logs), 0700u);
+        QVERIFY(RotatingLogFile(logs + "/launcher.log", 1 << 20, 2).appendLine("private", &error));
+        QCOMPARE(ModeOf(logs + "/launcher.log"), 0600u);
+
+        // A group that does not exist leaves them private, and says so.
+        const LogFolderChoice unknown = ChooseLogFolder(server.path(), "no such group here");
+        QVERIFY2(unknown.note.endsWith("they stay private: there is no group no such group here"),
+                 qPrintable(unknown.note));
+        QCOMPARE(ModeOf(logs), 0700u);
     }
 
     // A logs folder that somebody else controls is not used: the log says why, and the logs go

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,12 @@ bool IsPlainName(const QString& name) {
 
 QString ErrnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A folder set up for its group to read: group-readable and set-group-id, so that what is made in
+// it belongs to that group.
+bool SharedWithGroup(mode_t folderMode) {
+    return (folderMode & S_ISGID) != 0 && (folderMode & S_IRGRP) != 0;
 }
 
 bool OpenDescriptor(QFile& file, int fd, QIODevice::OpenMode mode, QString* error) {
@@ -70,7 +78,42 @@ std::unique_ptr<CheckedFolder> CheckedFolder::Open(const QString& path, bool mak
         *why = problem;
         return nullptr;
     }
-    return std::unique_ptr<CheckedFolder>(new CheckedFolder(fd, clean));
+    return std::unique_ptr<CheckedFolder>(
+        new CheckedFolder(fd, clean, SharedWithGroup(st.st_mode) ? 0640 : 0600, st.st_gid));
+}
+
+bool CheckedFolder::LetGroupRead(const QString& path, const QString& group, QString* why) {
+    const std::unique_ptr<CheckedFolder> folder = Open(path, false, why);
+    if (!folder)
+        return false;
+    struct stat st {};
+    if (::fstat(folder->fd_, &st) != 0) {
+        *why = ErrnoText(errno);
+        return false;
+    }
+    if (group.isEmpty()) {
+        // Only a sharing made here is taken back: a folder the operator opened otherwise keeps it.
+        if (SharedWithGroup(st.st_mode) && ::fchmod(folder->fd_, 0700) != 0) {
+            *why = ErrnoText(errno);
+            return false;
+        }
+        return true;
+    }
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group* found = nullptr;
+    if (getgrnam_r(NameBytes(group).constData(), &entry, buffer.data(), buffer.size(), &found) !=
+            0 ||
+        !found) {
+        *why = QStringLiteral("there is no group %1").arg(group);
+        return false;
+    }
+    if (::fchown(folder->fd_, static_cast<uid_t>(-1), found->gr_gid) != 0 ||
+        ::fchmod(folder->fd_, 02750) != 0) {
+        *why = QStringLiteral("it cannot be given to group %1: %2").arg(group, ErrnoText(errno));
+        return false;
+    }
+    return true;
 }
 
 CheckedFolder::~CheckedFolder() {
@@ -83,7 +126,7 @@ bool CheckedFolder::openForAppend(const QString& name, QFile& file, QString* err
         return false;
     }
     const int fd = ::openat(fd_, NameBytes(name).constData(),
-                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+                            O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, fileMode_);
     if (fd < 0) {
         *error = errno == ELOOP ? QStringLiteral("a link stands in its place") : ErrnoText(errno);
         return false;
@@ -94,6 +137,11 @@ bool CheckedFolder::openForAppend(const QString& name, QFile& file, QString* err
         *error = QStringLiteral("not a plain file");
         return false;
     }
+    // A file made before its folder's readers changed follows them.
+    if (fileMode_ == 0640 && st.st_gid != folderGroup_)
+        ::fchown(fd, static_cast<uid_t>(-1), folderGroup_);
+    if ((st.st_mode & 07777) != fileMode_)
+        ::fchmod(fd, fileMode_);
     return OpenDescriptor(file, fd, QIODevice::Append | QIODevice::Unbuffered, error);
 }
 
@@ -107,13 +155,14 @@ QString CheckedFolder::createNew(const QString& base, const QString& ext, QFile&
             return QString();
         }
         const int fd = ::openat(fd_, NameBytes(name).constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode_);
         if (fd < 0 && errno == EEXIST)
             continue; // taken, by an earlier report or by anybody: the next name
         if (fd < 0) {
             *error = ErrnoText(errno);
             return QString();
         }
+        ::fchmod(fd, fileMode_); // whatever the umask took away
         return OpenDescriptor(file, fd, QIODevice::WriteOnly, error) ? name : QString();
     }
     *error = QStringLiteral("%1 names are taken").arg(kMostTries);

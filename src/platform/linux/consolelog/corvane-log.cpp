@@ -17,6 +17,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -82,13 +83,33 @@ public:
     }
 
 private:
+    // What a server prints may hold what an operator typed: private, unless the launcher set the
+    // folder up for its group to read (group-readable and set-group-id).
+    // The mode for files, and the group that reads them when it is 0640.
+    std::pair<mode_t, gid_t> fileMode() const {
+        const std::string::size_type slash = options_.path.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? "." : options_.path.substr(0, slash);
+        struct stat st;
+        const bool shared = stat(folder.c_str(), &st) == 0 && (st.st_mode & S_ISGID) != 0 &&
+                            (st.st_mode & S_IRGRP) != 0;
+        return {shared ? 0640 : 0600, shared ? st.st_gid : static_cast<gid_t>(-1)};
+    }
+
     bool open() {
+        const auto [mode, readers] = fileMode();
         fd_ = ::open(options_.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                     0600); // what a server prints may hold what an operator typed
+                     mode);
         if (fd_ < 0)
             return false;
         struct stat st;
-        size_ = fstat(fd_, &st) == 0 ? st.st_size : 0;
+        if (fstat(fd_, &st) != 0)
+            st = {};
+        size_ = st.st_size;
+        if (mode == 0640 && st.st_gid != readers)
+            fchown(fd_, static_cast<uid_t>(-1), readers);
+        if ((st.st_mode & 07777) != mode)
+            fchmod(fd_, mode); // made before the folder's readers changed, or cut by the umask
         return true;
     }
 
