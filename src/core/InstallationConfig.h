@@ -15,6 +15,7 @@
 //   # A comment is a line of its own that begins with # or ;
 //   [Launcher]
 //   status port = 18731
+//   log group = gameops
 //   [Map Server]
 //   program = bin/map-server
 //   arguments = --world "worlds/main world" --port 30000
