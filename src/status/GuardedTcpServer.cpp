@@ -1,38 +1,15 @@
 #include "GuardedTcpServer.h"
 
+#include "HttpRequestHead.h"
+
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
-#include <algorithm>
 
 namespace {
 
-constexpr qint64 kRequestLineBytes = 8192;
-constexpr qsizetype kMethodBytes = 20;
 // How long a connection being closed may take to receive its last answer.
 constexpr int kLastAnswerMs = 2000;
-
-enum class RequestLine { Incomplete, Valid, Invalid };
-
-// Whether the start of a request is an HTTP/1 request line ("GET /metrics HTTP/1.1"). The HTTP
-// layer drops a connection whose request it cannot parse without a word; such a client is
-// answered 400 instead.
-RequestLine JudgeRequestLine(const QByteArray& start) {
-    const qsizetype end = start.indexOf('\n');
-    if (end < 0) {
-        // Bytes that cannot begin a method ("GET") need no more to be judged, nor a line too long.
-        const QByteArray method = start.left(start.indexOf(' '));
-        const bool methodLike = std::all_of(method.begin(), method.end(),
-                                            [](char c) { return c >= 'A' && c <= 'Z'; }) &&
-                                method.size() <= kMethodBytes;
-        return methodLike && start.size() < kRequestLineBytes ? RequestLine::Incomplete
-                                                              : RequestLine::Invalid;
-    }
-    static const QRegularExpression line(QStringLiteral("^[A-Z]{1,20} [!-~]+ HTTP/1\\.[01]\r?$"));
-    return line.match(QString::fromLatin1(start.left(end))).hasMatch() ? RequestLine::Valid
-                                                                       : RequestLine::Invalid;
-}
 
 // A client connection that watches what the HTTP layer is handed.
 class GuardedSocket : public QTcpSocket {
@@ -46,7 +23,7 @@ public:
         // Connected before the HTTP layer's own, so this runs first on every read.
         connect(this, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(this, &QTcpSocket::bytesWritten, this, [this] {
-            sinceAnswer_ = 0;
+            request_.clear();
             lineJudged_ = false;
             answered_ = true;
             noteActivity();
@@ -65,7 +42,7 @@ public:
             abort(); // a peer that never takes its last answer is not waited for
             deleteLater();
         } else {
-            end(answered_ && sinceAnswer_ == 0 ? nullptr : "HTTP/1.1 408 Request Timeout");
+            end(answered_ && request_.isEmpty() ? nullptr : "HTTP/1.1 408 Request Timeout");
         }
     }
 
@@ -93,15 +70,17 @@ private:
         // Reading does not put the deadline off: a request trickling in a byte at a time must
         // still be complete within the quiet time after the connection or the last answer.
         quiet_.start();
-        sinceAnswer_ += bytesAvailable();
-        if (sinceAnswer_ > limits_.requestBytes) {
+        if (request_.size() + bytesAvailable() > limits_.requestBytes) {
             readAll(); // the HTTP layer never sees the rest
             end("HTTP/1.1 413 Payload Too Large");
             return;
         }
+        // The HTTP layer takes all that has arrived whenever it reads, so what is unread now came
+        // since the last read. The request is judged whole: its line may come in pieces.
+        request_ += peek(bytesAvailable());
         if (lineJudged_)
             return;
-        const RequestLine line = JudgeRequestLine(peek(kRequestLineBytes));
+        const RequestLine line = JudgeRequestLine(request_.left(kRequestLineBytes));
         lineJudged_ = line != RequestLine::Incomplete;
         if (line == RequestLine::Invalid) {
             readAll();
@@ -113,7 +92,7 @@ private:
     int& open_;
     QTimer idle_;
     QElapsedTimer quiet_;     // since the last byte either way
-    qint64 sinceAnswer_ = 0;  // bytes received since the last answer went out
+    QByteArray request_;      // received since the last answer went out, at most requestBytes
     bool lineJudged_ = false; // the request line since then was complete and valid
     bool answered_ = false;   // an answer went out
     bool ending_ = false;     // closing; its last answer may still be on its way

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 
 namespace {
 
@@ -17,13 +18,8 @@ struct Reply {
     QByteArray head, body;
 };
 
-// Sends a raw request on a new connection and reads one answer.
-Reply Exchange(quint16 port, const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(3000))
-        return {};
-    socket.write(request);
+// Reads one answer from a connected socket.
+Reply ReadReply(QTcpSocket& socket) {
     QByteArray data;
     qsizetype headEnd = -1;
     qsizetype length = -1;
@@ -39,6 +35,29 @@ Reply Exchange(quint16 port, const QByteArray& request) {
     if (headEnd < 0)
         return {};
     return {data.mid(9, 3).toInt(), data.left(headEnd), data.mid(headEnd + 4)};
+}
+
+// Connects and sends a request in pieces, each in a TCP segment of its own that the endpoint reads
+// before the next one comes.
+bool SendInPieces(QTcpSocket& socket, quint16 port, const QList<QByteArray>& pieces) {
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return false;
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    for (const QByteArray& piece : pieces) {
+        if (&piece != &pieces.first())
+            QThread::msleep(20);
+        socket.write(piece);
+        if (!socket.waitForBytesWritten(3000))
+            return false;
+    }
+    return true;
+}
+
+// Sends a raw request on a new connection and reads one answer.
+Reply Exchange(quint16 port, const QByteArray& request) {
+    QTcpSocket socket;
+    return SendInPieces(socket, port, {request}) ? ReadReply(socket) : Reply{};
 }
 
 Reply Get(quint16 port, const char* path) {
@@ -162,6 +181,41 @@ private slots:
         QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr));
         QCOMPARE(Exchange(endpoint.port(), request).status, status);
         QCOMPARE(Get(endpoint.port(), "/metrics").status, 200); // and still serves
+    }
+
+    // A request is judged on all of it that has come since the last answer, however it is cut.
+    void judgesARequestThatComesInPieces_data() {
+        QTest::addColumn<QList<QByteArray>>("pieces");
+        QTest::addColumn<int>("status");
+        const QByteArray request("GET /metrics HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        QTest::newRow("line cut in two") << QList<QByteArray>{"GET /metr", request.mid(9)} << 200;
+        QTest::newRow("cut after the method") << QList<QByteArray>{"GET", request.mid(3)} << 200;
+        QTest::newRow("cut in the line's end")
+            << QList<QByteArray>{request.left(22), request.mid(22)} << 200;
+        QList<QByteArray> bytes;
+        for (char c : request)
+            bytes << QByteArray(1, c);
+        QTest::newRow("a byte at a time") << bytes << 200;
+        QTest::newRow("not HTTP, in two") << QList<QByteArray>{"GE", "T /metrics FTP/1\r\n"} << 400;
+        QTest::newRow("lower case, in two")
+            << QList<QByteArray>{"GET", "get /x HTTP/1.1\r\n"} << 400;
+    }
+    void judgesARequestThatComesInPieces() {
+        QFETCH(QList<QByteArray>, pieces);
+        QFETCH(int, status);
+        StatusEndpoint endpoint;
+        QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr));
+        QTcpSocket socket;
+        QVERIFY(SendInPieces(socket, endpoint.port(), pieces));
+        QCOMPARE(ReadReply(socket).status, status);
+        if (status != 200)
+            return;
+        // And the next request on the connection, cut elsewhere, is judged afresh.
+        socket.write("GET /status HTTP/1.1\r\n");
+        QVERIFY(socket.waitForBytesWritten(3000));
+        QThread::msleep(20);
+        socket.write("Host: localhost\r\n\r\n");
+        QCOMPARE(ReadReply(socket).status, 200);
     }
 
     void quietAndExcessClientsAreLetGo() {
