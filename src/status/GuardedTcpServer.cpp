@@ -23,10 +23,14 @@ public:
         // Connected before the HTTP layer's own, so this runs first on every read.
         connect(this, &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
         connect(this, &QTcpSocket::bytesWritten, this, [this] {
+            const bool close = WantsCloseAfterAnswer(request_);
             request_.clear();
             lineJudged_ = false;
             answered_ = true;
             noteActivity();
+            // The whole answer is in the socket's buffer by now: it goes out before the close.
+            if (close)
+                end(nullptr);
         });
         noteActivity();
     }

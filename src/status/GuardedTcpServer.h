@@ -4,8 +4,9 @@
 
 // A listening socket that keeps its clients within bounds, whatever they send or do not send: a
 // request line that is not HTTP/1 is answered 400, a request too large 413, and a connection
-// quiet for too long is closed (with a 408 while a request is due). At the connection limit, the
-// connection quiet for longest is closed so that a new one can be taken.
+// quiet for too long is closed (with a 408 while a request is due). A client that asks for it
+// (HTTP/1.0, "Connection: close") is let go as soon as its answer is out. At the connection limit,
+// the connection quiet for longest is closed so that a new one can be taken.
 class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
 public:

@@ -13,3 +13,7 @@ constexpr qsizetype kRequestLineBytes = 8192;
 // become one as more bytes arrive. The HTTP layer drops a connection whose request it cannot parse
 // without a word; the guard answers such a client 400 instead.
 RequestLine JudgeRequestLine(const QByteArray& start);
+
+// Whether the client of a request wants the connection ended once it has its answer: an HTTP/1.0
+// request without "Connection: keep-alive", or any request with "Connection: close".
+bool WantsCloseAfterAnswer(const QByteArray& request);

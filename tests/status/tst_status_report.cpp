@@ -218,6 +218,51 @@ private slots:
         QCOMPARE(ReadReply(socket).status, 200);
     }
 
+    // A client that asks for the connection to end with the answer gets the whole answer and then
+    // the end, at once; others keep the connection for their next request.
+    void endsTheConnectionAfterTheAnswerWhenAsked_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("HTTP/1.0") << QByteArray("GET /metrics HTTP/1.0\r\n\r\n") << 200 << true;
+        QTest::newRow("Connection: close")
+            << QByteArray("GET /status HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n") << 200
+            << true;
+        QTest::newRow("close among options, a path not served")
+            << QByteArray("GET /x HTTP/1.1\r\nconnection: TE, Close\r\n\r\n") << 404 << true;
+        QTest::newRow("HTTP/1.0 with keep-alive")
+            << QByteArray("GET /metrics HTTP/1.0\r\nConnection: Keep-Alive\r\n\r\n") << 200
+            << false;
+        QTest::newRow("HTTP/1.1") << QByteArray("GET /metrics HTTP/1.1\r\nHost: a\r\n\r\n") << 200
+                                  << false;
+    }
+    void endsTheConnectionAfterTheAnswerWhenAsked() {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        QFETCH(bool, closed);
+        StatusEndpoint endpoint;
+        QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr));
+        QTcpSocket socket;
+        QVERIFY(SendInPieces(socket, endpoint.port(), {request}));
+        if (closed) {
+            // Read to the end, as such a client does: long before the 10 s of an idle connection.
+            QVERIFY(socket.state() == QAbstractSocket::UnconnectedState ||
+                    socket.waitForDisconnected(2000));
+            const QByteArray data = socket.readAll();
+            QCOMPARE(data.mid(9, 3).toInt(), status);
+            const qsizetype headEnd = data.indexOf("\r\n\r\n");
+            static const QRegularExpression length(QStringLiteral("Content-Length: (\\d+)"));
+            const auto match = length.match(QString::fromLatin1(data.left(headEnd)));
+            QVERIFY(match.hasMatch());
+            QCOMPARE(data.size() - headEnd - 4, match.captured(1).toLongLong());
+            return;
+        }
+        QCOMPARE(ReadReply(socket).status, status);
+        QVERIFY(!socket.waitForDisconnected(300));
+        socket.write(request);
+        QCOMPARE(ReadReply(socket).status, status);
+    }
+
     void quietAndExcessClientsAreLetGo() {
         StatusEndpoint endpoint;
         QVERIFY(endpoint.open(QHostAddress::LocalHost, 0, nullptr, {1500, 1024, 2}));
