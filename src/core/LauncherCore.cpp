@@ -42,8 +42,7 @@ LauncherOptions LauncherCore::LoadSettings() {
     ReadInstallation();
     if (installation_.found)
         log_.note(QStringLiteral("This installation's settings are read from ") +
-                  services_.serverFolder + u'/' + QLatin1String(InstallationConfig::kFileName) +
-                  QStringLiteral(" at every start of the servers."));
+                  installationFile() + QStringLiteral(" at every start of the servers."));
 
     const QString lines =
         settings_.Read(kConsoleLines, QString::number(modAPIs::kDefaultConsoleLines));
@@ -57,6 +56,10 @@ LauncherOptions LauncherCore::LoadSettings() {
     logMaxBytes_ = settings_.ReadNumber(kSizeKey, kDefaultSizeKb, 16, kMaxSizeKb) * 1024;
     logKept_ = static_cast<int>(settings_.ReadNumber(kKeptKey, kDefaultKept, 0, kMaxKept));
     return loaded;
+}
+
+QString LauncherCore::installationFile() const {
+    return services_.serverFolder + u'/' + QLatin1String(InstallationConfig::kFileName);
 }
 
 void LauncherCore::ReadInstallation() {

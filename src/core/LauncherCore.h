@@ -32,6 +32,9 @@ public:
     ServerFleet& fleet() { return fleet_; }
     const ServerFleet& fleet() const { return fleet_; }
     const CoreServices& services() const { return services_; }
+    // The installation's settings as last read, and the file they are read from.
+    const InstallationConfig& installation() const { return installation_; }
+    QString installationFile() const;
 
     // Reads the settings: the persisted options (returned, for the window to show; the window
     // copies them in as its controls take them), the installation's own settings and the keys

@@ -26,7 +26,7 @@ bool StatusEndpoint::open(const QHostAddress& address, quint16 port, QString* er
     QMetaObject::invokeMethod(
         anchor,
         [&] {
-            auto* http = new StatusHttpServer(board_);
+            auto* http = new StatusHttpServer(board_, token_);
             auto* tcp = new GuardedTcpServer(limits, http);
             if (!tcp->listen(address, port)) {
                 reason = tcp->errorString();

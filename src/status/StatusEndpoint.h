@@ -3,6 +3,7 @@
 #include "GuardedTcpServer.h"
 #include "StatusSnapshot.h"
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QString>
 #include <memory>
@@ -25,6 +26,8 @@ public:
     bool open(const QHostAddress& address, quint16 port, QString* error,
               GuardedTcpServer::Limits limits = {});
     void close();
+    // The bearer token the next open asks of every request for the status; empty for none.
+    void requireToken(QByteArray token) { token_ = std::move(token); }
     bool isOpen() const { return server_ != nullptr; }
     // The port served on; 0 while closed.
     quint16 port() const { return port_; }
@@ -36,4 +39,5 @@ private:
     std::unique_ptr<QThread> thread_;
     StatusHttpServer* server_ = nullptr; // lives in thread_
     quint16 port_ = 0;
+    QByteArray token_;
 };

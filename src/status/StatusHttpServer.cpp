@@ -1,5 +1,6 @@
 #include "StatusHttpServer.h"
 
+#include "BearerToken.h"
 #include "StatusBoard.h"
 #include "StatusFormats.h"
 
@@ -16,8 +17,9 @@ const QByteArray kTextType = QByteArrayLiteral("text/plain; charset=utf-8");
 
 } // namespace
 
-StatusHttpServer::StatusHttpServer(std::shared_ptr<const StatusBoard> board, QObject* parent)
-    : QAbstractHttpServer(parent), board_(std::move(board)) {}
+StatusHttpServer::StatusHttpServer(std::shared_ptr<const StatusBoard> board, QByteArray token,
+                                   QObject* parent)
+    : QAbstractHttpServer(parent), board_(std::move(board)), token_(std::move(token)) {}
 
 bool StatusHttpServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
     const QString path = request.url().path();
@@ -25,6 +27,13 @@ bool StatusHttpServer::handleRequest(const QHttpServerRequest& request, QTcpSock
     if (!metrics && path != QLatin1String("/status"))
         return false;
     QHttpServerResponder responder = makeResponder(request, socket);
+    // Asked before anything else: a client without the token learns nothing, not even the methods.
+    if (!token_.isEmpty() && !CarriesBearerToken(request.value("Authorization"), token_)) {
+        responder.write(QByteArrayLiteral("A bearer token is needed here.\n"),
+                        {{"Content-Type", kTextType}, {"WWW-Authenticate", "Bearer"}},
+                        Status::Unauthorized);
+        return true;
+    }
     if (request.method() != QHttpServerRequest::Method::Get) {
         responder.write(QByteArrayLiteral("Only GET is served here.\n"),
                         {{"Content-Type", kTextType}, {"Allow", "GET"}}, Status::MethodNotAllowed);

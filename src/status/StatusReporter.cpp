@@ -3,12 +3,14 @@
 #include "LauncherCore.h"
 #include "StatusEndpoint.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
 
 const QString kAddressKey = QStringLiteral("Status Address");
 const QString kPortKey = QStringLiteral("Status Port");
+const QString kTokenKey = QStringLiteral("status token"); // of the installation's [Launcher]
 const QString kDefaultAddress = QStringLiteral("127.0.0.1");
 constexpr quint16 kDefaultPort = 18731;
 // The snapshot is taken this often while the endpoint serves, and after every state change.
@@ -46,6 +48,23 @@ void StatusReporter::loadSettings() {
     }
     // 0: any free port, told in the log
     port_ = static_cast<quint16>(settings.ReadNumber(kPortKey, kDefaultPort, 0, 65535));
+    // Only the installation's file may hold the token: the user's settings file is written with
+    // the user's umask, readable by anyone on most systems. It is never logged.
+    token_ = core_.installation().launcher.value(kTokenKey).toUtf8();
+    if (!token_.isEmpty())
+        warnIfOthersCanReadTheToken();
+}
+
+void StatusReporter::warnIfOthersCanReadTheToken() {
+    const QString file = core_.installationFile();
+    const QFileDevice::Permissions permissions = QFileInfo(file).permissions();
+    if (!(permissions & (QFileDevice::ReadGroup | QFileDevice::ReadOther)))
+        return;
+    core_.log().note(QStringLiteral("Warning: ") + file +
+                     QStringLiteral(" holds the status token and can be read by ") +
+                     (permissions & QFileDevice::ReadOther ? QStringLiteral("every user")
+                                                           : QStringLiteral("its group")) +
+                     QStringLiteral("; let only its owner read it (chmod 600)."));
 }
 
 void StatusReporter::serve(bool on) {
@@ -63,6 +82,7 @@ void StatusReporter::serve(bool on) {
     if (!endpoint_)
         endpoint_ = std::make_unique<StatusEndpoint>();
     publish();
+    endpoint_->requireToken(token_);
     QString error;
     if (!endpoint_->open(address_, port_, &error)) {
         log.note(QStringLiteral("Cannot serve the server status on ") +
@@ -73,7 +93,9 @@ void StatusReporter::serve(bool on) {
     tmrPublish_->start();
     const QString base = QStringLiteral("http://") + HostAndPort(address_, endpoint_->port());
     log.note(QStringLiteral("Serving the server status at ") + base +
-             QStringLiteral("/metrics and ") + base + QStringLiteral("/status."));
+             QStringLiteral("/metrics and ") + base + QStringLiteral("/status") +
+             (token_.isEmpty() ? QStringLiteral(".")
+                               : QStringLiteral(", to requests with the bearer token.")));
 }
 
 void StatusReporter::publish() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <memory>
@@ -17,7 +18,8 @@ public:
     explicit StatusReporter(LauncherCore& core, QObject* parent = nullptr);
     ~StatusReporter() override;
 
-    // Where to serve: "Status Address" and "Status Port" of the settings.
+    // Where to serve ("Status Address" and "Status Port" of the settings), and the bearer token
+    // that requests must carry ("status token" of the installation's file alone).
     void loadSettings();
     // Starts or stops serving.
     void serve(bool on);
@@ -25,6 +27,7 @@ public:
     quint16 port() const;
 
 private:
+    void warnIfOthersCanReadTheToken();
     void publish();
 
     LauncherCore& core_;
@@ -32,4 +35,5 @@ private:
     QTimer* tmrPublish_;
     QHostAddress address_;
     quint16 port_ = 0;
+    QByteArray token_;
 };

@@ -4,10 +4,12 @@
 #include "StatusEndpoint.h"
 #include "VbCheckBox.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
@@ -60,8 +62,14 @@ Reply Exchange(quint16 port, const QByteArray& request) {
     return SendInPieces(socket, port, {request}) ? ReadReply(socket) : Reply{};
 }
 
-Reply Get(quint16 port, const char* path) {
-    return Exchange(port, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+Reply Get(quint16 port, const char* path, const QByteArray& headers = {}) {
+    return Exchange(port, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers +
+                              "\r\n");
+}
+
+// The log's lines about the status endpoint.
+QStringList StatusLines(const CoreHarness& h) {
+    return h.logSince(0).filter(QStringLiteral("server status"));
 }
 
 // The value of one sample in an exposition, or NaN when it is not there.
@@ -158,6 +166,58 @@ private slots:
                                             "without it.")
                                  .arg(other.port())});
         QCOMPARE(h.fleet().ServerState(), 1);
+    }
+
+    // A token in the installation's file is asked of every request for the status, and never
+    // shown; a file others can read is named in the log.
+    void aTokenFromTheInstallationGuardsTheStatus() {
+        const QByteArray token = "Xq7-s3cret_token";
+        QTemporaryDir folder;
+        QFile ini(folder.filePath(InstallationConfig::kFileName));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Launcher]\nstatus port = 0\nstatus token = " + token + "\n");
+        ini.close();
+        const auto warnings = [&](QFileDevice::Permissions permissions) {
+            ini.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | permissions);
+            LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
+            h.load();
+            return h.logSince(0).filter(QStringLiteral("status token"));
+        };
+        QCOMPARE(warnings({}), QStringList());
+        QCOMPARE(warnings(QFileDevice::ReadGroup),
+                 QStringList{"> Warning: " + ini.fileName() +
+                             " holds the status token and can be read by its group; let only "
+                             "its owner read it (chmod 600)."});
+        QCOMPARE(warnings(QFileDevice::ReadGroup | QFileDevice::ReadOther),
+                 QStringList{"> Warning: " + ini.fileName() +
+                             " holds the status token and can be read by every user; let only "
+                             "its owner read it (chmod 600)."});
+
+        LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
+        frmMain& w = h.load();
+        w.chkSendStatus->SetValue(1);
+        const quint16 port = w.StatusPort();
+        QVERIFY(port != 0);
+        QVERIFY(StatusLines(h).last().endsWith("/status, to requests with the bearer token."));
+        for (const QByteArray& wrong :
+             {QByteArray(), "Authorization: Bearer " + token.chopped(1) + "\r\n",
+              "Authorization: Bearer " + token + "x\r\n", "Authorization: Basic " + token + "\r\n",
+              "Authorization: Beaver " + token + "\r\n",
+              QByteArray("Authorization: Bearer \r\n")}) {
+            for (const char* path : {"/metrics", "/status"}) {
+                const Reply reply = Get(port, path, wrong);
+                QCOMPARE(reply.status, 401);
+                QVERIFY2(reply.head.contains("\r\nWWW-Authenticate: Bearer"), reply.head);
+                QVERIFY(!reply.body.contains("corvane_") && !reply.body.contains("healthy"));
+            }
+        }
+        QCOMPARE(Exchange(port, "POST /status HTTP/1.1\r\n\r\n").status, 401);
+        const Reply metrics = Get(port, "/metrics", "Authorization: Bearer " + token + "\r\n");
+        QCOMPARE(metrics.status, 200);
+        QVERIFY(metrics.body.contains("corvane_launcher_state 0"));
+        const Reply status = Get(port, "/status", "authorization: bearer  " + token + "\r\n");
+        QVERIFY(status.body.startsWith("{\"healthy\":"));
+        QVERIFY(!h.logSince(0).join(u'\n').contains(QString::fromUtf8(token)));
     }
 
     void answersWhatItDoesNotServe_data() {
