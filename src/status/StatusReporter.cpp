@@ -1,10 +1,12 @@
 #include "StatusReporter.h"
 
+#include "Clock.h"
 #include "LauncherCore.h"
 #include "StatusEndpoint.h"
 
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -24,13 +26,25 @@ QString HostAndPort(const QHostAddress& address, quint16 port) {
     return host + u':' + QString::number(port);
 }
 
+// The wait before the try after the given number of failed ones: doubling, up to the longest.
+std::int64_t RetryDelayMs(int failedTries) {
+    const int doublings = std::clamp(failedTries - 1, 0, 16);
+    return std::min(StatusReporter::kFirstRetryMs << doublings, StatusReporter::kLongestRetryMs);
+}
+
+QString Seconds(std::int64_t ms) {
+    return QString::number(ms / 1000) + QStringLiteral(" s");
+}
+
 } // namespace
 
 StatusReporter::StatusReporter(LauncherCore& core, QObject* parent)
-    : QObject(parent), core_(core), tmrPublish_(new QTimer(this)),
+    : QObject(parent), core_(core), tmrPublish_(new QTimer(this)), tmrRetry_(new QTimer(this)),
       address_(QHostAddress(kDefaultAddress)), port_(kDefaultPort) {
     tmrPublish_->setInterval(kPublishMs);
     connect(tmrPublish_, &QTimer::timeout, this, &StatusReporter::publish);
+    tmrRetry_->setSingleShot(true);
+    connect(tmrRetry_, &QTimer::timeout, this, &StatusReporter::tmrRetry_Timer);
     // Monitoring systems see every change at once.
     connect(&core_.fleet(), &ServerFleet::launcherStateChanged, this, &StatusReporter::publish);
     connect(&core_.fleet(), &ServerFleet::serverStateChanged, this, &StatusReporter::publish);
@@ -68,39 +82,100 @@ void StatusReporter::warnIfOthersCanReadTheToken() {
 }
 
 void StatusReporter::serve(bool on) {
-    LauncherLog& log = core_.log();
-    if (!on) {
-        if (endpoint_ && endpoint_->isOpen()) {
-            tmrPublish_->stop();
-            endpoint_->close();
-            log.note(QStringLiteral("No longer serving the server status."));
-        }
+    wanted_ = on;
+    failedTries_ = 0;
+    if (on) {
+        if (!serving())
+            tryToServe();
         return;
     }
-    if (endpoint_ && endpoint_->isOpen())
-        return;
+    LauncherLog& log = core_.log();
+    if (tmrRetry_->isActive()) {
+        tmrRetry_->stop();
+        log.note(QStringLiteral("No longer trying to serve the server status."));
+    }
+    if (serving()) {
+        tmrPublish_->stop();
+        endpoint_->close();
+        log.note(QStringLiteral("No longer serving the server status."));
+    }
+}
+
+void StatusReporter::tryToServe() {
     if (!endpoint_)
         endpoint_ = std::make_unique<StatusEndpoint>();
     publish();
     endpoint_->requireToken(token_);
     QString error;
     if (!endpoint_->open(address_, port_, &error)) {
-        log.note(QStringLiteral("Cannot serve the server status on ") +
-                 HostAndPort(address_, port_) + QStringLiteral(": ") + error +
-                 QStringLiteral("; carrying on without it."));
+        failedToServe(error);
         return;
     }
+    failedTries_ = 0;
+    lastError_.clear();
+    tmrRetry_->stop();
     tmrPublish_->start();
     const QString base = QStringLiteral("http://") + HostAndPort(address_, endpoint_->port());
-    log.note(QStringLiteral("Serving the server status at ") + base +
-             QStringLiteral("/metrics and ") + base + QStringLiteral("/status") +
-             (token_.isEmpty() ? QStringLiteral(".")
-                               : QStringLiteral(", to requests with the bearer token.")));
+    core_.log().note(QStringLiteral("Serving the server status at ") + base +
+                     QStringLiteral("/metrics and ") + base + QStringLiteral("/status") +
+                     (token_.isEmpty() ? QStringLiteral(".")
+                                       : QStringLiteral(", to requests with the bearer token.")));
+    emit servingChanged(true);
+}
+
+// A failed try is told when it is the first, or when its reason is new; the next is set.
+void StatusReporter::failedToServe(const QString& error) {
+    ++failedTries_;
+    const std::int64_t delay = RetryDelayMs(failedTries_);
+    retryAtMs_ = nowMs() + delay;
+    tmrRetry_->start(static_cast<int>(delay));
+    const bool first = failedTries_ == 1;
+    const bool news = first || error != lastError_;
+    lastError_ = error;
+    if (!news)
+        return;
+    const QString where = HostAndPort(address_, port_);
+    core_.log().note((first ? QStringLiteral("Cannot serve the server status on ")
+                            : QStringLiteral("Still cannot serve the server status on ")) +
+                     where + QStringLiteral(": ") + error +
+                     (first ? QStringLiteral("; carrying on without it, and trying again in ") +
+                                  Seconds(delay) +
+                                  QStringLiteral(", then less and less often (every ") +
+                                  Seconds(kLongestRetryMs) + QStringLiteral(" at most).")
+                            : QStringLiteral("; still trying.")));
+    if (first)
+        emit servingChanged(false);
+    emit notCurrentlyServed(QStringLiteral("Status Not Served! ") + LauncherLog::Now());
+}
+
+void StatusReporter::tmrRetry_Timer() {
+    if (!wanted_ || serving() || failedTries_ == 0)
+        return; // a late firing after the wish or the failure has ended
+    const std::int64_t left = retryAtMs_ - nowMs();
+    if (left > 0) {
+        tmrRetry_->start(static_cast<int>(std::min<std::int64_t>(left, kLongestRetryMs)));
+        return;
+    }
+    tryToServe();
+}
+
+std::int64_t StatusReporter::nextTryInMs() const {
+    if (!tmrRetry_->isActive())
+        return -1;
+    return std::max<std::int64_t>(retryAtMs_ - nowMs(), 0);
+}
+
+std::int64_t StatusReporter::nowMs() const {
+    return core_.services().clock->NowMs();
 }
 
 void StatusReporter::publish() {
     if (endpoint_)
         endpoint_->publish(core_.CurrentStatus());
+}
+
+bool StatusReporter::serving() const {
+    return endpoint_ && endpoint_->isOpen();
 }
 
 quint16 StatusReporter::port() const {

@@ -4,6 +4,7 @@
 #include "CrashMonitor.h"
 #include "LogListBox.h"
 #include "MessagePane.h"
+#include "RedNotice.h"
 #include "ServerTabMenu.h"
 #include "StatusReporter.h"
 #include "TabStrip.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 
 frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
@@ -24,6 +26,7 @@ frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     buildControls();
     connectHandlers();
     observeCore();
+    observeStatus();
     InstallServerTabMenus(conTab->tabBar(), core_);
 }
 
@@ -50,7 +53,7 @@ void frmMain::connectHandlers() {
 }
 
 // The window shows what the core tells: the log's lines as they grow, the pane, the launcher state
-// and the crash notice.
+// and, through the red notice, the crash notice.
 void frmMain::observeCore() {
     lstLog->showLines(core_.log().lines());
     lstLog->setCurrentRow(lstLog->count() - 1);
@@ -63,17 +66,34 @@ void frmMain::observeCore() {
     connect(&core_.mirror(), &ConsoleMirror::paneChanged, txtOutput, &MessagePane::showStyled);
     ServerFleet& fleet = core_.fleet();
     connect(&fleet, &ServerFleet::launcherStateChanged, this, &frmMain::PresentLauncherState);
-    connect(&fleet.monitor(), &CrashMonitor::crashNoticeChanged, this, &frmMain::ShowCrashNotice);
+    notice_ = new RedNotice(*core_.services().clock, core_.options(), this);
+    connect(notice_, &RedNotice::changed, this, &frmMain::ShowRedNotice);
+    connect(&fleet.monitor(), &CrashMonitor::crashNoticeChanged, notice_, &RedNotice::crashNotice);
     connect(&fleet.monitor(), &CrashMonitor::serverCrashed, this, &frmMain::NotifyCrash);
 }
 
-void frmMain::ShowCrashNotice(bool shown, const QString& caption) {
+// The status box shows whether the status is served; the operator's wish stays in the options.
+void frmMain::observeStatus() {
+    connect(status_.get(), &StatusReporter::servingChanged, this, &frmMain::ShowStatusServed);
+    connect(status_.get(), &StatusReporter::notCurrentlyServed, notice_, &RedNotice::statusNotice);
+}
+
+void frmMain::ShowRedNotice(bool shown, const QString& caption) {
     lblCrashNotice->setText(caption);
     lblCrashNotice->setVisible(shown);
 }
 
+void frmMain::ShowStatusServed(bool served) {
+    const QSignalBlocker noClick(chkSendStatus); // the launcher's doing, not the operator's wish
+    chkSendStatus->SetValue(served ? 1 : 0);
+}
+
 quint16 frmMain::StatusPort() const {
     return status_->port();
+}
+
+StatusReporter& frmMain::Status() {
+    return *status_;
 }
 
 void frmMain::letPendingEventsRun() {

@@ -18,7 +18,8 @@
 //   WaitSeconds, StartServer,          ServerFleet (core/StartStopSequences.cpp)
 //   StartServers, StopServers
 //   tmrStatusUpdater, tmrHelper        ServerFleet: the status tick and the priority step
-//   the crash check, lblCrashNotice    CrashMonitor: the check, the notice's timer and caption
+//   the crash check, lblCrashNotice    CrashMonitor: the check, the notice's timer and caption;
+//                                      RedNotice: what the label shows, crash or status notice
 //   LoadSettings, SaveSettings         LauncherSettings reads and writes; here the options are
 //                                      put into the controls, whose handlers copy them back
 //   WindowMemo, TrayIcon,              here (tray/frmMain_tray.cpp for the tray)
@@ -49,6 +50,7 @@ class ConsoleCommandLine;
 class LogListBox;
 class MessagePane;
 class PictureBox;
+class RedNotice;
 class StatusReporter;
 class TabStrip;
 class VbCheckBox;
@@ -139,6 +141,7 @@ public:
 
     // The port the status is served on; 0 while it is not served.
     quint16 StatusPort() const;
+    StatusReporter& Status();
     const WindowServices& services() const { return services_; }
 
 protected:
@@ -150,17 +153,20 @@ private:
     void buildControls();      // window/frmMain_layout.cpp
     void connectHandlers();    // window/frmMain.cpp
     void observeCore();        // window/frmMain.cpp
+    void observeStatus();      // window/frmMain.cpp
     void loadStatusPictures(); // window/frmMain_pictures.cpp
     void CreateTrayIcon();     // tray/frmMain_tray.cpp: the tray component, no icon shown yet
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
     // The presentation half of a transition the core applied (window/frmMain_transitions.cpp).
     void PresentLauncherState(int code);
-    void ShowCrashNotice(bool shown, const QString& caption);
+    void ShowRedNotice(bool shown, const QString& caption);
+    void ShowStatusServed(bool served);
     void NotifyCrash(int server, qint64 delayMs); // tray/frmMain_tray.cpp
     void letPendingEventsRun();
 
     LauncherCore& core_;
     WindowServices services_;
     std::unique_ptr<StatusReporter> status_;
+    RedNotice* notice_ = nullptr; // the crash notice, and the status's
     bool shownOnce_ = false;
 };

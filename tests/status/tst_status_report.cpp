@@ -1,7 +1,9 @@
 // The servers' state for monitoring systems: what the window reports over HTTP about the pretend
 // servers, and how the endpoint treats requests it does not serve and clients that misbehave.
 #include "LauncherHarness.h"
+#include "RedNotice.h"
 #include "StatusEndpoint.h"
+#include "StatusReporter.h"
 #include "VbCheckBox.h"
 
 #include <QFile>
@@ -147,25 +149,131 @@ private slots:
         QCOMPARE(Get(port, "/metrics").status, 0);
     }
 
-    void aPortInUseIsReportedAndTheLauncherCarriesOn() {
+    // A port another program holds: the box shows that nothing is served and the red notice says
+    // so for as long as a crash's would; the launcher tries again, less and less often, without a
+    // line for each try, and serves as soon as the port is free. The operator's wish is kept.
+    void aTakenPortIsShownAndTriedAgainUntilItIsFree() {
+        auto other = std::make_unique<StatusEndpoint>();
+        QVERIFY(other->open(QHostAddress::LocalHost, 0, nullptr));
+        const quint16 port = other->port();
+        LauncherHarness h;
+        h.settings.values["Status Port"] = QString::number(port);
+        h.settings.values["Status Address"] = "localhost"; // a name, not an address
+        h.settings.values["Report Server Status"] = "1";   // as the last run left it
+        h.addServerFiles();
+        frmMain& w = h.load();
+        StatusReporter& status = w.Status();
+        const std::int64_t failedAt = h.clock.now;
+        QCOMPARE(status.nextTryInMs(), StatusReporter::kFirstRetryMs);
+        w.cmdServerStart_Click();
+        QVERIFY(h.logSince(0).contains("> Setting \"Status Address\" holds \"localhost\", which "
+                                       "cannot be used; keeping 127.0.0.1."));
+        const QStringList told{
+            QStringLiteral("> Cannot serve the server status on 127.0.0.1:%1: The bound address is "
+                           "already in use; carrying on without it, and trying again in 5 s, then "
+                           "less and less often (every 120 s at most).")
+                .arg(port)};
+        QCOMPARE(StatusLines(h), told);
+        QCOMPARE(h.fleet().ServerState(), 1);
+        QCOMPARE(w.StatusPort(), quint16(0));
+        QCOMPARE(w.chkSendStatus->Value(), 0);
+        QVERIFY(!w.lblCrashNotice->isHidden());
+        QVERIFY(w.lblCrashNotice->text().startsWith("Status Not Served! "));
+        // The wish stands: kept in the settings, and the launcher keeps trying.
+        w.SaveSettings();
+        QCOMPARE(h.settings.values.value("Report Server Status"), QStringLiteral("1"));
+
+        // The notice stands as long as a crash's.
+        auto* notice = w.findChild<RedNotice*>();
+        QVERIFY(notice);
+        const std::int64_t noticeMs = 1000 * h.core().options().keepIconForSeconds;
+        h.clock.now = failedAt + noticeMs - 1;
+        notice->tmrStatusNotice_Timer();
+        QVERIFY(!w.lblCrashNotice->isHidden());
+        h.clock.now += 1;
+        notice->tmrStatusNotice_Timer();
+        QVERIFY(w.lblCrashNotice->isHidden());
+
+        QCOMPARE(status.nextTryInMs(), 0); // overdue
+        status.tmrRetry_Timer();
+        for (const std::int64_t delay : {10000, 20000, 40000, 80000, 120000, 120000}) {
+            QCOMPARE(status.nextTryInMs(), delay);
+            h.clock.now += delay - 1;
+            status.tmrRetry_Timer(); // too early: no try
+            QCOMPARE(status.nextTryInMs(), 1);
+            h.clock.now += 1;
+            status.tmrRetry_Timer();
+        }
+        QCOMPARE(StatusLines(h), told);
+        QCOMPARE(w.chkSendStatus->Value(), 0);
+        QCOMPARE(h.core().options().sendStatus, 1);
+
+        other.reset();
+        h.clock.now += status.nextTryInMs();
+        status.tmrRetry_Timer();
+        QCOMPARE(w.StatusPort(), port);
+        QCOMPARE(StatusLines(h).last(),
+                 QStringLiteral("> Serving the server status at http://127.0.0.1:%1/metrics and "
+                                "http://127.0.0.1:%1/status.")
+                     .arg(port));
+        QCOMPARE(Get(port, "/metrics").status, 200);
+        QCOMPARE(w.chkSendStatus->Value(), 1);
+        QCOMPARE(status.nextTryInMs(), -1);
+        w.chkSendStatus->SetValue(0);
+        QCOMPARE(StatusLines(h).last(), QStringLiteral("> No longer serving the server status."));
+        QCOMPARE(h.core().options().sendStatus, 0);
+    }
+
+    // The operator's tick tries at once; a crash's notice is never covered by the status's, and
+    // replaces it.
+    void aCrashNoticeWinsOverTheStatusNotice() {
         StatusEndpoint other;
         QVERIFY(other.open(QHostAddress::LocalHost, 0, nullptr));
         LauncherHarness h;
         h.settings.values["Status Port"] = QString::number(other.port());
-        h.settings.values["Status Address"] = "localhost"; // a name, not an address
         frmMain& w = h.online();
-        const int mark = h.logCount();
         w.chkSendStatus->SetValue(1);
-        QCOMPARE(w.StatusPort(), quint16(0));
-        const QStringList log = h.logSince(0);
-        QVERIFY(log.contains("> Setting \"Status Address\" holds \"localhost\", which cannot be "
-                             "used; keeping 127.0.0.1."));
-        QCOMPARE(h.logSince(mark),
-                 QStringList{QStringLiteral("> Cannot serve the server status on 127.0.0.1:%1: "
-                                            "The bound address is already in use; carrying on "
-                                            "without it.")
-                                 .arg(other.port())});
-        QCOMPARE(h.fleet().ServerState(), 1);
+        QCOMPARE(w.chkSendStatus->Value(), 0);
+        QVERIFY(w.lblCrashNotice->text().startsWith("Status Not Served! "));
+        QVERIFY(!w.lblCrashNotice->isHidden());
+
+        h.apis.crashAndWake("map-server");
+        QCOMPARE(w.lblCrashNotice->text(), h.fleet().monitor().NoticeCaption());
+        QVERIFY(w.lblCrashNotice->text().startsWith("Server Crashed! "));
+        w.chkSendStatus->SetValue(1); // tried at once, and failed again
+        QCOMPARE(StatusLines(h).size(), 2);
+        QCOMPARE(w.chkSendStatus->Value(), 0);
+        QCOMPARE(w.lblCrashNotice->text(), h.fleet().monitor().NoticeCaption());
+        QVERIFY(!w.lblCrashNotice->isHidden());
+
+        // The crash's notice ends in its time, and the status's does not come back.
+        h.clock.now += 1000 * h.core().options().keepIconForSeconds;
+        h.fleet().monitor().tmrCrashNotice_Timer();
+        QVERIFY(w.lblCrashNotice->isHidden());
+        w.findChild<RedNotice*>()->tmrStatusNotice_Timer();
+        QVERIFY(w.lblCrashNotice->isHidden());
+    }
+
+    // Withdrawing the wish ends the tries: a port freed later is not taken.
+    void noTriesOnceTheStatusIsNoLongerWanted() {
+        auto other = std::make_unique<StatusEndpoint>();
+        QVERIFY(other->open(QHostAddress::LocalHost, 0, nullptr));
+        CoreHarness h;
+        h.settings.values["Status Port"] = QString::number(other->port());
+        h.loadCore();
+        StatusReporter status(h.core());
+        status.loadSettings();
+        status.serve(true);
+        QCOMPARE(status.nextTryInMs(), StatusReporter::kFirstRetryMs);
+        status.serve(false);
+        QCOMPARE(StatusLines(h).last(),
+                 QStringLiteral("> No longer trying to serve the server status."));
+        QCOMPARE(status.nextTryInMs(), -1);
+        other.reset();
+        h.clock.now += StatusReporter::kFirstRetryMs;
+        status.tmrRetry_Timer();
+        QCOMPARE(status.port(), quint16(0));
+        QCOMPARE(StatusLines(h).size(), 2);
     }
 
     // A token in the installation's file is asked of every request for the status, and never
