@@ -73,9 +73,23 @@ void frmMain::observeCore() {
 }
 
 // The status box shows whether the status is served; the operator's wish stays in the options.
+// While the port cannot be had the box is unticked, so a click ticks it and tries at once; the
+// box's menu is where the operator gives the tries up.
 void frmMain::observeStatus() {
     connect(status_.get(), &StatusReporter::servingChanged, this, &frmMain::ShowStatusServed);
     connect(status_.get(), &StatusReporter::notCurrentlyServed, notice_, &RedNotice::statusNotice);
+    actStopTryingStatus =
+        new QAction(QStringLiteral("Stop Trying to Serve the Status"), chkSendStatus);
+    actStopTryingStatus->setEnabled(false);
+    chkSendStatus->addAction(actStopTryingStatus);
+    chkSendStatus->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(actStopTryingStatus, &QAction::triggered, this, &frmMain::StopTryingToServeStatus);
+}
+
+void frmMain::StopTryingToServeStatus() {
+    core_.options().sendStatus = 0;
+    status_->serve(false);
+    actStopTryingStatus->setEnabled(false);
 }
 
 void frmMain::ShowRedNotice(bool shown, const QString& caption) {
@@ -86,6 +100,7 @@ void frmMain::ShowRedNotice(bool shown, const QString& caption) {
 void frmMain::ShowStatusServed(bool served) {
     const QSignalBlocker noClick(chkSendStatus); // the launcher's doing, not the operator's wish
     chkSendStatus->SetValue(served ? 1 : 0);
+    actStopTryingStatus->setEnabled(!served);
 }
 
 quint16 frmMain::StatusPort() const {

@@ -83,6 +83,7 @@ public:
     VbCheckBox* chkOutputServerMessage = nullptr;
     std::array<QGroupBox*, 3> fra{};
     QLabel* lblCrashNotice = nullptr;
+    QAction* actStopTryingStatus = nullptr; // chkSendStatus's menu, while its port is tried again
     // inside fra[2], "Advanced Features"
     VbCheckBox* chkSendStatus = nullptr;
     VbCheckBox* chkLogEverything = nullptr;
@@ -161,6 +162,7 @@ private:
     void PresentLauncherState(int code);
     void ShowRedNotice(bool shown, const QString& caption);
     void ShowStatusServed(bool served);
+    void StopTryingToServeStatus();               // the status box's menu
     void NotifyCrash(int server, qint64 delayMs); // tray/frmMain_tray.cpp
     void letPendingEventsRun();
 

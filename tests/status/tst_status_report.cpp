@@ -276,6 +276,25 @@ private slots:
         QCOMPARE(StatusLines(h).size(), 2);
     }
 
+    // The box is unticked while the port is tried again, so its menu is where the tries end.
+    void theBoxMenuEndsTheTries() {
+        StatusEndpoint other;
+        QVERIFY(other.open(QHostAddress::LocalHost, 0, nullptr));
+        LauncherHarness h;
+        h.settings.values["Status Port"] = QString::number(other.port());
+        h.settings.values["Report Server Status"] = "1";
+        frmMain& w = h.load();
+        QVERIFY(w.chkSendStatus->actions().contains(w.actStopTryingStatus));
+        QVERIFY(w.actStopTryingStatus->isEnabled());
+        w.actStopTryingStatus->trigger();
+        QCOMPARE(w.Status().nextTryInMs(), -1);
+        QCOMPARE(StatusLines(h).last(),
+                 QStringLiteral("> No longer trying to serve the server status."));
+        QVERIFY(!w.actStopTryingStatus->isEnabled());
+        w.SaveSettings();
+        QCOMPARE(h.settings.values.value("Report Server Status"), QStringLiteral("0"));
+    }
+
     // A token in the installation's file is asked of every request for the status, and never
     // shown; a file others can read is named in the log.
     void aTokenFromTheInstallationGuardsTheStatus() {
