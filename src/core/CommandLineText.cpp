@@ -33,17 +33,20 @@ bool HasControlCharacters(const QString& text) {
     return false;
 }
 
-QString Refusal(const QString& line) {
+QString Fault(const QString& line) {
     if (HasControlCharacters(line))
-        return QStringLiteral("the line holds control characters (shown as \u2403 and the like): "
-                              "nothing sent");
+        return QStringLiteral("the line holds control characters (shown as \u2403 and the like)");
     const qsizetype bytes = line.toUtf8().size();
     if (bytes > kMaxLineBytes)
-        return QStringLiteral("the line is %1 bytes, longer than a console takes (%2): nothing "
-                              "sent")
+        return QStringLiteral("the line is %1 bytes, longer than a console takes (%2)")
             .arg(bytes)
             .arg(kMaxLineBytes);
     return QString();
+}
+
+QString Refusal(const QString& line) {
+    const QString fault = Fault(line);
+    return fault.isEmpty() ? fault : fault + QStringLiteral(": nothing sent");
 }
 
 } // namespace CommandLineText

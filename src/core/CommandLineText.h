@@ -14,7 +14,9 @@ constexpr int kMaxLineBytes = 4095;
 QString ShowControlCharacters(const QString& text);
 // Whether the text holds a control character, raw or shown as its picture.
 bool HasControlCharacters(const QString& text);
-// Why the line cannot go to a console; empty when it can.
+// Why the line cannot go to a console, as "the line ..."; empty when it can.
+QString Fault(const QString& line);
+// The same, for the operator's note: "...: nothing sent"; empty when the line can go.
 QString Refusal(const QString& line);
 
 } // namespace CommandLineText
