@@ -3,10 +3,12 @@
 #include "CommandLineText.h"
 
 #include "LauncherOptions.h"
+#include "PastedLines.h"
 #include "ServerTable.h"
 #include "modAPIs.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -76,6 +78,35 @@ ConsoleMirror::CommandOutcome ConsoleMirror::SendCommand(const QString& line) {
         return {false, name + QStringLiteral(" is not running: nothing sent")};
     if (apis_.SendConsoleInput(name, line) == 0)
         return {false, name + QStringLiteral(" did not take the command")};
+    lookForAnswer(server);
+    return {true, QString()};
+}
+
+ConsoleMirror::LinesOutcome ConsoleMirror::SendLines(int server, const PastedLines& paste) {
+    const QStringList& lines = paste.lines();
+    if (lines.isEmpty() || server < 0 || server >= ServerTable::kCount)
+        return {};
+    const QString& name = ServerTable::displayNames()[server];
+    if (!paste.refusal().isEmpty())
+        return {{}, QStringLiteral("the paste holds lines that cannot go: nothing sent")};
+    if (!online() || !serverRuns(server))
+        return {{}, name + QStringLiteral(" is not running: nothing sent")};
+    const qsizetype taken =
+        std::clamp<qsizetype>(apis_.SendConsoleLines(name, lines), 0, lines.size());
+    LinesOutcome outcome{lines.first(taken), QString()};
+    if (taken == 0)
+        outcome.note = name + QStringLiteral(" did not take the lines");
+    else if (taken < lines.size())
+        outcome.note = QStringLiteral("%1 took %2 of %3 lines: the rest were not sent")
+                           .arg(name)
+                           .arg(taken)
+                           .arg(lines.size());
+    if (taken > 0)
+        lookForAnswer(server);
+    return outcome;
+}
+
+void ConsoleMirror::lookForAnswer(int server) {
     // The console shows the command at once and the answer a little later.
     const auto refresh = [this, server] {
         if (online() && selected_ == server)
@@ -83,5 +114,4 @@ ConsoleMirror::CommandOutcome ConsoleMirror::SendCommand(const QString& line) {
     };
     refresh();
     QTimer::singleShot(kAnswerWaitMs, this, refresh);
-    return {true, QString()};
 }

@@ -4,9 +4,11 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
+class PastedLines;
 class modAPIs;
 struct LauncherOptions;
 
@@ -47,11 +49,23 @@ public:
     // console at once and once more a moment later, for the answer. An empty line sends nothing.
     CommandOutcome SendCommand(const QString& line);
 
+    // What became of a paste of several lines.
+    struct LinesOutcome {
+        QStringList sent; // the lines the console took, in order
+        QString note;     // why some or all were not sent; empty: nothing to tell
+    };
+    // Types the paste's lines into the console of server (whichever the pane shows now), one after
+    // another as SendCommand types one, then looks for the answer as SendCommand does. All of
+    // them go, or none: none when one of them cannot go or the server is not running.
+    LinesOutcome SendLines(int server, const PastedLines& paste);
+
 signals:
     void paneChanged(const StyledText& pane);
 
 private:
     void show(StyledText text);
+    // Looks at the console of server at once and once more a moment later, for an answer.
+    void lookForAnswer(int server);
 
     modAPIs& apis_;
     const LauncherOptions& options_;

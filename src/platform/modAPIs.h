@@ -51,6 +51,18 @@ public:
     // console itself: every character as it is, none of them read as a command of the platform's.
     // Nonzero when a console with that title took the keys, 0 otherwise.
     virtual std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) = 0;
+    // Types each of sLines into the console titled sTitle as SendConsoleInput types one, in order
+    // and with nothing else typed between them. How many the console took, counted from the
+    // first: fewer than all when the console went away meanwhile.
+    virtual std::int32_t SendConsoleLines(const QString& sTitle, const QStringList& sLines) {
+        std::int32_t taken = 0;
+        for (const QString& line : sLines) {
+            if (SendConsoleInput(sTitle, line) == 0)
+                break;
+            ++taken;
+        }
+        return taken;
+    }
 
     // How many of a console's last lines GetConsoleText gives at most (a console window keeps a
     // bounded buffer too). What a server prints must never make a capture cost without bound.

@@ -1,9 +1,8 @@
 // A paste of several lines for a server's console, with no window: how it is split into lines,
-// how each is judged as a typed line is (one that cannot go keeps them all back), and what the
-// operator is shown.
+// how each is judged as a typed line is (one that cannot go keeps them all back), what the
+// operator is shown, and what reaches the console of the server it was meant for.
+#include "CoreHarness.h"
 #include "PastedLines.h"
-
-#include <QTest>
 
 namespace {
 
@@ -111,6 +110,47 @@ private slots:
         QCOMPARE(many.first(), "  1  x");
         QCOMPARE(many[99], "100  x");
         QCOMPARE(many.last(), "[\u2026 150 more lines]");
+    }
+
+    // The lines go to the server the paste was meant for, whichever console the pane shows now,
+    // one by one with their Enter; none when one cannot go or the server is not running, and a
+    // console that stops taking them is told, never passed over in silence.
+    void linesReachTheServerTheyWereMeantFor() {
+        CoreHarness h;
+        h.startedCore();
+        h.apis.consoles["Map Server"] = "ready";
+        ConsoleMirror& mirror = h.core().mirror();
+        mirror.SelectServer(ServerTable::kLogin);
+        ConsoleMirror::LinesOutcome sent =
+            mirror.SendLines(ServerTable::kMap, PastedLines("save\n\nsay \"hi\"\nstatus\n"));
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"),
+                 QStringList({"Map Server\nsave", "Map Server\nsay \"hi\"", "Map Server\nstatus"}));
+        QCOMPARE(sent.sent, QStringList({"save", "say \"hi\"", "status"}));
+        QCOMPARE(sent.note, "");
+
+        sent = mirror.SendLines(ServerTable::kMap, PastedLines("save\nsay\thi"));
+        QCOMPARE(sent.note, "the paste holds lines that cannot go: nothing sent");
+        sent = mirror.SendLines(ServerTable::kMap, PastedLines(Repeated(101, "x")));
+        QCOMPARE(sent.note, "the paste holds lines that cannot go: nothing sent");
+        QCOMPARE(h.apis.count("SendConsoleInput"), 3);
+
+        int typed = 0; // the console goes away after two lines
+        h.apis.onCall = [&](const QString& op) {
+            if (op == "SendConsoleInput" && ++typed == 3)
+                h.apis.consoles.remove("Map Server");
+        };
+        sent = mirror.SendLines(ServerTable::kMap, PastedLines("a\nb\nc\nd"));
+        QCOMPARE(sent.sent, QStringList({"a", "b"}));
+        QCOMPARE(sent.note, "Map Server took 2 of 4 lines: the rest were not sent");
+        h.apis.onCall = nullptr;
+
+        h.apis.consoles["Map Server"] = "ready";
+        h.apis.crash("map-server"); // not yet seen by a status tick
+        const int before = h.apis.count("SendConsoleInput");
+        sent = mirror.SendLines(ServerTable::kMap, PastedLines("save\nstatus"));
+        QCOMPARE(sent.note, "Map Server is not running: nothing sent");
+        QVERIFY(sent.sent.isEmpty());
+        QCOMPARE(h.apis.count("SendConsoleInput"), before);
     }
 };
 

@@ -70,6 +70,10 @@ std::int32_t LinuxApis::SendConsoleInput(const QString& sTitle, const QString& s
     return TypeConsoleLine(tmux_, sTitle, sLine) ? 1 : 0;
 }
 
+std::int32_t LinuxApis::SendConsoleLines(const QString& sTitle, const QStringList& sLines) {
+    return static_cast<std::int32_t>(TypeConsoleLines(tmux_, sTitle, sLines));
+}
+
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
     // A console whose server has ended already is simply closed; one whose server is asked to end
     // goes with it, as a stop is no crash to look into.

@@ -26,6 +26,7 @@ public:
     QString GetConsoleText(const QString& sTitle) override;
     QString GetConsoleColourText(const QString& sTitle) override;
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override;
+    std::int32_t SendConsoleLines(const QString& sTitle, const QStringList& sLines) override;
     std::int32_t CloseServerConsole(const QString& sTitle) override;
     std::int32_t AskServerToEnd(const QString& sTitle) override;
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override;
