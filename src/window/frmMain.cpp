@@ -40,6 +40,7 @@ void frmMain::connectHandlers() {
     connect(mnuTrayExit, &QAction::triggered, this, &frmMain::mnuTrayExit_Click);
     connect(conTab, &TabStrip::Click, this, &frmMain::conTab_Click);
     connect(txtCommand, &ConsoleCommandLine::Submit, this, &frmMain::txtCommand_Submit);
+    connect(txtCommand, &ConsoleCommandLine::SubmitLines, this, &frmMain::txtCommand_SubmitLines);
     connect(conTab, &TabStrip::Click, txtCommand,
             [this] { txtCommand->showServer(conTab->SelectedIndex() - 1); });
     connect(chkAutoRestartUse, &VbCheckBox::Click, this, &frmMain::chkAutoRestartUse_Click);

@@ -49,6 +49,7 @@ class QTimer;
 class ConsoleCommandLine;
 class LogListBox;
 class MessagePane;
+class PastedLines;
 class PictureBox;
 class RedNotice;
 class StatusReporter;
@@ -115,6 +116,7 @@ public:
     void mnuTrayStopServers_Click();
     void conTab_Click();
     void txtCommand_Submit(const QString& sText);
+    void txtCommand_SubmitLines(int server, const PastedLines& paste);
 
     // ---- window lifecycle and options (window/frmMain_lifecycle.cpp) -------------------------
     void Form_Load();

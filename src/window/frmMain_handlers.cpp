@@ -34,3 +34,8 @@ void frmMain::txtCommand_Submit(const QString& sText) {
     else if (!outcome.note.isEmpty())
         txtCommand->setNote(outcome.note);
 }
+
+void frmMain::txtCommand_SubmitLines(int server, const PastedLines& paste) {
+    const ConsoleMirror::LinesOutcome outcome = core_.mirror().SendLines(server, paste);
+    txtCommand->linesSent(server, outcome.sent, outcome.note);
+}

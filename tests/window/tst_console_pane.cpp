@@ -3,8 +3,15 @@
 // running one.
 #include "LauncherHarness.h"
 
+#include "PasteConfirmation.h"
+
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
 
 #include <QTextCursor>
 #include <QTextDocument>
@@ -16,6 +23,26 @@ QString Numbered(int from, int to) {
     for (int i = from; i <= to; ++i)
         lines << QString::number(i);
     return lines.join(u'\n');
+}
+
+// The paste box of the window that is open, if one is.
+PasteConfirmation* OpenBox(frmMain& w) {
+    for (PasteConfirmation* box : w.findChildren<PasteConfirmation*>())
+        if (box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// Pastes text into the command line with the keys, as the operator does: the box it opened.
+PasteConfirmation* Paste(frmMain& w, const QString& text) {
+    QApplication::clipboard()->setText(text);
+    w.txtCommand->input()->setFocus();
+    QTest::keySequence(w.txtCommand->input(), QKeySequence::Paste);
+    return OpenBox(w);
+}
+
+QPushButton* Button(PasteConfirmation* box, QDialogButtonBox::StandardButton which) {
+    return box->findChild<QDialogButtonBox*>()->button(which);
 }
 
 } // namespace
@@ -162,16 +189,17 @@ private slots:
     }
 
     // A paste with control characters shows them and sends nothing (Ctrl-C would end the
-    // server); a line longer than a console takes is refused with a note, not cut.
+    // server); a line longer than a console takes is refused with a note, not cut. (A paste of
+    // several lines is asked about first: see below.)
     void controlCharactersAndOverlongLinesAreNeverSent() {
         LauncherHarness h;
         frmMain& w = h.online();
         w.conTab->Select(3);
         QLineEdit* input = w.txtCommand->input();
-        QApplication::clipboard()->setText(QString("status") + QChar(3) + "tail\nsave" + QChar(26));
+        QApplication::clipboard()->setText(QString("status") + QChar(3) + "tail\tsave" + QChar(26));
         input->setFocus();
         QTest::keySequence(input, QKeySequence::Paste);
-        QCOMPARE(input->text(), QString::fromUtf8("status\u2403tail\u240Asave\u241A"));
+        QCOMPARE(input->text(), QString::fromUtf8("status\u2403tail\u2409save\u241A"));
         QTest::keyClick(input, Qt::Key_Return);
         QCOMPARE(w.txtCommand->note()->text(),
                  QString::fromUtf8("the line holds control characters (shown as \u2403 and the "
@@ -188,6 +216,122 @@ private slots:
         QTest::keyClick(input, Qt::Key_Return);
         QCOMPARE(h.apis.argsOf("SendConsoleInput"),
                  QStringList{"Map Server\n" + QString(4095, u'y')});
+    }
+
+    // A paste of several lines sends nothing until the operator answers a box that names the
+    // server and shows the lines. Send types them one by one into the server that was shown when
+    // the paste was made, even when another tab is shown by then; Cancel sends nothing. The
+    // field keeps what was typed in it either way.
+    void aPasteOfSeveralLinesWaitsForTheOperator() {
+        LauncherHarness h;
+        frmMain& w = h.online();
+        h.apis.consoles["Map Server"] = "ready";
+        h.apis.consoles["Char Server"] = "ready";
+        w.conTab->Select(3);
+        QLineEdit* input = w.txtCommand->input();
+        input->setText("draft");
+
+        PasteConfirmation* box = Paste(w, "save\n\nsay \"hi\"\nstatus\n");
+        QVERIFY(box && box->isVisible() && box->isModal());
+        QCOMPARE(box->question()->text(),
+                 "Send 3 lines to the Map Server console? (1 empty line left out)");
+        QCOMPARE(box->preview()->toPlainText(), "1  save\n2  say \"hi\"\n3  status");
+        QCOMPARE(input->text(), "draft");
+        QCOMPARE(h.apis.count("SendConsoleInput"), 0);
+        w.conTab->Select(2); // the box still means the Map Server
+        QTest::mouseClick(box->sendButton(), Qt::LeftButton);
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"),
+                 QStringList({"Map Server\nsave", "Map Server\nsay \"hi\"", "Map Server\nstatus"}));
+        QVERIFY(w.txtCommand->note()->isHidden());
+        w.conTab->Select(3); // the lines are that server's history; its draft is as it was
+        QCOMPARE(input->text(), "draft");
+        QTest::keyClick(input, Qt::Key_Up);
+        QCOMPARE(input->text(), "status");
+
+        box = Paste(w, "shutdown\nstatus");
+        QVERIFY(box);
+        QTest::mouseClick(Button(box, QDialogButtonBox::Cancel), Qt::LeftButton);
+        QVERIFY(!box->isVisible());
+        QCOMPARE(h.apis.count("SendConsoleInput"), 3);
+        QCOMPARE(input->text(), "status");
+    }
+
+    // A paste with a line that cannot go is shown with the reason and cannot be sent; one meant
+    // for a server that is no longer running when Send is chosen sends nothing, with a note.
+    void aPasteThatCannotGoSendsNothing() {
+        LauncherHarness h;
+        frmMain& w = h.online();
+        h.apis.consoles["Map Server"] = "ready";
+        w.conTab->Select(3);
+        PasteConfirmation* box = Paste(w, QString("save\nstop") + QChar(3) + "\nstatus");
+        QVERIFY(box && !box->sendButton());
+        QCOMPARE(box->question()->text(),
+                 "Line 2: the line holds control characters (shown as \u2403 and the like).\n"
+                 "A paste goes whole or not at all: nothing sent.");
+        QCOMPARE(box->preview()->toPlainText(), "1  save\n2  stop\u2403\n3  status");
+        QTest::mouseClick(Button(box, QDialogButtonBox::Close), Qt::LeftButton);
+        QStringList hundredAndOne;
+        for (int i = 0; i <= 100; ++i)
+            hundredAndOne << "status";
+        box = Paste(w, hundredAndOne.join(u'\n'));
+        QVERIFY(box && !box->sendButton());
+        QCOMPARE(box->question()->text(),
+                 "The paste holds 101 lines, more than one paste may send (100): nothing sent.");
+        box->reject();
+
+        box = Paste(w, "save\nstatus");
+        QVERIFY(box && box->sendButton());
+        h.apis.crash("map-server");
+        QTest::mouseClick(box->sendButton(), Qt::LeftButton);
+        QCOMPARE(w.txtCommand->note()->text(), "Map Server is not running: nothing sent");
+        QCOMPARE(h.apis.count("SendConsoleInput"), 0);
+    }
+
+    // However the text comes in (keys, the field's menu, a drop), several lines are asked about;
+    // one line with the line break of a copied console line goes into the field without it.
+    void everyWayOfPastingIsAsked() {
+        LauncherHarness h;
+        frmMain& w = h.online();
+        w.conTab->Select(1);
+        QLineEdit* input = w.txtCommand->input();
+        QVERIFY(!Paste(w, "status\r\n"));
+        QCOMPARE(input->text(), "status");
+
+        QApplication::clipboard()->setText("save\nstatus");
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                input->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(input, &click);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QAction* pasteAction = nullptr;
+        for (QAction* action : menu->actions())
+            if (action->text().remove(u'&').startsWith("Paste"))
+                pasteAction = action;
+        QVERIFY(pasteAction && pasteAction->isEnabled());
+        pasteAction->trigger();
+        menu->close();
+        PasteConfirmation* box = OpenBox(w);
+        QVERIFY(box);
+        QCOMPARE(box->question()->text(), "Send 2 lines to the Login Server console?");
+        box->reject();
+
+        QMimeData dragged; // dragged in from elsewhere, over the field, and dropped
+        dragged.setText("save\nstatus\nsay bye");
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(QPoint(5, 5), actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &enter);
+        QDragMoveEvent move(QPoint(5, 5), actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &move);
+        QDropEvent drop(QPointF(5, 5), actions, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(input, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(drop.dropAction(), Qt::CopyAction); // what was dragged stays where it was
+        box = OpenBox(w);
+        QVERIFY(box);
+        QCOMPARE(box->question()->text(), "Send 3 lines to the Login Server console?");
+        box->reject();
+        QCOMPARE(input->text(), "status");
+        QCOMPARE(h.apis.count("SendConsoleInput"), 0);
     }
 };
 

@@ -1,11 +1,20 @@
 #include "ConsoleCommandLine.h"
 
 #include "CommandLineText.h"
+#include "PasteConfirmation.h"
+#include "PastedLines.h"
+#include "ServerTable.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 
 ConsoleCommandLine::ConsoleCommandLine(QWidget* parent)
     : QWidget(parent), input_(new QLineEdit(this)), note_(new QLabel(this)) {
@@ -57,17 +66,100 @@ void ConsoleCommandLine::sent(int server, const QString& line) {
     setNote(QString());
 }
 
-bool ConsoleCommandLine::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != input_ || event->type() != QEvent::KeyPress)
-        return QWidget::eventFilter(watched, event);
-    const int key = static_cast<QKeyEvent*>(event)->key();
+void ConsoleCommandLine::linesSent(int server, const QStringList& lines, const QString& note) {
+    if (server >= 0 && server < kServers)
+        for (const QString& line : lines)
+            histories_[server].add(line);
+    setNote(note);
+}
+
+bool ConsoleCommandLine::takePaste(const QString& text, int at) {
+    const int server = currentServer();
+    if (server < 0 || server >= kServers)
+        return false;
+    PastedLines paste(text);
+    if (!paste.needsConfirmation()) {
+        if (!paste.hadLineBreak())
+            return false; // one line as it is: the input takes it as ever
+        // One line and its line break, as copied from a console: the line alone, not sent yet.
+        if (!paste.lines().isEmpty()) {
+            if (at >= 0)
+                input_->setCursorPosition(at);
+            input_->insert(paste.lines().first());
+        }
+        return true;
+    }
+    // The server is the one shown now: a tab changed before the answer changes nothing.
+    auto* box = new PasteConfirmation(server, ServerTable::displayNames()[server], std::move(paste),
+                                      window());
+    connect(box, &PasteConfirmation::Send, this, &ConsoleCommandLine::SubmitLines);
+    box->open();
+    return true;
+}
+
+void ConsoleCommandLine::showContextMenu(const QPoint& globalAt) {
+    QMenu* menu = input_->createStandardContextMenu();
+    // The menu's Paste is known by its text, in the words of the input's own translation. Were it
+    // missed, a paste of several lines would only show in the field, never be sent, as before.
+    const QString pasteText = QLineEdit::tr("&Paste");
+    for (QAction* action : menu->actions()) {
+        if (action->text().section(u'\t', 0, 0) != pasteText)
+            continue;
+        action->disconnect(input_);
+        connect(action, &QAction::triggered, this, [this] {
+            if (!takePaste(QGuiApplication::clipboard()->text()))
+                input_->paste();
+        });
+    }
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(globalAt);
+}
+
+bool ConsoleCommandLine::walkHistory(int key) {
     const int server = key == Qt::Key_Up || key == Qt::Key_Down ? currentServer() : -1;
     if (server < 0 || server >= kServers)
-        return QWidget::eventFilter(watched, event);
+        return false;
     CommandHistory& history = histories_[server];
     const std::optional<QString> line =
         key == Qt::Key_Up ? history.older(input_->text()) : history.newer();
     if (line)
         input_->setText(*line);
     return true;
+}
+
+bool ConsoleCommandLine::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != input_)
+        return QWidget::eventFilter(watched, event);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Paste))
+            return takePaste(clipboard->text()) || QWidget::eventFilter(watched, event);
+        return walkHistory(key->key()) || QWidget::eventFilter(watched, event);
+    }
+    case QEvent::MouseButtonRelease: // the middle button pastes the selection, where there is one
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::MiddleButton &&
+            clipboard->supportsSelection() && takePaste(clipboard->text(QClipboard::Selection)))
+            return true;
+        break;
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        const QMimeData* data = drop->mimeData();
+        if (!data || !data->hasText() ||
+            !takePaste(data->text(), input_->cursorPositionAt(drop->position().toPoint())))
+            break;
+        drop->setDropAction(Qt::CopyAction); // the text stays where it was dragged from
+        drop->accept();
+        QDragLeaveEvent leave; // the input's drop caret goes
+        QCoreApplication::sendEvent(input_, &leave);
+        return true;
+    }
+    case QEvent::ContextMenu:
+        showContextMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 
+class PastedLines;
 class QLabel;
 class QLineEdit;
 
@@ -13,6 +14,8 @@ class QLineEdit;
 // the operator must know about the last command (that it was not sent, say). Enter hands the
 // text on; Up and Down walk what was sent to the console shown, each console its own history and
 // its own unsent draft. Control characters show as their visible pictures and are never sent.
+// A paste or a drop of several lines is not taken as text: the operator is asked first whether
+// those lines go to the console shown at that moment (see PastedLines).
 class ConsoleCommandLine : public QWidget {
     Q_OBJECT
 public:
@@ -32,15 +35,28 @@ public:
     void sent(int server, const QString& line);
     // The console shown changed: the input keeps what was typed for each console apart.
     void showServer(int server);
+    // Keeps the lines of a paste that were sent to that server's console, and shows the note
+    // (the empty note takes it away). What the input holds stays.
+    void linesSent(int server, const QStringList& lines, const QString& note);
 
 signals:
     // Enter was pressed with this text in the input.
     void Submit(const QString& text);
+    // The operator chose to send a paste of several lines to that server's console.
+    void SubmitLines(int server, const PastedLines& paste);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Takes a paste or a drop of text: true when it was taken here, false when the input takes
+    // it as it takes any text. What is dropped lands at the cursor position at (-1: the cursor).
+    bool takePaste(const QString& text, int at = -1);
+    // The input's own menu, with its Paste going through takePaste.
+    void showContextMenu(const QPoint& globalAt);
+    // Up or Down walks the history of the console shown: true when the key was taken.
+    bool walkHistory(int key);
+
     QLineEdit* input_;
     QLabel* note_;
     std::array<CommandHistory, kServers> histories_;
