@@ -2,14 +2,18 @@
 // menu: restarting the map server alone leaves the login and char server processes as they were
 // and logs no crash; a server stopped alone stays stopped across status ticks. Under the Map tab: a
 // typed command reaches the map server, whose answer the pane shows without waiting for a status
-// tick, its status tags in colour. A server that ignores its stop is left running until the
-// operator kills it from its tab's menu.
+// tick, its status tags in colour; a paste of many lines reaches it, each line with its Enter,
+// once the operator says so. A server that ignores its stop is left running until the operator
+// kills it from its tab's menu.
 #include "ConsoleCommandLine.h"
 #include "ConsoleFormats.h"
 #include "MessagePane.h"
+#include "PasteConfirmation.h"
 #include "RealLauncher.h"
 
+#include <QClipboard>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTabBar>
@@ -101,6 +105,47 @@ private slots:
         QCOMPARE(cursor.charFormat().fontWeight(), int(QFont::Bold));
         cursor.setPosition(int(text.indexOf("Map Server answers")) + 1); // after the tag: plain
         QVERIFY(!cursor.charFormat().hasProperty(QTextFormat::ForegroundBrush));
+        w.cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
+    }
+
+    // A paste of the most lines one paste may send, made under the Map tab: none of it reaches the
+    // map server until Send is chosen, with the Char tab shown by then; then every line does, as
+    // a line of its own, and none reaches the char server. Sending holds the window up briefly.
+    void aPasteOfManyLinesGoesWholeToTheServerItWasMeantFor() {
+        RealLauncher l;
+        frmMain& w = l.window();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w) && l.startWithQuickTicks());
+        QTRY_COMPARE(l.fleet().ServerState(), 1);
+        const auto answers = [&](const QString& console) {
+            return int(l.sandbox.apis().GetConsoleText(console).count("answers status"));
+        };
+        QStringList lines;
+        for (int i = 0; i < 100; ++i)
+            lines << (i % 10 == 9 ? "status\r\n" : "status\n"); // a copied block, breaks mixed
+        QApplication::clipboard()->setText(lines.join("\n"));   // and empty lines between
+        QTabBar* bar = w.conTab->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+        QLineEdit* input = w.txtCommand->input();
+        QTest::mouseClick(input, Qt::LeftButton);
+        QTest::keySequence(input, QKeySequence::Paste);
+        auto* box = w.findChild<PasteConfirmation*>();
+        QVERIFY(box && box->sendButton());
+        QCOMPARE(box->question()->text(),
+                 "Send 100 lines to the Map Server console? (99 empty lines left out)");
+        QTest::qWait(300); // long enough for a typed line's answer
+        QCOMPARE(answers("Map Server"), 0);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+        QElapsedTimer sending;
+        sending.start();
+        QTest::mouseClick(box->sendButton(), Qt::LeftButton);
+        const qint64 sendMs = sending.elapsed();
+        QVERIFY2(WhenSeen([&] { return answers("Map Server") == 100; }, 10000),
+                 qPrintable(QString::number(answers("Map Server"))));
+        QCOMPARE(answers("Char Server"), 0);
+        QVERIFY2(sendMs < 1000 && l.longestStallMs < 1000, qPrintable(QString::number(sendMs)));
+        qInfo("100 lines sent in %lld ms", sendMs);
         w.cmdServerShutdown_Click();
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
     }
