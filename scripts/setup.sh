@@ -10,6 +10,7 @@ packages=(
     tmux procps
     fonts-wine
     xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils
+    imagemagick # scripts/screenshots.sh
     xfce4-panel dbus-daemon libglib2.0-bin
     prometheus curl
     dpkg-dev file desktop-file-utils appstream

@@ -50,6 +50,17 @@ QString LauncherSettings::Read(const QString& key, const QString& fallback) {
     return ReadStored(key, fallback);
 }
 
+QString LauncherSettings::ReadUserValue(const QString& section, const QString& key) {
+    return store_.GetSetting(kApp, section, key, QString());
+}
+
+void LauncherSettings::SaveUserValue(const QString& section, const QString& key,
+                                     const QString& value) {
+    QString error;
+    if (!store_.SaveSetting(kApp, section, key, value, &error))
+        log_.note(QStringLiteral("Cannot save setting \"") + key + QStringLiteral("\": ") + error);
+}
+
 void LauncherSettings::LogUnusable(const QString& key, const QString& stored, const QString& kept) {
     const QString told = key + QChar(0) + stored;
     if (named_.contains(told))

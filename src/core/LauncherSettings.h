@@ -38,6 +38,12 @@ public:
     // keys are read again at every start of the servers.
     void LogUnusable(const QString& key, const QString& stored, const QString& kept);
 
+    // What the launcher keeps for the user beyond the options, such as where its window stood, in
+    // a section of its own; empty when nothing is stored. A value that cannot be written is named
+    // in the log.
+    QString ReadUserValue(const QString& section, const QString& key);
+    void SaveUserValue(const QString& section, const QString& key, const QString& value);
+
 private:
     // The user's stored value, which alone holds the persisted options.
     QString ReadStored(const QString& key, const QString& fallback);

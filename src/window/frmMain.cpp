@@ -10,6 +10,7 @@
 #include "TabStrip.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
+#include "WindowPlaces.h"
 #include "clsTrayIcon.h"
 
 #include <QAction>
@@ -28,6 +29,7 @@ frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     observeCore();
     observeStatus();
     InstallServerTabMenus(conTab->tabBar(), core_);
+    placeWindow();
 }
 
 frmMain::~frmMain() = default;
@@ -127,7 +129,10 @@ void frmMain::showEvent(QShowEvent* event) {
 
 void frmMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
+    // Maximised or full screen the window only grows; minimising and coming back change state.
+    if (event->type() == QEvent::WindowStateChange &&
+        ((static_cast<QWindowStateChangeEvent*>(event)->oldState() ^ windowState()) &
+         Qt::WindowMinimized))
         Form_Resize();
 }
 

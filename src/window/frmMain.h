@@ -56,6 +56,7 @@ class StatusReporter;
 class TabStrip;
 class VbCheckBox;
 class VbScrollBar;
+class WindowPlaces;
 class clsTrayIcon;
 
 class frmMain : public QWidget {
@@ -167,10 +168,13 @@ private:
     void StopTryingToServeStatus();               // the status box's menu
     void NotifyCrash(int server, qint64 delayMs); // tray/frmMain_tray.cpp
     void letPendingEventsRun();
+    void placeWindow();                          // window/frmMain_place.cpp
+    void rememberPlace(const QByteArray& place); // window/frmMain_place.cpp
 
     LauncherCore& core_;
     WindowServices services_;
     std::unique_ptr<StatusReporter> status_;
     RedNotice* notice_ = nullptr; // the crash notice, and the status's
+    std::unique_ptr<WindowPlaces> places_;
     bool shownOnce_ = false;
 };

@@ -16,8 +16,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
-#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -46,16 +44,13 @@ void setUpWindow(frmMain& window) {
     window.setObjectName(QStringLiteral("frmMain"));
     window.setWindowTitle(QStringLiteral("Tesk Launcher V1.8"));
     window.setWindowIcon(QIcon(QStringLiteral(":/corvane.ico")));
-    // Title bar, system menu, minimise and close; no maximise box and no resizing.
+    // Title bar, system menu, minimise, maximise and close; the designed size is the smallest.
     window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint);
-    window.setFixedSize(kClientSize);
-    window.setFont(LayoutFonts::tahoma());
-    if (const QScreen* screen = window.screen())
-        window.move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kClientSize,
-                                        screen->availableGeometry())
-                        .topLeft());
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    window.setMinimumSize(kClientSize);
+    window.resize(kClientSize);
+    window.setFont(LayoutFonts::tahoma()); // placed on the screen by placeWindow
 }
 
 // The window's own timer; the status tick and the priority step are the core's.
@@ -64,13 +59,15 @@ void buildTimers(frmMain& w) {
 }
 
 void buildButtons(frmMain& w) {
-    // Lies below the client area: never seen, never reached with the mouse.
+    // Lies below the client area: never seen, never reached with the mouse, nor with the keys.
     w.cmdToTray = makeButton(w, "cmdToTray", QStringLiteral("Send to tray"),
                              Twips::rect(6075, 4995, 1455, 465));
-    w.cmdServerStart = makeButton(w, "cmdServerStart", QStringLiteral("Start Servers"),
+    w.cmdToTray->setFocusPolicy(Qt::NoFocus);
+    // Alt+S and Alt+H; the underline is all the ampersand adds to the caption.
+    w.cmdServerStart = makeButton(w, "cmdServerStart", QStringLiteral("&Start Servers"),
                                   Twips::rect(4590, 4320, 1455, 465));
     w.cmdServerStart->setFont(LayoutFonts::tahoma(true));
-    w.cmdServerShutdown = makeButton(w, "cmdServerShutdown", QStringLiteral("Shutdown Server"),
+    w.cmdServerShutdown = makeButton(w, "cmdServerShutdown", QStringLiteral("S&hutdown Server"),
                                      Twips::rect(6075, 4320, 1455, 465));
     w.cmdServerShutdown->setEnabled(false);
 }
@@ -90,6 +87,8 @@ void buildPanes(frmMain& w) {
     w.txtOutput->setObjectName(QStringLiteral("txtOutput"));
     w.txtOutput->setGeometry(Twips::rect(225, 495, 7170, 3345));
     w.txtOutput->setReadOnly(true);
+    // Nothing can be typed, yet the caret shows where the focus is, and the keys select and scroll.
+    w.txtOutput->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     w.txtOutput->setTabChangesFocus(true); // Tab moves on; nothing can be typed here anyway
     w.txtOutput->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     w.txtOutput->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -153,6 +152,7 @@ void frmMain::buildControls() {
     buildTrayMenu(*this);
     frmMainLayout::applyStacking(*this);
     frmMainLayout::applyTabOrder(*this);
+    frmMainLayout::applyAnchors(*this);
     // The message pane and the options pane lie over each other: what is behind takes no keys.
     new CoveredControls(conTab, {picContainer, txtOutput}, this);
 }

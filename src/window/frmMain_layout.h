@@ -12,6 +12,9 @@ void buildOptionsPane(frmMain& window);
 // Stacking order within each container, front to back as designed.
 void applyStacking(frmMain& window);
 
+// How the controls follow the window's size; call once every control has its designed place.
+void applyAnchors(frmMain& window);
+
 // Keyboard focus order across the whole window, by the designed tab indices.
 void applyTabOrder(frmMain& window);
 

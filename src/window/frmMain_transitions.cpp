@@ -41,7 +41,7 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         if (Memo.fSaved)
             setWindowTitle(Memo.sCaption);
         Memo.fSaved = true;
-        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        setWindowState(windowState() & ~Qt::WindowMinimized); // maximised comes back so
         show();
         letPendingEventsRun();
         Memo.fTrayIconAdded = 0;
@@ -67,18 +67,21 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         vsKeepIconFor->setEnabled(false);
         txtKeepIconFor->setEnabled(false);
         break;
-    case Transition::Exit:
+    case Transition::Exit: {
+        const QByteArray place = saveGeometry(); // as the operator left it
         setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
         show();
         letPendingEventsRun();
         // Stops what runs and saves the settings; the program ends once the servers' stop
         // sequences have run, the window showing meanwhile.
-        core_.BeginExit([this] {
+        core_.BeginExit([this, place] {
+            rememberPlace(place);
             RemoveTrayIcon();
             TrayIcon.reset();
             services_.endProgram();
         });
         break;
+    }
     default:
         break;
     }

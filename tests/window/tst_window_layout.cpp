@@ -20,6 +20,7 @@
 namespace {
 
 const QRegularExpression kGaps(QStringLiteral(" {2,}"));
+const QRegularExpression kMnemonic(QStringLiteral("&(?=[^&])"));
 
 // The width the caption needs, or 0 for a control without one.
 int captionWidth(const QWidget* w) {
@@ -28,8 +29,9 @@ int captionWidth(const QWidget* w) {
         return style->pixelMetric(QStyle::PM_IndicatorWidth) +
                style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
                w->fontMetrics().horizontalAdvance(box->text());
+    // A mnemonic's ampersand is not drawn: it underlines the letter after it.
     if (const auto* button = qobject_cast<const QAbstractButton*>(w))
-        return w->fontMetrics().horizontalAdvance(button->text()) + 8;
+        return w->fontMetrics().horizontalAdvance(QString(button->text()).remove(kMnemonic)) + 8;
     if (const auto* gaps = qobject_cast<const GapLabel*>(w))
         return gaps->pieceOffsets().last() +
                w->fontMetrics().horizontalAdvance(gaps->text().split(kGaps).last());
@@ -112,12 +114,21 @@ std::pair<QStringList, QList<int>> itemsOf(QObject* object, QAccessible::Role ro
 class WindowLayoutTest : public QObject {
     Q_OBJECT
 private slots:
+    // At the designed size and enlarged.
+    void everyControlFitsAndNothingCoversAnother_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("designed") << QSize(508, 325);
+        QTest::newRow("enlarged") << QSize(900, 600);
+    }
     void everyControlFitsAndNothingCoversAnother() {
+        QFETCH(QSize, size);
         registerBundledFonts();
         LauncherHarness h;
         frmMain& w = h.load();
+        w.resize(size);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), size);
         const bool tahoma = QFontInfo(w.font()).family() == QStringLiteral("Tahoma");
         // The window's own containers; the inner parts of Qt's compound widgets are Qt's to place.
         QList<QWidget*> containers{&w, w.picContainer};
@@ -146,7 +157,7 @@ private slots:
         // The log list shows its newest line (selected: read by assistive technology, below), and
         // scrolls across to a wide one.
         for (int i = 0; i < 50; ++i)
-            h.core().log().LauncherLogAdd(QString(i == 40 ? 200 : 1, u'x'));
+            h.core().log().LauncherLogAdd(QString(i == 40 ? 400 : 1, u'x'));
         // The scroll ranges follow once the view has run its pending layout.
         QTRY_VERIFY(w.lstLog->verticalScrollBar()->value() ==
                     w.lstLog->verticalScrollBar()->maximum());

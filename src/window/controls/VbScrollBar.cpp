@@ -1,5 +1,8 @@
 #include "VbScrollBar.h"
 
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
+
 VbScrollBar::VbScrollBar(int minimum, int maximum, int value, int step, QWidget* parent)
     : QScrollBar(Qt::Vertical, parent) {
     setRange(minimum, maximum);
@@ -14,4 +17,15 @@ bool VbScrollBar::SetValue(int value) {
         return false;
     setValue(value);
     return true;
+}
+
+void VbScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect frame;
+    frame.initFrom(this);
+    frame.backgroundColor = palette().color(QPalette::Window);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, frame);
 }

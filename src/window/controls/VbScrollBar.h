@@ -16,4 +16,8 @@ public:
 
 signals:
     void Change();
+
+protected:
+    // A bare pair of arrows shows no focus of its own: a focus frame around them does.
+    void paintEvent(QPaintEvent* event) override;
 };
