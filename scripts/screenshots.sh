@@ -9,7 +9,7 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_BUILD_DIR:-$root/build}"
 out="$root/docs/screenshots"
-shots=(window_designed window_enlarged)
+shots=(window_designed window_enlarged options_enlarged)
 
 if [ ! -x "$build/launcher/corvane-launcher" ]; then
     "$root/scripts/setup.sh"
@@ -41,6 +41,14 @@ shot_window_designed() {
 shot_window_enlarged() {
     resize_window 900x600
     capture "$main_window" window_enlarged
+    resize_window 508x325
+}
+# The options enlarged: the launcher log takes the room.
+shot_options_enlarged() {
+    resize_window 900x600
+    xdotool mousemove --window "$main_window" 412 18 click 1 # "Options and Diagnostics"
+    sleep 0.5
+    capture "$main_window" options_enlarged
     resize_window 508x325
 }
 
