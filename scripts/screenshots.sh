@@ -18,7 +18,7 @@ if [ ! -x "$build/launcher/corvane-launcher" ]; then
     cmake --build "$build" || exit 1
 fi
 launcher="$build/launcher/corvane-launcher" tools="import" logs="icewm"
-# shellcheck source=../tests/e2e/desktop_session.sh
+# shellcheck source-path=SCRIPTDIR source=../tests/e2e/desktop_session.sh
 source "$root/tests/e2e/desktop_session.sh"
 
 # The client area of a window, without the window manager's frame.
@@ -55,6 +55,7 @@ shot_options_enlarged() {
 mkdir -p "$out"
 start_xvfb
 start_icewm
+# shellcheck disable=SC2119 # no arguments: the stand-in servers beside the launcher
 start_launcher_and_servers
 for name in "${@:-${shots[@]}}"; do
     declare -F "shot_$name" >/dev/null || fail "no shot $name; there are: ${shots[*]}"
