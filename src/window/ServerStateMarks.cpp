@@ -29,9 +29,10 @@ void drawMark(QPainter& p, ServerMark mark, qreal s) {
         p.drawPolygon(points, 3);
         break;
     }
-    case ServerMark::Stopping: // a filled square
+    case ServerMark::Stopping: // two upright bars
         p.setBrush(QColor(230, 140, 0));
-        p.drawRect(QRectF(m + s / 16, m + s / 16, s - 2 * m - s / 8, s - 2 * m - s / 8));
+        p.drawRect(QRectF(m, m, s * 0.28, s - 2 * m));
+        p.drawRect(QRectF(s - m - s * 0.28, m, s * 0.28, s - 2 * m));
         break;
     case ServerMark::Stopped: // an empty square
         p.setPen(QPen(QColor(110, 110, 110), s / 8));
