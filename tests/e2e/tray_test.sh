@@ -102,7 +102,7 @@ wait_until 10 "one launcher icon in the tray" icons_shown 1
 step "window hidden, icon $(icons) in the tray"
 if [ "$mode" = dbus ]; then
     tip="$(item org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip)"
-    for line in "(Message Update Suspended)" "Login Server: running" "Char Server: running" "Map Server: running"; do
+    for line in "All servers are online" "Login Server: running" "Char Server: running" "Map Server: running"; do
         [[ "$tip" == *"$line"* ]] || fail "the item's tooltip lacks \"$line\": $tip"
     done
     step "the item's tooltip tells each server's state"
