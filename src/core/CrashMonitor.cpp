@@ -172,8 +172,8 @@ bool CrashMonitor::relaunchCrashedServer(int server) {
         relaunchNow(server);
         return true;
     }
+    s.dueMs = now + delay; // before the change, so that its observers see when
     s.changeState(State::CrashedWaiting);
-    s.dueMs = now + delay;
     log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
               QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
     fleet_.ChangeLauncherState(Transition::RefreshTray);

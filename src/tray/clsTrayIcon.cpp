@@ -59,6 +59,7 @@ std::int32_t clsTrayIcon::ShowTrayIcon(WindowHandle lHWnd, const QString& sTip, 
         record_.hIcon = lIcon;
         WriteTip(record_, sTip);
         CurrentNotificationArea().SetIconMenu(hWnd_, kIconId, menu_);
+        CurrentNotificationArea().SetTipDetails(hWnd_, kIconId, details_);
         CurrentNotificationArea().Shell_NotifyIcon(NIM_ADD, record_);
     });
 }
@@ -76,6 +77,14 @@ std::int32_t clsTrayIcon::ChangeTip(const QString& nNewTip) {
         NotifyIconData record = freshRecord(NIF_TIP);
         WriteTip(record, nNewTip);
         CurrentNotificationArea().Shell_NotifyIcon(NIM_MODIFY, record);
+    });
+}
+
+std::int32_t clsTrayIcon::ChangeTipDetails(const QString& sLines) {
+    return RunCatching([&] {
+        details_ = sLines;
+        if (hWnd_ != 0)
+            CurrentNotificationArea().SetTipDetails(hWnd_, kIconId, details_);
     });
 }
 

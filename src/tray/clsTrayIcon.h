@@ -30,6 +30,8 @@ public:
     std::int32_t ChangeIcon(IconHandle lNewIcon);
     // Changes the tip of the shown icon (its first 63 characters).
     std::int32_t ChangeTip(const QString& nNewTip);
+    // Lines under the tip, on trays whose tips take several lines; kept for the icons shown later.
+    std::int32_t ChangeTipDetails(const QString& sLines);
     // Raises a desktop notification from the shown icon; where the desktop has no notification
     // service, nothing shows.
     std::int32_t ShowBalloon(const QString& sTitle, const QString& sText);
@@ -63,5 +65,6 @@ private:
 
     WindowHandle hWnd_ = 0;
     QPointer<QMenu> menu_;
+    QString details_;
     NotifyIconData record_{}; // as ShowTrayIcon filled it
 };

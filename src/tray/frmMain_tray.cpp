@@ -5,19 +5,32 @@
 #include "IconRegistry.h"
 #include "LauncherState.h"
 #include "PictureBox.h"
+#include "ServerStateMarks.h"
 #include "VbCheckBox.h"
 #include "clsTrayIcon.h"
 
+#include <QAction>
 #include <QCursor>
 #include <QDateTime>
 #include <QMenu>
 
 // The window's side of the tray: while it is minimised with "Minimize To tray" on, the launcher
-// state is shown as the tray icon, and the icon's mouse events arrive here.
+// state is shown as the tray icon, its tip ends with each server's state, and the icon's mouse
+// events arrive here. A click or a double click brings the window back.
 
 void frmMain::CreateTrayIcon() {
+    if (mnuTrayShowWindow == nullptr) {
+        mnuTrayShowWindow = new QAction(QStringLiteral("Show Window"), mnuTrayMenu);
+        mnuTrayShowWindow->setObjectName(QStringLiteral("mnuTrayShowWindow"));
+        mnuTrayMenu->insertAction(mnuTrayMenu->actions().value(0), mnuTrayShowWindow);
+        connect(mnuTrayShowWindow, &QAction::triggered, this, &frmMain::mnuTrayShowWindow_Click);
+    }
     TrayIcon = clsTrayIcon::Create();
     TrayIcon->SetMenu(mnuTrayMenu);
+    TrayIcon->ChangeTipDetails(ServerStateLines(core_.fleet()));
+    connect(&core_.fleet(), &ServerFleet::serverStateChanged, TrayIcon.get(),
+            [this] { TrayIcon->ChangeTipDetails(ServerStateLines(core_.fleet())); });
+    connect(TrayIcon.get(), &clsTrayIcon::LeftButtonUp, this, &frmMain::TrayIcon_LeftButtonUp);
     connect(TrayIcon.get(), &clsTrayIcon::LeftButtonDoubleClick, this,
             &frmMain::TrayIcon_LeftButtonDoubleClick);
     connect(TrayIcon.get(), &clsTrayIcon::RightButtonDown, this,
@@ -51,6 +64,14 @@ void frmMain::UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip) {
 }
 
 void frmMain::TrayIcon_LeftButtonDoubleClick() {
+    ChangeLauncherState(Transition::Restored);
+}
+
+void frmMain::TrayIcon_LeftButtonUp() {
+    ChangeLauncherState(Transition::Restored);
+}
+
+void frmMain::mnuTrayShowWindow_Click() {
     ChangeLauncherState(Transition::Restored);
 }
 

@@ -1,10 +1,15 @@
 #include "RedNotice.h"
 
 #include "Clock.h"
+#include "CrashMonitor.h"
 #include "LauncherOptions.h"
+#include "ServerTable.h"
+
+#include <QDateTime>
 
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 RedNotice::RedNotice(Clock& clock, const LauncherOptions& options, QObject* parent)
     : QObject(parent), clock_(clock), options_(options), tmrStatusNotice_(new QTimer(this)) {
@@ -12,11 +17,34 @@ RedNotice::RedNotice(Clock& clock, const LauncherOptions& options, QObject* pare
     connect(tmrStatusNotice_, &QTimer::timeout, this, &RedNotice::tmrStatusNotice_Timer);
 }
 
+namespace {
+// The crashes a tip names at most: the latest ones.
+constexpr int kCrashesNamed = 5;
+} // namespace
+
 void RedNotice::crashNotice(bool shown, const QString& caption) {
     crashShown_ = shown;
+    crashCaption_ = caption;
     statusShown_ = false;
     tmrStatusNotice_->stop();
-    emit changed(shown, caption);
+    emit changed(shown, caption, shown ? crashes_.join(u'\n') : QString());
+    if (!shown)
+        crashes_ = std::exchange(carried_, {});
+}
+
+void RedNotice::serverCrashed(int server, qint64 delayMs) {
+    if (server < 0 || server >= ServerTable::kCount)
+        return;
+    const QString crash = ServerTable::displayNames()[server] + QStringLiteral(" crashed at ") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
+    crashes_ << crash;
+    if (delayMs == CrashMonitor::kAfterTheNotice)
+        carried_ << crash;
+    while (crashes_.size() > kCrashesNamed)
+        crashes_.removeFirst();
+    // A crash during the notice that does not begin it again still shows in its tip.
+    if (crashShown_)
+        emit changed(true, crashCaption_, crashes_.join(u'\n'));
 }
 
 void RedNotice::statusNotice(const QString& caption) {
@@ -28,7 +56,7 @@ void RedNotice::statusNotice(const QString& caption) {
     const std::int64_t ms = std::int64_t{1000} * options_.keepIconForSeconds;
     statusEndsAtMs_ = clock_.NowMs() + ms;
     tmrStatusNotice_->start(static_cast<int>(ms));
-    emit changed(true, caption);
+    emit changed(true, caption, QString());
 }
 
 void RedNotice::tmrStatusNotice_Timer() {
@@ -40,5 +68,5 @@ void RedNotice::tmrStatusNotice_Timer() {
         return;
     }
     statusShown_ = false;
-    emit changed(false, statusCaption_);
+    emit changed(false, statusCaption_, QString());
 }

@@ -5,6 +5,7 @@
 #include "LogListBox.h"
 #include "MessagePane.h"
 #include "RedNotice.h"
+#include "ServerStateMarks.h"
 #include "ServerTabMenu.h"
 #include "StatusReporter.h"
 #include "TabStrip.h"
@@ -30,6 +31,7 @@ frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     observeStatus();
     InstallServerTabMenus(conTab->tabBar(), core_);
     placeWindow();
+    InstallServerStateMarks(conTab->tabBar(), core_);
 }
 
 frmMain::~frmMain() = default;
@@ -72,6 +74,7 @@ void frmMain::observeCore() {
     notice_ = new RedNotice(*core_.services().clock, core_.options(), this);
     connect(notice_, &RedNotice::changed, this, &frmMain::ShowRedNotice);
     connect(&fleet.monitor(), &CrashMonitor::crashNoticeChanged, notice_, &RedNotice::crashNotice);
+    connect(&fleet.monitor(), &CrashMonitor::serverCrashed, notice_, &RedNotice::serverCrashed);
     connect(&fleet.monitor(), &CrashMonitor::serverCrashed, this, &frmMain::NotifyCrash);
 }
 
@@ -95,8 +98,9 @@ void frmMain::StopTryingToServeStatus() {
     actStopTryingStatus->setEnabled(false);
 }
 
-void frmMain::ShowRedNotice(bool shown, const QString& caption) {
+void frmMain::ShowRedNotice(bool shown, const QString& caption, const QString& tip) {
     lblCrashNotice->setText(caption);
+    lblCrashNotice->setToolTip(tip);
     lblCrashNotice->setVisible(shown);
 }
 

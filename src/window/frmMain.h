@@ -102,6 +102,7 @@ public:
 
     // ---- the hidden tray menu -----------------------------------------------------------------
     QMenu* mnuTrayMenu = nullptr;
+    QAction* mnuTrayShowWindow = nullptr; // first, put in by the tray (tray/frmMain_tray.cpp)
     QAction* mnuTrayStartServers = nullptr;
     QAction* mnuTrayStopServers = nullptr;
     std::array<QAction*, 1> mnuTraySep{};
@@ -137,6 +138,8 @@ public:
     // ---- tray presentation (tray/frmMain_tray.cpp) -------------------------------------------
     void UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip);
     void TrayIcon_LeftButtonDoubleClick();
+    void TrayIcon_LeftButtonUp();
+    void mnuTrayShowWindow_Click();
     void TrayIcon_RightButtondown();
     void mnuTrayExit_Click();
 
@@ -163,7 +166,7 @@ private:
     void RemoveTrayIcon();     // tray/frmMain_tray.cpp: the icon goes, the hook is undone
     // The presentation half of a transition the core applied (window/frmMain_transitions.cpp).
     void PresentLauncherState(int code);
-    void ShowRedNotice(bool shown, const QString& caption);
+    void ShowRedNotice(bool shown, const QString& caption, const QString& tip);
     void ShowStatusServed(bool served);
     void StopTryingToServeStatus();               // the status box's menu
     void NotifyCrash(int server, qint64 delayMs); // tray/frmMain_tray.cpp

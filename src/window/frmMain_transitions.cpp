@@ -38,6 +38,8 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
     case Transition::Restored:
         if (Memo.fSaved)
             chkOutputServerMessage->SetValue(Memo.iOutputValue);
+        // The pane shows the console as it is now, not as it was when the updates stopped.
+        core_.ServerTabSelected(core_.mirror().SelectedServer());
         if (Memo.fSaved)
             setWindowTitle(Memo.sCaption);
         Memo.fSaved = true;

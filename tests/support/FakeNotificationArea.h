@@ -12,6 +12,7 @@ class FakeNotificationArea final : public NotificationArea {
 public:
     std::vector<std::pair<std::int32_t, NotifyIconData>> calls;
     QStringList notes; // each desktop notification, as "title: text"
+    QString details;   // the lines under the tip, as last set
     bool available = true;
 
     FakeNotificationArea() { SetNotificationArea(this); }
@@ -25,6 +26,9 @@ public:
                                   const QString& text) override {
         notes << title + ": " + text;
         return 1;
+    }
+    void SetTipDetails(WindowHandle, std::int32_t, const QString& lines) override {
+        details = lines;
     }
     int count(std::int32_t operation) const {
         return static_cast<int>(std::count_if(calls.begin(), calls.end(),
@@ -44,4 +48,6 @@ public:
         return view;
     }
     QString tip() const { return std::get<2>(showing()); }
+    // The tip as a tray of several lines shows it.
+    QString fullTip() const { return details.isEmpty() ? tip() : tip() + u'\n' + details; }
 };

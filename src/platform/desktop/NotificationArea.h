@@ -62,4 +62,10 @@ public:
     // it; a tray that asks an icon for its menu and shows the menu itself is given this one, so
     // that its items there run the window's own actions.
     virtual void SetIconMenu(WindowHandle /*hWnd*/, std::int32_t /*uID*/, QMenu* /*menu*/) {}
+
+    // Lines shown under the icon's tip (hWnd, uID), for trays whose tips take more than the
+    // record's one short line; empty for none. Takes effect at once on a shown icon, and on an
+    // icon added later.
+    virtual void SetTipDetails(WindowHandle /*hWnd*/, std::int32_t /*uID*/,
+                               const QString& /*lines*/) {}
 };

@@ -36,6 +36,14 @@ public:
         menus_[Key{hWnd, uID}] = menu;
     }
 
+    void SetTipDetails(WindowHandle hWnd, std::int32_t uID, const QString& lines) override {
+        const Key key{hWnd, uID};
+        details_[key] = lines;
+        const auto found = icons_.find(key);
+        if (found != icons_.end())
+            showTip(found->second);
+    }
+
     std::int32_t ShowNotification(WindowHandle hWnd, std::int32_t uID, const QString& title,
                                   const QString& text) override {
         const auto found = icons_.find(Key{hWnd, uID});
@@ -59,6 +67,8 @@ private:
 
     struct Icon {
         QPointer<QSystemTrayIcon> tray;
+        QString tip;                      // the record's
+        const QString* details = nullptr; // the lines under it, kept in details_
         bool sendsCallback = false;
         std::int32_t uCallbackMessage = 0;
     };
@@ -72,6 +82,7 @@ private:
         auto* tray = new QSystemTrayIcon(QCoreApplication::instance());
         Icon& icon = icons_[key];
         icon.tray = tray;
+        icon.details = &details_[key];
         QObject::connect(tray, &QSystemTrayIcon::activated, tray,
                          [this, key, tray](QSystemTrayIcon::ActivationReason reason) {
                              deliver(key, tray, reason);
@@ -114,8 +125,17 @@ private:
             return;
         if ((data.uFlags & NIF_ICON) != 0)
             icon.tray->setIcon(IconOfHandle(data.hIcon));
-        if ((data.uFlags & NIF_TIP) != 0)
-            icon.tray->setToolTip(FromAnsi(data.szTip.data(), data.szTip.size()));
+        if ((data.uFlags & NIF_TIP) != 0) {
+            icon.tip = FromAnsi(data.szTip.data(), data.szTip.size());
+            showTip(icon);
+        }
+    }
+
+    static void showTip(const Icon& icon) {
+        if (!icon.tray)
+            return;
+        const bool detailed = icon.details != nullptr && !icon.details->isEmpty();
+        icon.tray->setToolTip(detailed ? icon.tip + u'\n' + *icon.details : icon.tip);
     }
 
     // A D-Bus tray shows an item's menu itself on a right click, and only when the item publishes
@@ -149,6 +169,7 @@ private:
 
     std::map<Key, Icon> icons_;
     std::map<Key, QPointer<QMenu>> menus_;
+    std::map<Key, QString> details_; // node-based: the icons point into it
 };
 
 } // namespace
