@@ -4,6 +4,7 @@
 #include "CrashMonitor.h"
 #include "LogListBox.h"
 #include "MessagePane.h"
+#include "OperatorMenus.h"
 #include "RedNotice.h"
 #include "ServerTabMenu.h"
 #include "StatusReporter.h"
@@ -28,6 +29,7 @@ frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     observeCore();
     observeStatus();
     InstallServerTabMenus(conTab->tabBar(), core_);
+    InstallOperatorMenus(*this);
 }
 
 frmMain::~frmMain() = default;
