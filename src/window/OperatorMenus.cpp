@@ -109,22 +109,28 @@ private:
         pane->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
 
-    // After the tray menu's own items, whose order stays as it is.
+    // Among the tray menu's own items, whose order stays as it is, before the separator that
+    // keeps Exit apart at the bottom.
     void buildTrayItems() {
         QMenu* tray = w_.mnuTrayMenu;
-        tray->addSeparator();
-        trayOpenLogs_ = tray->addAction(QStringLiteral("Open Logs Folder"));
-        trayOpenLogs_->setObjectName(QStringLiteral("mnuTrayOpenLogs"));
+        QAction* before = w_.mnuTraySep[0];
+        tray->insertAction(before, separator(tray));
+        trayOpenLogs_ = addTray(before, QStringLiteral("Open Logs Folder"), "mnuTrayOpenLogs");
         connect(trayOpenLogs_, &QAction::triggered, this, &OperatorMenus::openLogsFolder);
-        startAtLogin_ = tray->addAction(QStringLiteral("Start at Login"));
-        startAtLogin_->setObjectName(QStringLiteral("mnuTrayStartAtLogin"));
+        startAtLogin_ = addTray(before, QStringLiteral("Start at Login"), "mnuTrayStartAtLogin");
         startAtLogin_->setCheckable(true);
         connect(startAtLogin_, &QAction::triggered, this, &OperatorMenus::setStartAtLogin);
-        QAction* about = tray->addAction(QStringLiteral("About..."));
-        about->setObjectName(QStringLiteral("mnuTrayAbout"));
-        connect(about, &QAction::triggered, this, &OperatorMenus::showAbout);
+        connect(addTray(before, QStringLiteral("About..."), "mnuTrayAbout"), &QAction::triggered,
+                this, &OperatorMenus::showAbout);
         connect(tray, &QMenu::aboutToShow, this, &OperatorMenus::refresh);
         refresh();
+    }
+
+    QAction* addTray(QAction* before, const QString& text, const char* name) {
+        auto* action = new QAction(text, w_.mnuTrayMenu);
+        action->setObjectName(QLatin1String(name));
+        w_.mnuTrayMenu->insertAction(before, action);
+        return action;
     }
 
     static QAction* separator(QObject* parent) {

@@ -76,7 +76,8 @@ void WriteText(const QString& path, const QByteArray& text) {
 class OperatorMenusTest : public QObject {
     Q_OBJECT
 private slots:
-    // The tray menu keeps its own items first, in their order; the new ones come after. The logs
+    // The tray menu keeps its own items in their order, Exit last; the new ones come before
+    // Exit's separator. The logs
     // folder opens from there and from the log's menu, once there is one.
     void theLogsFolderOpensFromBothMenus() {
         LauncherHarness h;
@@ -84,8 +85,8 @@ private slots:
         QStringList tray;
         for (QAction* action : w.mnuTrayMenu->actions())
             tray << (action->isSeparator() ? "-" : action->text());
-        QCOMPARE(tray, QStringList({"Start Server", "Stop Servers", "-", "Exit And Stop Servers",
-                                    "-", "Open Logs Folder", "Start at Login", "About..."}));
+        QCOMPARE(tray, QStringList({"Start Server", "Stop Servers", "-", "Open Logs Folder",
+                                    "Start at Login", "About...", "-", "Exit And Stop Servers"}));
         QAction* trayOpen = Action(w, "mnuTrayOpenLogs");
         emit w.mnuTrayMenu->aboutToShow();
         QVERIFY(!trayOpen->isEnabled()); // no logs written to disk yet
