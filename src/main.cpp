@@ -10,10 +10,12 @@
 #include "ServerFolderChoice.h"
 #include "ServerFolderReport.h"
 #include "SingleInstance.h"
+#include "StartOnLaunch.h"
 #include "TerminationHandling.h"
 #include "frmMain.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <cstdio>
 #include <cstdlib>
 
@@ -52,6 +54,12 @@ int main(int argc, char* argv[]) {
         return FindStatusIconFolder(QCoreApplication::applicationDirPath());
     };
     services.trayAvailable = [] { return DesktopHasNotificationArea(); };
+    services.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    services.consoleSocket = [&serverFolder] { return ConsoleSocketName(serverFolder.folder); };
+    services.settingsFile = [&settings] {
+        return settings.FilePath(QCoreApplication::applicationName());
+    };
+    services.launcherProgram = [] { return QCoreApplication::applicationFilePath(); };
     services.endProgram = [&apis, &instance] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
@@ -74,6 +82,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();
+    StartServersWhenUp(window, commandLine);
     const int status = app.exec();
     // The desktop session's end quits the event loop at once: the servers' stop sequences run to
     // their end or their deadlines all the same, and the program ends there.

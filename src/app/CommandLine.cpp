@@ -67,6 +67,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "map-server."),
         QStringLiteral("folder"));
     parser.addOption(serverDir);
+    const QCommandLineOption start(
+        QStringLiteral("start"),
+        QStringLiteral("Starts the servers once the window is up, as its Start button does. When "
+                       "a launcher already runs on the folder, its window comes to the front and "
+                       "nothing more is started."));
+    parser.addOption(start);
     acceptQtOptions(parser);
 
     CommandLine result;
@@ -99,6 +105,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QLatin1String(CORVANE_VERSION));
         return result;
     }
+    result.start = parser.isSet(start);
     if (parser.isSet(serverDir)) {
         result.serverDir = parser.value(serverDir);
         if (result.serverDir.isEmpty()) {

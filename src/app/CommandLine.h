@@ -15,6 +15,8 @@ struct CommandLine {
     bool outputIsError = false;
     // --server-dir, as given; empty when not given.
     QString serverDir;
+    // --start: the servers are started once the window is up, as its Start button starts them.
+    bool start = false;
 };
 
 // Parses the arguments after the program name. Qt's own options (-platform, -display, ...) are

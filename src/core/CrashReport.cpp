@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <memory>
@@ -82,4 +83,27 @@ void PruneCrashReports(const QString& folder, const QString& program, int kept) 
         return;
     for (std::size_t i = 0; i + static_cast<std::size_t>(std::max(kept, 0)) < reports.size(); ++i)
         checked->remove(reports[i].file);
+}
+
+QString CrashReportNamedBy(const QString& line, const QString& logsFolder) {
+    static const QLatin1String marker("; crash report: ");
+    static const QRegularExpression reportName(
+        QStringLiteral("^crash-[^/]+-\\d{8}-\\d{6}(?:-\\d{1,9})?\\.txt$"));
+    const qsizetype at = line.lastIndexOf(marker);
+    if (logsFolder.isEmpty() || at < 0)
+        return QString();
+    const QString path = line.mid(at + marker.size());
+    const QFileInfo report(path);
+    if (!report.isAbsolute() || !reportName.match(report.fileName()).hasMatch())
+        return QString();
+    // Compared as written, so that no ".." or extra slash slips through, and then as the disk has
+    // it, so that neither the report nor the folder it is said to be in is a link elsewhere.
+    if (QDir::cleanPath(path) != path || report.absolutePath() != QDir::cleanPath(logsFolder))
+        return QString();
+    if (report.isSymLink() || !report.isFile())
+        return QString();
+    const QString canonicalFolder = QFileInfo(logsFolder).canonicalFilePath();
+    if (canonicalFolder.isEmpty() || report.canonicalPath() != canonicalFolder)
+        return QString();
+    return path;
 }

@@ -24,3 +24,9 @@ QString WriteCrashReport(const QString& folder, const CrashFacts& facts, const Q
 // beyond the newest kept, as told by the time in their names. Only files named as
 // WriteCrashReport names them are touched.
 void PruneCrashReports(const QString& folder, const QString& program, int kept);
+
+// The crash report a launcher log line names ("...; crash report: <path>" at its end), when that is
+// a report this launcher could have written: a file directly in the logs folder, not a link,
+// named as WriteCrashReport names reports, and there now. Empty otherwise. Log lines are text
+// anybody may have shaped (a folder name, a setting), so nothing else a line names is ever given.
+QString CrashReportNamedBy(const QString& line, const QString& logsFolder);

@@ -12,6 +12,9 @@
 // The process primitives of this operating system, set up for the servers of serverFolder.
 std::unique_ptr<modAPIs> CreatePlatformApis(const QString& serverFolder);
 
+// The name of the socket the servers' consoles of serverFolder live on (tmux -L).
+QString ConsoleSocketName(const QString& serverFolder);
+
 // The real clock.
 std::unique_ptr<Clock> CreateSystemClock();
 

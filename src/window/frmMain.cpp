@@ -4,6 +4,7 @@
 #include "CrashMonitor.h"
 #include "LogListBox.h"
 #include "MessagePane.h"
+#include "OperatorMenus.h"
 #include "RedNotice.h"
 #include "ServerStateMarks.h"
 #include "ServerTabMenu.h"
@@ -32,6 +33,7 @@ frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     InstallServerTabMenus(conTab->tabBar(), core_);
     placeWindow();
     InstallServerStateMarks(conTab->tabBar(), core_);
+    InstallOperatorMenus(*this);
 }
 
 frmMain::~frmMain() = default;

@@ -21,9 +21,7 @@ public:
     explicit LauncherHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
                              Clock* time = nullptr, const QString& folder = kFolder)
         : CoreHarness(store, os, time, folder),
-          window_(std::make_unique<frmMain>(core(), WindowServices{[this] { return trayAvailable; },
-                                                                   [this] { ++endProgramCalls; },
-                                                                   {}})) {}
+          window_(std::make_unique<frmMain>(core(), services())) {}
 
     frmMain& window() { return *window_; }
     // Runs the window's load, as the program does before showing it.
@@ -40,7 +38,25 @@ public:
 
     bool trayAvailable = true;
     int endProgramCalls = 0;
+    QList<QUrl> openedUrls; // what the window asked the desktop to open, which opens nothing
+    bool openingWorks = true;
 
 private:
+    WindowServices services() {
+        WindowServices services;
+        services.trayAvailable = [this] { return trayAvailable; };
+        services.endProgram = [this] { ++endProgramCalls; };
+        services.openUrl = [this](const QUrl& url) {
+            openedUrls << url;
+            return openingWorks;
+        };
+        services.consoleSocket = [] { return QStringLiteral("corvane-0123456789"); };
+        services.settingsFile = [] {
+            return QStringLiteral("/home/op/.config/CorvaneLauncher.ini");
+        };
+        services.launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); };
+        return services;
+    }
+
     std::unique_ptr<frmMain> window_;
 };

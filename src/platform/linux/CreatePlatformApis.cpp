@@ -2,10 +2,16 @@
 #include "LinuxApis.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 std::unique_ptr<modAPIs> CreatePlatformApis(const QString& serverFolder) {
     LinuxBackendConfig config = LinuxBackendConfig::ForInstalledLauncher(serverFolder);
     // While tmux is waited for, the window's events run, as in every other wait of the launcher.
     config.waitHook = [] { QCoreApplication::processEvents(); };
     return std::make_unique<LinuxApis>(config);
+}
+
+QString ConsoleSocketName(const QString& serverFolder) {
+    const QString canonical = QFileInfo(serverFolder).canonicalFilePath();
+    return LinuxBackendConfig::SocketNameForFolder(canonical.isEmpty() ? serverFolder : canonical);
 }
