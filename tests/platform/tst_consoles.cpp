@@ -83,6 +83,7 @@ private slots:
         const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         {
+            ConsoleLogNotices::RemoveStale(); // as a launcher's backend does when it is made
             ConsoleLogNotices notices;
             QVERIFY(QString::fromStdString(notices.path())
                         .startsWith(base + QString::number(getpid()) + "-"));

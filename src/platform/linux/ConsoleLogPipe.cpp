@@ -36,9 +36,18 @@ namespace {
 
 constexpr const char* kNoticesPrefix = "corvane-notices-";
 
-// Removes the notice folders of this user's launchers that are gone (killed: one that ends
-// removes its own). A folder's name carries its launcher's process id.
-void RemoveStaleNoticeFolders(const std::string& base) {
+std::string NoticesBase() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* temporary = std::getenv("TMPDIR");
+    return runtime != nullptr && *runtime == '/'       ? runtime
+           : temporary != nullptr && *temporary == '/' ? temporary
+                                                       : "/tmp";
+}
+
+} // namespace
+
+void ConsoleLogNotices::RemoveStale() {
+    const std::string base = NoticesBase();
     DIR* dir = opendir(base.c_str());
     if (dir == nullptr)
         return;
@@ -65,15 +74,8 @@ void RemoveStaleNoticeFolders(const std::string& base) {
     closedir(dir);
 }
 
-} // namespace
-
 ConsoleLogNotices::ConsoleLogNotices() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const char* temporary = std::getenv("TMPDIR");
-    std::string base = runtime != nullptr && *runtime == '/'       ? runtime
-                       : temporary != nullptr && *temporary == '/' ? temporary
-                                                                   : "/tmp";
-    RemoveStaleNoticeFolders(base);
+    const std::string base = NoticesBase();
     std::string folder = base + "/" + kNoticesPrefix + std::to_string(getpid()) + "-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr)
         return;
