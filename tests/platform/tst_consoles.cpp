@@ -5,6 +5,9 @@
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 class ConsolesTest : public QObject {
     Q_OBJECT
 private slots:
@@ -57,6 +60,45 @@ private slots:
         const QByteArray plain = input.replace("\r\n", "\n");
         QVERIFY(kept.size() > 2000 && plain.endsWith(kept));
         QCOMPARE(plain.at(plain.size() - kept.size() - 1), '\n');
+    }
+
+    // A killed launcher cannot remove its notice pipe; the next one removes it, and only it: not
+    // a running launcher's, not another user's, never through a link.
+    void aKilledLaunchersNoticePipeIsRemovedByTheNext() {
+        QTemporaryDir runtime, elsewhere;
+        const QString base = runtime.path() + "/corvane-notices-";
+        const pid_t gone = fork();
+        if (gone == 0)
+            _exit(0);
+        QVERIFY(gone > 0 && waitpid(gone, nullptr, 0) == gone);
+        QVERIFY(QDir().mkpath(base + QString::number(gone) + "-Ab12Cd"));
+        QVERIFY(mkfifo(QFile::encodeName(base + QString::number(gone) + "-Ab12Cd/notices"), 0600) ==
+                0);
+        const QString running = base + QString::number(getppid()) + "-Ef34Gh";
+        QVERIFY(QDir().mkpath(running));
+        QVERIFY(QDir().mkpath(elsewhere.path() + "/kept"));
+        QVERIFY(QFile::link(elsewhere.path(), base + QString::number(gone) + "-link"));
+
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        {
+            ConsoleLogNotices::RemoveStale(); // as a launcher's backend does when it is made
+            ConsoleLogNotices notices;
+            QVERIFY(QString::fromStdString(notices.path())
+                        .startsWith(base + QString::number(getpid()) + "-"));
+            QStringList left =
+                QDir(runtime.path())
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+            left.sort();
+            QStringList expected{"corvane-notices-" + QString::number(gone) + "-link",
+                                 "corvane-notices-" + QString::number(getppid()) + "-Ef34Gh",
+                                 QString::fromStdString(notices.path()).section('/', -2, -2)};
+            expected.sort();
+            QCOMPARE(left, expected);
+        }
+        QVERIFY(QDir(elsewhere.path() + "/kept").exists());
+        QVERIFY(!QDir(runtime.path()).entryList().join(' ').contains(QString::number(getpid())));
     }
 
     // A full disk drops output and is told once; the helper reads on to the end of its input.

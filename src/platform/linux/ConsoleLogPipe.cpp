@@ -4,7 +4,10 @@
 
 #include <QFile>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,13 +32,51 @@ std::string ConsoleLogCommand(const std::string& helper, const ConsoleLog& log,
     return TmuxClient::FormatLiteral(line);
 }
 
-ConsoleLogNotices::ConsoleLogNotices() {
+namespace {
+
+constexpr const char* kNoticesPrefix = "corvane-notices-";
+
+std::string NoticesBase() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const char* temporary = std::getenv("TMPDIR");
-    std::string base = runtime != nullptr && *runtime == '/'       ? runtime
-                       : temporary != nullptr && *temporary == '/' ? temporary
-                                                                   : "/tmp";
-    std::string folder = base + "/corvane-notices-XXXXXX";
+    return runtime != nullptr && *runtime == '/'       ? runtime
+           : temporary != nullptr && *temporary == '/' ? temporary
+                                                       : "/tmp";
+}
+
+} // namespace
+
+void ConsoleLogNotices::RemoveStale() {
+    const std::string base = NoticesBase();
+    DIR* dir = opendir(base.c_str());
+    if (dir == nullptr)
+        return;
+    const int dirFd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind(kNoticesPrefix, 0) != 0)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + std::strlen(kNoticesPrefix)));
+        struct stat st {};
+        if (pid <= 0 || pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
+            continue; // its launcher may still run
+        if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != getuid())
+            continue; // only a folder of this user's own, never through a link
+        const int folder =
+            openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0)
+            continue;
+        unlinkat(folder, "notices", 0);
+        close(folder);
+        unlinkat(dirFd, name.c_str(), AT_REMOVEDIR);
+    }
+    closedir(dir);
+}
+
+ConsoleLogNotices::ConsoleLogNotices() {
+    const std::string base = NoticesBase();
+    std::string folder = base + "/" + kNoticesPrefix + std::to_string(getpid()) + "-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr)
         return;
     folder_ = folder;

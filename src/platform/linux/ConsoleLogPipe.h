@@ -24,6 +24,10 @@ public:
     ConsoleLogNotices(const ConsoleLogNotices&) = delete;
     ConsoleLogNotices& operator=(const ConsoleLogNotices&) = delete;
 
+    // Removes the notice folders of this user's launchers that are gone (a killed one cannot
+    // remove its own). A folder's name carries its launcher's process id.
+    static void RemoveStale();
+
     // The FIFO's path; "-" when none could be made (the helpers then tell nobody).
     const std::string& path() const { return path_; }
 

@@ -38,7 +38,9 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
       socketName_(config.tmuxSocketName), tmux_(config), captures_(tmux_), launcher_(config, tmux_),
       logHelper_(QFile::encodeName(QFileInfo(config.trampolinePath).absolutePath() +
                                    QStringLiteral("/corvane-log"))
-                     .toStdString()) {}
+                     .toStdString()) {
+    ConsoleLogNotices::RemoveStale();
+}
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     return launcher_.launch(sExePath, sTitle);
