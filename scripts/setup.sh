@@ -15,10 +15,11 @@ packages=(
     prometheus curl
     dpkg-dev file desktop-file-utils appstream
 )
-# The tests also run a real game server: Debian's minetest-server, as the map server. Only the
-# test command asks for it, so that setting up to run the launcher installs no game server.
+# The tests also run a real game server: Debian's minetest-server, as the map server, and check
+# the Debian package with lintian. Only the test command asks for them, so that setting up to run
+# the launcher installs no game server.
 if [ "${1:-}" = "--for-tests" ]; then
-    packages+=(minetest-server)
+    packages+=(minetest-server lintian)
 fi
 
 missing=()

@@ -52,9 +52,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        QStringLiteral("Starts the login, char and map servers of a game-server installation in "
-                       "hidden consoles, restarts a server that crashes, shows what each prints "
-                       "and stops them on request.\n\n"
+        QStringLiteral("Opens a window from which the operator starts the login, char and map "
+                       "servers of a game-server installation in hidden consoles; it restarts a "
+                       "server that crashes, shows what each prints and stops them on request.\n\n"
                        "The server folder is, in this order: the folder given by --server-dir; "
                        "the folder of the link the launcher was started through; the launcher's "
                        "own folder when it holds the three servers; the folder chosen once in a "
@@ -63,8 +63,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serverDir(
         QStringLiteral("server-dir"),
-        QStringLiteral("Starts the servers found in <folder>: login-server, char-server and "
-                       "map-server."),
+        QStringLiteral("Uses <folder> as the server folder, the one that holds login-server, "
+                       "char-server and map-server."),
         QStringLiteral("folder"));
     parser.addOption(serverDir);
     const QCommandLineOption start(

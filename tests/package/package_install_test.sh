@@ -22,6 +22,19 @@ source "$(dirname "${BASH_SOURCE[0]}")/../e2e/desktop_session.sh"
 
 # ---- the package itself ------------------------------------------------------------------------
 
+# lintian, pedantic: no error or warning, and only the informational and pedantic tags that the
+# README's "The Debian package" names, each with why it is kept.
+command -v lintian >/dev/null || fail "no lintian: scripts/setup.sh --for-tests installs it"
+lintian --pedantic --info --tag-display-limit 0 --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+    fail "lintian: $(cat "$work/lintian.log")"
+readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
+kept="$(sed -n '/^## The Debian package/,/^## /p' "$readme" | sed -n 's/^- `\([a-z0-9-]*\)`.*/\1/p')"
+while read -r kind _ tag _; do
+    [ -n "$tag" ] || continue
+    grep -qx -- "$tag" <<<"$kept" || fail "lintian's $kind $tag is not named in the README: $(cat "$work/lintian.log")"
+done < <(grep -E '^[EWIPX]: ' "$work/lintian.log")
+step "lintian --pedantic accepts the package"
+
 depends="$(dpkg-deb -f "$deb" Depends)"
 for dependency in tmux libqt6widgets6 libc6; do # libraries found by shlibdeps
     grep -q "$dependency" <<<"$depends" || fail "$dependency is not among the dependencies: $depends"
@@ -40,7 +53,7 @@ for size in 16 22 24 32 48 64 128 256; do
     file "$png" | grep -q "PNG image data, $size x $size" || fail "no ${size}px icon: $(file "$png")"
 done
 desktop-file-validate "$share/applications/$id.desktop" || fail "desktop-file-validate"
-appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+appstreamcli validate --pedantic --no-net "$share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 zcat "$share/man/man1/corvane-launcher.1.gz" | grep -q '^\.SH OPTIONS' || fail "the man page does not read"
 step "package contents, desktop entry and metainfo are sound"
 

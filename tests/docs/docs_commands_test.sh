@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# What the man page and the README show an operator is what the launcher does: the options and
+# their texts of --help, the line --version prints, and the commands that find the tmux socket of a
+# server folder, run as shown on the socket that a launcher started on a folder reached through a
+# link names in its log.
+#
+# Usage: docs_commands_test.sh SOURCE_FOLDER MAN_PAGE LAUNCHER
+# MAN_PAGE is the configured one of the build (its version filled in).
+set -uo pipefail
+source_dir="${1:?usage: $0 SOURCE_FOLDER MAN_PAGE LAUNCHER}" man_page="${2:?}" launcher="${3:?}"
+readme="$source_dir/README.md"
+work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-docs.XXXXXX")"
+launcher_pid=""
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    [ -n "$launcher_pid" ] && kill -KILL "$launcher_pid" 2>/dev/null
+    for socket in "$work/tmux/tmux-$(id -u)"/*; do [ -S "$socket" ] && tmux -S "$socket" kill-server 2>/dev/null; done
+    wait 2>/dev/null; rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT && trap 'exit 130' INT TERM
+fail() {
+    echo "FAIL: $*" >&2
+    [ -s "$work/launcher.out" ] && { echo "--- launcher output:"; tail -n 20 "$work/launcher.out"; } >&2
+    exit 1
+}
+step() { echo "[$SECONDS s] $*"; }
+poll() { local end=$((SECONDS + $1)); shift; until "$@"; do ((SECONDS < end)) || return 1; sleep 0.05; done; }
+# A child not yet waited for counts as ended.
+process_ended() { local s; s="$(ps -o stat= -p "$1" 2>/dev/null)"; [ -z "$s" ] || [[ "$s" == Z* ]]; }
+
+# The man page's source, with the escapes of its shown text undone.
+man_text="$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$man_page")"
+
+# ---- --help and --version ----------------------------------------------------------------------
+
+# One line per option, "OPTION: DESCRIPTION", sorted: from the man page's OPTIONS entries (.TP,
+# the option line, its text) and from --help (an option line and its indented continuations).
+man_options() {
+    sed -n '/^\.SH OPTIONS/,/^\.\(SH\|PP\)/p' <<<"$man_text" | awk '
+        function flush() { if (option != "") print option ": " text; option = ""; text = "" }
+        /^\.TP/ { flush(); want = 1; next }
+        /^\.(SH|PP)/ { flush(); next }
+        want { sub(/^\.B[IR]? /, ""); gsub(/ "|" /, ""); gsub(/"/, ""); option = $0; want = 0; next }
+        option != "" { text = text (text == "" ? "" : " ") $0 }
+        END { flush() }' | sed -E 's/ +/ /g' | sort
+}
+help_options() {
+    awk '
+        function flush() { if (option != "") print option ": " text; option = "" }
+        /^Options:/ { inside = 1; next }
+        inside && /^$/ { flush(); inside = 0 }
+        inside && /^  -/ { flush(); line = $0; sub(/^ +/, "", line); split(line, parts, /  +/)
+                           option = parts[1]; text = parts[2]; next }
+        inside && option != "" { line = $0; sub(/^ +/, "", line); text = text " " line }
+        END { flush() }' | sed -E -e 's/<([a-z]+)>/\1/' -e 's/ +/ /g' | sort
+}
+help="$(env -u DISPLAY "$launcher" --help)" || fail "--help ended with status $?"
+[ -n "$(man_options)" ] && [ -n "$(help_options <<<"$help")" ] || fail "no options read: $help"
+diff <(man_options) <(help_options <<<"$help") >"$work/options.diff" ||
+    fail "the man page's OPTIONS (<) are not those of --help (>):$(printf '\n')$(cat "$work/options.diff")"
+shown_version="$(sed -n '/--version$/,/^\.fi/p' <<<"$man_text" | grep '^corvane-launcher [0-9]')"
+[ -n "$shown_version" ] || fail "the man page shows no --version line"
+[ "$(env -u DISPLAY "$launcher" --version)" = "$shown_version" ] ||
+    fail "--version prints '$("$launcher" --version)', the man page shows '$shown_version'"
+step "the man page's options and --version line are what the launcher prints"
+
+# ---- the commands that find a server folder's tmux socket ------------------------------------
+
+# The shown commands name the server folder /srv/game; README's are inside ```sh blocks.
+shown_commands() {
+    { sed -n '/^```sh$/,/^```$/p' "$readme" | sed "s/^/README: /"
+      grep '^tmux ' <<<"$man_text" | sed "s/^/man page: /"; } | grep 'sha256sum' | grep '/srv/game'
+}
+mapfile -t commands < <(shown_commands)
+grep -q '^README: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "README shows no command that lists the consoles"
+grep -q '^README: .* kill-server$' < <(printf '%s\n' "${commands[@]}") || fail "README shows no command that ends the consoles"
+grep -q '^man page: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "the man page shows no command that lists the consoles"
+((${#commands[@]} >= 4)) || fail "too few commands shown: ${commands[*]}"
+
+# A server folder with a space, reached through a link: the socket is named after where it lies.
+mkdir -p "$work/servers/game folder" "$work/home" "$work/runtime" "$work/tmux" "$work/config"
+chmod 700 "$work/runtime" "$work/tmux"
+ln -s "servers/game folder" "$work/game-link"
+folder="$work/game-link"
+# shown COMMAND: the shown command, run by a shell on this run's folder and tmux socket folder.
+shown() { bash -c "${1//\/srv\/game/\'$folder\'}"; }
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
+    XDG_STATE_HOME="$work/state" TMUX_TMPDIR="$work/tmux" QT_QPA_PLATFORM=offscreen
+unset TMUX DISPLAY WAYLAND_DISPLAY SESSION_MANAGER
+"$launcher" --server-dir "$folder" >"$work/launcher.out" 2>&1 &
+launcher_pid=$!
+log="$work/servers/game folder/logs/launcher.log"
+socket_line() { grep -o 'tmux socket "corvane-[0-9a-f]*"' "$log" 2>/dev/null; }
+poll 20 socket_line >/dev/null || fail "the launcher's log names no tmux socket"
+socket="$(socket_line | grep -o 'corvane-[0-9a-f]*')"
+[[ "$socket" =~ ^corvane-[0-9a-f]{10}$ ]] || fail "the log names the socket '$socket'"
+# The launcher starts tmux only with its servers: a console of the same name stands in for them,
+# for the shown commands to list and end.
+tmux -L "$socket" new-session -d -s "Map Server" "sleep 600" || fail "cannot start tmux on $socket"
+
+for command in "${commands[@]}"; do
+    # The socket each shown command names, with what it does left out.
+    named="$(shown "echo ${command#*: tmux -L }" | awk '{ print $1 }')"
+    [ "$named" = "$socket" ] || fail "${command%%: *} names the socket $named, the launcher uses $socket: $command"
+done
+for command in "${commands[@]}"; do
+    [[ "$command" == *" ls" ]] || continue
+    shown "${command#*: }" | grep -q "^Map Server: " ||
+        fail "${command%%: *}'s command does not list the launcher's consoles: $command"
+done
+step "every shown command names the launcher's socket $socket, and the shown ls lists its console"
+
+kill_server="$(printf '%s\n' "${commands[@]}" | grep '^README: .* kill-server$' | head -n 1)"
+shown "${kill_server#*: }" || fail "the shown kill-server failed: $kill_server"
+tmux -L "$socket" ls >/dev/null 2>&1 && fail "the consoles' tmux server still runs after: $kill_server"
+step "the shown kill-server ends the consoles' tmux server"
+kill -TERM "$launcher_pid"
+poll 20 process_ended "$launcher_pid" || fail "the launcher did not end on SIGTERM"
+echo "PASS: the documents show what the launcher does"
