@@ -70,9 +70,10 @@ private slots:
         FakeNotificationArea area;
         LauncherHarness h;
         frmMain& w = h.load();
-        QCOMPARE(itemTexts(w.mnuTrayMenu),
-                 QStringList({"Show Window", "Start Server", "Stop Servers", "-",
-                              "Exit And Stop Servers"}));
+        QCOMPARE(
+            itemTexts(w.mnuTrayMenu),
+            QStringList({"Show Window", "Start Server", "Stop Servers", "-", "Open Logs Folder",
+                         "Start at Login", "About...", "-", "Exit And Stop Servers"}));
         w.show();
         const QString suspended = w.windowTitle() + " (Message Update Suspended)";
         w.setWindowState(Qt::WindowMinimized);

@@ -85,8 +85,9 @@ private slots:
         QStringList tray;
         for (QAction* action : w.mnuTrayMenu->actions())
             tray << (action->isSeparator() ? "-" : action->text());
-        QCOMPARE(tray, QStringList({"Start Server", "Stop Servers", "-", "Open Logs Folder",
-                                    "Start at Login", "About...", "-", "Exit And Stop Servers"}));
+        QCOMPARE(tray, QStringList({"Show Window", "Start Server", "Stop Servers", "-",
+                                    "Open Logs Folder", "Start at Login", "About...", "-",
+                                    "Exit And Stop Servers"}));
         QAction* trayOpen = Action(w, "mnuTrayOpenLogs");
         emit w.mnuTrayMenu->aboutToShow();
         QVERIFY(!trayOpen->isEnabled()); // no logs written to disk yet
