@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -98,6 +99,13 @@ void SingleInstance::release() {
 SingleInstance::Role SingleInstance::claim() {
     if (!lock_)
         return Role::First;
+    // A lock naming this very process was left by a launcher that was killed and whose process id
+    // came round again (after a restart of the machine, or in another process namespace): the
+    // process it names runs, but is not another launcher.
+    qint64 holder = 0;
+    if (lock_->getLockInfo(&holder, nullptr, nullptr) &&
+        holder == QCoreApplication::applicationPid())
+        lock_->removeStaleLockFile();
     if (lock_->tryLock(0)) {
         answerRaiseRequests();
         return Role::First;

@@ -5,9 +5,11 @@
 #include "SingleInstance.h"
 #include "linux/PrivateStateFolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -79,6 +81,21 @@ private slots:
         SingleInstance elsewhere(other.path(), runtime.path());
         QCOMPARE(elsewhere.claim(), SingleInstance::Role::First);
         QCOMPARE(raised.count(), 1);
+    }
+
+    // A lock left by a killed launcher whose process id is now this launcher's own (a restart of
+    // the machine, another process namespace) blocks nothing.
+    void aLockNamingThisVeryProcessIsStale() {
+        QTemporaryDir runtime, servers;
+        SingleInstance probe(servers.path(), runtime.path());
+        QFile lock(probe.socketPath() + ".lock");
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n' +
+                   QCoreApplication::applicationName().toUtf8() + '\n' +
+                   QSysInfo::machineHostName().toUtf8() + '\n');
+        lock.close();
+        SingleInstance instance(servers.path(), runtime.path());
+        QCOMPARE(instance.claim(), SingleInstance::Role::First);
     }
 
     // Launchers started from different environments still meet: the lock is in the user's own
