@@ -9,7 +9,7 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_BUILD_DIR:-$root/build}"
 out="$root/docs/screenshots"
-shots=(window_designed window_enlarged options_enlarged)
+shots=(window_designed window_enlarged options_enlarged tab_state_marks about_box tray_menu)
 
 if [ ! -x "$build/launcher/corvane-launcher" ]; then
     "$root/scripts/setup.sh"
@@ -50,6 +50,43 @@ shot_options_enlarged() {
     sleep 0.5
     capture "$main_window" options_enlarged
     resize_window 508x325
+}
+
+# The server tabs' marks, the servers running.
+shot_tab_state_marks() {
+    resize_window 508x325
+    three_servers_running || fail "the servers are not running"
+    import -window "$main_window" -crop 508x60+0+0 +repage "$out/tab_state_marks.png" ||
+        fail "could not capture tab_state_marks"
+    step "docs/screenshots/tab_state_marks.png"
+}
+# The About box, from the launcher log's menu.
+shot_about_box() {
+    local box
+    xdotool mousemove --window "$main_window" 412 18 click 1 # "Options and Diagnostics"
+    sleep 0.5
+    xdotool mousemove --window "$main_window" 200 200 click 3
+    sleep 0.5
+    xdotool key a # &About...
+    wait_until 5 "the About box" eval 'box="$(xdotool search --onlyvisible --name "^About Corvane Launcher$" | head -n 1)"'
+    sleep 0.5
+    capture "$box" about_box
+    xdotool key --window "$box" Escape
+}
+# The tray menu, on icewm's tray, the window hidden.
+shot_tray_menu() {
+    local icon menu
+    xdotool windowminimize "$main_window"
+    wait_until 10 "the window to be hidden" window_hidden "$main_window"
+    icon_in_tray() { icon="$(xwininfo -tree -id "$(tray_window)" 2>/dev/null | awk '/\("corvane-launcher" / { print $1; exit }')"; [ -n "$icon" ]; }
+    wait_until 10 "the launcher's icon in the tray" icon_in_tray
+    sleep 0.5
+    xdotool mousemove --window "$icon" 12 12 mousedown 3
+    wait_until 5 "the tray menu" eval 'menu="$(open_menu)"'
+    xdotool mouseup 3
+    sleep 0.3
+    capture "$menu" tray_menu
+    xdotool key Escape
 }
 
 mkdir -p "$out"
