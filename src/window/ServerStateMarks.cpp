@@ -2,10 +2,10 @@
 
 #include "Clock.h"
 #include "LauncherCore.h"
+#include "StatusPictures.h"
 
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
 #include <QStringList>
 #include <QTabBar>
 
@@ -118,17 +118,7 @@ QString MarkWord(const ServerSupervisor& server) {
 }
 
 QIcon MarkIcon(ServerMark mark) {
-    QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        drawMark(painter, mark, size);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    return PaintedIcon([mark](QPainter& painter, int size) { drawMark(painter, mark, size); });
 }
 
 QString ServerStateLines(const ServerFleet& fleet) {
