@@ -31,16 +31,31 @@ public:
     }
 
 private:
-    QAction* addTo(QWidget* owner, const QString& text, const char* name,
-                   const QKeySequence& keys = QKeySequence()) {
+    QAction* addTo(QWidget* owner, const QString& text, const QString& name,
+                   const QKeySequence& keys = QKeySequence(),
+                   Qt::ShortcutContext context = Qt::WidgetShortcut) {
         auto* action = new QAction(text, owner);
-        action->setObjectName(QLatin1String(name));
+        action->setObjectName(name);
         if (!keys.isEmpty()) {
             action->setShortcut(keys);
-            action->setShortcutContext(Qt::WidgetShortcut);
+            action->setShortcutContext(context);
         }
         owner->addAction(action);
         return action;
+    }
+
+    // Find..., Find Next and Find Previous of a list or pane, named act<owner>Find and so on.
+    void addFindItems(QWidget* owner, const QString& ownerName, FindDialog* find,
+                      Qt::ShortcutContext context) {
+        const QString name = QStringLiteral("act") + ownerName + QStringLiteral("Find");
+        connect(addTo(owner, QStringLiteral("&Find..."), name, QKeySequence::Find, context),
+                &QAction::triggered, find, &FindDialog::popUp);
+        connect(addTo(owner, QStringLiteral("Find &Next"), name + QStringLiteral("Next"),
+                      QKeySequence::FindNext, context),
+                &QAction::triggered, find, &FindDialog::findNext);
+        connect(addTo(owner, QStringLiteral("Find &Previous"), name + QStringLiteral("Previous"),
+                      QKeySequence::FindPrevious, context),
+                &QAction::triggered, find, &FindDialog::findPrevious);
     }
 
     void buildLogMenu() {
@@ -53,13 +68,7 @@ private:
                 return findInLog(text, backward, matchCase);
             },
             &w_);
-        connect(addTo(log, QStringLiteral("&Find..."), "actLogFind", QKeySequence::Find),
-                &QAction::triggered, logFind_, &FindDialog::popUp);
-        connect(addTo(log, QStringLiteral("Find &Next"), "actLogFindNext", QKeySequence::FindNext),
-                &QAction::triggered, logFind_, &FindDialog::findNext);
-        connect(addTo(log, QStringLiteral("Find &Previous"), "actLogFindPrevious",
-                      QKeySequence::FindPrevious),
-                &QAction::triggered, logFind_, &FindDialog::findPrevious);
+        addFindItems(log, QStringLiteral("Log"), logFind_, Qt::WidgetShortcut);
         log->addAction(separator(log));
         openReport_ = addTo(log, QStringLiteral("Open Crash &Report"), "actLogOpenCrashReport");
         connect(openReport_, &QAction::triggered, this, &OperatorMenus::openSelectedReport);
@@ -95,17 +104,7 @@ private:
             },
             &w_);
         // Find reaches the pane from its command line too, which has no find of its own.
-        QAction* find = addTo(pane, QStringLiteral("&Find..."), "actPaneFind", QKeySequence::Find);
-        find->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        connect(find, &QAction::triggered, paneFind_, &FindDialog::popUp);
-        QAction* next =
-            addTo(pane, QStringLiteral("Find &Next"), "actPaneFindNext", QKeySequence::FindNext);
-        next->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        connect(next, &QAction::triggered, paneFind_, &FindDialog::findNext);
-        QAction* previous = addTo(pane, QStringLiteral("Find &Previous"), "actPaneFindPrevious",
-                                  QKeySequence::FindPrevious);
-        previous->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        connect(previous, &QAction::triggered, paneFind_, &FindDialog::findPrevious);
+        addFindItems(pane, QStringLiteral("Pane"), paneFind_, Qt::WidgetWithChildrenShortcut);
         pane->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
 
