@@ -1,6 +1,7 @@
 #include "StatusReporter.h"
 
 #include "Clock.h"
+#include "CrashBackoff.h"
 #include "LauncherCore.h"
 #include "StatusEndpoint.h"
 
@@ -26,10 +27,13 @@ QString HostAndPort(const QHostAddress& address, quint16 port) {
     return host + u':' + QString::number(port);
 }
 
-// The wait before the try after the given number of failed ones: doubling, up to the longest.
+// The wait before the try after the given number of failed ones: doubling, up to the longest, as
+// a crashing server's relaunches do.
 std::int64_t RetryDelayMs(int failedTries) {
-    const int doublings = std::clamp(failedTries - 1, 0, 16);
-    return std::min(StatusReporter::kFirstRetryMs << doublings, StatusReporter::kLongestRetryMs);
+    CrashBackoffSettings pacing;
+    pacing.firstDelayMs = StatusReporter::kFirstRetryMs;
+    pacing.maxDelayMs = StatusReporter::kLongestRetryMs;
+    return CrashBackoff::DelayOf(failedTries, pacing);
 }
 
 QString Seconds(std::int64_t ms) {
