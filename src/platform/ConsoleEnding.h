@@ -11,8 +11,9 @@ struct ConsoleEnding {
         Gone,         // no console has that title any more
     };
     State state = State::NotKnown;
-    QString how;       // when Ended: "exit status 3", "killed by signal 9 (SIGKILL)"
-    QString lastLines; // when Ended: the console's last lines, oldest first
+    QString how;         // when Ended: "exit status 3", "killed by signal 9 (SIGKILL)"
+    int exitStatus = -1; // when Ended by an exit: its status; -1 when killed by a signal
+    QString lastLines;   // when Ended: the console's last lines, oldest first
 };
 
 // Where a server's console output is written: a file that is started afresh when it reaches

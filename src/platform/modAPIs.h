@@ -137,6 +137,21 @@ public:
         return false;
     }
 
+    // A TCP connection to a port of this host (127.0.0.1), begun without waiting: whether a server
+    // listens there and takes connections. BeginPortProbe gives a probe number for PortProbeAnswer,
+    // or -1 when no probe could be begun (its answer is Refused). An answer other than NoAnswerYet
+    // ends the probe; EndPortProbe gives one up that has none yet. Nothing here blocks.
+    enum class PortAnswer { Accepting, Refused, NoAnswerYet };
+    virtual std::int32_t BeginPortProbe(std::uint16_t port) {
+        Q_UNUSED(port);
+        return -1;
+    }
+    virtual PortAnswer PortProbeAnswer(std::int32_t probe) {
+        Q_UNUSED(probe);
+        return PortAnswer::Refused;
+    }
+    virtual void EndPortProbe(std::int32_t probe) { Q_UNUSED(probe); }
+
     // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
     virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;
 

@@ -67,6 +67,8 @@ ConsoleEnding ExamineConsoleEnding(const TmuxClient& tmux, const QString& title,
     }
     ending.state = ConsoleEnding::State::Ended;
     ending.how = DescribeEnding(pane.status, pane.signal);
+    if (!pane.status.empty())
+        ending.exitStatus = std::atoi(pane.status.c_str());
     const CommandResult capture =
         tmux.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-lines), "-t",
                    TmuxClient::PaneTarget(title)}});
