@@ -12,8 +12,8 @@ struct ConsoleEnding {
     };
     State state = State::NotKnown;
     QString how;         // when Ended: "exit status 3", "killed by signal 9 (SIGKILL)"
-    int exitStatus = -1; // when Ended by an exit: its status; -1 when killed by a signal
     QString lastLines;   // when Ended: the console's last lines, oldest first
+    int exitStatus = -1; // when Ended by an exit: its status; -1 when killed by a signal
 };
 
 // Where a server's console output is written: a file that is started afresh when it reaches
