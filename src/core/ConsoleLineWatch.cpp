@@ -13,8 +13,8 @@ QString Captured(modAPIs& apis, const QString& title) {
 
 } // namespace
 
-ConsoleLineWatch::ConsoleLineWatch(modAPIs& apis, const QString& title)
-    : apis_(apis), title_(title), last_(Captured(apis, title)) {}
+ConsoleLineWatch::ConsoleLineWatch(modAPIs& apis, const QString& title, From from)
+    : apis_(apis), title_(title), last_(from == From::Now ? Captured(apis, title) : QString()) {}
 
 QStringList ConsoleLineWatch::newLines() {
     const QString now = Captured(apis_, title_);

@@ -10,7 +10,9 @@ class modAPIs;
 // given again, whole.
 class ConsoleLineWatch {
 public:
-    ConsoleLineWatch(modAPIs& apis, const QString& title);
+    // Now: the lines printed from here on; Start: every line the console holds too.
+    enum class From { Now, Start };
+    ConsoleLineWatch(modAPIs& apis, const QString& title, From from = From::Now);
 
     // The lines printed since the last look (or since the watch began).
     QStringList newLines();

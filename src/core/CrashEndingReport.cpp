@@ -20,20 +20,23 @@ CrashEndingReport::CrashEndingReport(modAPIs& apis, LauncherLog& log,
                                      std::function<void(float)> wait)
     : apis_(apis), log_(log), wait_(std::move(wait)) {}
 
+ConsoleEnding CrashEndingReport::awaitEnding(const ServerSupervisor& server) {
+    ConsoleEnding ending = apis_.ExamineEndedConsole(server.name(), kCrashReportLines);
+    for (int n = 0; ending.state == ConsoleEnding::State::StillRunning && n < kEndingChecks; ++n) {
+        wait_(kEndingCheckSeconds);
+        ending = apis_.ExamineEndedConsole(server.name(), kCrashReportLines);
+    }
+    return ending;
+}
+
 void CrashEndingReport::report(ServerSupervisor& server) {
-    const QString& name = server.name();
     const ServerProcess crashed = server.process;
     server.lastEnding.clear();
     if (crashed.lPID <= 0 || crashed.lPID == server.reportedPid)
         return;
-    ConsoleEnding ending = apis_.ExamineEndedConsole(name, kCrashReportLines);
-    for (int n = 0; ending.state == ConsoleEnding::State::StillRunning && n < kEndingChecks; ++n) {
-        wait_(kEndingCheckSeconds);
-        ending = apis_.ExamineEndedConsole(name, kCrashReportLines);
-    }
+    const ConsoleEnding ending = awaitEnding(server);
     if (ending.state == ConsoleEnding::State::NotKnown)
         return;
-    server.reportedPid = crashed.lPID;
     QString how = ending.how;
     if (ending.state == ConsoleEnding::State::Gone)
         how = QStringLiteral("how it ended is not known, its console is gone");
@@ -41,13 +44,31 @@ void CrashEndingReport::report(ServerSupervisor& server) {
         how = QStringLiteral("how it ended is not known, its console still runs a process");
     if (ending.state == ConsoleEnding::State::Ended)
         server.lastEnding = how;
+    writeReport(server, how, ending.lastLines);
+    if (ending.state == ConsoleEnding::State::Ended)
+        apis_.CloseEndedConsole(server.name()); // the title is free for the relaunch
+}
 
+void CrashEndingReport::reportHung(ServerSupervisor& server, const QString& reason) {
+    server.lastEnding = reason;
+    QStringList lines = apis_.GetConsoleText(server.name()).split(u'\n');
+    if (lines.size() > kCrashReportLines)
+        lines = lines.mid(lines.size() - kCrashReportLines);
+    writeReport(server, reason, lines.join(u'\n'));
+}
+
+// The log line "Map Server: exit status 3; crash report: ...", and the report itself.
+void CrashEndingReport::writeReport(ServerSupervisor& server, const QString& how,
+                                    const QString& lastLines) {
+    const QString& name = server.name();
+    const ServerProcess& crashed = server.process;
+    server.reportedPid = crashed.lPID;
     QString line = LauncherLog::Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
     if (!log_.folder().isEmpty()) {
         // Named after the server's program file, whatever program the installation runs for it.
         const QString stem = server.programFile().mid(1);
         const CrashFacts facts{LauncherLog::Now(), name, crashed.sExePath, stem,
-                               crashed.lPID,       how,  ending.lastLines, kCrashReportLines};
+                               crashed.lPID,       how,  lastLines,        kCrashReportLines};
         QString error;
         const QString stamp =
             QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
@@ -58,6 +79,4 @@ void CrashEndingReport::report(ServerSupervisor& server) {
             PruneCrashReports(log_.folder(), stem, reportsKept_);
     }
     log_.LauncherLogAdd(line);
-    if (ending.state == ConsoleEnding::State::Ended)
-        apis_.CloseEndedConsole(name); // the title is free for the relaunch
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ConsoleEnding.h"
+
+#include <QString>
 #include <functional>
 
 class LauncherLog;
@@ -16,12 +19,18 @@ public:
 
     // Sets the server's lastEnding (empty when how it ended is not known).
     void report(ServerSupervisor& server);
+    // A server that still runs but failed a health probe: the reason stands for how it ended.
+    void reportHung(ServerSupervisor& server, const QString& reason);
+    // How the server's console ended, waiting a moment for the console to notice the end.
+    ConsoleEnding awaitEnding(const ServerSupervisor& server);
 
     // How many crash reports of each server are kept; older ones are removed.
     static constexpr int kDefaultReportsKept = 20;
     void setReportsKept(int kept) { reportsKept_ = kept; }
 
 private:
+    void writeReport(ServerSupervisor& server, const QString& how, const QString& lastLines);
+
     modAPIs& apis_;
     LauncherLog& log_;
     std::function<void(float)> wait_;

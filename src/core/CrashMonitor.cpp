@@ -127,6 +127,8 @@ bool CrashMonitor::runCrashCheck() {
         if (!server.watched() || fleet_.ServerRuns(i) ||
             occursIn(processList, programFileName(server.process.sExePath)))
             continue;
+        if (endedOnPurpose(i))
+            continue;
         announceCrash(i);
         if (!server.watched())
             continue; // stopped while its ending was read
@@ -146,6 +148,42 @@ void CrashMonitor::announceCrash(int server) {
     log_.note(s.name() + QStringLiteral(" just crashed!"));
     s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
     endings_->report(s);
+}
+
+// An end with one of the server's expected exit statuses is a stop from inside the server (an
+// in-game shutdown): the server is left stopped, as if the operator had stopped it.
+bool CrashMonitor::endedOnPurpose(int server) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    if (s.health.expectedExits.isEmpty())
+        return false;
+    const ConsoleEnding ending = endings_->awaitEnding(s);
+    if (!s.watched())
+        return true; // stopped while its ending was read
+    if (ending.state != ConsoleEnding::State::Ended ||
+        !s.health.expectedExits.contains(ending.exitStatus))
+        return false;
+    log_.note(s.name() + QStringLiteral(" ended by itself (exit status %1); not started again")
+                             .arg(ending.exitStatus));
+    fleet_.services().apis->CloseEndedConsole(s.name());
+    s.changeState(State::Stopped);
+    fleet_.followServerStates();
+    return true;
+}
+
+void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    log_.note(s.name() + QStringLiteral(" just crashed!"));
+    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    endings_->reportHung(s, reason);
+    fleet_.serverState_ = LauncherState::Crashed;
+    fleet_.ChangeLauncherState(Transition::RefreshTray);
+    ++s.relaunchesSinceOnline;
+    s.tally.relaunched();
+    s.inCrashNotice = true;
+    emit serverCrashed(server, 0);
+    fleet_.restartHungServer(server);
+    if (fleet_.ServerState() != LauncherState::Offline)
+        showCrashNotice();
 }
 
 // A crash is relaunched at once. One that comes while the notice of the server's last crash

@@ -33,6 +33,11 @@ public:
     // The end of a server process, between ticks: the check runs now, while the monitor runs.
     void ProcessEnded();
 
+    // A health probe of a running server failed: announced as a crash with its reason, reported
+    // with the console's last lines, then the server is stopped by its stop sequence and started
+    // again.
+    void ServerFailedProbe(int server, const QString& reason);
+
     // The relaunch delays (growing ones only when one of their keys is set) and the number of crash
     // reports kept, from the settings.
     void LoadSettings(LauncherSettings& settings);
@@ -56,6 +61,7 @@ private:
     bool runCrashCheck();
     bool anyWatchedServerGone() const;
     void announceCrash(int server);
+    bool endedOnPurpose(int server);
     bool relaunchCrashedServer(int server);
     bool relaunchNow(int server);
     void runDueRelaunches();

@@ -75,6 +75,84 @@ std::optional<StopStep> ParseStep(const QString& text, QString* why) {
     return std::nullopt;
 }
 
+// A port number from 1 to 65535; 0 when the text is none.
+std::uint16_t PortNumber(const QString& text) {
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    return ok && port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : 0;
+}
+
+// A number of seconds from 1 to a day; 0 when the text is none.
+int SecondsNumber(const QString& text) {
+    bool ok = false;
+    const int seconds = text.toInt(&ok);
+    return ok && seconds > 0 && seconds <= 86400 ? seconds : 0;
+}
+
+// "port <port> [<seconds>]", "line <seconds> <pattern>" or "settle".
+bool ParseReadiness(ReadinessRule& rule, const QString& value, QString* why) {
+    const QStringList words = value.split(u' ', Qt::SkipEmptyParts);
+    const QString kind = words.value(0).toLower();
+    if (kind == QLatin1String("settle") && words.size() == 1) {
+        rule.kind = ReadinessRule::Kind::SettleTime;
+        return true;
+    }
+    if (kind == QLatin1String("port") && (words.size() == 2 || words.size() == 3)) {
+        rule.port = PortNumber(words[1]);
+        rule.timeoutSeconds = words.size() == 3 ? SecondsNumber(words[2]) : 60;
+        rule.kind = ReadinessRule::Kind::Port;
+        if (rule.port != 0 && rule.timeoutSeconds != 0)
+            return true;
+    }
+    if (kind == QLatin1String("line") && words.size() >= 3) {
+        rule.timeoutSeconds = SecondsNumber(words[1]);
+        rule.pattern = value.section(u' ', 2, -1, QString::SectionSkipEmpty);
+        rule.kind = ReadinessRule::Kind::Line;
+        if (rule.timeoutSeconds != 0 && QRegularExpression(rule.pattern).isValid())
+            return true;
+    }
+    const bool stopIfNotReady = rule.stopIfNotReady; // from its own line
+    rule = ReadinessRule{};
+    rule.stopIfNotReady = stopIfNotReady;
+    *why = QStringLiteral("\"ready\" is \"port <port> [<seconds>]\", \"line <seconds> <pattern>\" "
+                          "or \"settle\"");
+    return false;
+}
+
+// "port <port> [every <seconds>] [misses <count>]", "silence <seconds>" or "line <pattern>".
+std::optional<HealthProbe> ParseProbe(const QString& value, QString* why) {
+    const QStringList words = value.split(u' ', Qt::SkipEmptyParts);
+    const QString kind = words.value(0).toLower();
+    HealthProbe probe;
+    if (kind == QLatin1String("port") && words.size() >= 2 && words.size() % 2 == 0) {
+        probe.kind = HealthProbe::Kind::Port;
+        probe.port = PortNumber(words[1]);
+        bool ok = probe.port != 0;
+        for (qsizetype i = 2; ok && i + 1 < words.size(); i += 2) {
+            const int number = SecondsNumber(words[i + 1]);
+            if (words[i].toLower() == QLatin1String("every"))
+                probe.everySeconds = number;
+            else if (words[i].toLower() == QLatin1String("misses") && number <= 100)
+                probe.misses = number;
+            else
+                ok = false;
+            ok = ok && number != 0;
+        }
+        if (ok)
+            return probe;
+    }
+    if (kind == QLatin1String("silence") && words.size() == 2 && SecondsNumber(words[1]) != 0)
+        return HealthProbe{HealthProbe::Kind::Silence, 0, {}, SecondsNumber(words[1]), 1};
+    if (kind == QLatin1String("line") && words.size() >= 2) {
+        const QString pattern = value.section(u' ', 1, -1, QString::SectionSkipEmpty);
+        if (QRegularExpression(pattern).isValid())
+            return HealthProbe{HealthProbe::Kind::Line, 0, pattern, 0, 1};
+    }
+    *why = QStringLiteral("\"probe\" is \"port <port> [every <seconds>] [misses <count>]\", "
+                          "\"silence <seconds>\" or \"line <pattern>\"");
+    return std::nullopt;
+}
+
 // Applies one "key = value" line of a server's section; false with the reason when it cannot.
 bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QString& value,
                     QString* why) {
@@ -136,6 +214,38 @@ bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QStrin
         if (!server.stopPlan)
             server.stopPlan = StopPlan{};
         server.stopPlan->steps.push_back(*step);
+        return true;
+    }
+    if (key == QLatin1String("ready"))
+        return ParseReadiness(server.health.ready, value, why);
+    if (key == QLatin1String("if not ready")) {
+        const QString answer = Lower(value);
+        if (answer != QLatin1String("go on") && answer != QLatin1String("stop")) {
+            *why = QStringLiteral("\"if not ready\" is \"go on\" or \"stop\"");
+            return false;
+        }
+        server.health.ready.stopIfNotReady = answer == QLatin1String("stop");
+        return true;
+    }
+    if (key == QLatin1String("probe")) {
+        const std::optional<HealthProbe> probe = ParseProbe(value, why);
+        if (probe)
+            server.health.probes.push_back(*probe);
+        return probe.has_value();
+    }
+    if (key == QLatin1String("expected exit")) {
+        QList<int> statuses;
+        for (const QString& word :
+             value.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int status = word.toInt(&ok);
+            if (!ok || status < 0 || status > 255) {
+                *why = QStringLiteral("\"expected exit\" lists exit statuses from 0 to 255");
+                return false;
+            }
+            statuses << status;
+        }
+        server.health.expectedExits << statuses;
         return true;
     }
     *why = QStringLiteral("\"%1\" is no key of a server's section").arg(key);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HealthRules.h"
 #include "StopPlan.h"
 
 #include <QHash>
@@ -26,6 +27,12 @@
 //   stop = await save 30
 //   stop = await end 60
 //   kill after stop = no
+//   ready = port 30000 60
+//   if not ready = go on
+//   probe = port 30000 every 15 misses 3
+//   probe = silence 120
+//   probe = line Segmentation fault|out of memory
+//   expected exit = 0
 //
 // A program or folder is taken from the server folder unless it is an absolute path; each
 // "environment" and "stop" line adds one variable or one step, in order. A line that cannot be
@@ -37,6 +44,7 @@ struct ServerLaunchConfig {
     QString workingFolder;   // as written; empty: the program's own folder
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
+    HealthRules health;
 };
 
 struct InstallationConfig {

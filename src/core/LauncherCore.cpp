@@ -75,6 +75,7 @@ void LauncherCore::ReadInstallation() {
         const ServerLaunchConfig& server = installation_.servers[i];
         fleet_.SetProgram(i, fromServerFolder(server.program));
         fleet_.SetStopPlan(i, server.stopPlan);
+        fleet_.supervisor(i).health = server.health;
         services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
                                          LaunchOptions{server.arguments, server.environment,
                                                        fromServerFolder(server.workingFolder)});
@@ -177,6 +178,8 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
         s.crashes = server.tally.crashes;
         s.relaunches = server.tally.relaunches;
         s.lastCrashSeconds = static_cast<double>(server.tally.lastCrashEpochMs) / 1000.0;
+        s.ready = s.running && server.ready();
+        s.probeFailures = server.probeFailures;
     }
     snapshot.launcherState = fleet_.ServerState();
     snapshot.intervalSeconds = options_.intervalSeconds;

@@ -2,9 +2,11 @@
 
 #include "ConsoleMirror.h"
 #include "CrashMonitor.h"
+#include "HealthProbes.h"
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherState.h"
+#include "ReadinessWatch.h"
 #include "StopSequence.h"
 #include "modAPIs.h"
 
@@ -35,14 +37,22 @@ ServerFleet::ServerFleet(const CoreServices& services, LauncherLog& log,
                          const LauncherOptions& options, ConsoleMirror& mirror, QObject* parent)
     : QObject(parent), tmrStatusUpdater(makeTimer(this, 5000, false)),
       tmrHelper(makeTimer(this, 15000, false)), services_(services), log_(log), options_(options),
-      mirror_(mirror), tmrDeadlines_(makeTimer(this, 0, true)) {
+      mirror_(mirror), tmrDeadlines_(makeTimer(this, 0, true)),
+      tmrHealth_(makeTimer(this, 0, true)) {
     tmrStatusUpdater->setObjectName(QStringLiteral("tmrStatusUpdater"));
     tmrHelper->setObjectName(QStringLiteral("tmrHelper"));
     for (int i = 0; i < kCount; ++i) {
         supervisors_[i] = new ServerSupervisor(i, this);
-        connect(supervisors_[i], &ServerSupervisor::stateChanged, this,
-                [this](int server) { emit serverStateChanged(server); });
+        connect(supervisors_[i], &ServerSupervisor::stateChanged, this, [this](int server) {
+            // A server is never probed while it starts, stops or is stopped.
+            if (!supervisor(server).watched())
+                probes_[server].reset();
+            if (supervisor(server).watched() && !supervisor(server).health.probes.empty())
+                tmrHealth_->start(0);
+            emit serverStateChanged(server);
+        });
     }
+    connect(tmrHealth_, &QTimer::timeout, this, &ServerFleet::CheckHealth);
     monitor_ = std::make_unique<CrashMonitor>(*this, log, options);
     connect(tmrStatusUpdater, &QTimer::timeout, this, &ServerFleet::tmrStatusUpdater_Timer);
     connect(tmrHelper, &QTimer::timeout, this, &ServerFleet::tmrHelper_Timer);

@@ -15,6 +15,8 @@
 
 class ConsoleMirror;
 class CrashMonitor;
+class HealthProbes;
+class ReadinessWatch;
 class LauncherLog;
 class QTimer;
 class StopSequence;
@@ -104,6 +106,11 @@ public:
     // when a process ends.
     void CheckDeadlines();
 
+    // ---- readiness and health probes (ServerHealthChecks.cpp) ---------------------------------
+    // Looks at the servers being waited for to be ready, and runs the probes that are due. Runs
+    // on a timer of its own, only while a server waits for readiness or has probes.
+    void CheckHealth();
+
     // ---- servers that already run (Adoption.cpp) ---------------------------------------------
     // At start-up: watches the servers of this installation that already run.
     void AdoptRunningServers();
@@ -130,7 +137,11 @@ private:
     friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back
 
     struct StartSequence {
-        bool stopped = false; // the operator stopped the servers meanwhile
+        bool stopped = false;  // the operator stopped the servers meanwhile
+        bool goOnline = false; // the Start button's: online even after an early end
+        int next = 0;          // the server it starts, or waits for to be ready
+        bool starting = false; // in StartServer: the sequence is on the stack
+        bool awaiting = false; // waits for the readiness of server next
     };
     enum class StopPurpose { Stop, Restart };
     std::int32_t beginStop(int server, StopPurpose purpose);
@@ -140,9 +151,16 @@ private:
     // outlived it.
     bool stopUnderWay(int server) const;
     bool outlivedItsStop(int server) const;
-    enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning };
-    SequenceEnd runStartSequence();
+    enum class SequenceEnd { Complete, EndedEarly, Stopped, AlreadyRunning, AwaitingReady };
+    SequenceEnd runStartSequence(bool goOnline);
+    SequenceEnd continueStartSequence();
+    SequenceEnd endStartSequence(SequenceEnd end);
     void leaveNotStarted(int failed);
+    QString notStarted(int from); // "Char Server and Map Server", now not started
+    void watchReadiness(int server);
+    void readinessDecided(int server, bool ready);
+    void scheduleHealthCheck();
+    void restartHungServer(int server);
     void startOneServer(int server);
     void followServerStates();
     void askToStop(int server, StopPurpose purpose); // one server alone, logged
@@ -157,10 +175,13 @@ private:
     std::array<ServerSupervisor*, kCount> supervisors_{};
     std::unique_ptr<CrashMonitor> monitor_;
     std::int16_t serverState_ = 0;
-    StartSequence* sequence_ = nullptr; // the start sequence under way, if one is
+    std::unique_ptr<StartSequence> sequence_; // the start sequence under way, if one is
     std::array<std::unique_ptr<StopSequence>, kCount> stops_;
     std::array<std::optional<StopPlan>, kCount> stopPlans_; // the installation's, when set
     std::array<QString, kCount> programs_;                  // the installation's, when set
     bool stoppingAll_ = false; // the servers were stopped together: "All servers have ended."
     QTimer* tmrDeadlines_;
+    std::array<std::unique_ptr<ReadinessWatch>, kCount> readiness_;
+    std::array<std::unique_ptr<HealthProbes>, kCount> probes_;
+    QTimer* tmrHealth_;
 };

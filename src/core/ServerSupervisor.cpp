@@ -35,6 +35,8 @@ const QString& ServerSupervisor::programFile() const {
 void ServerSupervisor::changeState(State next) {
     if (next != State::CrashedWaiting && next != State::Stopping)
         dueMs.reset();
+    if (next != State::Running)
+        ready_ = awaitingReady_ = false;
     if (next == state_)
         return;
     state_ = next;
@@ -50,7 +52,19 @@ void ServerSupervisor::markRunning(std::int64_t nowMs) {
     if (process.lPID != sincePid_)
         sinceMs_ = nowMs;
     sincePid_ = process.lPID;
+    if (state_ != State::Running) {
+        ready_ = true;
+        awaitingReady_ = false;
+    }
     changeState(State::Running);
+}
+
+void ServerSupervisor::setReadiness(bool awaiting, bool isReady) {
+    if (state_ != State::Running || (awaiting == awaitingReady_ && isReady == ready_))
+        return;
+    awaitingReady_ = awaiting;
+    ready_ = isReady;
+    emit stateChanged(index_, state_);
 }
 
 QString ServerSupervisor::describe(std::int64_t nowMs) const {
@@ -63,10 +77,12 @@ QString ServerSupervisor::describe(std::int64_t nowMs) const {
         state = QStringLiteral("starting");
         break;
     case State::Running:
-        state = process.lPID > 0 ? QStringLiteral("running, PID %1, up %2")
-                                       .arg(process.lPID)
-                                       .arg(uptimeText(nowMs - sinceMs_))
-                                 : QStringLiteral("not running, due to be started again");
+        state = process.lPID > 0
+                    ? QStringLiteral("running, PID %1, up %2")
+                              .arg(process.lPID)
+                              .arg(uptimeText(nowMs - sinceMs_)) +
+                          (awaitingReady_ ? QStringLiteral("; not ready yet") : QString())
+                    : QStringLiteral("not running, due to be started again");
         break;
     case State::Stopping:
         state = restarting ? QStringLiteral("restarting: waiting for it to end")

@@ -2,6 +2,7 @@
 
 #include "CrashBackoff.h"
 #include "CrashTally.h"
+#include "HealthRules.h"
 #include "ServerProcess.h"
 
 #include <QObject>
@@ -56,6 +57,16 @@ public:
     // When, on the launcher's clock, it was last seen running as a new process.
     std::int64_t runningSinceMs() const { return sinceMs_; }
 
+    // ---- health
+    // The installation's readiness rule, probes and expected exit statuses.
+    HealthRules health;
+    // Running, and ready by its rule (at once by the default one). Both false outside Running.
+    bool ready() const { return ready_; }
+    bool awaitingReady() const { return awaitingReady_; }
+    // Its readiness rule is being waited for (awaiting), or its verdict came: observers are told.
+    void setReadiness(bool awaiting, bool isReady);
+    std::uint64_t probeFailures = 0; // since the launcher started
+
     // The deadline of the current state: when a crashed server is relaunched (empty: at the first
     // check after the crash notice), or when a restart stops waiting for the server to end. Empty
     // in the other states.
@@ -79,6 +90,8 @@ signals:
 private:
     int index_;
     State state_ = State::NotStarted;
+    bool ready_ = false;
+    bool awaitingReady_ = false;
     std::int32_t sincePid_ = 0;
     std::int64_t sinceMs_ = 0;
 };

@@ -85,8 +85,10 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
         s.process.lPID = pid;
     log_.note(sName + QStringLiteral(" PID is ") + QString::number(s.process.lPID));
     letPendingEventsRun();
-    if (s.state() == State::Starting)
+    if (s.state() == State::Starting) {
         s.markRunning(services_.clock->NowMs());
+        watchReadiness(server);
+    }
     return 0;
 }
 
@@ -99,64 +101,84 @@ void ServerFleet::prepareConsoleLog(int server) {
     services_.apis->SetConsoleLog(supervisor(server).name(), consoleLog);
 }
 
-ServerFleet::SequenceEnd ServerFleet::runStartSequence() {
+ServerFleet::SequenceEnd ServerFleet::runStartSequence(bool goOnline) {
     // A start request while a start runs (a double click during a settle time) is ignored: it
     // would launch every server a second time.
     if (sequence_)
         return SequenceEnd::AlreadyRunning;
     beforeStart();
-    StartSequence sequence;
-    sequence_ = &sequence;
-    struct Done {
-        StartSequence*& running;
-        ~Done() { running = nullptr; }
-    } done{sequence_};
+    sequence_ = std::make_unique<StartSequence>();
+    sequence_->goOnline = goOnline;
+    return continueStartSequence();
+}
 
-    for (int i = 0; i < kCount; ++i) {
+// Starts the servers from the sequence's next one on. A server with a readiness rule is waited
+// for by the health check, which goes on from here once it is ready or its time is up.
+ServerFleet::SequenceEnd ServerFleet::continueStartSequence() {
+    StartSequence& sequence = *sequence_;
+    for (; sequence.next < kCount; ++sequence.next) {
         // A stop during the sequence ends it: what was started so far has been asked to close.
         if (sequence.stopped)
-            return SequenceEnd::Stopped;
-        if (StartServer(i, kSettleSeconds) == -1) {
-            if (sequence.stopped)
-                return SequenceEnd::Stopped;
-            leaveNotStarted(i);
-            return SequenceEnd::EndedEarly;
+            return endStartSequence(SequenceEnd::Stopped);
+        const int server = sequence.next;
+        sequence.starting = true;
+        const std::int16_t started = StartServer(server, kSettleSeconds);
+        sequence.starting = false;
+        if (sequence.stopped)
+            return endStartSequence(SequenceEnd::Stopped);
+        if (started == -1) {
+            leaveNotStarted(server);
+            return endStartSequence(SequenceEnd::EndedEarly);
+        }
+        if (readiness_[server]) {
+            sequence.awaiting = true;
+            return SequenceEnd::AwaitingReady;
         }
     }
-    if (sequence.stopped)
-        return SequenceEnd::Stopped;
-    ChangeLauncherState(Transition::ArmPriorityTimer);
-    ChangeLauncherState(Transition::Online);
-    mirror_.RefreshSelected();
-    return SequenceEnd::Complete;
+    return endStartSequence(SequenceEnd::Complete);
+}
+
+ServerFleet::SequenceEnd ServerFleet::endStartSequence(SequenceEnd end) {
+    const bool goOnline = sequence_->goOnline;
+    sequence_.reset();
+    if (end == SequenceEnd::Complete) {
+        ChangeLauncherState(Transition::ArmPriorityTimer);
+        ChangeLauncherState(Transition::Online);
+        mirror_.RefreshSelected();
+    }
+    // The Start button shows the launcher online even after a start that ended early, unless the
+    // operator stopped the servers while it ran.
+    if (goOnline && (end == SequenceEnd::Complete || end == SequenceEnd::EndedEarly))
+        ChangeLauncherState(Transition::Online);
+    return end;
 }
 
 // The server that could not be started, and those after it, are not started: nobody watches them
 // or tries them again until the operator starts them. The log names them all.
 void ServerFleet::leaveNotStarted(int failed) {
+    const QString names = notStarted(failed);
+    log_.note(QStringLiteral("The start stopped at ") + supervisor(failed).name() +
+              QStringLiteral(": ") + names +
+              (names.contains(QStringLiteral(" and ")) ? QStringLiteral(" were not started.")
+                                                       : QStringLiteral(" was not started.")));
+}
+
+QString ServerFleet::notStarted(int from) {
     QStringList names;
-    for (int k = failed; k < kCount; ++k) {
+    for (int k = from; k < kCount; ++k) {
         names << supervisor(k).name();
-        if (k > failed)
+        if (k > from || supervisor(k).state() == State::Starting)
             supervisor(k).changeState(State::NotStarted);
     }
     const QString last = names.takeLast();
-    const QString all =
-        names.isEmpty() ? last : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
-    log_.note(QStringLiteral("The start stopped at ") + supervisor(failed).name() +
-              QStringLiteral(": ") + all +
-              (names.isEmpty() ? QStringLiteral(" was not started.")
-                               : QStringLiteral(" were not started.")));
+    return names.isEmpty() ? last
+                           : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
 void ServerFleet::StartServers() {
-    runStartSequence();
+    runStartSequence(false);
 }
 
 void ServerFleet::StartServersAndGoOnline() {
-    const SequenceEnd end = runStartSequence();
-    // The launcher shows itself online even after a start that ended early, unless the operator
-    // stopped the servers while it ran.
-    if (end == SequenceEnd::Complete || end == SequenceEnd::EndedEarly)
-        ChangeLauncherState(Transition::Online);
+    runStartSequence(true);
 }

@@ -6,14 +6,16 @@
 
 // One server as monitoring systems see it.
 struct ServerStatus {
-    QString label;                // "login", "char" or "map"
-    bool running = false;         // its process runs
-    bool meantToRun = false;      // the launcher means it to run
-    std::int32_t pid = 0;         // 0 when there is no process
-    double startTimeSeconds = 0;  // Unix time the launcher saw this process start; 0: none
-    std::uint64_t crashes = 0;    // since the launcher started
-    std::uint64_t relaunches = 0; // since the launcher started
-    double lastCrashSeconds = 0;  // Unix time of the last crash; 0: none yet
+    QString label;                   // "login", "char" or "map"
+    bool running = false;            // its process runs
+    bool meantToRun = false;         // the launcher means it to run
+    std::int32_t pid = 0;            // 0 when there is no process
+    double startTimeSeconds = 0;     // Unix time the launcher saw this process start; 0: none
+    std::uint64_t crashes = 0;       // since the launcher started
+    std::uint64_t relaunches = 0;    // since the launcher started
+    double lastCrashSeconds = 0;     // Unix time of the last crash; 0: none yet
+    bool ready = false;              // running and ready by its readiness rule
+    std::uint64_t probeFailures = 0; // failed health probes since the launcher started
 };
 
 // What the launcher reports about itself and its servers, taken at one moment.

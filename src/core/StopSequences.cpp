@@ -28,8 +28,13 @@ void ServerFleet::SetStopPlan(int server, std::optional<StopPlan> plan) {
 // The close requests go to all three at once, without a pause; each server's later steps, and
 // the wait for its end, run on their own deadlines.
 void ServerFleet::StopServers() {
-    if (sequence_)
+    if (sequence_) {
         sequence_->stopped = true;
+        // One that waits for a server to be ready ends here; one that starts a server ends when
+        // that start returns.
+        if (!sequence_->starting)
+            endStartSequence(SequenceEnd::Stopped);
+    }
     monitor_->ForgetCrashes(); // the operator starts afresh
     tmrStatusUpdater->stop();
     stoppingAll_ = true;

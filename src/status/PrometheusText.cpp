@@ -61,6 +61,12 @@ QByteArray PrometheusText(const StatusSnapshot& snapshot) {
     out.perServer(snapshot, "server_last_crash_time_seconds", "gauge",
                   "Unix time of the server's last crash; 0 when it has not crashed.",
                   [](const ServerStatus& s) { return s.lastCrashSeconds; });
+    out.perServer(snapshot, "server_ready", "gauge",
+                  "Whether the server runs and is ready by its readiness rule (1) or not (0).",
+                  [](const ServerStatus& s) { return s.ready ? 1.0 : 0.0; });
+    out.perServer(snapshot, "server_probe_failures_total", "counter",
+                  "Failed health probes of the server since the launcher started.",
+                  [](const ServerStatus& s) { return static_cast<double>(s.probeFailures); });
     out.header("launcher_state", "gauge", "The launcher's state: 0 offline, 1 online, 2 crashed.");
     out.sample("launcher_state", {}, snapshot.launcherState);
     out.header("status_interval_seconds", "gauge", "Period of the launcher's status check.");

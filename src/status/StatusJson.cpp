@@ -38,6 +38,8 @@ QByteArray StatusJson(const StatusSnapshot& snapshot) {
                            {QStringLiteral("crashes"), static_cast<qint64>(s.crashes)},
                            {QStringLiteral("relaunches"), static_cast<qint64>(s.relaunches)},
                            {QStringLiteral("last_crash_time"), time(s.lastCrashSeconds)},
+                           {QStringLiteral("ready"), s.ready},
+                           {QStringLiteral("probe_failures"), static_cast<qint64>(s.probeFailures)},
                        });
     const QJsonObject launcher{
         {QStringLiteral("state"), stateName(snapshot.launcherState)},

@@ -176,6 +176,19 @@ public:
         consoleLogs.insert(sTitle, log);
     }
     QStringList TakeConsoleLogProblems() override { return {}; }
+    // A probe is answered by whether its port accepts at the moment it is asked.
+    QSet<int> acceptingPorts;
+    QHash<std::int32_t, int> openProbes; // by probe number, its port
+    std::int32_t BeginPortProbe(std::uint16_t port) override {
+        record("BeginPortProbe", QString::number(port));
+        openProbes.insert(nextProbe_, port);
+        return nextProbe_++;
+    }
+    PortAnswer PortProbeAnswer(std::int32_t probe) override {
+        return acceptingPorts.contains(openProbes.take(probe)) ? PortAnswer::Accepting
+                                                               : PortAnswer::Refused;
+    }
+    void EndPortProbe(std::int32_t probe) override { openProbes.remove(probe); }
 
 private:
     void record(const QString& op, const QString& arg) {
@@ -193,6 +206,7 @@ private:
     std::vector<Running> running_;
     std::int32_t nextPid_ = 1000;
     std::intptr_t nextHandle_ = 100;
+    std::int32_t nextProbe_ = 1;
 };
 
 // A clock whose Sleep returns at once and only moves time on, so that waits run instantly.

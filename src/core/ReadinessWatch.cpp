@@ -1,0 +1,63 @@
+#include "ReadinessWatch.h"
+
+#include "ConsoleLineWatch.h"
+#include "modAPIs.h"
+
+#include <utility>
+
+namespace {
+
+// How often a server that is not ready yet is looked at: its console, or its port.
+constexpr std::int64_t kLookMs = 100;
+// A connection that has had no answer for this long is given up and another one begun.
+constexpr std::int64_t kProbeAnswerMs = 1000;
+
+} // namespace
+
+ReadinessWatch::ReadinessWatch(modAPIs& apis, const QString& title, const ReadinessRule& rule,
+                               std::int64_t startedMs)
+    : apis_(apis), rule_(rule), startedMs_(startedMs), nextLookMs_(startedMs) {
+    if (rule_.kind == ReadinessRule::Kind::Line) {
+        pattern_.setPattern(rule_.pattern);
+        // The settle time has passed: what the server printed during it counts too, so the watch
+        // begins with an empty console rather than with what is there now.
+        console_ = std::make_unique<ConsoleLineWatch>(apis_, title, ConsoleLineWatch::From::Start);
+    }
+}
+
+ReadinessWatch::~ReadinessWatch() {
+    if (probe_ >= 0)
+        apis_.EndPortProbe(probe_);
+}
+
+ReadinessWatch::Verdict ReadinessWatch::look(std::int64_t nowMs) {
+    nextLookMs_ = nowMs + kLookMs;
+    if (rule_.kind == ReadinessRule::Kind::Line) {
+        for (const QString& line : console_->newLines()) {
+            if (pattern_.match(line).hasMatch()) {
+                how_ = QStringLiteral("printed \"%1\"").arg(line.trimmed().left(80));
+                return Verdict::Ready;
+            }
+        }
+    } else if (rule_.kind == ReadinessRule::Kind::Port) {
+        if (probe_ >= 0) {
+            const modAPIs::PortAnswer answer = apis_.PortProbeAnswer(probe_);
+            if (answer == modAPIs::PortAnswer::Accepting) {
+                probe_ = -1;
+                how_ = QStringLiteral("port %1 accepting").arg(rule_.port);
+                return Verdict::Ready;
+            }
+            if (answer == modAPIs::PortAnswer::Refused)
+                probe_ = -1;
+            if (probe_ >= 0 && nowMs - probeBegunMs_ >= kProbeAnswerMs)
+                apis_.EndPortProbe(std::exchange(probe_, -1));
+        }
+        if (probe_ < 0) {
+            probe_ = apis_.BeginPortProbe(rule_.port);
+            probeBegunMs_ = nowMs;
+        }
+    }
+    if (nowMs - startedMs_ >= std::int64_t{1000} * rule_.timeoutSeconds)
+        return Verdict::NotReady;
+    return Verdict::Waiting;
+}

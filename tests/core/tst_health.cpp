@@ -1,0 +1,222 @@
+// Readiness, health probes and expected exits, against the pretend operating system and the
+// instant clock: the start sequence waits for each server's rule, a hung server is announced as a
+// crash and restarted through its stop sequence, and an end on purpose is left stopped.
+#include "CoreHarness.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace {
+
+using State = ServerSupervisor::State;
+
+// A core over a real server folder holding the installation's file, with pretend programs.
+struct FolderCore {
+    explicit FolderCore(const QByteArray& ini) : h(nullptr, nullptr, nullptr, folder.path()) {
+        QFile file(folder.filePath(InstallationConfig::kFileName));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(ini);
+        file.close();
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.loadCore();
+    }
+    QTemporaryDir folder;
+    CoreHarness h;
+};
+
+// Runs the health check every step ms for ms, as its timer would.
+void RunFor(CoreHarness& h, int ms, int step = 100) {
+    for (int t = 0; t < ms; t += step) {
+        h.clock.now += step;
+        h.fleet().CheckHealth();
+    }
+}
+
+} // namespace
+
+class HealthTest : public QObject {
+    Q_OBJECT
+private slots:
+    void rulesAreReadAndBadLinesNamed() {
+        const InstallationConfig c = InstallationConfig::Parse(
+            "[Login Server]\nready = port 6900 30\nif not ready = stop\n"
+            "[Char Server]\nready = line 45 Connected to (login|Login)\n"
+            "[Map Server]\nprobe = port 5121 every 5 misses 4\nprobe = silence 120\n"
+            "probe = line out of memory|Segmentation fault\nexpected exit = 0, 3\n"
+            "ready = port 70000\nprobe = port 5121 every 0\nexpected exit = -1\n"
+            "if not ready = maybe\nready = line 5 (unclosed\n",
+            "f.ini");
+        const ReadinessRule& login = c.servers[0].health.ready;
+        QVERIFY(login.kind == ReadinessRule::Kind::Port && login.port == 6900);
+        QVERIFY(login.timeoutSeconds == 30 && login.stopIfNotReady);
+        const ReadinessRule& chr = c.servers[1].health.ready;
+        QVERIFY(chr.kind == ReadinessRule::Kind::Line && chr.timeoutSeconds == 45);
+        QCOMPARE(chr.pattern, "Connected to (login|Login)");
+        const HealthRules& map = c.servers[2].health;
+        QCOMPARE(map.ready.kind, ReadinessRule::Kind::SettleTime); // the bad lines left it be
+        QCOMPARE(map.probes.size(), 3u);
+        QVERIFY(map.probes[0].port == 5121 && map.probes[0].everySeconds == 5 &&
+                map.probes[0].misses == 4);
+        QVERIFY(map.probes[1].kind == HealthProbe::Kind::Silence &&
+                map.probes[1].everySeconds == 120);
+        QCOMPARE(map.probes[2].pattern, "out of memory|Segmentation fault");
+        QCOMPARE(map.expectedExits, QList<int>({0, 3}));
+        QCOMPARE(c.problems.size(), 5);
+        for (int line = 11; line <= 15; ++line)
+            QVERIFY2(c.problems.filter(QStringLiteral("f.ini line %1: ").arg(line)).size() == 1,
+                     qPrintable(c.problems.join('\n')));
+    }
+
+    // The next server starts only once the one before is ready; the launcher goes online after
+    // the last one, and no connection is left open.
+    void theChainWaitsForEachPort() {
+        FolderCore fc("[Login Server]\nready = port 6900 60\n");
+        CoreHarness& h = fc.h;
+        h.fleet().StartServersAndGoOnline();
+        QCOMPARE(h.apis.count("LaunchServer"), 1);
+        QVERIFY(h.server(0).awaitingReady() && !h.server(0).ready());
+        QCOMPARE(h.fleet().ServerState(), LauncherState::Offline);
+        RunFor(h, 1800);
+        QCOMPARE(h.apis.count("LaunchServer"), 1);
+        h.apis.acceptingPorts.insert(6900);
+        RunFor(h, 200);
+        const QStringList log = h.logSince(0);
+        const qsizetype ready =
+            log.indexOf("> Login Server is ready (port 6900 accepting, after 1.9 s)");
+        QVERIFY2(ready > log.indexOf("> Login Server PID is 1000"), qPrintable(log.join('\n')));
+        QCOMPARE(log.indexOf("> Starting Char Server ..."), ready + 1);
+        QCOMPARE(h.apis.count("LaunchServer"), 3);
+        QVERIFY(h.server(0).ready() && h.server(2).ready());
+        QCOMPARE(h.fleet().ServerState(), LauncherState::Online);
+        QVERIFY(h.apis.openProbes.isEmpty());
+        QCOMPARE(h.core().CurrentStatus().servers[0].ready, true);
+    }
+
+    // A line printed during the settle time counts; one never printed runs out its time, and the
+    // start goes on or stops there as configured. A server that ends meanwhile is not waited for.
+    void aServerNotReadyInTime_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("console");
+        QTest::addColumn<bool>("ends");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("launches");
+        const QByteArray rule = "[Login Server]\nready = line 5 ^World loaded\n";
+        QTest::newRow("ready at once") << rule << "x\nWorld loaded in 3 s\n"
+                                       << false
+                                       << "> Login Server is ready (printed \"World loaded in 3 "
+                                          "s\", after 0.1 s)"
+                                       << 3;
+        QTest::newRow("go on") << rule << "> World loaded\n"
+                               << false
+                               << "> Login Server not ready after 5 s; starting Char Server anyway"
+                               << 3;
+        QTest::newRow("stop") << rule + "if not ready = stop\n"
+                              << "" << false
+                              << "> Login Server not ready after 5 s; the start stops here: Char "
+                                 "Server and Map Server not started."
+                              << 1;
+        QTest::newRow("ended") << rule + "if not ready = stop\n"
+                               << "" << true << "> Login Server ended before it was ready." << 1;
+    }
+    void aServerNotReadyInTime() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, console);
+        QFETCH(bool, ends);
+        QFETCH(QString, line);
+        QFETCH(int, launches);
+        FolderCore fc(ini);
+        CoreHarness& h = fc.h;
+        h.apis.onCall = [&](const QString& op) {
+            if (op == "LaunchServer")
+                h.apis.consoles["Login Server"] = console;
+        };
+        h.fleet().StartServersAndGoOnline();
+        if (ends)
+            h.apis.crash("login-server");
+        RunFor(h, 5000);
+        QVERIFY2(h.logSince(0).contains(line), qPrintable(h.logSince(0).join('\n')));
+        QCOMPARE(h.apis.count("LaunchServer"), launches);
+        QCOMPARE(h.server(1).state(), launches == 3 ? State::Running : State::NotStarted);
+        QCOMPARE(h.fleet().ServerState(), LauncherState::Online); // as after any early end
+    }
+
+    // A failed probe is a crash with its reason: reported with the console's last lines, the
+    // server stopped by its stop sequence and started again. Never probed while it stops or is
+    // stopped.
+    void aHungServerIsReportedStoppedAndRelaunched_data() {
+        QTest::addColumn<QByteArray>("probe");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("port") << QByteArray("port 5121 every 15 misses 3")
+                              << "hung (no answer on port 5121 for 45 s)" << 60'000;
+        QTest::newRow("silence") << QByteArray("silence 20") << "hung (no console output for 20 s)"
+                                 << 25'000;
+        QTest::newRow("line") << QByteArray("line Segmentation fault")
+                              << "hung (printed \"Segmentation fault (core dumped)\")" << 25'000;
+    }
+    void aHungServerIsReportedStoppedAndRelaunched() {
+        QFETCH(QByteArray, probe);
+        QFETCH(QString, reason);
+        QFETCH(int, ms);
+        QTemporaryDir logs;
+        FolderCore fc("[Map Server]\nprobe = " + probe + "\n");
+        CoreHarness& h = fc.h;
+        h.core().UseLogFolder(logs.path() + '/', {});
+        h.apis.acceptingPorts.insert(5121);
+        h.fleet().StartServersAndGoOnline();
+        for (int k = 0; k < 6; ++k) { // a healthy minute: printing and taking connections
+            h.apis.consoles["Map Server"] += "Map Server online\n";
+            RunFor(h, 10'000, 1000);
+        }
+        QCOMPARE(h.linesWith("just crashed"), 0);
+        h.apis.acceptingPorts.clear();
+        h.apis.consoles["Map Server"] += "Segmentation fault (core dumped)\n";
+        const int mark = h.logCount();
+        RunFor(h, ms, 1000);
+        const QStringList log = h.logSince(mark);
+        QVERIFY2(log.size() >= 3, qPrintable(log.join('\n')));
+        QCOMPARE(log[0], "> Map Server just crashed!");
+        QVERIFY2(log[1].startsWith("> Map Server: " + reason + "; crash report: " + logs.path()),
+                 qPrintable(log[1]));
+        QCOMPARE(h.linesWith("just crashed"), 1);
+        QCOMPARE(h.apis.argsOf("CloseServerConsole"), QStringList{"Map Server"});
+        QCOMPARE(h.apis.argsOf("LaunchServer").filter("map-server").size(), 2);
+        QCOMPARE(h.server(2).state(), State::Running);
+        QVERIFY(h.fleet().monitor().NoticeShown());
+        const StatusSnapshot status = h.core().CurrentStatus();
+        QVERIFY(status.servers[2].probeFailures == 1 && status.servers[2].crashes == 1);
+        // Stopped by the operator: no probe runs.
+        h.fleet().StopServerAlone(2);
+        const int probes = h.apis.count("BeginPortProbe") + h.apis.count("GetConsoleText");
+        RunFor(h, 60'000, 1000);
+        QCOMPARE(h.apis.count("BeginPortProbe") + h.apis.count("GetConsoleText"), probes);
+        QVERIFY(h.apis.openProbes.isEmpty());
+    }
+
+    // An end with an expected status is left stopped, with no crash and no report; any other
+    // status is a crash.
+    void anExpectedExitIsNoCrash() {
+        for (const int status : {0, 3}) {
+            FolderCore fc("[Map Server]\nexpected exit = 0 2\n");
+            CoreHarness& h = fc.h;
+            h.fleet().StartServersAndGoOnline();
+            h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended,
+                                            QStringLiteral("exit status %1").arg(status),
+                                            {},
+                                            status};
+            h.apis.crashAndWake("map-server");
+            const bool expected = status == 0;
+            QCOMPARE(h.linesWith("> Map Server ended by itself (exit status 0); not started again"),
+                     expected ? 1 : 0);
+            QCOMPARE(h.linesWith("just crashed"), expected ? 0 : 1);
+            QCOMPARE(h.server(2).state(), expected ? State::Stopped : State::Running);
+            QCOMPARE(h.apis.argsOf("LaunchServer").filter("map-server").size(), expected ? 1 : 2);
+            QCOMPARE(h.fleet().ServerState(),
+                     expected ? LauncherState::Online : LauncherState::Crashed);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(HealthTest)
+#include "tst_health.moc"
