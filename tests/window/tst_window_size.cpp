@@ -1,13 +1,22 @@
-// The window's size: at the designed size every control stands where it was designed, and so it
-// does again after the window was larger; enlarged, the console and options panes and the launcher
-// log take the room, the buttons keep to the bottom-right corner and the rest keeps its place; the
-// place is remembered per server folder; full screen is full screen, not the tray.
+// The main window as the operator sees it. At the designed size every control stands where it was
+// designed, and so it does again after the window was larger; enlarged, the console and options
+// panes and the launcher log take the room, the buttons keep to the bottom-right corner and the
+// rest keeps its place. No caption is cut off, bold captions are drawn bold, the seconds boxes sit
+// in the gaps their sentences leave. The place is remembered per server folder; full screen is
+// full screen, not the tray. Keys never reach a control a pane hides; assistive technology reads
+// the log and the tabs.
+#include "BundledFonts.h"
+#include "GapLabel.h"
 #include "LauncherHarness.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDebug>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTabBar>
 
@@ -35,11 +44,75 @@ const char* const kDesignedPlaces =
     "vsInterval fra(1) 177 75 16 16 f; lblText(2) fra(1) 9 60 202 13 f; "
     "lblText(0) fra(1) 9 75 202 13 f; lstLog fra(0) 9 18 460 93 g";
 
-// Each control against the designed table, shifted by what the window gained the way it follows.
+const QRegularExpression kGaps(QStringLiteral(" {2,}"));
+const QRegularExpression kMnemonic(QStringLiteral("&(?=[^&])"));
+
+// The width the caption needs, or 0 for a control without one.
+int captionWidth(const QWidget* w) {
+    const QStyle* style = w->style();
+    if (const auto* box = qobject_cast<const QCheckBox*>(w))
+        return style->pixelMetric(QStyle::PM_IndicatorWidth) +
+               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
+               w->fontMetrics().horizontalAdvance(box->text());
+    // A mnemonic's ampersand is not drawn: it underlines the letter after it.
+    if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        return w->fontMetrics().horizontalAdvance(QString(button->text()).remove(kMnemonic)) + 8;
+    if (const auto* gaps = qobject_cast<const GapLabel*>(w))
+        return gaps->pieceOffsets().last() +
+               w->fontMetrics().horizontalAdvance(gaps->text().split(kGaps).last());
+    return 0;
+}
+
+// Whether the control covers only a gap of the sentence, not its words.
+bool inAGap(const GapLabel* label, const QWidget* control) {
+    const QStringList words = label->text().split(kGaps);
+    for (int i = 0; i + 1 < words.size(); ++i)
+        if (control->x() >= label->x() + label->pieceOffsets()[i] +
+                                label->fontMetrics().horizontalAdvance(words[i]) &&
+            control->geometry().right() < label->x() + label->pieceOffsets()[i + 1])
+            return true;
+    return false;
+}
+
+// The ink of the caption's letters at that weight, measured on the pixels: the control drawn with
+// them, less the control drawn without.
+qint64 captionInk(QWidget* control, QFont::Weight weight) {
+    const char* property = qobject_cast<QGroupBox*>(control) ? "title" : "text";
+    const QVariant caption = control->property(property);
+    const QFont designed = control->font();
+    QFont font = designed;
+    font.setWeight(weight);
+    control->setFont(font);
+    qint64 ink = 0;
+    for (const QVariant& text : {caption, QVariant(QString())}) {
+        control->setProperty(property, text);
+        const QImage image = control->grab().toImage();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                ink += (text == caption ? 1 : -1) * (255 - qGray(image.pixel(x, y)));
+    }
+    control->setProperty(property, caption);
+    control->setFont(designed);
+    return ink;
+}
+
+// The names of the accessible children with the given role, each marked "*" when selected.
+QStringList itemsOf(QObject* object, QAccessible::Role role) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    QStringList items;
+    for (int i = 0; i < face->childCount(); ++i)
+        if (QAccessibleInterface* child = face->child(i); child && child->role() == role)
+            items << child->text(QAccessible::Name) + (child->state().selected ? "*" : "");
+    return items;
+}
+
+// Each control against the designed table, shifted by what the window gained the way it follows,
+// and wide enough for its caption in the designed font.
 void checkPlaces(frmMain& w, QSize gained) {
+    const bool tahoma = QFontInfo(w.font()).family() == QStringLiteral("Tahoma");
     QMap<QString, QWidget*> controls; // the window's own: Qt's inner parts of its widgets left out
     for (QWidget* c : w.findChildren<QWidget*>())
-        if (!c->objectName().isEmpty() && !c->objectName().startsWith("qt_") && !c->isWindow() &&
+        if (!c->objectName().startsWith("qt_") && !c->isWindow() &&
             (c->parentWidget() == &w || c->parentWidget() == w.picContainer ||
              qobject_cast<QGroupBox*>(c->parentWidget())))
             controls.insert(c->objectName(), c);
@@ -56,6 +129,7 @@ void checkPlaces(frmMain& w, QSize gained) {
         QDebug(&actual) << c->parentWidget()->objectName() << c->geometry() << gained;
         QVERIFY2(c->parentWidget()->objectName() == f[1] && c->geometry() == expected,
                  qPrintable(place + ", but " + actual));
+        QVERIFY2(!tahoma || captionWidth(c) <= c->width(), qPrintable(f[0]));
     }
     // A control added later is added to the table too.
     QVERIFY2(controls.isEmpty(), qPrintable(controls.keys().join(u' ')));
@@ -67,12 +141,29 @@ class WindowSizeTest : public QObject {
     Q_OBJECT
 private slots:
     void designedSizeKeepsEveryPlaceAndLargerGivesRoomToPanes() {
+        registerBundledFonts();
+        QAccessible::setActive(true);
         LauncherHarness h;
         frmMain& w = h.load();
+        for (QWidget* control : QWidgetList{w.cmdServerStart, w.fra[0], w.fra[1], w.fra[2],
+                                            w.chkLogEverything, w.lblCrashNotice}) {
+            const qint64 regular = captionInk(control, QFont::Normal);
+            const qint64 bold = captionInk(control, QFont::Bold);
+            // Seen with a bold face that carries regular outlines: the same ink, spread wider.
+            QVERIFY2(control->font().bold() && regular > 0 && bold * 100 >= regular * 125,
+                     qPrintable(control->objectName()));
+        }
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(w.size(), kDesigned);
         checkPlaces(w, QSize(0, 0));
+        for (const auto& [row, box, arrows] :
+             {std::tuple<QWidget*, QWidget*, QWidget*>{w.lblText[2], w.txtKeepIconFor,
+                                                       w.vsKeepIconFor},
+              {w.lblText[0], w.txtInterval, w.vsInterval}})
+            QVERIFY2(inAGap(qobject_cast<GapLabel*>(row), box) &&
+                         inAGap(qobject_cast<GapLabel*>(row), arrows),
+                     qPrintable(row->objectName()));
         for (const QSize larger : {QSize(900, 600), QSize(509, 326), QSize(1600, 1000)}) {
             w.resize(larger);
             checkPlaces(w, larger - kDesigned); // the hidden tray button below, out of sight
@@ -81,6 +172,38 @@ private slots:
         checkPlaces(w, QSize(0, 0));
         w.resize(300, 200); // no smaller than designed
         QCOMPARE(w.size(), kDesigned);
+
+        // Seen: arrow keys meant for a server's console changed "Update Server Status Every".
+        // However a pane comes to the front, what it covers gives up the focus. Assistive
+        // technology reads the log's lines as items, the newest one selected (or the operator's
+        // own choice), and which tab is selected. The log scrolls down to its newest line and
+        // across to a wide one.
+        w.conTab->Select(4);
+        w.vsInterval->setFocus(Qt::MouseFocusReason);
+        w.conTab->Select(1);
+        QCOMPARE(QApplication::focusWidget(), w.conTab->tabBar());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QCOMPARE(w.txtInterval->text(), QStringLiteral("5"));
+
+        const int before = w.lstLog->count();
+        for (const char* line : {"> Starting Login Server ...", "", "> Map Server PID is 42"})
+            h.core().log().LauncherLogAdd(QString::fromLatin1(line));
+        QCOMPARE(itemsOf(w.lstLog, QAccessible::Cell).mid(before),
+                 QStringList({"> Starting Login Server ...", "", "> Map Server PID is 42*"}));
+        w.lstLog->setCurrentRow(before);
+        QCOMPARE(itemsOf(w.lstLog, QAccessible::Cell).filter("*"),
+                 QStringList{"> Starting Login Server ...*"});
+        w.conTab->Select(3);
+        QCOMPARE(itemsOf(w.conTab->tabBar(), QAccessible::PageTab).filter("*"),
+                 QStringList{"Map Server Status*"});
+        for (int i = 0; i < 50; ++i)
+            h.core().log().LauncherLogAdd(QString(i == 40 ? 400 : 1, u'x'));
+        // The scroll ranges follow once the view has run its pending layout.
+        QTRY_VERIFY(w.lstLog->verticalScrollBar()->value() ==
+                    w.lstLog->verticalScrollBar()->maximum());
+        QVERIFY(w.lstLog->verticalScrollBar()->maximum() > 0);
+        QTRY_VERIFY(w.lstLog->horizontalScrollBar()->maximum() > w.lstLog->width());
+
         // Every mnemonic is the only one of its key, and pressing it presses its button.
         QMap<QString, QString> owners; // of each mnemonic's key
         for (QWidget* c : w.findChildren<QWidget*>()) {
@@ -120,6 +243,8 @@ private slots:
             QVERIFY(w.isVisible() && w.windowState() == state);
             w.setWindowState(Qt::WindowNoState);
         }
+        if (QFontInfo(w.font()).family() != QStringLiteral("Tahoma"))
+            QSKIP("Tahoma is not installed here (package fonts-wine): caption widths unchecked");
     }
 
     // Each launcher names its server folder beside the one caption they share, and opens where
