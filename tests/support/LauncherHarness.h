@@ -27,6 +27,7 @@ public:
               WindowServices{
                   .trayAvailable = [this] { return trayAvailable; },
                   .endProgram = [this] { ++endProgramCalls; },
+                  .statusIconFolder = {}, // launcherdata/ in the (made-up) server folder
                   .openUrl = [this](const QUrl& url) { return openedUrls << url, openingWorks; },
                   .consoleSocket = [] { return QStringLiteral("corvane-0123456789"); },
                   .settingsFile =
