@@ -15,20 +15,29 @@
 #include <QPushButton>
 #include <QTimer>
 
-// The main window over a pretend core (see CoreHarness): only the window is real.
+// The main window over a pretend core (see CoreHarness): only the window is real. What it asks of
+// the desktop is answered here, and recorded.
 class LauncherHarness : public CoreHarness {
 public:
     explicit LauncherHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
                              Clock* time = nullptr, const QString& folder = kFolder)
         : CoreHarness(store, os, time, folder),
-          window_(std::make_unique<frmMain>(core(), services())) {}
+          window_(std::make_unique<frmMain>(
+              core(),
+              WindowServices{
+                  .trayAvailable = [this] { return trayAvailable; },
+                  .endProgram = [this] { ++endProgramCalls; },
+                  .statusIconFolder = {}, // launcherdata/ in the (made-up) server folder
+                  .openUrl = [this](const QUrl& url) { return openedUrls << url, openingWorks; },
+                  .consoleSocket = [] { return QStringLiteral("corvane-0123456789"); },
+                  .settingsFile =
+                      [] { return QStringLiteral("/home/op/.config/CorvaneLauncher.ini"); },
+                  .launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); }})) {
+    }
 
     frmMain& window() { return *window_; }
     // Runs the window's load, as the program does before showing it.
-    frmMain& load() {
-        window_->Form_Load();
-        return *window_;
-    }
+    frmMain& load() { return window_->Form_Load(), *window_; }
     // The three programs in place, loaded, and online through the Start button.
     frmMain& online() {
         addServerFiles();
@@ -42,21 +51,5 @@ public:
     bool openingWorks = true;
 
 private:
-    WindowServices services() {
-        WindowServices services;
-        services.trayAvailable = [this] { return trayAvailable; };
-        services.endProgram = [this] { ++endProgramCalls; };
-        services.openUrl = [this](const QUrl& url) {
-            openedUrls << url;
-            return openingWorks;
-        };
-        services.consoleSocket = [] { return QStringLiteral("corvane-0123456789"); };
-        services.settingsFile = [] {
-            return QStringLiteral("/home/op/.config/CorvaneLauncher.ini");
-        };
-        services.launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); };
-        return services;
-    }
-
     std::unique_ptr<frmMain> window_;
 };

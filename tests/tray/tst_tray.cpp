@@ -1,30 +1,21 @@
 // The window's side of the tray, against a notification area that records every call: the icon
 // follows the launcher's state.
-#include "CrashMonitor.h"
 #include "FakeNotificationArea.h"
 #include "IconRegistry.h"
 #include "LauncherHarness.h"
 #include "PictureBox.h"
 #include "clsTrayIcon.h"
 
-#include <QAction>
 #include <QMenu>
 
 namespace {
 
-// A mouse message of the icon, as the notification area sends it to the window.
-void clickIcon(frmMain& w, std::initializer_list<std::int32_t> mouseMessages) {
+// Mouse messages of the icon, as the notification area sends them to the window.
+void ClickIcon(frmMain& w, std::initializer_list<std::int32_t> mouseMessages) {
     WindowProcedures& procedures = CurrentWindowProcedures();
     for (const std::int32_t message : mouseMessages)
         procedures.SendMessage(procedures.HandleOf(&w), clsTrayIcon::kCallbackMessage,
                                clsTrayIcon::kIconId, message);
-}
-
-QStringList itemTexts(const QMenu* menu) {
-    QStringList texts;
-    for (const QAction* action : menu->actions())
-        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    return texts;
 }
 
 } // namespace
@@ -32,6 +23,10 @@ QStringList itemTexts(const QMenu* menu) {
 class TrayTest : public QObject {
     Q_OBJECT
 private slots:
+    // One icon, whose picture and tip follow the launcher's state and a crash; the tip ends with
+    // a line a server. A crash raises a desktop notification too. A single click, a double click
+    // or Show Window brings the window back, no other button; its pane then shows the selected
+    // console as it is now, not as it was when the message update stopped.
     void theWindowInTheTray() {
         FakeNotificationArea area;
         LauncherHarness h;
@@ -40,89 +35,52 @@ private slots:
             return RegisterIcon(w.imgServerStatus[state]->Picture());
         };
         w.show();
-        const QString caption = w.windowTitle();
-        const QString suspended = caption + " (Message Update Suspended)";
+        const QString suspended = w.windowTitle() + " (Message Update Suspended)";
         QVERIFY(picture(0) && picture(1) && picture(2) && picture(1) != picture(2)); // stand-ins
         w.setWindowState(Qt::WindowMinimized);
-        QCOMPARE(area.showing(), std::tuple(true, picture(0), suspended));
-
-        // State changes and a crash change the picture and tip of the one icon.
+        QCOMPARE(area.showing, std::tuple(true, picture(0), suspended));
         h.addServerFiles();
         w.cmdServerStart_Click();
-        QCOMPARE(area.showing(), std::tuple(true, picture(1), QString("All servers are online")));
+        QCOMPARE(area.showing, std::tuple(true, picture(1), QString("All servers are online")));
+        QCOMPARE(area.fullTip(), "All servers are online\nLogin Server: running\nChar Server: "
+                                 "running\nMap Server: running");
         h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", {}};
         h.apis.crash("map-server");
         h.fleet().tmrStatusUpdater_Timer();
-        QCOMPARE(area.showing(), std::tuple(true, picture(2), suspended));
-        // The crash also raises a desktop notification, which says how the server ended.
+        QCOMPARE(area.showing, std::tuple(true, picture(2), suspended));
         QCOMPARE(area.notes, QStringList("Map Server crashed: Map Server just crashed (exit status "
                                          "3) and is being started again."));
         h.clock.now += 10000; // the notice's time at its start
         h.fleet().monitor().tmrCrashNotice_Timer();
-        QCOMPARE(std::get<1>(area.showing()), picture(1));
-        QCOMPARE(area.count(NIM_ADD), 1);
-        // The menu, the double click and the exit are tried on a real desktop, end to end.
-    }
-
-    // The menu opens with Show Window; the tip ends with a line a server, kept as the servers
-    // change; a single click, a double click or Show Window brings the window back.
-    void theTrayShowsTheServersAndGivesTheWindowBack() {
-        FakeNotificationArea area;
-        LauncherHarness h;
-        frmMain& w = h.load();
-        QCOMPARE(
-            itemTexts(w.mnuTrayMenu),
-            QStringList({"Show Window", "Start Server", "Stop Servers", "-", "Open Logs Folder",
-                         "Start at Login", "About...", "-", "Exit And Stop Servers"}));
-        w.show();
-        const QString suspended = w.windowTitle() + " (Message Update Suspended)";
-        w.setWindowState(Qt::WindowMinimized);
-        QCOMPARE(area.fullTip(), suspended + "\nLogin Server: not started\nChar Server: not "
-                                             "started\nMap Server: not started");
-        h.addServerFiles();
-        w.cmdServerStart_Click();
-        QCOMPARE(area.fullTip(), "All servers are online\nLogin Server: running\nChar Server: "
-                                 "running\nMap Server: running");
+        QCOMPARE(std::get<1>(area.showing), picture(1));
+        QCOMPARE(area.operations.count(NIM_ADD), 1);
         h.fleet().StopServerAlone(1); // the fake's console ends at the close request
-        QVERIFY2(area.fullTip().endsWith("\nChar Server: stopped\nMap Server: running"),
-                 qPrintable(area.fullTip()));
+        QVERIFY(area.fullTip().endsWith("\nChar Server: stopped\nMap Server: running"));
 
-        const std::vector<std::pair<const char*, std::function<void()>>> ways{
-            {"a click",
-             [&] {
-                 clickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
-             }},
-            {"a double click", [&] { clickIcon(w, {WM_LBUTTONDBLCLK}); }},
-            {"Show Window", [&] { w.mnuTrayShowWindow->trigger(); }},
-        };
-        for (const auto& [way, restore] : ways) {
+        for (const auto& restore : std::initializer_list<std::function<void()>>{
+                 [&] {
+                     ClickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
+                 },
+                 [&] { ClickIcon(w, {WM_LBUTTONDBLCLK}); },
+                 [&] { w.mnuTrayShowWindow->trigger(); }}) {
             w.setWindowState(Qt::WindowMinimized);
-            QVERIFY2(!w.isVisible() && std::get<0>(area.showing()), way);
-            clickIcon(w, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP});
+            QVERIFY(!w.isVisible() && std::get<0>(area.showing));
+            ClickIcon(w, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP});
             w.mnuTrayMenu->close();
-            QVERIFY2(!w.isVisible(), way); // nothing but the left button brings it back
+            QVERIFY(!w.isVisible()); // nothing but the left button brings it back
             restore();
-            QVERIFY2(w.isVisible() && !std::get<0>(area.showing()), way);
+            QVERIFY(w.isVisible() && !std::get<0>(area.showing));
             QCOMPARE(w.windowTitle() + " (Message Update Suspended)", suspended);
         }
-    }
 
-    // Back from the tray, the pane shows the selected console as it is now, not as it was when
-    // the message update stopped.
-    void theConsoleIsCurrentOnRestore() {
-        FakeNotificationArea area;
-        LauncherHarness h;
-        frmMain& w = h.online();
-        w.show();
         h.apis.consoles["Map Server"] = "map server up";
         w.conTab->Select(3);
-        QCOMPARE(w.txtOutput->toPlainText(), QString("map server up"));
         w.setWindowState(Qt::WindowMinimized);
         h.apis.crashAndWake("map-server"); // relaunched while the window is in the tray
         h.apis.consoles["Map Server"] = "map server up again";
         h.fleet().tmrStatusUpdater_Timer();
         QCOMPARE(w.txtOutput->toPlainText(), QString("map server up"));
-        clickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
+        ClickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
         QCOMPARE(w.txtOutput->toPlainText(), QString("map server up again"));
     }
 
@@ -138,7 +96,7 @@ private slots:
             w.setWindowState(Qt::WindowMinimized);
             QVERIFY(w.isVisible());    // without an icon to come back from, the window stays
             w.ChangeLauncherState(50); // a refresh of the tray
-            QCOMPARE(area.count(NIM_ADD) + area.count(NIM_MODIFY), 0);
+            QVERIFY(!area.operations.contains(NIM_ADD) && !area.operations.contains(NIM_MODIFY));
         }
     }
 };
