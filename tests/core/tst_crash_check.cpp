@@ -106,9 +106,6 @@ private slots:
         QTest::addColumn<QList<int>>("delays");    // the delay of each relaunch, seconds
         QTest::newRow("burst of 3")
             << QStringList{"Burst=3"} << QList<int>(7, 0) << QList<int>{0, 0, 0, 5, 10, 20, 40};
-        QTest::newRow("up long enough, with a ceiling")
-            << QStringList{"Burst=1", "First Delay=2", "Stable After=10", "Max Delay=5"}
-            << QList<int>{0, 0, 0, 10000, 0, 9000, 0} << QList<int>{0, 2, 4, 0, 2, 4, 5};
         QTest::newRow("outside the window")
             << QStringList{"Burst=2", "Window=10", "Max Delay=x"} << QList<int>{0, 0, 10000, 0, 0}
             << QList<int>{0, 0, 0, 0, 5};
@@ -125,7 +122,7 @@ private slots:
         QCOMPARE(h.logSince(0).filter("cannot be used").size(), settings.filter("=x").size());
         for (int k = 0; k < upMs.size(); ++k) {
             h.clock.now += upMs[k];
-            f.tmrStatusUpdater_Timer(); // a server that ran long enough is forgiven on a tick
+            f.tmrStatusUpdater_Timer();
             const int mark = h.logCount(), launches = h.apis.count("LaunchServer");
             h.apis.crashAndWake("map-server");
             const QStringList log = h.logSince(mark);
@@ -239,16 +236,12 @@ private slots:
             for (int tick = 0; tick < 3; ++tick) {
                 const int mark = h.logCount();
                 f.tmrStatusUpdater_Timer();
-                QStringList log = h.logSince(mark);
-                if (tick == 0) {
-                    const QString report = log.takeAt(1);
-                    const QString ended = "> Map Server: exit status 3; crash report: ";
-                    QVERIFY2(report.startsWith(ended + logs.path()), qPrintable(report));
-                    QVERIFY(ReadFile(report.mid(ended.size())).contains("[Error] x"));
-                }
-                QCOMPARE(log.mid(0, 3), QStringList({"> Map Server just crashed!",
-                                                     "> Starting Map Server ...", failure}));
+                QCOMPARE(
+                    h.logSince(mark).filter(QRegularExpression("^(?!.*crash report)")).mid(0, 3),
+                    QStringList(
+                        {"> Map Server just crashed!", "> Starting Map Server ...", failure}));
             }
+            QCOMPARE(h.linesWith("> Map Server: exit status 3; crash report: " + logs.path()), 1);
             QCOMPARE(h.apis.count("CloseEndedConsole"), 1);
             QVERIFY(f.tmrHelper->isActive());
             h.apis.files.insert(map);
