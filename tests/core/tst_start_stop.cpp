@@ -137,7 +137,8 @@ private slots:
 
     // Servers of this installation that run when the launcher starts are found and never started
     // a second time. All three: the launcher watches them and goes online. Some: it says which,
-    // stays offline and starts nothing; Start then watches those and starts the rest.
+    // stays offline and starts nothing; Start then watches those and starts the rest. A server
+    // whose console is on an earlier launcher's tmux socket is stopped all the same.
     void serversThatAlreadyRunAreAdopted() {
         for (const bool all : {true, false}) {
             CoreHarness h;
@@ -146,6 +147,8 @@ private slots:
             for (const int i : all ? QList<int>{0, 1, 2} : QList<int>{0, 2})
                 h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
                                   ServerTable::displayNames()[i]);
+            if (all)
+                h.apis.consolesElsewhere = {"Login Server", "Char Server", "Map Server"};
             ServerFleet& f = h.loadCore();
             QCOMPARE(h.logSince(0),
                      QStringList({"> Server consoles are on tmux socket \"x\""}) +
@@ -171,7 +174,12 @@ private slots:
             QVERIFY(all || h.logSince(0).contains("> Login Server is already running (PID 1000); "
                                                   "watching it instead of starting another."));
             f.StopServersAndGoOffline(); // reaches the adopted ones as any other
+            h.clock.now += 1000;
+            f.CheckDeadlines();
             QVERIFY(!h.apis.list().contains("-server"));
+            QCOMPARE(h.linesWith("has no console on this launcher's tmux socket; SIGTERM goes to "
+                                 "its process group instead."),
+                     all ? 3 : 0);
             QCOMPARE(h.logSince(h.logCount() - 1), QStringList("> All servers have ended."));
             QCOMPARE(f.ServerState(), 0);
         }

@@ -96,24 +96,6 @@ private slots:
             QCOMPARE(f.ServerState(), int(!ends && !escalate)); // online while it runs
         }
     }
-
-    // A server found running whose console belongs to an earlier launcher's tmux socket is still
-    // stopped: its close request goes to its process group, and the log says so.
-    void anAdoptedServerWithItsConsoleElsewhereIsStopped() {
-        CoreHarness h;
-        h.addServerFiles();
-        for (int i = 0; i < ServerTable::kCount; ++i)
-            h.apis.addRunning(ServerTable::programFiles()[i].mid(1),
-                              ServerTable::displayNames()[i]);
-        h.apis.consolesElsewhere = {"Login Server", "Char Server", "Map Server"};
-        ServerFleet& f = h.loadCore();
-        f.StopServersAndGoOffline();
-        h.clock.now += 1000;
-        f.CheckDeadlines();
-        QVERIFY(h.linesWith("has no console on this launcher's tmux socket; SIGTERM goes to its "
-                            "process group instead.") == 3);
-        QCOMPARE(h.linesWith("All servers have ended."), 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(StopSequencesTest)
