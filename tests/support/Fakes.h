@@ -24,7 +24,6 @@ public:
     QHash<QString, QString> consoles;              // title, text
     std::optional<QString> processListOverride;    // an empty one stands for a failed snapshot
     std::function<void(const QString& op)> onCall; // runs inside every call
-    QString priorityRefusal; // why a priority change of a live process is refused, if it is
 
     QSet<QString> ignoringClose;           // titles whose server lives on after its close request
     QSet<QString> consolesElsewhere;       // titles whose console is not on this launcher's socket
@@ -33,7 +32,7 @@ public:
     QString consoleLocation;
 
     void crash(const QString& programName) {
-        std::erase_if(running_, [&](const Running& entry) { return entry.name == programName; });
+        drop([&](auto& e) { return e.name == programName; });
     }
     // A crash that the watch on its process handle reports, as the event loop would deliver it.
     void crashAndWake(const QString& programName) {
@@ -87,7 +86,7 @@ public:
     std::int32_t SendConsoleInput(const QString& sTitle, const QString& sLine) override {
         record("SendConsoleInput", sTitle + u'\n' + sLine);
         if (endsOnInput.value(sTitle) == sLine)
-            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
+            drop([&](auto& e) { return e.title == sTitle; });
         return consoles.contains(sTitle) ? 1 : 0;
     }
     std::int32_t CloseServerConsole(const QString& sTitle) override {
@@ -95,7 +94,7 @@ public:
         if (consolesElsewhere.contains(sTitle))
             return 0;
         if (!ignoringClose.contains(sTitle))
-            std::erase_if(running_, [&](const Running& entry) { return entry.title == sTitle; });
+            drop([&](auto& e) { return e.title == sTitle; });
         return 1;
     }
     // The same as far as the fake goes: it keeps no ended consoles.
@@ -108,17 +107,14 @@ public:
         if (ignoringClose.contains(sTitle))
             return 1;
         // Its console, else the process the handle names (a console elsewhere).
-        const auto match = [&](const Running& e) {
+        return drop([&](auto& e) {
             return (e.title == sTitle && !consolesElsewhere.contains(sTitle)) ||
                    e.handle == hProcess.raw();
-        };
-        return std::erase_if(running_, match) > 0 ? 1 : 0;
+        });
     }
     std::int32_t KillServer(ProcessHandle hProcess) override {
         record("KillServer", QString::number(hProcess.raw()));
-        return std::erase_if(running_, [&](const Running& e) { return e.handle == hProcess.raw(); })
-                   ? 1
-                   : 0;
+        return drop([&](auto& e) { return e.handle == hProcess.raw(); });
     }
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override {
         if (!sRequest.startsWith("SIG"))
@@ -128,16 +124,9 @@ public:
     }
     // While the list is overridden, handles tell nothing: the launcher has to read the list.
     bool ProcessRuns(ProcessHandle hProcess) override {
-        return !processListOverride && std::any_of(running_.begin(), running_.end(), [&](auto& e) {
-            return e.handle == hProcess.raw();
-        });
+        return !processListOverride && pid(hProcess);
     }
-    std::int32_t ServerProcessId(ProcessHandle hProcess) override {
-        for (const Running& entry : running_)
-            if (entry.handle == hProcess.raw())
-                return entry.pid;
-        return 0;
-    }
+    std::int32_t ServerProcessId(ProcessHandle hProcess) override { return pid(hProcess); }
     ServerProcess FindRunningServer(const QString& sExePath) override {
         record("FindRunningServer", sExePath);
         for (Running& entry : running_) {
@@ -153,10 +142,8 @@ public:
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
         record("SetProcessPriority",
                QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));
-        const bool live = std::any_of(running_.begin(), running_.end(),
-                                      [&](const Running& p) { return p.handle == hProcess.raw(); });
-        lastPriorityError_ = live ? priorityRefusal : QStringLiteral("no process");
-        return lastPriorityError_.isEmpty() ? 1 : 0;
+        lastPriorityError_ = pid(hProcess) ? QString() : QStringLiteral("no process");
+        return pid(hProcess) ? 1 : 0;
     }
     QString LastPriorityError() override { return lastPriorityError_; }
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override {
@@ -191,6 +178,13 @@ public:
     void EndPortProbe(std::int32_t probe) override { openProbes.remove(probe); }
 
 private:
+    int drop(const auto& match) { return std::erase_if(running_, match) > 0 ? 1 : 0; }
+    std::int32_t pid(ProcessHandle hProcess) const {
+        for (const Running& entry : running_)
+            if (entry.handle == hProcess.raw())
+                return entry.pid;
+        return 0;
+    }
     void record(const QString& op, const QString& arg) {
         calls.emplace_back(op, arg);
         if (onCall)
@@ -229,7 +223,6 @@ class FakeSettings : public SettingsStore {
 public:
     QMap<QString, QString> values;
     int writes = 0;
-
     QString GetSetting(const QString&, const QString&, const QString& key,
                        const QString& defaultValue) override {
         return values.value(key, defaultValue);
