@@ -72,7 +72,9 @@ private slots:
         QString error;
         QVERIFY2(AutostartEntry::Write(program, awkward, &error), qPrintable(error));
         const QString path = AutostartEntry::FilePath(awkward);
-        QVERIFY(path.startsWith(config.path() + "/autostart/org.corvane.CorvaneLauncher-"));
+        QVERIFY2(path.startsWith(config.path() + "/autostart/org.corvane.CorvaneLauncher-") &&
+                     path.endsWith(".desktop"), // the only entries a desktop reads
+                 qPrintable(path));
         QCOMPARE(ReadExec(path), QStringList({program, "--server-dir", awkward, "--start"}));
         QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
         // A name with a line break cannot be carried: nothing is written.

@@ -288,6 +288,7 @@ private slots:
         // privilege, else nothing moves.
         QTRY_VERIFY(proc::Nices(p.lPID).size() >= 2);
         modAPIs& apis = os();
+        QCOMPARE(apis.SetProcessPriority(p.hProcess, 0x1234), 0); // no such class: nothing moves
         const bool raised = apis.SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS) != 0;
         QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 0));
 
