@@ -26,6 +26,14 @@ void putServers(const QString& folder, const QStringList& names) {
     }
 }
 
+// The permission bits and owner of the entry itself, not of what a link points to.
+std::pair<unsigned, uid_t> ModeOf(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0
+               ? std::pair(unsigned(st.st_mode & 07777), st.st_uid)
+               : std::pair(0u, uid_t(-1));
+}
+
 const QStringList kAll = {QStringLiteral("login-server"), QStringLiteral("char-server"),
                           QStringLiteral("map-server")};
 
@@ -43,9 +51,7 @@ private slots:
         };
         for (const Case& c : QList<Case>{
                  {{}, -1, "", ""},
-                 {{"--help"}, 0, "--server-dir", ""},
-                 {{"-h"}, 0, "Usage: corvane-launcher", ""},
-                 {{"--version"}, 0, "corvane-launcher " CORVANE_TEST_VERSION "\n", ""},
+                 {{"-h"}, 0, "Usage: corvane-launcher", ""}, // its text: the docs test
                  {{"--frobnicate"}, 2, "frobnicate", ""},
                  {{"servers"}, 2, "servers", ""},
                  {{"--server-dir", tmp}, -1, "", tmp},
@@ -56,31 +62,14 @@ private slots:
              }) {
             const CommandLine parsed = ParseCommandLine(c.arguments);
             const QString what = c.arguments.join(u' ') + ": " + parsed.output;
-            QVERIFY2(parsed.exitNow == (c.exitCode >= 0) && parsed.exitCode == qMax(c.exitCode, 0),
-                     qPrintable(what));
-            QVERIFY2(parsed.output.contains(c.outputHas) && parsed.serverDir == c.serverDir,
-                     qPrintable(what));
             // An error is one line, on the error output.
-            QVERIFY2(parsed.outputIsError == (c.exitCode == 2), qPrintable(what));
-            QVERIFY2(c.exitCode != 2 || parsed.output.count(u'\n') == 1, qPrintable(what));
+            QVERIFY2(parsed.exitNow == (c.exitCode >= 0) &&
+                         parsed.exitCode == qMax(c.exitCode, 0) &&
+                         parsed.output.contains(c.outputHas) && parsed.serverDir == c.serverDir &&
+                         parsed.outputIsError == (c.exitCode == 2) &&
+                         (c.exitCode != 2 || parsed.output.count(u'\n') == 1),
+                     qPrintable(what));
         }
-    }
-
-    // One launcher per server folder: a later start on the folder (spelled otherwise) hands over
-    // to the first and asks for its window; another folder is another instance. A launcher
-    // killed outright blocks nothing: the package test tries that on the installed program.
-    void aSecondStartOnTheFolderHandsOver() {
-        QTemporaryDir runtime, servers, other;
-        SingleInstance first(servers.path(), runtime.path());
-        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
-        QCOMPARE(first.claim(), SingleInstance::Role::First);
-        QVERIFY(first.listenError().isEmpty());
-        SingleInstance second(servers.path() + "/./", runtime.path());
-        QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
-        QCOMPARE(raised.count(), 1);
-        SingleInstance elsewhere(other.path(), runtime.path());
-        QCOMPARE(elsewhere.claim(), SingleInstance::Role::First);
-        QCOMPARE(raised.count(), 1);
     }
 
     // A lock left by a killed launcher whose process id is now this launcher's own (a restart of
@@ -98,21 +87,26 @@ private slots:
         QCOMPARE(instance.claim(), SingleInstance::Role::First);
     }
 
-    // Launchers started from different environments still meet: the lock is in the user's own
-    // folder, not in the runtime folder each was given.
-    void launchersWithOtherRuntimeFoldersMeet() {
-        QTemporaryDir servers, runtimeA, runtimeB;
+    // One launcher per server folder: a later start on the folder (spelled otherwise, from
+    // another environment) hands over to the first and asks for its window; another folder is
+    // another instance. The lock is in the user's own folder, not in the runtime folder each was
+    // given. A launcher killed outright blocks nothing: the package test tries that.
+    void aSecondStartOnTheFolderHandsOver() {
+        QTemporaryDir servers, other, runtimeA, runtimeB;
         const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
         const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeA.path()));
         SingleInstance first(servers.path());
         QSignalSpy raised(&first, &SingleInstance::raiseRequested);
         QCOMPARE(first.claim(), SingleInstance::Role::First);
-        QVERIFY2(first.folderNote().isEmpty(), qPrintable(first.folderNote()));
-        QVERIFY(!first.socketPath().startsWith(runtimeA.path()));
+        QVERIFY2(first.folderNote().isEmpty() && first.listenError().isEmpty(),
+                 qPrintable(first.folderNote()));
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeB.path()));
-        SingleInstance second(servers.path());
+        SingleInstance second(servers.path() + "/./");
         QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
+        QCOMPARE(raised.count(), 1);
+        SingleInstance elsewhere(other.path());
+        QCOMPARE(elsewhere.claim(), SingleInstance::Role::First);
         QCOMPARE(raised.count(), 1);
     }
 
@@ -121,16 +115,11 @@ private slots:
     void thePrivateFolderIsCheckedOnTheWay() {
         QTemporaryDir home, elsewhere;
         const QString run = home.path() + "/.local/state/corvane-launcher/run";
-        const auto mode = [](const QString& path) {
-            struct stat st {};
-            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
-        };
         QString error;
         QCOMPARE(PrivateStateFolderUnder(home.path(), &error), run);
-        QCOMPARE(mode(run), 0700u);
+        QCOMPARE(ModeOf(run).first, 0700u);
         QVERIFY(QFile::setPermissions(run, QFile::Permissions(0x7755)));
-        QCOMPARE(PrivateStateFolderUnder(home.path(), &error), run);
-        QCOMPARE(mode(run), 0700u);
+        QVERIFY(PrivateStateFolderUnder(home.path(), &error) == run && ModeOf(run).first == 0700u);
 
         QVERIFY(QDir(run).removeRecursively() && QFile::link(elsewhere.path(), run));
         QCOMPARE(PrivateStateFolderUnder(home.path(), &error), QString());
@@ -161,9 +150,7 @@ private slots:
         QCOMPARE(SingleInstance::FallbackFolder(shared.path(), "no home", &note, &unique), own);
         QVERIFY(!unique);
         QVERIFY2(note.contains("no home") && note.contains(shared.path()), qPrintable(note));
-        struct stat st {};
-        QVERIFY(::lstat(QFile::encodeName(own).constData(), &st) == 0 &&
-                (st.st_mode & 0777) == 0700);
+        QCOMPARE(ModeOf(own), std::pair(0700u, getuid()));
 
         const auto plantedIsRefused = [&](const QString& why) {
             const QString folder =
@@ -172,8 +159,7 @@ private slots:
             QVERIFY2(unique && !folder.isEmpty() && !folder.startsWith(shared.path()),
                      qPrintable(folder));
             QVERIFY2(note.contains(own + ": " + why), qPrintable(note));
-            QVERIFY(::lstat(QFile::encodeName(folder).constData(), &st) == 0 &&
-                    st.st_uid == getuid() && (st.st_mode & 0777) == 0700);
+            QCOMPARE(ModeOf(folder), std::pair(0700u, getuid()));
         };
         QVERIFY(QDir(own).removeRecursively() && QFile::link(elsewhere.path(), own));
         plantedIsRefused("is a link or not a folder");
@@ -238,7 +224,6 @@ private slots:
                  "no server folder was chosen, and " + own +
                      " holds none of login-server, char-server and map-server; start the launcher "
                      "with --server-dir FOLDER, or through a link in the server folder");
-        QCOMPARE(MissingServerPrograms(own), kAll);
         QCOMPARE(MissingServerPrograms(given),
                  (QStringList{QStringLiteral("login-server"), QStringLiteral("char-server")}));
     }

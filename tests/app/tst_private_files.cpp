@@ -18,15 +18,19 @@
 
 namespace {
 
-unsigned ModeOf(const QString& path) {
+struct stat Stat(const QString& path) {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st;
 }
 
-gid_t GroupOf(const QString& path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_gid : gid_t(-1);
+unsigned ModeOf(const QString& path) {
+    return Stat(path).st_mode & 07777;
 }
+
+const CrashFacts kFacts{"7 Dec 2026 12:00:00", "Map Server", "/srv/map-server",
+                        "map-server",          42,           "exit status 3",
+                        "last words\n",        200};
 
 bool Write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -41,9 +45,7 @@ private slots:
     void theFilesArePrivateAndNoPlantedNameMisleadsThem() {
         QTemporaryDir server, elsewhere;
         const QString logs = server.path() + "/logs";
-        const LogFolderChoice choice = ChooseLogFolder(server.path());
-        QCOMPARE(choice.folder, logs);
-        QCOMPARE(ModeOf(logs), 0700u);
+        QVERIFY(ChooseLogFolder(server.path()).folder == logs && ModeOf(logs) == 0700u);
 
         // The launcher's log: private, and a link in its place is refused, not followed.
         QString error;
@@ -54,8 +56,7 @@ private slots:
         QVERIFY(Write(victim, "mine\n"));
         QVERIFY(QFile::remove(logs + "/launcher.log") &&
                 QFile::link(victim, logs + "/launcher.log"));
-        RotatingLogFile planted(logs + "/launcher.log", 1 << 20, 2);
-        QVERIFY(!planted.appendLine("second line", &error));
+        QVERIFY(!RotatingLogFile(logs + "/launcher.log", 1 << 20, 2).appendLine("2nd", &error));
         QCOMPARE(error, QString("a link stands in its place"));
         QCOMPARE(ReadFile(victim), QByteArray("mine\n"));
 
@@ -64,10 +65,7 @@ private slots:
         const QString base = logs + "/crash-map-server-20261207-120000";
         QVERIFY(QFile::link(elsewhere.path() + "/nothing yet", base + ".txt"));
         QVERIFY(QFile::link(victim, base + "-2.txt"));
-        CrashFacts facts{"7 Dec 2026 12:00:00", "Map Server", "/srv/map-server",
-                         "map-server",          42,           "exit status 3",
-                         "last words\n",        200};
-        const QString report = WriteCrashReport(logs, facts, "20261207-120000", &error);
+        const QString report = WriteCrashReport(logs, kFacts, "20261207-120000", &error);
         QCOMPARE(report, base + "-3.txt");
         QVERIFY(ReadFile(report).contains("last words"));
         QCOMPARE(ModeOf(report), 0600u);
@@ -96,27 +94,17 @@ private slots:
         const LogFolderChoice shared = ChooseLogFolder(server.path(), group);
         QVERIFY2(shared.note.endsWith(", readable by group " + group), qPrintable(shared.note));
         QCOMPARE(ModeOf(logs), 02750u);
-        QCOMPARE(GroupOf(logs), gid);
+        QCOMPARE(Stat(logs).st_gid, gid);
         QVERIFY(RotatingLogFile(logs + "/launcher.log", 1 << 20, 2).appendLine("shared", &error));
-        CrashFacts facts{"7 Dec 2026 12:00:00",
-                         "Map Server",
-                         "/srv/map-server",
-                         "map-server",
-                         42,
-                         "exit status 3",
-                         "typed\n",
-                         200};
-        const QString report = WriteCrashReport(logs, facts, "20261207-120000", &error);
+        const QString report = WriteCrashReport(logs, kFacts, "20261207-120000", &error);
         QProcess helper;
         helper.start(CORVANE_LAUNCHER_DIR "/corvane-log",
                      {logs + "/map-server.log", "4096", "1", "-"});
         helper.write("a server's line\n");
         helper.closeWriteChannel();
         QVERIFY(helper.waitForFinished(10000) && helper.exitCode() == 0);
-        for (const QString& file : {logs + "/launcher.log", report, logs + "/map-server.log"}) {
-            QVERIFY2(ModeOf(file) == 0640u, qPrintable(file));
-            QVERIFY2(GroupOf(file) == gid, qPrintable(file));
-        }
+        for (const QString& file : {logs + "/launcher.log", report, logs + "/map-server.log"})
+            QVERIFY2(ModeOf(file) == 0640u && Stat(file).st_gid == gid, qPrintable(file));
 
         // Taken back: the folder is private again, and so is each file when next written.
         QCOMPARE(ChooseLogFolder(server.path()).folder, logs);
@@ -134,20 +122,15 @@ private slots:
     // A logs folder that somebody else controls is not used: the log says why, and the logs go
     // to a private folder of the user's own.
     void aLogsFolderOthersControlIsNotUsed_data() {
-        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("why");
-        QTest::newRow("open to all") << "open"
-                                     << "others may write to it (mode 0777)";
-        QTest::newRow("group may write") << "group"
-                                         << "others may write to it (mode 0770)";
-        QTest::newRow("a link") << "link"
-                                << "it is a link or not a folder";
-        QTest::newRow("another user's") << "owner"
-                                        << "it belongs to another user (uid 65534)";
+        QTest::newRow("open") << "others may write to it (mode 0777)";
+        QTest::newRow("group") << "others may write to it (mode 0770)";
+        QTest::newRow("link") << "it is a link or not a folder";
+        QTest::newRow("owner") << "it belongs to another user (uid 65534)";
     }
     void aLogsFolderOthersControlIsNotUsed() {
-        QFETCH(QString, kind);
         QFETCH(QString, why);
+        const QString kind = QTest::currentDataTag();
         if (kind == "owner" && ::geteuid() != 0)
             QSKIP("only root can give a folder to another user");
         QTemporaryDir server, state, elsewhere;

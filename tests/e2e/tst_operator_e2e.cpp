@@ -53,15 +53,14 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
         l.fleet().tmrHelper->stop();
-        QVERIFY(!ClickServerTabMenu(w, 2, "Start")); // it runs already
         QVERIFY(ClickServerTabMenu(w, 2, "Restart"));
         QVERIFY2(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 15000),
                  qPrintable(l.logSince(0).join('\n')));
         const QList<int> map = l.runningFrom(l.programPath(2));
         QVERIFY(map.size() == 1 && map != pids[2] &&
                 l.linesWith("> Map Server PID is " + QString::number(map[0])) == 1);
-        QCOMPARE(l.runningFrom(l.programPath(0)), pids[0]);
-        QCOMPARE(l.runningFrom(l.programPath(1)), pids[1]);
+        QVERIFY(l.runningFrom(l.programPath(0)) == pids[0] &&
+                l.runningFrom(l.programPath(1)) == pids[1]);
         QVERIFY(l.fleet().tmrHelper->isActive()); // the new map server is raised as after a start
 
         QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
@@ -69,33 +68,33 @@ private slots:
         QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout,
                          [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
         QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
-        QVERIFY(l.runningFrom(l.programPath(1)).isEmpty());
-        QCOMPARE(l.fleet().ServerState(), 1);
+        QVERIFY(l.runningFrom(l.programPath(1)).isEmpty() && l.fleet().ServerState() == 1);
         QCOMPARE(l.linesWith("just crashed!") + l.linesWith("Error Starting"), 0);
-        QVERIFY(l.longestStallMs < 1000);
         w.cmdServerShutdown_Click();
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 10000);
     }
 
-    void typedCommandIsAnsweredInThePaneInColour() {
+    // Under the Map tab a typed command is answered in the pane without waiting for a status tick,
+    // its status tag in colour. A paste of the most lines one paste may send, made there: none
+    // of it reaches the map server until Send is chosen, with the Char tab shown by then; then
+    // every line does, as a line of its own, and none reaches the char server. Sending holds the
+    // window up briefly.
+    void typedAndPastedLinesReachTheMapServer() {
         RealLauncher l;
         frmMain& w = l.window();
         w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QVERIFY(l.startWithQuickTicks());
+        QVERIFY(QTest::qWaitForWindowExposed(&w) && l.startWithQuickTicks());
         QTRY_COMPARE(l.fleet().ServerState(), 1);
         QTabBar* bar = w.conTab->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
         QTRY_VERIFY(w.txtOutput->toPlainText().contains("[Status] Map Server online"));
-        l.fleet()
-            .tmrStatusUpdater->stop(); // from here only the command's own refresh shows anything
+        l.fleet().tmrStatusUpdater->stop(); // from here only the command's own refresh shows
         QLineEdit* input = w.txtCommand->input();
         QTest::mouseClick(input, Qt::LeftButton);
         QTest::keyClicks(input, "status");
         QTest::keyClick(input, Qt::Key_Return);
         QVERIFY(
             WhenSeen([&] { return w.txtOutput->toPlainText().contains("answers status"); }, 10000));
-
         const QString text = w.txtOutput->toPlainText();
         QTextCursor cursor(w.txtOutput->document());
         cursor.setPosition(int(text.lastIndexOf("[Status] Map Server answers")) + 1);
@@ -105,47 +104,31 @@ private slots:
         QCOMPARE(cursor.charFormat().fontWeight(), int(QFont::Bold));
         cursor.setPosition(int(text.indexOf("Map Server answers")) + 1); // after the tag: plain
         QVERIFY(!cursor.charFormat().hasProperty(QTextFormat::ForegroundBrush));
-        w.cmdServerShutdown_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
-    }
 
-    // A paste of the most lines one paste may send, made under the Map tab: none of it reaches the
-    // map server until Send is chosen, with the Char tab shown by then; then every line does, as
-    // a line of its own, and none reaches the char server. Sending holds the window up briefly.
-    void aPasteOfManyLinesGoesWholeToTheServerItWasMeantFor() {
-        RealLauncher l;
-        frmMain& w = l.window();
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w) && l.startWithQuickTicks());
-        QTRY_COMPARE(l.fleet().ServerState(), 1);
         const auto answers = [&](const QString& console) {
             return int(l.sandbox.apis().GetConsoleText(console).count("answers status"));
         };
+        const int typed = answers("Map Server");
         QStringList lines;
         for (int i = 0; i < 100; ++i)
             lines << (i % 10 == 9 ? "status\r\n" : "status\n"); // a copied block, breaks mixed
         QApplication::clipboard()->setText(lines.join("\n"));   // and empty lines between
-        QTabBar* bar = w.conTab->tabBar();
-        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
-        QLineEdit* input = w.txtCommand->input();
-        QTest::mouseClick(input, Qt::LeftButton);
         QTest::keySequence(input, QKeySequence::Paste);
         auto* box = w.findChild<PasteConfirmation*>();
         QVERIFY(box && box->sendButton());
         QCOMPARE(box->question()->text(),
                  "Send 100 lines to the Map Server console? (99 empty lines left out)");
         QTest::qWait(300); // long enough for a typed line's answer
-        QCOMPARE(answers("Map Server"), 0);
+        QCOMPARE(answers("Map Server"), typed);
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
         QElapsedTimer sending;
         sending.start();
         QTest::mouseClick(box->sendButton(), Qt::LeftButton);
         const qint64 sendMs = sending.elapsed();
-        QVERIFY2(WhenSeen([&] { return answers("Map Server") == 100; }, 10000),
+        QVERIFY2(WhenSeen([&] { return answers("Map Server") == typed + 100; }, 10000),
                  qPrintable(QString::number(answers("Map Server"))));
         QCOMPARE(answers("Char Server"), 0);
         QVERIFY2(sendMs < 1000 && l.longestStallMs < 1000, qPrintable(QString::number(sendMs)));
-        qInfo("100 lines sent in %lld ms", sendMs);
         w.cmdServerShutdown_Click();
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
     }
@@ -163,22 +146,16 @@ private slots:
         const QList<int> map = l.runningFrom(l.programPath(2));
         QCOMPARE(map.size(), 1);
         w.cmdServerShutdown_Click();
-        QVERIFY(WhenSeen(
-            [&] {
-                return l.linesWith("> Map Server is still running 5 seconds after the close "
-                                   "request.") == 1;
-            },
-            10000));
+        QVERIFY(WhenSeen([&] { return l.linesWith("Map Server is still running 5 seconds") == 1; },
+                         10000)); // its exact line: tst_start_stop
         QVERIFY(l.runningFrom(l.programPath(0)).isEmpty() &&
-                l.runningFrom(l.programPath(2)) == map);
-        QVERIFY(l.fleet().ServerState() == 1 && w.cmdServerShutdown->isEnabled());
+                l.runningFrom(l.programPath(2)) == map && l.fleet().ServerState() == 1);
         QVERIFY(ClickServerTabMenu(w, 2, "Kill"));
         QMessageBox* box = nullptr;
         QTRY_VERIFY((box = w.findChild<QMessageBox*>("killConfirmation")) != nullptr);
         QTest::mouseClick(box->button(QMessageBox::Yes), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
         QTRY_COMPARE(l.fleet().ServerState(), 0);
-        QCOMPARE(l.linesWith("> Map Server was killed."), 1);
         QCOMPARE(l.linesWith("just crashed!"), 0);
     }
 };

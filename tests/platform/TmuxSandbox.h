@@ -32,6 +32,7 @@ struct proc {
         return QFileInfo(QStringLiteral("/proc/%1/").arg(pid) + link).symLinkTarget();
     }
     static QString Exe(int pid) { return Link(pid, "exe"); }
+    static QString Cwd(int pid) { return Link(pid, "cwd"); }
     // Ids of the running processes whose program is that file (deleted or not), or lies in that
     // folder when inFolder is set.
     static QList<int> Running(const QString& path, bool inFolder = false) {
@@ -43,12 +44,6 @@ struct proc {
         }
         return pids;
     }
-    // Its parent's id (field 4 of its stat line); 0 when it cannot be read.
-    static int Parent(int pid) {
-        const QByteArray stat = Read(pid, "stat");
-        return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toInt();
-    }
-    static QString Cwd(int pid) { return Link(pid, "cwd"); }
     // Targets of its descriptors.
     static QStringList Descriptors(int pid) {
         QStringList targets;
@@ -58,31 +53,33 @@ struct proc {
         targets.sort();
         return targets;
     }
+    // Field n of its stat line (of one thread's, if given), counted from 1; "99" when unread.
+    static QByteArray Stat(int pid, int n, const QString& task = QString()) {
+        const QByteArray stat = Read(pid, task.isEmpty() ? "stat" : "task/" + task + "/stat");
+        return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(n - 3, "99");
+    }
+    // Its parent's id.
+    static int Parent(int pid) { return Stat(pid, 4).toInt(); }
     // Each thread's nice value.
     static QList<int> Nices(int pid) {
         QList<int> nices;
         for (const QString& tid : QDir(QStringLiteral("/proc/%1/task").arg(pid))
-                                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            const QByteArray stat = Read(pid, "task/" + tid + "/stat");
-            nices << stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16, "99").toInt();
-        }
+                                      .entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            nices << Stat(pid, 19, tid).toInt();
         return nices;
     }
 };
 
 // Sets an environment variable for as long as it lives (launched servers inherit it).
-class ScopedEnv {
-public:
+struct ScopedEnv {
     ScopedEnv(const char* name, const QByteArray& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), saved_(qgetenv(name)) {
+        : name(name), had(qEnvironmentVariableIsSet(name)), saved(qgetenv(name)) {
         qputenv(name, value);
     }
-    ~ScopedEnv() { had_ ? qputenv(name_, saved_) : qunsetenv(name_); }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray saved_;
+    ~ScopedEnv() { had ? qputenv(name, saved) : qunsetenv(name); }
+    const char* name;
+    bool had;
+    QByteArray saved;
 };
 
 // A private world for tests that start real servers: a temporary folder with a tmux socket folder

@@ -90,13 +90,10 @@ private slots:
         QVERIFY(env.contains("CORVANE_TEST_LARGE=" + large));
         // The console, not the launcher, says what terminal the server writes to; the operator's
         // tmux is not ours.
-        QCOMPARE(
-            std::count_if(env.begin(), env.end(), [](auto& e) { return e.startsWith("TERM="); }),
-            1);
-        QVERIFY(!env.contains("TERM=launcher-term"));
-        QVERIFY(!proc::Read(p.lPID, "environ").contains("operator-socket"));
+        const QByteArray environ = proc::Read(p.lPID, "environ");
+        QVERIFY(environ.count("TERM=") == 1 && !environ.contains("TERM=launcher-term"));
+        QVERIFY(!environ.contains("operator-socket"));
         const int tmuxPid = sandbox->tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
-        QVERIFY(!proc::Descriptors(tmuxPid).isEmpty());
         QVERIFY(!proc::Descriptors(tmuxPid).contains(privateFile));
         QVERIFY(!proc::Descriptors(p.lPID).contains(privateFile));
         QVERIFY(
@@ -113,7 +110,6 @@ private slots:
         QTest::newRow("folder") << "." << QByteArray() << 0;
         // Executable by its mode but not by the kernel: only the exec itself can tell.
         QTest::newRow("no format") << "garbage" << QByteArray("not a program\n") << 0755;
-        QTest::newRow("no interpreter") << "script" << QByteArray("#!/nonexistent/sh\n") << 0755;
         QTest::newRow("no tmux") << "login-server" << QByteArray() << 0;
         QTest::newRow("no trampoline") << "login-server" << QByteArray() << 0;
     }
@@ -124,10 +120,9 @@ private slots:
         const QString path = sandbox->path(relative);
         QVERIFY(content.isEmpty() || WriteProgram(path, content, static_cast<mode_t>(mode)));
         LinuxBackendConfig config = sandbox->config();
-        if (QTest::currentDataTag() == QByteArray("no tmux"))
-            config.tmuxProgram = sandbox->path("no-such-tmux");
-        if (QTest::currentDataTag() == QByteArray("no trampoline"))
-            config.trampolinePath = sandbox->path("no-such-trampoline");
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag.startsWith("no t"))
+            (tag == "no tmux" ? config.tmuxProgram : config.trampolinePath) = sandbox->path("none");
         QCOMPARE(LinuxApis(config).LaunchServer(path, kTitle), ServerProcess::failed());
         QCOMPARE(sessions(), 0);
         QTRY_COMPARE(QDir(sandbox->path("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
@@ -137,7 +132,6 @@ private slots:
     void titlesMatchExactly() {
         QCOMPARE(os().CloseServerConsole(kTitle), 0); // no tmux server at all yet
         const ServerProcess second = os().LaunchServer(login, kTitle + " 2");
-        QVERIFY(second.lPID > 0);
         QTRY_VERIFY(text(kTitle + " 2").contains("Listening"));
         for (const QString& other : {kTitle, QStringLiteral("Login"), kTitle + " 2 ", QString()}) {
             QCOMPARE(text(other), QStringLiteral(" "));
@@ -151,8 +145,7 @@ private slots:
         QVERIFY(sandbox->tmux({"has-session", "-t", "=#{pane_pid} #S ;"}).has_value());
         const ServerProcess first = os().LaunchServer(login, kTitle);
         QVERIFY(first.lPID > 0);
-        QCOMPARE(os().LaunchServer(login, kTitle),
-                 ServerProcess::failed()); // never twice
+        QCOMPARE(os().LaunchServer(login, kTitle), ServerProcess::failed()); // never twice
         QCOMPARE(sessions(), 3);
         // The close request ends that server and no other.
         QTRY_VERIFY(text(kTitle).contains("Listening"));
@@ -186,7 +179,8 @@ private slots:
             apis.ReleaseProcessHandle(p.hProcess);
     }
 
-    void captureGivesTheWholeConsoleAsPlainText() {
+    // Wide lines, escapes: keptLinesReadAsAFreshCapture compares with tmux's own joined capture.
+    void captureKeepsTheWholeScrollback() {
         // More lines than tmux keeps by default, so the first ones prove the longer scrollback.
         ScopedEnv burst("CORVANE_STANDIN_BURST", "3000");
         os().SetConsoleLineLimit(5000);
@@ -194,8 +188,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("burst line 003000 of 003000"), 10000);
         const QStringList lines = text(kTitle).split(u'\n');
         QVERIFY(lines.contains("burst line 000001 of 003000"));
-        QVERIFY(lines.contains("wide line: " + QString(250, u'=') + " end of wide line"));
-        QVERIFY(lines.filter(QChar(0x1b)).isEmpty());
         QVERIFY(!lines.last().trimmed().isEmpty()); // the unused rest of the screen is left out
     }
 
@@ -225,12 +217,9 @@ private slots:
                              "#!/bin/sh\nn=0\nwhile read -r l; do n=$((n+1)); eval \"$l\"; "
                              "printf 'step %s done\\n' $n; done\n",
                              0700));
-        const auto start = [&] {
-            QVERIFY(kept.LaunchServer(script, kTitle).lPID > 0);
-            QVERIFY(
-                sandbox->tmux({"resize-window", "-t", "=Login Server:", "-x", "30", "-y", "6"}));
+        const auto resize = [&](const char* x, const char* y) {
+            return sandbox->tmux({"resize-window", "-t", "=Login Server:", "-x", x, "-y", y});
         };
-        start();
         const auto lines = [](int count, int colour, const char* tail) {
             return QString::asprintf(
                 "for i in $(seq %d); do printf '\\033[3%dmline %%s %s\\n' $i; done", count, colour,
@@ -240,57 +229,46 @@ private slots:
         // Red lines then plain ones: a capture that starts on a plain line must not go on red.
         const QString redPlain =
             "for i in 1 2 3 4 5; do printf '\\033[31mred\\033[0m\\nplain\\n'; done";
-        const QStringList steps = {lines(60, 2, "green on"),
-                                   "printf '\\033[3J'; " + lines(66, 5, "after the clear"),
-                                   lines(30, 6, ""),
-                                   lines(30, 3, "\\033[0m"),
-                                   redPlain,
-                                   redPlain + "; echo",
-                                   longLine + lines(3, 1, ""),
-                                   "echo a; echo b; " + longLine,
-                                   "resize",
-                                   lines(250, 6, "past the limit"),
-                                   "restart",
-                                   lines(5, 2, "restarted")};
-        // tmux's own capture of the console, in one piece.
-        const auto capture = [&](bool colours, const char* from) {
-            std::vector<std::string> command{"capture-pane",  "-p", "-J", "-S", from, "-t",
-                                             "=Login Server:"};
-            if (colours)
-                command.insert(command.begin() + 1, "-e");
-            const QByteArray text = *sandbox->tmux(command);
-            return ConsoleTextFromCapture(std::string_view(text.data(), size_t(text.size())));
-        };
         int done = 0; // lines the running script has run
-        for (const QString& step : steps) {
+        for (const QString& step :
+             QStringList{"restart", lines(60, 2, "green on"),
+              "printf '\\033[3J'; " + lines(66, 5, "after the clear"), lines(30, 6, ""),
+              lines(30, 3, "\\033[0m"), redPlain, redPlain + "; echo", longLine + lines(3, 1, ""),
+              "echo a; echo b; " + longLine, "resize", lines(250, 6, "past the limit"), "restart",
+              lines(5, 2, "restarted")}) {
             if (step == "resize") {
-                QVERIFY(sandbox->tmux(
-                    {"resize-window", "-t", "=Login Server:", "-x", "25", "-y", "8"}));
+                QVERIFY(resize("25", "8"));
             } else if (step == "restart") {
-                QVERIFY(kept.CloseServerConsole(kTitle) != 0);
+                QVERIFY(!done || kept.CloseServerConsole(kTitle) != 0);
                 QTRY_COMPARE(kept.GetConsoleText(kTitle), QStringLiteral(" "));
-                start();
+                QVERIFY(kept.LaunchServer(script, kTitle).lPID > 0 && resize("30", "6"));
                 done = 0;
+                continue;
             } else {
                 QVERIFY(kept.SendConsoleInput(kTitle, step) != 0);
                 const QString marker = QStringLiteral("step %1 done").arg(++done);
                 QTRY_VERIFY_WITH_TIMEOUT(kept.GetConsoleColourText(kTitle).contains(marker), 10000);
             }
+            // tmux's own capture of the console, in one piece, from that line of history on.
+            const auto capture = [&](const char* colours, const char* from) {
+                const QByteArray text = *sandbox->tmux(
+                    {"capture-pane", "-p", "-J", colours, "-S", from, "-t", "=Login Server:"});
+                return ConsoleTextFromCapture(std::string_view(text.data(), size_t(text.size())));
+            };
             // The first line shown may be the end of a longer one, as in a capture of the last
             // 40 rows of history.
-            const QStringList all = capture(false, "-").split(u'\n');
+            const QStringList all = capture("-J", "-").split(u'\n');
             const QStringList shownLines = kept.GetConsoleText(kTitle).split(u'\n');
             const qsizetype count = shownLines.size();
-            const qsizetype least = capture(false, "-40").split(u'\n').size();
+            const qsizetype least = capture("-J", "-40").split(u'\n').size();
             QVERIFY(count >= std::min<qsizetype>(least, 40) && count <= 40);
             QCOMPARE(shownLines.mid(1), all.mid(all.size() - count + 1));
             QVERIFY(all[all.size() - count].endsWith(shownLines[0]));
             const QString colours = kept.GetConsoleColourText(kTitle);
             const int colourCount = int(StyledPaneText(colours, 40, 4000, 99).text.count(u'\n'));
             const StyledText shown = StyledPaneText(colours, colourCount, 4000, 99);
-            const StyledText first = StyledPaneText(capture(true, "-"), colourCount, 4000, 99);
-            QCOMPARE(shown.text, first.text);
-            QVERIFY2(shown.runs == first.runs, qPrintable(step));
+            const StyledText first = StyledPaneText(capture("-e", "-"), colourCount, 4000, 99);
+            QVERIFY2(shown.text == first.text && shown.runs == first.runs, qPrintable(step));
         }
     }
 
@@ -306,17 +284,13 @@ private slots:
         QVERIFY(QFile::remove(map)); // a deleted program keeps its name
         QVERIFY(Lists(os().GetProcessList(), p.lPID, name + ","));
 
-        // Every thread changes; rising above others needs the privilege, else nothing moves.
+        // Every thread changes (lowering: tst_installation); rising above others needs the
+        // privilege, else nothing moves.
         QTRY_VERIFY(proc::Nices(p.lPID).size() >= 2);
         modAPIs& apis = os();
-        QVERIFY(apis.SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS) != 0);
-        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), 19));
+        QCOMPARE(apis.SetProcessPriority(p.hProcess, 0x1234), 0); // no such class: nothing moves
         const bool raised = apis.SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS) != 0;
-        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 19));
-        QCOMPARE(apis.SetProcessPriority(p.hProcess, 0x1234), 0);
-        const int notAProcess = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        QCOMPARE(apis.SetProcessPriority(ProcessHandle(notAProcess), modAPIs::IDLE_PRIORITY_CLASS),
-                 0);
+        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 0));
 
         // An ended process leaves the list and cannot be changed.
         QVERIFY(apis.CloseServerConsole("Map Server") != 0);
@@ -326,6 +300,7 @@ private slots:
         // The handle goes back once: a stale release leaves alone whatever took its number.
         const int number = static_cast<int>(p.hProcess.raw());
         apis.ReleaseProcessHandle(p.hProcess);
+        const int notAProcess = open("/dev/null", O_RDONLY | O_CLOEXEC);
         QCOMPARE(dup3(notAProcess, number, O_CLOEXEC), number);
         apis.ReleaseProcessHandle(p.hProcess);
         QVERIFY(fcntl(number, F_GETFD) >= 0);
@@ -356,7 +331,6 @@ private slots:
         ClosePidfd(pidfd);
         QVERIFY(WIFEXITED(status));
         QCOMPARE(static_cast<NiceChange>(WEXITSTATUS(status)), NiceChange::NotPermitted);
-        QVERIFY(QByteArray(DescribeNiceChange(NiceChange::NotPermitted)).contains("CAP_SYS_NICE"));
     }
 };
 

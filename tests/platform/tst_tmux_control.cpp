@@ -1,5 +1,6 @@
-// The persistent tmux control-mode client: replies a console cannot forge, a tmux server that
-// dies or stalls, and a launch that tmux carries out after the launcher gave up on it.
+// The persistent tmux control-mode client: replies a console cannot forge (the reader alone: what a
+// console prints reaches it as reply text), a tmux server that stalls, and a launch that tmux
+// carries out after the launcher gave up on it.
 
 #include "TmuxSandbox.h"
 #include "linux/ControlReplyReader.h"
@@ -66,25 +67,10 @@ private slots:
         }
     }
 
-    void aConsoleCannotForgeTheEndOfAReply() {
-        TmuxSandbox sandbox;
-        // Lines that look like the end of this capture and the start and end of the next reply.
-        const std::string script = "printf '%%end 1 1 1\\n%%begin 1 2 1\\ndone\\n%%end 1 2 1\\n"
-                                   "tail\\n'; exec sleep 60";
-        QVERIFY(sandbox.tmux({"new-session", "-d", "-s", "forger", "--", "sh", "-c", script}));
-        TmuxClient client(sandbox.config());
-        QByteArray text;
-        QTRY_VERIFY((text = QByteArray::fromStdString(
-                         client.Run({{"capture-pane", "-p", "-t", "=forger:"}}).output))
-                        .contains("tail"));
-        QVERIFY(text.startsWith("%end 1 1 1\n%begin 1 2 1\ndone\n%end 1 2 1\ntail\n"));
-        QCOMPARE(client.Run({{"display-message", "-p", "next"}}).output, std::string("next\n"));
-    }
-
     void stalledTmuxKeepsTheCallerResponsiveAndLaunchesNothingLate() {
         TmuxSandbox sandbox;
-        const QString exe = sandbox.path(QStringLiteral("map-server"));
-        QVERIFY(sandbox.copyServer(QStringLiteral("map-server"), exe));
+        const QString exe = sandbox.path("map-server");
+        QVERIFY(sandbox.copyServer("map-server", exe));
         LinuxBackendConfig config = sandbox.config();
         config.tmuxTimeoutMs = 600;
         int hookRuns = 0;
@@ -103,6 +89,10 @@ private slots:
         QVERIFY(timer.elapsed() < 5000);
         // The wait let the caller's events run all along, at least every 10 ms or so.
         QVERIFY2(hookRuns >= 600 / 25, qPrintable(QString::number(hookRuns)));
+        // A new control client that tmux never answered in time is killed; its session, made by
+        // tmux once it resumes, must go with it. Left behind, each holds a process for good: a
+        // crash loop that keeps asking a busy tmux piles them up.
+        QVERIFY(!TmuxClient(config).Run({{"display-message", "-p", "."}}).succeeded());
 
         // tmux resumes and carries out the queued launch: its console is closed at once and the
         // server program never runs.
@@ -110,40 +100,13 @@ private slots:
         QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
         QTest::qWait(1500);
         QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
-        for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs))
-            QVERIFY2(proc::Exe(entry.toInt()) != exe, "the given-up server runs after all");
+        QVERIFY2(proc::Running(exe).isEmpty(), "the given-up server runs after all");
         QTRY_VERIFY(QDir(sandbox.path("tmp")).isEmpty()); // nothing of the hand-over is left
-    }
-
-    // A control client that tmux never answered in time is killed; its session, made by tmux
-    // once it resumes, must go with it. Left behind, each holds a process for good: a crash loop
-    // that keeps asking a busy tmux piles them up.
-    void aClientGivenUpOnLeavesNoSessionBehind() {
-        TmuxSandbox sandbox;
-        LinuxBackendConfig config = sandbox.config();
-        config.tmuxTimeoutMs = 300;
-        // The launcher's own client keeps the tmux server running.
-        QCOMPARE(sandbox.apis().GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
-        const pid_t server =
-            sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
-        QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0); // never kill(0) or kill(-1)
-        const bool answered = TmuxClient(config).Run({{"display-message", "-p", "."}}).succeeded();
-        QVERIFY(::kill(server, SIGCONT) == 0);
-        QVERIFY(!answered);
-
         // Every control session still there has its client; one left unattached is a leak.
-        const auto strays = [&sandbox] {
-            QStringList unattached;
-            const QByteArray list =
-                sandbox.tmux({"list-sessions", "-F", "#{session_attached} #{session_name}"})
-                    .value_or("?");
-            for (const QByteArray& line : list.split('\n'))
-                if (line.startsWith("0 "))
-                    unattached << QString::fromUtf8(line.mid(2));
-            return unattached;
-        };
-        QTest::qWait(300); // tmux, resumed, takes what it was sent meanwhile
-        QTRY_COMPARE(strays(), QStringList());
+        QTRY_VERIFY(!sandbox.tmux({"list-sessions", "-F", "#{session_attached}"})
+                         .value_or("0")
+                         .split('\n')
+                         .contains("0"));
     }
 };
 
