@@ -5,6 +5,7 @@
 #include "ConsoleCapturer.h"
 #include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
+#include "PortProbes.h"
 #include "ProcessEndWatch.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
@@ -41,6 +42,9 @@ public:
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
+    std::int32_t BeginPortProbe(std::uint16_t port) override { return portProbes_.begin(port); }
+    PortAnswer PortProbeAnswer(std::int32_t probe) override { return portProbes_.answer(probe); }
+    void EndPortProbe(std::int32_t probe) override { portProbes_.end(probe); }
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
@@ -63,4 +67,5 @@ private:
     std::string logHelper_;                      // corvane-log, beside the trampoline
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
     ProcessEndWatch endWatch_;
+    PortProbes portProbes_;
 };
