@@ -14,6 +14,8 @@ const char* Value(const char* name) {
 
 StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
     StandinKnobs knobs;
+    if (const char* v = Value("CORVANE_STANDIN_PORT"))
+        knobs.port = std::strtol(v, nullptr, 10);
     if (const char* only = Value("CORVANE_STANDIN_KNOBS_FOR");
         only != nullptr && programName != only)
         return knobs;
@@ -45,5 +47,11 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.saveTo = v;
     if (const char* v = Value("CORVANE_STANDIN_SAVE_MS"))
         knobs.saveMs = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_READY_AFTER"))
+        knobs.readyAfterSeconds = std::strtod(v, nullptr);
+    if (const char* v = Value("CORVANE_STANDIN_HANG_AFTER"))
+        knobs.hangAfterSeconds = std::strtod(v, nullptr);
+    if (const char* v = Value("CORVANE_STANDIN_HANG_WHILE"))
+        knobs.hangWhile = v;
     return knobs;
 }

@@ -23,6 +23,16 @@ struct StandinKnobs {
     std::string saveTo;           // CORVANE_STANDIN_SAVE_TO: at a stop, write "saved" here ...
     long saveMs = 0;              // CORVANE_STANDIN_SAVE_MS: ... after this long, during which a
                                   // hang-up kills it unsaved, as it does a real server
+    long port = -1;               // CORVANE_STANDIN_PORT: listen on 127.0.0.1 at this port instead
+                                  // of the program's own (0: any free one); taken whatever
+                                  // CORVANE_STANDIN_KNOBS_FOR says, as it is set per server
+    double readyAfterSeconds = 0; // CORVANE_STANDIN_READY_AFTER: listen, and say so, only this
+                                  // long after the banner, as a server still loading
+    double hangAfterSeconds = -1; // CORVANE_STANDIN_HANG_AFTER: after this long, hang: stop
+                                  // listening, printing and reading typed commands, but still end
+                                  // (silently, unsaved) on a stop signal (< 0: never)
+    std::string hangWhile;        // CORVANE_STANDIN_HANG_WHILE: hang only if this file exists
+                                  // when that time comes
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

@@ -5,18 +5,24 @@
 #include "ConsoleOutput.h"
 #include "StandinKnobs.h"
 
+#include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -48,8 +54,52 @@ void PrintBanner(ConsoleOutput& out) {
     out.line(Kind::Plain, Printf("  pid %d", static_cast<int>(getpid())));
     out.line(Kind::Plain, "\033[1;35m==============================================\033[0m");
     out.line(Kind::Info, "Loading configuration... done");
-    out.line(Kind::Info, Printf("Listening on port %d", STANDIN_PORT));
 }
+
+// The server's port on 127.0.0.1. Whoever connects is let in and sent away at once: nobody plays
+// on a stand-in, but a connection is how the outside tells that a server is up.
+class Listener {
+public:
+    ~Listener() { close(); }
+
+    // Listens at the port and says so; when that cannot be done, says why and goes on without.
+    void open(ConsoleOutput& out, long port) {
+        const bool valid = port >= 0 && port <= 65535;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        const auto at = reinterpret_cast<sockaddr*>(&address);
+        const int on = 1;
+        if (!valid || (fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) < 0 ||
+            setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            bind(fd_, at, size) != 0 || listen(fd_, SOMAXCONN) != 0 ||
+            getsockname(fd_, at, &size) != 0) {
+            const int error = valid ? errno : EINVAL;
+            close();
+            out.line(Kind::Error, Printf("Cannot listen on port %ld: %s", port, strerror(error)));
+            return;
+        }
+        out.line(Kind::Info, Printf("Listening on port %d", ntohs(address.sin_port)));
+    }
+
+    // Takes and closes every connection that is waiting.
+    void acceptWaiting() {
+        int connection;
+        while (fd_ >= 0 && (connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0)
+            ::close(connection);
+    }
+
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
 
 void PrintBurst(ConsoleOutput& out, long lines) {
     for (long i = 1; i <= lines; ++i)
@@ -141,6 +191,8 @@ const char* SignalName(int signal) {
 
 // Set when "shutdown" was typed into the console.
 std::atomic<bool> gShutdownTyped{false};
+// Set when the server hangs: what is typed then is read but never answered.
+std::atomic<bool> gHung{false};
 
 // Reads what is typed into the console, line by line, as servers with a command prompt do:
 // "status" is answered with a status line, "shutdown" ends the server.
@@ -153,6 +205,8 @@ void ReadConsoleCommands(ConsoleOutput& out) {
                 line.push_back(c);
             continue;
         }
+        if (gHung)
+            line.clear();
         if (line == "status")
             out.line(Kind::Status, Printf("%s answers status: running, pid %d", STANDIN_TITLE,
                                           static_cast<int>(getpid())));
@@ -187,6 +241,11 @@ void SaveWorld(ConsoleOutput& out, const StandinKnobs& knobs) {
     out.line(Kind::Info, Printf("%s: saved the world.", STANDIN_TITLE));
 }
 
+SteadyClock::time_point After(SteadyClock::time_point start, double seconds) {
+    return start + std::chrono::duration_cast<SteadyClock::duration>(
+                       std::chrono::duration<double>(seconds));
+}
+
 } // namespace
 
 int main(int /*argc*/, char** argv) {
@@ -212,6 +271,12 @@ int main(int /*argc*/, char** argv) {
 
     ConsoleOutput out(knobs.logPath);
     PrintBanner(out);
+    const auto start = SteadyClock::now();
+    const long port = knobs.port >= 0 ? knobs.port : STANDIN_PORT;
+    Listener listener;
+    bool loading = knobs.readyAfterSeconds > 0;
+    if (!loading)
+        listener.open(out, port);
     if (knobs.exitAtOnce ||
         (!knobs.exitWhile.empty() && access(knobs.exitWhile.c_str(), F_OK) == 0)) {
         out.line(Kind::Error, Printf("%s: exiting at once as asked", STANDIN_TITLE));
@@ -223,23 +288,40 @@ int main(int /*argc*/, char** argv) {
     std::optional<StatusTicker> ticker;
     if (!knobs.quiet)
         ticker.emplace(out);
-    const auto crashAt =
-        SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
-                                 std::chrono::duration<double>(knobs.crashAfterSeconds));
+    const auto crashAt = After(SteadyClock::now(), knobs.crashAfterSeconds);
+    const auto readyAt = After(start, knobs.readyAfterSeconds);
+    const auto hangAt = After(start, knobs.hangAfterSeconds);
+    bool hangDue = knobs.hangAfterSeconds >= 0;
     if (!knobs.ignoreStop)
         std::thread(ReadConsoleCommands, std::ref(out)).detach();
     int signal = 0;
     long flooded = 0;
     const auto floodStart = SteadyClock::now();
     while (signal <= 0 && !gShutdownTyped) {
-        if (knobs.crashAfterSeconds >= 0 && SteadyClock::now() >= crashAt)
+        const auto now = SteadyClock::now();
+        if (hangDue && now >= hangAt) {
+            hangDue = false;
+            gHung = knobs.hangWhile.empty() || access(knobs.hangWhile.c_str(), F_OK) == 0;
+            if (gHung) {
+                listener.close();
+                ticker.reset();
+            }
+        }
+        if (!gHung && knobs.crashAfterSeconds >= 0 && now >= crashAt)
             Crash(out, knobs.crashExitStatus);
-        if (knobs.floodBytesPerSecond > 0)
+        if (!gHung && loading && now >= readyAt) {
+            loading = false;
+            listener.open(out, port);
+        }
+        listener.acceptWaiting();
+        if (!gHung && knobs.floodBytesPerSecond > 0)
             Flood(out, knobs.floodBytesPerSecond, floodStart, flooded);
         const timespec wait{0, std::chrono::nanoseconds(kSignalPoll).count()};
         signal = sigtimedwait(&stopSignals, nullptr, &wait);
     }
 
+    if (gHung)
+        return 0; // a hung server has nothing more to say, nor to save
     out.line(Kind::Warning, Printf("%s: received %s, shutting down...", STANDIN_TITLE,
                                    signal > 0 ? SignalName(signal) : "\"shutdown\""));
     if (ticker)
