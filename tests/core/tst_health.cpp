@@ -162,7 +162,7 @@ private slots:
         QTemporaryDir logs;
         FolderCore fc("[Map Server]\nprobe = " + probe + "\n");
         CoreHarness& h = fc.h;
-        h.core().UseLogFolder(logs.path() + '/', {});
+        h.core().UseLogFolder(logs.path(), {});
         h.apis.acceptingPorts.insert(5121);
         h.fleet().StartServersAndGoOnline();
         for (int k = 0; k < 6; ++k) { // a healthy minute: printing and taking connections

@@ -1,0 +1,129 @@
+// The real launcher with the stand-ins and an installation's file of readiness rules, probes and
+// expected exits: the chain waits for a slow login server's port, a hung map server is found,
+// reported, stopped and started again, and a map server that ends on purpose stays stopped.
+#include "RealLauncher.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+namespace {
+
+// A loopback port nobody listens on at the moment.
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The launcher over a folder whose installation's file is ini, with the servers' own ports.
+struct Live {
+    explicit Live(const QString& ini) {
+        for (int i = 0; i < 3; ++i)
+            port[i] = FreePort();
+        QString text = ini;
+        for (int i = 0; i < 3; ++i)
+            text.replace(QStringLiteral("$PORT%1").arg(i), QString::number(port[i]));
+        for (int i = 0; i < 3; ++i)
+            text += QStringLiteral("\n[%1]\nenvironment = CORVANE_STANDIN_PORT=%2\n")
+                        .arg(ServerTable::displayNames()[i])
+                        .arg(port[i]);
+        QFile file(l.folder + "/corvane-launcher.ini");
+        ready = file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0 &&
+                QDir().mkpath(l.folder + "/logs");
+        file.close();
+        l.core().UseLogFolder(l.folder + "/logs", QString());
+    }
+    int reports() const { return int(QDir(l.folder + "/logs").entryList({"crash-*"}).size()); }
+    RealLauncher l;
+    int port[3];
+    bool ready = false;
+};
+
+// The first line of the log that holds the text; -1 when none does.
+qsizetype Find(const QStringList& log, const QString& text) {
+    for (qsizetype i = 0; i < log.size(); ++i)
+        if (log[i].contains(text))
+            return i;
+    return -1;
+}
+
+} // namespace
+
+class HealthLiveTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theChainWaitsForTheLoginServersPort() {
+        Live live("[Login Server]\nready = port $PORT0 30\n"
+                  "environment = CORVANE_STANDIN_READY_AFTER=3\n");
+        RealLauncher& l = live.l;
+        QVERIFY(live.ready && l.startWithQuickTicks());
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 20000);
+        const QStringList log = l.logSince(0);
+        const QString readyLine =
+            QStringLiteral("> Login Server is ready (port %1 accepting, after ").arg(live.port[0]);
+        const qsizetype ready = Find(log, readyLine);
+        QVERIFY2(ready > 0, qPrintable(log.join('\n')));
+        QVERIFY(Find(log, "> Char Server PID is ") > ready);
+        // The stand-in listens 3 s after its banner; the settle time took half a second of it.
+        QVERIFY2(log[ready].section(", after ", 1).section(' ', 0, 0).toDouble() >= 2.4,
+                 qPrintable(log[ready]));
+        QCOMPARE(l.fleet().ServerState(), 1);
+        QVERIFY(l.core().CurrentStatus().servers[0].ready);
+    }
+
+    void aHungMapServerIsReportedAndRelaunched() {
+        QTemporaryDir flag;
+        const QString hang = flag.filePath("hang");
+        QVERIFY(QFile(hang).open(QIODevice::WriteOnly));
+        Live live("[Map Server]\nprobe = port $PORT2 every 1 misses 2\nenvironment = "
+                  "CORVANE_STANDIN_HANG_AFTER=1\nenvironment = CORVANE_STANDIN_HANG_WHILE=" +
+                  hang + "\n");
+        RealLauncher& l = live.l;
+        QVERIFY(live.ready && l.startWithQuickTicks());
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 15000);
+        const std::int32_t hungPid = l.fleet().ServerProc(2).lPID;
+        const QString hung =
+            QStringLiteral("> Map Server: hung (no answer on port %1 for 2 s); crash report: ")
+                .arg(live.port[2]);
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith(hung) == 1, 15000);
+        QFile::remove(hang); // the relaunched server runs as it should
+        const QStringList log = l.logSince(0);
+        const qsizetype at = Find(log, hung);
+        QVERIFY2(at > 0 && log[at - 1].endsWith("> Map Server just crashed!"),
+                 qPrintable(log.join('\n')));
+        QVERIFY(ReadFile(log[at].mid(log[at].indexOf(hung) + hung.size()))
+                    .contains("Listening on port"));
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2, 15000);
+        QVERIFY(l.fleet().ServerProc(2).lPID != hungPid);
+        QTRY_COMPARE_WITH_TIMEOUT(l.runningFrom(l.programPath(2)),
+                                  QList<int>{l.fleet().ServerProc(2).lPID}, 5000);
+        QCOMPARE(l.core().CurrentStatus().servers[2].probeFailures, 1u);
+        QCOMPARE(live.reports(), 1);
+        QVERIFY(l.longestStallMs < 1000);
+    }
+
+    void anExpectedExitIsNotRelaunched() {
+        Live live("[Map Server]\nexpected exit = 0\nenvironment = CORVANE_STANDIN_CRASH_AFTER=1\n"
+                  "environment = CORVANE_STANDIN_EXIT_STATUS=0\n");
+        RealLauncher& l = live.l;
+        QVERIFY(live.ready && l.startWithQuickTicks());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            l.linesWith("> Map Server ended by itself (exit status 0); not started again") == 1,
+            15000);
+        QTest::qWait(2000); // two status ticks: nothing starts it again
+        QCOMPARE(l.linesWith("> Starting Map Server"), 1);
+        QCOMPARE(l.linesWith("just crashed"), 0);
+        QCOMPARE(live.reports(), 0);
+        QCOMPARE(l.fleet().supervisor(2).state(), ServerSupervisor::State::Stopped);
+        QVERIFY(l.runningFrom(l.programPath(2)).isEmpty());
+    }
+};
+
+QTEST_MAIN(HealthLiveTest)
+#include "tst_health_live.moc"
