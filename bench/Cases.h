@@ -21,6 +21,8 @@ int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options);
 int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 // The status endpoint under 1,000 requests a second and hundreds of idle connections.
 int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options);
+// A tick of three servers' port probes, in CPU time.
+int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // timerOnly: the launcher learns of a crash from its status timer alone.
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);

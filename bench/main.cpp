@@ -1,6 +1,6 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
-//   crashloop, consolelog, crashwake, crashwake-timer, status-load, or hostile-KIND
+//   crashloop, health, consolelog, crashwake, crashwake-timer, status-load, or hostile-KIND
 //   with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
@@ -35,6 +35,7 @@ constexpr Case kCases[] = {
     {"startup", RunStartupBench},
     {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
+    {"health", RunHealthProbeBench},
     {"status-load", RunStatusLoadBench},
     {"consolelog", RunConsoleLogBench},
     {"crashwake",
