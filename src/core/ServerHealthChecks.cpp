@@ -5,6 +5,7 @@
 #include "CrashMonitor.h"
 #include "HealthProbes.h"
 #include "LauncherLog.h"
+#include "LauncherOptions.h"
 #include "ReadinessWatch.h"
 #include "StopSequence.h"
 
@@ -68,8 +69,11 @@ void ServerFleet::CheckHealth() {
             readinessDecided(i, ready);
             continue;
         }
-        if (!s.watched() || s.health.probes.empty())
+        // Like the crash check, the probes act only while crashed servers are to be restarted.
+        if (!s.watched() || s.health.probes.empty() || options_.autoRestart != 1) {
+            probes_[i].reset();
             continue;
+        }
         if (!probes_[i]) {
             probes_[i] =
                 std::make_unique<HealthProbes>(*services_.apis, s.name(), s.health.probes, now);
@@ -123,7 +127,8 @@ void ServerFleet::scheduleHealthCheck() {
             at = readiness_[i]->nextLookMs();
         else if (probes_[i])
             at = probes_[i]->nextLookMs();
-        else if (supervisor(i).watched() && !supervisor(i).health.probes.empty())
+        else if (supervisor(i).watched() && !supervisor(i).health.probes.empty() &&
+                 options_.autoRestart == 1)
             at = services_.clock->NowMs(); // its probes begin
         if (at >= 0)
             next = next < 0 ? at : std::min(next, at);
