@@ -132,6 +132,9 @@ signals:
     void serverStateChanged(int server);
     // No stop sequence runs its steps any more.
     void stopsSettled();
+    // The start sequence waits for a server to be ready (true), or has gone on or ended (false):
+    // the servers can be stopped meanwhile although the launcher is not online yet.
+    void startAwaitsReadiness(bool waiting);
 
 private:
     friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back

@@ -104,6 +104,7 @@ void ServerFleet::readinessDecided(int server, bool ready) {
         return;
     }
     sequence_->awaiting = false;
+    emit startAwaitsReadiness(false);
     if (!ready && s.watched() && s.health.ready.stopIfNotReady) {
         log_.note(notReady + (last ? QStringLiteral("; the start stops here.")
                                    : QStringLiteral("; the start stops here: ") +

@@ -132,6 +132,7 @@ ServerFleet::SequenceEnd ServerFleet::continueStartSequence() {
         }
         if (readiness_[server]) {
             sequence.awaiting = true;
+            emit startAwaitsReadiness(true);
             return SequenceEnd::AwaitingReady;
         }
     }
@@ -140,7 +141,10 @@ ServerFleet::SequenceEnd ServerFleet::continueStartSequence() {
 
 ServerFleet::SequenceEnd ServerFleet::endStartSequence(SequenceEnd end) {
     const bool goOnline = sequence_->goOnline;
+    const bool awaited = sequence_->awaiting;
     sequence_.reset();
+    if (awaited)
+        emit startAwaitsReadiness(false);
     if (end == SequenceEnd::Complete) {
         ChangeLauncherState(Transition::ArmPriorityTimer);
         ChangeLauncherState(Transition::Online);

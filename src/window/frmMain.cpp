@@ -73,6 +73,10 @@ void frmMain::observeCore() {
     connect(&core_.mirror(), &ConsoleMirror::paneChanged, txtOutput, &MessagePane::showStyled);
     ServerFleet& fleet = core_.fleet();
     connect(&fleet, &ServerFleet::launcherStateChanged, this, &frmMain::PresentLauncherState);
+    // A start that waits for a server to be ready can be stopped before the launcher is online.
+    connect(&fleet, &ServerFleet::startAwaitsReadiness, this, [this](bool waiting) {
+        cmdServerShutdown->setEnabled(waiting || core_.fleet().ServerState() > 0);
+    });
     notice_ = new RedNotice(*core_.services().clock, core_.options(), this);
     connect(notice_, &RedNotice::changed, this, &frmMain::ShowRedNotice);
     connect(&fleet.monitor(), &CrashMonitor::crashNoticeChanged, notice_, &RedNotice::crashNotice);

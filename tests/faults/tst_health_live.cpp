@@ -63,6 +63,8 @@ private slots:
                   "environment = CORVANE_STANDIN_READY_AFTER=3\n");
         RealLauncher& l = live.l;
         QVERIFY(live.ready && l.startWithQuickTicks());
+        // Not online while the login server loads, yet the start can be stopped.
+        QVERIFY(l.window().cmdServerShutdown->isEnabled() && l.fleet().ServerState() == 0);
         QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 20000);
         const QStringList log = l.logSince(0);
         const QString readyLine =
