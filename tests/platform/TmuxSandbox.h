@@ -70,6 +70,11 @@ struct proc {
     }
 };
 
+// Whether the process a launch's handle holds has ended.
+inline bool Ended(const ServerProcess& p) {
+    return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
+}
+
 // Sets an environment variable for as long as it lives (launched servers inherit it).
 struct ScopedEnv {
     ScopedEnv(const char* name, const QByteArray& value)

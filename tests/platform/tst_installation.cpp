@@ -9,10 +9,6 @@
 
 namespace {
 
-bool Ended(const ServerProcess& p) {
-    return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
-}
-
 bool Lists(const QString& list, const QString& name) {
     return list.contains(u':' + name + u',');
 }
@@ -67,32 +63,19 @@ private slots:
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 0); // no console: nobody asked
     }
 
-    // The installation's launch options reach the program exactly: its words, its variables over
-    // the launcher's environment, and its working folder.
-    void launchOptionsReachTheProgram() {
+    // The installation's working folder for the program, over the program's own (its words and
+    // variables: tst_tmux_backend).
+    void theWorkingFolderOfTheInstallationIsThePrograms() {
         TmuxSandbox sandbox;
         const QString world = sandbox.path("world folder");
         QVERIFY(QDir().mkpath(world));
         LinuxApis& os = sandbox.apis();
-        ScopedEnv over("CORVANE_TEST_WORD", "launcher's");
-        os.SetLaunchOptions("Map Server",
-                            LaunchOptions{{"--port", "30000", "a b", "$HOME", ""},
-                                          {"CORVANE_TEST_WORD=operator's", "LANG=C.UTF-8"},
-                                          world});
-        const QString program = TmuxSandbox::builtProgram("map-server");
-        const ServerProcess p = os.LaunchServer(program, "Map Server");
-        int pid = 0; // the program's own, once the console's helper has told it
-        QTRY_VERIFY((pid = os.ServerProcessId(p.hProcess)) > 0 && proc::Exe(pid) == program);
-        QCOMPARE(proc::Read(pid, "cmdline"),
-                 QFile::encodeName(program) + QByteArray("\0--port\0"
-                                                         "30000\0a b\0$HOME\0\0",
-                                                         25));
-        const QList<QByteArray> env = proc::Read(pid, "environ").split('\0');
-        QVERIFY(env.contains("CORVANE_TEST_WORD=operator's") && env.contains("LANG=C.UTF-8") &&
-                !env.contains("CORVANE_TEST_WORD=launcher's"));
-        QVERIFY(proc::Cwd(pid) == world && env.contains("PWD=" + QFile::encodeName(world)));
-        ::kill(pid, SIGKILL);
-        QTRY_VERIFY(Ended(p));
+        os.SetLaunchOptions("Map Server", LaunchOptions{{}, {}, world});
+        const ServerProcess p =
+            os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
+        QTRY_VERIFY(
+            proc::Cwd(p.lPID) == world &&
+            proc::Read(p.lPID, "environ").contains("\0PWD=" + QFile::encodeName(world) + '\0'));
     }
 
     // A symlinked program or a script is found by the name it was launched by, by the list and
@@ -121,7 +104,6 @@ private slots:
 
         const ServerProcess theirs =
             sandbox.apis().LaunchServer(sandbox.path("theirs/map-server"), "Theirs");
-        QVERIFY(Lists(sandbox.apis().GetProcessList(), "map-server")); // the whole machine's
         QVERIFY(!Lists(ours.GetProcessList(), "map-server"));
         QCOMPARE(ours.FindRunningServer(folder + "/map-server").lPID, 0);
         const ServerProcess map = ours.LaunchServer(folder + "/map-server", "Map Server");
@@ -132,10 +114,7 @@ private slots:
         QVERIFY(theirs.lPID > 0 && !list.contains(QString::number(theirs.lPID) + ':'));
 
         config.tmuxSocketName += QStringLiteral("-later");
-        struct LaterSocket {
-            LinuxBackendConfig config;
-            ~LaterSocket() { TmuxClient(config).Run({{"kill-server"}}); }
-        } later{config};
+        const auto later = qScopeGuard([&] { TmuxClient(config).Run({{"kill-server"}}); });
         LinuxApis apis(config);
         const ServerProcess found = apis.FindRunningServer(folder + "/map-server");
         QCOMPARE(found.lPID, map.lPID);
@@ -151,59 +130,49 @@ private slots:
         QCOMPARE(ours.CloseServerConsole("Char Server"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!ours.ProcessRuns(chr.hProcess), 5000);
         QVERIFY2(ReadFile(saved) == "saved\n", ReadFile(log).constData());
-        for (const ServerProcess& p : {map, chr, theirs, found})
-            ours.ReleaseProcessHandle(p.hProcess);
     }
 
+    // The server folder chosen for the program, whatever the program's own folder.
     void eachServerFolderHasASocketOfItsOwn() {
-        QVERIFY(LinuxBackendConfig::SocketNameForFolder("/srv/b") !=
-                LinuxBackendConfig::SocketNameForFolder("/srv/a"));
-        // The server folder chosen for the program, whatever the program's own folder.
-        const LinuxBackendConfig installed =
-            LinuxBackendConfig::ForInstalledLauncher("/etc/../tmp");
-        QCOMPARE(installed.serverFolder, QStringLiteral("/tmp"));
-        QCOMPARE(installed.tmuxSocketName,
-                 LinuxBackendConfig::SocketNameForFolder(installed.serverFolder));
-        QVERIFY(LinuxApis(installed).ConsoleLocation().contains(installed.tmuxSocketName));
+        const auto installed = [](const char* folder) {
+            return LinuxBackendConfig::ForInstalledLauncher(folder);
+        };
+        QCOMPARE(installed("/etc/../tmp").serverFolder, QStringLiteral("/tmp"));
+        const QString socket = installed("/etc/../tmp").tmuxSocketName;
+        QVERIFY(socket == installed("/tmp/").tmuxSocketName &&
+                socket != installed("/srv").tmuxSocketName);
+        QVERIFY(LinuxApis(installed("/tmp")).ConsoleLocation().contains(socket));
     }
 
     // corvane-exec runs a program only from a hand-over folder that is provably the launcher's: the
     // folder's name is visible to every user, and another user may plant one of that name first.
     void runsOnlyFromTheLaunchersOwnFolder_data() {
         QTest::addColumn<QString>("planting");
-        QTest::addColumn<bool>("runs");
-        QTest::newRow("the launcher's own folder") << "own" << true;
-        QTest::newRow("planted by another user") << "other" << false;
-        QTest::newRow("another user's, mode 0700") << "other-private" << false;
-        QTest::newRow("own folder that others may enter") << "own-open" << false;
-        QTest::newRow("a link to the launcher's folder") << "link" << false;
-        QTest::newRow("environment file linked elsewhere") << "environ-link" << false;
-        QTest::newRow("environment file others may write") << "environ-open" << false;
+        for (const char* planting :
+             {"own", "another user's, mode 0700", "own, others may enter", "a link to the own",
+              "environ linked elsewhere", "environ others may write"})
+            QTest::newRow(planting) << QString(planting);
     }
 
     void runsOnlyFromTheLaunchersOwnFolder() {
         QFETCH(QString, planting);
-        QFETCH(bool, runs);
+        const bool runs = planting == "own", other = planting.startsWith("another");
         // A shared folder like /tmp: anyone may make entries, nobody may take another's.
         QTemporaryDir tmp;
         QVERIFY(::chmod(QFile::encodeName(tmp.path()).constData(), 01777) == 0);
         const QString folder = tmp.filePath("corvane-launch-abc123");
         const QByteArray ours = "CORVANE_HANDED=ours", planted = "CORVANE_PLANTED=1";
-        if (planting.startsWith("other")) {
-            // Open to all, or as private as the launcher's own: only the owner tells them apart.
-            if (!MakeHandOver(folder, planted, planting == "other" ? "0" : "077", true))
-                QSKIP("needs root to act as a second user (setpriv)");
-        } else if (planting == "link") {
-            QVERIFY(MakeHandOver(tmp.filePath("real"), ours, "077"));
-            QVERIFY(QFile::link(tmp.filePath("real"), folder));
-        } else {
-            QVERIFY(MakeHandOver(folder, ours, planting == "own-open" ? "022" : "077"));
-        }
-        if (planting == "environ-link") {
+        // As private as the launcher's own: only the owner tells them apart.
+        if (other && !MakeHandOver(folder, planted, "077", true))
+            QSKIP("needs root to act as a second user (setpriv)");
+        const QString made = planting.startsWith("a link") ? tmp.filePath("real") : folder;
+        QVERIFY(other || MakeHandOver(made, ours, planting.endsWith("enter") ? "022" : "077"));
+        QVERIFY(made == folder || QFile::link(made, folder));
+        if (planting.endsWith("elsewhere")) {
             QVERIFY(MakeHandOver(tmp.filePath("elsewhere"), planted, "077"));
             QVERIFY(QFile::remove(folder + "/environ"));
             QVERIFY(QFile::link(tmp.filePath("elsewhere/environ"), folder + "/environ"));
-        } else if (planting == "environ-open") {
+        } else if (planting.endsWith("write")) {
             QVERIFY(::chmod(QFile::encodeName(folder + "/environ").constData(), 0666) == 0);
         }
 
