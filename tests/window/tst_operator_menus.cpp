@@ -138,17 +138,14 @@ private slots:
         FindDialog* find = OpenFind(w);
         QVERIFY(find && !find->isModal());
         QTest::keyClicks(find->text(), "BETA");
-        find->findNext(); // whatever the case
-        QCOMPARE(w.lstLog->currentRow(), first + 1);
-        find->findPrevious(); // round the start to the last
-        QCOMPARE(w.lstLog->currentRow(), first + 3);
-        find->matchCase()->setChecked(true);
-        find->findNext();
-        QCOMPARE(find->note(), "Not found.");
-        QCOMPARE(w.lstLog->currentRow(), first + 3);
-        find->matchCase()->setChecked(false);
-        find->findNext();
-        QCOMPARE(w.lstLog->currentRow(), first + 1); // past the last line, round to the first
+        // Whatever the case; round the start to the last; with the case matched, nothing, and the
+        // line stays; past the last line, round to the first.
+        for (const int row : {1, -3, 0, 1}) { // the line found next, (-) previous, (0) none
+            find->matchCase()->setChecked(row == 0);
+            row < 0 ? find->findPrevious() : find->findNext();
+            QCOMPARE(w.lstLog->currentRow() - first, row ? qAbs(row) : 3);
+            QCOMPARE(find->note(), row ? "" : "Not found.");
+        }
         find->close();
 
         w.txtOutput->setPlainText("Map Server ready\nplayer Alice joined\nplayer Bob joined\n");
