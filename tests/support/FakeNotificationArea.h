@@ -12,11 +12,10 @@ public:
     std::tuple<bool, IconHandle, QString> showing; // whether an icon shows, its picture and tip
     QStringList notes;                             // each desktop notification, "title: text"
     QString details;                               // the lines under the tip, as last set
-    bool available = true;
 
     FakeNotificationArea() { SetNotificationArea(this); }
     ~FakeNotificationArea() override { SetNotificationArea(nullptr); }
-    bool IsAvailable() override { return available; }
+    bool IsAvailable() override { return true; }
     std::int32_t Shell_NotifyIcon(std::int32_t operation, const NotifyIconData& data) override {
         operations << operation;
         if (operation == NIM_DELETE || operation == NIM_ADD)

