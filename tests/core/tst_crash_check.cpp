@@ -24,7 +24,7 @@ private slots:
         h.apis.crash("map-server");
         QList<std::int16_t> states;
         h.clock.onSleep = [&] {
-            states << (monitor.NoticeShown() ? -1 : f.ServerState());
+            states << (monitor.NoticeShown() ? -1 : f.ServerState()) + 10 * f.tmrHelper->isActive();
             f.tmrStatusUpdater_Timer(); // ticks never nest
         };
         const int mark = h.logCount();
@@ -33,7 +33,8 @@ private slots:
                  QStringList({"> Login Server just crashed!", "> Starting Login Server ...",
                               "> Login Server PID is 1003", "> Map Server just crashed!",
                               "> Starting Map Server ...", "> Map Server PID is 1004"}));
-        // Settle times at crashed, then one five-second notice after every relaunch.
+        // Settle times at crashed, the priority step unarmed (only the map server's relaunch arms
+        // it, when done), then one five-second notice after every relaunch.
         QCOMPARE(states, QList<std::int16_t>(20, 2));
         QVERIFY(monitor.NoticeShown() && monitor.NoticeCaption().startsWith("Server Crashed! "));
         h.core().ServerTabSelected(1); // a tab click reads at once, also during the notice
