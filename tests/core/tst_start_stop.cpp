@@ -47,10 +47,8 @@ private slots:
                          "> Login Server returnred code 1", "> Character Server returned code 1",
                          "> Map Server returned code 1"}));
         QVERIFY(!f.tmrStatusUpdater->isActive());
-        // The launcher is not offline while a server it asked to stop still runs; five seconds
-        // on, the log names it, and it is left running until it ends or the operator kills it.
-        QCOMPARE(f.ServerState(), 1);
-        QCOMPARE(h.server(0).state(), ServerSupervisor::State::Stopped);
+        // Five seconds on, the log names a server that still runs (left running, the launcher
+        // online, until the operator kills it: tst_operator_e2e).
         h.clock.now += 4999;
         f.CheckDeadlines();
         QCOMPARE(h.logCount(), mark + 4);
@@ -58,7 +56,7 @@ private slots:
         f.CheckDeadlines();
         QCOMPARE(h.logSince(h.logCount() - 1),
                  QStringList("> Map Server is still running 5 seconds after the close request."));
-        QVERIFY(f.ServerState() == 1 && f.CanKillServer(2) && f.CanStopServer(2));
+        QVERIFY(f.CanStopServer(2)); // it may be asked again
         f.KillServer(2);
         QCOMPARE(h.logSince(h.logCount() - 2),
                  QStringList({"> Killing Map Server (SIGKILL to every process of it) ...",
@@ -75,40 +73,36 @@ private slots:
                               "class: no process"}));
     }
 
-    // A start that stops at a server that cannot be started leaves that one and the later ones
-    // not started: nobody watches them, announces them as crashed or tries them again, and the log
-    // says so. The servers already started run on and are watched; the rest can be started alone.
+    // A start that stops at a server that cannot be started (its launch refused; a missing
+    // program: tst_crash_check) leaves that one and the later ones not started: nobody watches
+    // them, announces them as crashed or tries them again, and the log says so. The servers
+    // already started run on and are watched; the rest can be started alone.
     void aStartThatStopsEarlyLeavesTheRestNotStarted() {
-        for (const bool missing : {true, false}) {
-            CoreHarness h;
-            h.addServerFiles();
-            const QString charServer = CoreHarness::programPath(1);
-            missing ? void(h.apis.files.remove(charServer))
-                    : void(h.apis.failingLaunches[charServer] = "refused");
-            ServerFleet& f = h.loadCore();
-            f.StartServers();                    // the tray item leaves the launcher offline
-            h.apis.crashAndWake("login-server"); // and nothing brings it online by itself
-            QCOMPARE(f.ServerState(), 0);
-            QCOMPARE(h.logSince(h.logCount() - 1),
-                     QStringList("> The start stopped at Char Server: Char Server and Map Server "
-                                 "were not started."));
-            f.StopServers();
-            f.StartServersAndGoOnline(); // the button shows it online, so that Shutdown is possible
-            QVERIFY(f.ServerState() == 1 && !f.tmrHelper->isActive());
-            QCOMPARE(h.server(1).state(), ServerSupervisor::State::StartFailed);
-            QCOMPARE(h.server(2).state(), ServerSupervisor::State::NotStarted);
-            const int launches = h.apis.count("LaunchServer");
-            f.tmrStatusUpdater_Timer();
-            QCOMPARE(h.apis.count("LaunchServer"), launches);
-            QCOMPARE(h.linesWith("crashed"), 0);
-            h.apis.crashAndWake("login-server"); // the one that runs is watched
-            QCOMPARE(h.linesWith("just crashed!"), 1);
-            h.apis.files.insert(charServer);
-            h.apis.failingLaunches.clear();
-            for (const int server : {1, 2})
-                f.StartServerAlone(server);
-            QVERIFY(h.server(1).watched() && h.server(2).watched() && f.tmrHelper->isActive());
-        }
+        CoreHarness h;
+        h.addServerFiles();
+        h.apis.failingLaunches[CoreHarness::programPath(1)] = "refused";
+        ServerFleet& f = h.loadCore();
+        f.StartServers();                    // the tray item leaves the launcher offline
+        h.apis.crashAndWake("login-server"); // and nothing brings it online by itself
+        QCOMPARE(f.ServerState(), 0);
+        QCOMPARE(h.logSince(h.logCount() - 1),
+                 QStringList("> The start stopped at Char Server: Char Server and Map Server "
+                             "were not started."));
+        f.StopServers();
+        f.StartServersAndGoOnline(); // the button shows it online, so that Shutdown is possible
+        QVERIFY(f.ServerState() == 1 && !f.tmrHelper->isActive());
+        QCOMPARE(h.server(1).state(), ServerSupervisor::State::StartFailed);
+        QCOMPARE(h.server(2).state(), ServerSupervisor::State::NotStarted);
+        const int launches = h.apis.count("LaunchServer");
+        f.tmrStatusUpdater_Timer();
+        QCOMPARE(h.apis.count("LaunchServer"), launches);
+        QCOMPARE(h.linesWith("crashed"), 0);
+        h.apis.crashAndWake("login-server"); // the one that runs is watched
+        QCOMPARE(h.linesWith("just crashed!"), 1);
+        h.apis.failingLaunches.clear();
+        for (const int server : {1, 2})
+            f.StartServerAlone(server);
+        QVERIFY(h.server(1).watched() && h.server(2).watched() && f.tmrHelper->isActive());
     }
 
     // A stop, or the launcher's exit, during a start ends it and stops what it started; the exit

@@ -236,15 +236,14 @@ private slots:
         const QByteArray bearer = "Authorization: Bearer ";
         for (const QByteArray& wrong :
              {QByteArray(), bearer + token.chopped(1) + "\r\n", bearer + token + "x\r\n",
-              "Authorization: Basic " + token + "\r\n", bearer + "\r\n"}) {
-            for (const char* what : {"GET /metrics", "GET /status", "POST /status"}) {
+              "Authorization: Basic " + token + "\r\n"}) {
+            for (const char* what : {"GET /metrics", "POST /status"}) { // before the method
                 const Reply reply = Ask(port, what, wrong);
                 QVERIFY2(reply.status == 401 && reply.head.contains("\r\nWWW-Authenticate: Bearer"),
                          what + wrong);
             }
         }
-        for (const char* what : {"GET /metrics", "GET /status"})
-            QCOMPARE(Ask(port, what, "authorization: bearer  " + token + "\r\n").status, 200);
+        QCOMPARE(Ask(port, "GET /status", "authorization: bearer  " + token + "\r\n").status, 200);
         QVERIFY(!h.logSince(0).join(u'\n').contains(QString::fromUtf8(token)));
     }
 
