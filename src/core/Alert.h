@@ -26,15 +26,15 @@ struct Alert {
     Kind kind = Kind::Test;
     // Unique among this installation's alerts, for a receiver to drop one delivered twice.
     QString id;
-    std::int64_t epochMs = 0; // when it happened
-    QString host;             // the machine's name
-    QString installation;     // the server folder
-    QString server;           // "Map Server"; empty for the launcher's own events
-    QString title;            // one line: "Map Server crashed"
-    QString message;          // one or a few sentences, plain text
-    QStringList lines;        // the console's last lines, oldest first (untrusted)
-    QString report;           // the crash report's file, when one was written
-    int relaunches = -1;      // in the episode so far; -1 when it does not apply
+    std::int64_t epochMs = 0;     // when it happened
+    QString host;                 // the machine's name
+    QString installation;         // the server folder
+    QString server;               // "Map Server"; empty for the launcher's own events
+    QString title;                // one line: "Map Server crashed"
+    QString message;              // one or a few sentences, plain text
+    QStringList lines;            // the console's last lines, oldest first (untrusted)
+    QString report;               // the crash report's file, when one was written
+    int relaunches = -1;          // in the episode so far; -1 when it does not apply
     std::int64_t durationMs = -1; // of the episode so far; -1 when it does not apply
 
     // "crash", "health", "still_crashing", "back_up", "start_failed", "save_not_confirmed",

@@ -57,8 +57,7 @@ QString AlertWatch::Duration(std::int64_t ms) {
                    : QStringLiteral("%1 h").arg(s / 3600);
 }
 
-Alert AlertWatch::make(Alert::Kind kind, int server, const QString& title,
-                       const QString& message) {
+Alert AlertWatch::make(Alert::Kind kind, int server, const QString& title, const QString& message) {
     Alert alert;
     alert.kind = kind;
     alert.id = idPrefix_ + u'-' + QString::number(++sequence_);
@@ -72,11 +71,13 @@ Alert AlertWatch::make(Alert::Kind kind, int server, const QString& title,
     return alert;
 }
 
-void AlertWatch::raise(const Alert& alert) { emit alertRaised(alert); }
+void AlertWatch::raise(const Alert& alert) {
+    emit alertRaised(alert);
+}
 
 void AlertWatch::armTimer() {
-    const bool any = std::any_of(episodes_.begin(), episodes_.end(),
-                                 [](const Episode& e) { return e.open; });
+    const bool any =
+        std::any_of(episodes_.begin(), episodes_.end(), [](const Episode& e) { return e.open; });
     if (any && !tmrEpisodes_->isActive())
         tmrEpisodes_->start();
     else if (!any)
@@ -129,10 +130,10 @@ void AlertWatch::check() {
             const QString relaunches = e.relaunches == 1
                                            ? QStringLiteral("1 relaunch")
                                            : QStringLiteral("%1 relaunches").arg(e.relaunches);
-            Alert alert = make(Alert::Kind::BackUp, i, s.name() + QStringLiteral(" back up"),
-                               s.name() + QStringLiteral(" back up after ") + relaunches +
-                                   QStringLiteral(" in ") +
-                                   Duration(s.runningSinceMs() - e.beganMs));
+            Alert alert =
+                make(Alert::Kind::BackUp, i, s.name() + QStringLiteral(" back up"),
+                     s.name() + QStringLiteral(" back up after ") + relaunches +
+                         QStringLiteral(" in ") + Duration(s.runningSinceMs() - e.beganMs));
             alert.relaunches = e.relaunches;
             alert.durationMs = s.runningSinceMs() - e.beganMs;
             raise(alert);
@@ -162,8 +163,7 @@ void AlertWatch::serverStateChanged(int server) {
         startFailureTold_[server] = true;
         raise(make(Alert::Kind::StartFailed, server,
                    s.name() + QStringLiteral(" cannot be started"),
-                   s.name() + QStringLiteral(" could not be started: ") + s.lastStartError +
-                       u'.'));
+                   s.name() + QStringLiteral(" could not be started: ") + s.lastStartError + u'.'));
     }
 }
 
@@ -183,10 +183,9 @@ void AlertWatch::launcherStarted() {
 void AlertWatch::launcherExiting(const QStringList& stillRunning) {
     raise(make(Alert::Kind::LauncherExited, -1, QStringLiteral("Launcher exited"),
                QStringLiteral("The launcher of ") + installation_ + QStringLiteral(" exited") +
-                   (stillRunning.isEmpty()
-                        ? QStringLiteral(".")
-                        : QStringLiteral("; still running: ") + stillRunning.join(QLatin1String(", ")) +
-                              u'.')));
+                   (stillRunning.isEmpty() ? QStringLiteral(".")
+                                           : QStringLiteral("; still running: ") +
+                                                 stillRunning.join(QLatin1String(", ")) + u'.')));
 }
 
 void AlertWatch::sendTest() {

@@ -26,7 +26,8 @@ bool AlertsConfig::applyKey(const QString& key, const QString& value, QString* w
     const auto number = [&](int least, int most, int* out) {
         if (WholeNumber(value, least, most, out))
             return true;
-        *why = QStringLiteral("\"%1\" is a whole number from %2 to %3").arg(key).arg(least).arg(most);
+        *why =
+            QStringLiteral("\"%1\" is a whole number from %2 to %3").arg(key).arg(least).arg(most);
         return false;
     };
     if (key == QLatin1String("back up after"))
@@ -78,4 +79,3 @@ QString AlertsConfig::EndpointProblem(const AlertEndpointConfig& endpoint) {
             .arg(endpoint.name);
     return {};
 }
-
