@@ -169,10 +169,12 @@ void AlertWatch::serverStateChanged(int server) {
 
 void AlertWatch::stopEndedUnsaved(int server, bool ended) {
     const QString& name = fleet_.supervisor(server).name();
-    raise(make(Alert::Kind::SaveNotConfirmed, server,
-               name + QStringLiteral(" stopped without a confirmed save"),
-               name + (ended ? QStringLiteral(" ended without confirming that it saved.")
-                             : QStringLiteral(" did not confirm that it saved, and still runs."))));
+    raise(make(
+        Alert::Kind::SaveNotConfirmed, server,
+        name + QStringLiteral(" stopped without a confirmed save"),
+        name + (ended ? QStringLiteral(" ended without confirming that it saved.")
+                      : QStringLiteral(
+                            " did not confirm that it saved before its stop sequence ended."))));
 }
 
 void AlertWatch::launcherStarted() {

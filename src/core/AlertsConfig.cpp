@@ -74,6 +74,8 @@ bool AlertsConfig::ApplyEndpointKey(AlertEndpointConfig& endpoint, const QString
 }
 
 QString AlertsConfig::EndpointProblem(const AlertEndpointConfig& endpoint) {
+    if (endpoint.name.isEmpty())
+        return QStringLiteral("[Alert] needs a name, as in [Alert ops]; it is left out");
     if (endpoint.url.isEmpty() == endpoint.urlFile.isEmpty())
         return QStringLiteral("[Alert %1] needs one of \"url\" and \"url file\"; it is left out")
             .arg(endpoint.name);

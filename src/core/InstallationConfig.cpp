@@ -361,7 +361,11 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
         }
     }
     for (qsizetype i = config.alerts.endpoints.size() - 1; i >= 0; --i) {
-        const QString why = AlertsConfig::EndpointProblem(config.alerts.endpoints[i]);
+        QString why = AlertsConfig::EndpointProblem(config.alerts.endpoints[i]);
+        for (qsizetype j = 0; j < i && why.isEmpty(); ++j)
+            if (config.alerts.endpoints[j].name == config.alerts.endpoints[i].name)
+                why = QStringLiteral("[Alert %1] comes twice; the second is left out")
+                          .arg(config.alerts.endpoints[i].name);
         if (!why.isEmpty()) {
             config.problems << QStringLiteral("%1: %2").arg(fileName, why);
             config.alerts.endpoints.removeAt(i);
