@@ -1,6 +1,7 @@
 #include "AlertFormats.h"
 
 #include "AlertText.h"
+#include "AlertWatch.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -41,15 +42,6 @@ QString Headline(const Alert& c) {
 
 QString IsoTime(std::int64_t epochMs) {
     return QDateTime::fromMSecsSinceEpoch(epochMs).toUTC().toString(Qt::ISODateWithMs);
-}
-
-QString DurationText(std::int64_t ms) {
-    const std::int64_t s = ms / 1000;
-    if (s >= 3600)
-        return QStringLiteral("%1 h %2 min").arg(s / 3600).arg(s % 3600 / 60);
-    if (s >= 60)
-        return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
-    return QStringLiteral("%1 s").arg(s);
 }
 
 QByteArray Compact(const QJsonObject& o) {
@@ -126,7 +118,7 @@ AlertPayload DiscordBody(const Alert& c) {
             {"name", "Relaunches"}, {"value", QString::number(c.relaunches)}, {"inline", true}});
     if (c.durationMs >= 0)
         fields.append(QJsonObject{
-            {"name", "Duration"}, {"value", DurationText(c.durationMs)}, {"inline", true}});
+            {"name", "Duration"}, {"value", AlertWatch::Duration(c.durationMs)}, {"inline", true}});
     if (!fields.isEmpty())
         embed.insert("fields", fields);
 
@@ -193,7 +185,7 @@ AlertPayload SlackBody(const Alert& c) {
     if (c.relaunches >= 0)
         note("Relaunches: ", QString::number(c.relaunches));
     if (c.durationMs >= 0)
-        note("Duration: ", DurationText(c.durationMs));
+        note("Duration: ", AlertWatch::Duration(c.durationMs));
     if (!context.isEmpty())
         blocks.append(QJsonObject{{"type", "context"}, {"elements", context}});
 
