@@ -15,7 +15,8 @@
 //   headers file = /etc/corvane/ops.headers   # "Name: value" lines, e.g. a token
 //   ca file = /etc/corvane/private-ca.pem     # certificates to trust besides the system's
 //
-// The files named are read when an alert is sent, so that secrets stay out of this file.
+// (Explanations beside keys are for this note only: in the file a comment takes a line of its
+// own.) The files named are read when an alert is sent, so that secrets stay out of this file.
 struct AlertEndpointConfig {
     QString name;
     QString url;
