@@ -124,8 +124,8 @@ Alert Hostile() {
 }
 
 Alert Wide() {
-    return {.id = "wide", .title = "Größe 世界 🚀", .message = QString(2000, QChar(0x4E16)),
-            .lines = QStringList(50, QString("Größe 世界 🚀 ").repeated(40))};
+    return {Alert::Kind::Test, "wide", 0, "", "", "", "Größe 世界 🚀", QString(2000, QChar(0x4E16)),
+            QStringList(50, QString("Größe 世界 🚀 ").repeated(40)), "", -1, -1};
 }
 // clang-format on
 
@@ -196,7 +196,7 @@ private slots:
                 QVERIFY2(!body.contains(text), qPrintable(AlertFormatName(format) + ' ' + text));
         }
         const QJsonObject discord = Parsed(FormatAlert(Hostile(), AlertFormat::Discord));
-        QCOMPARE(discord["allowed_mentions"]["parse"].toArray(), QJsonArray());
+        QCOMPARE(discord["allowed_mentions"].toObject(), QJsonObject({{"parse", QJsonArray()}}));
         const QStringList blocks = discord["embeds"][0]["description"].toString().split("```");
         QCOMPARE(blocks.size(), 3); // one code block, its fence twice
         QVERIFY(blocks[1].contains("**bold**") && !blocks[1].contains('`'));
