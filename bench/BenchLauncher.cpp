@@ -34,6 +34,8 @@ BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     WindowServices services;
     services.trayAvailable = [] { return false; };
     services.endProgram = [] {};
+    // Alerts waiting for delivery are kept beside the settings, as a user's state folder would.
+    services.privateFolder = [folder = world.settingsFolder()] { return folder + "/state"; };
     window_ = std::make_unique<frmMain>(*core_, services);
     window_->Form_Load();
     window_->show();

@@ -21,6 +21,8 @@ int RunPriorityStepBench(int argc, char** argv, const BenchOptions& options);
 int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 // The status endpoint under 1,000 requests a second and hundreds of idle connections.
 int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options);
+// 100 alerts to an endpoint that takes 2 s to answer each, the window's event latency meanwhile.
+int RunAlertLoadBench(int argc, char** argv, const BenchOptions& options);
 // A tick of three servers' port probes, in CPU time.
 int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);

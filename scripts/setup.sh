@@ -13,6 +13,7 @@ packages=(
     imagemagick # scripts/screenshots.sh
     xfce4-panel dbus-daemon libglib2.0-bin
     prometheus curl
+    openssl # the alerts test makes its own TLS certificate
     dpkg-dev file desktop-file-utils appstream
 )
 # The tests also run a real game server: Debian's minetest-server, as the map server, and check

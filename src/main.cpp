@@ -60,6 +60,10 @@ int main(int argc, char* argv[]) {
         return settings.FilePath(QCoreApplication::applicationName());
     };
     services.launcherProgram = [] { return QCoreApplication::applicationFilePath(); };
+    services.privateFolder = [] {
+        QString why;
+        return PrivateStateFolder(&why);
+    };
     services.endProgram = [&apis, &instance] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
@@ -79,6 +83,7 @@ int main(int argc, char* argv[]) {
     const LogFolderChoice logs = ChooseLogFolder(
         serverFolder.folder, core.settings().Read(QStringLiteral("Log Group")).trimmed());
     core.UseLogFolder(logs.folder, logs.note);
+    core.alerts().launcherStarted();
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();

@@ -1,9 +1,9 @@
 #include "SingleInstance.h"
 
+#include "InstallationKey.h"
 #include "Platform.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -27,16 +27,6 @@ QString environmentRuntimeFolder() {
     return runtime.isEmpty() ? QDir::tempPath() : runtime;
 }
 
-// One name per folder: the folder as the file system knows it, so that two spellings
-// of one folder (a link, a trailing separator) are one instance.
-QString instanceName(const QString& serverFolder) {
-    QString canonical = QDir(serverFolder).canonicalPath();
-    if (canonical.isEmpty())
-        canonical = QDir::cleanPath(QDir(serverFolder).absolutePath());
-    return QString::fromLatin1(
-        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
-}
-
 } // namespace
 
 SingleInstance::SingleInstance(const QString& serverFolder, QString runtimeFolder, QObject* parent)
@@ -53,7 +43,7 @@ SingleInstance::SingleInstance(const QString& serverFolder, QString runtimeFolde
     }
     if (runtimeFolder.isEmpty())
         return; // nowhere safe to meet: this launcher runs on its own (the note says so)
-    socketPath_ = runtimeFolder + QLatin1Char('/') + instanceName(serverFolder);
+    socketPath_ = runtimeFolder + QLatin1Char('/') + InstallationKey(serverFolder);
     lock_ = std::make_unique<QLockFile>(socketPath_ + QStringLiteral(".lock"));
     // Only a lock whose process has ended is stale, however old it is.
     lock_->setStaleLockTime(0);

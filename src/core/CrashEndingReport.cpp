@@ -32,6 +32,7 @@ ConsoleEnding CrashEndingReport::awaitEnding(const ServerSupervisor& server) {
 void CrashEndingReport::report(ServerSupervisor& server) {
     const ServerProcess crashed = server.process;
     server.lastEnding.clear();
+    server.lastCrash = {};
     if (crashed.lPID <= 0 || crashed.lPID == server.reportedPid)
         return;
     const ConsoleEnding ending = awaitEnding(server);
@@ -51,6 +52,8 @@ void CrashEndingReport::report(ServerSupervisor& server) {
 
 void CrashEndingReport::reportHung(ServerSupervisor& server, const QString& reason) {
     server.lastEnding = reason;
+    server.lastCrash = {};
+    server.lastCrash.hung = true;
     QStringList lines = apis_.GetConsoleText(server.name()).split(u'\n');
     if (lines.size() > kCrashReportLines)
         lines = lines.mid(lines.size() - kCrashReportLines);
@@ -63,6 +66,8 @@ void CrashEndingReport::writeReport(ServerSupervisor& server, const QString& how
     const QString& name = server.name();
     const ServerProcess& crashed = server.process;
     server.reportedPid = crashed.lPID;
+    server.lastCrash.how = how;
+    server.lastCrash.lastLines = lastLines;
     QString line = LauncherLog::Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
     if (!log_.folder().isEmpty()) {
         // Named after the server's program file, whatever program the installation runs for it.
@@ -75,6 +80,7 @@ void CrashEndingReport::writeReport(ServerSupervisor& server, const QString& how
         const QString path = WriteCrashReport(log_.folder(), facts, stamp, &error);
         line += path.isEmpty() ? QStringLiteral("; the crash report cannot be written: ") + error
                                : QStringLiteral("; crash report: ") + path;
+        server.lastCrash.reportFile = path;
         if (!path.isEmpty())
             PruneCrashReports(log_.folder(), stem, reportsKept_);
     }

@@ -301,7 +301,10 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                                .arg(line)
                                .arg(why);
     };
-    int section = -2; // -2: before any section, -1: [Launcher], 0..2: a server
+    // -2: before any section, -3: an unknown one, -1: [Launcher], 0..2: a server, -4: [Alerts],
+    // kEndpoint + k: the k-th [Alert <name>]
+    constexpr int kAlerts = -4, kEndpoint = 100;
+    int section = -2;
     const QStringList lines = text.split(u'\n');
     for (int n = 0; n < lines.size(); ++n) {
         const QString line = lines[n].trimmed();
@@ -312,12 +315,21 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             section = -3;
             if (Lower(name) == QLatin1String("launcher"))
                 section = -1;
+            if (Lower(name) == QLatin1String("alerts"))
+                section = kAlerts;
+            if (Lower(name).startsWith(QLatin1String("alert "))) {
+                AlertEndpointConfig endpoint;
+                endpoint.name = name.mid(6).trimmed();
+                section = kEndpoint + static_cast<int>(config.alerts.endpoints.size());
+                config.alerts.endpoints << endpoint;
+            }
             for (int i = 0; i < ServerTable::kCount; ++i)
                 if (Lower(name) == Lower(ServerTable::displayNames()[i]))
                     section = i;
             if (section == -3)
                 problem(n + 1, QStringLiteral("\"%1\" is no section; a section is [Launcher], "
-                                              "[Login Server], [Char Server] or [Map Server]")
+                                              "[Login Server], [Char Server], [Map Server], "
+                                              "[Alerts] or [Alert <name>]")
                                    .arg(line));
             continue;
         }
@@ -337,8 +349,27 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             continue;
         }
         QString why;
-        if (!ApplyServerKey(config.servers[section], key, value, &why))
+        if (section == kAlerts) {
+            if (!config.alerts.applyKey(key, value, &why))
+                problem(n + 1, why);
+        } else if (section >= kEndpoint) {
+            if (!AlertsConfig::ApplyEndpointKey(config.alerts.endpoints[section - kEndpoint], key,
+                                                value, &why))
+                problem(n + 1, why);
+        } else if (!ApplyServerKey(config.servers[section], key, value, &why)) {
             problem(n + 1, why);
+        }
+    }
+    for (qsizetype i = config.alerts.endpoints.size() - 1; i >= 0; --i) {
+        QString why = AlertsConfig::EndpointProblem(config.alerts.endpoints[i]);
+        for (qsizetype j = 0; j < i && why.isEmpty(); ++j)
+            if (config.alerts.endpoints[j].name == config.alerts.endpoints[i].name)
+                why = QStringLiteral("[Alert %1] comes twice; the second is left out")
+                          .arg(config.alerts.endpoints[i].name);
+        if (!why.isEmpty()) {
+            config.problems << QStringLiteral("%1: %2").arg(fileName, why);
+            config.alerts.endpoints.removeAt(i);
+        }
     }
     // A plan of a save confirmation alone stops as by default, and waits for the save.
     for (ServerLaunchConfig& server : config.servers)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlertsConfig.h"
 #include "HealthRules.h"
 #include "StopPlan.h"
 
@@ -33,6 +34,9 @@
 //   probe = silence 120
 //   probe = line Segmentation fault|out of memory
 //   expected exit = 0
+//   [Alert ops]
+//   url file = /etc/corvane/ops-webhook.url
+//   format = discord
 //
 // A program or folder is taken from the server folder unless it is an absolute path; each
 // "environment" and "stop" line adds one variable or one step, in order. A line that cannot be
@@ -54,6 +58,8 @@ struct InstallationConfig {
     // The [Launcher] section, by key in lower case: the keys the user's settings would hold
     // ("status port", "crashrelaunch burst", ...), which it overrides for this installation.
     QHash<QString, QString> launcher;
+    // [Alerts], and one [Alert <name>] section per endpoint.
+    AlertsConfig alerts;
     // What could not be used, one line each: "corvane-launcher.ini line 7: ...".
     QStringList problems;
     bool found = false; // the file exists

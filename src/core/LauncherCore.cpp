@@ -30,7 +30,8 @@ constexpr int kProblemPollMs = 2000;
 
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
-      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_) {
+      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
+      alerts_(fleet_, *services.clock, services.serverFolder) {
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
 }
@@ -82,6 +83,9 @@ void LauncherCore::ReadInstallation() {
     }
     LoadCloseRequests();
     fleet_.monitor().LoadSettings(settings_);
+    alerts_.setTiming(installation_.alerts.backUpAfterSeconds,
+                      installation_.alerts.summaryEverySeconds);
+    emit installationRead();
 }
 
 // How each server is asked to end: the installation's "close request" of its section, else the
@@ -154,6 +158,7 @@ void LauncherCore::finishExit() {
         log_.LauncherLogAdd(line);
         std::fprintf(stderr, "corvane-launcher: %s\n", qPrintable(line));
     }
+    alerts_.launcherExiting(fleet_.StillRunningAfterStop());
     const std::function<void()> done = std::exchange(exitDone_, nullptr);
     done();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlertWatch.h"
 #include "ConsoleMirror.h"
 #include "CoreServices.h"
 #include "InstallationConfig.h"
@@ -30,6 +31,7 @@ public:
     LauncherSettings& settings() { return settings_; }
     ConsoleMirror& mirror() { return mirror_; }
     ServerFleet& fleet() { return fleet_; }
+    AlertWatch& alerts() { return alerts_; }
     const ServerFleet& fleet() const { return fleet_; }
     const CoreServices& services() const { return services_; }
     // The installation's settings as last read, and the file they are read from.
@@ -63,6 +65,10 @@ public:
     // The servers' state for monitoring systems, taken now.
     StatusSnapshot CurrentStatus() const;
 
+signals:
+    // The installation's settings were read again (at start-up and every start of the servers).
+    void installationRead();
+
 private:
     void LoadCloseRequests();
     void ReportConsoleLogProblems();
@@ -75,6 +81,7 @@ private:
     LauncherSettings settings_;
     ConsoleMirror mirror_;
     ServerFleet fleet_;
+    AlertWatch alerts_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

@@ -135,6 +135,9 @@ signals:
     // The start sequence waits for a server to be ready (true), or has gone on or ended (false):
     // the servers can be stopped meanwhile although the launcher is not online yet.
     void startAwaitsReadiness(bool waiting);
+    // A stop sequence that waits for the server's save confirmation ended without it; the server
+    // ended, or still runs.
+    void stopEndedUnsaved(int server, bool ended);
 
 private:
     friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back

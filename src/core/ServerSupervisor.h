@@ -76,7 +76,17 @@ public:
     CrashBackoff backoff;
     CrashTally tally; // since the launcher started; never reset
     int relaunchesSinceOnline = 0;
-    QString lastEnding;           // how its last crash ended, when that is known
+    QString lastEnding; // how its last crash ended, when that is known
+    // Its last crash as the log and its report told it: how it ended (or the failed probe), the
+    // report's file (empty when none was written) and the console's last lines.
+    struct CrashAccount {
+        QString how;
+        QString reportFile;
+        QString lastLines;
+        bool hung = false; // it still ran, but failed a health probe
+    };
+    CrashAccount lastCrash;
+    QString lastStartError;       // why its last start did not succeed
     std::int32_t reportedPid = 0; // the process whose crash was reported last
     // It was relaunched while the current crash notice stood, or began it.
     bool inCrashNotice = false;

@@ -46,6 +46,7 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
         return -1;
     if (!services_.apis->FileExists(path)) {
         log_.LauncherLogAdd(QStringLiteral("Cannot find ") + path);
+        s.lastStartError = QStringLiteral("its program ") + path + QStringLiteral(" is not there");
         return failed();
     }
 
@@ -72,8 +73,8 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
         log_.LauncherLogAdd(QStringLiteral("Error Starting ") + sName +
                             QStringLiteral(", please see output in Server status"));
         const QString reason = services_.apis->LastLaunchError();
-        log_.note(sName + QStringLiteral(" could not be started: ") +
-                  (reason.isEmpty() ? QStringLiteral("no reason was given") : reason));
+        s.lastStartError = reason.isEmpty() ? QStringLiteral("no reason was given") : reason;
+        log_.note(sName + QStringLiteral(" could not be started: ") + s.lastStartError);
         mirror_.SetPaneText(QStringLiteral("Cannot create the process for ") + sName);
         return failed();
     }

@@ -175,6 +175,8 @@ bool StopSequence::advance() {
     if (ended_ && !saved_ && !plan_.saveConfirmation.isEmpty())
         log_.note(fleet_.supervisor(server_).name() +
                   QStringLiteral(" ended without confirming a save."));
+    if (!saved_ && !plan_.saveConfirmation.isEmpty())
+        emit fleet_.stopEndedUnsaved(server_, ended_);
     return true;
 }
 

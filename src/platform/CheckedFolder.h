@@ -32,6 +32,12 @@ public:
     // Creates a file of its own: base + ext, or when that name is taken (by anything, a link
     // included), base-2 + ext, base-3 + ext, ... The name used; empty with the reason when none.
     QString createNew(const QString& base, const QString& ext, QFile& file, QString* error) const;
+    // Reads the whole of the file name, when it is a plain file of at most maxBytes. An absent
+    // file reads as empty. False with the reason otherwise, a link in its place included.
+    bool readAll(const QString& name, qint64 maxBytes, QByteArray* data, QString* error) const;
+    // Puts data in the file name whole or not at all: written and synced to a new file, which
+    // then takes the name's place.
+    bool replace(const QString& name, const QByteArray& data, QString* error) const;
     // Renames or removes a file in the folder (a link itself, never what it points to).
     bool rename(const QString& from, const QString& to) const;
     bool remove(const QString& name) const;

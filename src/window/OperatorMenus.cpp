@@ -1,6 +1,7 @@
 #include "OperatorMenus.h"
 
 #include "AboutBox.h"
+#include "AlertDelivery.h"
 #include "AutostartEntry.h"
 #include "CrashReport.h"
 #include "FindDialog.h"
@@ -28,6 +29,7 @@ public:
         buildLogMenu();
         buildPaneMenu();
         buildTrayItems();
+        buildOptionsMenu();
     }
 
 private:
@@ -119,11 +121,23 @@ private:
         startAtLogin_ = addTray(before, QStringLiteral("Start at Login"), "mnuTrayStartAtLogin");
         startAtLogin_->setCheckable(true);
         connect(startAtLogin_, &QAction::triggered, this, &OperatorMenus::setStartAtLogin);
+        connect(addTray(before, QStringLiteral("Send Test Alert"), "mnuTraySendTestAlert"),
+                &QAction::triggered, this, &OperatorMenus::sendTestAlert);
         connect(addTray(before, QStringLiteral("About..."), "mnuTrayAbout"), &QAction::triggered,
                 this, &OperatorMenus::showAbout);
         connect(tray, &QMenu::aboutToShow, this, &OperatorMenus::refresh);
         refresh();
     }
+
+    // The options page's own menu, for what concerns the launcher as a whole.
+    void buildOptionsMenu() {
+        QWidget* options = w_.picContainer;
+        connect(addTo(options, QStringLiteral("Send Test &Alert"), "actOptionsSendTestAlert"),
+                &QAction::triggered, this, &OperatorMenus::sendTestAlert);
+        options->setContextMenuPolicy(Qt::ActionsContextMenu);
+    }
+
+    void sendTestAlert() { w_.Alerts().sendTest(); }
 
     QAction* addTray(QAction* before, const QString& text, const char* name) {
         auto* action = new QAction(text, w_.mnuTrayMenu);

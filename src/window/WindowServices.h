@@ -23,4 +23,7 @@ struct WindowServices {
     std::function<QString()> settingsFile;
     // The launcher's own program file, for the entry that starts it at login.
     std::function<QString()> launcherProgram;
+    // The launcher's own private folder, where alerts wait for their delivery; when not given,
+    // they wait in memory only.
+    std::function<QString()> privateFolder;
 };

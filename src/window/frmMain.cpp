@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "AlertDelivery.h"
 #include "ConsoleCommandLine.h"
 #include "CrashMonitor.h"
 #include "LogListBox.h"
@@ -25,7 +26,9 @@
 
 frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
     : QWidget(parent), core_(core), services_(std::move(services)),
-      status_(std::make_unique<StatusReporter>(core)) {
+      status_(std::make_unique<StatusReporter>(core)),
+      alerts_(std::make_unique<AlertDelivery>(
+          core, services_.privateFolder ? services_.privateFolder() : QString())) {
     buildControls();
     connectHandlers();
     observeCore();

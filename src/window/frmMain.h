@@ -52,6 +52,7 @@ class MessagePane;
 class PastedLines;
 class PictureBox;
 class RedNotice;
+class AlertDelivery;
 class StatusReporter;
 class TabStrip;
 class VbCheckBox;
@@ -149,6 +150,7 @@ public:
     // The port the status is served on; 0 while it is not served.
     quint16 StatusPort() const;
     StatusReporter& Status();
+    AlertDelivery& Alerts() { return *alerts_; }
     const WindowServices& services() const { return services_; }
 
 protected:
@@ -177,6 +179,7 @@ private:
     LauncherCore& core_;
     WindowServices services_;
     std::unique_ptr<StatusReporter> status_;
+    std::unique_ptr<AlertDelivery> alerts_;
     RedNotice* notice_ = nullptr; // the crash notice, and the status's
     std::unique_ptr<WindowPlaces> places_;
     bool shownOnce_ = false;

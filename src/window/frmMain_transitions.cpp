@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "AlertDelivery.h"
 #include "CrashMonitor.h"
 #include "LauncherState.h"
 #include "VbCheckBox.h"
@@ -10,6 +11,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+
+namespace {
+
+constexpr int kExitAlertWaitMs = 2000;
+
+} // namespace
 
 // Every visible change of launcher state goes through here. The codes that concern the servers
 // (10, 11, 12, 50) go to the core, which applies its half and signals back for the presentation;
@@ -76,11 +83,17 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         letPendingEventsRun();
         // Stops what runs and saves the settings; the program ends once the servers' stop
         // sequences have run, the window showing meanwhile.
+        // The alert that the launcher exits gets two seconds to go out; it waits in the queue
+        // file for the next start otherwise.
         core_.BeginExit([this, place] {
-            rememberPlace(place);
-            RemoveTrayIcon();
-            TrayIcon.reset();
-            services_.endProgram();
+            alerts_->finishThen(
+                [this, place] {
+                    rememberPlace(place);
+                    RemoveTrayIcon();
+                    TrayIcon.reset();
+                    services_.endProgram();
+                },
+                kExitAlertWaitMs);
         });
         break;
     }

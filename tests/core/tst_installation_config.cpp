@@ -5,6 +5,7 @@
 #include "InstallationConfig.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -31,7 +32,20 @@ const QByteArray kFile = "# The world of the map server\n"
                          "stop = await dawn 5\n"
                          "kill after stop = yes\n"
                          "[Moon Server]\n"
-                         "prgram = x\n";
+                         "prgram = x\n"
+                         "[Alerts]\n"
+                         "summary every = 5\n"
+                         "queue limit = 50\n"
+                         "[Alert ops]\n"
+                         "url file = /etc/ops.url\n"
+                         "format = Slack\n"
+                         "headers file = /etc/ops.headers\n"
+                         "[Alert ops]\n"
+                         "url = https://example.org/hook\n"
+                         "[Alert chat]\n"
+                         "format = teams\n"
+                         "[Alert desk]\n"
+                         "url = ftp://example.org/\n";
 
 } // namespace
 
@@ -51,8 +65,16 @@ private slots:
         QVERIFY(steps.size() == 4 && steps[1].kind == Kind::AwaitSave && steps[1].seconds == 30);
         QVERIFY(steps[2].kind == Kind::Signal && steps[2].signal == SIGTERM);
         // Each line that cannot be used is named by its number; everything else applies.
-        QCOMPARE(c.problems.size(), 4);
-        for (const int line : {9, 16, 18, 19})
+        const AlertsConfig& alerts = c.alerts;
+        QVERIFY(alerts.queueLimit == 50 && alerts.summaryEverySeconds == 600);
+        QCOMPARE(alerts.endpoints.size(), 1); // the second "ops" and those without an address
+        QCOMPARE(alerts.endpoints[0].urlFile, "/etc/ops.url");
+        QCOMPARE(alerts.endpoints[0].format, "slack");
+        QCOMPARE(alerts.endpoints[0].headersFile, "/etc/ops.headers");
+        QCOMPARE(
+            c.problems.filter(QRegularExpression("^f.ini: \\[Alert (ops|chat|desk)\\]")).size(), 3);
+        QCOMPARE(c.problems.size(), 10);
+        for (const int line : {9, 16, 18, 19, 21, 30, 32})
             QVERIFY2(c.problems.filter(QStringLiteral("f.ini line %1: ").arg(line)).size() == 1,
                      qPrintable(c.problems.join('\n')));
         QCOMPARE(SplitWords("a \"b"), std::nullopt);

@@ -1,8 +1,10 @@
 // The start and stop sequences against the pretend operating system and the instant clock, with
 // no window: complete and early-ended starts, stops during a start, servers that already run, the
 // exit, and the settings that choose how servers are asked to end.
+#include "AlertWatch.h"
 #include "CoreHarness.h"
 
+#include <QSignalSpy>
 #include <QTimer>
 
 namespace {
@@ -82,6 +84,15 @@ private slots:
         h.addServerFiles();
         h.apis.failingLaunches[CoreHarness::programPath(1)] = "refused";
         ServerFleet& f = h.loadCore();
+        QSignalSpy alerts(&h.core().alerts(), &AlertWatch::alertRaised);
+        const auto startFailures = [&] {
+            QStringList messages;
+            for (const QList<QVariant>& raised : alerts)
+                if (const auto a = raised.first().value<Alert>();
+                    a.kind == Alert::Kind::StartFailed)
+                    messages << a.message;
+            return messages;
+        };
         f.StartServers();                    // the tray item leaves the launcher offline
         h.apis.crashAndWake("login-server"); // and nothing brings it online by itself
         QCOMPARE(f.ServerState(), 0);
@@ -99,10 +110,17 @@ private slots:
         QCOMPARE(h.linesWith("crashed"), 0);
         h.apis.crashAndWake("login-server"); // the one that runs is watched
         QCOMPARE(h.linesWith("just crashed!"), 1);
+        // Told once until the server runs again, however often it fails meanwhile.
+        QCOMPARE(startFailures(), QStringList("Char Server could not be started: refused."));
         h.apis.failingLaunches.clear();
         for (const int server : {1, 2})
             f.StartServerAlone(server);
         QVERIFY(h.server(1).watched() && h.server(2).watched() && f.tmrHelper->isActive());
+        h.apis.failingLaunches[CoreHarness::programPath(1)] = "refused";
+        f.StopServerAlone(1);
+        h.apis.crashAndWake("char-server");
+        f.StartServerAlone(1);
+        QCOMPARE(startFailures().size(), 2);
     }
 
     // A stop, or the launcher's exit, during a start ends it and stops what it started; the exit

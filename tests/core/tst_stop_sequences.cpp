@@ -2,7 +2,10 @@
 // step in turn, each wait bounded, a save confirmed only by a line printed after the stop began,
 // a server that outlives its sequence left running (or killed, when asked), and the exit waiting
 // for the sequences before it ends.
+#include "AlertWatch.h"
 #include "CoreHarness.h"
+
+#include <QSignalSpy>
 
 namespace {
 
@@ -74,6 +77,7 @@ private slots:
               Case{true, false, true, "> Map Server ended without confirming a save."}}) {
             CoreHarness h;
             ServerFleet& f = h.startedCore();
+            QSignalSpy alerts(&h.core().alerts(), &AlertWatch::alertRaised);
             f.SetStopPlan(2, SaveThenStop(escalate));
             h.apis.consoles["Map Server"] = "> ";
             h.apis.endsOnInput["Map Server"] = ends ? "stop" : "";
@@ -92,6 +96,15 @@ private slots:
             wait(500);
             QCOMPARE(done, int(exit));
             QVERIFY2(h.logSince(0).contains(named), qPrintable(h.logSince(0).join(u'\n')));
+            QStringList unsaved; // whatever came of it, the save was not confirmed
+            for (const QList<QVariant>& raised : alerts)
+                if (const auto a = raised.first().value<Alert>();
+                    a.kind == Alert::Kind::SaveNotConfirmed && a.server == "Map Server")
+                    unsaved << a.message;
+            QCOMPARE(unsaved, QStringList(ends || escalate
+                                              ? "Map Server ended without confirming that it saved."
+                                              : "Map Server did not confirm that it saved before "
+                                                "its stop sequence ended."));
             QCOMPARE(h.apis.count("KillServer"), int(escalate));
             QCOMPARE(f.ServerState(), int(!ends && !escalate)); // online while it runs
         }

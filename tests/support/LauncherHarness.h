@@ -32,7 +32,8 @@ public:
                   .consoleSocket = [] { return QStringLiteral("corvane-0123456789"); },
                   .settingsFile =
                       [] { return QStringLiteral("/home/op/.config/CorvaneLauncher.ini"); },
-                  .launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); }})) {
+                  .launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); },
+                  .privateFolder = {}})) { // alerts wait in memory
     }
 
     frmMain& window() { return *window_; }

@@ -44,39 +44,31 @@ private slots:
         QTest::addColumn<QString>("shown");        // what the pane holds after the last
         QTest::addColumn<QString>("at");           // the text whose format is checked
         QTest::addColumn<QString>("format");       // foreground|background|b(old)u(nderline)
-        const auto row = [](const char* name, const QStringList& consoles, const QString& shown,
-                            const QString& at = {}, const QString& format = {}) {
-            QTest::newRow(name) << consoles << shown << at << format;
+        // clang-format off
+        const auto row = [](const char* name, const QStringList& consoles, const QString& shown, const QString& at = {}, const QString& format = {}) {
+            QTest::newRow(name) << consoles << shown << (at.isEmpty() ? shown.right(1) : at)
+                                << (format.isEmpty() ? "||" : format); // plain, unless said
         };
-        row("scrolls past", {"1\n2\n3\n4\n5", "1\n2\n3\n4\n5\n6\n7\n8"}, "4\n5\n6\n7\n8");
-        row("scrolls by more", {"1\n2\n3\n4\n5", "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11"},
-            "7\n8\n9\n10\n11");
+        const QString upTo14 = "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14";
+        row("scrolls past, then by more than it shows", {upTo14.left(9), upTo14.left(15), upTo14}, "10\n11\n12\n13\n14");
         row("one line repeated", {"x\nx\nx", "x\nx\nx\nx\nx\nx\nx"}, "x\nx\nx\nx\nx");
         row("last line growing", {"1\n2\nloading", "1\n2\nloading...\n3"}, "1\n2\nloading...\n3");
         row("breaks of the pane's own", {QStringLiteral("a\u2029b\rc\u2028d")}, "a b c d");
         // After a coloured capture, so that the text is laid out anew in the colour's wake. One
         // row per way a colour is read and converted.
-        const auto colour = [&](const char* name, const QString& console, const QString& shown,
-                                const char* at, const char* format) {
+        const auto colour = [&](const char* name, const QString& console, const QString& shown, const char* at, const char* format) {
             row(name, {"\033[35mbefore", console}, shown, at, format);
         };
         colour("empty SGR resets", "\033[31mred\033[m plain", "red plain", "plain", "||");
-        colour("huge number, then bright on blue, bold underline",
-               "\033[999999999999999999999;92;44;1;4mhi", "hi", "hi", "#14a014|#0451a5|bu");
+        colour("huge number, then bright on blue, bold underline", "\033[999999999999999999999;92;44;1;4mhi", "hi", "hi", "#14a014|#0451a5|bu");
         colour("22 24 39 49 undo", "\033[1;4;31;41m\033[22;24;39;49mx", "x", "x", "||");
-        colour("256 cube and grey, kept past out of range ones",
-               "\033[38;5;208;48;5;244mx\033[38;2;300;1;1;48;5;256my", "xy", "y",
-               "#ff8700|#808080|");
-        colour("24-bit, then a short extended colour", "\033[38;2;10;200;30;48;5mrgb", "rgb", "rgb",
-               "#0ac81e||");
-        colour("carried from a line not shown", "\033[32m1\n2\n3\n4\n5\n6", "2\n3\n4\n5\n6", "6",
-               "#00a000||");
-        colour("other sequences and controls",
-               "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D\x07\x08\xc2\x9b\033", "ABCD",
-               "D", "||");
+        colour("256 cube and grey, kept past out of range ones", "\033[38;5;208;48;5;244mx\033[38;2;300;1;1;48;5;256my", "xy", "y", "#ff8700|#808080|");
+        colour("24-bit, then a short extended colour", "\033[38;2;10;200;30;48;5mrgb", "rgb", "rgb", "#0ac81e||");
+        colour("carried from a line not shown", "\033[32m1\n2\n3\n4\n5\n6", "2\n3\n4\n5\n6", "6", "#00a000||");
+        colour("other sequences and controls", "\033]0;title\aA\033(B\033[2KB\0337C\033]8;;u\033\\D\x07\x08\xc2\x9b\033", "ABCD", "D", "||");
         colour("cut short by the line end", "\033[31\nred", "\nred", "red", "||");
-        colour("cut line stays coloured", "\033[34m" + QString(4010, u'x') + "\033[0m",
-               QString(4000, u'x') + QStringLiteral(" [… 10 more characters]"), "x", "#0451a5||");
+        colour("cut line stays coloured", "\033[34m" + QString(4010, u'x') + "\033[0m", QString(4000, u'x') + QStringLiteral(" [… 10 more characters]"), "x", "#0451a5||");
+        // clang-format on
     }
     void paneShowsTheBoundedTail() {
         QFETCH(QStringList, consoles);
@@ -94,18 +86,15 @@ private slots:
         }
         QCOMPARE(w.txtOutput->toPlainText(), shown);
         QCOMPARE(w.txtOutput->document()->blockCount(), int(shown.count(u'\n')) + 1);
-        if (at.isEmpty())
-            return;
         QTextCursor cursor(w.txtOutput->document());
         cursor.setPosition(int(shown.lastIndexOf(at)) + 1);
         const QTextCharFormat f = cursor.charFormat();
-        const auto colour = [&](int property) {
-            return f.hasProperty(property) ? f.brushProperty(property).color().name() : "";
-        };
-        QCOMPARE(colour(QTextFormat::ForegroundBrush) + '|' + colour(QTextFormat::BackgroundBrush) +
-                     '|' + (f.fontWeight() == QFont::Bold ? "b" : "") +
-                     (f.fontUnderline() ? "u" : ""),
-                 format);
+        QString seen =
+            QString(f.fontWeight() == QFont::Bold ? "b" : "") + (f.fontUnderline() ? "u" : "");
+        for (const int property : {QTextFormat::BackgroundBrush, QTextFormat::ForegroundBrush})
+            seen.prepend((f.hasProperty(property) ? f.brushProperty(property).color().name() : "") +
+                         '|');
+        QCOMPARE(seen, format);
     }
 
     // The command line types into the selected server's console, and only into a running one.
@@ -118,14 +107,13 @@ private slots:
             QTest::keyClick(input, Qt::Key_Return);
             return w.txtCommand->note()->isHidden() ? QString() : w.txtCommand->note()->text();
         };
+        const auto sent = [&] { return h.apis.argsOf("SendConsoleInput").join(u'|'); };
         w.conTab->Select(2);
         h.apis.consoles["Char Server"] = "ready";
         const int captures = h.apis.count("GetConsoleText");
         for (const char* line : {"", "say \"hi\"; x", "status", "status"})
             QCOMPARE(type(line), QString());
-        QCOMPARE(h.apis.argsOf("SendConsoleInput"),
-                 QStringList(
-                     {"Char Server\nsay \"hi\"; x", "Char Server\nstatus", "Char Server\nstatus"}));
+        QCOMPARE(sent(), "Char Server\nsay \"hi\"; x|Char Server\nstatus|Char Server\nstatus");
         // The pane looks at once; the field is emptied.
         QVERIFY(h.apis.count("GetConsoleText") >= captures + 3 && input->text().isEmpty());
         // Up and Down walk what was sent, a repeat kept once, and give back what was typed.
@@ -135,24 +123,21 @@ private slots:
             QTest::keyClick(input, key);
             walked << input->text();
         }
-        QCOMPARE(walked,
-                 QStringList({"status", "say \"hi\"; x", "say \"hi\"; x", "status", "draft"}));
+        QCOMPARE(walked.join(u'|'), "status|say \"hi\"; x|say \"hi\"; x|status|draft");
         w.conTab->Select(1); // each server its own history and its own draft
         QTest::keyClick(input, Qt::Key_Up);
         QCOMPARE(input->text(), "");
         w.conTab->Select(2);
         QCOMPARE(input->text(), "draft");
         // A line with control characters shows them and is not sent (Ctrl-C would end the
-        // server); one longer than a console takes is not cut.
+        // server); one longer than a console takes is not cut, but refused when sent.
         input->clear();
         QVERIFY(!Paste(w, QString("status") + QChar(3) + "tail\tsave" + QChar(26)));
         QCOMPARE(input->text(), QString::fromUtf8("status\u2403tail\u2409save\u241A"));
-        QCOMPARE(type(input->text()),
-                 QString::fromUtf8("the line holds control characters (shown as \u2403 and the "
-                                   "like): nothing sent"));
+        QCOMPARE(type(input->text()), "the line holds control characters (shown as \u2403 and the "
+                                      "like): nothing sent");
         input->clear();
-        QVERIFY(!Paste(w, QString(100'000, u'x')));
-        QCOMPARE(input->text().size(), 100'000); // nothing cut: refused when sent, as pastes are
+        QVERIFY(!Paste(w, QString(100'000, u'x')) && input->text().size() == 100'000);
         // A paste of several lines, however it comes in (keys, the field's menu, a drop), sends
         // nothing until the operator answers a box that names the server and shows the lines.
         // Send types them into the server that was shown when the paste was made; Cancel sends
@@ -164,26 +149,23 @@ private slots:
         input->setText("draft");
         PasteConfirmation* box = Paste(w, "save\n\nsay \"hi\"\nstatus\n");
         QVERIFY(box && box->isModal());
-        QCOMPARE(box->question()->text(),
-                 "Send 3 lines to the Map Server console? (1 empty line left out)");
-        QCOMPARE(box->preview()->toPlainText(), "1  save\n2  say \"hi\"\n3  status");
+        QCOMPARE(box->question()->text() + '\n' + box->preview()->toPlainText(),
+                 "Send 3 lines to the Map Server console? (1 empty line left out)\n"
+                 "1  save\n2  say \"hi\"\n3  status");
         w.conTab->Select(2); // the box still means the Map Server
         QTest::mouseClick(box->sendButton(), Qt::LeftButton);
-        QCOMPARE(h.apis.argsOf("SendConsoleInput").mid(3),
-                 QStringList({"Map Server\nsave", "Map Server\nsay \"hi\"", "Map Server\nstatus"}));
+        QVERIFY(sent().endsWith("|Map Server\nsave|Map Server\nsay \"hi\"|Map Server\nstatus"));
         w.conTab->Select(3); // the lines are that server's history; its draft is as it was
         QCOMPARE(input->text(), "draft");
         QTest::keyClick(input, Qt::Key_Up);
         QCOMPARE(input->text(), "status");
         QVERIFY((box = Paste(w, "shutdown\nstatus")));
-        QTest::mouseClick(box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel),
-                          Qt::LeftButton); // sends nothing: see the count at the end
+        box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
 
         QApplication::clipboard()->setText("save\nstatus");
         QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5}, input->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(input, &click);
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        QVERIFY(menu);
         for (QAction* action : menu->actions())
             if (action->text().remove(u'&').startsWith("Paste") && action->isEnabled())
                 action->trigger();
@@ -198,11 +180,9 @@ private slots:
         QDropEvent drop({5, 5}, actions, &dragged, Qt::LeftButton, {});
         QApplication::sendEvent(input, &drop);
         QCOMPARE(drop.dropAction(), Qt::CopyAction); // what was dragged stays where it was
-        QVERIFY((box = OpenBox(w)));
-        QCOMPARE(box->question()->text(), "Send 3 lines to the Map Server console?");
+        QVERIFY((box = OpenBox(w)) && box->question()->text().startsWith("Send 3 lines"));
         box->reject();
         QCOMPARE(input->text(), "status");
-
         // One that cannot go (the refusals are tested with the lines) cannot be sent.
         QVERIFY((box = Paste(w, QString("save\nstop") + QChar(3))) && !box->sendButton());
         box->reject();
@@ -212,7 +192,7 @@ private slots:
         QTest::mouseClick(box->sendButton(), Qt::LeftButton);
         QCOMPARE(w.txtCommand->note()->text(), "Map Server is not running: nothing sent");
         QCOMPARE(type("status"), "Map Server is not running: nothing sent");
-        QCOMPARE(h.apis.count("SendConsoleInput"), 6);
+        QCOMPARE(h.apis.count("SendConsoleInput"), 6); // nothing from the boxes given up
     }
 };
 

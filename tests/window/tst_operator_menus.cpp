@@ -52,8 +52,12 @@ private slots:
         for (QAction* action : w.mnuTrayMenu->actions())
             tray << (action->isSeparator() ? "-" : action->text());
         QCOMPARE(tray, QStringList({"Show Window", "Start Server", "Stop Servers", "-",
-                                    "Open Logs Folder", "Start at Login", "About...", "-",
-                                    "Exit And Stop Servers"}));
+                                    "Open Logs Folder", "Start at Login", "Send Test Alert",
+                                    "About...", "-", "Exit And Stop Servers"}));
+        // Both test-alert items reach the delivery, which says why nothing went out.
+        Action(w, "mnuTraySendTestAlert")->trigger();
+        Action(w, "actOptionsSendTestAlert")->trigger();
+        QCOMPARE(h.core().log().lines().filter("No test alert sent: no alert endpoint").size(), 2);
         QAction* trayOpen = Action(w, "mnuTrayOpenLogs");
         QTemporaryDir base;
         const QString logs = base.path() + "/logs";

@@ -177,3 +177,49 @@ bool CheckedFolder::rename(const QString& from, const QString& to) const {
 bool CheckedFolder::remove(const QString& name) const {
     return IsPlainName(name) && ::unlinkat(fd_, NameBytes(name).constData(), 0) == 0;
 }
+
+bool CheckedFolder::readAll(const QString& name, qint64 maxBytes, QByteArray* data,
+                            QString* error) const {
+    data->clear();
+    if (!IsPlainName(name)) {
+        *error = QStringLiteral("not a file name of its own");
+        return false;
+    }
+    const int fd = ::openat(fd_, NameBytes(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return true;
+    if (fd < 0) {
+        *error = errno == ELOOP ? QStringLiteral("a link stands in its place") : ErrnoText(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+        ::close(fd);
+        *error = S_ISREG(st.st_mode) ? QStringLiteral("larger than %1 bytes").arg(maxBytes)
+                                     : QStringLiteral("not a plain file");
+        return false;
+    }
+    QFile file;
+    if (!OpenDescriptor(file, fd, QIODevice::ReadOnly, error))
+        return false;
+    *data = file.read(maxBytes);
+    return true;
+}
+
+bool CheckedFolder::replace(const QString& name, const QByteArray& data, QString* error) const {
+    QFile file;
+    const QString temporary = createNew(name + QStringLiteral(".new"), QString(), file, error);
+    if (temporary.isEmpty())
+        return false;
+    const bool written =
+        file.write(data) == data.size() && file.flush() && ::fsync(file.handle()) == 0;
+    if (!written)
+        *error = file.errorString();
+    file.close();
+    if (written && rename(temporary, name))
+        return true;
+    if (written)
+        *error = ErrnoText(errno);
+    remove(temporary);
+    return false;
+}

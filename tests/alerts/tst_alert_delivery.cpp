@@ -1,0 +1,211 @@
+// Alerts from the crash check to a receiver on loopback: one alert per crash episode and one when
+// it ends, a queue that waits for a receiver that is down (also across a restart of the launcher)
+// and delivers in order and once, and TLS with a certificate of the test's own.
+#include "AlertDelivery.h"
+#include "AlertQueue.h"
+#include "AlertSender.h"
+#include "CheckedFolder.h"
+#include "CoreHarness.h"
+#include "LoopbackReceiver.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSslKey>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+
+namespace {
+
+QJsonObject Json(const QByteArray& body) {
+    return QJsonDocument::fromJson(body).object();
+}
+
+QStringList Events(const LoopbackReceiver& receiver) {
+    QStringList events;
+    for (const auto& request : receiver.requests)
+        events << Json(request.body).value("event").toString();
+    return events;
+}
+
+Alert Numbered(int n) {
+    Alert alert;
+    alert.kind = Alert::Kind::CrashBegan;
+    alert.id = QStringLiteral("a%1").arg(n);
+    alert.title = QStringLiteral("alert %1").arg(n);
+    return alert;
+}
+
+} // namespace
+
+class AlertDeliveryTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Five crashes in a row are one episode: one alert when it begins, with the console's last
+    // lines, and one once the server has stayed up; a shorter summary interval adds a summary.
+    void aCrashEpisodeIsToldOnceAndWhenItEnds_data() {
+        QTest::addColumn<QByteArray>("timing");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("defaults") << QByteArray() << QStringList{"crash", "back_up"};
+        QTest::newRow("summary every 30 s") << QByteArray("[Alerts]\nsummary every = 30\n")
+                                            << QStringList{"crash", "still_crashing", "back_up"};
+    }
+    void aCrashEpisodeIsToldOnceAndWhenItEnds() {
+        QFETCH(QByteArray, timing);
+        QFETCH(QStringList, events);
+        LoopbackReceiver receiver;
+        QVERIFY(receiver.listen());
+        QTemporaryDir folder;
+        QFile ini(folder.filePath(InstallationConfig::kFileName));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(timing + "[Alert desk]\nurl = " + receiver.url().toUtf8() + "\n");
+        ini.close();
+        CoreHarness h(nullptr, nullptr, nullptr, folder.path());
+        AlertDelivery delivery(h.core(), QString());
+        QStringList console;
+        for (int n = 1; n <= 30; ++n)
+            console << QStringLiteral("line %1").arg(n);
+        h.apis.endings["Map Server"] =
+            ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", console.join('\n'), 3};
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.loadCore().StartServersAndGoOnline();
+        for (int crash = 0; crash < 5; ++crash) {
+            h.apis.crashAndWake("map-server");
+            h.clock.now += 11000; // the crash notice ends; the relaunched server runs on
+            h.fleet().monitor().tmrCrashNotice_Timer();
+            h.core().alerts().check();
+        }
+        QVERIFY(h.core().alerts().episodeOpen(2));
+        h.clock.now += 60000;
+        h.core().alerts().check();
+        QVERIFY(!h.core().alerts().episodeOpen(2));
+        QTRY_COMPARE(receiver.requests.size(), events.size());
+        QTest::qWait(100); // and nothing more comes
+        QCOMPARE(Events(receiver), events);
+        const QJsonObject crash = Json(receiver.requests.first().body);
+        QCOMPARE(crash.value("server").toString(), "Map Server");
+        QCOMPARE(crash.value("message").toString(),
+                 "Map Server crashed (exit status 3); the launcher relaunches it.");
+        const QJsonArray lines = crash.value("lines").toArray();
+        QVERIFY(lines.size() == 20 && lines.last().toString() == "line 30");
+        QCOMPARE(Json(receiver.requests.last().body).value("message").toString(),
+                 "Map Server back up after 5 relaunches in 47 s");
+    }
+
+    // While the receiver is down its alerts wait: it is named once in the log, however many tries
+    // fail. The launcher restarts meanwhile; once the receiver is back, the queue arrives in
+    // order and none twice. An alert the receiver refuses does not hold back the ones behind it.
+    void aReceiverThatIsDownGetsTheQueueOnceBack() {
+        QTemporaryDir state;
+        FakeClock clock;
+        LoopbackReceiver receiver;
+        QVERIFY(receiver.listen());
+        const quint16 port = receiver.port();
+        AlertEndpointConfig endpoint;
+        endpoint.name = "desk";
+        endpoint.url = receiver.url();
+        receiver.close();
+        const auto openQueue = [&] {
+            QString why;
+            auto queue = std::make_unique<AlertQueue>(
+                CheckedFolder::Open(state.path(), false, &why), "alerts.json", 100);
+            return queue->load().isEmpty() ? std::move(queue) : nullptr;
+        };
+        {
+            auto queue = openQueue();
+            QVERIFY(queue);
+            AlertSender sender(*queue, clock);
+            QSignalSpy notes(&sender, &AlertSender::note);
+            sender.setEndpoints({endpoint});
+            for (int n = 1; n <= 3; ++n) {
+                queue->add(Numbered(n), {"desk"});
+                sender.deliverDue();
+            }
+            for (int s = 0; s < 30; s += 2) { // 30 s of tries, on the launcher's clock
+                QTRY_VERIFY(sender.idle());
+                clock.now += 2000;
+                sender.deliverDue();
+            }
+            QTRY_VERIFY(sender.idle());
+            QCOMPARE(notes.size(), 1);
+            QVERIFY2(notes.first().first().toString().startsWith(
+                         "Alerts to desk cannot be delivered: Connection refused; 3 waiting"),
+                     qPrintable(notes.first().first().toString()));
+        }
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(state.filePath("alerts.json")).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+
+        auto queue = openQueue(); // the launcher started again
+        QVERIFY(queue && queue->waiting("desk") == 3);
+        queue->add(Numbered(4), {"desk"});
+        QVERIFY(receiver.listen(port));
+        receiver.statuses = {200, 400}; // the second is refused for good
+        AlertSender sender(*queue, clock);
+        QSignalSpy notes(&sender, &AlertSender::note);
+        sender.setEndpoints({endpoint});
+        QTRY_COMPARE(receiver.requests.size(), 4);
+        QTest::qWait(100);
+        QStringList ids;
+        for (const auto& request : receiver.requests)
+            ids << Json(request.body).value("id").toString();
+        QCOMPARE(ids, (QStringList{"a1", "a2", "a3", "a4"}));
+        QTRY_VERIFY(queue->empty());
+        QVERIFY(notes.size() == 1 && notes.first().first().toString().startsWith(
+                                         "Alerts to desk: an alert was refused (HTTP 400"));
+        QVERIFY(openQueue()->empty()); // the file says so too
+    }
+
+    // A receiver with a certificate the test made is reached through the endpoint's "ca file",
+    // and not without it; a console line's markup arrives escaped in its Discord message.
+    void tlsWithTheEndpointsOwnAuthority() {
+        QTemporaryDir dir;
+        const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+        QProcess openssl;
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                                  "-subj", "/CN=127.0.0.1", "-addext",
+                                  "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert});
+        QVERIFY2(openssl.waitForFinished(30000) && openssl.exitCode() == 0,
+                 openssl.readAllStandardError().constData());
+        QFile keyFile(key);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setPrivateKey(QSslKey(&keyFile, QSsl::Rsa));
+        tls.setLocalCertificate(QSslCertificate::fromPath(cert).value(0));
+        LoopbackReceiver receiver(&tls);
+        QVERIFY(receiver.listen());
+
+        FakeClock clock;
+        AlertQueue queue(nullptr, QString(), 10);
+        AlertSender sender(queue, clock);
+        QSignalSpy notes(&sender, &AlertSender::note);
+        AlertEndpointConfig endpoint{"chat", receiver.url(), {}, "discord", {}, {}};
+        sender.setEndpoints({endpoint}); // not trusted yet
+        Alert alert = Numbered(1);
+        alert.lines = {"@everyone **free gold** ``` <@123> \x1b[31mred"};
+        queue.add(alert, {"chat"});
+        sender.deliverDue();
+        QTRY_COMPARE(notes.size(), 1);
+        QVERIFY(receiver.requests.isEmpty());
+
+        endpoint.caFile = cert;
+        sender.setEndpoints({endpoint});
+        clock.now += AlertSender::kFirstRetryMs;
+        sender.deliverDue();
+        QTRY_COMPARE(receiver.requests.size(), 1);
+        QTRY_COMPARE(notes.size(), 2); // "... are delivered again."
+        const QJsonObject message = Json(receiver.requests.first().body);
+        const QString text = QJsonDocument(message).toJson();
+        // Inside the code block markup is shown as it is, but nothing may end the block early.
+        QVERIFY2(!text.contains("@everyone") && !text.contains("<@123>") &&
+                     !text.contains('\x1b') && text.count("```") == 2,
+                 qPrintable(text));
+        QCOMPARE(message.value("allowed_mentions").toObject().value("parse").toArray().size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(AlertDeliveryTest)
+#include "tst_alert_delivery.moc"
