@@ -25,6 +25,8 @@ int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options);
 int RunAlertLoadBench(int argc, char** argv, const BenchOptions& options);
 // A tick of three servers' port probes, in CPU time.
 int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
+// Input and timer events while the launcher waits out a 2-second WaitSeconds.
+int RunWaitLatencyBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // timerOnly: the launcher learns of a crash from its status timer alone.
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);

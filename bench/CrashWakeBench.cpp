@@ -1,6 +1,7 @@
 // How soon a kill -9 of the map server is seen and the server runs again: the launcher at the
 // default 5-second status interval kills its map server 20 times, each time at another point of
-// the tick period, and measures from the kill to the crash line and to the new server's PID line.
+// the tick period, and measures from the kill to the crash line, to a new map-server process and to
+// the new server's PID line (which follows its settle time).
 // With timerOnly the launcher is given a backend that watches no process end, so only the status
 // timer finds the crash.
 
@@ -14,16 +15,42 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <atomic>
 #include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <thread>
 
 namespace {
 
 constexpr int kIntervalMs = 5000;
 constexpr double kTargetMs = 1000.0; // the 0.5 s settle time and some
+constexpr double kNewProcessMedianMs = 10.0, kNewProcessP95Ms = 20.0;
 
 struct Seen {
-    double crashLineMs = -1, newPidMs = -1;
+    double crashLineMs = -1, newProcessMs = -1, newPidMs = -1;
 };
+
+// A map-server process other than old, as /proc lists it; 0 when there is none.
+pid_t OtherMapServer(pid_t old) {
+    DIR* proc = ::opendir("/proc");
+    pid_t found = 0;
+    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || pid == old)
+            continue;
+        std::ifstream comm(std::string("/proc/") + entry->d_name + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "map-server") {
+            found = pid;
+            break;
+        }
+    }
+    if (proc)
+        ::closedir(proc);
+    return found;
+}
 
 // Kills the map server and runs the event loop until its relaunch has logged its new PID.
 Seen KillAndWait(BenchLauncher& launcher) {
@@ -41,6 +68,17 @@ Seen KillAndWait(BenchLauncher& launcher) {
             seen.crashLineMs = measure::MsSince(start);
     });
     crashLine.start(1);
+    // Another thread looks for the new process every 0.2 ms, whatever the launcher is busy with.
+    std::atomic<bool> watching{true};
+    std::atomic<double> newProcessMs{-1};
+    std::thread watcher([&] {
+        while (watching && newProcessMs < 0) {
+            if (OtherMapServer(old) > 0)
+                newProcessMs = measure::MsSince(start);
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
     while (measure::MsSince(start) < 3.0 * kIntervalMs) {
         BenchLauncher::runEventsFor(1);
         const std::int32_t pid = launcher.fleet().ServerProc(2).lPID;
@@ -50,6 +88,9 @@ Seen KillAndWait(BenchLauncher& launcher) {
             break;
         }
     }
+    watching = false;
+    watcher.join();
+    seen.newProcessMs = newProcessMs;
     return seen;
 }
 
@@ -70,7 +111,7 @@ int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool t
         return 1;
     }
     const int kills = options.quick ? 5 : 20;
-    std::vector<double> toCrashLine, toNewPid;
+    std::vector<double> toCrashLine, toNewProcess, toNewPid;
     for (int k = 0; k < kills; ++k) {
         // Spread over the tick period: the timer's share of the wait depends on where it falls.
         BenchLauncher::runEventsFor(300 + k * kIntervalMs / kills);
@@ -80,9 +121,11 @@ int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool t
             return 1;
         }
         toCrashLine.push_back(seen.crashLineMs);
+        toNewProcess.push_back(seen.newProcessMs);
         toNewPid.push_back(seen.newPidMs);
-        std::printf("kill %d: crash line after %.0f ms, new PID after %.0f ms\n", k + 1,
-                    seen.crashLineMs, seen.newPidMs);
+        std::printf("kill %d: crash line after %.1f ms, new process after %.1f ms, new PID line "
+                    "after %.0f ms\n",
+                    k + 1, seen.crashLineMs, seen.newProcessMs, seen.newPidMs);
     }
     const double median = measure::Median(toNewPid), worst = measure::Percentile(toNewPid, 100);
     report::Row(report::Format("kill -9 of the map server to its new PID, %d times, 5 s interval, ",
@@ -95,6 +138,19 @@ int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool t
                 timerOnly ? "the row above" : "0.5 s settle time; target worst 1 s",
                 timerOnly ? "-" : report::Format("worst %.2f of target", worst / kTargetMs),
                 timerOnly ? report::Verdict::Info : report::PassIf(worst < kTargetMs));
+    if (!timerOnly) {
+        const double p95 = measure::Percentile(toNewProcess, 95);
+        report::Row(report::Format("kill -9 of the map server to a new map-server process, %d "
+                                   "times",
+                                   kills),
+                    report::Format("median %.1f ms, p95 %.1f ms, worst %.1f ms",
+                                   measure::Median(toNewProcess), p95,
+                                   measure::Percentile(toNewProcess, 100)),
+                    "target median < 10 ms, p95 < 20 ms",
+                    report::Format("p95 %.2f of target", p95 / kNewProcessP95Ms),
+                    report::PassIf(measure::Median(toNewProcess) < kNewProcessMedianMs &&
+                                   p95 < kNewProcessP95Ms));
+    }
     launcher.stopServers();
     world.endEverything();
     return 0;

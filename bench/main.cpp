@@ -1,7 +1,7 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
-//   crashloop, health, consolelog, crashwake, crashwake-timer, status-load, alert-load, or
-//   hostile-KIND with KIND history, flood, longline, combining or stalled.
+//   crashloop, health, consolelog, crashwake, crashwake-timer, status-load, alert-load,
+//   waitlatency, or hostile-KIND with KIND history, flood, longline, combining or stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -39,6 +39,7 @@ constexpr Case kCases[] = {
     {"status-load", RunStatusLoadBench},
     {"alert-load", RunAlertLoadBench},
     {"consolelog", RunConsoleLogBench},
+    {"waitlatency", RunWaitLatencyBench},
     {"crashwake",
      [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, false); }},
     {"crashwake-timer",

@@ -68,7 +68,7 @@ public:
     QTimer* const tmrHelper;
 
     // ---- the start and stop sequences (StartStopSequences.cpp, StopSequences.cpp) ------------
-    // Waits that long, letting events run every 50 ms.
+    // Waits that long, handling events as they come.
     void WaitSeconds(float sngSeconds);
     // Starts one server (or watches it, when it runs already). 0 when it runs, -1 when not.
     std::int16_t StartServer(int server, float sngWait);

@@ -10,22 +10,21 @@
 #include "modAPIs.h"
 
 #include <QTimer>
+#include <cmath>
 
 namespace {
 
 using State = ServerSupervisor::State;
-constexpr std::int32_t kPollStepMs = 50;
 
 } // namespace
 
+// Each event is handled the moment it comes; the clock says when the time is up.
 void ServerFleet::WaitSeconds(float sngSeconds) {
     Clock& clock = *services_.clock;
     const std::int64_t start = clock.NowMs();
     const double waitMs = static_cast<double>(sngSeconds) * 1000.0;
-    while (static_cast<double>(clock.NowMs() - start) < waitMs) {
-        clock.Sleep(kPollStepMs);
-        letPendingEventsRun();
-    }
+    for (double left = waitMs; left > 0; left = waitMs - static_cast<double>(clock.NowMs() - start))
+        clock.AwaitEvents(static_cast<std::int32_t>(std::ceil(left)));
 }
 
 std::int16_t ServerFleet::StartServer(int server, float sngWait) {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// Time as the launcher's waits see it. Tests swap in a clock whose Sleep only moves time on.
+// Time as the launcher's waits see it. Tests swap in a clock whose waits only move time on.
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -10,6 +10,7 @@ public:
     // Milliseconds on a monotonic scale; only differences mean anything.
     virtual std::int64_t NowMs() = 0;
 
-    // Suspends the calling thread for the given milliseconds.
-    virtual void Sleep(std::int32_t ms) = 0;
+    // Handles the events of the calling thread (input, timers, sockets) as they come, for up to ms
+    // milliseconds: returns once some were handled, or when the time is up.
+    virtual void AwaitEvents(std::int32_t ms) = 0;
 };

@@ -1,7 +1,8 @@
 #include "Platform.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <chrono>
-#include <thread>
 
 namespace {
 
@@ -13,9 +14,16 @@ public:
             .count();
     }
 
-    void Sleep(std::int32_t ms) override {
-        if (ms > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // The event dispatcher sleeps until an event comes; a timer at the deadline wakes it at the
+    // latest.
+    void AwaitEvents(std::int32_t ms) override {
+        if (ms <= 0)
+            return;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        deadline.start(ms);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
 };
 

@@ -28,9 +28,8 @@ private slots:
         h.clock.onSleep = nullptr;
         QCOMPARE(h.logSince(0), kCompleteStart);
         QVERIFY(f.ServerState() == 1 && f.tmrHelper->isActive() && f.tmrStatusUpdater->isActive());
-        // Half a second of settle time per server, never more than 50 ms without events.
+        // Half a second of settle time per server (events during a real wait: tst_window_wiring).
         QCOMPARE(h.clock.now, 1'001'500);
-        QVERIFY(h.clock.longestSleep <= 50);
         // The priority step's line tells what became of the map server's priority; the timers
         // whose period counts are precise (coarse ones fired the step at 14.45 s, not 15 s).
         QCOMPARE(f.tmrHelper->timerType(), Qt::PreciseTimer);

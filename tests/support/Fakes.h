@@ -4,6 +4,7 @@
 #include "SettingsStore.h"
 #include "modAPIs.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QMap>
 #include <QSet>
@@ -203,18 +204,19 @@ private:
     std::int32_t nextProbe_ = 1;
 };
 
-// A clock whose Sleep returns at once and only moves time on, so that waits run instantly.
+// A clock whose waits return at once and only move time on, so that waits run instantly. A wait
+// ends after 50 ms of its time at most, as if an event had come then, so that a test can act
+// "during" it (onSleep) a given number of times; the pending events run as it ends.
 class FakeClock : public Clock {
 public:
     std::int64_t NowMs() override { return now; }
-    void Sleep(std::int32_t ms) override {
-        now += ms;
-        longestSleep = std::max(longestSleep, ms);
+    void AwaitEvents(std::int32_t ms) override {
+        now += std::min(ms, 50);
         if (onSleep)
-            onSleep(); // to act "during" a wait
+            onSleep();
+        QCoreApplication::processEvents();
     }
     std::int64_t now = 1'000'000;
-    std::int32_t longestSleep = 0; // the longest the window went without handling its events
     std::function<void()> onSleep;
 };
 

@@ -2,8 +2,11 @@
 // options in, and it presents what the core signals. What the core then does is tested in
 // tests/core/.
 #include "LauncherHarness.h"
+#include "Platform.h"
 #include "TerminationHandling.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <csignal>
 
 class WindowWiringTest : public QObject {
@@ -22,6 +25,23 @@ private slots:
                 !w.cmdServerShutdown->isEnabled());
         // The log shows every line of the core's, the newest selected.
         QVERIFY(w.lstLog->count() == h.logCount() && w.lstLog->currentRow() == h.logCount() - 1);
+    }
+
+    // During a wait (a settle time, the crash notice) on the real clock, each event is handled as
+    // it comes, not at the wait's next step: a 5 ms timer keeps its pace through a 0.2 s wait.
+    void eventsRunAsTheyComeDuringAWait() {
+        const std::unique_ptr<Clock> clock = CreateSystemClock();
+        LauncherHarness h(nullptr, nullptr, clock.get());
+        int ticks = 0;
+        QTimer every5ms;
+        every5ms.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&every5ms, &QTimer::timeout, [&] { ++ticks; });
+        every5ms.start(5);
+        QElapsedTimer waited;
+        waited.start();
+        h.fleet().WaitSeconds(0.2f);
+        QVERIFY(waited.elapsed() >= 200);
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks))); // 40 at its pace
     }
 
     // Each option reaches the core as its control changes, loaded values included; minimising
