@@ -23,6 +23,8 @@ int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options);
 // A tick of three servers' port probes, in CPU time.
 int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
+// A sample of three servers' CPU, memory, threads and descriptors, in CPU time.
+int RunResourceSampleBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // timerOnly: the launcher learns of a crash from its status timer alone.
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);

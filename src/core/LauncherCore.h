@@ -6,6 +6,7 @@
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
+#include "ResourceSampler.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
 
@@ -31,6 +32,9 @@ public:
     ConsoleMirror& mirror() { return mirror_; }
     ServerFleet& fleet() { return fleet_; }
     const ServerFleet& fleet() const { return fleet_; }
+    // What each server's processes use, sampled every few seconds while servers run.
+    const ResourceSampler& resources() const { return sampler_; }
+    ResourceSampler& resources() { return sampler_; }
     const CoreServices& services() const { return services_; }
     // The installation's settings as last read, and the file they are read from.
     const InstallationConfig& installation() const { return installation_; }
@@ -75,6 +79,7 @@ private:
     LauncherSettings settings_;
     ConsoleMirror mirror_;
     ServerFleet fleet_;
+    ResourceSampler sampler_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

@@ -135,6 +135,17 @@ bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) 
     return true;
 }
 
+std::vector<ServerUsage> LinuxApis::ReadServerUsage(const std::vector<ProcessHandle>& hServers) {
+    // A handle names the console's first process, which leads the server's process group.
+    std::vector<pid_t> leaders;
+    leaders.reserve(hServers.size());
+    for (const ProcessHandle handle : hServers) {
+        const int pidfd = IsDescriptor(handle) ? static_cast<int>(handle.raw()) : -1;
+        leaders.push_back(pidfd >= 0 && !PidfdProcessEnded(pidfd) ? PidOfPidfd(pidfd) : 0);
+    }
+    return usage_.read(leaders);
+}
+
 bool LinuxApis::ProcessRuns(ProcessHandle hProcess) {
     // Called on every tick, where the whole list is taken only now and then.
     launcher_.settleHandOvers();
