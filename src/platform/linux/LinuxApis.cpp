@@ -141,7 +141,15 @@ std::vector<ServerUsage> LinuxApis::ReadServerUsage(const std::vector<ProcessHan
     leaders.reserve(hServers.size());
     for (const ProcessHandle handle : hServers) {
         const int pidfd = IsDescriptor(handle) ? static_cast<int>(handle.raw()) : -1;
-        leaders.push_back(pidfd >= 0 && !PidfdProcessEnded(pidfd) ? PidOfPidfd(pidfd) : 0);
+        if (pidfd < 0 || PidfdProcessEnded(pidfd)) {
+            leaders.push_back(0);
+            continue;
+        }
+        // Its id, read once: while the process runs, the id is its own.
+        auto known = usagePids_.find(pidfd);
+        if (known == usagePids_.end())
+            known = usagePids_.insert(pidfd, PidOfPidfd(pidfd));
+        leaders.push_back(*known);
     }
     return usage_.read(leaders);
 }
@@ -221,6 +229,7 @@ void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {
     if (!IsDescriptor(hProcess))
         return;
     endWatch_.forget(static_cast<int>(hProcess.raw()));
+    usagePids_.remove(static_cast<int>(hProcess.raw()));
     launcher_.forgetStart(static_cast<int>(hProcess.raw()));
     ClosePidfd(static_cast<int>(hProcess.raw()));
 }

@@ -71,4 +71,5 @@ private:
     ProcessEndWatch endWatch_;
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
+    QHash<int, pid_t> usagePids_; // the process id of each handle whose usage was read
 };

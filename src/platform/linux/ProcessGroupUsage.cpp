@@ -101,6 +101,8 @@ std::vector<ServerUsage> ProcessGroupUsage::read(const std::vector<pid_t>& leade
     if (leaders != lastLeaders_) {
         outsiders_.clear();
         lastLeaders_ = leaders;
+        members_.assign(leaders.size(), {});
+        readsToWalk_ = 0;
     }
     char buf[1024];
     std::vector<Leader> groups(leaders.size());
@@ -117,37 +119,74 @@ std::vector<ServerUsage> ProcessGroupUsage::read(const std::vector<pid_t>& leade
             0, bootNowMs - static_cast<std::int64_t>(stat.startTicks * 1000 / ticksPerSecond_));
         add(pid, stat, usage[i]);
     }
+    if (readsToWalk_ > 0) {
+        std::vector<ServerUsage> withMembers = usage;
+        if (readKnownMembers(groups, withMembers)) {
+            --readsToWalk_;
+            return withMembers;
+        }
+    }
+    walk(groups, usage);
+    return usage;
+}
+
+bool ProcessGroupUsage::readKnownMembers(const std::vector<Leader>& groups,
+                                         std::vector<ServerUsage>& usage) {
+    char buf[1024];
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        for (const pid_t pid : members_[i]) {
+            const ProcStat stat = ParseProcStat(ReadStat(proc_.get(), pid, buf, sizeof buf));
+            // One has ended or left: the members are looked for again.
+            if (groups[i].group <= 0 || !stat.valid || Ended(stat) ||
+                stat.processGroup != groups[i].group)
+                return false;
+            add(pid, stat, usage[i]);
+        }
+    }
+    return true;
+}
+
+void ProcessGroupUsage::walk(const std::vector<Leader>& groups, std::vector<ServerUsage>& usage) {
+    std::vector<std::vector<pid_t>> members(groups.size());
     const bool anyGroup =
         std::any_of(groups.begin(), groups.end(), [](const Leader& g) { return g.group > 0; });
-    if (!anyGroup)
-        return usage;
     std::unordered_map<pid_t, ino_t> outsiders;
     outsiders.reserve(outsiders_.size());
-    VisitProcessIds([&](pid_t pid, ino_t inode) {
-        if (const auto known = outsiders_.find(pid);
-            known != outsiders_.end() && known->second == inode) {
-            outsiders.emplace(pid, inode);
+    char buf[1024];
+    if (anyGroup) {
+        VisitProcessIds([&](pid_t pid, ino_t inode) {
+            if (const auto known = outsiders_.find(pid);
+                known != outsiders_.end() && known->second == inode) {
+                outsiders.emplace(pid, inode);
+                return true;
+            }
+            if (std::any_of(groups.begin(), groups.end(),
+                            [pid](const Leader& g) { return g.pid == pid; }))
+                return true; // read already
+            const ProcStat stat = ParseProcStat(ReadStat(proc_.get(), pid, buf, sizeof buf));
+            if (!stat.valid)
+                return true;
+            bool mayJoin = false;
+            for (std::size_t i = 0; i < groups.size(); ++i) {
+                if (groups[i].pid <= 0)
+                    continue;
+                // A session that this PID namespace cannot name (0) is taken as every process's.
+                mayJoin = mayJoin || stat.session == groups[i].session;
+                if (groups[i].group > 0 && stat.processGroup == groups[i].group && !Ended(stat)) {
+                    add(pid, stat, usage[i]);
+                    members[i].push_back(pid);
+                }
+            }
+            if (!mayJoin)
+                outsiders.emplace(pid, inode);
             return true;
-        }
-        if (std::any_of(groups.begin(), groups.end(),
-                        [pid](const Leader& g) { return g.pid == pid; }))
-            return true; // read already
-        const ProcStat stat = ParseProcStat(ReadStat(proc_.get(), pid, buf, sizeof buf));
-        if (!stat.valid)
-            return true;
-        bool mayJoin = false;
-        for (std::size_t i = 0; i < groups.size(); ++i) {
-            if (groups[i].pid <= 0)
-                continue;
-            // A session that this PID namespace cannot name (0) is taken as every process's.
-            mayJoin = mayJoin || stat.session == groups[i].session;
-            if (groups[i].group > 0 && stat.processGroup == groups[i].group && !Ended(stat))
-                add(pid, stat, usage[i]);
-        }
-        if (!mayJoin)
-            outsiders.emplace(pid, inode);
-        return true;
-    });
+        });
+    }
+    // While the members change (a server starting its processes), every reading walks the table;
+    // once they stay, only every few readings, and when one of them ends.
+    for (std::vector<pid_t>& found : members)
+        std::sort(found.begin(), found.end());
+    readsToWalk_ = members == members_ ? kReadsBetweenWalks : 0;
+    members_ = std::move(members);
     outsiders_ = std::move(outsiders);
-    return usage;
 }
