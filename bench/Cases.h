@@ -27,6 +27,8 @@ int RunAlertLoadBench(int argc, char** argv, const BenchOptions& options);
 int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
 // Input and timer events while the launcher waits out a 2-second WaitSeconds.
 int RunWaitLatencyBench(int argc, char** argv, const BenchOptions& options);
+// A sample of three servers' CPU, memory, threads and descriptors, in CPU time.
+int RunResourceSampleBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // timerOnly: the launcher learns of a crash from its status timer alone.
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);

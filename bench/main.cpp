@@ -1,7 +1,8 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
-//   crashloop, health, consolelog, crashwake, crashwake-timer, status-load, alert-load,
-//   waitlatency, or hostile-KIND with KIND history, flood, longline, combining or stalled.
+//   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load,
+//   alert-load, waitlatency, or hostile-KIND with KIND history, flood, longline, combining or
+//   stalled.
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -36,6 +37,7 @@ constexpr Case kCases[] = {
     {"priority", RunPriorityStepBench},
     {"crashloop", RunCrashLoop},
     {"health", RunHealthProbeBench},
+    {"resources", RunResourceSampleBench},
     {"status-load", RunStatusLoadBench},
     {"alert-load", RunAlertLoadBench},
     {"consolelog", RunConsoleLogBench},

@@ -53,5 +53,7 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.hangAfterSeconds = std::strtod(v, nullptr);
     if (const char* v = Value("CORVANE_STANDIN_HANG_WHILE"))
         knobs.hangWhile = v;
+    if (const char* v = Value("CORVANE_STANDIN_HOLD_MB"))
+        knobs.holdMegabytes = std::strtol(v, nullptr, 10);
     return knobs;
 }

@@ -33,6 +33,8 @@ struct StandinKnobs {
                                   // (silently, unsaved) on a stop signal (< 0: never)
     std::string hangWhile;        // CORVANE_STANDIN_HANG_WHILE: hang only if this file exists
                                   // when that time comes
+    long holdMegabytes = 0;       // CORVANE_STANDIN_HOLD_MB: keep this many MB of memory in use
+                                  // (resident) from the start on, as a loaded world would
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

@@ -23,6 +23,8 @@ constexpr int kMaxKept = 100;
 const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
 constexpr int kMinConsoleLines = 1;
 constexpr int kMaxConsoleLines = 50000;
+// How often what the servers use is sampled, in seconds.
+const QString kSampleKey = QStringLiteral("Resource Sample Seconds");
 // How often the console logs' problems are looked for while logs are written.
 constexpr int kProblemPollMs = 2000;
 
@@ -31,7 +33,8 @@ constexpr int kProblemPollMs = 2000;
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
       mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
-      alerts_(fleet_, *services.clock, services.serverFolder) {
+      alerts_(fleet_, *services.clock, services.serverFolder),
+      sampler_(*services.apis, *services.clock, fleet_) {
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
 }
@@ -83,6 +86,8 @@ void LauncherCore::ReadInstallation() {
     }
     LoadCloseRequests();
     fleet_.monitor().LoadSettings(settings_);
+    sampler_.SetIntervalSeconds(static_cast<int>(
+        settings_.ReadNumber(kSampleKey, ResourceSampler::kDefaultSeconds, 1, 3600)));
     alerts_.setTiming(installation_.alerts.backUpAfterSeconds,
                       installation_.alerts.summaryEverySeconds);
     emit installationRead();
@@ -185,6 +190,7 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
         s.lastCrashSeconds = static_cast<double>(server.tally.lastCrashEpochMs) / 1000.0;
         s.ready = s.running && server.ready();
         s.probeFailures = server.probeFailures;
+        s.resources = sampler_.latest(i);
     }
     snapshot.launcherState = fleet_.ServerState();
     snapshot.intervalSeconds = options_.intervalSeconds;

@@ -7,6 +7,7 @@
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
+#include "ResourceSampler.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
 
@@ -33,6 +34,9 @@ public:
     ServerFleet& fleet() { return fleet_; }
     AlertWatch& alerts() { return alerts_; }
     const ServerFleet& fleet() const { return fleet_; }
+    // What each server's processes use, sampled every few seconds while servers run.
+    const ResourceSampler& resources() const { return sampler_; }
+    ResourceSampler& resources() { return sampler_; }
     const CoreServices& services() const { return services_; }
     // The installation's settings as last read, and the file they are read from.
     const InstallationConfig& installation() const { return installation_; }
@@ -82,6 +86,7 @@ private:
     ConsoleMirror mirror_;
     ServerFleet fleet_;
     AlertWatch alerts_;
+    ResourceSampler sampler_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

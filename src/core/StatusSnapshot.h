@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServerResources.h"
+
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -16,6 +18,7 @@ struct ServerStatus {
     double lastCrashSeconds = 0;     // Unix time of the last crash; 0: none yet
     bool ready = false;              // running and ready by its readiness rule
     std::uint64_t probeFailures = 0; // failed health probes since the launcher started
+    ServerResources resources;       // what its processes use, as last sampled
 };
 
 // What the launcher reports about itself and its servers, taken at one moment.

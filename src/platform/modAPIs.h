@@ -3,11 +3,13 @@
 #include "ConsoleEnding.h"
 #include "LaunchOptions.h"
 #include "ServerProcess.h"
+#include "ServerUsage.h"
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 // The launcher's only contact with the operating system's processes and server consoles.
 // A console is the window in which one server runs; it is found again by its title.
@@ -135,6 +137,13 @@ public:
         Q_UNUSED(hProcess);
         Q_UNUSED(onEnd);
         return false;
+    }
+
+    // What the servers that hServers hold use now, one reading each, in their order: a reading not
+    // found for a server that has ended (or a null handle). Reads the system's process table
+    // once for all of them, and never waits.
+    virtual std::vector<ServerUsage> ReadServerUsage(const std::vector<ProcessHandle>& hServers) {
+        return std::vector<ServerUsage>(hServers.size());
     }
 
     // A TCP connection to a port of this host (127.0.0.1), begun without waiting: whether a server

@@ -67,6 +67,20 @@ QByteArray PrometheusText(const StatusSnapshot& snapshot) {
     out.perServer(snapshot, "server_probe_failures_total", "counter",
                   "Failed health probes of the server since the launcher started.",
                   [](const ServerStatus& s) { return static_cast<double>(s.probeFailures); });
+    out.perServer(snapshot, "server_cpu_seconds_total", "counter",
+                  "CPU time used by the server's processes since the launcher began watching it.",
+                  [](const ServerStatus& s) { return s.resources.cpuSeconds; });
+    out.perServer(
+        snapshot, "server_resident_memory_bytes", "gauge",
+        "Memory the server's processes hold in RAM, as last sampled; 0 when none runs.",
+        [](const ServerStatus& s) { return static_cast<double>(s.resources.residentBytes); });
+    out.perServer(snapshot, "server_threads", "gauge",
+                  "Threads of the server's processes, as last sampled; 0 when none runs.",
+                  [](const ServerStatus& s) { return static_cast<double>(s.resources.threads); });
+    out.perServer(snapshot, "server_open_fds", "gauge",
+                  "Open file descriptors of the server's processes, as last sampled; 0 when none "
+                  "runs.",
+                  [](const ServerStatus& s) { return static_cast<double>(s.resources.openFiles); });
     out.header("launcher_state", "gauge", "The launcher's state: 0 offline, 1 online, 2 crashed.");
     out.sample("launcher_state", {}, snapshot.launcherState);
     out.header("status_interval_seconds", "gauge", "Period of the launcher's status check.");

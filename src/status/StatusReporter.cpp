@@ -52,6 +52,7 @@ StatusReporter::StatusReporter(LauncherCore& core, QObject* parent)
     // Monitoring systems see every change at once.
     connect(&core_.fleet(), &ServerFleet::launcherStateChanged, this, &StatusReporter::publish);
     connect(&core_.fleet(), &ServerFleet::serverStateChanged, this, &StatusReporter::publish);
+    connect(&core_.resources(), &ResourceSampler::sampled, this, &StatusReporter::publish);
 }
 
 StatusReporter::~StatusReporter() = default;

@@ -32,6 +32,7 @@ public:
     std::int32_t ChangeTip(const QString& nNewTip);
     // Lines under the tip, on trays whose tips take several lines; kept for the icons shown later.
     std::int32_t ChangeTipDetails(const QString& sLines);
+    const QString& TipDetails() const { return details_; }
     // Raises a desktop notification from the shown icon; where the desktop has no notification
     // service, nothing shows.
     std::int32_t ShowBalloon(const QString& sTitle, const QString& sText);

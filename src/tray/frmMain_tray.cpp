@@ -6,6 +6,7 @@
 #include "LauncherState.h"
 #include "PictureBox.h"
 #include "ServerStateMarks.h"
+#include "ServerUsageTips.h"
 #include "VbCheckBox.h"
 #include "clsTrayIcon.h"
 
@@ -27,9 +28,13 @@ void frmMain::CreateTrayIcon() {
     }
     TrayIcon = clsTrayIcon::Create();
     TrayIcon->SetMenu(mnuTrayMenu);
-    TrayIcon->ChangeTipDetails(ServerStateLines(core_.fleet()));
+    TrayIcon->ChangeTipDetails(TrayTipDetails(core_));
     connect(&core_.fleet(), &ServerFleet::serverStateChanged, TrayIcon.get(),
-            [this] { TrayIcon->ChangeTipDetails(ServerStateLines(core_.fleet())); });
+            [this] { TrayIcon->ChangeTipDetails(TrayTipDetails(core_)); });
+    connect(&core_.resources(), &ResourceSampler::sampled, TrayIcon.get(), [this] {
+        if (const QString details = TrayTipDetails(core_); details != TrayIcon->TipDetails())
+            TrayIcon->ChangeTipDetails(details);
+    });
     connect(TrayIcon.get(), &clsTrayIcon::LeftButtonUp, this, &frmMain::TrayIcon_LeftButtonUp);
     connect(TrayIcon.get(), &clsTrayIcon::LeftButtonDoubleClick, this,
             &frmMain::TrayIcon_LeftButtonDoubleClick);

@@ -1,7 +1,7 @@
 #include "ServerStateMarks.h"
 
-#include "Clock.h"
 #include "LauncherCore.h"
+#include "ServerUsageTips.h"
 #include "StatusPictures.h"
 
 #include <QPainter>
@@ -60,6 +60,10 @@ public:
         for (int server = 0; server < ServerFleet::kCount && server < bar_->count(); ++server)
             show(server);
         connect(&fleet, &ServerFleet::serverStateChanged, this, &ServerStateMarks::show);
+        connect(&core_.resources(), &ResourceSampler::sampled, this, [this] {
+            for (int server = 0; server < ServerFleet::kCount && server < bar_->count(); ++server)
+                bar_->setTabToolTip(server, ServerTabTip(core_, server));
+        });
     }
 
 private:
@@ -69,7 +73,7 @@ private:
         const ServerSupervisor& s = core_.fleet().supervisor(server);
         bar_->setTabIcon(server, MarkIcon(MarkOf(s)));
         // Also the tab's accessible description; made afresh whenever the tooltip shows.
-        bar_->setTabToolTip(server, s.describe(core_.services().clock->NowMs()));
+        bar_->setTabToolTip(server, ServerTabTip(core_, server));
     }
 
     QTabBar* bar_;

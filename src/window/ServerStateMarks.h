@@ -30,5 +30,6 @@ QIcon MarkIcon(ServerMark mark);
 QString ServerStateLines(const ServerFleet& fleet);
 
 // Gives each server tab of the tab bar the mark of its server's state, with the state in the tab's
-// tooltip (which is also its accessible description), and keeps them as the state changes.
+// tooltip (which is also its accessible description) with what its processes use, and keeps them
+// as the state changes and as they are sampled.
 void InstallServerStateMarks(QTabBar* bar, LauncherCore& core);

@@ -1,7 +1,7 @@
 #include "ServerTabMenu.h"
 
-#include "Clock.h"
 #include "LauncherCore.h"
+#include "ServerUsageTips.h"
 
 #include <QContextMenuEvent>
 #include <QHelpEvent>
@@ -26,8 +26,7 @@ protected:
             // The tab bar shows the text; it is made afresh each time, so the uptime is current.
             const int server = bar_->tabAt(static_cast<QHelpEvent*>(event)->pos());
             if (isServer(server))
-                bar_->setTabToolTip(server, core_.fleet().supervisor(server).describe(
-                                                core_.services().clock->NowMs()));
+                bar_->setTabToolTip(server, ServerTabTip(core_, server));
             return false;
         }
         if (event->type() != QEvent::ContextMenu)

@@ -1,6 +1,7 @@
 // Readiness, health probes and expected exits, against the pretend operating system and the
 // instant clock: the start sequence waits for each server's rule, a hung server is announced as a
-// crash and restarted through its stop sequence, and an end on purpose is left stopped.
+// crash and restarted through its stop sequence, and an end on purpose is left stopped. What each
+// server's processes use, sampled as the operator sees it.
 #include "CoreHarness.h"
 
 #include <QFile>
@@ -215,6 +216,51 @@ private slots:
             QCOMPARE(h.fleet().ServerState(),
                      expected ? LauncherState::Online : LauncherState::Crashed);
         }
+    }
+    // Each sample keeps what a server uses; its CPU share comes from the CPU time it used since
+    // the sample before (a new process: since its start), its CPU seconds only grow, relaunches
+    // included, and a server that has ended drops out. The period is the installation's.
+    void whatEachServerUsesIsSampled() {
+        FolderCore fc("[Launcher]\nresource sample seconds = 5\n");
+        CoreHarness& h = fc.h;
+        ResourceSampler& sampler = h.core().resources();
+        QCOMPARE(sampler.intervalSeconds(), 5);
+        h.fleet().StartServersAndGoOnline();
+        QSignalSpy samples(&sampler, &ResourceSampler::sampled);
+        constexpr std::int64_t kMb = 1024 * 1024;
+        ServerUsage map{true, 1000, 212 * kMb, 9, 14, 2, 10'000};
+        // Takes a sample ms after the one before, with the map server's CPU time at cpuMs.
+        const auto sampleAfter = [&](int ms, std::int64_t cpuMs) {
+            h.clock.now += ms;
+            map.cpuMs = cpuMs;
+            h.apis.usage[h.server(2).process.lPID] = map;
+            sampler.Sample();
+            return std::pair(sampler.latest(2).cpuPercent, sampler.latest(2).cpuSeconds);
+        };
+        QCOMPARE(sampleAfter(0, 1000), std::pair(10.0, 1.0)); // 1 s in its 10 s
+        QCOMPARE(sampler.latest(2).describe(), "CPU 10.0 %, 212 MB, 9 threads, 14 files");
+        QVERIFY(!sampler.latest(0).sampled); // not readable
+        QCOMPARE(sampleAfter(2000, 1500), std::pair(25.0, 1.5));
+        QCOMPARE(h.core().CurrentStatus().servers[2].resources.residentBytes, 212 * kMb);
+        // A process of it ended and took its CPU time along: nothing used, nothing given back.
+        QCOMPARE(sampleAfter(2000, 1200), std::pair(0.0, 1.5));
+        // Relaunched after a crash: the new process counts from its start.
+        h.apis.crashAndWake("map-server");
+        map.uptimeMs = 600;
+        QCOMPARE(sampleAfter(2000, 300), std::pair(50.0, 1.8));
+        h.apis.crash("map-server");
+        sampler.Sample();
+        QVERIFY(!sampler.latest(2).sampled);
+        QCOMPARE(sampler.latest(2).describe(), "");
+        QCOMPARE(sampler.latest(2).cpuSeconds, 1.8);
+        QCOMPARE(samples.size(), 5);
+        // Once no server has a process, a last sample shows none of them.
+        h.apis.usage[h.server(1).process.lPID] = map;
+        sampler.Sample();
+        QVERIFY(sampler.latest(1).sampled);
+        h.fleet().StopServersAndGoOffline();
+        QVERIFY(!sampler.latest(1).sampled);
+        QCOMPARE(samples.size(), 7);
     }
 };
 

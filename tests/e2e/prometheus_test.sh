@@ -2,7 +2,8 @@
 # "Report Server Status" on a real desktop, scraped by a real Prometheus: the box is checked with a
 # click on the launcher's window, Prometheus scrapes the launcher every second, the map server is
 # killed, and Prometheus's HTTP API shows the launcher scraped, the map server's crash counter one
-# higher and the map server running again.
+# higher and the map server running again. The map server holds 200 MB, which /metrics shows
+# within two samples of what the servers use.
 #
 # Usage: prometheus_test.sh PATH/TO/corvane-launcher
 set -uo pipefail
@@ -30,15 +31,22 @@ query() {
         head -n 1 | sed 's/.*,"\(.*\)"\]$/\1/'
 }
 is() { [ "$(query "$1")" = "$2" ]; }
+resident_mb() { curl -sf --max-time 2 "http://127.0.0.1:$status_port/metrics" | awk -v s="$1" '$1 == "corvane_server_resident_memory_bytes{server=\"" s "\"}" { print int($2 / 1048576) }'; }
+map_holds_200mb() { local mb; mb="$(resident_mb map)"; [ -n "$mb" ] && ((mb >= 200)); }
 map_pid() { curl -sf --max-time 2 "http://127.0.0.1:$status_port/metrics" | awk '/^corvane_server_pid\{server="map"\}/ { print $2 }'; }
 
 start_xvfb
 start_icewm
+export CORVANE_STANDIN_KNOBS_FOR=map-server CORVANE_STANDIN_HOLD_MB=200
 start_launcher_and_servers
 # "Report Server Status to CorvaneStatServer", on the options tab the launcher starts on.
 xdotool mousemove --window "$main_window" 60 119 click 1
 wait_until 10 "the launcher to serve /status" curl -sf --max-time 2 -o /dev/null "http://127.0.0.1:$status_port/status"
 step "the box serves http://127.0.0.1:$status_port/"
+wait_until 5 "the map server's 200 MB in /metrics" map_holds_200mb
+login_mb="$(resident_mb login)"
+[ -n "$login_mb" ] && ((login_mb > 0 && login_mb < 100)) || fail "login server resident: '$login_mb' MB"
+step "the map server's $(resident_mb map) MB and the login server's $login_mb MB in /metrics"
 
 cat >"$work/prometheus.yml" <<YML
 global: { scrape_interval: 1s, evaluation_interval: 1s }

@@ -6,8 +6,8 @@
 # as other hosts do on a right click. After "Minimize To tray" the window is hidden and one icon
 # shows; a single click on the X tray icon, or Activate, brings the window back; a right press, or
 # ContextMenu, opens the tray menu, whose first item "Show Window" brings the window back too; on
-# the D-Bus tray the item's tooltip ends with each server's state, and a real right click on the
-# item in the panel shows the menu too, as the item publishes it. The menu's "Exit And Stop
+# the D-Bus tray the item's tooltip tells what the servers use and ends with each server's state,
+# and a real right click on the item in the panel shows the menu too, as the item publishes it. The menu's "Exit And Stop
 # Servers" ends the servers and the launcher and writes the settings.
 #
 # Usage: tray_test.sh xembed|dbus PATH/TO/corvane-launcher
@@ -104,7 +104,7 @@ if [ "$mode" = dbus ]; then
     # The servers' processes show before the last one's settle time is over: the tip follows then.
     tip_tells_all() {
         tip="$(item org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ToolTip)"
-        for line in "All servers are online" "Login Server: running" "Char Server: running" "Map Server: running"; do
+        for line in "All servers are online" "Servers use CPU " "Login Server: running" "Char Server: running" "Map Server: running"; do
             [[ "$tip" == *"$line"* ]] || return 1
         done
     }

@@ -1,9 +1,12 @@
 // Which processes are this installation's servers, how they are asked to close, and the hand-over
-// folder that only this launcher may have made: the Linux backend with real tmux and stand-ins.
+// folder that only this launcher may have made, and what a server's processes use: the Linux
+// backend with real tmux and stand-ins.
 
 #include "TmuxSandbox.h"
+#include "linux/ProcessGroupUsage.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -26,6 +29,31 @@ bool MakeHandOver(const QString& folder, const QString& entry, const QString& um
                              QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                          "sh", "-c", script}
                                  .mid(asNobody ? 0 : 4)) == 0;
+}
+
+// The processes that pid started and that still run.
+QList<int> ChildrenOf(int pid) {
+    QList<int> children;
+    for (const QByteArray& child :
+         proc::Read(pid, QStringLiteral("task/%1/children").arg(pid)).split(' '))
+        if (child.toInt() > 0)
+            children << child.toInt();
+    return children;
+}
+
+// How many entries its fd folder has, whatever they lead to.
+qint64 OpenDescriptors(int pid) {
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+
+// A "Name: n kB" line of its status file.
+qint64 StatusKb(int pid, const char* name) {
+    for (const QByteArray& line : proc::Read(pid, "status").split('\n'))
+        if (line.startsWith(QByteArray(name) + ':'))
+            return line.mid(line.indexOf(':') + 1).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 } // namespace
@@ -130,6 +158,54 @@ private slots:
         QCOMPARE(ours.CloseServerConsole("Char Server"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!ours.ProcessRuns(chr.hProcess), 5000);
         QVERIFY2(ReadFile(saved) == "saved\n", ReadFile(log).constData());
+    }
+
+    // A server uses what its whole process group uses: each member's threads, resident memory and
+    // descriptors summed, no process of another group; a member that ends drops out of the next
+    // reading, one that comes is found, and a process that leads no group counts alone.
+    void aServersUsageIsItsWholeProcessGroup() {
+        QProcess shell;
+        shell.setChildProcessModifier([] { setpgid(0, 0); });
+        shell.start(
+            "sh", {"-c", "sleep 60 3</dev/null 4</dev/null & sleep 60 & read x; sleep 60 & wait"});
+        QVERIFY(shell.waitForStarted());
+        const int leader = static_cast<int>(shell.processId());
+        const auto end = qScopeGuard([&] {
+            kill(-leader, SIGKILL);
+            shell.waitForFinished();
+        });
+        QList<int> group;
+        QTRY_VERIFY((group = ChildrenOf(leader)).size() == 2 &&
+                    proc::Exe(group[0]).endsWith("/sleep") &&
+                    proc::Exe(group[1]).endsWith("/sleep"));
+        group << leader;
+        qint64 threads = 0, resident = 0, descriptors = 0;
+        for (const int pid : group) {
+            threads += proc::Stat(pid, 20).toInt();
+            resident += StatusKb(pid, "VmRSS") * 1024;
+            descriptors += OpenDescriptors(pid);
+        }
+        ProcessGroupUsage reader;
+        const std::vector<pid_t> leaders{leader, 0, getpid()};
+        const std::vector<ServerUsage> usage = reader.read(leaders);
+        QVERIFY(usage[0].found && usage[0].processes == 3);
+        QCOMPARE(usage[0].threads, threads);
+        QCOMPARE(usage[0].residentBytes, resident);
+        QCOMPARE(usage[0].openFiles, descriptors);
+        QVERIFY2(usage[0].uptimeMs >= 0 && usage[0].uptimeMs < 10'000,
+                 qPrintable(QString::number(usage[0].uptimeMs)));
+        QVERIFY(!usage[1].found);
+        QVERIFY(usage[2].found && usage[2].processes == 1);
+        QCOMPARE(usage[2].threads, proc::Stat(getpid(), 20).toInt());
+        const qint64 leftDescriptors = descriptors - OpenDescriptors(group[0]);
+        kill(group[0], SIGKILL);
+        QTRY_COMPARE(reader.read(leaders)[0].processes, 2);
+        QCOMPARE(reader.read(leaders)[0].openFiles, leftDescriptors);
+        // One that joins later is found too, however seldom the table is walked meanwhile.
+        for (int i = 0; i < 10; ++i)
+            reader.read(leaders);
+        shell.write("\n");
+        QTRY_COMPARE(reader.read(leaders)[0].processes, 3);
     }
 
     // The server folder chosen for the program, whatever the program's own folder.

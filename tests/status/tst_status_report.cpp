@@ -2,12 +2,14 @@
 // servers, and how the endpoint treats requests it does not serve and clients that misbehave.
 #include "LauncherHarness.h"
 #include "RedNotice.h"
+#include "ServerUsageTips.h"
 #include "StatusEndpoint.h"
 #include "StatusReporter.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpSocket>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -84,6 +86,13 @@ private slots:
                                                  .arg(port)});
 
         h.apis.crashAndWake("map-server"); // found, relaunched at once
+        // What the map server uses, sampled: in its tab's tip, the tray's and the metrics.
+        h.apis.usage[h.server(2).process.lPID] = {true, 2500, 212 << 20, 9, 14, 2, 10'000};
+        h.core().resources().Sample();
+        QVERIFY(w.conTab->tabBar()->tabToolTip(2).endsWith(
+            "\nCPU 25.0 %, 212 MB, 9 threads, 14 files"));
+        QVERIFY(
+            TrayTipDetails(h.core()).startsWith("Servers use CPU 25 %, 212 MB\nLogin Server: "));
         const Reply metrics = Ask(port, "GET /metrics");
         QVERIFY(metrics.head.contains("Content-Type: text/plain; version=0.0.4"));
         // Families, each its help, its type and its samples; a counter's name ends in _total.
@@ -94,6 +103,11 @@ private slots:
         QVERIFY(families.match(exposition).hasMatch());
         for (const QByteArray& sample :
              {QByteArray("corvane_server_relaunches_total{server=\"map\"} 1"),
+              QByteArray("corvane_server_cpu_seconds_total{server=\"map\"} 2.500"),
+              QByteArray("corvane_server_resident_memory_bytes{server=\"map\"} 222298112"),
+              QByteArray("corvane_server_threads{server=\"map\"} 9"),
+              QByteArray("corvane_server_open_fds{server=\"map\"} 14"),
+              QByteArray("corvane_server_open_fds{server=\"login\"} 0"),
               QByteArray("corvane_launcher_state 2"), // the notice shows
               QByteArray("corvane_build_info{version=\"" CORVANE_VERSION "\"} 1")})
             QVERIFY2(metrics.body.contains('\n' + sample + '\n'), sample);

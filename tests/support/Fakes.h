@@ -177,6 +177,20 @@ public:
                                                                : PortAnswer::Refused;
     }
     void EndPortProbe(std::int32_t probe) override { openProbes.remove(probe); }
+    // What a running server uses, by its process id; one not given cannot be read.
+    QHash<std::int32_t, ServerUsage> usage;
+    std::vector<ServerUsage> ReadServerUsage(const std::vector<ProcessHandle>& hServers) override {
+        record("ReadServerUsage", QString::number(hServers.size()));
+        std::vector<ServerUsage> read(hServers.size());
+        for (std::size_t i = 0; i < hServers.size(); ++i) {
+            const std::int32_t running = pid(hServers[i]);
+            if (running && usage.contains(running)) {
+                read[i] = usage.value(running);
+                read[i].found = true;
+            }
+        }
+        return read;
+    }
 
 private:
     int drop(const auto& match) { return std::erase_if(running_, match) > 0 ? 1 : 0; }

@@ -135,6 +135,25 @@ bool LinuxApis::SetCloseRequest(const QString& sTitle, const QString& sRequest) 
     return true;
 }
 
+std::vector<ServerUsage> LinuxApis::ReadServerUsage(const std::vector<ProcessHandle>& hServers) {
+    // A handle names the console's first process, which leads the server's process group.
+    std::vector<pid_t> leaders;
+    leaders.reserve(hServers.size());
+    for (const ProcessHandle handle : hServers) {
+        const int pidfd = IsDescriptor(handle) ? static_cast<int>(handle.raw()) : -1;
+        if (pidfd < 0 || PidfdProcessEnded(pidfd)) {
+            leaders.push_back(0);
+            continue;
+        }
+        // Its id, read once: while the process runs, the id is its own.
+        auto known = usagePids_.find(pidfd);
+        if (known == usagePids_.end())
+            known = usagePids_.insert(pidfd, PidOfPidfd(pidfd));
+        leaders.push_back(*known);
+    }
+    return usage_.read(leaders);
+}
+
 bool LinuxApis::ProcessRuns(ProcessHandle hProcess) {
     // Called on every tick, where the whole list is taken only now and then.
     launcher_.settleHandOvers();
@@ -210,6 +229,7 @@ void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {
     if (!IsDescriptor(hProcess))
         return;
     endWatch_.forget(static_cast<int>(hProcess.raw()));
+    usagePids_.remove(static_cast<int>(hProcess.raw()));
     launcher_.forgetStart(static_cast<int>(hProcess.raw()));
     ClosePidfd(static_cast<int>(hProcess.raw()));
 }

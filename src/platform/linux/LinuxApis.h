@@ -7,6 +7,7 @@
 #include "LinuxBackendConfig.h"
 #include "PortProbes.h"
 #include "ProcessEndWatch.h"
+#include "ProcessGroupUsage.h"
 #include "ServerLauncher.h"
 #include "TmuxClient.h"
 
@@ -42,6 +43,7 @@ public:
     std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     QString LastPriorityError() override;
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
+    std::vector<ServerUsage> ReadServerUsage(const std::vector<ProcessHandle>& hServers) override;
     std::int32_t BeginPortProbe(std::uint16_t port) override { return portProbes_.begin(port); }
     PortAnswer PortProbeAnswer(std::int32_t probe) override { return portProbes_.answer(probe); }
     void EndPortProbe(std::int32_t probe) override { portProbes_.end(probe); }
@@ -68,4 +70,6 @@ private:
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
     ProcessEndWatch endWatch_;
     PortProbes portProbes_;
+    ProcessGroupUsage usage_;
+    QHash<int, pid_t> usagePids_; // the process id of each handle whose usage was read
 };

@@ -2,6 +2,7 @@
 
 #include "UniqueFd.h"
 
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +18,6 @@ namespace {
 constexpr std::string_view kDeletedMarker = " (deleted)";
 // The kernel keeps this many bytes of the name a program was started as.
 constexpr std::size_t kKernelNameLength = 15;
-
-bool IsPidName(const char* name) {
-    if (*name == '\0')
-        return false;
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9')
-            return false;
-    }
-    return true;
-}
 
 // The start of one of the process's files (stat, comm); empty when it has gone.
 std::string_view ReadProcFile(int procFd, const char* pid, const char* leaf, char* buf,
@@ -108,15 +99,28 @@ void AppendEntry(std::string& out, std::string_view pid, std::string_view name) 
 
 bool VisitRunningProcesses(const std::string& installationFolder,
                            const std::function<bool(const ListedProcess&)>& visit) {
+    const UniqueFd procFd(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!procFd)
+        return false;
+    char self[16];
+    std::snprintf(self, sizeof self, "%d", static_cast<int>(getpid()));
+    return VisitProcessIds([&](pid_t pid, ino_t) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%d", static_cast<int>(pid));
+        return VisitProcess(procFd.get(), name, installationFolder, self, visit);
+    });
+}
+
+bool VisitProcessIds(const std::function<bool(pid_t pid, ino_t inode)>& visit) {
     DIR* dir = opendir("/proc");
     if (dir == nullptr)
         return false;
-    const int procFd = dirfd(dir);
-    char self[16];
-    std::snprintf(self, sizeof self, "%d", static_cast<int>(getpid()));
     while (const dirent* entry = readdir(dir)) {
-        if (IsPidName(entry->d_name) &&
-            !VisitProcess(procFd, entry->d_name, installationFolder, self, visit))
+        pid_t pid = 0;
+        const std::string_view name(entry->d_name);
+        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (ec == std::errc() && end == name.data() + name.size() && pid > 0 &&
+            !visit(pid, entry->d_ino))
             break;
     }
     closedir(dir);
@@ -174,22 +178,30 @@ ProcStat ParseProcStat(std::string_view line) {
         return stat;
     stat.shortName = line.substr(open + 1, close - open - 1);
     stat.state = line[close + 2];
-    // The state is field 3, the parent, process group and session fields 4 to 6, the thread
-    // count field 20.
+    // Counted from 1 on, the state is field 3, the parent, process group and session are fields
+    // 4 to 6, the CPU times 14 to 17, the thread count 20, the start time 22.
+    constexpr int kLastField = 22;
+    std::array<const char*, kLastField + 1> starts{};
     std::size_t pos = close + 2;
-    for (int field = 3; field < 20; ++field) {
-        pos = line.find(' ', pos);
-        if (pos == std::string_view::npos)
-            return stat;
-        ++pos;
-        long* const value = field == 3   ? &stat.parent
-                            : field == 4 ? &stat.processGroup
-                            : field == 5 ? &stat.session
-                                         : nullptr;
-        if (value != nullptr)
-            std::from_chars(line.data() + pos, line.data() + line.size(), *value);
-    }
-    std::from_chars(line.data() + pos, line.data() + line.size(), stat.threads);
+    int fields = 3;
+    while (fields < kLastField && (pos = line.find(' ', pos)) != std::string_view::npos)
+        starts[++fields] = line.data() + ++pos;
+    if (fields < 20)
+        return stat;
+    const char* const end = line.data() + line.size();
+    const auto read = [&](int field, auto& value) {
+        if (field <= fields)
+            std::from_chars(starts[field], end, value);
+    };
+    read(4, stat.parent);
+    read(5, stat.processGroup);
+    read(6, stat.session);
+    read(14, stat.userTicks);
+    read(15, stat.systemTicks);
+    read(16, stat.childUserTicks);
+    read(17, stat.childSystemTicks);
+    read(20, stat.threads);
+    read(22, stat.startTicks);
     stat.valid = true;
     return stat;
 }

@@ -19,6 +19,11 @@ struct ListedProcess {
     std::string_view kernelName; // /proc/PID/comm: a script's or symlink's name; may be empty
 };
 
+// Calls visit with the id of every process under /proc, and the inode of its folder there (another
+// inode under the same id is another process, or the same one looked up afresh), until visit
+// returns false. Ended processes not yet reaped are among them. False when /proc cannot be read.
+bool VisitProcessIds(const std::function<bool(pid_t pid, ino_t inode)>& visit);
+
 // Calls visit for each running process of the installation, until visit returns false. Ended
 // processes not yet reaped are left out. False when /proc cannot be read.
 bool VisitRunningProcesses(const std::string& installationFolder,
@@ -55,5 +60,12 @@ struct ProcStat {
     long processGroup = 0;
     long session = 0;
     long threads = 0;
+    // CPU time in clock ticks: its own, user and system, and that of the ended children it waited
+    // for.
+    unsigned long long userTicks = 0;
+    unsigned long long systemTicks = 0;
+    unsigned long long childUserTicks = 0;
+    unsigned long long childSystemTicks = 0;
+    unsigned long long startTicks = 0; // when it started, in clock ticks after the boot
 };
 ProcStat ParseProcStat(std::string_view line);

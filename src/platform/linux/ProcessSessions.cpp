@@ -26,21 +26,6 @@ std::string_view ReadProc(pid_t pid, const char* file, char* buf, std::size_t si
     return n > 0 ? std::string_view(buf, static_cast<std::size_t>(n)) : std::string_view();
 }
 
-// Calls visit with every process id under /proc.
-template <typename Visit> void EveryProcess(Visit visit) {
-    DIR* dir = opendir("/proc");
-    if (dir == nullptr)
-        return;
-    while (const dirent* entry = readdir(dir)) {
-        pid_t pid = 0;
-        const std::string_view name(entry->d_name);
-        const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), pid);
-        if (ec == std::errc() && end == name.data() + name.size() && pid > 0)
-            visit(pid);
-    }
-    closedir(dir);
-}
-
 } // namespace
 
 std::vector<pid_t> SessionOf(pid_t pid) {
@@ -49,10 +34,11 @@ std::vector<pid_t> SessionOf(pid_t pid) {
     if (!leader.valid || leader.session != pid)
         return {pid};
     std::vector<pid_t> members;
-    EveryProcess([&](pid_t other) {
+    VisitProcessIds([&](pid_t other, ino_t) {
         const ProcStat stat = ParseProcStat(ReadProc(other, "stat", buf, sizeof buf));
         if (stat.valid && stat.session == pid && stat.state != 'Z' && stat.state != 'X')
             members.push_back(other);
+        return true;
     });
     return members;
 }
@@ -73,14 +59,12 @@ pid_t FindConsoleHelper(const std::string& helperPath, const std::string& progra
         return -1;
     const uid_t me = getuid();
     pid_t found = -1;
-    EveryProcess([&](pid_t pid) {
+    VisitProcessIds([&](pid_t pid, ino_t) {
         char path[64];
         std::snprintf(path, sizeof path, "/proc/%d", static_cast<int>(pid));
         struct stat st;
-        if (found > 0 || stat(path, &st) != 0 || st.st_uid != me)
-            return;
-        if (ExeLinkOf(pid) != helper)
-            return;
+        if (stat(path, &st) != 0 || st.st_uid != me || ExeLinkOf(pid) != helper)
+            return true;
         // Its command line: the helper, the hand-over folder, the program.
         char args[2 * PATH_MAX + 64];
         const std::string_view line = ReadProc(pid, "cmdline", args, sizeof args);
@@ -91,6 +75,7 @@ pid_t FindConsoleHelper(const std::string& helperPath, const std::string& progra
             line.substr(second + 1) ==
                 std::string_view(programPath.c_str(), programPath.size() + 1))
             found = pid;
+        return found < 0;
     });
     return found;
 }
