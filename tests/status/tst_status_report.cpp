@@ -8,8 +8,8 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QTcpSocket>
 #include <QTabBar>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
