@@ -68,6 +68,7 @@ struct AlertSender::Endpoint {
     AlertFormat format = AlertFormat::Json;
     QNetworkReply* reply = nullptr; // the delivery under way
     QString sending;                // the id of the alert it carries
+    bool sendingTest = false;       // and whether it is a test alert, whose delivery is told
     int failures = 0;               // tries in a row that failed
     std::int64_t retryAtMs = 0;
     bool toldFailing = false;
@@ -151,10 +152,7 @@ void AlertSender::send(Endpoint& e) {
             return failed(e, why);
         address = QString::fromUtf8(data).section(u'\n', 0, 0).trimmed();
     }
-    const QUrl url(address, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (!AlertsConfig::UsableUrl(address))
         return failed(e, e.config.urlFile.isEmpty()
                              ? QStringLiteral("its address is no http:// or https:// one")
                              : e.config.urlFile + QStringLiteral(" holds no http:// or https:// "
@@ -165,7 +163,7 @@ void AlertSender::send(Endpoint& e) {
          !ParseHeaders(data, e.config.headersFile, &headers, &why)))
         return failed(e, why);
 
-    QNetworkRequest request(url);
+    QNetworkRequest request(QUrl(address, QUrl::StrictMode));
     if (!e.config.caFile.isEmpty()) {
         const QList<QSslCertificate> authorities = QSslCertificate::fromPath(e.config.caFile);
         if (authorities.isEmpty())
@@ -183,6 +181,7 @@ void AlertSender::send(Endpoint& e) {
         request.setRawHeader(name, value);
     request.setTransferTimeout(kAnswerTimeoutMs);
     e.sending = alert->id;
+    e.sendingTest = alert->kind == Alert::Kind::Test;
     e.reply = network_->post(request, payload.body);
     Endpoint* endpoint = &e;
     QNetworkReply* reply = e.reply;
@@ -196,14 +195,13 @@ void AlertSender::answered(Endpoint& e, QNetworkReply* reply) {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QString name = e.config.name;
     if (status >= 200 && status < 300) {
-        const std::optional<Alert> alert = queue_.next(name);
         queue_.done(e.sending, name);
         if (e.toldFailing)
             emit note(QStringLiteral("Alerts to %1 are delivered again.").arg(name));
         e.failures = 0;
         e.retryAtMs = 0;
         e.toldFailing = false;
-        if (alert && alert->id == e.sending && alert->kind == Alert::Kind::Test)
+        if (e.sendingTest)
             emit note(
                 QStringLiteral("Test alert delivered to %1 (HTTP %2).").arg(name).arg(status));
         emit delivered(name, e.sending);

@@ -13,14 +13,14 @@ bool WholeNumber(const QString& value, int least, int most, int* out) {
     return true;
 }
 
-bool UsableUrl(const QString& text) {
+} // namespace
+
+bool AlertsConfig::UsableUrl(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
            !url.host().isEmpty();
 }
-
-} // namespace
 
 bool AlertsConfig::applyKey(const QString& key, const QString& value, QString* why) {
     const auto number = [&](int least, int most, int* out) {

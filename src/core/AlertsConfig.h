@@ -37,6 +37,8 @@ struct AlertsConfig {
     bool applyKey(const QString& key, const QString& value, QString* why);
     static bool ApplyEndpointKey(AlertEndpointConfig& endpoint, const QString& key,
                                  const QString& value, QString* why);
+    // An http:// or https:// address with a host.
+    static bool UsableUrl(const QString& text);
     // Why the endpoint cannot be used (no address, a bad one); empty when it can.
     static QString EndpointProblem(const AlertEndpointConfig& endpoint);
 };
