@@ -7,6 +7,8 @@ packages=(
     cmake ninja-build g++ pkg-config
     # the HTTP server module's CMake files need the WebSockets ones, which it does not pull in
     qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
+    qt6-charts-dev libqt6sql6-sqlite # the charts page and the history database
+    libarchive-dev # backups
     tmux procps
     fonts-wine
     xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils
