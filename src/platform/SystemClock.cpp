@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QTimer>
 #include <chrono>
 
@@ -13,6 +14,8 @@ public:
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
+
+    std::int64_t EpochMs() override { return QDateTime::currentMSecsSinceEpoch(); }
 
     // The event dispatcher sleeps until an event comes; a timer at the deadline wakes it at the
     // latest.

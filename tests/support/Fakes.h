@@ -224,6 +224,8 @@ private:
 class FakeClock : public Clock {
 public:
     std::int64_t NowMs() override { return now; }
+    // The wall clock moves with the monotonic one; a test sets it back or on by epochOffset.
+    std::int64_t EpochMs() override { return now + epochOffset; }
     void AwaitEvents(std::int32_t ms) override {
         now += std::min(ms, 50);
         if (onSleep)
@@ -231,6 +233,7 @@ public:
         QCoreApplication::processEvents();
     }
     std::int64_t now = 1'000'000;
+    std::int64_t epochOffset = 1'780'000'000'000 - 1'000'000; // 2026-05-28, 20:26:40 UTC at start
     std::function<void()> onSleep;
 };
 
