@@ -9,18 +9,14 @@
 #include "BundledFonts.h"
 #include "Cases.h"
 #include "Measure.h"
+#include "NewProcessWatch.h"
 #include "QSettingsStore.h"
 #include "Report.h"
 #include "TimerOnlyApis.h"
 
 #include <QApplication>
 #include <QTimer>
-#include <atomic>
 #include <csignal>
-#include <cstring>
-#include <dirent.h>
-#include <fstream>
-#include <thread>
 
 namespace {
 
@@ -31,26 +27,6 @@ constexpr double kNewProcessMedianMs = 10.0, kNewProcessP95Ms = 20.0;
 struct Seen {
     double crashLineMs = -1, newProcessMs = -1, newPidMs = -1;
 };
-
-// A map-server process other than old, as /proc lists it; 0 when there is none.
-pid_t OtherMapServer(pid_t old) {
-    DIR* proc = ::opendir("/proc");
-    pid_t found = 0;
-    while (dirent* entry = proc ? ::readdir(proc) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == old)
-            continue;
-        std::ifstream comm(std::string("/proc/") + entry->d_name + "/comm");
-        std::string name;
-        if (std::getline(comm, name) && name == "map-server") {
-            found = pid;
-            break;
-        }
-    }
-    if (proc)
-        ::closedir(proc);
-    return found;
-}
 
 // Kills the map server and runs the event loop until its relaunch has logged its new PID.
 Seen KillAndWait(BenchLauncher& launcher) {
@@ -68,17 +44,7 @@ Seen KillAndWait(BenchLauncher& launcher) {
             seen.crashLineMs = measure::MsSince(start);
     });
     crashLine.start(1);
-    // Another thread looks for the new process every 0.2 ms, whatever the launcher is busy with.
-    std::atomic<bool> watching{true};
-    std::atomic<double> newProcessMs{-1};
-    std::thread watcher([&] {
-        while (watching && newProcessMs < 0) {
-            if (OtherMapServer(old) > 0)
-                newProcessMs = measure::MsSince(start);
-            else
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-    });
+    NewProcessWatch newProcess("map-server", old, start);
     while (measure::MsSince(start) < 3.0 * kIntervalMs) {
         BenchLauncher::runEventsFor(1);
         const std::int32_t pid = launcher.fleet().ServerProc(2).lPID;
@@ -88,9 +54,8 @@ Seen KillAndWait(BenchLauncher& launcher) {
             break;
         }
     }
-    watching = false;
-    watcher.join();
-    seen.newProcessMs = newProcessMs;
+    newProcess.stop();
+    seen.newProcessMs = newProcess.foundAfterMs();
     return seen;
 }
 

@@ -2,7 +2,7 @@
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
 //   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load,
 //   alert-load, waitlatency, or hostile-KIND with KIND history, flood, longline, combining or
-//   stalled.
+//   stalled; peers (the launcher beside supervisord).
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -46,6 +46,7 @@ constexpr Case kCases[] = {
      [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, false); }},
     {"crashwake-timer",
      [](int c, char** v, const BenchOptions& o) { return RunCrashWakeBench(c, v, o, true); }},
+    {"peers", RunPeerBench},
     {"hostile-history",
      [](int c, char** v, const BenchOptions& o) {
          return RunHostileConsoleBench(c, v, o, "history");

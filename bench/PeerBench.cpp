@@ -1,0 +1,264 @@
+// The launcher beside supervisord, on the same three stand-in servers, measured by the same code:
+// kill -9 of the map server to a new map-server process, the CPU a relaunch costs, idle CPU with
+// the three servers running, resident memory, the CPU of logging 100,000 console lines printed at
+// 10,000 lines a second, and a stop of all to the end of all. Each peer runs in a world of its own,
+// first with quiet servers (idle, relaunches, stop), then with a flooding map server (logging).
+// CPU counts the peer and its helpers, never the servers; the CPU of a relaunch or of logging is
+// what the peer spends beyond its idle rate.
+
+#include "BenchLauncher.h"
+#include "Cases.h"
+#include "LauncherPeer.h"
+#include "Measure.h"
+#include "NewProcessWatch.h"
+#include "Report.h"
+#include "SupervisordPeer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr long kFloodLinesPerSecond = 10000;
+constexpr long kFloodLineBytes = 100;  // each flood line, with its line end
+constexpr int kAfterRelaunchMs = 1000; // the launcher's 0.5 s settle time and its PID line
+
+struct Figures {
+    double idleCpuPercent = -1;
+    double residentMb = -1;
+    std::string residentParts;
+    std::vector<double> toNewProcessMs;
+    std::vector<double> relaunchCpuMs;
+    double stopMs = -1, stopRequestMs = -1;
+    double cpuPer100kLinesMs = -1;
+    long linesPrinted = 0, linesLogged = 0;
+};
+
+struct Lengths {
+    int idleSeconds, kills, floodSeconds;
+};
+
+using MakePeer = std::function<std::unique_ptr<Peer>(BenchWorld&)>;
+
+// Occurrences of a flood line in the files of folder whose name starts with prefix.
+long FloodLines(const QString& folder, const QString& prefix) {
+    long lines = 0;
+    const QStringList files = QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::Files);
+    for (const QString& name : files) {
+        QFile file(folder + QLatin1Char('/') + name);
+        if (file.open(QIODevice::ReadOnly))
+            lines += file.readAll().count("flood 0");
+    }
+    return lines;
+}
+
+// Kills the map server and lets the peer work until a new map-server process runs and
+// kAfterRelaunchMs more: the time to the new process and the CPU spent beyond idleCpuPerMs.
+std::optional<std::pair<double, double>> KillMapServer(Peer& peer, double idleCpuPerMs) {
+    const pid_t old = OtherProcessNamed("map-server", 0);
+    const double cpuBefore = peer.cpuMs();
+    const auto start = measure::SteadyClock::now();
+    if (old <= 0 || ::kill(old, SIGKILL) != 0)
+        return std::nullopt;
+    NewProcessWatch newProcess("map-server", old, start);
+    while (newProcess.foundAfterMs() < 0 && measure::MsSince(start) < 15000)
+        peer.runFor(1);
+    if (newProcess.foundAfterMs() < 0)
+        return std::nullopt;
+    peer.runFor(kAfterRelaunchMs);
+    newProcess.stop();
+    const double measuring = peer.runsInThisProcess() ? newProcess.threadCpuMs() : 0;
+    const double cpu =
+        peer.cpuMs() - cpuBefore - measuring - idleCpuPerMs * measure::MsSince(start);
+    return std::make_pair(newProcess.foundAfterMs(), cpu);
+}
+
+// Asks for the stop of all and lets the peer work until no server runs and the request has
+// returned; false when that takes longer than 20 s.
+bool StopAll(Peer& peer, BenchWorld& world, Figures& figures) {
+    const auto start = measure::SteadyClock::now();
+    peer.requestStopAll();
+    while (measure::MsSince(start) < 20000 && (figures.stopMs < 0 || figures.stopRequestMs < 0)) {
+        peer.runFor(1);
+        if (figures.stopRequestMs < 0 && peer.stopRequestDone())
+            figures.stopRequestMs = measure::MsSince(start);
+        if (figures.stopMs < 0 && world.ownProcesses().empty())
+            figures.stopMs = measure::MsSince(start);
+    }
+    return figures.stopMs >= 0 && figures.stopRequestMs >= 0;
+}
+
+// Idle CPU and memory, the relaunches and the stop, with quiet servers.
+bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, Figures& figures) {
+    BenchWorld world;
+    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
+    if (!peer || !peer->start()) {
+        std::fprintf(stderr, "%s: the servers did not start\n", peer ? peer->name().c_str() : "?");
+        return false;
+    }
+    peer->runFor(1000);
+    const double cpuBefore = peer->cpuMs();
+    const auto start = measure::SteadyClock::now();
+    peer->runFor(lengths.idleSeconds * 1000);
+    const double idleCpuPerMs = (peer->cpuMs() - cpuBefore) / measure::MsSince(start);
+    figures.idleCpuPercent = idleCpuPerMs * 100.0;
+    figures.residentMb = peer->residentMb();
+    figures.residentParts = peer->residentParts();
+    for (int k = 0; k < lengths.kills; ++k) {
+        // At another point of a second each time: supervisord wakes at least once a second.
+        peer->runFor(300 + (k % 10) * 100);
+        const auto relaunch = KillMapServer(*peer, idleCpuPerMs);
+        if (!relaunch) {
+            std::fprintf(stderr, "%s, kill %d: no new map server\n", peer->name().c_str(), k + 1);
+            return false;
+        }
+        figures.toNewProcessMs.push_back(relaunch->first);
+        figures.relaunchCpuMs.push_back(relaunch->second);
+        std::printf("%s, kill %d: new process after %.1f ms, %.2f ms CPU\n", peer->name().c_str(),
+                    k + 1, relaunch->first, relaunch->second);
+    }
+    if (!StopAll(*peer, world, figures)) {
+        std::fprintf(stderr, "%s: the servers did not all end within 20 s\n", peer->name().c_str());
+        return false;
+    }
+    std::printf("%s: idle %.3f%%, %.1f MB (%s); stop %.0f ms (request returned after %.0f ms)\n",
+                peer->name().c_str(), figures.idleCpuPercent, figures.residentMb,
+                figures.residentParts.c_str(), figures.stopMs, figures.stopRequestMs);
+    return true;
+}
+
+// The CPU of logging: the map server prints numbered lines of 100 bytes at 10,000 a second, and a
+// plain copy of its own, from which the lines printed are counted.
+bool MeasureLogging(const MakePeer& make, const Lengths& lengths, double idleCpuPerMs,
+                    Figures& figures) {
+    BenchWorld world;
+    const QString printedCopy = world.launcherFolder() + QStringLiteral("/printed.txt");
+    qputenv("CORVANE_STANDIN_KNOBS_FOR", "map-server");
+    qputenv("CORVANE_STANDIN_FLOOD", QByteArray::number(kFloodLinesPerSecond * kFloodLineBytes));
+    qputenv("CORVANE_STANDIN_LOG", QFile::encodeName(printedCopy));
+    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
+    const bool started = peer && peer->start();
+    for (const char* knob :
+         {"CORVANE_STANDIN_KNOBS_FOR", "CORVANE_STANDIN_FLOOD", "CORVANE_STANDIN_LOG"})
+        qunsetenv(knob);
+    if (!started) {
+        std::fprintf(stderr, "flooding: the servers did not start\n");
+        return false;
+    }
+    const auto printed = [&] { return QFileInfo(printedCopy).size() / kFloodLineBytes; };
+    peer->runFor(1000); // the rate is taken once the server has settled
+    const long linesBefore = printed();
+    const double cpuBefore = peer->cpuMs();
+    const auto start = measure::SteadyClock::now();
+    peer->runFor(lengths.floodSeconds * 1000);
+    const double cpu = peer->cpuMs() - cpuBefore - idleCpuPerMs * measure::MsSince(start);
+    const long lines = printed() - linesBefore;
+    Figures stop;
+    if (lines <= 0 || !StopAll(*peer, world, stop))
+        return false;
+    figures.cpuPer100kLinesMs = cpu / static_cast<double>(lines) * 100000.0;
+    figures.linesPrinted = FloodLines(world.launcherFolder(), QStringLiteral("printed.txt"));
+    figures.linesLogged = FloodLines(peer->consoleLogFolder(), QStringLiteral("map-server"));
+    std::printf("%s: %ld lines in %d s, %.1f ms CPU beyond idle; log holds %ld of %ld lines\n",
+                peer->name().c_str(), lines, lengths.floodSeconds, cpu, figures.linesLogged,
+                figures.linesPrinted);
+    return true;
+}
+
+std::optional<Figures> MeasurePeer(const MakePeer& make, const Lengths& lengths) {
+    Figures figures;
+    if (!MeasureQuiet(make, lengths, figures) ||
+        !MeasureLogging(make, lengths, figures.idleCpuPercent / 100.0, figures))
+        return std::nullopt;
+    return figures;
+}
+
+std::string Ratio(double launcher, double peer) {
+    return peer > 0 ? report::Format("%.2fx", launcher / peer) : "-";
+}
+
+void PrintRows(const std::string& peerName, const Figures& peer, const Figures& launcher,
+               const Lengths& lengths) {
+    const std::string by = "launcher / " + peerName.substr(0, peerName.find(' ')) + ": ";
+    const auto what = [&](const std::string& text) { return peerName + ": " + text; };
+    const auto relaunch = [](const Figures& f) {
+        return report::Format("median %.1f ms, p95 %.1f ms", measure::Median(f.toNewProcessMs),
+                              measure::Percentile(f.toNewProcessMs, 95));
+    };
+    report::Row(
+        what(report::Format("kill -9 of the map server to a new map-server process, %d "
+                            "times",
+                            lengths.kills)),
+        relaunch(peer), "launcher: " + relaunch(launcher),
+        by + "median " +
+            Ratio(measure::Median(launcher.toNewProcessMs), measure::Median(peer.toNewProcessMs)) +
+            ", p95 " +
+            Ratio(measure::Percentile(launcher.toNewProcessMs, 95),
+                  measure::Percentile(peer.toNewProcessMs, 95)),
+        report::Verdict::Info);
+    const double peerRelaunch = measure::Mean(peer.relaunchCpuMs);
+    const double launcherRelaunch = measure::Mean(launcher.relaunchCpuMs);
+    report::Row(what("CPU per relaunch, beyond idle"), report::Format("%.2f ms", peerRelaunch),
+                report::Format("launcher: %.2f ms", launcherRelaunch),
+                by + Ratio(launcherRelaunch, peerRelaunch), report::Verdict::Info);
+    report::Row(
+        what(report::Format("idle CPU over %d s, three servers running", lengths.idleSeconds)),
+        report::Format("%.3f%% of a core", peer.idleCpuPercent),
+        report::Format("launcher: %.3f%%", launcher.idleCpuPercent),
+        by + Ratio(launcher.idleCpuPercent, peer.idleCpuPercent), report::Verdict::Info);
+    report::Row(what("CPU per 100,000 lines logged at 10,000 lines/s, beyond idle"),
+                report::Format("%.0f ms (log holds %ld of %ld lines)", peer.cpuPer100kLinesMs,
+                               peer.linesLogged, peer.linesPrinted),
+                report::Format("launcher: %.0f ms (%ld of %ld)", launcher.cpuPer100kLinesMs,
+                               launcher.linesLogged, launcher.linesPrinted),
+                by + Ratio(launcher.cpuPer100kLinesMs, peer.cpuPer100kLinesMs),
+                report::Verdict::Info);
+    report::Row(what("resident memory, idle"),
+                report::Format("%.1f MB (%s)", peer.residentMb, peer.residentParts.c_str()),
+                report::Format("launcher: %.1f MB (%s)", launcher.residentMb,
+                               launcher.residentParts.c_str()),
+                by + Ratio(launcher.residentMb, peer.residentMb), report::Verdict::Info);
+    report::Row(what("stop all to all ended"),
+                report::Format("%.0f ms (the request returned after %.0f ms)", peer.stopMs,
+                               peer.stopRequestMs),
+                report::Format("launcher: %.0f ms", launcher.stopMs),
+                by + Ratio(launcher.stopMs, peer.stopMs), report::Verdict::Info);
+}
+
+} // namespace
+
+int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
+    BenchApplication app(argc, argv);
+    const Lengths lengths = options.quick ? Lengths{10, 5, 3} : Lengths{60, 20, 10};
+    const std::optional<Figures> launcher = MeasurePeer(
+        [](BenchWorld& world) { return std::make_unique<LauncherPeer>(world); }, lengths);
+    if (!launcher)
+        return 1;
+    const std::string supervisord = SupervisordPeer::Version();
+    if (supervisord.empty()) {
+        report::Note("supervisord was not measured: it is not installed (scripts/setup.sh).");
+        return 0;
+    }
+    const std::optional<Figures> peer = MeasurePeer(
+        [](BenchWorld& world) { return std::make_unique<SupervisordPeer>(world); }, lengths);
+    if (!peer)
+        return 1;
+    PrintRows(supervisord, *peer, *launcher, lengths);
+    std::string settings = SupervisordPeer::kProgramSettings;
+    std::replace(settings.begin(), settings.end(), '\n', ' ');
+    settings.pop_back();
+    report::Note(supervisord +
+                 " beside the launcher: the same stand-in servers, its programs set " +
+                 "up for the fastest relaunch (" + settings + ") with " +
+                 "every console logged to a file (stdout_logfile), as the launcher's are (tmux " +
+                 "pipe). CPU is the peer's own process and its helpers, never the servers: for " +
+                 "the launcher its process (less the benchmark's /proc watch), the tmux clients " +
+                 "and the tmux server with its helpers; for supervisord its process. The stop is " +
+                 "supervisorctl stop all (a Python client) and the launcher's Stop Servers.");
+    return 0;
+}
