@@ -15,6 +15,7 @@ packages=(
     imagemagick # scripts/screenshots.sh
     xfce4-panel dbus-daemon libglib2.0-bin
     prometheus curl
+    supervisor # scripts/bench.sh measures supervisord beside the launcher
     openssl # the alerts test makes its own TLS certificate
     dpkg-dev file desktop-file-utils appstream
 )
