@@ -7,7 +7,7 @@ bench_program="$bench_build/bench/corvane-bench"
 
 # Installs what is missing and builds the launcher, the stand-ins and corvane-bench, in Release.
 build_bench() {
-    "$bench_root/scripts/setup.sh"
+    "$bench_root/scripts/setup.sh" --for-bench
     cmake -S "$bench_root" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON >/dev/null
     cmake --build "$bench_build" --target corvane-bench >/dev/null

@@ -15,7 +15,6 @@ packages=(
     imagemagick # scripts/screenshots.sh
     xfce4-panel dbus-daemon libglib2.0-bin
     prometheus curl
-    supervisor # scripts/bench.sh measures supervisord beside the launcher
     openssl # the alerts test makes its own TLS certificate
     dpkg-dev file desktop-file-utils appstream
 )
@@ -24,6 +23,10 @@ packages=(
 # the launcher installs no game server.
 if [ "${1:-}" = "--for-tests" ]; then
     packages+=(minetest-server lintian)
+fi
+# scripts/bench.sh measures supervisord beside the launcher.
+if [ "${1:-}" = "--for-bench" ]; then
+    packages+=(supervisor)
 fi
 
 missing=()
