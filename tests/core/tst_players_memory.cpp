@@ -136,10 +136,10 @@ private slots:
         FolderCore fc("[Login Server]\nplayers = ^(a+)+$\n"
                       "[Char Server]\nplayer joins = ^(\\w+\\s?)*joined$\n"
                       "player leaves = (x+x+)+y\n");
-        const QString as(4000, u'a');
+        // Each fails to match only at its 251st character, well within what is matched.
         QStringList lines;
         for (int i = 0; i < 400; ++i)
-            lines << as + u'b';
+            lines << QString(250, u'a') + u'b' + QString(4000, u'c');
         fc.h.apis.consoles["Login Server"] = Lines(lines);
         fc.h.apis.consoles["Char Server"] = Lines(lines);
         QElapsedTimer took;
