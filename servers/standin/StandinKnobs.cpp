@@ -55,5 +55,7 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.hangWhile = v;
     if (const char* v = Value("CORVANE_STANDIN_HOLD_MB"))
         knobs.holdMegabytes = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_PLAYERS"))
+        knobs.players = std::strtol(v, nullptr, 10);
     return knobs;
 }

@@ -35,6 +35,7 @@ struct StandinKnobs {
                                   // when that time comes
     long holdMegabytes = 0;       // CORVANE_STANDIN_HOLD_MB: keep this many MB of memory in use
                                   // (resident) from the start on, as a loaded world would
+    long players = 0;             // CORVANE_STANDIN_PLAYERS: this many players join at the start
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

@@ -135,6 +135,20 @@ void Flood(ConsoleOutput& out, long bytesPerSecond, SteadyClock::time_point star
     }
 }
 
+// The players on, as the status line tells; only the console's command thread changes it once
+// the server runs.
+std::atomic<long> gPlayers{0};
+
+// Players join or leave until `count` are on, one line each: "Player3 joined the game", "Player3
+// left the game".
+void SetPlayers(ConsoleOutput& out, long count) {
+    count = std::clamp(count, 0L, 10000L);
+    for (long on = gPlayers; on < count; gPlayers = ++on)
+        out.line(Kind::Info, Printf("Player%ld joined the game", on + 1));
+    for (long on = gPlayers; on > count; gPlayers = --on)
+        out.line(Kind::Info, Printf("Player%ld left the game", on));
+}
+
 // Prints a status line every second on a thread of its own, as servers with worker threads do.
 class StatusTicker {
 public:
@@ -158,8 +172,9 @@ private:
         while (!wake_.wait_for(lock, kStatusInterval, [this] { return stopping_; })) {
             const auto up =
                 std::chrono::duration_cast<std::chrono::seconds>(SteadyClock::now() - start);
-            out_.line(Kind::Status, Printf("%s online, uptime %lld s, 0 players connected",
-                                           STANDIN_TITLE, static_cast<long long>(up.count())));
+            out_.line(Kind::Status,
+                      Printf("%s online, uptime %lld s, %ld players connected", STANDIN_TITLE,
+                             static_cast<long long>(up.count()), gPlayers.load()));
         }
     }
 
@@ -197,7 +212,8 @@ std::atomic<bool> gShutdownTyped{false};
 std::atomic<bool> gHung{false};
 
 // Reads what is typed into the console, line by line, as servers with a command prompt do:
-// "status" is answered with a status line, "shutdown" ends the server.
+// "status" is answered with a status line, "players N" has players join or leave until N are
+// on, "shutdown" ends the server.
 void ReadConsoleCommands(ConsoleOutput& out) {
     std::string line;
     char c;
@@ -212,6 +228,8 @@ void ReadConsoleCommands(ConsoleOutput& out) {
         if (line == "status")
             out.line(Kind::Status, Printf("%s answers status: running, pid %d", STANDIN_TITLE,
                                           static_cast<int>(getpid())));
+        if (line.rfind("players ", 0) == 0)
+            SetPlayers(out, std::strtol(line.c_str() + 8, nullptr, 10));
         if (line == "shutdown") {
             gShutdownTyped = true;
             return;
@@ -291,6 +309,7 @@ int main(int /*argc*/, char** argv) {
     gHeld.assign(static_cast<std::size_t>(std::max(knobs.holdMegabytes, 0L)) << 20, '\1');
     PrintBurst(out, knobs.burstLines);
     PrintHostile(out, knobs);
+    SetPlayers(out, knobs.players);
 
     std::optional<StatusTicker> ticker;
     if (!knobs.quiet)

@@ -6,13 +6,14 @@
 
 namespace {
 
-constexpr std::array<std::pair<Alert::Kind, const char*>, 9> kKindNames{{
+constexpr std::array<std::pair<Alert::Kind, const char*>, 10> kKindNames{{
     {Alert::Kind::CrashBegan, "crash"},
     {Alert::Kind::HealthFailed, "health"},
     {Alert::Kind::StillCrashing, "still_crashing"},
     {Alert::Kind::BackUp, "back_up"},
     {Alert::Kind::StartFailed, "start_failed"},
     {Alert::Kind::SaveNotConfirmed, "save_not_confirmed"},
+    {Alert::Kind::MemoryRestart, "memory_restart"},
     {Alert::Kind::LauncherStarted, "launcher_started"},
     {Alert::Kind::LauncherExited, "launcher_exited"},
     {Alert::Kind::Test, "test"},
@@ -41,6 +42,7 @@ bool Alert::isTrouble() const {
     case Kind::StillCrashing:
     case Kind::StartFailed:
     case Kind::SaveNotConfirmed:
+    case Kind::MemoryRestart:
         return true;
     default:
         return false;

@@ -177,6 +177,12 @@ void AlertWatch::stopEndedUnsaved(int server, bool ended) {
                             " did not confirm that it saved before its stop sequence ended."))));
 }
 
+void AlertWatch::serverRestartingForMemory(int server, const QString& reason) {
+    const QString& name = fleet_.supervisor(server).name();
+    raise(make(Alert::Kind::MemoryRestart, server,
+               name + QStringLiteral(" restarted for its memory"), reason));
+}
+
 void AlertWatch::launcherStarted() {
     raise(make(Alert::Kind::LauncherStarted, -1, QStringLiteral("Launcher started"),
                QStringLiteral("The launcher of ") + installation_ + QStringLiteral(" started.")));

@@ -32,6 +32,8 @@ public:
     void launcherStarted();
     void launcherExiting(const QStringList& stillRunning);
     void sendTest();
+    // A server is being restarted as it held more memory than its limit for too long.
+    void serverRestartingForMemory(int server, const QString& reason);
 
     // Ends the episodes whose server has stayed up, sums up the ones that go on; the timer's job.
     void check();

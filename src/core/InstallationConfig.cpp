@@ -1,5 +1,6 @@
 #include "InstallationConfig.h"
 
+#include "PlayersAndMemoryKeys.h"
 #include "ServerTable.h"
 
 #include <QFile>
@@ -156,6 +157,8 @@ std::optional<HealthProbe> ParseProbe(const QString& value, QString* why) {
 // Applies one "key = value" line of a server's section; false with the reason when it cannot.
 bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QString& value,
                     QString* why) {
+    if (const std::optional<bool> applied = ApplyPlayersOrMemoryKey(server, key, value, why))
+        return *applied;
     if (key == QLatin1String("program")) {
         server.program = value;
         return !value.isEmpty() || (*why = QStringLiteral("the program is empty"), false);
@@ -371,6 +374,10 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             config.alerts.endpoints.removeAt(i);
         }
     }
+    for (int i = 0; i < ServerTable::kCount; ++i)
+        if (const QString why = PlayerRulesProblem(config.servers[i]); !why.isEmpty())
+            config.problems
+                << QStringLiteral("%1 [%2]: %3").arg(fileName, ServerTable::displayNames()[i], why);
     // A plan of a save confirmation alone stops as by default, and waits for the save.
     for (ServerLaunchConfig& server : config.servers)
         if (server.stopPlan && server.stopPlan->steps.empty())

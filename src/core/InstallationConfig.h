@@ -2,6 +2,8 @@
 
 #include "AlertsConfig.h"
 #include "HealthRules.h"
+#include "MemoryLimit.h"
+#include "PlayerRules.h"
 #include "StopPlan.h"
 
 #include <QHash>
@@ -34,6 +36,8 @@
 //   probe = silence 120
 //   probe = line Segmentation fault|out of memory
 //   expected exit = 0
+//   players = (\d+) players connected
+//   memory limit = 800 MB for 5 minutes
 //   [Alert ops]
 //   url file = /etc/corvane/ops-webhook.url
 //   format = discord
@@ -49,6 +53,8 @@ struct ServerLaunchConfig {
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
     HealthRules health;
+    PlayerRules players;     // none: the server has no player count
+    MemoryLimit memoryLimit; // off unless given
 };
 
 struct InstallationConfig {

@@ -34,7 +34,11 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
       mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
-      sampler_(*services.apis, *services.clock, fleet_) {
+      sampler_(*services.apis, *services.clock, fleet_),
+      players_(*services.apis, fleet_, installation_, sampler_),
+      memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_) {
+    connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, &alerts_,
+            &AlertWatch::serverRestartingForMemory);
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
 }
@@ -191,6 +195,7 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
         s.ready = s.running && server.ready();
         s.probeFailures = server.probeFailures;
         s.resources = sampler_.latest(i);
+        s.players = players_.players(i);
     }
     snapshot.launcherState = fleet_.ServerState();
     snapshot.intervalSeconds = options_.intervalSeconds;

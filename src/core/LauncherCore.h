@@ -7,6 +7,8 @@
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
+#include "MemoryLimitWatch.h"
+#include "PlayerCounter.h"
 #include "ResourceSampler.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
@@ -38,6 +40,8 @@ public:
     const ResourceSampler& resources() const { return sampler_; }
     ResourceSampler& resources() { return sampler_; }
     const CoreServices& services() const { return services_; }
+    // The players on each server whose console tells them, counted at every sample.
+    const PlayerCounter& players() const { return players_; }
     // The installation's settings as last read, and the file they are read from.
     const InstallationConfig& installation() const { return installation_; }
     QString installationFile() const;
@@ -87,6 +91,8 @@ private:
     ServerFleet fleet_;
     AlertWatch alerts_;
     ResourceSampler sampler_;
+    PlayerCounter players_;
+    MemoryLimitWatch memoryLimits_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

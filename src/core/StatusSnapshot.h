@@ -5,6 +5,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // One server as monitoring systems see it.
 struct ServerStatus {
@@ -19,6 +20,7 @@ struct ServerStatus {
     bool ready = false;              // running and ready by its readiness rule
     std::uint64_t probeFailures = 0; // failed health probes since the launcher started
     ServerResources resources;       // what its processes use, as last sampled
+    std::optional<int> players;      // nothing when the server has no player count
 };
 
 // What the launcher reports about itself and its servers, taken at one moment.

@@ -1,6 +1,8 @@
 #include "StatusFormats.h"
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -30,6 +32,18 @@ public:
         for (const ServerStatus& server : snapshot.servers)
             sample(name, QByteArrayLiteral("server=\"") + server.label.toUtf8() + '"',
                    value(server));
+    }
+    // The same for the servers that have a value.
+    void someServers(const StatusSnapshot& snapshot, const char* name, const char* type,
+                     const char* help,
+                     const std::function<std::optional<double>(const ServerStatus&)>& value) {
+        bool any = false;
+        for (const ServerStatus& server : snapshot.servers)
+            if (const std::optional<double> v = value(server)) {
+                if (!std::exchange(any, true))
+                    header(name, type, help);
+                sample(name, QByteArrayLiteral("server=\"") + server.label.toUtf8() + '"', *v);
+            }
     }
     QByteArray text() const { return text_; }
 
@@ -81,6 +95,12 @@ QByteArray PrometheusText(const StatusSnapshot& snapshot) {
                   "Open file descriptors of the server's processes, as last sampled; 0 when none "
                   "runs.",
                   [](const ServerStatus& s) { return static_cast<double>(s.resources.openFiles); });
+    out.someServers(snapshot, "server_players", "gauge",
+                    "Players on the server, as its console tells them; only for servers whose "
+                    "installation section says how.",
+                    [](const ServerStatus& s) -> std::optional<double> {
+                        return s.players ? std::optional<double>(*s.players) : std::nullopt;
+                    });
     out.header("launcher_state", "gauge", "The launcher's state: 0 offline, 1 online, 2 crashed.");
     out.sample("launcher_state", {}, snapshot.launcherState);
     out.header("status_interval_seconds", "gauge", "Period of the launcher's status check.");

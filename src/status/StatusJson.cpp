@@ -28,19 +28,22 @@ QJsonValue time(double seconds) {
 
 QByteArray StatusJson(const StatusSnapshot& snapshot) {
     QJsonObject servers;
-    for (const ServerStatus& s : snapshot.servers)
-        servers.insert(s.label,
-                       QJsonObject{
-                           {QStringLiteral("running"), s.running},
-                           {QStringLiteral("meant_to_run"), s.meantToRun},
-                           {QStringLiteral("pid"), s.pid},
-                           {QStringLiteral("start_time"), time(s.startTimeSeconds)},
-                           {QStringLiteral("crashes"), static_cast<qint64>(s.crashes)},
-                           {QStringLiteral("relaunches"), static_cast<qint64>(s.relaunches)},
-                           {QStringLiteral("last_crash_time"), time(s.lastCrashSeconds)},
-                           {QStringLiteral("ready"), s.ready},
-                           {QStringLiteral("probe_failures"), static_cast<qint64>(s.probeFailures)},
-                       });
+    for (const ServerStatus& s : snapshot.servers) {
+        QJsonObject server{
+            {QStringLiteral("running"), s.running},
+            {QStringLiteral("meant_to_run"), s.meantToRun},
+            {QStringLiteral("pid"), s.pid},
+            {QStringLiteral("start_time"), time(s.startTimeSeconds)},
+            {QStringLiteral("crashes"), static_cast<qint64>(s.crashes)},
+            {QStringLiteral("relaunches"), static_cast<qint64>(s.relaunches)},
+            {QStringLiteral("last_crash_time"), time(s.lastCrashSeconds)},
+            {QStringLiteral("ready"), s.ready},
+            {QStringLiteral("probe_failures"), static_cast<qint64>(s.probeFailures)},
+        };
+        if (s.players)
+            server.insert(QStringLiteral("players"), *s.players);
+        servers.insert(s.label, server);
+    }
     const QJsonObject launcher{
         {QStringLiteral("state"), stateName(snapshot.launcherState)},
         {QStringLiteral("status_interval_seconds"), snapshot.intervalSeconds},

@@ -4,9 +4,20 @@
 #include "LauncherCore.h"
 #include "ServerStateMarks.h"
 
+namespace {
+
+QString PlayersText(int players) {
+    return players == 1 ? QStringLiteral("1 player") : QStringLiteral("%1 players").arg(players);
+}
+
+} // namespace
+
 QString ServerTabTip(const LauncherCore& core, int server) {
     const QString state = core.fleet().supervisor(server).describe(core.services().clock->NowMs());
-    const QString usage = core.resources().latest(server).describe();
+    QString usage = core.resources().latest(server).describe();
+    if (const std::optional<int> players = core.players().players(server);
+        players && !usage.isEmpty())
+        usage += QStringLiteral(" \u00b7 ") + PlayersText(*players);
     return usage.isEmpty() ? state : state + u'\n' + usage;
 }
 
@@ -29,7 +40,13 @@ QString ServersUsageLine(const ResourceSampler& resources) {
 }
 
 QString TrayTipDetails(const LauncherCore& core) {
-    const QString usage = ServersUsageLine(core.resources());
+    QString usage = ServersUsageLine(core.resources());
+    std::optional<int> players;
+    for (int server = 0; server < ServerTable::kCount; ++server)
+        if (const std::optional<int> on = core.players().players(server))
+            players = players.value_or(0) + *on;
+    if (players && !usage.isEmpty())
+        usage += QStringLiteral(", ") + PlayersText(*players);
     const QString states = ServerStateLines(core.fleet());
     return usage.isEmpty() ? states : usage + u'\n' + states;
 }

@@ -6,13 +6,14 @@ class LauncherCore;
 class ResourceSampler;
 
 // The server's tab tooltip: its state, then what its processes use when they were sampled
-// ("CPU 3.1 %, 212 MB, 9 threads, 14 files").
+// ("CPU 3.1 %, 212 MB, 9 threads, 14 files"), and its players where its console tells them
+// (" · 3 players").
 QString ServerTabTip(const LauncherCore& core, int server);
 
 // What all running servers use together, in one short line for the tray's tip
 // ("Servers use CPU 4 %, 640 MB"); empty when none was sampled.
 QString ServersUsageLine(const ResourceSampler& resources);
 
-// The tray's tip below its first line: that usage line, when there is one, then one line a
-// server with its state.
+// The tray's tip below its first line: that usage line, when there is one, with the players of
+// the servers that count them (", 12 players"), then one line a server with its state.
 QString TrayTipDetails(const LauncherCore& core);

@@ -140,7 +140,7 @@ private slots:
         QTest::addColumn<AlertFormat>("format");
         QList<Alert> alerts{Alert{}, Wide(), Hostile()};
         for (int k = 0; k <= int(Alert::Kind::Test); ++k) {
-            const QString server = k < 6 ? "Map Server" : "";
+            const QString server = k < 7 ? "Map Server" : "";
             // clang-format off
             alerts << Alert{Alert::Kind(k), QString("id-%1").arg(k), 1765000000000 + k, "gamebox",
                             "/srv/game", server, server + " " + Alert::KindName(Alert::Kind(k)),

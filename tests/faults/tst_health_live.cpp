@@ -2,6 +2,7 @@
 // expected exits: the chain waits for a slow login server's port, a hung map server is found,
 // reported, stopped and started again, and a map server that ends on purpose stays stopped.
 #include "RealLauncher.h"
+#include "StatusFormats.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -124,6 +125,36 @@ private slots:
         QCOMPARE(live.reports(), 0);
         QCOMPARE(l.fleet().supervisor(2).state(), ServerSupervisor::State::Stopped);
         QVERIFY(l.runningFrom(l.programPath(2)).isEmpty());
+    }
+
+    // Players as the stand-ins' consoles tell them: the map server's status line states its count,
+    // the login server's players join and leave one line each. The metrics follow what is typed
+    // into the consoles; the char server, with no rule, has no count.
+    void playersFollowTheConsoles() {
+        Live live("[Map Server]\nplayers = (\\d+) players connected\n"
+                  "environment = CORVANE_STANDIN_PLAYERS=4\n"
+                  "[Login Server]\nplayer joins = Player\\d+ joined the game\n"
+                  "player leaves = Player\\d+ left the game\n"
+                  "environment = CORVANE_STANDIN_PLAYERS=3\n");
+        RealLauncher& l = live.l;
+        QVERIFY(live.ready && l.startWithQuickTicks());
+        const auto players = [&l](const char* server) {
+            const QByteArray metrics = PrometheusText(l.core().CurrentStatus());
+            const QByteArray name =
+                QByteArray("\ncorvane_server_players{server=\"") + server + "\"} ";
+            const qsizetype at = metrics.indexOf(name);
+            const QByteArray rest = metrics.mid(at + name.size());
+            return at < 0 ? QByteArray("none") : rest.left(rest.indexOf('\n'));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(players("map"), QByteArray("4"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(players("login"), QByteArray("3"), 5000);
+        QCOMPARE(players("char"), QByteArray("none"));
+        modAPIs& apis = *l.core().services().apis;
+        QVERIFY(apis.SendConsoleInput("Map Server", "players 9") == 1 &&
+                apis.SendConsoleInput("Login Server", "players 1") == 1);
+        QTRY_COMPARE_WITH_TIMEOUT(players("map"), QByteArray("9"), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(players("login"), QByteArray("1"), 8000);
+        QVERIFY(l.longestStallMs < 1000);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "RedNotice.h"
 #include "ServerUsageTips.h"
 #include "StatusEndpoint.h"
+#include "StatusFormats.h"
 #include "StatusReporter.h"
 
 #include <QFile>
@@ -217,6 +218,38 @@ private slots:
         h.clock.now += StatusReporter::kFirstRetryMs;
         status.tmrRetry_Timer();
         QCOMPARE(status.port(), quint16(0));
+    }
+
+    // Players show only for a server whose section says how its console tells them: in its tab's
+    // tip, the tray's, the status and the metrics; the others have no count, not even 0.
+    void playersShowWhereTheConsoleTellsThem() {
+        QTemporaryDir folder;
+        QFile ini(folder.filePath(InstallationConfig::kFileName));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Map Server]\nplayers = (\\d+) players connected\n");
+        ini.close();
+        LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        frmMain& w = h.online();
+        h.apis.consoles["Map Server"] = "online, uptime 3 s, 7 players connected\n";
+        h.apis.consoles["Login Server"] = "online, uptime 3 s, 2 players connected\n";
+        for (int i = 0; i < 3; ++i)
+            h.apis.usage[h.server(i).process.lPID] = {true, 0, 100 << 20, 3, 5, 1, 1000};
+        h.core().resources().Sample();
+        QVERIFY2(w.conTab->tabBar()->tabToolTip(2).endsWith(
+                     "\nCPU 0.0 %, 100 MB, 3 threads, 5 files \u00b7 7 players"),
+                 qPrintable(w.conTab->tabBar()->tabToolTip(2)));
+        QVERIFY(w.conTab->tabBar()->tabToolTip(0).endsWith("5 files"));
+        QVERIFY(TrayTipDetails(h.core()).startsWith("Servers use CPU 0 %, 300 MB, 7 players\n"));
+        const QByteArray metrics = PrometheusText(h.core().CurrentStatus());
+        QVERIFY(metrics.contains("\ncorvane_server_players{server=\"map\"} 7\n"));
+        QCOMPARE(metrics.count("corvane_server_players{"), 1);
+        const QByteArray status = StatusJson(h.core().CurrentStatus());
+        QVERIFY2(status.contains("\"pid\":" + QByteArray::number(h.server(2).process.lPID) +
+                                 ",\"players\":7,\"probe_failures\""),
+                 status);
+        QCOMPARE(status.count("\"players\""), 1);
     }
 
     // A token in the installation's file is asked of every request for the status, and never
