@@ -48,7 +48,8 @@ CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherO
                            QObject* parent)
     : QObject(parent), fleet_(fleet), log_(log), options_(options),
       endings_(std::make_unique<CrashEndingReport>(
-          *fleet.services().apis, log, [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
+          *fleet.services().apis, *fleet.services().clock, log,
+          [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
       tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
     for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
         timer->setSingleShot(true);

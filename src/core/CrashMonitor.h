@@ -51,6 +51,8 @@ public:
     QString CrashLoopSummary() const;
     // The notice's end, by its timer.
     void tmrCrashNotice_Timer();
+    // The crash reports, some of which may still wait for their console's ending.
+    CrashEndingReport& endings() { return *endings_; }
 
 signals:
     void crashNoticeChanged(bool shown, const QString& caption);

@@ -174,6 +174,26 @@ public:
     // Closes the console titled sTitle when its process has ended; a live one is left alone.
     virtual void CloseEndedConsole(const QString& sTitle) = 0;
 
+    // Moves the console titled sTitle, whose process lPID has ended, out of the title's way at
+    // once, whether or not the console has noticed that end yet: it keeps its last lines and its
+    // ending under a name that no server title can take, and the title is free for a new console.
+    // The console's new name, for ExamineEndedConsole, WatchConsoleEnding and CloseEndedConsole;
+    // empty when it could not be moved (it is still under its title then).
+    virtual QString MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) {
+        Q_UNUSED(sTitle);
+        Q_UNUSED(lPID);
+        return QString();
+    }
+
+    // Calls onKnown once from the event loop when the console that MoveEndedConsoleAside named
+    // sName has its process's ending (or is gone), so that ExamineEndedConsole can tell it. Never
+    // waits. False when this platform cannot tell: the caller looks again at a time of its own.
+    virtual bool WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) {
+        Q_UNUSED(sName);
+        Q_UNUSED(onKnown);
+        return false;
+    }
+
     // From the next LaunchServer for sTitle on, the program is started with these options.
     virtual void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {
         Q_UNUSED(sTitle);

@@ -3,6 +3,7 @@
 // counts as running; a stop during the check; relaunch delays for a server that keeps crashing;
 // the crash report each crashed process leaves; the console log of the next start.
 #include "CoreHarness.h"
+#include "CrashEndingReport.h"
 #include "CrashMonitor.h"
 
 #include <QDir>
@@ -214,6 +215,87 @@ private slots:
             f.tmrStatusUpdater_Timer(); // the list is read only when a server's handle is gone
             QCOMPARE(h.apis.count("GetProcessList"), 4);
         }
+    }
+
+    // A crash whose console has not noticed the end yet: the console goes aside and the relaunch
+    // comes at once. The report follows the console's notice that it has the ending, or a deadline
+    // a second on: it names the crashed process, with the ending and last lines of its own
+    // console, never those of the relaunch's. A console that still seems to run at its deadline
+    // is closed once its notice comes.
+    void theRelaunchDoesNotWaitForTheCrashReport() {
+        enum Case { Notice, Deadline, StillRunsAtDeadline };
+        for (const Case c : {Notice, Deadline, StillRunsAtDeadline}) {
+            CoreHarness h;
+            ServerFleet& f = h.startedCore();
+            QTemporaryDir logs;
+            h.core().UseLogFolder(logs.path(), QString());
+            CrashEndingReport& endings = f.monitor().endings();
+            const std::int32_t crashed = h.server(2).process.lPID;
+            const QString aside = QStringLiteral("Map Server (ended %1)").arg(crashed);
+            h.apis.endings["Map Server"] = {ConsoleEnding::State::StillRunning, {}, {}};
+            const int mark = h.logCount();
+            const std::int64_t crashedAt = h.clock.now;
+            h.apis.crashAndWake("map-server");
+            const QStringList relaunched{"> Map Server just crashed!", "> Starting Map Server ...",
+                                         "> Map Server PID is 1003"};
+            QCOMPARE(h.logSince(mark), relaunched);
+            QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
+            QCOMPARE(endings.waitingReports(), 1);
+            if (c != StillRunsAtDeadline)
+                h.apis.endings[aside] = {ConsoleEnding::State::Ended,
+                                         "killed by signal 9 (SIGKILL)", "[Info] last words"};
+            if (c == Notice) {
+                h.apis.noticeEnding(aside);
+            } else {
+                h.clock.now = crashedAt + 999; // the relaunch's settle time is part of it
+                endings.tmrEndingDeadline_Timer();
+                QCOMPARE(h.logSince(mark), relaunched);
+                h.clock.now += 1;
+                endings.tmrEndingDeadline_Timer();
+            }
+            QCOMPARE(endings.waitingReports(), 0);
+            const QString how = c == StillRunsAtDeadline
+                                    ? "how it ended is not known, its console still runs a process"
+                                    : "killed by signal 9 (SIGKILL)";
+            const QStringList log = h.logSince(mark);
+            QCOMPARE(log.mid(0, 3), relaunched);
+            QCOMPARE(log.size(), 4);
+            QVERIFY2(log[3].startsWith("> Map Server: " + how + "; crash report: " + logs.path()),
+                     qPrintable(log[3]));
+            const QByteArray report = ReadFile(log[3].section("; crash report: ", -1));
+            QVERIFY(report.contains("Process id: " + QByteArray::number(crashed) + '\n'));
+            QCOMPARE(report.contains("[Info] last words"), c != StillRunsAtDeadline);
+            QCOMPARE(h.server(2).lastCrash.how, how);
+            QCOMPARE(h.server(2).lastEnding, c == StillRunsAtDeadline ? QString() : how);
+            QVERIFY(!h.apis.argsOf("ExamineEndedConsole").contains("Map Server"));
+            if (c == StillRunsAtDeadline) {
+                QVERIFY(h.apis.argsOf("CloseEndedConsole").isEmpty());
+                h.apis.noticeEnding(aside);
+            }
+            QCOMPARE(h.apis.argsOf("CloseEndedConsole"), QStringList{aside});
+            QCOMPARE(h.logCount(), mark + 4);
+        }
+    }
+
+    // A server that crashes again before the report of its last crash came: that report is
+    // written first, so that the server's account is of its latest crash.
+    void anEarlierReportIsWrittenAtTheNextCrash() {
+        CoreHarness h;
+        h.settings.values["CrashRelaunch Burst"] = "10"; // both relaunched at once
+        ServerFleet& f = h.startedCore();
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::StillRunning, {}, {}};
+        const std::int32_t first = h.server(2).process.lPID;
+        h.apis.crashAndWake("map-server");
+        h.apis.endings["Map Server (ended " + QString::number(first) + ")"] = {
+            ConsoleEnding::State::Ended, "exit status 3", "first"};
+        h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 4", "second"};
+        const int mark = h.logCount();
+        h.apis.crashAndWake("map-server");
+        QCOMPARE(h.logSince(mark).mid(0, 3),
+                 QStringList({"> Map Server just crashed!", "> Map Server: exit status 3",
+                              "> Map Server: exit status 4"}));
+        QCOMPARE(f.monitor().endings().waitingReports(), 0);
+        QCOMPARE(h.server(2).lastCrash.lastLines, "second");
     }
 
     // A server that crashes over and over leaves a bounded number of reports: each new one

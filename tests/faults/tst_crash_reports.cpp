@@ -3,8 +3,11 @@
 // nothing.
 #include "RealLauncher.h"
 
+#include <QScopeGuard>
+#include <chrono>
 #include <sched.h>
 #include <sys/mount.h>
+#include <thread>
 
 class CrashReportsTest : public QObject {
     Q_OBJECT
@@ -19,21 +22,79 @@ private slots:
         QVERIFY(QDir().mkpath(l.folder + "/logs"));
         l.core().UseLogFolder(l.folder + "/logs", QString());
         QVERIFY(l.startWithQuickTicks());
-        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2, 15000);
-        const QStringList log = l.logSince(0);
-        const QString ended = log.value(int(log.indexOf("> Map Server just crashed!")) + 1);
         const QString prefix = "> Map Server: exit status 3; crash report: ";
-        QVERIFY2(ended.startsWith(prefix), qPrintable(ended));
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2 && l.linesWith(prefix),
+                                 15000);
+        // After the crash line; the relaunch's lines may come between them.
+        const QStringList log = l.logSince(0);
+        const QString ended = log.filter(prefix).value(0);
+        QVERIFY(log.indexOf(ended) > log.indexOf("> Map Server just crashed!"));
         const QByteArray report = ReadFile(ended.mid(prefix.size()));
-        QVERIFY(report.contains("How it ended: exit status 3") &&
-                report.contains("Listening on port ") &&
-                report.contains("Map Server: fatal error, crashing as asked"));
+        QVERIFY2(report.contains("How it ended: exit status 3") &&
+                     report.contains("Listening on port ") &&
+                     report.contains("Map Server: fatal error, crashing as asked"),
+                 qPrintable(log.join('\n') + '\n' + report));
         QVERIFY(ReadFile(l.folder + "/logs/launcher.log").contains("Map Server just crashed!"));
         // A stop is no crash: no report, and no console is left behind.
         const int reports = int(QDir(l.folder + "/logs").entryList({"crash-*"}).size());
         w.cmdServerShutdown_Click();
         QTRY_VERIFY_WITH_TIMEOUT(!l.sandbox.tmux({"has-session", "-t", "=Char Server"}), 5000);
         QCOMPARE(int(QDir(l.folder + "/logs").entryList({"crash-*"}).size()), reports);
+    }
+
+    // A kill -9 while tmux is stopped, so that tmux learns of the end only after the launcher has:
+    // the server is relaunched all the same (its new console can only come once tmux runs again),
+    // and the report, written once tmux has the ending, tells it with the crashed console's last
+    // lines and the crashed process's id. The crashed console is not left behind.
+    void aCrashThatTmuxNoticesLate() {
+        RealLauncher l;
+        const QString logs = l.folder + "/logs";
+        QVERIFY(QDir().mkpath(logs));
+        l.core().UseLogFolder(logs, QString());
+        QVERIFY(l.startWithQuickTicks());
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(l.sandbox.tmux({"capture-pane", "-p", "-t", "=Map Server:"})
+                                     .value_or("")
+                                     .contains("Listening on"),
+                                 5000);
+        const pid_t tmux =
+            l.sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
+        const std::int32_t crashed = l.fleet().ServerProc(2).lPID;
+        QVERIFY(tmux > 0 && crashed > 0);
+        // tmux runs again after 200 ms, also when a check below fails.
+        std::thread resume;
+        const auto resumed = qScopeGuard([&] {
+            if (resume.joinable())
+                resume.join();
+            ::kill(tmux, SIGCONT);
+        });
+        QVERIFY(::kill(tmux, SIGSTOP) == 0);
+        resume = std::thread([tmux] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            ::kill(tmux, SIGCONT);
+        });
+        QVERIFY(::kill(crashed, SIGKILL) == 0);
+        const QString prefix = "> Map Server: killed by signal 9 (SIGKILL); crash report: ";
+        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 2 && l.linesWith(prefix),
+                                 10000);
+        const QStringList log = l.logSince(0);
+        const QString ended = log.filter(prefix).value(0);
+        qInfo("the report came %s the relaunch",
+              log.indexOf(ended) > log.indexOf(log.filter("> Map Server PID is ").last())
+                  ? "after"
+                  : "before");
+        const QByteArray report = ReadFile(ended.mid(prefix.size()));
+        QVERIFY2(report.contains("How it ended: killed by signal 9 (SIGKILL)") &&
+                     report.contains("Process id: " + QByteArray::number(crashed) + '\n') &&
+                     report.contains("Listening on port "),
+                 report.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(!l.sandbox.tmux({"list-sessions", "-F", "#{session_name}"})
+                                      .value_or("")
+                                      .contains("(ended"),
+                                 5000);
+        QCOMPARE(l.linesWith("Map Server just crashed!"), 1);
+        l.window().cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!l.sandbox.tmux({"has-session", "-t", "=Map Server"}), 5000);
     }
 
     void serverOutputIsLogged_data() {

@@ -1,12 +1,15 @@
 // Consoles through real tmux: every character typed arrives as typed, none is read by tmux, and
 // bytes that are not UTF-8 still show; the log helper's rotation (a full disk: tst_crash_reports);
-// a console kept after its process ended.
+// a console kept after its process ended, and one moved aside.
 #include "TmuxSandbox.h"
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
 
+#include <QScopeGuard>
+#include <chrono>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 class ConsolesTest : public QObject {
     Q_OBJECT
@@ -120,6 +123,80 @@ private slots:
                  ConsoleEnding::State::StillRunning);
         ::kill(p.lPID, SIGKILL);
         apis.ReleaseProcessHandle(p.hProcess);
+    }
+
+    // A console moved aside frees its title at once for the next start, and keeps its ending and
+    // last lines under its new name. Its notice comes once tmux has the ending, never before: with
+    // tmux stopped around the kill, and also when the wait begins only after tmux had it. No
+    // waiting client is left.
+    void aConsoleMovedAsideTellsWhenItHasItsEnding() {
+        for (const bool watchFirst : {true, false}) {
+            TmuxSandbox sandbox;
+            LinuxApis& apis = sandbox.apis();
+            const QString program = sandbox.path("w/map-server");
+            QVERIFY(sandbox.copyServer("map-server", program));
+            const ServerProcess p = apis.LaunchServer(program, "Map Server");
+            QTRY_VERIFY(apis.GetConsoleText("Map Server").contains("Listening on port"));
+            const QString aside = apis.MoveEndedConsoleAside("Map Server", p.lPID);
+            QCOMPARE(aside, "Map Server (ended " + QString::number(p.lPID) + ")");
+            QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
+            QVERIFY(sandbox.tmux({"has-session", "-t", "=" + aside.toStdString()}));
+            std::optional<ConsoleEnding> atNotice;
+            const auto watch = [&] {
+                return apis.WatchConsoleEnding(
+                    aside, [&] { atNotice = apis.ExamineEndedConsole(aside, 200); });
+            };
+            const pid_t tmux = sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
+            QVERIFY(tmux > 0 && (!watchFirst || watch()));
+            std::thread resume;
+            const auto resumed = qScopeGuard([&] {
+                if (resume.joinable())
+                    resume.join();
+                ::kill(tmux, SIGCONT);
+            });
+            if (watchFirst) {
+                QVERIFY(::kill(tmux, SIGSTOP) == 0);
+                resume = std::thread([tmux] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    ::kill(tmux, SIGCONT);
+                });
+            }
+            QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+            const ServerProcess next = apis.LaunchServer(program, "Map Server");
+            QVERIFY2(next.lPID > 0, qPrintable(apis.LastLaunchError()));
+            if (!watchFirst) {
+                QTRY_COMPARE(apis.ExamineEndedConsole(aside, 200).state,
+                             ConsoleEnding::State::Ended);
+                QVERIFY(watch());
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(atNotice.has_value(), 10000);
+            QCOMPARE(atNotice->state, ConsoleEnding::State::Ended);
+            QCOMPARE(atNotice->how, "killed by signal 9 (SIGKILL)");
+            QVERIFY(atNotice->lastLines.contains("Listening on port"));
+            apis.CloseEndedConsole(aside);
+            QVERIFY(!sandbox.tmux({"has-session", "-t", "=" + aside.toStdString()}));
+            apis.ReleaseProcessHandle(p.hProcess);
+            QCOMPARE(apis.ExamineEndedConsole("Map Server", 200).state,
+                     ConsoleEnding::State::StillRunning);
+            ::kill(next.lPID, SIGKILL);
+            apis.ReleaseProcessHandle(next.hProcess);
+            QVERIFY(!sandbox.tmux({"list-sessions"})->contains("(ended"));
+            QCOMPARE(ChannelWaiters(), 0);
+        }
+    }
+
+private:
+    // Children of this test's process that wait on a tmux channel, or have ended and are not
+    // reaped.
+    static int ChannelWaiters() {
+        int waiters = 0;
+        for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+            const int pid = entry.toInt();
+            waiters +=
+                pid > 0 && proc::Parent(pid) == getpid() &&
+                (proc::Read(pid, "cmdline").contains("wait-for") || proc::Stat(pid, 3) == "Z");
+        }
+        return waiters;
     }
 };
 

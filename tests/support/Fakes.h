@@ -158,7 +158,29 @@ public:
         record("ExamineEndedConsole", sTitle);
         return endings.value(sTitle);
     }
-    void CloseEndedConsole(const QString& sTitle) override { record("CloseEndedConsole", sTitle); }
+    void CloseEndedConsole(const QString& sTitle) override {
+        record("CloseEndedConsole", sTitle);
+        endingWatches.remove(sTitle);
+    }
+    // A crashed console moved aside takes along the ending arranged for its title (which stays
+    // arranged for the title's next console too).
+    QString MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) override {
+        record("MoveEndedConsoleAside", sTitle);
+        const QString aside = sTitle + QStringLiteral(" (ended %1)").arg(lPID);
+        if (endings.contains(sTitle))
+            endings.insert(aside, endings.value(sTitle));
+        return aside;
+    }
+    QHash<QString, std::function<void()>> endingWatches; // by console name
+    bool WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) override {
+        endingWatches[sName] = std::move(onKnown);
+        return true;
+    }
+    // The console's notice that it has its ending, as the event loop would deliver it.
+    void noticeEnding(const QString& sName) {
+        if (const std::function<void()> onKnown = endingWatches.take(sName))
+            onKnown();
+    }
     QHash<QString, ConsoleLog> consoleLogs; // by title, as last set
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override {
         consoleLogs.insert(sTitle, log);

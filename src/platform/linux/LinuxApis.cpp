@@ -38,7 +38,8 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
       socketName_(config.tmuxSocketName), tmux_(config), captures_(tmux_), launcher_(config, tmux_),
       logHelper_(QFile::encodeName(QFileInfo(config.trampolinePath).absolutePath() +
                                    QStringLiteral("/corvane-log"))
-                     .toStdString()) {
+                     .toStdString()),
+      endNotices_(config) {
     ConsoleLogNotices::RemoveStale();
 }
 
@@ -245,13 +246,40 @@ ConsoleEnding LinuxApis::ExamineEndedConsole(const QString& sTitle, std::int32_t
     // Seen with tmux 3.3: while only this (output-less) control client talks to it, tmux may leave
     // the last output of an ended process unread and so never mark its console dead. A client that
     // comes and goes sets it going again; the caller asks once more a moment later.
-    if (ending.state == ConsoleEnding::State::StillRunning)
+    // A console whose end is waited for has such a client: the one that waits.
+    if (ending.state == ConsoleEnding::State::StillRunning && !endNotices_.watching(sTitle))
         TmuxClient(config_).Run({{"display-message", "-p", "."}});
     return ending;
 }
 
 void LinuxApis::CloseEndedConsole(const QString& sTitle) {
-    CloseEndedConsoleOf(tmux_, sTitle);
+    const bool closed = CloseEndedConsoleOf(tmux_, sTitle);
+    // A console moved aside is forgotten once it is closed or gone: its hook cannot run any more.
+    if (closed ||
+        (endNotices_.knows(sTitle) && TmuxClient::IsExactTitle(sTitle) &&
+         !tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(sTitle)}}).succeeded()))
+        endNotices_.forget(sTitle);
+}
+
+QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) {
+    // No server title ends in a parenthesis with a number in it.
+    const QString aside = sTitle + QStringLiteral(" (ended %1)").arg(lPID);
+    if (!TmuxClient::IsExactTitle(sTitle) || !TmuxClient::IsExactTitle(aside) || lPID <= 0)
+        return QString();
+    // In one round trip, so that the hook is there before tmux carries out anything else.
+    const std::vector<CommandResult> done = tmux_.RunEach({
+        {"rename-session", "-t", TmuxClient::SessionTarget(sTitle),
+         TmuxClient::FormatLiteral(aside.toStdString())},
+        endNotices_.hookFor(aside),
+    });
+    // Without its hook the console is still aside, but nothing can wait for its ending.
+    if (done.size() < 2 || !done[1].succeeded())
+        endNotices_.forget(aside);
+    return !done.empty() && done.front().succeeded() ? aside : QString();
+}
+
+bool LinuxApis::WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) {
+    return endNotices_.watch(sName, std::move(onKnown));
 }
 
 void LinuxApis::SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {

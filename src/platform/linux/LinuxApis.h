@@ -3,6 +3,7 @@
 #include "../modAPIs.h"
 #include "CloseRequest.h"
 #include "ConsoleCapturer.h"
+#include "ConsoleEndNotices.h"
 #include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
 #include "PortProbes.h"
@@ -51,6 +52,8 @@ public:
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
     void CloseEndedConsole(const QString& sTitle) override;
+    QString MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) override;
+    bool WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) override;
     void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) override;
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override;
     QStringList TakeConsoleLogProblems() override;
@@ -69,6 +72,7 @@ private:
     std::string logHelper_;                      // corvane-log, beside the trampoline
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
     ProcessEndWatch endWatch_;
+    ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
     QHash<int, pid_t> usagePids_; // the process id of each handle whose usage was read
