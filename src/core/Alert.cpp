@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<Alert::Kind, const char*>, 9> kKindNames{{
+constexpr std::array<std::pair<Alert::Kind, const char*>, 12> kKindNames{{
     {Alert::Kind::CrashBegan, "crash"},
     {Alert::Kind::HealthFailed, "health"},
     {Alert::Kind::StillCrashing, "still_crashing"},
@@ -15,6 +15,9 @@ constexpr std::array<std::pair<Alert::Kind, const char*>, 9> kKindNames{{
     {Alert::Kind::SaveNotConfirmed, "save_not_confirmed"},
     {Alert::Kind::LauncherStarted, "launcher_started"},
     {Alert::Kind::LauncherExited, "launcher_exited"},
+    {Alert::Kind::ScheduledRestart, "scheduled_restart"},
+    {Alert::Kind::ScheduledRestartDone, "scheduled_restart_done"},
+    {Alert::Kind::ScheduleFailed, "schedule_failed"},
     {Alert::Kind::Test, "test"},
 }};
 
@@ -41,6 +44,7 @@ bool Alert::isTrouble() const {
     case Kind::StillCrashing:
     case Kind::StartFailed:
     case Kind::SaveNotConfirmed:
+    case Kind::ScheduleFailed:
         return true;
     default:
         return false;

@@ -20,7 +20,10 @@ struct Alert {
         SaveNotConfirmed, // a stop sequence ended without the save confirmed
         LauncherStarted,
         LauncherExited,
-        Test, // asked for by the operator
+        ScheduledRestart,     // a scheduled restart begins: the servers are stopped
+        ScheduledRestartDone, // and they run again
+        ScheduleFailed,       // a scheduled run went wrong: a line not typed, a start that failed
+        Test,                 // asked for by the operator
     };
 
     Kind kind = Kind::Test;
@@ -38,7 +41,8 @@ struct Alert {
     std::int64_t durationMs = -1; // of the episode so far; -1 when it does not apply
 
     // "crash", "health", "still_crashing", "back_up", "start_failed", "save_not_confirmed",
-    // "launcher_started", "launcher_exited", "test": the json format's event names.
+    // "launcher_started", "launcher_exited", "scheduled_restart", "scheduled_restart_done",
+    // "schedule_failed", "test": the json format's event names.
     static QString KindName(Kind kind);
     static std::optional<Kind> KindNamed(const QString& name);
     // Whether it tells of trouble (red), or of something back to normal or routine.

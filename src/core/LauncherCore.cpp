@@ -34,9 +34,11 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
       mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
-      sampler_(*services.apis, *services.clock, fleet_) {
+      sampler_(*services.apis, *services.clock, fleet_),
+      scheduler_(fleet_, mirror_, log_, *services.clock) {
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
+    alerts_.watchSchedules(scheduler_);
 }
 
 LauncherCore::~LauncherCore() = default;
@@ -90,6 +92,7 @@ void LauncherCore::ReadInstallation() {
         settings_.ReadNumber(kSampleKey, ResourceSampler::kDefaultSeconds, 1, 3600)));
     alerts_.setTiming(installation_.alerts.backUpAfterSeconds,
                       installation_.alerts.summaryEverySeconds);
+    scheduler_.SetEntries(installation_.schedules);
     emit installationRead();
 }
 
