@@ -143,13 +143,22 @@ bool ScheduleTimes::matchesDay(const QDate& date) const {
 
 std::optional<std::int64_t> ScheduleTimes::nextAfter(std::int64_t afterMs,
                                                      const QTimeZone& zone) const {
-    // From the day before: a time skipped in the night may be taken after midnight's date.
+    int lastHour = -1, lastMinute = -1;
+    for (int i = 0; i < 24; ++i)
+        lastHour = hours[static_cast<std::size_t>(i)] ? i : lastHour;
+    for (int i = 0; i < 60; ++i)
+        lastMinute = minutes[static_cast<std::size_t>(i)] ? i : lastMinute;
+    if (lastHour < 0 || lastMinute < 0)
+        return std::nullopt;
+    // From the day before: a time skipped in the night may be taken after midnight's date. A day,
+    // or an hour, whose last time has passed is passed over whole.
     QDate day = QDateTime::fromMSecsSinceEpoch(afterMs, zone).date().addDays(-1);
     for (int n = 0; n < 5 * 366 + 2; ++n, day = day.addDays(1)) {
-        if (!matchesDay(day))
+        if (!matchesDay(day) || LocalMoment(day, QTime(lastHour, lastMinute), zone) <= afterMs)
             continue;
         for (int hour = 0; hour < 24; ++hour) {
-            if (!hours[static_cast<std::size_t>(hour)])
+            if (!hours[static_cast<std::size_t>(hour)] ||
+                LocalMoment(day, QTime(hour, lastMinute), zone) <= afterMs)
                 continue;
             for (int minute = 0; minute < 60; ++minute) {
                 if (!minutes[static_cast<std::size_t>(minute)])

@@ -165,7 +165,16 @@ void Scheduler::considerEntry(Planned& p, std::int64_t now) {
             return;
         }
         log_.note(missed + QStringLiteral("; it runs now, once (if missed = run)."));
-        beginRun(p, last, now + lead);
+        if (instant)
+            typeCommandTask(e);
+        else
+            beginRun(p, last, now + lead);
+        return;
+    }
+    if (instant) {
+        // Typed at once, also between the warnings of another schedule's run, which goes on.
+        markRun(p, next);
+        typeCommandTask(e);
         return;
     }
     beginRun(p, next, now > next ? now + lead : next);
@@ -259,20 +268,10 @@ void Scheduler::typeWarnings(std::int64_t now) {
 void Scheduler::runTask() {
     const ScheduleEntry& entry = run_->entry;
     switch (entry.task.value_or(Task::Restart)) {
-    case Task::Command: {
-        bool any = false;
-        for (int server = 0; server < ServerTable::kCount; ++server) {
-            if (entry.servers[server] && mirror_.serverRuns(server)) {
-                any = true;
-                typeCommand(entry, server, entry.command);
-            }
-        }
-        if (!any)
-            log_.note(prefix(entry) + QStringLiteral("none of its servers runs: \"") +
-                      entry.command + QStringLiteral("\" is not typed."));
+    case Task::Command:
+        typeCommandTask(entry);
         endRun();
         return;
-    }
     case Task::Backup:
         run_->phase = Phase::BackingUp;
         if (!backup_) {
@@ -287,6 +286,20 @@ void Scheduler::runTask() {
         beginRestart();
         return;
     }
+}
+
+// A command task's command, typed into each of its servers that runs.
+void Scheduler::typeCommandTask(const ScheduleEntry& entry) {
+    bool any = false;
+    for (int server = 0; server < ServerTable::kCount; ++server) {
+        if (entry.servers[server] && mirror_.serverRuns(server)) {
+            any = true;
+            typeCommand(entry, server, entry.command);
+        }
+    }
+    if (!any)
+        log_.note(prefix(entry) + QStringLiteral("none of its servers runs: \"") + entry.command +
+                  QStringLiteral("\" is not typed."));
 }
 
 void Scheduler::callBackup() {

@@ -109,6 +109,7 @@ private:
     void runTask();
     void typeCommand(const ScheduleEntry& entry, int server, const QString& text);
     void callBackup();
+    void typeCommandTask(const ScheduleEntry& entry);
     void beginRestart();
     void afterStop();
     void startAgain();

@@ -7,7 +7,9 @@
 QString ServerTabTip(const LauncherCore& core, int server) {
     const QString state = core.fleet().supervisor(server).describe(core.services().clock->NowMs());
     const QString usage = core.resources().latest(server).describe();
-    return usage.isEmpty() ? state : state + u'\n' + usage;
+    const QString next = core.schedules().NextEventLine(server);
+    const QString tip = usage.isEmpty() ? state : state + u'\n' + usage;
+    return next.isEmpty() ? tip : tip + u'\n' + next;
 }
 
 QString ServersUsageLine(const ResourceSampler& resources) {

@@ -190,6 +190,18 @@ private slots:
                  "Map Server: 2 min (61 s)");
     }
 
+    // The README's example is a file the launcher takes whole.
+    void readmeExampleIsUsable() {
+        const QString readme = QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/README.md"));
+        const qsizetype from = readme.indexOf("```ini\n", readme.indexOf("### Schedules"));
+        QVERIFY(from > 0);
+        const QString example = readme.mid(from + 7, readme.indexOf("```", from + 7) - from - 7);
+        const InstallationConfig c = InstallationConfig::Parse(example, "README");
+        QVERIFY2(c.problems.isEmpty(), qPrintable(c.problems.join('\n')));
+        QCOMPARE(c.schedules.size(), 4);
+        QCOMPARE(c.schedules[0].warnings.size(), 3);
+    }
+
     // A restart of all servers: each warning typed into each server at its time, once, with its
     // placeholders filled; at the time the servers are stopped as the Shutdown button stops them
     // (close requests to all three) and then started in order as the Start button starts them. No
@@ -362,6 +374,26 @@ private slots:
         const Alert alert = alerts[0][0].value<Alert>();
         QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Map Server" &&
                 alert.isTrouble());
+    }
+
+    // A command typed between a restart's warnings leaves the restart to come; one due while the
+    // servers restart is typed once they run again.
+    void commandBetweenARestartsWarnings() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), kNightly +
+                                             "[Schedule save]\nservers = map\ntask = command\n"
+                                             "cron = */5 * * * *\ncommand = save-all\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:42:00");
+        l.start();
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00").at("2026-12-08 03:59:30");
+        QCOMPARE(l.typed().filter("save-all").size(), 3); // 03:45, 03:50 and 03:55
+        QCOMPARE(l.typed().filter("say").size(), 6);
+        l.at("2026-12-08 04:00:00");
+        QCOMPARE(l.stopsAndStarts().size(), before + 6);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
+        QCOMPARE(l.typed().filter("save-all").size(), 4);
+        QVERIFY(l.apis.calls.back().second == "Map Server\nsave-all");
     }
 
     // A restart goes through the backup between the stop and the start when one is set up; the
