@@ -64,6 +64,7 @@ int main(int argc, char* argv[]) {
         QString why;
         return PrivateStateFolder(&why);
     };
+    core.schedules().UseStateFolder(services.privateFolder());
     services.endProgram = [&apis, &instance] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its

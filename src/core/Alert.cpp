@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<Alert::Kind, const char*>, 10> kKindNames{{
+constexpr std::array<std::pair<Alert::Kind, const char*>, 13> kKindNames{{
     {Alert::Kind::CrashBegan, "crash"},
     {Alert::Kind::HealthFailed, "health"},
     {Alert::Kind::StillCrashing, "still_crashing"},
@@ -16,6 +16,9 @@ constexpr std::array<std::pair<Alert::Kind, const char*>, 10> kKindNames{{
     {Alert::Kind::MemoryRestart, "memory_restart"},
     {Alert::Kind::LauncherStarted, "launcher_started"},
     {Alert::Kind::LauncherExited, "launcher_exited"},
+    {Alert::Kind::ScheduledRestart, "scheduled_restart"},
+    {Alert::Kind::ScheduledRestartDone, "scheduled_restart_done"},
+    {Alert::Kind::ScheduleFailed, "schedule_failed"},
     {Alert::Kind::Test, "test"},
 }};
 
@@ -43,6 +46,7 @@ bool Alert::isTrouble() const {
     case Kind::StartFailed:
     case Kind::SaveNotConfirmed:
     case Kind::MemoryRestart:
+    case Kind::ScheduleFailed:
         return true;
     default:
         return false;

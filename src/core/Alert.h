@@ -21,7 +21,10 @@ struct Alert {
         MemoryRestart,    // a server held more memory than its limit for too long: restarted
         LauncherStarted,
         LauncherExited,
-        Test, // asked for by the operator
+        ScheduledRestart,     // a scheduled restart begins: the servers are stopped
+        ScheduledRestartDone, // and they run again
+        ScheduleFailed,       // a scheduled run went wrong: a line not typed, a start that failed
+        Test,                 // asked for by the operator
     };
 
     Kind kind = Kind::Test;
@@ -39,8 +42,8 @@ struct Alert {
     std::int64_t durationMs = -1; // of the episode so far; -1 when it does not apply
 
     // "crash", "health", "still_crashing", "back_up", "start_failed", "save_not_confirmed",
-    // "memory_restart", "launcher_started", "launcher_exited", "test": the json format's event
-    // names.
+    // "memory_restart", "launcher_started", "launcher_exited", "scheduled_restart",
+    // "scheduled_restart_done", "schedule_failed", "test": the json format's event names.
     static QString KindName(Kind kind);
     static std::optional<Kind> KindNamed(const QString& name);
     // Whether it tells of trouble (red), or of something back to normal or routine.

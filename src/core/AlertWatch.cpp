@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "CrashMonitor.h"
+#include "Scheduler.h"
 #include "ServerFleet.h"
 
 #include <QDateTime>
@@ -200,4 +201,34 @@ void AlertWatch::sendTest() {
     raise(make(Alert::Kind::Test, -1, QStringLiteral("Test alert"),
                QStringLiteral("A test alert from the launcher of ") + installation_ +
                    QStringLiteral(": alerts reach you here.")));
+}
+
+void AlertWatch::watchSchedules(const Scheduler& scheduler) {
+    connect(
+        &scheduler, &Scheduler::restartBegan, this,
+        [this](const QString& schedule, int server) { scheduledRestart(schedule, server, false); });
+    connect(&scheduler, &Scheduler::restartDone, this, [this](const QString& schedule, int server) {
+        scheduledRestart(schedule, server, true);
+    });
+    connect(&scheduler, &Scheduler::runFailed, this, &AlertWatch::scheduledRunFailed);
+}
+
+void AlertWatch::scheduledRestart(const QString& schedule, int server, bool done) {
+    const bool one = server >= 0;
+    const QString servers = one ? fleet_.supervisor(server).name() : QStringLiteral("The servers");
+    const QString what = done
+                             ? (one ? QStringLiteral(" runs again after the restart of schedule \"")
+                                    : QStringLiteral(" run again after the restart of schedule \""))
+                             : (one ? QStringLiteral(" is being restarted by schedule \"")
+                                    : QStringLiteral(" are being restarted by schedule \""));
+    raise(
+        make(done ? Alert::Kind::ScheduledRestartDone : Alert::Kind::ScheduledRestart, server,
+             done ? QStringLiteral("Scheduled restart done") : QStringLiteral("Scheduled restart"),
+             servers + what + schedule + QStringLiteral("\".")));
+}
+
+void AlertWatch::scheduledRunFailed(const QString& schedule, int server, const QString& what) {
+    raise(make(Alert::Kind::ScheduleFailed, server,
+               QStringLiteral("Schedule \"") + schedule + QStringLiteral("\" failed"),
+               QStringLiteral("Schedule \"") + schedule + QStringLiteral("\": ") + what + u'.'));
 }

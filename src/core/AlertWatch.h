@@ -10,6 +10,7 @@
 
 class Clock;
 class QTimer;
+class Scheduler;
 class ServerFleet;
 
 // Turns what happens to the servers into alerts, one per thing worth telling: a crash episode is
@@ -34,6 +35,8 @@ public:
     void sendTest();
     // A server is being restarted as it held more memory than its limit for too long.
     void serverRestartingForMemory(int server, const QString& reason);
+    // Tells of each scheduled restart (begun, done) and of each scheduled run that went wrong.
+    void watchSchedules(const Scheduler& scheduler);
 
     // Ends the episodes whose server has stayed up, sums up the ones that go on; the timer's job.
     void check();
@@ -56,6 +59,8 @@ private:
     void serverCrashed(int server);
     void serverStateChanged(int server);
     void stopEndedUnsaved(int server, bool ended);
+    void scheduledRestart(const QString& schedule, int server, bool done);
+    void scheduledRunFailed(const QString& schedule, int server, const QString& what);
     Alert make(Alert::Kind kind, int server, const QString& title, const QString& message);
     void raise(const Alert& alert);
     void armTimer();

@@ -68,7 +68,10 @@ void ConsoleMirror::show(StyledText text) {
 }
 
 ConsoleMirror::CommandOutcome ConsoleMirror::SendCommand(const QString& line) {
-    const int server = selected_;
+    return SendCommandTo(selected_, line);
+}
+
+ConsoleMirror::CommandOutcome ConsoleMirror::SendCommandTo(int server, const QString& line) {
     if (line.isEmpty() || server < 0 || server >= ServerTable::kCount)
         return {};
     const QString& name = ServerTable::displayNames()[server];

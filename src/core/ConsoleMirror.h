@@ -48,6 +48,8 @@ public:
     // Types the line into the selected server's console, followed by Enter, then looks at the
     // console at once and once more a moment later, for the answer. An empty line sends nothing.
     CommandOutcome SendCommand(const QString& line);
+    // The same into the console of server, whichever the pane shows.
+    CommandOutcome SendCommandTo(int server, const QString& line);
 
     // What became of a paste of several lines.
     struct LinesOutcome {

@@ -306,7 +306,7 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
     };
     // -2: before any section, -3: an unknown one, -1: [Launcher], 0..2: a server, -4: [Alerts],
     // kEndpoint + k: the k-th [Alert <name>]
-    constexpr int kAlerts = -4, kEndpoint = 100;
+    constexpr int kAlerts = -4, kEndpoint = 100, kSchedule = 10000;
     int section = -2;
     const QStringList lines = text.split(u'\n');
     for (int n = 0; n < lines.size(); ++n) {
@@ -326,13 +326,20 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 section = kEndpoint + static_cast<int>(config.alerts.endpoints.size());
                 config.alerts.endpoints << endpoint;
             }
+            if (Lower(name).startsWith(QLatin1String("schedule "))) {
+                section = kSchedule + static_cast<int>(config.schedules.size());
+                ScheduleEntry schedule;
+                schedule.name = name.mid(9).trimmed();
+                schedule.line = n + 1;
+                config.schedules << schedule;
+            }
             for (int i = 0; i < ServerTable::kCount; ++i)
                 if (Lower(name) == Lower(ServerTable::displayNames()[i]))
                     section = i;
             if (section == -3)
                 problem(n + 1, QStringLiteral("\"%1\" is no section; a section is [Launcher], "
                                               "[Login Server], [Char Server], [Map Server], "
-                                              "[Alerts] or [Alert <name>]")
+                                              "[Alerts], [Alert <name>] or [Schedule <name>]")
                                    .arg(line));
             continue;
         }
@@ -352,7 +359,10 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             continue;
         }
         QString why;
-        if (section == kAlerts) {
+        if (section >= kSchedule) {
+            if (!config.schedules[section - kSchedule].applyKey(key, value, &why))
+                problem(n + 1, why);
+        } else if (section == kAlerts) {
             if (!config.alerts.applyKey(key, value, &why))
                 problem(n + 1, why);
         } else if (section >= kEndpoint) {
@@ -378,6 +388,21 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
         if (const QString why = PlayerRulesProblem(config.servers[i]); !why.isEmpty())
             config.problems
                 << QStringLiteral("%1 [%2]: %3").arg(fileName, ServerTable::displayNames()[i], why);
+    for (qsizetype i = config.schedules.size() - 1; i >= 0; --i) {
+        ScheduleEntry& entry = config.schedules[i];
+        QString why = entry.finish();
+        for (qsizetype j = 0; j < i && why.isEmpty(); ++j)
+            if (config.schedules[j].name == entry.name)
+                why = QStringLiteral("its name comes twice");
+        if (!why.isEmpty()) {
+            config.problems << QStringLiteral("%1 line %2: [Schedule %3]: %4; the schedule is "
+                                              "left out")
+                                   .arg(fileName)
+                                   .arg(entry.line)
+                                   .arg(entry.name, why);
+            config.schedules.removeAt(i);
+        }
+    }
     // A plan of a save confirmation alone stops as by default, and waits for the save.
     for (ServerLaunchConfig& server : config.servers)
         if (server.stopPlan && server.stopPlan->steps.empty())

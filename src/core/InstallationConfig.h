@@ -4,6 +4,7 @@
 #include "HealthRules.h"
 #include "MemoryLimit.h"
 #include "PlayerRules.h"
+#include "ScheduleConfig.h"
 #include "StopPlan.h"
 
 #include <QHash>
@@ -66,6 +67,8 @@ struct InstallationConfig {
     QHash<QString, QString> launcher;
     // [Alerts], and one [Alert <name>] section per endpoint.
     AlertsConfig alerts;
+    // One [Schedule <name>] section each (see ScheduleConfig.h), complete ones only.
+    QList<ScheduleEntry> schedules;
     // What could not be used, one line each: "corvane-launcher.ini line 7: ...".
     QStringList problems;
     bool found = false; // the file exists

@@ -36,11 +36,13 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
       alerts_(fleet_, *services.clock, services.serverFolder),
       sampler_(*services.apis, *services.clock, fleet_),
       players_(*services.apis, fleet_, installation_, sampler_),
-      memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_) {
+      memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_),
+      scheduler_(fleet_, mirror_, log_, *services.clock) {
     connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, &alerts_,
             &AlertWatch::serverRestartingForMemory);
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
+    alerts_.watchSchedules(scheduler_);
 }
 
 LauncherCore::~LauncherCore() = default;
@@ -94,6 +96,7 @@ void LauncherCore::ReadInstallation() {
         settings_.ReadNumber(kSampleKey, ResourceSampler::kDefaultSeconds, 1, 3600)));
     alerts_.setTiming(installation_.alerts.backUpAfterSeconds,
                       installation_.alerts.summaryEverySeconds);
+    scheduler_.SetEntries(installation_.schedules);
     emit installationRead();
 }
 

@@ -10,6 +10,7 @@
 #include "MemoryLimitWatch.h"
 #include "PlayerCounter.h"
 #include "ResourceSampler.h"
+#include "Scheduler.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
 
@@ -35,6 +36,9 @@ public:
     ConsoleMirror& mirror() { return mirror_; }
     ServerFleet& fleet() { return fleet_; }
     AlertWatch& alerts() { return alerts_; }
+    // The installation's schedules: timed restarts, commands and backups.
+    Scheduler& schedules() { return scheduler_; }
+    const Scheduler& schedules() const { return scheduler_; }
     const ServerFleet& fleet() const { return fleet_; }
     // What each server's processes use, sampled every few seconds while servers run.
     const ResourceSampler& resources() const { return sampler_; }
@@ -93,6 +97,7 @@ private:
     ResourceSampler sampler_;
     PlayerCounter players_;
     MemoryLimitWatch memoryLimits_;
+    Scheduler scheduler_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

@@ -85,6 +85,8 @@ public:
     bool AnythingToStop() const;
     // Whether a stop sequence still runs its steps.
     bool AnyStopUnderWay() const;
+    // Whether the start sequence of all servers is under way (or waits for one to be ready).
+    bool StartUnderWay() const { return sequence_ != nullptr; }
     // The servers that outlived their stop sequence and still run.
     QStringList StillRunningAfterStop() const;
     // How a server is stopped; the default plan when none is set.

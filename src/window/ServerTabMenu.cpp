@@ -56,6 +56,9 @@ private:
             [&fleet, server] { fleet.StopServerAlone(server); });
         add(menu, QStringLiteral("&Restart ") + name, fleet.CanStopServer(server),
             [&fleet, server] { fleet.RestartServer(server); });
+        Scheduler& schedules = core_.schedules();
+        add(menu, QStringLiteral("Skip &Next Restart"), schedules.CanSkipNextRestart(server),
+            [&schedules, server] { schedules.SkipNextRestart(server); });
         menu->addSeparator();
         add(menu, QStringLiteral("&Kill ") + name + QStringLiteral("..."),
             fleet.CanKillServer(server), [this, server] { confirmKill(server); });

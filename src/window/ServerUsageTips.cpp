@@ -18,7 +18,9 @@ QString ServerTabTip(const LauncherCore& core, int server) {
     if (const std::optional<int> players = core.players().players(server);
         players && !usage.isEmpty())
         usage += QStringLiteral(" \u00b7 ") + PlayersText(*players);
-    return usage.isEmpty() ? state : state + u'\n' + usage;
+    const QString next = core.schedules().NextEventLine(server);
+    const QString tip = usage.isEmpty() ? state : state + u'\n' + usage;
+    return next.isEmpty() ? tip : tip + u'\n' + next;
 }
 
 QString ServersUsageLine(const ResourceSampler& resources) {

@@ -6,8 +6,9 @@ class LauncherCore;
 class ResourceSampler;
 
 // The server's tab tooltip: its state, then what its processes use when they were sampled
-// ("CPU 3.1 %, 212 MB, 9 threads, 14 files"), and its players where its console tells them
-// (" · 3 players").
+// ("CPU 3.1 %, 212 MB, 9 threads, 14 files"), its players where its console tells them
+// (" · 3 players"), and its next scheduled event ("Next: restart at 04:00 (warnings from 03:45)")
+// when a schedule names it.
 QString ServerTabTip(const LauncherCore& core, int server);
 
 // What all running servers use together, in one short line for the tray's tip

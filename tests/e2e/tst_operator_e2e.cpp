@@ -4,12 +4,14 @@
 // typed command reaches the map server, whose answer the pane shows without waiting for a status
 // tick, its status tags in colour; a paste of many lines reaches it, each line with its Enter,
 // once the operator says so. A server that ignores its stop is left running until the operator
-// kills it from its tab's menu.
+// kills it from its tab's menu. A scheduled restart types its warnings into the servers' consoles,
+// then stops the three and starts them again in order.
 #include "ConsoleCommandLine.h"
 #include "ConsoleFormats.h"
 #include "MessagePane.h"
 #include "PasteConfirmation.h"
 #include "RealLauncher.h"
+#include "ServerUsageTips.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QTabBar>
 #include <QTextCursor>
+#include <QTimeZone>
 
 namespace {
 
@@ -39,6 +42,20 @@ bool ClickServerTabMenu(frmMain& w, int server, const QString& word) {
         menu->close();
     return false;
 }
+
+// The real clock, with its wall clock set on or back by the test.
+class ShiftedClock : public Clock {
+public:
+    std::int64_t NowMs() override { return real_.NowMs(); }
+    std::int64_t EpochMs() override { return real_.EpochMs() + offsetMs; }
+    void AwaitEvents(std::int32_t ms) override { real_.AwaitEvents(ms); }
+    // Sets the wall clock to that moment (milliseconds since 1970 UTC).
+    void setWall(std::int64_t ms) { offsetMs = ms - real_.EpochMs(); }
+    std::int64_t offsetMs = 0;
+
+private:
+    Clock& real_ = *RealLauncher::systemClock();
+};
 
 } // namespace
 
@@ -157,6 +174,88 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
         QTRY_COMPARE(l.fleet().ServerState(), 0);
         QCOMPARE(l.linesWith("just crashed!"), 0);
+    }
+
+    // A restart scheduled at 04:00 (UTC here), with the wall clock set to some seconds before it
+    // once the servers run: its two warnings reach the servers' consoles at their times, with the
+    // seconds left filled in, then the three are stopped and started again in order, as new
+    // processes; no crash is announced.
+    void scheduledRestartWarnsThenRestartsInOrder() {
+        ShiftedClock clock;
+        clock.setWall(
+            QDateTime(QDate(2026, 12, 8), QTime(3, 50), QTimeZone::utc()).toMSecsSinceEpoch());
+        RealLauncher l(&clock);
+        QFile file(l.folder + "/corvane-launcher.ini");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Schedule nightly]\n"
+                   "task = restart\n"
+                   "at = 04:00\n"
+                   "warn = 6s say restart in {seconds} s\n"
+                   "warn = 2s say {server} goes down\n");
+        file.close();
+        Scheduler& schedules = l.core().schedules();
+        schedules.SetTimeZone(QTimeZone::utc());
+        QVERIFY(l.startWithQuickTicks());
+        QTRY_COMPARE(l.fleet().ServerState(), 1);
+        QList<int> pids[3];
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
+        QCOMPARE(schedules.NextEventLine(2), "Next: restart at 04:00 (warnings from 03:59)");
+
+        clock.setWall(
+            QDateTime(QDate(2026, 12, 8), QTime(3, 59, 51), QTimeZone::utc()).toMSecsSinceEpoch());
+        schedules.transition();
+        const QRegularExpression first("say restart in [4-6] s");
+        bool warned[3] = {};
+        QVERIFY2(WhenSeen(
+                     [&] {
+                         for (int i = 0; i < 3; ++i)
+                             warned[i] =
+                                 warned[i] ||
+                                 l.sandbox.apis()
+                                     .GetConsoleText(ServerTable::displayNames()[i])
+                                     .contains(ServerTable::displayNames()[i] + " goes down");
+                         return warned[0] && warned[1] && warned[2];
+                     },
+                     12000),
+                 qPrintable(l.logSince(0).join('\n')));
+        QVERIFY(l.sandbox.apis().GetConsoleText("Map Server").contains(first));
+        QVERIFY(l.runningFrom(l.programPath(2)) == pids[2]); // not before its time
+        QVERIFY2(WhenSeen([&] { return l.linesWith("the restart is done.") == 1; }, 15000),
+                 qPrintable(l.logSince(0).join('\n')));
+
+        const QStringList log = l.logSince(0);
+        const auto row = [&](const QString& text, qsizetype from = 0) {
+            for (qsizetype i = from; i < log.size(); ++i)
+                if (log[i].contains(text))
+                    return i;
+            return qsizetype(-1);
+        };
+        const qsizetype restart = row("Schedule \"nightly\": restarting");
+        QVERIFY(row("typed \"say Map Server goes down\" into Map Server") < restart);
+        QVERIFY(restart > 0 && row("Map Server returned code", restart) > restart);
+        const qsizetype login = row("> Login Server PID is", restart);
+        const qsizetype chars = row("> Char Server PID is", restart);
+        const qsizetype map = row("> Map Server PID is", restart);
+        QVERIFY2(row("Map Server returned code", restart) < login && login < chars && chars < map,
+                 qPrintable(log.join('\n')));
+        for (int i = 0; i < 3; ++i) {
+            const QList<int> now = l.runningFrom(l.programPath(i));
+            QVERIFY(now.size() == 1 && now != pids[i]);
+        }
+        QCOMPARE(l.linesWith("just crashed!"), 0);
+
+        // Tomorrow's, as the Char tab tells it, is left out from that tab's menu.
+        QVERIFY(ServerTabTip(l.core(), 1)
+                    .endsWith("\nNext: restart at 04:00 tomorrow (warnings from 03:59)"));
+        QVERIFY(ClickServerTabMenu(l.window(), 1, "Skip"));
+        QVERIFY(WhenSeen(
+            [&] { return l.linesWith("is skipped once, as asked from the Char Server tab") == 1; },
+            5000));
+        QCOMPARE(schedules.NextEventLine(1),
+                 "Next: restart at 04:00 on Thu 10 Dec (warnings from 03:59)");
+        l.window().cmdServerShutdown_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 10000);
     }
 };
 

@@ -18,8 +18,10 @@ class RealLauncher : public SandboxOwner, public LauncherHarness {
 public:
     static inline const QString kFolderName =
         QStringLiteral("Spiel Welt's \"$HOME\"=x;y Ærø 服务器");
-    RealLauncher()
-        : LauncherHarness(nullptr, &sandbox.apis(), systemClock(), sandbox.path(kFolderName)),
+    // A test may give a clock of its own that reads the real one, e.g. to set the wall clock on.
+    explicit RealLauncher(Clock* clock = nullptr)
+        : LauncherHarness(nullptr, &sandbox.apis(), clock ? clock : systemClock(),
+                          sandbox.path(kFolderName)),
           folder(sandbox.path(kFolderName)) {
         for (int i = 0; i < 3; ++i)
             ready = ready && sandbox.copyServer(programPath(i).section('/', -1), programPath(i));
@@ -55,11 +57,12 @@ public:
     bool ready = true;
     qint64 longestStallMs = 0;
 
-private:
     static Clock* systemClock() {
         static const std::unique_ptr<Clock> clock = CreateSystemClock();
         return clock.get();
     }
+
+private:
     QTimer probe_;
     QElapsedTimer sinceProbe_;
 };

@@ -1,0 +1,432 @@
+// The installation's schedules, with no window: when each runs (at/days and cron lines, the days
+// the clocks change, a clock set back), what a scheduled restart does and in which order, missed
+// runs, a restart skipped once, commands typed and what is told when one cannot be, and what the
+// file's schedule lines name and leave out. A day passes in milliseconds on the fake clock.
+#include "CoreHarness.h"
+#include "InstallationConfig.h"
+#include "Scheduler.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+namespace {
+
+const QTimeZone kBerlin(QByteArrayLiteral("Europe/Berlin"));
+
+std::int64_t Berlin(const QString& local) {
+    return QDateTime(QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").date(),
+                     QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").time(), kBerlin)
+        .toMSecsSinceEpoch();
+}
+
+// The times a schedule runs after `from`, one after another, as UTC text.
+QStringList Times(const ScheduleTimes& times, std::int64_t from, int count) {
+    QStringList out;
+    std::optional<std::int64_t> at = from;
+    for (int i = 0; i < count && at; ++i)
+        if ((at = times.nextAfter(*at, kBerlin)))
+            out << QDateTime::fromMSecsSinceEpoch(*at, Qt::UTC).toString("yyyy-MM-dd HH:mm");
+    return out;
+}
+
+ScheduleTimes Cron(const QString& line) {
+    QString why;
+    const std::optional<ScheduleTimes> t = ScheduleTimes::FromCron(line, &why);
+    if (!t)
+        qFatal("%s: %s", qPrintable(line), qPrintable(why));
+    return *t;
+}
+
+// A launcher core on the fake operating system and clock, in a real server folder that holds the
+// installation's file, with its schedules' state in a folder of their own. The clock reads as
+// Berlin's local time.
+struct Launcher : CoreHarness {
+    explicit Launcher(const QString& folder, const QString& stateFolder, const QString& local)
+        : CoreHarness(nullptr, nullptr, nullptr, folder), folder_(folder) {
+        setWall(local);
+        for (int i = 0; i < ServerTable::kCount; ++i) {
+            apis.files.insert(folder + ServerTable::programFiles()[i]);
+            apis.consoles.insert(ServerTable::displayNames()[i], "> "); // they take input
+        }
+        core().schedules().SetTimeZone(kBerlin);
+        core().schedules().UseStateFolder(stateFolder);
+    }
+    void setWall(const QString& local) { clock.epochOffset = Berlin(local) - clock.now; }
+    // The wall clock set to that time, and the scheduler woken as its timer would.
+    Launcher& at(const QString& local) {
+        setWall(local);
+        core().schedules().transition();
+        return *this;
+    }
+    ServerFleet& start() {
+        loadCore().StartServersAndGoOnline();
+        return fleet();
+    }
+    QStringList typed() const { return apis.argsOf("SendConsoleInput"); }
+    // The operating system's calls that stop or start a server, in order.
+    QStringList stopsAndStarts() const {
+        QStringList out;
+        for (const auto& [op, arg] : apis.calls)
+            if (op == "CloseServerConsole" || op == "LaunchServer")
+                out << (op == "LaunchServer" ? "start " + arg.section('/', -1) : "stop " + arg);
+        return out;
+    }
+    QString folder_;
+};
+
+void WriteInstallation(const QString& folder, const QByteArray& text) {
+    QFile file(folder + "/corvane-launcher.ini");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+}
+
+const QByteArray kNightly = "[Schedule nightly]\n"
+                            "servers = all\n"
+                            "task = restart\n"
+                            "at = 04:00\n"
+                            "warn = 15m say Restart in {minutes} minutes\n"
+                            "warn = 30s say {server} restarts in {seconds} seconds\n";
+
+} // namespace
+
+class SchedulesTest : public QObject {
+    Q_OBJECT
+private slots:
+    // "at" with days, and cron lines with ranges, lists, steps and names; the two day fields of a
+    // cron line, either of which will do; and the days the clocks change in Berlin: a time the
+    // clock skips runs once at 03:00, a time it passes twice runs the first time only.
+    void nextRunTimes() {
+        const std::int64_t friday = Berlin("2026-12-11 05:00:00");
+        QString why;
+        const auto weekdays = WeekdaysNamed("mon-wed,fri", &why);
+        QVERIFY(weekdays);
+        QCOMPARE(Times(ScheduleTimes::At(QTime(4, 0), *weekdays), friday, 4),
+                 QStringList({"2026-12-14 03:00", "2026-12-15 03:00", "2026-12-16 03:00",
+                              "2026-12-18 03:00"}));
+        QCOMPARE(Times(Cron("*/20 9-10 * * sat,sun"), friday, 7),
+                 QStringList({"2026-12-12 08:00", "2026-12-12 08:20", "2026-12-12 08:40",
+                              "2026-12-12 09:00", "2026-12-12 09:20", "2026-12-12 09:40",
+                              "2026-12-13 08:00"}));
+        QCOMPARE(Times(Cron("15 12 1,13 feb-mar 5"), Berlin("2027-01-20 00:00:00"), 4),
+                 QStringList({"2027-02-01 11:15", "2027-02-05 11:15", "2027-02-12 11:15",
+                              "2027-02-13 11:15"}));
+        QCOMPARE(Times(Cron("0 0 29 2 *"), friday, 1), QStringList{"2028-02-28 23:00"});
+        QCOMPARE(Times(Cron("5/25 0 * * 7"), friday, 3),
+                 QStringList({"2026-12-12 23:05", "2026-12-12 23:30", "2026-12-12 23:55"}));
+
+        const ScheduleTimes half = ScheduleTimes::At(QTime(2, 30));
+        QCOMPARE(Times(half, Berlin("2026-03-28 12:00:00"), 3),
+                 QStringList({"2026-03-29 01:00", "2026-03-30 00:30", "2026-03-31 00:30"}));
+        QCOMPARE(Times(half, Berlin("2026-10-24 12:00:00"), 3),
+                 QStringList({"2026-10-25 00:30", "2026-10-26 01:30", "2026-10-27 01:30"}));
+        QCOMPARE(Times(Cron("*/30 1-3 29 3 *"), Berlin("2026-03-28 12:00:00"), 4),
+                 QStringList({"2026-03-29 00:00", "2026-03-29 00:30", "2026-03-29 01:00",
+                              "2026-03-29 01:30"}));
+        QCOMPARE(Times(Cron("0,30 2 25 10 *"), Berlin("2026-10-25 00:00:00"), 3),
+                 QStringList({"2026-10-25 00:00", "2026-10-25 00:30", "2027-10-25 00:00"}));
+
+        for (const char* bad :
+             {"* * * *", "60 * * * *", "* 24 * * *", "*/0 * * * *", "0 0 31 2 *", "0 0 * 13 *",
+              "0 0 * * 8", "1-2-3 * * * *", "0 0 * * mon-", "a * * * *"})
+            QVERIFY2(!ScheduleTimes::FromCron(bad, &why) && !why.isEmpty(), bad);
+    }
+
+    // What the file's schedule sections set, and each line or section it cannot use, named with
+    // its number; the other schedules stay.
+    void scheduleLinesNamedAndLeftOut() {
+        const QByteArray file = "[Schedule nightly]\n"                        // 1
+                                "servers = login, Map Server\n"               // 2
+                                "task = restart\n"                            // 3
+                                "at = 4:05\n"                                 // 4
+                                "days = mon-fri\n"                            // 5
+                                "warn = 30s say in {seconds} s on {server}\n" // 6
+                                "warn = 1h5m say soon\n"                      // 7
+                                "warn = 15x say later\n"                      // 8
+                                "warn = 5m say {hours} hours\n"               // 9
+                                "if missed = run\n"                           // 10
+                                "servers = moon\n"                            // 11
+                                "[Schedule save]\n"                           // 12
+                                "task = command\n"                            // 13
+                                "cron = */30 * * * *\n"                       // 14
+                                "command = save-all\n"                        // 15
+                                "command = say \x03\n"                        // 16
+                                "[Schedule broken]\n"                         // 17
+                                "task = reboot\n"                             // 18
+                                "at = 25:00\n"                                // 19
+                                "cron = * * *\n"                              // 20
+                                "days = someday\n"                            // 21
+                                "[Schedule untimed]\n"                        // 22
+                                "task = backup\n"                             // 23
+                                "[Schedule save]\n"                           // 24
+                                "task = backup\n"                             // 25
+                                "at = 05:00\n";                               // 26
+        const InstallationConfig c = InstallationConfig::Parse(QString::fromUtf8(file), "f.ini");
+        QCOMPARE(c.schedules.size(), 2);
+        const ScheduleEntry& nightly = c.schedules[0];
+        QCOMPARE(nightly.servers, (std::array<bool, 3>{true, false, true}));
+        QVERIFY(nightly.task == ScheduleEntry::Task::Restart && nightly.runIfMissed);
+        QCOMPARE(nightly.warnings.size(), 2);
+        QCOMPARE(nightly.warnings[0].seconds, 3900);
+        QCOMPARE(nightly.warnings[1].text, "say in {seconds} s on {server}");
+        QCOMPARE(nightly.leadSeconds(), 3900);
+        QCOMPARE(nightly.whenText, "at 04:05 on mon-fri");
+        QCOMPARE(c.schedules[1].command, "save-all");
+        QCOMPARE(c.schedules[1].whenText, "on \"*/30 * * * *\"");
+        QVERIFY(!c.schedules[1].runIfMissed); // nothing is made up unless asked
+        QStringList lines;
+        for (const QString& problem : c.problems)
+            lines << problem.section(':', 0, 0).section(' ', -1);
+        lines.sort();
+        QCOMPARE(lines,
+                 QStringList({"11", "16", "17", "18", "19", "20", "21", "22", "24", "8", "9"}));
+        QVERIFY(c.problems
+                    .filter(QRegularExpression("line 22: \\[Schedule untimed\\]: it needs "
+                                               "either \"at\" or \"cron\"; the schedule is "
+                                               "left out"))
+                    .size() == 1);
+        QCOMPARE(c.problems.filter("line 9: {hours} is no placeholder").size(), 1);
+        QCOMPARE(ScheduleEntry::FillIn("{server}: {minutes} min ({seconds} s)", 61, "Map Server"),
+                 "Map Server: 2 min (61 s)");
+    }
+
+    // The README's example is a file the launcher takes whole.
+    void readmeExampleIsUsable() {
+        const QString readme = QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/README.md"));
+        const qsizetype from = readme.indexOf("```ini\n", readme.indexOf("### Schedules"));
+        QVERIFY(from > 0);
+        const QString example = readme.mid(from + 7, readme.indexOf("```", from + 7) - from - 7);
+        const InstallationConfig c = InstallationConfig::Parse(example, "README");
+        QVERIFY2(c.problems.isEmpty(), qPrintable(c.problems.join('\n')));
+        QCOMPARE(c.schedules.size(), 4);
+        QCOMPARE(c.schedules[0].warnings.size(), 3);
+    }
+
+    // A restart of all servers: each warning typed into each server at its time, once, with its
+    // placeholders filled; at the time the servers are stopped as the Shutdown button stops them
+    // (close requests to all three) and then started in order as the Start button starts them. No
+    // crash is counted or announced; an alert tells of the restart's beginning and of its end;
+    // the tab's tooltip tells of the next one.
+    void restartOfAllAnnouncedThenStoppedAndStarted() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), kNightly);
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:40:00");
+        QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
+        l.start();
+        Scheduler& s = l.core().schedules();
+        QCOMPARE(s.NextEventLine(2), "Next: restart at 04:00 (warnings from 03:45)");
+        const qsizetype launchedBefore = l.stopsAndStarts().size();
+
+        l.at("2026-12-08 03:44:59");
+        QVERIFY(l.typed().isEmpty());
+        l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00");
+        QCOMPARE(l.typed(), QStringList({"Login Server\nsay Restart in 15 minutes",
+                                         "Char Server\nsay Restart in 15 minutes",
+                                         "Map Server\nsay Restart in 15 minutes"}));
+        l.at("2026-12-08 03:59:30");
+        QCOMPARE(l.typed().mid(3), QStringList({"Login Server\nsay Login Server restarts in 30 "
+                                                "seconds",
+                                                "Char Server\nsay Char Server restarts in 30 "
+                                                "seconds",
+                                                "Map Server\nsay Map Server restarts in 30 "
+                                                "seconds"}));
+        QCOMPARE(l.stopsAndStarts().size(), launchedBefore);
+        QCOMPARE(l.logSince(0).filter("typed \"say").size(), 6);
+
+        l.at("2026-12-08 04:00:00");
+        QCOMPARE(l.stopsAndStarts().mid(launchedBefore),
+                 QStringList({"stop Login Server", "stop Char Server", "stop Map Server",
+                              "start login-server", "start char-server", "start map-server"}));
+        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+        QCOMPARE(l.fleet().ServerState(), LauncherState::Online);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(l.server(i).state() == ServerSupervisor::State::Running &&
+                    l.server(i).tally.crashes == 0);
+        QCOMPARE(l.linesWith("just crashed"), 0);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
+        QStringList kinds;
+        for (const QList<QVariant>& raised : alerts)
+            kinds << Alert::KindName(raised[0].value<Alert>().kind);
+        QCOMPARE(kinds.filter("schedule"),
+                 QStringList({"scheduled_restart", "scheduled_restart_done"}));
+        QCOMPARE(s.NextEventLine(0), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
+
+        // The same time again on a clock set back, and the hours after it: nothing runs twice.
+        const qsizetype after = l.stopsAndStarts().size();
+        l.at("2026-12-08 03:30:00").at("2026-12-08 03:50:00").at("2026-12-08 04:00:00");
+        l.at("2026-12-08 04:30:00");
+        QCOMPARE(l.stopsAndStarts().size(), after);
+        QCOMPARE(l.typed().size(), 6);
+    }
+
+    // A time missed while the launcher was closed (its servers left running, and watched again)
+    // is made up once when "if missed = run" says so, with a line that says so; never again, also
+    // not after another start of the launcher. With "skip", the default, it is left out with a
+    // line.
+    void missedRunMadeUpOnceOrLeftOut_data() {
+        QTest::addColumn<bool>("run");
+        QTest::newRow("if missed = run") << true;
+        QTest::newRow("if missed = skip") << false;
+    }
+    void missedRunMadeUpOnceOrLeftOut() {
+        QFETCH(bool, run);
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n" +
+                                             QByteArray(run ? "if missed = run\n" : ""));
+        {
+            Launcher first(folder.path(), state.path(), "2026-12-08 02:00:00");
+            first.start();
+            first.at("2026-12-08 02:10:00");
+        }
+        const auto later = [&](const QString& local) {
+            auto l = std::make_unique<Launcher>(folder.path(), state.path(), local);
+            for (int i = 0; i < 3; ++i) // the servers the closed launcher left running
+                l->apis.addRunning(ServerTable::programFiles()[i].mid(1),
+                                   ServerTable::displayNames()[i]);
+            l->loadCore();
+            return l;
+        };
+        auto l = later("2026-12-08 09:00:00");
+        QCOMPARE(l->fleet().ServerState(), LauncherState::Online);
+        l->at("2026-12-08 09:00:01").at("2026-12-08 09:00:05");
+        QCOMPARE(l->stopsAndStarts().filter("start").size(), run ? 3 : 0);
+        QCOMPARE(l->linesWith("the restart at 04:00 was missed; it runs now, once"), run ? 1 : 0);
+        QCOMPARE(l->linesWith("the restart at 04:00 was missed; it is left out"), run ? 0 : 1);
+        l.reset();
+        l = later("2026-12-08 10:00:00");
+        l->at("2026-12-08 10:00:01");
+        QCOMPARE(l->stopsAndStarts().filter("start").size(), 0);
+        QCOMPARE(l->linesWith("missed"), 0);
+    }
+
+    // Nothing runs while the servers are offline, and a missed restart does not start servers the
+    // operator stopped: the one stopped alone stays stopped while the others restart.
+    void offlineAndStoppedServersAreLeftAlone() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), kNightly + "if missed = run\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:00:00");
+        l.loadCore();
+        l.at("2026-12-08 03:50:00").at("2026-12-08 04:00:00");
+        QVERIFY(l.typed().isEmpty());
+        QCOMPARE(l.stopsAndStarts(), QStringList());
+        l.fleet().StartServersAndGoOnline();
+        l.fleet().StopServerAlone(1);
+        const qsizetype before = l.stopsAndStarts().size();
+        // Made up now, with its warnings from now on: to the servers that run.
+        l.at("2026-12-08 04:20:00");
+        QCOMPARE(l.typed(), QStringList({"Login Server\nsay Restart in 15 minutes",
+                                         "Map Server\nsay Restart in 15 minutes"}));
+        QCOMPARE(l.linesWith("the restart at 04:00 was missed; it runs now, once"), 1);
+        l.at("2026-12-08 04:35:00");
+        QCOMPARE(l.typed().size(),
+                 2); // a warning whose time passed with the restart's own is not typed
+        QCOMPARE(l.stopsAndStarts().mid(before),
+                 QStringList({"stop Login Server", "start login-server", "stop Map Server",
+                              "start map-server"}));
+        QCOMPARE(l.server(1).state(), ServerSupervisor::State::Stopped);
+        QCOMPARE(l.linesWith("the restart is done."), 1);
+    }
+
+    // "Skip Next Restart" leaves the next restart out, once, with a line, also while its warnings
+    // are being typed: the restart after it runs.
+    void nextRestartSkippedOnce() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), kNightly);
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:40:00");
+        l.start();
+        Scheduler& s = l.core().schedules();
+        l.at("2026-12-08 03:46:00");
+        QCOMPARE(l.typed().size(), 3);
+        QVERIFY(s.CanSkipNextRestart(1));
+        s.SkipNextRestart(1);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart at 04:00 is skipped once, as asked "
+                             "from the Char Server tab; the next is at 04:00 tomorrow."),
+                 1);
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 03:59:30").at("2026-12-08 04:00:00").at("2026-12-08 12:00:00");
+        QCOMPARE(l.typed().size(), 3);
+        QCOMPARE(l.stopsAndStarts().size(), before);
+        QCOMPARE(s.NextEventLine(1), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
+        l.at("2026-12-09 03:45:00").at("2026-12-09 04:00:00");
+        QCOMPARE(l.stopsAndStarts().size(), before + 6);
+    }
+
+    // A command task types its command into each named server that runs; one that does not take
+    // it is named in the log and in an alert.
+    void commandTypedIntoEachServer() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule save]\nservers = char, map\ntask = command\n"
+                                         "cron = */30 * * * *\ncommand = save-all\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 10:05:00");
+        l.apis.consoles.remove("Map Server"); // its console takes no input
+        QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
+        l.start();
+        QCOMPARE(l.core().schedules().NextEventLine(1), "Next: command \"save-all\" at 10:30");
+        QCOMPARE(l.core().schedules().NextEventLine(0), QString());
+        l.at("2026-12-08 10:29:59");
+        QVERIFY(l.typed().isEmpty());
+        l.at("2026-12-08 10:30:00");
+        QCOMPARE(l.typed(), QStringList({"Char Server\nsave-all", "Map Server\nsave-all"}));
+        QCOMPARE(l.linesWith("Schedule \"save\": \"save-all\" could not be typed into Map Server: "
+                             "Map Server did not take the command."),
+                 1);
+        QCOMPARE(alerts.size(), 1);
+        const Alert alert = alerts[0][0].value<Alert>();
+        QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Map Server" &&
+                alert.isTrouble());
+    }
+
+    // A command typed between a restart's warnings leaves the restart to come; one due while the
+    // servers restart is typed once they run again.
+    void commandBetweenARestartsWarnings() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), kNightly +
+                                             "[Schedule save]\nservers = map\ntask = command\n"
+                                             "cron = */5 * * * *\ncommand = save-all\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:42:00");
+        l.start();
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00").at("2026-12-08 03:59:30");
+        QCOMPARE(l.typed().filter("save-all").size(), 3); // 03:45, 03:50 and 03:55
+        QCOMPARE(l.typed().filter("say").size(), 6);
+        l.at("2026-12-08 04:00:00");
+        QCOMPARE(l.stopsAndStarts().size(), before + 6);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
+        QCOMPARE(l.typed().filter("save-all").size(), 4);
+        QVERIFY(l.apis.calls.back().second == "Map Server\nsave-all");
+    }
+
+    // A restart goes through the backup between the stop and the start when one is set up; the
+    // start waits for its answer.
+    void restartWaitsForTheBackup() {
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+        Scheduler& s = l.core().schedules();
+        Scheduler::BackupDone answer;
+        QStringList seenAtBackup;
+        s.SetBackupStep([&](const QString& schedule, Scheduler::BackupDone done) {
+            seenAtBackup = l.stopsAndStarts() << schedule;
+            answer = std::move(done);
+        });
+        l.start();
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 04:00:00");
+        QVERIFY(answer);
+        QCOMPARE(seenAtBackup.mid(before), QStringList({"stop Login Server", "stop Char Server",
+                                                        "stop Map Server", "nightly"}));
+        QCOMPARE(s.phase(), Scheduler::Phase::BackingUp);
+        l.at("2026-12-08 04:01:00");
+        QCOMPARE(l.stopsAndStarts().size(), before + 3);
+        answer(false, "the disk is full");
+        l.at("2026-12-08 04:02:00");
+        QCOMPARE(l.stopsAndStarts().mid(before + 3).filter("start").size(), 3);
+        QCOMPARE(l.linesWith("the backup failed (the disk is full); the servers are started all "
+                             "the same."),
+                 1);
+        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+    }
+};
+
+QTEST_GUILESS_MAIN(SchedulesTest)
+#include "tst_schedules.moc"
