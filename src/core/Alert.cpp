@@ -6,13 +6,16 @@
 
 namespace {
 
-constexpr std::array<std::pair<Alert::Kind, const char*>, 9> kKindNames{{
+constexpr std::array<std::pair<Alert::Kind, const char*>, 12> kKindNames{{
     {Alert::Kind::CrashBegan, "crash"},
     {Alert::Kind::HealthFailed, "health"},
     {Alert::Kind::StillCrashing, "still_crashing"},
     {Alert::Kind::BackUp, "back_up"},
     {Alert::Kind::StartFailed, "start_failed"},
     {Alert::Kind::SaveNotConfirmed, "save_not_confirmed"},
+    {Alert::Kind::BackupFailed, "backup_failed"},
+    {Alert::Kind::RestoreDone, "restore_done"},
+    {Alert::Kind::RestoreFailed, "restore_failed"},
     {Alert::Kind::LauncherStarted, "launcher_started"},
     {Alert::Kind::LauncherExited, "launcher_exited"},
     {Alert::Kind::Test, "test"},
@@ -41,6 +44,8 @@ bool Alert::isTrouble() const {
     case Kind::StillCrashing:
     case Kind::StartFailed:
     case Kind::SaveNotConfirmed:
+    case Kind::BackupFailed:
+    case Kind::RestoreFailed:
         return true;
     default:
         return false;

@@ -18,6 +18,9 @@ struct Alert {
         BackUp,           // the episode ended: the server has stayed up
         StartFailed,      // a server cannot be started
         SaveNotConfirmed, // a stop sequence ended without the save confirmed
+        BackupFailed,     // a backup of a server's world did not complete
+        RestoreDone,      // a backup was put back in place
+        RestoreFailed,    // a restore was refused or did not complete; what it says changed
         LauncherStarted,
         LauncherExited,
         Test, // asked for by the operator
@@ -38,7 +41,8 @@ struct Alert {
     std::int64_t durationMs = -1; // of the episode so far; -1 when it does not apply
 
     // "crash", "health", "still_crashing", "back_up", "start_failed", "save_not_confirmed",
-    // "launcher_started", "launcher_exited", "test": the json format's event names.
+    // "backup_failed", "restore_done", "restore_failed", "launcher_started", "launcher_exited",
+    // "test": the json format's event names.
     static QString KindName(Kind kind);
     static std::optional<Kind> KindNamed(const QString& name);
     // Whether it tells of trouble (red), or of something back to normal or routine.

@@ -32,6 +32,9 @@ public:
     void launcherStarted();
     void launcherExiting(const QStringList& stillRunning);
     void sendTest();
+    // A backup ended (only a failed one is told), and a restore ended, either way.
+    void backupFinished(int server, bool ok, const QString& detail);
+    void restoreFinished(int server, bool ok, const QString& detail);
 
     // Ends the episodes whose server has stayed up, sums up the ones that go on; the timer's job.
     void check();

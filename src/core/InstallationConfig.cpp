@@ -156,6 +156,8 @@ std::optional<HealthProbe> ParseProbe(const QString& value, QString* why) {
 // Applies one "key = value" line of a server's section; false with the reason when it cannot.
 bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QString& value,
                     QString* why) {
+    if (const std::optional<bool> used = ApplyBackupKey(server.backup, key, value, why))
+        return *used;
     if (key == QLatin1String("program")) {
         server.program = value;
         return !value.isEmpty() || (*why = QStringLiteral("the program is empty"), false);

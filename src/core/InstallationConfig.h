@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertsConfig.h"
+#include "BackupConfig.h"
 #include "HealthRules.h"
 #include "StopPlan.h"
 
@@ -49,6 +50,7 @@ struct ServerLaunchConfig {
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
     HealthRules health;
+    BackupConfig backup; // the "backup ...", "keep backups ..." and "save command" lines
 };
 
 struct InstallationConfig {

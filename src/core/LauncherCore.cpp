@@ -34,9 +34,13 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
       mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
-      sampler_(*services.apis, *services.clock, fleet_) {
+      sampler_(*services.apis, *services.clock, fleet_),
+      backups_(fleet_, log_, *services.clock, services.serverFolder) {
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
+    fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
+    connect(&backups_, &ServerBackups::backupFinished, &alerts_, &AlertWatch::backupFinished);
+    connect(&backups_, &ServerBackups::restoreFinished, &alerts_, &AlertWatch::restoreFinished);
 }
 
 LauncherCore::~LauncherCore() = default;
@@ -80,6 +84,8 @@ void LauncherCore::ReadInstallation() {
         fleet_.SetProgram(i, fromServerFolder(server.program));
         fleet_.SetStopPlan(i, server.stopPlan);
         fleet_.supervisor(i).health = server.health;
+        backups_.configure(i, server.backup,
+                           server.stopPlan ? server.stopPlan->saveConfirmation : QString());
         services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
                                          LaunchOptions{server.arguments, server.environment,
                                                        fromServerFolder(server.workingFolder)});

@@ -8,6 +8,7 @@
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
 #include "ResourceSampler.h"
+#include "ServerBackups.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
 
@@ -33,6 +34,9 @@ public:
     ConsoleMirror& mirror() { return mirror_; }
     ServerFleet& fleet() { return fleet_; }
     AlertWatch& alerts() { return alerts_; }
+    // Each server's backups and restores.
+    ServerBackups& backups() { return backups_; }
+    const ServerBackups& backups() const { return backups_; }
     const ServerFleet& fleet() const { return fleet_; }
     // What each server's processes use, sampled every few seconds while servers run.
     const ResourceSampler& resources() const { return sampler_; }
@@ -87,6 +91,7 @@ private:
     ServerFleet fleet_;
     AlertWatch alerts_;
     ResourceSampler sampler_;
+    ServerBackups backups_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

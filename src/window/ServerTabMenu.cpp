@@ -1,6 +1,7 @@
 #include "ServerTabMenu.h"
 
 #include "LauncherCore.h"
+#include "RestoreBackupDialog.h"
 #include "ServerUsageTips.h"
 
 #include <QContextMenuEvent>
@@ -56,6 +57,12 @@ private:
             [&fleet, server] { fleet.StopServerAlone(server); });
         add(menu, QStringLiteral("&Restart ") + name, fleet.CanStopServer(server),
             [&fleet, server] { fleet.RestartServer(server); });
+        menu->addSeparator();
+        ServerBackups& backups = core_.backups();
+        add(menu, QStringLiteral("&Back Up Now"), backups.CanBackUp(server),
+            [&backups, server] { backups.StartBackup(server); });
+        add(menu, QStringLiteral("Restore Backu&p..."), backups.CanRestore(server),
+            [this, server] { OpenRestoreBackupDialog(core_, server, bar_->window()); });
         menu->addSeparator();
         add(menu, QStringLiteral("&Kill ") + name + QStringLiteral("..."),
             fleet.CanKillServer(server), [this, server] { confirmKill(server); });

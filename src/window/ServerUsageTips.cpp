@@ -7,7 +7,9 @@
 QString ServerTabTip(const LauncherCore& core, int server) {
     const QString state = core.fleet().supervisor(server).describe(core.services().clock->NowMs());
     const QString usage = core.resources().latest(server).describe();
-    return usage.isEmpty() ? state : state + u'\n' + usage;
+    const QString backup = core.backups().ProgressText(server);
+    return (usage.isEmpty() ? state : state + u'\n' + usage) +
+           (backup.isEmpty() ? QString() : u'\n' + backup);
 }
 
 QString ServersUsageLine(const ResourceSampler& resources) {
