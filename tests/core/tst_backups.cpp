@@ -128,6 +128,43 @@ struct BackupHarness {
 class BackupsTest : public QObject {
     Q_OBJECT
 private slots:
+    // The backup lines of a server's section; one that cannot be used is named by its number.
+    void theSettingsAsWritten() {
+        const InstallationConfig config =
+            InstallationConfig::Parse("[Map Server]\n"
+                                      "backup path = worlds/main\n"
+                                      "backup path = /var/lib/game/db\n"
+                                      "backup path = ../elsewhere\n"
+                                      "keep backups = 10\n"
+                                      "keep backups size = 1.5 GB\n"
+                                      "keep backups size = lots\n"
+                                      "keep backups = 0\n"
+                                      "save command = save-all\n"
+                                      "backup folder = /mnt/backups/map\n",
+                                      "corvane-launcher.ini");
+        const BackupConfig& map = config.servers[kMap].backup;
+        QCOMPARE(map.paths, QStringList({"worlds/main", "/var/lib/game/db"}));
+        QCOMPARE(map.keepCount, 10);
+        QCOMPARE(map.keepBytes, qint64(1536) * 1024 * 1024);
+        QCOMPARE(map.saveCommand, "save-all");
+        QCOMPARE(config.problems.size(), 3);
+        QVERIFY(config.problems[0].startsWith("corvane-launcher.ini line 4: \"backup path\""));
+        QVERIFY(
+            config.problems[1].startsWith("corvane-launcher.ini line 7: \"keep backups size\""));
+        QVERIFY(config.problems[2].startsWith("corvane-launcher.ini line 8: \"keep backups\""));
+        QVERIFY(!config.servers[0].backup.enabled());
+
+        // In the archive, a path of the server folder keeps its name; one elsewhere is never
+        // absolute there.
+        const QList<BackupSource> sources = BackupSources(map, "/srv/game");
+        QCOMPARE(sources[0].target, "/srv/game/worlds/main");
+        QCOMPARE(sources[0].archiveName, "worlds/main");
+        QCOMPARE(sources[1].archiveName, "_absolute/var/lib/game/db");
+        QCOMPARE(BackupFolder(map, "/srv/game", "map-server"), "/mnt/backups/map");
+        QCOMPARE(BackupFolder(BackupConfig{}, "/srv/game", "map-server"),
+                 "/srv/game/backups/map-server");
+    }
+
     // A world with files, folders and links goes into a private archive and comes back: a file
     // deleted since is there again, a changed one as it was, links as links, and what the
     // restore replaced is kept beside it. While the restore runs the server cannot be started.
