@@ -23,6 +23,8 @@ int RunConsoleLogBench(int argc, char** argv, const BenchOptions& options);
 int RunStatusLoadBench(int argc, char** argv, const BenchOptions& options);
 // 100 alerts to an endpoint that takes 2 s to answer each, the window's event latency meanwhile.
 int RunAlertLoadBench(int argc, char** argv, const BenchOptions& options);
+// A backup of a 200 MB world, the window's event latency meanwhile, and the backup's rate.
+int RunBackupLoadBench(int argc, char** argv, const BenchOptions& options);
 // A tick of three servers' port probes, in CPU time.
 int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options);
 // Input and timer events while the launcher waits out a 2-second WaitSeconds.

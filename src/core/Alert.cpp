@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<Alert::Kind, const char*>, 13> kKindNames{{
+constexpr std::array<std::pair<Alert::Kind, const char*>, 16> kKindNames{{
     {Alert::Kind::CrashBegan, "crash"},
     {Alert::Kind::HealthFailed, "health"},
     {Alert::Kind::StillCrashing, "still_crashing"},
@@ -14,6 +14,9 @@ constexpr std::array<std::pair<Alert::Kind, const char*>, 13> kKindNames{{
     {Alert::Kind::StartFailed, "start_failed"},
     {Alert::Kind::SaveNotConfirmed, "save_not_confirmed"},
     {Alert::Kind::MemoryRestart, "memory_restart"},
+    {Alert::Kind::BackupFailed, "backup_failed"},
+    {Alert::Kind::RestoreDone, "restore_done"},
+    {Alert::Kind::RestoreFailed, "restore_failed"},
     {Alert::Kind::LauncherStarted, "launcher_started"},
     {Alert::Kind::LauncherExited, "launcher_exited"},
     {Alert::Kind::ScheduledRestart, "scheduled_restart"},
@@ -47,6 +50,8 @@ bool Alert::isTrouble() const {
     case Kind::SaveNotConfirmed:
     case Kind::MemoryRestart:
     case Kind::ScheduleFailed:
+    case Kind::BackupFailed:
+    case Kind::RestoreFailed:
         return true;
     default:
         return false;

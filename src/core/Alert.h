@@ -19,6 +19,9 @@ struct Alert {
         StartFailed,      // a server cannot be started
         SaveNotConfirmed, // a stop sequence ended without the save confirmed
         MemoryRestart,    // a server held more memory than its limit for too long: restarted
+        BackupFailed,     // a backup of a server's world did not complete
+        RestoreDone,      // a backup was put back in place
+        RestoreFailed,    // a restore was refused or did not complete; what it says changed
         LauncherStarted,
         LauncherExited,
         ScheduledRestart,     // a scheduled restart begins: the servers are stopped
@@ -42,8 +45,9 @@ struct Alert {
     std::int64_t durationMs = -1; // of the episode so far; -1 when it does not apply
 
     // "crash", "health", "still_crashing", "back_up", "start_failed", "save_not_confirmed",
-    // "memory_restart", "launcher_started", "launcher_exited", "scheduled_restart",
-    // "scheduled_restart_done", "schedule_failed", "test": the json format's event names.
+    // "memory_restart", "backup_failed", "restore_done", "restore_failed", "launcher_started",
+    // "launcher_exited", "scheduled_restart", "scheduled_restart_done", "schedule_failed", "test":
+    // the json format's event names.
     static QString KindName(Kind kind);
     static std::optional<Kind> KindNamed(const QString& name);
     // Whether it tells of trouble (red), or of something back to normal or routine.

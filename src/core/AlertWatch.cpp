@@ -232,3 +232,19 @@ void AlertWatch::scheduledRunFailed(const QString& schedule, int server, const Q
                QStringLiteral("Schedule \"") + schedule + QStringLiteral("\" failed"),
                QStringLiteral("Schedule \"") + schedule + QStringLiteral("\": ") + what + u'.'));
 }
+
+void AlertWatch::backupFinished(int server, bool ok, const QString& detail) {
+    if (ok)
+        return;
+    const QString& name = fleet_.supervisor(server).name();
+    raise(make(Alert::Kind::BackupFailed, server, name + QStringLiteral(" backup failed"),
+               name + QStringLiteral(" could not be backed up: ") + detail + u'.'));
+}
+
+void AlertWatch::restoreFinished(int server, bool ok, const QString& detail) {
+    const QString& name = fleet_.supervisor(server).name();
+    raise(ok ? make(Alert::Kind::RestoreDone, server, name + QStringLiteral(" restored"),
+                    name + QStringLiteral(": ") + detail + u'.')
+             : make(Alert::Kind::RestoreFailed, server, name + QStringLiteral(" restore failed"),
+                    name + QStringLiteral(" was not restored: ") + detail + u'.'));
+}

@@ -37,6 +37,9 @@ public:
     void serverRestartingForMemory(int server, const QString& reason);
     // Tells of each scheduled restart (begun, done) and of each scheduled run that went wrong.
     void watchSchedules(const Scheduler& scheduler);
+    // A backup ended (only a failed one is told), and a restore ended, either way.
+    void backupFinished(int server, bool ok, const QString& detail);
+    void restoreFinished(int server, bool ok, const QString& detail);
 
     // Ends the episodes whose server has stayed up, sums up the ones that go on; the timer's job.
     void check();

@@ -159,6 +159,8 @@ bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QStrin
                     QString* why) {
     if (const std::optional<bool> applied = ApplyPlayersOrMemoryKey(server, key, value, why))
         return *applied;
+    if (const std::optional<bool> used = ApplyBackupKey(server.backup, key, value, why))
+        return *used;
     if (key == QLatin1String("program")) {
         server.program = value;
         return !value.isEmpty() || (*why = QStringLiteral("the program is empty"), false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertsConfig.h"
+#include "BackupConfig.h"
 #include "HealthRules.h"
 #include "MemoryLimit.h"
 #include "PlayerRules.h"
@@ -56,6 +57,7 @@ struct ServerLaunchConfig {
     HealthRules health;
     PlayerRules players;     // none: the server has no player count
     MemoryLimit memoryLimit; // off unless given
+    BackupConfig backup; // the "backup ...", "keep backups ..." and "save command" lines
 };
 
 struct InstallationConfig {

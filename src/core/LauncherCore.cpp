@@ -37,12 +37,23 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
       sampler_(*services.apis, *services.clock, fleet_),
       players_(*services.apis, fleet_, installation_, sampler_),
       memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_),
-      scheduler_(fleet_, mirror_, log_, *services.clock) {
+      scheduler_(fleet_, mirror_, log_, *services.clock),
+      backups_(fleet_, log_, *services.clock, services.serverFolder),
+      scheduledBackup_(backups_, log_) {
     connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, &alerts_,
             &AlertWatch::serverRestartingForMemory);
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
+    fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
     alerts_.watchSchedules(scheduler_);
+    scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {
+        for (const ScheduleEntry& entry : installation_.schedules)
+            if (entry.name == schedule)
+                return scheduledBackup_.run(entry, std::move(done));
+        done(false, QStringLiteral("the schedule is no longer in the installation's file"));
+    });
+    connect(&backups_, &ServerBackups::backupFinished, &alerts_, &AlertWatch::backupFinished);
+    connect(&backups_, &ServerBackups::restoreFinished, &alerts_, &AlertWatch::restoreFinished);
 }
 
 LauncherCore::~LauncherCore() = default;
@@ -86,6 +97,8 @@ void LauncherCore::ReadInstallation() {
         fleet_.SetProgram(i, fromServerFolder(server.program));
         fleet_.SetStopPlan(i, server.stopPlan);
         fleet_.supervisor(i).health = server.health;
+        backups_.configure(i, server.backup,
+                           server.stopPlan ? server.stopPlan->saveConfirmation : QString());
         services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
                                          LaunchOptions{server.arguments, server.environment,
                                                        fromServerFolder(server.workingFolder)});

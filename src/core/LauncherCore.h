@@ -10,7 +10,9 @@
 #include "MemoryLimitWatch.h"
 #include "PlayerCounter.h"
 #include "ResourceSampler.h"
+#include "ScheduledBackup.h"
 #include "Scheduler.h"
+#include "ServerBackups.h"
 #include "ServerFleet.h"
 #include "StatusSnapshot.h"
 
@@ -39,6 +41,9 @@ public:
     // The installation's schedules: timed restarts, commands and backups.
     Scheduler& schedules() { return scheduler_; }
     const Scheduler& schedules() const { return scheduler_; }
+    // Each server's backups and restores.
+    ServerBackups& backups() { return backups_; }
+    const ServerBackups& backups() const { return backups_; }
     const ServerFleet& fleet() const { return fleet_; }
     // What each server's processes use, sampled every few seconds while servers run.
     const ResourceSampler& resources() const { return sampler_; }
@@ -98,6 +103,8 @@ private:
     PlayerCounter players_;
     MemoryLimitWatch memoryLimits_;
     Scheduler scheduler_;
+    ServerBackups backups_;
+    ScheduledBackup scheduledBackup_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;

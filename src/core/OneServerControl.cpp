@@ -25,7 +25,8 @@ bool isServer(int server) {
 } // namespace
 
 bool ServerFleet::CanStartServer(int server) const {
-    return isServer(server) && !sequence_ && !supervisor(server).keepsLauncherOnline();
+    return isServer(server) && !sequence_ && !supervisor(server).keepsLauncherOnline() &&
+           startRefusal(server).isEmpty();
 }
 
 bool ServerFleet::CanStopServer(int server) const {

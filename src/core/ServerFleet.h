@@ -48,6 +48,8 @@ public:
     QStringList MissingPrograms() const;
     // Runs before every start of one or all servers: the installation's settings are read again.
     std::function<void()> beforeStart = [] {};
+    // Why a server may not be started now (a backup is being restored into it); empty: it may.
+    std::function<QString(int)> startRefusal = [](int) { return QString(); };
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }

@@ -39,6 +39,11 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
     };
     s.changeState(State::Starting);
     log_.note(QStringLiteral("Starting ") + sName + QStringLiteral(" ..."));
+    if (const QString refusal = startRefusal(server); !refusal.isEmpty()) {
+        log_.note(sName + QStringLiteral(" is not started: ") + refusal + u'.');
+        s.lastStartError = refusal;
+        return failed();
+    }
     letPendingEventsRun();
     // The operator stopped the servers meanwhile: this one is not started behind their back.
     if (s.state() != State::Starting)

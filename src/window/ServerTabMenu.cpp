@@ -1,6 +1,7 @@
 #include "ServerTabMenu.h"
 
 #include "LauncherCore.h"
+#include "RestoreBackupDialog.h"
 #include "ServerUsageTips.h"
 
 #include <QContextMenuEvent>
@@ -59,6 +60,12 @@ private:
         Scheduler& schedules = core_.schedules();
         add(menu, QStringLiteral("Skip &Next Restart"), schedules.CanSkipNextRestart(server),
             [&schedules, server] { schedules.SkipNextRestart(server); });
+        menu->addSeparator();
+        ServerBackups& backups = core_.backups();
+        add(menu, QStringLiteral("&Back Up Now"), backups.CanBackUp(server),
+            [&backups, server] { backups.StartBackup(server); });
+        add(menu, QStringLiteral("Restore Backu&p..."), backups.CanRestore(server),
+            [this, server] { OpenRestoreBackupDialog(core_, server, bar_->window()); });
         menu->addSeparator();
         add(menu, QStringLiteral("&Kill ") + name + QStringLiteral("..."),
             fleet.CanKillServer(server), [this, server] { confirmKill(server); });

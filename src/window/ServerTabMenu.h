@@ -4,6 +4,7 @@ class LauncherCore;
 class QTabBar;
 
 // Gives each server tab of the tab bar a context menu that starts, stops, restarts or (after a
-// confirmation) kills that server alone, or skips its next scheduled restart once, and a tooltip
-// that tells the server's state when it is shown.
+// confirmation) kills that server alone, skips its next scheduled restart once, backs it up or
+// restores one of its backups, and a tooltip that tells the server's state, and its backup's
+// progress, when it is shown.
 void InstallServerTabMenus(QTabBar* bar, LauncherCore& core);

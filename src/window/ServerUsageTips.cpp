@@ -19,8 +19,13 @@ QString ServerTabTip(const LauncherCore& core, int server) {
         players && !usage.isEmpty())
         usage += QStringLiteral(" \u00b7 ") + PlayersText(*players);
     const QString next = core.schedules().NextEventLine(server);
-    const QString tip = usage.isEmpty() ? state : state + u'\n' + usage;
-    return next.isEmpty() ? tip : tip + u'\n' + next;
+    const QString backup = core.backups().ProgressText(server);
+    QString tip = usage.isEmpty() ? state : state + u'\n' + usage;
+    if (!next.isEmpty())
+        tip += u'\n' + next;
+    if (!backup.isEmpty())
+        tip += u'\n' + backup;
+    return tip;
 }
 
 QString ServersUsageLine(const ResourceSampler& resources) {

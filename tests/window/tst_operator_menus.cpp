@@ -4,12 +4,15 @@
 #include "CrashReport.h"
 #include "FindDialog.h"
 #include "LauncherHarness.h"
+#include "RestoreBackupDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTabBar>
 #include <QTemporaryDir>
 
 namespace {
@@ -31,6 +34,36 @@ FindDialog* OpenFind(frmMain& w) {
         if (box->isVisible())
             return box;
     return nullptr;
+}
+
+// The server tab's menu as the operator gets it: its items, "(off)" after a disabled one.
+QStringList TabMenu(frmMain& w, int server) {
+    QTabBar* bar = w.conTab->tabBar();
+    const QPoint at = bar->tabRect(server).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
+    QApplication::sendEvent(bar, &click);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QStringList items;
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>())
+        if (!action->isSeparator())
+            items << action->text().remove(u'&') + (action->isEnabled() ? "" : " (off)");
+    delete menu;
+    return items;
+}
+
+// Chooses the item of the server tab's menu, which runs once the menu has closed.
+void ChooseFromTabMenu(frmMain& w, int server, const QString& text) {
+    QTabBar* bar = w.conTab->tabBar();
+    const QPoint at = bar->tabRect(server).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
+    QApplication::sendEvent(bar, &click);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    for (QAction* action : menu->actions())
+        if (action->text().remove(u'&') == text && action->isEnabled())
+            action->trigger();
+    delete menu;
+    QApplication::sendPostedEvents();
 }
 
 } // namespace
@@ -170,6 +203,83 @@ private slots:
         trayOpen->trigger();
         QCOMPARE(h.logSince(h.logCount() - 1),
                  QStringList{"> The desktop could not open " + logs + "."});
+    }
+
+    // Back Up Now while the server has backup paths and none of its backups runs; Restore Backup
+    // only while it is stopped as well. The restore's list shows its archives, the newest first,
+    // and nothing is restored before the operator confirms what it replaces.
+    void theTabMenusBackUpAndRestore() {
+        QTemporaryDir folder;
+        {
+            QFile ini(folder.path() + "/corvane-launcher.ini");
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("[Map Server]\nbackup path = worlds/main\n");
+            QDir().mkpath(folder.path() + "/backups/map-server");
+            for (const char* name : {"map-server-20261101-080000.tar.zst",
+                                     "map-server-20261201-080000.tar.zst", "notes.txt"}) {
+                QFile archive(folder.path() + "/backups/map-server/" + name);
+                QVERIFY(archive.open(QIODevice::WriteOnly));
+                archive.write(QByteArray(3000, 'x'));
+            }
+        }
+        LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
+        frmMain& w = h.load();
+        w.show();
+        const QStringList stopped{"Start Map Server",         "Stop Map Server (off)",
+                                  "Restart Map Server (off)", "Back Up Now",
+                                  "Restore Backup...",        "Kill Map Server... (off)"};
+        QCOMPARE(TabMenu(w, 2), stopped);
+        QCOMPARE(TabMenu(w, 1).filter("Back"),
+                 QStringList({"Back Up Now (off)", "Restore Backup... (off)"})); // no paths
+
+        // Its backup under way (the world is not there: it fails on its own thread).
+        QSignalSpy done(&h.core().backups(), &ServerBackups::backupFinished);
+        ChooseFromTabMenu(w, 2, "Back Up Now");
+        QVERIFY(h.core().backups().Busy(2) || done.size() == 1);
+        if (done.isEmpty())
+            QCOMPARE(TabMenu(w, 2).filter("Back"),
+                     QStringList({"Back Up Now (off)", "Restore Backup... (off)"}));
+        QVERIFY(done.size() == 1 || done.wait(10000));
+        QCOMPARE(TabMenu(w, 2), stopped);
+
+        // The list, newest first, and the confirmation before anything happens.
+        ChooseFromTabMenu(w, 2, "Restore Backup...");
+        auto* dialog = w.findChild<RestoreBackupDialog*>();
+        QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
+        QCOMPARE(dialog->list()->count(), 2);
+        QVERIFY(dialog->list()->item(0)->text().contains("map-server-20261201-080000.tar.zst"));
+        QVERIFY(dialog->list()->item(0)->text().contains("2.9 KB"));
+        QVERIFY(!dialog->restoreButton()->isEnabled());
+        dialog->list()->setCurrentRow(1);
+        QVERIFY(dialog->restoreButton()->isEnabled());
+        const int mark = h.logCount();
+        for (const auto answer : {QMessageBox::Cancel, QMessageBox::Yes}) {
+            dialog->restoreButton()->click();
+            auto* box = dialog->findChild<QMessageBox*>("restoreConfirmation");
+            QVERIFY(box && box->isVisible() && box->windowModality() == Qt::WindowModal);
+            QVERIFY(box->text().contains(folder.path() + "/worlds/main"));
+            QVERIFY(box->text().contains("map-server-20261101-080000.tar.zst"));
+            QCOMPARE(h.logCount(), mark);
+            box->done(answer);
+            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        // Not an archive: refused, with nothing changed.
+        QSignalSpy restored(&h.core().backups(), &ServerBackups::restoreFinished);
+        QVERIFY(restored.wait(10000));
+        QCOMPARE(h.logSince(mark)
+                     .filter("> Map Server restore of " + folder.path() +
+                             "/backups/map-server/map-server-20261101-080000.tar.zst "
+                             "started")
+                     .size(),
+                 1);
+        QVERIFY(!restored[0][1].toBool());
+
+        // Running: a backup, no restore.
+        for (int i = 0; i < ServerTable::kCount; ++i)
+            h.apis.files.insert(folder.path() + ServerTable::programFiles()[i]);
+        w.cmdServerStart_Click();
+        QCOMPARE(TabMenu(w, 2).filter("Back"),
+                 QStringList({"Back Up Now", "Restore Backup... (off)"}));
     }
 };
 

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "BackupArchive.h"
+#include "BackupConfig.h"
+#include "BackupRetention.h"
+#include "ServerTable.h"
+
+#include <QObject>
+#include <QRegularExpression>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class Clock;
+class ConsoleLineWatch;
+class LauncherLog;
+class QThread;
+class QTimer;
+class ServerFleet;
+
+// Each server's backups and restores. A backup archives the paths its section names into its
+// backup folder on a worker thread, after the server's save command when it runs; old archives
+// past the limits are removed after each one made. A restore puts an archive's paths back while
+// the server is stopped, and the server is not started until it is over. One backup or restore of
+// a server at a time. The window and the schedules only call in and follow the signals.
+class ServerBackups : public QObject {
+    Q_OBJECT
+public:
+    // How long a running server is given to confirm its save before the backup goes on anyway.
+    static constexpr int kSaveWaitSeconds = 60;
+
+    ServerBackups(ServerFleet& fleet, LauncherLog& log, Clock& clock, const QString& serverFolder,
+                  QObject* parent = nullptr);
+    ~ServerBackups() override;
+
+    // The installation's settings for the server, and the console line that confirms its save
+    // (empty: none is waited for).
+    void configure(int server, const BackupConfig& backup, const QString& saveConfirmation);
+    const BackupConfig& config(int server) const { return configs_[server]; }
+    QString folder(int server) const;
+
+    // Begins a backup of the server: its save command first while it runs, then the archive.
+    // False (and logged) when it has no backup paths, or a backup or restore of it is under way;
+    // else backupFinished follows.
+    bool StartBackup(int server);
+    bool CanBackUp(int server) const;
+    bool Busy(int server) const { return jobs_[server] != nullptr; }
+
+    // The server's archives, the newest first.
+    QList<BackupArchiveFile> Archives(int server) const;
+    // Begins putting the archive's paths back; only while the server is stopped. False (and
+    // logged) when it cannot begin; else restoreFinished follows.
+    bool StartRestore(int server, const QString& archivePath);
+    bool CanRestore(int server) const;
+    // What a restore would replace: the paths of the server's backups.
+    QStringList RestoredPaths(int server) const;
+
+    // Why the server may not be started now; empty when it may.
+    QString StartRefusal(int server) const;
+    // The backup or restore under way, in a line for the server's tab tooltip; empty when none.
+    QString ProgressText(int server) const;
+
+    // How the archives are read and written; tests put in failing ones.
+    ArchiveIo io;
+
+signals:
+    // ok: detail is the archive made; else why not.
+    void backupFinished(int server, bool ok, const QString& detail);
+    // ok: detail names what was put back and where what it replaced is; else why not.
+    void restoreFinished(int server, bool ok, const QString& detail);
+
+private:
+    struct Job;
+    void lookForSave();
+    void beginArchive(int server);
+    void progressed(int server, int quarter);
+    void backupDone(int server);
+    void restoreDone(int server);
+    QString program(int server) const;
+    QString name(int server) const;
+    void note(int server, const QString& text) const;
+
+    ServerFleet& fleet_;
+    LauncherLog& log_;
+    Clock& clock_;
+    QString serverFolder_;
+    std::array<BackupConfig, ServerTable::kCount> configs_;
+    std::array<QString, ServerTable::kCount> confirmations_;
+    std::array<std::shared_ptr<Job>, ServerTable::kCount> jobs_;
+    QTimer* tmrSave_;
+};
