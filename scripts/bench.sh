@@ -49,7 +49,8 @@ run_case() {
 }
 
 for case in processes console tick tick-coloured tick-plaintext idle log startup priority \
-    consolelog crashwake crashwake-timer waitlatency status-load alert-load health resources; do
+    consolelog crashwake crashwake-timer waitlatency status-load alert-load health resources \
+    history-size charts-open; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
 CORVANE_STANDIN_QUIET=1 run_case "$bench_program" tick "${baseline:+this tree}"

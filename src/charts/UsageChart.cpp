@@ -97,7 +97,37 @@ void UsageChart::showPlayers(bool shown) {
     FollowPalette(*chart(), palette());
 }
 
-void UsageChart::showSamples(const QList<HistorySample>& samples, std::int64_t nowMs) {
+namespace {
+
+// More points than a chart has room for cost much to draw and show nothing more: a span's samples
+// are drawn at most that many, each the average CPU, the most memory and the latest players of the
+// samples it stands for.
+constexpr qsizetype kMostPoints = 200;
+
+QList<HistorySample> Thinned(const QList<HistorySample>& samples) {
+    if (samples.size() <= kMostPoints)
+        return samples;
+    const qsizetype per = (samples.size() + kMostPoints - 1) / kMostPoints;
+    QList<HistorySample> thinned;
+    thinned.reserve(kMostPoints);
+    for (qsizetype from = 0; from < samples.size(); from += per) {
+        const qsizetype to = std::min(samples.size(), from + per);
+        HistorySample point = samples[to - 1];
+        double cpu = 0;
+        for (qsizetype k = from; k < to; ++k) {
+            cpu += samples[k].cpuPercent;
+            point.residentBytes = std::max(point.residentBytes, samples[k].residentBytes);
+        }
+        point.cpuPercent = cpu / static_cast<double>(to - from);
+        thinned << point;
+    }
+    return thinned;
+}
+
+} // namespace
+
+void UsageChart::showSamples(const QList<HistorySample>& all, std::int64_t nowMs) {
+    const QList<HistorySample> samples = Thinned(all);
     QList<QPointF> cpu, memory, players;
     cpu.reserve(samples.size());
     memory.reserve(samples.size());

@@ -128,6 +128,20 @@ private slots:
         QCOMPARE(store->minutes(0, 0).size(), 180);
         QCOMPARE(store->minutes(2, 0).size(), 180);
         QCOMPARE(store->samples(0, 0).size(), 0);
+
+        // With room for every old sample in a run, only those of the hour summarised go.
+        QTemporaryDir other;
+        store = OpenIn(other);
+        QVERIFY(store);
+        WriteTicks(*store, kT0, 3 * 60 * kMinute);
+        done = store->compact(later, 100'000);
+        QCOMPARE(done.minutesSummarised, 2 * 60);
+        QCOMPARE(done.samplesDropped, 2 * 1800);
+        QVERIFY(done.more);
+        while (store->compact(later, 100'000).more) {
+        }
+        QCOMPARE(store->minutes(0, 0).size(), 180);
+        QCOMPARE(store->samples(2, 0).size(), 0);
     }
 
     // The file is this user's alone, and a link in its place is refused, not followed.

@@ -163,6 +163,29 @@ private slots:
                  qPrintable(report->toPlainText()));
     }
 
+    // An hour at full rate is drawn as 200 points, each the average CPU and the most memory of
+    // the 9 samples it stands for.
+    void aFullSpanIsDrawnThinned() {
+        UsageChart chart(QStringLiteral("Map Server: the last hour"), 3600'000);
+        QList<HistorySample> hour;
+        const std::int64_t now = 1'780'000'000'000;
+        for (int n = 0; n < 1800; ++n)
+            hour << HistorySample{2,
+                                  now - 3600'000 + 2000 * (n + 1),
+                                  n % 2 ? 30.0 : 10.0,
+                                  std::int64_t{n} << 20,
+                                  9,
+                                  14,
+                                  0,
+                                  n};
+        chart.showSamples(hour, now);
+        QCOMPARE(chart.cpu()->count(), 200);
+        QCOMPARE(chart.memory()->count(), 200);
+        QCOMPARE(chart.cpu()->at(0).y(), (5 * 10.0 + 4 * 30.0) / 9);
+        QCOMPARE(chart.memory()->at(0).y(), 8.0);
+        QCOMPARE(chart.players()->at(199).y(), 1799.0);
+    }
+
     // Light charts on a light palette, dark ones on a dark palette, and back as it changes.
     void followsThePalette() {
         LauncherHarness h;
