@@ -38,3 +38,7 @@ int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool t
 int RunPeerBench(int argc, char** argv, const BenchOptions& options);
 // kind: history, flood, longline, combining or stalled.
 int RunHostileConsoleBench(int argc, char** argv, const BenchOptions& options, const char* kind);
+// The history file after 90 days of three servers sampled every 2 s, with its compaction.
+int RunHistorySizeBench(int argc, char** argv, const BenchOptions& options);
+// The charts page opened on a full day of samples.
+int RunChartsOpenBench(int argc, char** argv, const BenchOptions& options);

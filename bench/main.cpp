@@ -1,8 +1,8 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
 //   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load,
-//   alert-load, backup-load, waitlatency, or hostile-KIND with KIND history, flood, longline,
-//   combining or stalled; peers (the launcher beside supervisord).
+//   alert-load, backup-load, waitlatency, history-size, charts-open, or hostile-KIND with KIND
+//   history, flood, longline, combining or stalled; peers (the launcher beside supervisord).
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 
@@ -38,6 +38,8 @@ constexpr Case kCases[] = {
     {"crashloop", RunCrashLoop},
     {"health", RunHealthProbeBench},
     {"resources", RunResourceSampleBench},
+    {"history-size", RunHistorySizeBench},
+    {"charts-open", RunChartsOpenBench},
     {"status-load", RunStatusLoadBench},
     {"alert-load", RunAlertLoadBench},
     {"backup-load", RunBackupLoadBench},

@@ -50,7 +50,7 @@ run_case() {
 
 for case in processes console tick tick-coloured tick-plaintext idle log startup priority \
     consolelog crashwake crashwake-timer waitlatency status-load alert-load backup-load health \
-    resources peers; do
+    resources history-size charts-open peers; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
 # pm2 is compared only where it is installed; this script installs nothing for it.

@@ -9,7 +9,8 @@ set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_BUILD_DIR:-$root/build}"
 out="$root/docs/screenshots"
-shots=(window_designed window_enlarged options_enlarged tab_state_marks about_box tray_menu)
+shots=(window_designed window_enlarged options_enlarged tab_state_marks about_box tray_menu charts_light
+    charts_dark)
 
 if [ ! -x "$build/launcher/corvane-launcher" ]; then
     "$root/scripts/setup.sh"
@@ -87,6 +88,31 @@ shot_tray_menu() {
     sleep 0.3
     capture "$menu" tray_menu
     xdotool key Escape
+}
+
+# The charts page of the map server, from its tab's menu, after some samples of the servers
+# running (the day's chart shows what earlier runs on this machine left in the history too).
+charts_page() {
+    local charts
+    xdotool windowactivate --sync "$main_window" 2>/dev/null
+    sleep 12 # six samples
+    xdotool mousemove --window "$main_window" 330 18 click 3 # "Map Server Status"
+    wait_until 5 "the tab's menu" menu_is_open
+    xdotool key c # &Charts...
+    wait_until 10 "the charts page" eval 'charts="$(xdotool search --onlyvisible --name "^Charts - Corvane Launcher$" | head -n 1)"'
+    sleep 1 # the history read and drawn
+    capture "$charts" "$1"
+    xdotool windowunmap "$charts"
+}
+shot_charts_light() { charts_page charts_light; }
+# The same in a dark palette: the launcher started again with CORVANE_PALETTE=dark (the Fusion
+# style with a dark palette).
+shot_charts_dark() {
+    kill -TERM "$launcher_pid"
+    wait_until 20 "the launcher to end" process_ended "$launcher_pid"
+    poll 15 all_servers_ended || fail "servers still running after the launcher ended"
+    CORVANE_PALETTE=dark start_launcher_and_servers
+    charts_page charts_dark
 }
 
 mkdir -p "$out"

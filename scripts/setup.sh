@@ -8,6 +8,7 @@ packages=(
     # the HTTP server module's CMake files need the WebSockets ones, which it does not pull in
     qt6-base-dev qt6-httpserver-dev qt6-websockets-dev libgl-dev
     qt6-charts-dev libqt6sql6-sqlite # the charts page and the history database
+    libqt6opengl6-dev # Qt Charts' CMake files need the OpenGL ones, which it does not pull in
     libarchive-dev # backups
     tmux procps
     fonts-wine

@@ -2,9 +2,11 @@
 #include "CommandLine.h"
 #include "DesktopServices.h"
 #include "DisplayStartGuard.h"
+#include "HistoryCharts.h"
 #include "InstallLayout.h"
 #include "LauncherCore.h"
 #include "LogFolder.h"
+#include "PaletteChoice.h"
 #include "Platform.h"
 #include "QSettingsStore.h"
 #include "ServerFolderChoice.h"
@@ -31,6 +33,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
     QApplication::setDesktopFileName(QStringLiteral("org.corvane.CorvaneLauncher"));
     registerBundledFonts();
+    UsePaletteFromEnvironment();
 
     QSettingsStore settings;
     const ServerFolder serverFolder = ChooseServerFolder(commandLine, settings);
@@ -76,6 +79,7 @@ int main(int argc, char* argv[]) {
     };
 
     frmMain window(core, services);
+    InstallHistoryCharts(window);
     EndLikeClosingTheWindow(window);
     window.Form_Load();
     ReportServerFolder(core.log(), serverFolder, core.fleet().MissingPrograms());

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QTabBar>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -18,6 +19,13 @@ public:
     ServerTabMenu(QTabBar* bar, LauncherCore& core) : QObject(bar), bar_(bar), core_(core) {
         bar_->installEventFilter(this);
     }
+
+    // Items added after the menu's own, for every server.
+    struct Extra {
+        QString text;
+        std::function<void(int)> run;
+    };
+    std::vector<Extra> extras_;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -69,6 +77,10 @@ private:
         menu->addSeparator();
         add(menu, QStringLiteral("&Kill ") + name + QStringLiteral("..."),
             fleet.CanKillServer(server), [this, server] { confirmKill(server); });
+        if (!extras_.empty())
+            menu->addSeparator();
+        for (const Extra& extra : extras_)
+            add(menu, extra.text, true, [run = extra.run, server] { run(server); });
         menu->popup(at);
     }
 
@@ -106,4 +118,10 @@ private:
 
 void InstallServerTabMenus(QTabBar* bar, LauncherCore& core) {
     new ServerTabMenu(bar, core);
+}
+
+void AddServerTabItem(QTabBar* bar, const QString& text, std::function<void(int server)> run) {
+    for (QObject* child : bar->children())
+        if (auto* menu = dynamic_cast<ServerTabMenu*>(child))
+            menu->extras_.push_back({text, std::move(run)});
 }

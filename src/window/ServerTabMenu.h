@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <functional>
+
 class LauncherCore;
 class QTabBar;
 
@@ -8,3 +11,6 @@ class QTabBar;
 // restores one of its backups, and a tooltip that tells the server's state, and its backup's
 // progress, when it is shown.
 void InstallServerTabMenus(QTabBar* bar, LauncherCore& core);
+
+// Adds an item at the end of every server tab's menu; run is given the tab's server.
+void AddServerTabItem(QTabBar* bar, const QString& text, std::function<void(int server)> run);

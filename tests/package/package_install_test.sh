@@ -36,7 +36,9 @@ done < <(grep -E '^[EWIPX]: ' "$work/lintian.log")
 step "lintian --pedantic accepts the package"
 
 depends="$(dpkg-deb -f "$deb" Depends)"
-for dependency in tmux libqt6widgets6 libc6; do # libraries found by shlibdeps
+# tmux and the history's SQLite driver plugin named; the libraries (Qt Charts and Qt SQL among
+# them) found by shlibdeps
+for dependency in tmux libqt6sql6-sqlite libqt6widgets6 libqt6charts6 libc6; do
     grep -q "$dependency" <<<"$depends" || fail "$dependency is not among the dependencies: $depends"
 done
 dpkg-deb -c "$deb" | grep -E '/(login|char|map)-server$' && fail "the package holds stand-in servers"

@@ -1,0 +1,131 @@
+#include "HistoryRecorder.h"
+
+#include "Clock.h"
+#include "CrashMonitor.h"
+#include "HistoryWriter.h"
+#include "InstallationKey.h"
+#include "LauncherCore.h"
+
+#include <QThread>
+
+HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent)
+    : QObject(parent), core_(core), thread_(new QThread(this)), writer_(new HistoryWriter) {
+    qRegisterMetaType<HistoryView>();
+    qRegisterMetaType<QList<HistorySample>>();
+    qRegisterMetaType<TimelineEntry>();
+    const QString fileName = FileName(core_.services().serverFolder);
+    if (!folder.isEmpty())
+        filePath_ = folder + u'/' + fileName;
+
+    writer_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
+    connect(writer_, &HistoryWriter::problem, this,
+            [this](const QString& text) { core_.log().note(text); });
+    connect(writer_, &HistoryWriter::viewRead, this, &HistoryRecorder::viewRead);
+    thread_->setObjectName(QStringLiteral("history"));
+    thread_->start();
+    QMetaObject::invokeMethod(writer_,
+                              [w = writer_, folder, fileName] { w->open(folder, fileName); });
+
+    connect(&core_.resources(), &ResourceSampler::sampled, this, &HistoryRecorder::takeSample);
+    for (int i = 0; i < HistoryView::kServers; ++i) {
+        const ServerSupervisor& s = core_.fleet().supervisor(i);
+        servers_[i].state = s.state();
+        connect(&s, &ServerSupervisor::stateChanged, this, &HistoryRecorder::stateChanged);
+    }
+    connect(&core_.fleet().monitor(), &CrashMonitor::serverCrashed, this,
+            [this](int server, qint64) { crashed(server); });
+}
+
+HistoryRecorder::~HistoryRecorder() {
+    // What was handed to the writer is written before the file closes.
+    QMetaObject::invokeMethod(
+        writer_, [w = writer_] { w->close(); }, Qt::BlockingQueuedConnection);
+    thread_->quit();
+    thread_->wait();
+}
+
+QString HistoryRecorder::FileName(const QString& serverFolder) {
+    return QStringLiteral("history-") + InstallationKey(serverFolder) + QStringLiteral(".sqlite");
+}
+
+void HistoryRecorder::takeSample() {
+    const std::int64_t now = core_.services().clock->EpochMs();
+    QList<HistorySample> rows;
+    for (int i = 0; i < HistoryView::kServers; ++i) {
+        const ServerResources& r = core_.resources().latest(i);
+        if (!r.sampled)
+            continue;
+        HistorySample s{i,         now,         r.cpuPercent, r.residentBytes,
+                        r.threads, r.openFiles, r.uptimeMs,   std::nullopt};
+        s.players = playerCount_ ? playerCount_(i) : core_.players().players(i);
+        rows << s;
+    }
+    if (!rows.isEmpty()) {
+        QMetaObject::invokeMethod(writer_, [w = writer_, rows] { w->addSamples(rows); });
+        emit sampled(rows);
+    }
+    // A clock set back starts the period afresh.
+    if (now >= nextCompactionMs_ || nextCompactionMs_ - now > kCompactEveryMs) {
+        nextCompactionMs_ = now + kCompactEveryMs;
+        QMetaObject::invokeMethod(writer_, [w = writer_, now] { w->compact(now); });
+    }
+}
+
+void HistoryRecorder::stateChanged(int server, ServerSupervisor::State state) {
+    using State = ServerSupervisor::State;
+    Followed& f = servers_[server];
+    const State before = std::exchange(f.state, state);
+    if (state == before)
+        return; // its readiness changed, not its state
+    const ServerSupervisor& s = core_.fleet().supervisor(server);
+    switch (state) {
+    case State::Running:
+        add(server, f.crashed ? TimelineEntry::Kind::Relaunch : TimelineEntry::Kind::Start);
+        f.crashed = false;
+        break;
+    case State::Stopped:
+        f.crashed = false;
+        // A stop of servers that were not running stops nothing.
+        if (before != State::NotStarted && before != State::StartFailed)
+            add(server, TimelineEntry::Kind::Stop);
+        break;
+    case State::StartFailed:
+        add(server, TimelineEntry::Kind::StartFailed, s.lastStartError);
+        break;
+    default:
+        break;
+    }
+}
+
+void HistoryRecorder::crashed(int server) {
+    const ServerSupervisor::CrashAccount& crash = core_.fleet().supervisor(server).lastCrash;
+    servers_[server].crashed = true;
+    add(server, crash.hung ? TimelineEntry::Kind::ProbeFailed : TimelineEntry::Kind::Crash,
+        crash.how, crash.reportFile);
+}
+
+void HistoryRecorder::add(int server, TimelineEntry::Kind kind, const QString& how,
+                          const QString& report) {
+    const TimelineEntry entry{core_.services().clock->EpochMs(), server, kind, how, report};
+    QMetaObject::invokeMethod(writer_, [w = writer_, entry] { w->addEntry(entry); });
+    emit entryAdded(entry);
+}
+
+void HistoryRecorder::load(QObject* receiver, std::function<void(const HistoryView&)> done) {
+    const int request = ++nextRequest_;
+    waiting_.insert(request, Waiting{receiver, std::move(done)});
+    const std::int64_t now = core_.services().clock->EpochMs();
+    QMetaObject::invokeMethod(writer_, [w = writer_, request, now] { w->read(request, now); });
+}
+
+void HistoryRecorder::viewRead(int request, const HistoryView& view) {
+    const Waiting waiting = waiting_.take(request);
+    if (waiting.receiver && waiting.done)
+        waiting.done(view);
+}
+
+void HistoryRecorder::flush() {
+    QMetaObject::invokeMethod(
+        writer_, [] {}, Qt::BlockingQueuedConnection);
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "HistoryRecords.h"
+#include "ServerSupervisor.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class HistoryWriter;
+class LauncherCore;
+class QThread;
+
+// The launcher's history as it happens: every resource sample of the running servers, and a
+// timeline entry at every start, stop, crash, relaunch and failed health probe, written to the
+// installation's history file from a thread of its own. It observes the core through its signals
+// and changes nothing in it.
+class HistoryRecorder : public QObject {
+    Q_OBJECT
+public:
+    // The file is kept in folder (the launcher's private folder), named after the installation; an
+    // empty folder keeps the history in memory only.
+    HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent = nullptr);
+    ~HistoryRecorder() override;
+
+    // "history-0123456789abcdef.sqlite", the file of the installation in serverFolder.
+    static QString FileName(const QString& serverFolder);
+    // The file, or empty when the history is kept in memory.
+    const QString& filePath() const { return filePath_; }
+
+    // The players on a server now, for the servers whose players are counted; the samples of the
+    // others have none. Asked at every sample; the core's counts unless set.
+    using PlayerCount = std::function<std::optional<std::int32_t>(int server)>;
+    void setPlayerCount(PlayerCount count) { playerCount_ = std::move(count); }
+
+    // Reads the charts page's view as of now, and hands it to done on this thread, unless
+    // receiver is gone by then.
+    void load(QObject* receiver, std::function<void(const HistoryView&)> done);
+    // Returns once everything handed to the writer so far is written.
+    void flush();
+
+    // The compaction runs that often, as the launcher's clock tells, at a sample.
+    static constexpr std::int64_t kCompactEveryMs = 60'000;
+
+signals:
+    // One sample's rows, as they are written.
+    void sampled(const QList<HistorySample>& samples);
+    void entryAdded(const TimelineEntry& entry);
+
+private:
+    void takeSample();
+    void stateChanged(int server, ServerSupervisor::State state);
+    void crashed(int server);
+    void add(int server, TimelineEntry::Kind kind, const QString& how = QString(),
+             const QString& report = QString());
+    void viewRead(int request, const HistoryView& view);
+
+    LauncherCore& core_;
+    QString filePath_;
+    QThread* thread_;
+    HistoryWriter* writer_; // lives on thread_
+    PlayerCount playerCount_;
+    std::int64_t nextCompactionMs_ = 0;
+    struct Followed {
+        ServerSupervisor::State state = ServerSupervisor::State::NotStarted;
+        bool crashed = false; // its next run is a relaunch
+    };
+    std::array<Followed, HistoryView::kServers> servers_{};
+    struct Waiting {
+        QPointer<QObject> receiver;
+        std::function<void(const HistoryView&)> done;
+    };
+    QHash<int, Waiting> waiting_;
+    int nextRequest_ = 0;
+};

@@ -1,0 +1,303 @@
+// The history file without a window: what it keeps and for how long, the timeline of a run of the
+// servers, and a file that stays whole when its writer is killed mid-write.
+#include "CoreHarness.h"
+#include "HistoryRecorder.h"
+#include "HistoryStore.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr std::int64_t kT0 = 1'780'000'020'000; // a minute's start, as the fake clock's epoch is
+constexpr std::int64_t kMinute = HistoryStore::kMinuteMs;
+constexpr std::int64_t kDay = HistoryStore::kDayMs;
+
+HistorySample At(int server, std::int64_t atMs, double cpu, std::int64_t memory,
+                 std::optional<int> players = std::nullopt) {
+    return HistorySample{server, atMs, cpu, memory, 9, 14, atMs - kT0, players};
+}
+
+// Every 2 s from fromMs for the given time: server 0 alternates 10 % and 30 % CPU, its memory
+// grows, its players are counted; server 2 has no player count.
+void WriteTicks(HistoryStore& store, std::int64_t fromMs, std::int64_t forMs) {
+    for (std::int64_t t = fromMs; t < fromMs + forMs; t += 2000) {
+        const int n = static_cast<int>((t - fromMs) / 2000);
+        QVERIFY(store.addSamples({At(0, t, n % 2 ? 30 : 10, 1000 + n, n), At(2, t, 5, 2000)}));
+    }
+}
+
+std::unique_ptr<HistoryStore> OpenIn(const QTemporaryDir& dir) {
+    QString why;
+    auto store = HistoryStore::Open(dir.path(), QStringLiteral("history.sqlite"), &why);
+    if (!store)
+        qWarning("cannot open: %s", qPrintable(why));
+    return store;
+}
+
+// The child process of the kill test: writes ticks and compacts without end, telling its parent
+// once the first ones are committed.
+int WriteUntilKilled(const QString& folder) {
+    QString why;
+    auto store = HistoryStore::Open(folder, QStringLiteral("history.sqlite"), &why);
+    if (!store)
+        return 2;
+    for (std::int64_t t = kT0;; t += 2000) {
+        QList<HistorySample> tick;
+        for (int server = 0; server < 3; ++server)
+            tick << At(server, t, 12.5, 300'000'000 + t % 1000, 7);
+        if (!store->addSamples(tick))
+            return 3;
+        store->addEntry({t, 1, TimelineEntry::Kind::Crash, QStringLiteral("exit status 3"), {}});
+        if (t % kMinute == 0)
+            store->compact(t);
+        if (t == kT0 + 100 * 2000) {
+            std::fputs("written\n", stdout);
+            std::fflush(stdout);
+        }
+    }
+}
+
+} // namespace
+
+class HistoryTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Full rate for a day, a summary a minute for 90 days, then nothing; the summary averages the
+    // CPU, keeps the most memory and the latest player count, and no count where none was given.
+    void samplesThinOutWithAge() {
+        QTemporaryDir dir;
+        auto store = OpenIn(dir);
+        QVERIFY(store);
+        WriteTicks(*store, kT0, 2 * kMinute);
+        QCOMPARE(store->samples(0, 0).size(), 60);
+
+        auto done = store->compact(kT0 + 2 * kMinute + 1000);
+        QCOMPARE(done.minutesSummarised, 4); // two minutes of two servers
+        QCOMPARE(done.samplesDropped, 0);
+        const QList<HistorySample> minutes = store->minutes(0, 0);
+        QCOMPARE(minutes.size(), 2);
+        QCOMPARE(minutes[0].atMs, kT0);
+        QCOMPARE(minutes[0].cpuPercent, 20.0);
+        QCOMPARE(minutes[0].residentBytes, 1029);
+        QCOMPARE(minutes[1].residentBytes, 1059);
+        QCOMPARE(minutes[1].players, std::optional<int>(59));
+        QCOMPARE(store->minutes(2, 0).first().players, std::nullopt);
+        QCOMPARE(store->samples(0, 0).size(), 60); // less than a day old
+
+        done = store->compact(kT0 + kDay + kMinute);
+        QCOMPARE(done.samplesDropped, 2 * 30); // the first minute of both servers
+        QCOMPARE(store->samples(0, 0).size(), 30);
+        done = store->compact(kT0 + kDay + 3 * kMinute);
+        QCOMPARE(store->samples(0, 0).size(), 0);
+        QCOMPARE(store->samples(2, 0).size(), 0);
+        QCOMPARE(store->minutes(0, 0).size(), 2);
+
+        store->compact(kT0 + 90 * kDay);
+        QCOMPARE(store->minutes(0, 0).size(), 2); // 90 days old, not older: kept
+        store->compact(kT0 + 90 * kDay + 3 * kMinute);
+        QCOMPARE(store->minutes(0, 0).size(), 0);
+        QCOMPARE(store->minutes(2, 0).size(), 0);
+        QCOMPARE(store->integrityCheck(), "ok");
+    }
+
+    // However long the launcher was away, a run does a bounded amount of work; the runs after it
+    // finish the rest, and samples are never dropped before their minute is summarised.
+    void compactionWorksInBoundedRuns() {
+        QTemporaryDir dir;
+        auto store = OpenIn(dir);
+        QVERIFY(store);
+        WriteTicks(*store, kT0, 3 * 60 * kMinute); // three hours: 5400 samples of each server
+        const std::int64_t later = kT0 + 3 * kDay;
+        auto done = store->compact(later, 1000);
+        QCOMPARE(done.minutesSummarised, 2 * 60); // an hour of each
+        QVERIFY(done.more);
+        QCOMPARE(done.samplesDropped, 1000);
+        QCOMPARE(store->samples(0, 0).size() + store->samples(2, 0).size(), 2 * 5400 - 1000);
+        QCOMPARE(store->samples(0, 0).first().atMs, kT0 + 1000 * 2000); // the oldest went
+        int runs = 1;
+        while (done.more && runs < 100) {
+            done = store->compact(later, 1000);
+            ++runs;
+        }
+        QCOMPARE(runs, 11); // 10800 samples, 1000 a run
+        QCOMPARE(store->minutes(0, 0).size(), 180);
+        QCOMPARE(store->minutes(2, 0).size(), 180);
+        QCOMPARE(store->samples(0, 0).size(), 0);
+
+        // With room for every old sample in a run, only those of the hour summarised go.
+        QTemporaryDir other;
+        store = OpenIn(other);
+        QVERIFY(store);
+        WriteTicks(*store, kT0, 3 * 60 * kMinute);
+        done = store->compact(later, 100'000);
+        QCOMPARE(done.minutesSummarised, 2 * 60);
+        QCOMPARE(done.samplesDropped, 2 * 1800);
+        QVERIFY(done.more);
+        while (store->compact(later, 100'000).more) {
+        }
+        QCOMPARE(store->minutes(0, 0).size(), 180);
+        QCOMPARE(store->samples(2, 0).size(), 0);
+    }
+
+    // The file is this user's alone, and a link in its place is refused, not followed.
+    void theFileIsPrivateAndNeverALink() {
+        QTemporaryDir dir;
+        QVERIFY(OpenIn(dir));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath("history.sqlite")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+
+        QTemporaryDir other;
+        QFile target(other.filePath("elsewhere"));
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.close();
+        QVERIFY(QFile::link(target.fileName(), dir.filePath("linked.sqlite")));
+        QString why;
+        QVERIFY(!HistoryStore::Open(dir.path(), QStringLiteral("linked.sqlite"), &why));
+        QVERIFY2(why.contains("link"), qPrintable(why));
+        QCOMPARE(QFileInfo(target.fileName()).size(), 0);
+        QVERIFY(QFile::link(target.fileName(), dir.filePath("history.sqlite-wal")));
+        QVERIFY(!HistoryStore::Open(dir.path(), QStringLiteral("history.sqlite"), &why));
+    }
+
+    // A run of the servers as the timeline tells it, from the core's own signals: the starts, a
+    // crash with how it ended and its report, its relaunch, a failed health probe, the stops; and
+    // the samples with their player counts. All of it is in the file after the recorder is gone,
+    // and a recorder opened again adds to it.
+    void aRunOfTheServersIsKeptAcrossRestarts() {
+        QTemporaryDir state;
+        QTemporaryDir logs;
+        CoreHarness h;
+        h.core().UseLogFolder(logs.path(), QString());
+        h.apis.endings["Map Server"] =
+            ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", "the last line", 3};
+        const QString file = state.filePath(HistoryRecorder::FileName(CoreHarness::kFolder));
+        std::int64_t crashedFrom = 0, crashedTo = 0; // when the crash was being handled
+        {
+            HistoryRecorder recorder(h.core(), state.path());
+            QCOMPARE(recorder.filePath(), file);
+            recorder.setPlayerCount(
+                [](int server) { return server == 2 ? std::optional<int>(42) : std::nullopt; });
+            h.startedCore();
+            for (int pid = 1000; pid < 1100; ++pid)
+                h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+            h.core().resources().Sample();
+            h.clock.now += 2000;
+            crashedFrom = h.clock.EpochMs();
+            h.apis.crashAndWake("map-server");
+            crashedTo = h.clock.EpochMs();
+            h.clock.now += 2000;
+            h.fleet().monitor().ServerFailedProbe(1, "hung (no answer on port 6121 for 45 s)");
+            h.fleet().CheckDeadlines();
+            h.core().resources().Sample();
+        }
+        {
+            CoreHarness again;
+            again.clock.now = h.clock.now + 5000;
+            HistoryRecorder recorder(again.core(), state.path());
+            again.fleet().StopServers(); // nothing runs: nothing is added
+            again.core().resources().Sample();
+            for (int pid = 1000; pid < 1100; ++pid)
+                again.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+            again.startedCore();
+            again.core().resources().Sample();
+            again.fleet().StopServersAndGoOffline();
+            recorder.flush();
+        }
+        QString why;
+        auto store = HistoryStore::Open(state.path(), QFileInfo(file).fileName(), &why);
+        QVERIFY2(store, qPrintable(why));
+        QCOMPARE(store->integrityCheck(), "ok");
+        QStringList told;
+        QList<TimelineEntry> entries = store->timeline(0, 100);
+        std::reverse(entries.begin(), entries.end());
+        for (const TimelineEntry& e : entries)
+            told << QStringLiteral("%1 %2 %3")
+                        .arg(e.server)
+                        .arg(TimelineEntry::KindName(e.kind), e.how);
+        QCOMPARE(
+            told,
+            QStringList({"0 start ", "1 start ", "2 start ", "2 crash exit status 3", "2 relaunch ",
+                         "1 probe failed hung (no answer on port 6121 for 45 s)", "1 relaunch ",
+                         // the second launcher
+                         "0 start ", "1 start ", "2 start ", "0 stop ", "1 stop ", "2 stop "}));
+        const TimelineEntry crash = entries[3];
+        QVERIFY2(QFileInfo(crash.reportFile).isFile(), qPrintable(crash.reportFile));
+        QCOMPARE(QFileInfo(crash.reportFile).absolutePath(),
+                 QFileInfo(logs.path()).absoluteFilePath());
+        QVERIFY(crash.atMs >= crashedFrom && crash.atMs <= crashedTo);
+        QVERIFY2(QFileInfo(entries[5].reportFile).isFile(), qPrintable(entries[5].reportFile));
+
+        const QList<HistorySample> map = store->samples(2, 0);
+        QCOMPARE(map.size(), 3); // two by the first launcher, one by the second
+        QCOMPARE(map[0].players, std::optional<int>(42));
+        QCOMPARE(map[0].residentBytes, 64 << 20);
+        QCOMPARE(map[2].players, std::nullopt); // the second launcher counts none
+        QCOMPARE(store->samples(0, 0).first().players, std::nullopt);
+    }
+
+    // The recorder compacts once a minute as its clock tells, at a sample.
+    void theRecorderCompactsByItsClock() {
+        QTemporaryDir state;
+        CoreHarness h;
+        HistoryRecorder recorder(h.core(), state.path());
+        for (int pid = 1000; pid < 1100; ++pid)
+            h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+        h.startedCore();
+        for (int tick = 0; tick < 40; ++tick) {
+            h.core().resources().Sample();
+            h.clock.now += 2000;
+        }
+        recorder.flush();
+        QString why;
+        auto store =
+            HistoryStore::Open(state.path(), QFileInfo(recorder.filePath()).fileName(), &why);
+        QVERIFY(store);
+        QCOMPARE(store->samples(1, 0).size(), 40);
+        // Nothing had ended at the first sample's run; the run a minute on summarised the minute
+        // the first samples were in.
+        QCOMPARE(store->minutes(1, 0).size(), 1);
+        h.clock.now += 60'000;
+        h.core().resources().Sample();
+        recorder.flush();
+        QCOMPARE(store->minutes(1, 0).size(), 2);
+    }
+
+    // A writer killed at any moment, mid-transaction most likely, leaves a whole file with what it
+    // committed.
+    void aWriterKilledMidWriteLeavesAWholeFile() {
+        QTemporaryDir dir;
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--write-until-killed"), dir.path()});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(20'000));
+        QCOMPARE(child.readLine(), QByteArray("written\n"));
+        child.kill(); // SIGKILL
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        auto store = OpenIn(dir);
+        QVERIFY(store);
+        QCOMPARE(store->integrityCheck(), "ok");
+        QVERIFY(store->samples(1, 0).size() >= 101);
+        QVERIFY(store->timeline(0, 1000).size() >= 101);
+        // and it goes on being written
+        QVERIFY(store->addSamples({At(1, kT0 - 2000, 1, 1)}));
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--write-until-killed")
+        return WriteUntilKilled(QString::fromLocal8Bit(argv[2]));
+    HistoryTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_history.moc"
