@@ -225,9 +225,10 @@ private slots:
         LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
         frmMain& w = h.load();
         w.show();
-        const QStringList stopped{"Start Map Server",         "Stop Map Server (off)",
-                                  "Restart Map Server (off)", "Back Up Now",
-                                  "Restore Backup...",        "Kill Map Server... (off)"};
+        const QStringList stopped{
+            "Start Map Server",        "Stop Map Server (off)", "Restart Map Server (off)",
+            "Skip Next Restart (off)", "Back Up Now",           "Restore Backup...",
+            "Kill Map Server... (off)"};
         QCOMPARE(TabMenu(w, 2), stopped);
         QCOMPARE(TabMenu(w, 1).filter("Back"),
                  QStringList({"Back Up Now (off)", "Restore Backup... (off)"})); // no paths
