@@ -5,9 +5,11 @@
 #include "CoreHarness.h"
 #include "InstallationConfig.h"
 #include "Scheduler.h"
+#include "ServerBackups.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -425,6 +427,32 @@ private slots:
                              "the same."),
                  1);
         QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+    }
+
+    // A backup task of all servers backs up the one that has backup paths, as the core wires it,
+    // and the schedule hears of it once that backup has ended; one that fails is told as failed.
+    void aBackupTaskBacksUpTheServersThatHavePaths() {
+        for (const bool worldThere : {true, false}) {
+            QTemporaryDir folder, state;
+            WriteInstallation(folder.path(), "[Map Server]\nbackup path = world\n"
+                                             "[Schedule nightly]\ntask = backup\nat = 04:00\n");
+            if (worldThere) {
+                QVERIFY(QDir(folder.path()).mkpath("world"));
+                WriteInstallation(folder.path() + "/world", "level");
+            }
+            Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+            QSignalSpy ended(&l.core().backups(), &ServerBackups::backupFinished);
+            l.start();
+            l.at("2026-12-08 04:00:00");
+            QVERIFY(ended.size() == 1 || ended.wait(10000));
+            QCOMPARE(ended[0][0].toInt(), 2);
+            QCOMPARE(ended[0][1].toBool(), worldThere);
+            l.at("2026-12-08 04:00:05");
+            QCOMPARE(l.core().schedules().phase(), Scheduler::Phase::Idle);
+            QCOMPARE(l.linesWith("> Map Server backup done:"), worldThere ? 1 : 0);
+            QCOMPARE(l.linesWith("Schedule \"nightly\": the backup failed"), worldThere ? 0 : 1);
+            QCOMPARE(l.linesWith("Login Server backup"), 0);
+        }
     }
 };
 
