@@ -80,7 +80,7 @@ private slots:
         stopAndExpectNothingLeft(l);
     }
 
-    // A map server that exits at once on every start, at a 1-second interval for 20 seconds:
+    // A map server that exits at once on every start, at a 1-second interval for 12 seconds:
     // the launcher keeps relaunching it, stays responsive, and holds no more descriptors, process
     // handles or memory at the end than after the first rounds. The long soak is
     // scripts/crash-loop.sh.
@@ -94,13 +94,13 @@ private slots:
         l.window().conTab->Select(3); // the map server's console is mirrored on every tick too
         QElapsedTimer running;
         running.start();
-        // Samples during a crash notice, between two rounds: after a warm-up and after 20 s.
+        // Samples during a crash notice, between two rounds: after a warm-up and after 12 s.
         QStringList descriptors[2];
         qint64 heap[2] = {};
         for (const int at : {0, 1})
             QVERIFY(WhenSeen(
                 [&] {
-                    return running.elapsed() > (at ? 20000 : 5000) &&
+                    return running.elapsed() > (at ? 12000 : 3000) &&
                            !l.window().lblCrashNotice->isHidden();
                 },
                 45000,

@@ -131,7 +131,8 @@ private slots:
     // the login server's players join and leave one line each. The metrics follow what is typed
     // into the consoles; the char server, with no rule, has no count.
     void playersFollowTheConsoles() {
-        Live live("[Map Server]\nplayers = (\\d+) players connected\n"
+        Live live("[Launcher]\nresource sample seconds = 1\n"
+                  "[Map Server]\nplayers = (\\d+) players connected\n"
                   "environment = CORVANE_STANDIN_PLAYERS=4\n"
                   "[Login Server]\nplayer joins = Player\\d+ joined the game\n"
                   "player leaves = Player\\d+ left the game\n"
