@@ -55,6 +55,7 @@ UsageChart::UsageChart(const QString& title, std::int64_t spanMs, QWidget* paren
       cpuAxis_(ValueAxis(QStringLiteral("CPU %"), "%.0f")),
       memoryAxis_(ValueAxis(QStringLiteral("MB"), "%.0f")),
       playersAxis_(ValueAxis(QStringLiteral("Players"), "%.0f")) {
+    playersAxis_->setParent(this); // the chart's own while the players are drawn
     auto* chart = new QChart;
     chart->setTitle(title);
     chart->legend()->setAlignment(Qt::AlignBottom);
@@ -70,7 +71,9 @@ UsageChart::UsageChart(const QString& title, std::int64_t spanMs, QWidget* paren
     }
     cpu_->attachAxis(cpuAxis_);
     memory_->attachAxis(memoryAxis_);
+    QChart* const blank = this->chart(); // the view's own, given up rather than deleted
     setChart(chart);
+    delete blank;
     setRenderHint(QPainter::Antialiasing);
     setMinimumSize(360, 200);
     FollowPalette(*chart, palette());
