@@ -57,7 +57,7 @@ struct ServerLaunchConfig {
     HealthRules health;
     PlayerRules players;     // none: the server has no player count
     MemoryLimit memoryLimit; // off unless given
-    BackupConfig backup; // the "backup ...", "keep backups ..." and "save command" lines
+    BackupConfig backup;     // the "backup ...", "keep backups ..." and "save command" lines
 };
 
 struct InstallationConfig {
