@@ -39,6 +39,18 @@ QVariant Players(const std::optional<std::int32_t>& players) {
     return players ? QVariant(*players) : QVariant(QMetaType::fromType<int>());
 }
 
+// A row of the samples or the minutes table, in its columns' order.
+void BindSample(QSqlQuery& q, const HistorySample& s) {
+    q.bindValue(0, s.server);
+    q.bindValue(1, qint64(s.atMs));
+    q.bindValue(2, s.cpuPercent);
+    q.bindValue(3, qint64(s.residentBytes));
+    q.bindValue(4, s.threads);
+    q.bindValue(5, s.openFiles);
+    q.bindValue(6, qint64(s.uptimeMs));
+    q.bindValue(7, Players(s.players));
+}
+
 HistorySample ReadSample(const QSqlQuery& q, int server) {
     HistorySample s;
     s.server = server;
@@ -160,14 +172,7 @@ bool HistoryStore::addSamples(const QList<HistorySample>& samples) {
     QSqlQuery q(d);
     q.prepare(QStringLiteral("INSERT OR REPLACE INTO samples VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const HistorySample& s : samples) {
-        q.bindValue(0, s.server);
-        q.bindValue(1, qint64(s.atMs));
-        q.bindValue(2, s.cpuPercent);
-        q.bindValue(3, qint64(s.residentBytes));
-        q.bindValue(4, s.threads);
-        q.bindValue(5, s.openFiles);
-        q.bindValue(6, qint64(s.uptimeMs));
-        q.bindValue(7, Players(s.players));
+        BindSample(q, s);
         if (!q.exec()) {
             error_ = q.lastError().text();
             d.rollback();
@@ -291,14 +296,7 @@ int HistoryStore::summarise(std::int64_t fromMs, std::int64_t toMs) {
     QSqlQuery write(d);
     write.prepare(QStringLiteral("INSERT OR REPLACE INTO minutes VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const HistorySample& s : summaries) {
-        write.bindValue(0, s.server);
-        write.bindValue(1, qint64(s.atMs));
-        write.bindValue(2, s.cpuPercent);
-        write.bindValue(3, qint64(s.residentBytes));
-        write.bindValue(4, s.threads);
-        write.bindValue(5, s.openFiles);
-        write.bindValue(6, qint64(s.uptimeMs));
-        write.bindValue(7, Players(s.players));
+        BindSample(write, s);
         write.exec();
     }
     return static_cast<int>(summaries.size());

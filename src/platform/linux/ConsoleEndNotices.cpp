@@ -56,26 +56,25 @@ bool ConsoleEndNotices::watch(const QString& name, std::function<void()> onKnown
 }
 
 void ConsoleEndNotices::ended(const QString& name, const std::function<void()>& onKnown) {
-    const auto found = waiters_.constFind(name);
-    if (found == waiters_.constEnd())
-        return;
-    const Waiter waiter = *found;
-    waiters_.erase(found);
-    endWatch_.forget(waiter.pidfd);
-    endClient(waiter, false);
-    if (onKnown)
+    if (endWaiter(name, false) && onKnown)
         onKnown();
 }
 
 void ConsoleEndNotices::forget(const QString& name) {
     channels_.remove(name);
+    endWaiter(name, true);
+}
+
+// Ends the console's waiting client, if it has one; false when it has none.
+bool ConsoleEndNotices::endWaiter(const QString& name, bool kill) {
     const auto found = waiters_.constFind(name);
     if (found == waiters_.constEnd())
-        return;
+        return false;
     const Waiter waiter = *found;
     waiters_.erase(found);
     endWatch_.forget(waiter.pidfd);
-    endClient(waiter, true);
+    endClient(waiter, kill);
+    return true;
 }
 
 // Reaps the client, killing it first if asked: it is our child, and no zombie is left.

@@ -43,6 +43,7 @@ private:
         int pidfd = -1;
     };
     void ended(const QString& name, const std::function<void()>& onKnown);
+    bool endWaiter(const QString& name, bool kill);
     static void endClient(const Waiter& waiter, bool kill);
 
     std::vector<std::string> clientArgv_; // tmux and its global options (-f, -L)
