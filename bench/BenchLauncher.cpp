@@ -1,6 +1,7 @@
 #include "BenchLauncher.h"
 
 #include "BundledFonts.h"
+#include "HistoryCharts.h"
 #include "Measure.h"
 #include "Platform.h"
 #include "TabStrip.h"
@@ -37,6 +38,8 @@ BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     // Alerts waiting for delivery are kept beside the settings, as a user's state folder would.
     services.privateFolder = [folder = world.settingsFolder()] { return folder + "/state"; };
     window_ = std::make_unique<frmMain>(*core_, services);
+    // The history is recorded into the state folder, as the program records it.
+    InstallHistoryCharts(*window_);
     window_->Form_Load();
     window_->show();
     runEventsFor(200);

@@ -20,7 +20,8 @@ public:
 
 // The real main window on the real Linux backend and clock, in a BenchWorld: only the settings
 // folder and the end of the program are the benchmark's own. The window is shown (on whatever
-// platform Qt runs on, normally offscreen) so that it paints as the program's would.
+// platform Qt runs on, normally offscreen) so that it paints as the program's would, and the
+// history is recorded (into the settings folder's state folder) as the program records it.
 class BenchLauncher {
 public:
     // With apis, the launcher uses those in place of the world's own backend.
