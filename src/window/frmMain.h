@@ -45,7 +45,6 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
-class QTimer;
 class ConsoleCommandLine;
 class LogListBox;
 class MessagePane;
@@ -71,7 +70,6 @@ public:
     std::shared_ptr<clsTrayIcon> TrayIcon;
 
     // ---- controls, directly on the window -----------------------------------------------------
-    QTimer* tmrLogger = nullptr;
     QPushButton* cmdToTray = nullptr;
     QPushButton* cmdServerStart = nullptr;
     QPushButton* cmdServerShutdown = nullptr;

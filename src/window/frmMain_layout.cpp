@@ -16,20 +16,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTimer>
 
 namespace {
 
 constexpr QSize kClientSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
-
-QTimer* makeTimer(frmMain& window, const char* name, int intervalMs, Qt::TimerType type) {
-    auto* timer = new QTimer(&window);
-    timer->setObjectName(QLatin1String(name));
-    timer->setInterval(intervalMs);
-    timer->setTimerType(type);
-    timer->setSingleShot(false);
-    return timer; // not started
-}
 
 QPushButton* makeButton(frmMain& window, const char* name, const QString& caption,
                         const QRect& geometry) {
@@ -51,11 +41,6 @@ void setUpWindow(frmMain& window) {
     window.setMinimumSize(kClientSize);
     window.resize(kClientSize);
     window.setFont(LayoutFonts::tahoma()); // placed on the screen by placeWindow
-}
-
-// The window's own timer; the status tick and the priority step are the core's.
-void buildTimers(frmMain& w) {
-    w.tmrLogger = makeTimer(w, "tmrLogger", 100, Qt::CoarseTimer);
 }
 
 void buildButtons(frmMain& w) {
@@ -144,7 +129,6 @@ void frmMain::buildControls() {
     // The program icon is compiled into this library; a static library's resources need pulling in.
     Q_INIT_RESOURCE(resources);
     setUpWindow(*this);
-    buildTimers(*this);
     buildButtons(*this);
     buildPanes(*this);
     buildStatusImages(*this);

@@ -58,12 +58,9 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
             RemoveTrayIcon();
         break;
     case Transition::DiskLoggingOn:
-        if (!tmrLogger->isActive())
-            tmrLogger->start();
         lblText[1]->setEnabled(true);
         break;
     case Transition::DiskLoggingOff:
-        tmrLogger->stop();
         lblText[1]->setEnabled(false);
         break;
     case Transition::CrashNoticeControlsOn:
