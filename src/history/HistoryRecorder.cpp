@@ -8,8 +8,12 @@
 
 #include <QThread>
 
+const QString HistoryRecorder::kWriteSecondsKey = QStringLiteral("History Write Seconds");
+
 HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent)
-    : QObject(parent), core_(core), thread_(new QThread(this)), writer_(new HistoryWriter) {
+    : QObject(parent), core_(core), thread_(new QThread(this)), writer_(new HistoryWriter),
+      writeEveryMs_(1000 * core.settings().ReadNumber(kWriteSecondsKey, kDefaultWriteSeconds, 1,
+                                                      kCompactEveryMs / 1000)) {
     qRegisterMetaType<HistoryView>();
     qRegisterMetaType<QList<HistorySample>>();
     qRegisterMetaType<TimelineEntry>();
@@ -38,7 +42,8 @@ HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObj
 }
 
 HistoryRecorder::~HistoryRecorder() {
-    // What was handed to the writer is written before the file closes.
+    // What was taken is written before the file closes.
+    handOver(core_.services().clock->EpochMs(), false);
     QMetaObject::invokeMethod(
         writer_, [w = writer_] { w->close(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
@@ -62,14 +67,32 @@ void HistoryRecorder::takeSample() {
         rows << s;
     }
     if (!rows.isEmpty()) {
-        QMetaObject::invokeMethod(writer_, [w = writer_, rows] { w->addSamples(rows); });
+        gathered_ << rows;
         emit sampled(rows);
     }
-    // A clock set back starts the period afresh.
-    if (now >= nextCompactionMs_ || nextCompactionMs_ - now > kCompactEveryMs) {
+    // A clock set back starts the periods afresh.
+    const bool compactionDue =
+        now >= nextCompactionMs_ || nextCompactionMs_ - now > kCompactEveryMs;
+    if (compactionDue)
         nextCompactionMs_ = now + kCompactEveryMs;
-        QMetaObject::invokeMethod(writer_, [w = writer_, now] { w->compact(now); });
-    }
+    // A sample of no running server ends the batch too: nothing more may come for a long while.
+    if (compactionDue || rows.isEmpty() || now >= nextWriteMs_ ||
+        nextWriteMs_ - now > writeEveryMs_)
+        handOver(now, compactionDue);
+}
+
+void HistoryRecorder::handOver(std::int64_t now, bool compactionDue) {
+    nextWriteMs_ = now + writeEveryMs_;
+    if (gathered_.isEmpty() && !compactionDue)
+        return;
+    // One wake of the writer: the samples first, so that the compaction finds them.
+    QMetaObject::invokeMethod(
+        writer_, [w = writer_, rows = std::exchange(gathered_, {}), now, compactionDue] {
+            if (!rows.isEmpty())
+                w->addSamples(rows);
+            if (compactionDue)
+                w->compact(now);
+        });
 }
 
 void HistoryRecorder::stateChanged(int server, ServerSupervisor::State state) {
@@ -108,6 +131,7 @@ void HistoryRecorder::crashed(int server) {
 void HistoryRecorder::add(int server, TimelineEntry::Kind kind, const QString& how,
                           const QString& report) {
     const TimelineEntry entry{core_.services().clock->EpochMs(), server, kind, how, report};
+    handOver(entry.atMs, false); // the writer wakes for the entry: the samples go along
     QMetaObject::invokeMethod(writer_, [w = writer_, entry] { w->addEntry(entry); });
     emit entryAdded(entry);
 }
@@ -116,6 +140,7 @@ void HistoryRecorder::load(QObject* receiver, std::function<void(const HistoryVi
     const int request = ++nextRequest_;
     waiting_.insert(request, Waiting{receiver, std::move(done)});
     const std::int64_t now = core_.services().clock->EpochMs();
+    handOver(now, false); // the view holds every sample taken so far
     QMetaObject::invokeMethod(writer_, [w = writer_, request, now] { w->read(request, now); });
 }
 
@@ -126,6 +151,7 @@ void HistoryRecorder::viewRead(int request, const HistoryView& view) {
 }
 
 void HistoryRecorder::flush() {
+    handOver(core_.services().clock->EpochMs(), false);
     QMetaObject::invokeMethod(
         writer_, [] {}, Qt::BlockingQueuedConnection);
 }

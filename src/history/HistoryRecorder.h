@@ -18,7 +18,11 @@ class QThread;
 // The launcher's history as it happens: every resource sample of the running servers, and a
 // timeline entry at every start, stop, crash, relaunch and failed health probe, written to the
 // installation's history file from a thread of its own. It observes the core through its signals
-// and changes nothing in it.
+// and changes nothing in it. The entries are handed to the writer at once; the samples gather and
+// go in one batch every few seconds (kDefaultWriteSeconds, or the setting "History Write Seconds"),
+// so that a quiet launcher wakes its writer and commits a transaction that much less often. A
+// launcher killed outright loses the samples of that span at most; everything it handed over is in
+// the file.
 class HistoryRecorder : public QObject {
     Q_OBJECT
 public:
@@ -40,11 +44,15 @@ public:
     // Reads the charts page's view as of now, and hands it to done on this thread, unless
     // receiver is gone by then.
     void load(QObject* receiver, std::function<void(const HistoryView&)> done);
-    // Returns once everything handed to the writer so far is written.
+    // Returns once every sample and entry taken so far is written.
     void flush();
 
     // The compaction runs that often, as the launcher's clock tells, at a sample.
     static constexpr std::int64_t kCompactEveryMs = 60'000;
+    // The samples are handed to the writer that often when no setting says otherwise; 2 (the
+    // samples' own period) hands each sample as it is taken.
+    static constexpr int kDefaultWriteSeconds = 30;
+    static const QString kWriteSecondsKey;
 
 signals:
     // One sample's rows, as they are written.
@@ -58,6 +66,8 @@ private:
     void add(int server, TimelineEntry::Kind kind, const QString& how = QString(),
              const QString& report = QString());
     void viewRead(int request, const HistoryView& view);
+    // Hands the gathered samples to the writer, with the compaction when it is due.
+    void handOver(std::int64_t now, bool compactionDue);
 
     LauncherCore& core_;
     QString filePath_;
@@ -65,6 +75,9 @@ private:
     HistoryWriter* writer_; // lives on thread_
     PlayerCount playerCount_;
     std::int64_t nextCompactionMs_ = 0;
+    std::int64_t writeEveryMs_;
+    std::int64_t nextWriteMs_ = 0;
+    QList<HistorySample> gathered_; // taken, not yet handed to the writer
     struct Followed {
         ServerSupervisor::State state = ServerSupervisor::State::NotStarted;
         bool crashed = false; // its next run is a relaunch

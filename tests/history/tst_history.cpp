@@ -268,6 +268,38 @@ private slots:
         QCOMPARE(store->minutes(1, 0).size(), 2);
     }
 
+    // The samples reach the file in batches, one every "History Write Seconds" as the clock tells,
+    // with no flush; a view read between two batches holds every sample taken so far.
+    void samplesReachTheFileInBatchesOfTheWritePeriod() {
+        QTemporaryDir state;
+        CoreHarness h;
+        h.settings.values[HistoryRecorder::kWriteSecondsKey] = QStringLiteral("10");
+        HistoryRecorder recorder(h.core(), state.path());
+        for (int pid = 1000; pid < 1100; ++pid)
+            h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+        h.startedCore();
+        QString why;
+        auto store =
+            HistoryStore::Open(state.path(), QFileInfo(recorder.filePath()).fileName(), &why);
+        QVERIFY2(store, qPrintable(why));
+        const auto sampleEvery2s = [&](int count) {
+            for (int tick = 0; tick < count; ++tick) {
+                h.core().resources().Sample();
+                h.clock.now += 2000;
+            }
+        };
+        sampleEvery2s(6); // 0 s (the first, with the compaction) to 10 s: the period has passed
+        QTRY_COMPARE(store->samples(1, 0).size(), 6);
+        sampleEvery2s(2); // 12 s and 14 s wait for the next batch
+        QTest::qWait(100);
+        QCOMPARE(store->samples(1, 0).size(), 6);
+        std::optional<HistoryView> view;
+        recorder.load(&recorder, [&view](const HistoryView& v) { view = v; });
+        QTRY_VERIFY(view.has_value());
+        QCOMPARE(view->hour[1].size(), 8);
+        QCOMPARE(view->hour[1].last().atMs, h.clock.EpochMs() - 2000);
+    }
+
     // A writer killed at any moment, mid-transaction most likely, leaves a whole file with what it
     // committed.
     void aWriterKilledMidWriteLeavesAWholeFile() {
