@@ -130,6 +130,10 @@ private slots:
         QVERIFY(sandbox->tmux({"has-session", "-t", "=#{pane_pid} #S ;"}).has_value());
         const ServerProcess first = os().LaunchServer(login, kTitle);
         QVERIFY(first.lPID > 0);
+        // Its window is named after the program at once, and tmux never looks the name up again.
+        QCOMPARE(sandbox->tmux({"display-message", "-p", "-t",
+                                "=Login Server:", "#{automatic-rename} #{window_name}"}),
+                 "0 " + QFileInfo(login).fileName().toUtf8() + '\n');
         QCOMPARE(os().LaunchServer(login, kTitle), ServerProcess::failed()); // never twice
         QCOMPARE(sessions(), 3);
         // The close request ends that server and no other.

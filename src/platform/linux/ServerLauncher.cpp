@@ -57,6 +57,12 @@ std::vector<std::string> ToStrings(const QStringList& list) {
     return out;
 }
 
+// The file name of the program at path, as tmux names a console's window after it.
+std::string ProgramName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string CurrentFolder() {
     std::string buf(4096, '\0');
     while (getcwd(buf.data(), buf.size()) == nullptr) {
@@ -208,7 +214,11 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
                 // A console outlives its process, so that how it ended and its last lines can be
                 // read; a deliberate stop turns this off for its console first.
                 {"set-option", "-wg", "remain-on-exit", "on"},
-                {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-c",
+                // Named at once (which turns tmux's automatic renaming off for it), as that
+                // renaming names it once the console's helper has made way for the server: it
+                // would look the console's foreground program up in /proc after every output.
+                {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-n",
+                 TmuxClient::FormatLiteral(ProgramName(path)), "-c",
                  TmuxClient::FormatLiteral(folder), "-x", kConsoleColumns, "-y", kConsoleRows, "-P",
                  "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline,
                  channel.folder(), AbsolutePathOf(path, current)},
