@@ -35,7 +35,8 @@ public:
     // The file's path; empty for a history in memory.
     const QString& path() const { return path_; }
 
-    // Writes one tick's samples, all or none. False with the reason in lastError().
+    // Writes a batch of samples (one tick's or more), all or none. False with the reason in
+    // lastError().
     bool addSamples(const QList<HistorySample>& samples);
     bool addEntry(const TimelineEntry& entry);
     const QString& lastError() const { return error_; }
