@@ -174,8 +174,8 @@ void Pm2Peer::endEverything() {
                 left.emplace_back(pid, NameOf(pid));
         };
         note(daemon_ > 0 ? daemon_ : daemonFromPidFile());
-        pid_t kill = runPm2({"kill"}, QStringLiteral("pm2-kill.out"));
-        peerprocess::EndedWithin(kill, 30000);
+        pid_t killer = runPm2({"kill"}, QStringLiteral("pm2-kill.out"));
+        peerprocess::EndedWithin(killer, 30000);
         // A daemon that pm2 kill itself started, had none run, or that did not end.
         note(daemonFromPidFile());
         for (const auto& [pid, name] : left)
