@@ -34,7 +34,8 @@ int RunResourceSampleBench(int argc, char** argv, const BenchOptions& options);
 int RunCrashLoop(int argc, char** argv, const BenchOptions& options);
 // timerOnly: the launcher learns of a crash from its status timer alone.
 int RunCrashWakeBench(int argc, char** argv, const BenchOptions& options, bool timerOnly);
-// The launcher beside supervisord on the same servers: relaunch, CPU, memory, logging, stop.
+// The launcher beside supervisord and pm2 on the same servers: relaunch, CPU, memory, logging,
+// stop.
 int RunPeerBench(int argc, char** argv, const BenchOptions& options);
 // kind: history, flood, longline, combining or stalled.
 int RunHostileConsoleBench(int argc, char** argv, const BenchOptions& options, const char* kind);

@@ -1,22 +1,25 @@
-// The launcher beside supervisord, on the same three stand-in servers, measured by the same code:
-// kill -9 of the map server to a new map-server process, the CPU a relaunch costs, idle CPU with
-// the three servers running, resident memory, the CPU of logging 100,000 console lines printed at
-// 10,000 lines a second, and a stop of all to the end of all. Each peer runs in a world of its own,
-// first with quiet servers (idle, relaunches, stop), then with a flooding map server (logging).
-// CPU counts the peer and its helpers, never the servers; the CPU of a relaunch or of logging is
-// what the peer spends beyond its idle rate.
+// The launcher beside supervisord and pm2, where they are installed, on the same three stand-in
+// servers, measured by the same code: kill -9 of the map server to a new map-server process, the
+// CPU a relaunch costs, idle CPU with the three servers running, resident memory, the CPU of
+// logging 100,000 console lines printed at 10,000 lines a second, and a stop of all to the end of
+// all. Each peer runs in a world of its own, first with quiet servers (idle, relaunches, stop),
+// then with a flooding map server (logging). CPU counts the peer and its helpers, never the
+// servers; the CPU of a relaunch or of logging is what the peer spends beyond its idle rate.
 
 #include "BenchLauncher.h"
 #include "Cases.h"
 #include "LauncherPeer.h"
 #include "Measure.h"
 #include "NewProcessWatch.h"
+#include "Pm2Peer.h"
 #include "Report.h"
 #include "SupervisordPeer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QStandardPaths>
 #include <algorithm>
 #include <csignal>
 #include <memory>
@@ -239,26 +242,61 @@ int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
         [](BenchWorld& world) { return std::make_unique<LauncherPeer>(world); }, lengths);
     if (!launcher)
         return 1;
-    const std::string supervisord = SupervisordPeer::Version();
-    if (supervisord.empty()) {
-        report::Note("supervisord was not measured: it is not installed (scripts/setup.sh).");
-        return 0;
+    struct Other {
+        std::string version; // empty when not installed
+        std::string notInstalled;
+        MakePeer make;
+        std::function<std::string(const std::string&)> note;
+    };
+    const std::vector<Other> others{
+        {SupervisordPeer::Version(),
+         "supervisord was not measured: it is not installed (scripts/setup.sh).",
+         [](BenchWorld& world) { return std::make_unique<SupervisordPeer>(world); },
+         [](const std::string& version) {
+             std::string settings = SupervisordPeer::kProgramSettings;
+             std::replace(settings.begin(), settings.end(), '\n', ' ');
+             settings.pop_back();
+             return version + " beside the launcher: the same stand-in servers, its programs set " +
+                    "up for the fastest relaunch (" + settings + ") with " +
+                    "every console logged to a file (stdout_logfile), as the launcher's are " +
+                    "(tmux pipe). CPU is the peer's own process and its helpers, never the " +
+                    "servers: for the launcher its process (less the benchmark's /proc watch), " +
+                    "the tmux clients and the tmux server with its helpers; for supervisord its " +
+                    "process. The stop is supervisorctl stop all (a Python client) and the " +
+                    "launcher's Stop Servers.";
+         }},
+        {Pm2Peer::Version(),
+         "pm2 was not measured: it is not installed in " + Pm2Peer::Prefix().toStdString() +
+             (QStandardPaths::findExecutable(QStringLiteral("npm")).isEmpty()
+                  ? " and npm is not on the PATH to install it."
+                  : " (scripts/bench.sh installs it there with npm)."),
+         [](BenchWorld& world) { return std::make_unique<Pm2Peer>(world); },
+         [](const std::string& version) {
+             const QByteArray settings =
+                 QJsonDocument(Pm2Peer::AppSettings()).toJson(QJsonDocument::Compact);
+             return version + " (npm, in " + Pm2Peer::Prefix().toStdString() +
+                    ") beside the launcher: the same stand-in servers as apps of an ecosystem " +
+                    "file, set up for the fastest relaunch (" + settings.toStdString() +
+                    "), each console logged to its out_file and error_file, a PM2_HOME of the " +
+                    "case's own. CPU and memory are its daemon and whatever runs below it but " +
+                    "the servers. The stop is pm2 stop all (a Node.js client), which sends " +
+                    "SIGINT and a SIGKILL after pm2's default kill_timeout.";
+         }},
+    };
+    int status = 0;
+    for (const Other& other : others) {
+        if (other.version.empty()) {
+            report::Note(other.notInstalled);
+            continue;
+        }
+        const std::optional<Figures> peer = MeasurePeer(other.make, lengths);
+        if (!peer) {
+            std::fprintf(stderr, "%s: not measured to the end\n", other.version.c_str());
+            status = 1;
+            continue;
+        }
+        PrintRows(other.version, *peer, *launcher, lengths);
+        report::Note(other.note(other.version));
     }
-    const std::optional<Figures> peer = MeasurePeer(
-        [](BenchWorld& world) { return std::make_unique<SupervisordPeer>(world); }, lengths);
-    if (!peer)
-        return 1;
-    PrintRows(supervisord, *peer, *launcher, lengths);
-    std::string settings = SupervisordPeer::kProgramSettings;
-    std::replace(settings.begin(), settings.end(), '\n', ' ');
-    settings.pop_back();
-    report::Note(supervisord +
-                 " beside the launcher: the same stand-in servers, its programs set " +
-                 "up for the fastest relaunch (" + settings + ") with " +
-                 "every console logged to a file (stdout_logfile), as the launcher's are (tmux " +
-                 "pipe). CPU is the peer's own process and its helpers, never the servers: for " +
-                 "the launcher its process (less the benchmark's /proc watch), the tmux clients " +
-                 "and the tmux server with its helpers; for supervisord its process. The stop is " +
-                 "supervisorctl stop all (a Python client) and the launcher's Stop Servers.");
-    return 0;
+    return status;
 }

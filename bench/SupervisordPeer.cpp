@@ -1,6 +1,7 @@
 #include "SupervisordPeer.h"
 
 #include "Measure.h"
+#include "PeerProcess.h"
 #include "ProcessTree.h"
 #include "Report.h"
 
@@ -10,24 +11,14 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
+using peerprocess::Reaped;
 
 namespace {
 
 constexpr const char* kSupervisord = "/usr/bin/supervisord";
 constexpr const char* kSupervisorctl = "/usr/bin/supervisorctl";
-
-// Whether pid has ended, reaping it if so; a pid of -1 has.
-bool Reaped(pid_t& pid) {
-    if (pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == pid)
-        pid = -1;
-    return pid <= 0;
-}
 
 } // namespace
 
@@ -45,22 +36,12 @@ SupervisordPeer::SupervisordPeer(BenchWorld& world)
 }
 
 SupervisordPeer::~SupervisordPeer() {
-    Reaped(client_);
-    if (client_ > 0) {
-        ::kill(client_, SIGKILL);
-        ::waitpid(client_, nullptr, 0);
-    }
+    peerprocess::EndedWithin(client_, 0);
     if (supervisord_ <= 0)
         return;
     // It stops its servers on a TERM, and waits for them; then the hard way.
     ::kill(supervisord_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!Reaped(supervisord_) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (supervisord_ > 0) {
-        ::kill(supervisord_, SIGKILL);
-        ::waitpid(supervisord_, nullptr, 0);
-    }
+    peerprocess::EndedWithin(supervisord_, 15000);
 }
 
 std::string SupervisordPeer::Version() {
@@ -105,22 +86,7 @@ bool SupervisordPeer::writeConfiguration() const {
 
 pid_t SupervisordPeer::spawn(const std::vector<std::string>& arguments,
                              const QString& output) const {
-    const QByteArray outputPath = QFile::encodeName(folder_ + QLatin1Char('/') + output);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.constData(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return peerprocess::Spawn(arguments, folder_ + QLatin1Char('/') + output);
 }
 
 bool SupervisordPeer::start() {

@@ -2,7 +2,8 @@
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
 //   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load,
 //   alert-load, backup-load, waitlatency, history-size, charts-open, or hostile-KIND with KIND
-//   history, flood, longline, combining or stalled; peers (the launcher beside supervisord).
+//   history, flood, longline, combining or stalled; peers (the launcher beside supervisord and
+//   pm2).
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
 // table, scripts/crash-loop.sh runs the crash loop.
 

@@ -4,13 +4,43 @@
 bench_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bench_build="${CORVANE_BENCH_BUILD_DIR:-$bench_root/build-bench}"
 bench_program="$bench_build/bench/corvane-bench"
+# pm2, measured beside the launcher by the peers case, as the issue measured it; npm installs it
+# into the build folder, where corvane-bench looks for it (never globally, never into ~/.pm2).
+bench_pm2_version="7.0.4"
 
 # Installs what is missing and builds the launcher, the stand-ins and corvane-bench, in Release.
 build_bench() {
     "$bench_root/scripts/setup.sh" --for-bench
+    install_pm2
     cmake -S "$bench_root" -B "$bench_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON >/dev/null
     cmake --build "$bench_build" --target corvane-bench >/dev/null
+}
+
+# Installs pm2 $bench_pm2_version with npm into $bench_build/pm2, where npm is available and it is
+# not there yet; says so when it cannot. A version npm no longer has is replaced by the newest of
+# the same major version. Never fails the build: the peers case then measures pm2 no more.
+install_pm2() {
+    local prefix="$bench_build/pm2" installed=""
+    if [ -f "$prefix/node_modules/pm2/package.json" ]; then
+        installed="$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$prefix/node_modules/pm2/package.json" | head -1)"
+    fi
+    if [ "$installed" = "$bench_pm2_version" ]; then
+        return 0
+    fi
+    if ! command -v npm >/dev/null; then
+        echo "note: npm is not installed, so pm2 is not either: the peers case measures the launcher and supervisord only" >&2
+        return 0
+    fi
+    mkdir -p "$prefix"
+    local wanted="pm2@$bench_pm2_version"
+    if ! npm install --prefix "$prefix" --no-audit --no-fund --save-exact --loglevel=error "$wanted" >&2; then
+        wanted="pm2@${bench_pm2_version%%.*}"
+        echo "note: $bench_pm2_version could not be installed; trying $wanted" >&2
+        npm install --prefix "$prefix" --no-audit --no-fund --save-exact --loglevel=error "$wanted" >&2 ||
+            { echo "note: pm2 could not be installed with npm: the peers case measures it no more" >&2; return 0; }
+    fi
+    echo "note: pm2 $(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$prefix/node_modules/pm2/package.json" | head -1) installed in $prefix" >&2
 }
 
 # build_baseline REV: the launcher of git revision REV with that revision's own bench/ (this

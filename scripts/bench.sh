@@ -53,13 +53,6 @@ for case in processes console tick tick-coloured tick-plaintext idle log startup
     resources history-size charts-open peers; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
-# pm2 is compared only where it is installed; this script installs nothing for it.
-if command -v pm2 >/dev/null; then
-    printf 'NOTE\t%s\n' "pm2 is on the PATH, but no case measures it yet." >>"$rows"
-else
-    printf 'NOTE\t%s\n' "pm2 was not measured: it is not on the PATH$(command -v npm >/dev/null &&
-        echo ' (npm is; pm2 is not installed with it)')." >>"$rows"
-fi
 CORVANE_STANDIN_QUIET=1 run_case "$bench_program" tick "${baseline:+this tree}"
 for kind in history flood longline combining stalled; do
     if [ -n "$baseline" ]; then

@@ -25,7 +25,8 @@ packages=(
 if [ "${1:-}" = "--for-tests" ]; then
     packages+=(minetest-server lintian)
 fi
-# scripts/bench.sh measures supervisord beside the launcher.
+# scripts/bench.sh measures supervisord beside the launcher (and pm2, which scripts/bench-common.sh
+# installs with npm into the build folder).
 if [ "${1:-}" = "--for-bench" ]; then
     packages+=(supervisor)
 fi
