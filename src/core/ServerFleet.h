@@ -130,6 +130,8 @@ public:
     void ReplaceProcess(int server, const ServerProcess& next);
 
 signals:
+    // StartServer has the server's new process, before its settle time.
+    void serverLaunched(int server);
     // A transition's core half was applied: the window presents it.
     void launcherStateChanged(int code);
     // Some server's state changed.

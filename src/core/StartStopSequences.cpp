@@ -84,6 +84,7 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
     }
 
     WatchServerEnd(server);
+    emit serverLaunched(server);
     WaitSeconds(sngWait);
     // The program's own id, where the launch returned before it was known.
     if (const std::int32_t pid = services_.apis->ServerProcessId(s.process.hProcess); pid > 0)
