@@ -240,7 +240,8 @@ bool CrashMonitor::relaunchNow(int server) {
     s.tally.relaunched();
     s.inCrashNotice = true; // the notice that follows is this crash's too
     s.backoff.started(fleet_.services().clock->NowMs());
-    const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds) == 0;
+    // At once: the window shows the crash while the new process settles.
+    const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds, false) == 0;
     if (fleet_.ServerState() == LauncherState::Offline)
         return false;
     // One that could not be started is found missing again by a later check, and tried again.
