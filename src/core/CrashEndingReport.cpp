@@ -39,33 +39,64 @@ ConsoleEnding CrashEndingReport::awaitEnding(const ServerSupervisor& server) {
     return ending;
 }
 
-void CrashEndingReport::report(ServerSupervisor& server) {
+void CrashEndingReport::report(ServerSupervisor& server, std::function<void()> written) {
     const ServerProcess crashed = server.process;
     const bool news = crashed.lPID > 0 && crashed.lPID != server.reportedPid;
-    // The server's last account is to be of this crash: an earlier one still waiting is told now.
+    // The server's last account is to be of this crash: an earlier one still waiting is told at
+    // the next look, before this one.
     if (news)
         finishEarlierReport(server);
     server.lastEnding.clear();
     server.lastCrash = {};
-    if (!news)
+    if (!news) {
+        if (written)
+            written();
         return;
+    }
     server.reportedPid = crashed.lPID;
     const QString aside = apis_.MoveEndedConsoleAside(server.name(), crashed.lPID);
     if (aside.isEmpty()) {
         // Still under its title: one look now, before a relaunch takes the title.
-        finish(Waiting{&server, crashed, server.name(), 0},
-               apis_.ExamineEndedConsole(server.name(), kCrashReportLines));
+        finish(Waiting{&server, crashed, server.name(), 0, std::move(written)},
+               look(server.name()));
         return;
     }
-    const Waiting waiting{&server, crashed, aside, clock_.NowMs() + kNoticeDeadlineMs};
-    apis_.WatchConsoleEnding(aside, [this, aside] { noticed(aside); });
-    const ConsoleEnding ending = apis_.ExamineEndedConsole(aside, kCrashReportLines);
-    if (ending.state != ConsoleEnding::State::StillRunning) {
-        finish(waiting, ending);
-        return;
-    }
-    waiting_.push_back(waiting);
+    waiting_.push_back(
+        Waiting{&server, crashed, aside, clock_.NowMs() + kNoticeDeadlineMs, std::move(written)});
     armDeadline();
+}
+
+void CrashEndingReport::lookNow() {
+    // By name, as each look lets events run, during which reports may be written or added.
+    QStringList due;
+    for (const Waiting& w : waiting_)
+        if (!w.looked || w.final)
+            due << w.console;
+    for (const QString& console : due) {
+        const auto found = std::find_if(waiting_.begin(), waiting_.end(),
+                                        [&](const Waiting& w) { return w.console == console; });
+        if (found == waiting_.end() || (found->looked && !found->final))
+            continue;
+        found->looked = true;
+        const ConsoleEnding ending = look(console);
+        const auto again = std::find_if(waiting_.begin(), waiting_.end(),
+                                        [&](const Waiting& w) { return w.console == console; });
+        if (again == waiting_.end())
+            continue;
+        if (ending.state != ConsoleEnding::State::StillRunning || again->final) {
+            const Waiting waiting = *again;
+            waiting_.erase(again);
+            finish(waiting, ending);
+            continue;
+        }
+        // A notice that came before the watch began is kept by the console for it.
+        apis_.WatchConsoleEnding(console, [this, console] { noticed(console); });
+    }
+    armDeadline();
+}
+
+ConsoleEnding CrashEndingReport::look(const QString& console) {
+    return apis_.ExamineEndedConsole(console, kCrashReportLines);
 }
 
 void CrashEndingReport::noticed(const QString& console) {
@@ -79,7 +110,7 @@ void CrashEndingReport::noticed(const QString& console) {
     }
     const Waiting waiting = *found;
     waiting_.erase(found); // before the look, during which events run
-    const ConsoleEnding ending = apis_.ExamineEndedConsole(console, kCrashReportLines);
+    const ConsoleEnding ending = look(console);
     if (ending.state == ConsoleEnding::State::StillRunning)
         waiting_.push_back(waiting); // not quite yet: its deadline stands
     else
@@ -97,21 +128,15 @@ void CrashEndingReport::tmrEndingDeadline_Timer() {
         return true;
     });
     for (const Waiting& waiting : due)
-        finish(waiting, apis_.ExamineEndedConsole(waiting.console, kCrashReportLines));
+        finish(waiting, look(waiting.console));
     armDeadline();
 }
 
+// Written at the next look, whatever it tells: lookNow keeps the order in which they came.
 void CrashEndingReport::finishEarlierReport(const ServerSupervisor& server) {
-    std::vector<Waiting> earlier;
-    std::erase_if(waiting_, [&](const Waiting& w) {
-        if (w.server != &server)
-            return false;
-        earlier.push_back(w);
-        return true;
-    });
-    for (const Waiting& waiting : earlier)
-        finish(waiting, apis_.ExamineEndedConsole(waiting.console, kCrashReportLines));
-    armDeadline();
+    for (Waiting& w : waiting_)
+        if (w.server == &server)
+            w.final = true;
 }
 
 void CrashEndingReport::armDeadline() {
@@ -131,6 +156,8 @@ void CrashEndingReport::finish(const Waiting& waiting, const ConsoleEnding& endi
     if (ending.state == ConsoleEnding::State::NotKnown) {
         if (aside)
             apis_.CloseEndedConsole(waiting.console);
+        if (waiting.written)
+            waiting.written();
         return;
     }
     QString how = ending.how;
@@ -145,10 +172,13 @@ void CrashEndingReport::finish(const Waiting& waiting, const ConsoleEnding& endi
         apis_.CloseEndedConsole(waiting.console); // under its title: the title is free again
     else if (aside && ending.state == ConsoleEnding::State::StillRunning)
         closeWhenEnded_ << waiting.console;
+    if (waiting.written)
+        waiting.written();
 }
 
 void CrashEndingReport::reportHung(ServerSupervisor& server, const QString& reason) {
     finishEarlierReport(server);
+    lookNow(); // the earlier report first, as the server's account is to be of this one
     server.lastEnding = reason;
     server.lastCrash = {};
     server.lastCrash.hung = true;

@@ -21,10 +21,12 @@ class modAPIs;
 // again is not reported on every check.
 //
 // The crashed console is moved aside at once, so that its title is free for the relaunch and
-// nothing waits for the console to notice the end. When it has noticed already, the report is
-// written there and then; otherwise it follows the console's notice that it has the ending, or a
-// deadline on the launcher's clock, whichever comes first. The report keeps its own record of the
-// crashed process: by then the server's record is the relaunch's.
+// nothing waits for the console to notice the end; the move does not wait for tmux's answer
+// either. The console aside is looked at later (lookNow), once the relaunch has started its
+// process: when the console has noticed the end by then, the report is written there and then;
+// otherwise it follows the console's notice that it has the ending, or a deadline on the
+// launcher's clock, whichever comes first. The report keeps its own record of the crashed process:
+// by then the server's record is the relaunch's.
 class CrashEndingReport {
 public:
     // wait(seconds) lets events run while tmux catches up with an ending it has not seen yet (only
@@ -33,9 +35,13 @@ public:
                       std::function<void(float)> wait);
     ~CrashEndingReport();
 
-    // Clears the server's lastEnding and lastCrash; sets them now when the ending is known at the
-    // first look, else once the report is written.
-    void report(ServerSupervisor& server);
+    // Clears the server's lastEnding and lastCrash, and sets them once the report is written.
+    // written() runs once this crash's report is written or given up (at once when the process
+    // was reported already), so that whoever tells of the crash can tell how it ended.
+    void report(ServerSupervisor& server, std::function<void()> written = {});
+    // Looks at the consoles moved aside since the last look, and writes the reports whose ending
+    // is known; the others wait for their console's notice. Until it runs, the deadline does it.
+    void lookNow();
     // A server that still runs but failed a health probe: the reason stands for how it ended.
     void reportHung(ServerSupervisor& server, const QString& reason);
     // How the server's console ended, waiting a moment for the console to notice the end: for a
@@ -60,9 +66,13 @@ private:
         ServerProcess crashed;
         QString console;
         std::int64_t dueMs;
+        std::function<void()> written;
+        bool looked = false; // looked at once and found still running: its notice is waited for
+        bool final = false;  // written at the next look, with whatever it tells
     };
     void noticed(const QString& console);
     void finishEarlierReport(const ServerSupervisor& server);
+    ConsoleEnding look(const QString& console);
     void finish(const Waiting& waiting, const ConsoleEnding& ending);
     void armDeadline();
     void writeReport(ServerSupervisor& server, const ServerProcess& crashed, const QString& how,

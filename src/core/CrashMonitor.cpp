@@ -51,6 +51,8 @@ CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherO
           *fleet.services().apis, *fleet.services().clock, log,
           [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
       tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
+    // The crash reports' looks wait until a relaunch has its new process.
+    connect(&fleet, &ServerFleet::serverLaunched, this, [this] { endings_->lookNow(); });
     for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
@@ -130,12 +132,20 @@ bool CrashMonitor::runCrashCheck() {
             continue;
         if (endedOnPurpose(i))
             continue;
-        announceCrash(i);
-        if (!server.watched())
+        const std::int64_t delay = relaunchDelay(i);
+        announceCrash(i, delay);
+        if (!server.watched()) {
+            endings_->lookNow();
             continue; // stopped while its ending was read
+        }
         fleet_.serverState_ = LauncherState::Crashed;
         fleet_.ChangeLauncherState(Transition::RefreshTray);
-        noticeAgain = relaunchCrashedServer(i) || noticeAgain;
+        // The crashed console is looked at once the relaunch has its process, or now when the
+        // relaunch waits.
+        if (delay != 0)
+            endings_->lookNow();
+        noticeAgain = relaunchCrashedServer(i, delay) || noticeAgain;
+        endings_->lookNow(); // a relaunch that did not get as far as a process
         if (fleet_.ServerState() == LauncherState::Offline)
             return false;
     }
@@ -144,11 +154,22 @@ bool CrashMonitor::runCrashCheck() {
     return true;
 }
 
-void CrashMonitor::announceCrash(int server) {
+// The crash line; the crash is told to serverCrashed's observers once its report is written,
+// with how the server ended.
+void CrashMonitor::announceCrash(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     log_.note(s.name() + QStringLiteral(" just crashed!"));
     s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
-    endings_->report(s);
+    endings_->report(s, [this, server, delay] { emit serverCrashed(server, delay); });
+}
+
+// When the crashed server is to be started again: 0 at once, kAfterTheNotice, or a delay that
+// grows while it keeps crashing.
+std::int64_t CrashMonitor::relaunchDelay(int server) {
+    ServerSupervisor& s = fleet_.supervisor(server);
+    if (!growingDelays_)
+        return noticeShown_ && s.inCrashNotice ? kAfterTheNotice : 0;
+    return s.backoff.crashed(fleet_.services().clock->NowMs(), backoffSettings_);
 }
 
 // An end with one of the server's expected exit statuses is a stop from inside the server (an
@@ -192,25 +213,17 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
 // server that keeps crashing waits instead for a delay that grows, never given up. Nothing waits
 // for either: they run on the launcher's clock and its timers. True when the crash notice is to
 // begin (again).
-bool CrashMonitor::relaunchCrashedServer(int server) {
+bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
-    if (!growingDelays_) {
-        if (noticeShown_ && s.inCrashNotice) {
-            s.changeState(State::CrashedWaiting); // no due time: after the notice
-            emit serverCrashed(server, kAfterTheNotice);
-            return false;
-        }
-        emit serverCrashed(server, 0);
-        relaunchNow(server);
-        return true;
+    if (delay == kAfterTheNotice) {
+        s.changeState(State::CrashedWaiting); // no due time: after the notice
+        return false;
     }
-    const std::int64_t now = fleet_.services().clock->NowMs();
-    const std::int64_t delay = s.backoff.crashed(now, backoffSettings_);
-    emit serverCrashed(server, delay);
     if (delay == 0) {
         relaunchNow(server);
         return true;
     }
+    const std::int64_t now = fleet_.services().clock->NowMs();
     s.dueMs = now + delay; // before the change, so that its observers see when
     s.changeState(State::CrashedWaiting);
     log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
@@ -227,7 +240,8 @@ bool CrashMonitor::relaunchNow(int server) {
     s.tally.relaunched();
     s.inCrashNotice = true; // the notice that follows is this crash's too
     s.backoff.started(fleet_.services().clock->NowMs());
-    const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds) == 0;
+    // At once: the window shows the crash while the new process settles.
+    const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds, false) == 0;
     if (fleet_.ServerState() == LauncherState::Offline)
         return false;
     // One that could not be started is found missing again by a later check, and tried again.

@@ -56,15 +56,18 @@ public:
 
 signals:
     void crashNoticeChanged(bool shown, const QString& caption);
-    // A crash was announced; its relaunch comes after delayMs (0: at once; kAfterTheNotice).
+    // A crash was announced and its report written (lastEnding and lastCrash tell how it ended,
+    // when that is known); its relaunch comes after delayMs (0: at once; kAfterTheNotice),
+    // counted from the crash. With a relaunch at once, it comes once the new process runs.
     void serverCrashed(int server, qint64 delayMs);
 
 private:
     bool runCrashCheck();
     bool anyWatchedServerGone() const;
-    void announceCrash(int server);
+    void announceCrash(int server, std::int64_t delay);
+    std::int64_t relaunchDelay(int server);
     bool endedOnPurpose(int server);
-    bool relaunchCrashedServer(int server);
+    bool relaunchCrashedServer(int server, std::int64_t delay);
     bool relaunchNow(int server);
     void runDueRelaunches();
     void forgiveStableServers();

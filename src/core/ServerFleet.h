@@ -73,7 +73,10 @@ public:
     // Waits that long, handling events as they come.
     void WaitSeconds(float sngSeconds);
     // Starts one server (or watches it, when it runs already). 0 when it runs, -1 when not.
-    std::int16_t StartServer(int server, float sngWait);
+    // Events that are pending run first, so that a stop clicked meanwhile is honoured before the
+    // start; a crash's relaunch does without (eventsFirst false): a stop that comes during its
+    // settle time ends the new process as it would any started server.
+    std::int16_t StartServer(int server, float sngWait, bool eventsFirst = true);
     void StartServers();
     // Begins each running server's stop sequence (its first step, the close request by default,
     // at once for all three) and goes offline once no server it asked to stop still runs.
@@ -130,6 +133,8 @@ public:
     void ReplaceProcess(int server, const ServerProcess& next);
 
 signals:
+    // StartServer has the server's new process, before its settle time.
+    void serverLaunched(int server);
     // A transition's core half was applied: the window presents it.
     void launcherStateChanged(int code);
     // Some server's state changed.

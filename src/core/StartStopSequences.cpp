@@ -27,7 +27,7 @@ void ServerFleet::WaitSeconds(float sngSeconds) {
         clock.AwaitEvents(static_cast<std::int32_t>(std::ceil(left)));
 }
 
-std::int16_t ServerFleet::StartServer(int server, float sngWait) {
+std::int16_t ServerFleet::StartServer(int server, float sngWait, bool eventsFirst) {
     ServerSupervisor& s = supervisor(server);
     const QString path = programPath(server);
     const QString& sName = s.name();
@@ -44,7 +44,8 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
         s.lastStartError = refusal;
         return failed();
     }
-    letPendingEventsRun();
+    if (eventsFirst)
+        letPendingEventsRun();
     // The operator stopped the servers meanwhile: this one is not started behind their back.
     if (s.state() != State::Starting)
         return -1;
@@ -84,6 +85,7 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait) {
     }
 
     WatchServerEnd(server);
+    emit serverLaunched(server);
     WaitSeconds(sngWait);
     // The program's own id, where the launch returned before it was known.
     if (const std::int32_t pid = services_.apis->ServerProcessId(s.process.hProcess); pid > 0)

@@ -178,7 +178,8 @@ public:
     // once, whether or not the console has noticed that end yet: it keeps its last lines and its
     // ending under a name that no server title can take, and the title is free for a new console.
     // The console's new name, for ExamineEndedConsole, WatchConsoleEnding and CloseEndedConsole;
-    // empty when it could not be moved (it is still under its title then).
+    // empty when it cannot be moved (it is still under its title then). The move need not be
+    // done when this returns, only before whatever the platform is asked next about consoles.
     virtual QString MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) {
         Q_UNUSED(sTitle);
         Q_UNUSED(lPID);

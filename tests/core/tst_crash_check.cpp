@@ -217,14 +217,16 @@ private slots:
         }
     }
 
-    // A crash whose console has not noticed the end yet: the console goes aside and the relaunch
-    // comes at once. The report follows the console's notice that it has the ending, or a deadline
-    // a second on: it names the crashed process, with the ending and last lines of its own
-    // console, never those of the relaunch's. A console that still seems to run at its deadline
-    // is closed once its notice comes.
+    // The crashed console goes aside and the relaunch comes at once: the console is looked at
+    // only once the new process runs. When it has the ending by then, the report is written
+    // there; otherwise it follows the console's notice that it has the ending, or a deadline a
+    // second on. The report names the crashed process, with the ending and last lines of its own
+    // console, never those of the relaunch's; the crash is told to serverCrashed's observers once
+    // the report is written, with how the server ended. A console that still seems to run at its
+    // deadline is closed once its notice comes.
     void theRelaunchDoesNotWaitForTheCrashReport() {
-        enum Case { Notice, Deadline, StillRunsAtDeadline };
-        for (const Case c : {Notice, Deadline, StillRunsAtDeadline}) {
+        enum Case { AtTheLook, Notice, Deadline, StillRunsAtDeadline };
+        for (const Case c : {AtTheLook, Notice, Deadline, StillRunsAtDeadline}) {
             CoreHarness h;
             ServerFleet& f = h.startedCore();
             QTemporaryDir logs;
@@ -232,39 +234,57 @@ private slots:
             CrashEndingReport& endings = f.monitor().endings();
             const std::int32_t crashed = h.server(2).process.lPID;
             const QString aside = QStringLiteral("Map Server (ended %1)").arg(crashed);
-            h.apis.endings["Map Server"] = {ConsoleEnding::State::StillRunning, {}, {}};
+            const ConsoleEnding ended{ConsoleEnding::State::Ended, "killed by signal 9 (SIGKILL)",
+                                      "[Info] last words"};
+            h.apis.endings["Map Server"] =
+                c == AtTheLook ? ended : ConsoleEnding{ConsoleEnding::State::StillRunning, {}, {}};
+            QStringList told; // how the crash ended, as serverCrashed's observers find it
+            connect(&f.monitor(), &CrashMonitor::serverCrashed, this,
+                    [&](int server, qint64) { told << h.server(server).lastCrash.how; });
             const int mark = h.logCount();
             const std::int64_t crashedAt = h.clock.now;
+            h.apis.calls.clear();
             h.apis.crashAndWake("map-server");
+            QStringList order;
+            for (const auto& [op, arg] : h.apis.calls)
+                if (op == "MoveEndedConsoleAside" || op == "LaunchServer" ||
+                    op == "ExamineEndedConsole")
+                    order << op;
+            QCOMPARE(order,
+                     QStringList({"MoveEndedConsoleAside", "LaunchServer", "ExamineEndedConsole"}));
             const QStringList relaunched{"> Map Server just crashed!", "> Starting Map Server ...",
                                          "> Map Server PID is 1003"};
-            QCOMPARE(h.logSince(mark), relaunched);
-            QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
-            QCOMPARE(endings.waitingReports(), 1);
-            if (c != StillRunsAtDeadline)
-                h.apis.endings[aside] = {ConsoleEnding::State::Ended,
-                                         "killed by signal 9 (SIGKILL)", "[Info] last words"};
-            if (c == Notice) {
-                h.apis.noticeEnding(aside);
-            } else {
-                h.clock.now = crashedAt + 999; // the relaunch's settle time is part of it
-                endings.tmrEndingDeadline_Timer();
-                QCOMPARE(h.logSince(mark), relaunched);
-                h.clock.now += 1;
-                endings.tmrEndingDeadline_Timer();
-            }
-            QCOMPARE(endings.waitingReports(), 0);
             const QString how = c == StillRunsAtDeadline
                                     ? "how it ended is not known, its console still runs a process"
                                     : "killed by signal 9 (SIGKILL)";
+            if (c != AtTheLook) {
+                QCOMPARE(h.logSince(mark), relaunched);
+                QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
+                QCOMPARE(endings.waitingReports(), 1);
+                QVERIFY(told.isEmpty());
+                if (c != StillRunsAtDeadline)
+                    h.apis.endings[aside] = ended;
+                if (c == Notice) {
+                    h.apis.noticeEnding(aside);
+                } else {
+                    h.clock.now = crashedAt + 999; // the relaunch's settle time is part of it
+                    endings.tmrEndingDeadline_Timer();
+                    QCOMPARE(h.logSince(mark), relaunched);
+                    h.clock.now += 1;
+                    endings.tmrEndingDeadline_Timer();
+                }
+            }
+            QCOMPARE(endings.waitingReports(), 0);
+            QCOMPARE(told, QStringList{how});
             const QStringList log = h.logSince(mark);
-            QCOMPARE(log.mid(0, 3), relaunched);
             QCOMPARE(log.size(), 4);
-            QVERIFY2(log[3].startsWith("> Map Server: " + how + "; crash report: " + logs.path()),
-                     qPrintable(log[3]));
-            const QByteArray report = ReadFile(log[3].section("; crash report: ", -1));
-            QVERIFY(report.contains("Process id: " + QByteArray::number(crashed) + '\n'));
-            QCOMPARE(report.contains("[Info] last words"), c != StillRunsAtDeadline);
+            const QString report = log[c == AtTheLook ? 2 : 3];
+            QCOMPARE(log.filter("crash report").size(), 1);
+            QVERIFY2(report.startsWith("> Map Server: " + how + "; crash report: " + logs.path()),
+                     qPrintable(report));
+            const QByteArray written = ReadFile(report.section("; crash report: ", -1));
+            QVERIFY(written.contains("Process id: " + QByteArray::number(crashed) + '\n'));
+            QCOMPARE(written.contains("[Info] last words"), c != StillRunsAtDeadline);
             QCOMPARE(h.server(2).lastCrash.how, how);
             QCOMPARE(h.server(2).lastEnding, c == StillRunsAtDeadline ? QString() : how);
             QVERIFY(!h.apis.argsOf("ExamineEndedConsole").contains("Map Server"));
@@ -291,9 +311,9 @@ private slots:
         h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 4", "second"};
         const int mark = h.logCount();
         h.apis.crashAndWake("map-server");
-        QCOMPARE(h.logSince(mark).mid(0, 3),
-                 QStringList({"> Map Server just crashed!", "> Map Server: exit status 3",
-                              "> Map Server: exit status 4"}));
+        QCOMPARE(h.logSince(mark).mid(0, 4),
+                 QStringList({"> Map Server just crashed!", "> Starting Map Server ...",
+                              "> Map Server: exit status 3", "> Map Server: exit status 4"}));
         QCOMPARE(f.monitor().endings().waitingReports(), 0);
         QCOMPARE(h.server(2).lastCrash.lastLines, "second");
     }

@@ -12,16 +12,10 @@ struct PaneState {
     std::string status, signal;
 };
 
+constexpr const char* kPaneStateFormat = "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}";
+
 // tmux's view of the console's pane: "dead:status:signal", e.g. "1:3:" or "1::9" or "0::".
-PaneState AskPaneState(const TmuxClient& tmux, const QString& title) {
-    const auto ask = [&] {
-        return tmux.Run({{"display-message", "-p", "-t", TmuxClient::PaneTarget(title),
-                          "#{pane_dead}:#{pane_dead_status}:#{pane_dead_signal}"}});
-    };
-    CommandResult answer = ask();
-    // A freshly started tmux client now and then answers its first command with nothing.
-    if (answer.succeeded() && answer.output.empty())
-        answer = ask();
+PaneState ParsePaneState(const CommandResult& answer) {
     PaneState state;
     std::string text = answer.output;
     if (!text.empty() && text.back() == '\n')
@@ -35,6 +29,18 @@ PaneState AskPaneState(const TmuxClient& tmux, const QString& title) {
     state.status = text.substr(first + 1, second - first - 1);
     state.signal = text.substr(second + 1);
     return state;
+}
+
+PaneState AskPaneState(const TmuxClient& tmux, const QString& title) {
+    const auto ask = [&] {
+        return tmux.Run(
+            {{"display-message", "-p", "-t", TmuxClient::PaneTarget(title), kPaneStateFormat}});
+    };
+    CommandResult answer = ask();
+    // A freshly started tmux client now and then answers its first command with nothing.
+    if (answer.succeeded() && answer.output.empty())
+        answer = ask();
+    return ParsePaneState(answer);
 }
 
 } // namespace
@@ -53,11 +59,25 @@ ConsoleEnding ExamineConsoleEnding(const TmuxClient& tmux, const QString& title,
     ConsoleEnding ending;
     if (!TmuxClient::IsExactTitle(title))
         return ending;
-    if (!tmux.Run({{"has-session", "-t", TmuxClient::SessionTarget(title)}}).succeeded()) {
+    // In one round trip; the capture is wasted only while the console still runs.
+    const std::vector<CommandResult> answers = tmux.RunEach({
+        {"has-session", "-t", TmuxClient::SessionTarget(title)},
+        {"display-message", "-p", "-t", TmuxClient::PaneTarget(title), kPaneStateFormat},
+        {"capture-pane", "-p", "-J", "-S", std::to_string(-lines), "-t",
+         TmuxClient::PaneTarget(title)},
+    });
+    if (answers.size() < 3 || !answers[0].succeeded()) {
         ending.state = ConsoleEnding::State::Gone;
         return ending;
     }
-    const PaneState pane = AskPaneState(tmux, title);
+    PaneState pane = ParsePaneState(answers[1]);
+    CommandResult capture = answers[2];
+    if (answers[1].succeeded() && answers[1].output.empty()) {
+        // The empty first answer of a fresh client: asked again, one command at a time.
+        pane = AskPaneState(tmux, title);
+        capture = tmux.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-lines), "-t",
+                             TmuxClient::PaneTarget(title)}});
+    }
     if (!pane.answered)
         return ending;
     // tmux sees the console's end before it has the process's exit status: wait for both.
@@ -69,9 +89,6 @@ ConsoleEnding ExamineConsoleEnding(const TmuxClient& tmux, const QString& title,
     ending.how = DescribeEnding(pane.status, pane.signal);
     if (!pane.status.empty())
         ending.exitStatus = std::atoi(pane.status.c_str());
-    const CommandResult capture =
-        tmux.Run({{"capture-pane", "-p", "-J", "-S", std::to_string(-lines), "-t",
-                   TmuxClient::PaneTarget(title)}});
     if (capture.succeeded())
         ending.lastLines = ConsoleTextFromCapture(capture.output, lines);
     return ending;

@@ -266,16 +266,16 @@ QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPI
     const QString aside = sTitle + QStringLiteral(" (ended %1)").arg(lPID);
     if (!TmuxClient::IsExactTitle(sTitle) || !TmuxClient::IsExactTitle(aside) || lPID <= 0)
         return QString();
-    // In one round trip, so that the hook is there before tmux carries out anything else.
-    const std::vector<CommandResult> done = tmux_.RunEach({
+    // Sent without waiting for the answer: tmux carries out commands in the order they come, so
+    // the title is free for whatever comes next, and the relaunch need not wait a round trip. In
+    // one write, so that the hook is there before tmux carries out anything else. A console that
+    // could not be moved (it was gone already) is gone under its new name too, as a look tells.
+    tmux_.SendEach({
         {"rename-session", "-t", TmuxClient::SessionTarget(sTitle),
          TmuxClient::FormatLiteral(aside.toStdString())},
         endNotices_.hookFor(aside),
     });
-    // Without its hook the console is still aside, but nothing can wait for its ending.
-    if (done.size() < 2 || !done[1].succeeded())
-        endNotices_.forget(aside);
-    return !done.empty() && done.front().succeeded() ? aside : QString();
+    return aside;
 }
 
 bool LinuxApis::WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) {

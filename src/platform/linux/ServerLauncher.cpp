@@ -140,19 +140,6 @@ QString ServerLauncher::creationFailure(const CommandResult& created, const QStr
     return QStringLiteral("tmux could not create the console (exit code %1)").arg(created.exitCode);
 }
 
-// Before the program runs, so that its first line is logged too.
-void ServerLauncher::startLog(const std::string& sessionId, const QString& title) {
-    const std::string command = logCommands_.value(title);
-    if (command.empty())
-        return;
-    const CommandResult piped = tmux_.Run({{"pipe-pane", "-O", "-t", sessionId, command}});
-    if (!piped.succeeded())
-        logProblems_ << QStringLiteral("the output of %1 cannot be logged: tmux refused to pipe it "
-                                       "(exit code %2)")
-                            .arg(title)
-                            .arg(piped.exitCode);
-}
-
 void ServerLauncher::settleHandOvers() {
     std::erase_if(openHandOvers_, [](const std::shared_ptr<LaunchChannel>& channel) {
         channel->awaitVerdict(0);
@@ -207,23 +194,33 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
                     QString::fromLocal8Bit(std::strerror(errno)));
 
+    // One command list, one round trip: the options, the console, and the pipe of its output to
+    // the console log, given before the program runs so that its first line is logged too.
+    const std::string logCommand = logCommands_.value(title);
+    const std::string consoleTarget = TmuxClient::PaneTarget(title);
+    const std::string described = "#{pane_pid} #{session_id} #{session_name}";
+    std::vector<TmuxClient::Command> commands = {
+        {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
+        // A console outlives its process, so that how it ended and its last lines can be read; a
+        // deliberate stop turns this off for its console first.
+        {"set-option", "-wg", "remain-on-exit", "on"},
+        // Named at once (which turns tmux's automatic renaming off for it), as that renaming
+        // names it once the console's helper has made way for the server: it would look the
+        // console's foreground program up in /proc after every output.
+        {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-n",
+         TmuxClient::FormatLiteral(ProgramName(path)), "-c", TmuxClient::FormatLiteral(folder),
+         "-x", kConsoleColumns, "-y", kConsoleRows, "-P", "-F", described, "--", trampoline,
+         channel.folder(), AbsolutePathOf(path, current)},
+    };
+    if (!logCommand.empty()) {
+        // Only the last command's answer comes back: it tells the new console again. The list
+        // ends at a command that fails, so the pipe is never given to another console of the title.
+        commands.push_back({"pipe-pane", "-O", "-t", consoleTarget, logCommand});
+        commands.push_back({"display-message", "-p", "-t", consoleTarget, described});
+    }
     const auto create = [&] {
-        return tmux_.Run(
-            {
-                {"set-option", "-g", "history-limit", std::to_string(config_.historyLimit)},
-                // A console outlives its process, so that how it ended and its last lines can be
-                // read; a deliberate stop turns this off for its console first.
-                {"set-option", "-wg", "remain-on-exit", "on"},
-                // Named at once (which turns tmux's automatic renaming off for it), as that
-                // renaming names it once the console's helper has made way for the server: it
-                // would look the console's foreground program up in /proc after every output.
-                {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-n",
-                 TmuxClient::FormatLiteral(ProgramName(path)), "-c",
-                 TmuxClient::FormatLiteral(folder), "-x", kConsoleColumns, "-y", kConsoleRows, "-P",
-                 "-F", "#{pane_pid} #{session_id} #{session_name}", "--", trampoline,
-                 channel.folder(), AbsolutePathOf(path, current)},
-            },
-            [shared](const CommandResult& late, TmuxControlConnection& connection) {
+        return tmux_.RunList(
+            commands, [shared](const CommandResult& late, TmuxControlConnection& connection) {
                 // This launch was reported failed: a console tmux made for it after all is closed
                 // at once, and its trampoline, never told to go, runs nothing.
                 NewSession session;
@@ -237,6 +234,23 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     if (created.started && !created.timedOut && !created.succeeded() &&
         CloseEndedConsoleOf(tmux_, title))
         created = create();
+    if (!created.succeeded() && !logCommand.empty() && created.started && !created.timedOut) {
+        // The console may be made and only its pipe refused: it is ours when it runs this very
+        // launch's hand-over.
+        const std::vector<CommandResult> console = tmux_.RunEach({
+            {"display-message", "-p", "-t", consoleTarget, "#{pane_start_command}"},
+            {"display-message", "-p", "-t", consoleTarget, described},
+        });
+        if (console.size() == 2 && console[0].succeeded() && console[1].succeeded() &&
+            console[0].output.find(channel.folder()) != std::string::npos) {
+            logProblems_ << QStringLiteral(
+                                "the output of %1 cannot be logged: tmux refused to pipe "
+                                "it (exit code %2)")
+                                .arg(title)
+                                .arg(created.exitCode);
+            created = console[1];
+        }
+    }
     if (!created.succeeded())
         return fail(creationFailure(created, title));
     NewSession session;
@@ -251,8 +265,6 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("tmux named the console \"%1\" instead")
                         .arg(QString::fromStdString(session.name)));
     }
-
-    startLog(session.id, title);
 
     // Take hold of the console's process before the trampoline may start the program, so the
     // pidfd names this very process however quickly the program ends.

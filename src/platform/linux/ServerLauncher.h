@@ -47,7 +47,6 @@ public:
 
 private:
     void endSession(const std::string& target) const;
-    void startLog(const std::string& sessionId, const QString& title);
     ServerProcess fail(const QString& reason);
 
 public:

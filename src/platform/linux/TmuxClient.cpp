@@ -45,6 +45,16 @@ CommandResult TmuxClient::Run(const std::vector<Command>& commands, LateHandler 
     return all;
 }
 
+CommandResult TmuxClient::RunList(const std::vector<Command>& commands, LateHandler late) const {
+    std::string list;
+    for (const Command& command : commands) {
+        if (!list.empty())
+            list += " ; ";
+        list += LineOf(command);
+    }
+    return connection_->run(list, std::move(late));
+}
+
 std::vector<CommandResult> TmuxClient::RunEach(const std::vector<Command>& commands) const {
     std::vector<std::string> lines;
     for (const Command& command : commands)
@@ -54,6 +64,13 @@ std::vector<CommandResult> TmuxClient::RunEach(const std::vector<Command>& comma
 
 void TmuxClient::Send(const Command& command) const {
     connection_->send(LineOf(command));
+}
+
+void TmuxClient::SendEach(const std::vector<Command>& commands) const {
+    std::vector<std::string> lines;
+    for (const Command& command : commands)
+        lines.push_back(LineOf(command));
+    connection_->sendAll(lines);
 }
 
 bool TmuxClient::IsExactTitle(const QString& title) {

@@ -25,11 +25,17 @@ public:
     // that times out stays queued in tmux; late, if given, gets its answer when it comes.
     CommandResult Run(const std::vector<Command>& commands, LateHandler late = {}) const;
 
+    // Runs the commands as one command list, in one round trip: the first that fails ends it. The
+    // answer is that of the last command run, so only the last may print what is wanted.
+    CommandResult RunList(const std::vector<Command>& commands, LateHandler late = {}) const;
+
     // Runs the commands in one round trip, each on its own: every command's answer, in order.
     std::vector<CommandResult> RunEach(const std::vector<Command>& commands) const;
 
     // Sends a command without waiting for its answer.
     void Send(const Command& command) const;
+    // Sends the commands in one write without waiting for their answers.
+    void SendEach(const std::vector<Command>& commands) const;
 
     // The control client's process id, -1 while none runs.
     pid_t ClientPid() const { return connection_->clientPid(); }

@@ -157,9 +157,14 @@ TmuxControlConnection::enqueue(const std::string& commandLine, bool discard) {
 }
 
 void TmuxControlConnection::send(const std::string& commandLine) {
+    sendAll({commandLine});
+}
+
+void TmuxControlConnection::sendAll(const std::vector<std::string>& commandLines) {
     if (!ensureClient())
         return;
-    enqueue(commandLine, false)->abandoned = true;
+    for (const std::string& line : commandLines)
+        enqueue(line, false)->abandoned = true;
     flushOutbox();
 }
 

@@ -50,6 +50,8 @@ public:
 
     // Sends one command line without waiting for its answer.
     void send(const std::string& commandLine);
+    // Sends the command lines in one write without waiting for their answers.
+    void sendAll(const std::vector<std::string>& commandLines);
 
     // The client's process id, or -1 while none runs.
     pid_t clientPid() const { return pid_; }
