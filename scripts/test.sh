@@ -7,8 +7,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_TEST_BUILD_DIR:-$root/build-test}"
 
 "$root/scripts/setup.sh" --for-tests
+# ccache, where it is installed, keeps a rebuild short.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON \
-    -DCORVANE_BUILD_BENCH=ON >/dev/null
+    -DCORVANE_BUILD_BENCH=ON "${launcher[@]}" >/dev/null
 cmake --build "$build"
 # The package test installs the package that this builds; building it is no part of test time.
 CORVANE_PACKAGE_DIR="${CORVANE_PACKAGE_DIR:-$root/build-package}" "$root/scripts/package.sh" >/dev/null

@@ -175,9 +175,12 @@ private slots:
             shell.waitForFinished();
         });
         QList<int> group;
+        // Each asleep (state S): a sleep still loading its libraries grows between two readings.
+        const auto asleep = [](int pid) { return proc::Stat(pid, 3) == "S"; };
         QTRY_VERIFY((group = ChildrenOf(leader)).size() == 2 &&
                     proc::Exe(group[0]).endsWith("/sleep") &&
-                    proc::Exe(group[1]).endsWith("/sleep"));
+                    proc::Exe(group[1]).endsWith("/sleep") && asleep(group[0]) &&
+                    asleep(group[1]) && asleep(leader));
         group << leader;
         qint64 threads = 0, resident = 0, descriptors = 0;
         for (const int pid : group) {
