@@ -4,7 +4,7 @@
 bench_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 bench_build="${CORVANE_BENCH_BUILD_DIR:-$bench_root/build-bench}"
 bench_program="$bench_build/bench/corvane-bench"
-# pm2, measured beside the launcher by the peers case, as the issue measured it; npm installs it
+# pm2, measured beside the launcher and supervisord by the peers case; npm installs it
 # into the build folder, where corvane-bench looks for it (never globally, never into ~/.pm2).
 bench_pm2_version="7.0.4"
 
