@@ -94,20 +94,21 @@ private slots:
         l.window().conTab->Select(3); // the map server's console is mirrored on every tick too
         QElapsedTimer running;
         running.start();
-        // Samples during a crash notice, between two rounds: after a warm-up and after 12 s.
+        // Samples during a crash notice, between two rounds: after a warm-up and after 12 s,
+        // each at a moment when no crashed console's ending is awaited (its waiting client holds
+        // a process handle of its own until tmux has the ending): the three servers' handles only.
         QStringList descriptors[2];
         qint64 heap[2] = {};
         for (const int at : {0, 1})
             QVERIFY(WhenSeen(
                 [&] {
-                    return running.elapsed() > (at ? 12000 : 3000) &&
-                           !l.window().lblCrashNotice->isHidden();
-                },
-                45000,
-                [&] {
+                    if (running.elapsed() <= (at ? 12000 : 3000) ||
+                        l.window().lblCrashNotice->isHidden())
+                        return false;
                     descriptors[at] = proc::Descriptors(getpid());
-                    heap[at] = heapBytes();
-                }));
+                    return descriptors[at].filter("[pidfd]").size() == 3;
+                },
+                45000, [&] { heap[at] = heapBytes(); }));
         const int rounds = l.linesWith("> Map Server PID is ") - 1;
         qInfo("%d relaunches; %d descriptors; heap %lld then %lld KB; stall %lld ms", rounds,
               int(descriptors[1].size()), heap[0] / 1024, heap[1] / 1024, l.longestStallMs);
@@ -117,7 +118,6 @@ private slots:
         QVERIFY(l.linesWith("just crashed!") - rounds <= 1);
         // Flat: each relaunch gave back the handle of the process it replaced.
         QCOMPARE(descriptors[1], descriptors[0]);
-        QCOMPARE(descriptors[1].filter("[pidfd]").size(), 3);
         QVERIFY(heap[1] - heap[0] < 4 * 1024 * 1024);
         stopAndExpectNothingLeft(l);
     }
