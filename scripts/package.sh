@@ -10,9 +10,10 @@ build="${CORVANE_PACKAGE_DIR:-$root/build-package}"
 # protector, and relocations read-only and bound at start.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+    -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" \
+    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" \
     -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target corvane-launcher corvane-exec corvane-log corvane-manpage \
+cmake --build "$build" --target corvane-launcher corvane-exec corvane-log corvane-noutmp corvane-manpage \
     corvane-changelog
 rm -f "$build"/corvane-launcher_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

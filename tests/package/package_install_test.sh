@@ -45,7 +45,7 @@ dpkg-deb -c "$deb" | grep -E '/(login|char|map)-server$' && fail "the package ho
 dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"
 prefix="$work/root/usr" share="$work/root/usr/share" id=org.corvane.CorvaneLauncher
 for file in bin/corvane-launcher libexec/corvane-launcher/corvane-exec \
-    libexec/corvane-launcher/corvane-log \
+    libexec/corvane-launcher/corvane-log libexec/corvane-launcher/corvane-noutmp.so \
     share/corvane-launcher/launcherdata/{off,on,error}.ico share/applications/$id.desktop \
     share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg; do
     [ -f "$prefix/$file" ] || fail "the package lacks /usr/$file"

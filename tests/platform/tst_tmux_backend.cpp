@@ -143,6 +143,35 @@ private slots:
         QVERIFY(!Ended(second));
     }
 
+    // The launcher's tmux server has the library that leaves its consoles out of utmp (tmux
+    // would fork a helper at every console's start and end), and keeps it to itself: what tmux
+    // runs sees only the operator's own preloads.
+    void theTmuxServerKeepsItsPreloadToItself() {
+        for (const QByteArray& operators :
+             {QByteArray("/nonexistent/operators-own.so"), QByteArray()}) {
+            sandbox.reset();
+            ScopedEnv preload("LD_PRELOAD", operators);
+            if (operators.isEmpty())
+                qunsetenv("LD_PRELOAD");
+            sandbox = std::make_unique<TmuxSandbox>();
+            // One client throughout: the tmux server ends with the last client's session.
+            const TmuxClient client(sandbox->config());
+            const auto run = [&](const TmuxClient::Command& command) {
+                const CommandResult result = client.Run({command});
+                return result.succeeded() ? std::optional(QByteArray::fromStdString(result.output))
+                                          : std::nullopt;
+            };
+            const int server = run({"display-message", "-p", "#{pid}"}).value_or("").toInt();
+            QVERIFY(server > 0);
+            QVERIFY(proc::Read(server, "maps").contains("/corvane-noutmp.so\n"));
+            const auto passedOn = run({"show-environment", "-g", "LD_PRELOAD"});
+            if (operators.isEmpty())
+                QVERIFY(!passedOn);
+            else
+                QCOMPARE(passedOn.value_or("").trimmed(), "LD_PRELOAD=" + operators);
+        }
+    }
+
     // A console that has not executed its program yet (held here before the trampoline, in the
     // server's folder, until a file "go" appears) holds a server being started, not a gone one;
     // one that ends meanwhile is gone at once.

@@ -1,6 +1,7 @@
 #include "TmuxClient.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <unistd.h>
 
 namespace {
@@ -15,13 +16,41 @@ std::string LineOf(const TmuxClient::Command& command) {
     return line;
 }
 
+// Puts library first in the environment's LD_PRELOAD. The library takes itself out again at once,
+// so that what tmux runs keeps the operator's own preloads, if any.
+void PreloadFirst(std::vector<std::string>& environment, const std::string& library) {
+    constexpr std::string_view kName = "LD_PRELOAD=";
+    for (std::string& entry : environment) {
+        if (entry.starts_with(kName)) {
+            entry.insert(kName.size(), library + ':');
+            return;
+        }
+    }
+    environment.push_back(std::string(kName) + library);
+}
+
 } // namespace
+
+QString TmuxClient::QuietTmuxLibrary(const QString& trampolinePath) {
+    if (trampolinePath.isEmpty())
+        return QString();
+    const QString library =
+        QFileInfo(trampolinePath).absolutePath() + QStringLiteral("/corvane-noutmp.so");
+    // LD_PRELOAD splits its list at spaces and colons: such a path cannot be handed over.
+    if (library.contains(u' ') || library.contains(u':'))
+        return QString();
+    return QFileInfo(library).isFile() ? library : QString();
+}
 
 TmuxClient::TmuxClient(const LinuxBackendConfig& config) {
     TmuxControlConnection::Settings settings;
     settings.clientArgv = {QFile::encodeName(config.tmuxProgram).toStdString(), "-f", "/dev/null",
                            "-L", QFile::encodeName(config.tmuxSocketName).toStdString()};
     settings.environment = CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"});
+    // The client that starts the tmux server hands it the library that leaves the consoles out
+    // of utmp, when it lies beside the console helper.
+    if (const QString library = QuietTmuxLibrary(config.trampolinePath); !library.isEmpty())
+        PreloadFirst(settings.environment, QFile::encodeName(library).toStdString());
     settings.sessionName = "corvane-control-" + std::to_string(getpid());
     settings.timeoutMs = config.tmuxTimeoutMs;
     settings.waitHook = config.waitHook;

@@ -20,6 +20,10 @@ public:
 
     explicit TmuxClient(const LinuxBackendConfig& config);
 
+    // The library preloaded into the tmux server that leaves the consoles out of utmp:
+    // corvane-noutmp.so beside the console helper; empty when it is not there.
+    static QString QuietTmuxLibrary(const QString& trampolinePath);
+
     // Runs the commands in order, as a command list would: the first that fails ends the run.
     // Each word reaches tmux unchanged. While it waits, the configured wait hook runs. A command
     // that times out stays queued in tmux; late, if given, gets its answer when it comes.
