@@ -19,6 +19,6 @@ public:
 protected:
     // The daemon's pid while it runs; -1 before its start and after its end.
     virtual pid_t daemonPid() const = 0;
-    // What the daemon is called in residentParts ("supervisord", "pm2 daemon").
+    // What the daemon is called where its memory is told ("supervisord", "pm2 daemon").
     virtual std::string label() const = 0;
 };
