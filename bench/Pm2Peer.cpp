@@ -1,9 +1,7 @@
 #include "Pm2Peer.h"
 
-#include "Measure.h"
 #include "PeerProcess.h"
 #include "ProcessTree.h"
-#include "Report.h"
 
 #include <QDir>
 #include <QFile>
@@ -136,24 +134,6 @@ bool Pm2Peer::start() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
-}
-
-void Pm2Peer::runFor(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-double Pm2Peer::cpuMs() const {
-    return proctree::CpuMs(proctree::Tree(daemon_, ServerNames()));
-}
-
-double Pm2Peer::residentMb() const {
-    return proctree::ResidentMb(proctree::Tree(daemon_, ServerNames()));
-}
-
-std::string Pm2Peer::residentParts() const {
-    const std::vector<pid_t> tree = proctree::Tree(daemon_, ServerNames());
-    return report::Format("pm2 daemon %.1f MB, %zu other process(es) below it",
-                          measure::ResidentMb(daemon_), tree.empty() ? 0 : tree.size() - 1);
 }
 
 void Pm2Peer::requestStopAll() {

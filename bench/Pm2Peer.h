@@ -1,7 +1,7 @@
 #pragma once
 
 #include "BenchWorld.h"
-#include "Peer.h"
+#include "DaemonPeer.h"
 
 #include <QJsonObject>
 #include <sys/types.h>
@@ -12,7 +12,7 @@
 // AppSettings), every console logged to files. Its daemon (the "God Daemon") is found through its
 // pid file; its helpers are whatever runs below the daemon besides the servers. Everything it
 // started ends with this object: `pm2 kill` with its PM2_HOME, then the hard way.
-class Pm2Peer : public Peer {
+class Pm2Peer : public DaemonPeer {
 public:
     explicit Pm2Peer(BenchWorld& world);
     ~Pm2Peer() override;
@@ -26,14 +26,13 @@ public:
 
     std::string name() const override { return "pm2"; }
     bool start() override;
-    void runFor(int ms) override;
-    double cpuMs() const override;
-    bool runsInThisProcess() const override { return false; }
-    double residentMb() const override;
-    std::string residentParts() const override;
     void requestStopAll() override;
     bool stopRequestDone() override;
     QString consoleLogFolder() const override { return folder_ + QStringLiteral("/logs"); }
+
+protected:
+    pid_t daemonPid() const override { return daemon_; }
+    std::string label() const override { return "pm2 daemon"; }
 
 private:
     bool writeEcosystem() const;

@@ -1,9 +1,7 @@
 #include "SupervisordPeer.h"
 
-#include "Measure.h"
 #include "PeerProcess.h"
 #include "ProcessTree.h"
-#include "Report.h"
 
 #include <QDir>
 #include <QFile>
@@ -104,24 +102,6 @@ bool SupervisordPeer::start() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
-}
-
-void SupervisordPeer::runFor(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-double SupervisordPeer::cpuMs() const {
-    return proctree::CpuMs(proctree::Tree(supervisord_, ServerNames()));
-}
-
-double SupervisordPeer::residentMb() const {
-    return proctree::ResidentMb(proctree::Tree(supervisord_, ServerNames()));
-}
-
-std::string SupervisordPeer::residentParts() const {
-    const std::vector<pid_t> tree = proctree::Tree(supervisord_, ServerNames());
-    return report::Format("supervisord %.1f MB, %zu other process(es) below it",
-                          measure::ResidentMb(supervisord_), tree.empty() ? 0 : tree.size() - 1);
 }
 
 void SupervisordPeer::requestStopAll() {

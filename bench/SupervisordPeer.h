@@ -1,7 +1,7 @@
 #pragma once
 
 #include "BenchWorld.h"
-#include "Peer.h"
+#include "DaemonPeer.h"
 
 #include <sys/types.h>
 
@@ -9,7 +9,7 @@
 // world, the world's three stand-ins as programs, set up for the fastest relaunch an operator can
 // ask of it (see kProgramSettings), every console logged to a file. Its helpers are whatever it
 // runs besides the servers. It ends with this object; supervisorctl is the operator's client.
-class SupervisordPeer : public Peer {
+class SupervisordPeer : public DaemonPeer {
 public:
     explicit SupervisordPeer(BenchWorld& world);
     ~SupervisordPeer() override;
@@ -21,14 +21,13 @@ public:
 
     std::string name() const override { return "supervisord"; }
     bool start() override;
-    void runFor(int ms) override;
-    double cpuMs() const override;
-    bool runsInThisProcess() const override { return false; }
-    double residentMb() const override;
-    std::string residentParts() const override;
     void requestStopAll() override;
     bool stopRequestDone() override;
     QString consoleLogFolder() const override { return folder_ + QStringLiteral("/logs"); }
+
+protected:
+    pid_t daemonPid() const override { return supervisord_; }
+    std::string label() const override { return "supervisord"; }
 
 private:
     bool writeConfiguration() const;

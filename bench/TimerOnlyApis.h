@@ -56,6 +56,9 @@ public:
         inner_.SetConsoleLog(t, log);
     }
     QStringList TakeConsoleLogProblems() override { return inner_.TakeConsoleLogProblems(); }
+    bool WatchConsoleLogProblems(std::function<void()> onProblem) override {
+        return inner_.WatchConsoleLogProblems(std::move(onProblem));
+    }
 
 private:
     modAPIs& inner_;

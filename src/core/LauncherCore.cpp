@@ -56,7 +56,10 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     connect(&backups_, &ServerBackups::restoreFinished, &alerts_, &AlertWatch::restoreFinished);
 }
 
-LauncherCore::~LauncherCore() = default;
+LauncherCore::~LauncherCore() {
+    if (watchingConsoleLogProblems_)
+        services_.apis->WatchConsoleLogProblems({});
+}
 
 LauncherOptions LauncherCore::LoadSettings() {
     const LauncherOptions loaded = settings_.LoadOptions(options_);
@@ -137,7 +140,12 @@ void LauncherCore::SaveSettings() {
 
 void LauncherCore::UseLogFolder(const QString& folder, const QString& note) {
     log_.UseLogFolder(folder, note, logMaxBytes_, logKept_);
-    if (folder.isEmpty() || tmrConsoleLogProblems_)
+    if (folder.isEmpty() || tmrConsoleLogProblems_ || watchingConsoleLogProblems_)
+        return;
+    // Told of each problem as it happens where the platform can; else looked for every 2 s.
+    watchingConsoleLogProblems_ =
+        services_.apis->WatchConsoleLogProblems([this] { ReportConsoleLogProblems(); });
+    if (watchingConsoleLogProblems_)
         return;
     tmrConsoleLogProblems_ = new QTimer(this);
     connect(tmrConsoleLogProblems_, &QTimer::timeout, this,

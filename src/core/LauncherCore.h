@@ -108,6 +108,7 @@ private:
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
     QTimer* tmrConsoleLogProblems_ = nullptr;
+    bool watchingConsoleLogProblems_ = false;
     bool exiting_ = false;
     std::function<void()> exitDone_;
 };

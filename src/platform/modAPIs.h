@@ -209,6 +209,14 @@ public:
     // problem told once.
     virtual QStringList TakeConsoleLogProblems() = 0;
 
+    // Calls onProblem from the event loop whenever TakeConsoleLogProblems has something new to
+    // tell, from now on, so that nobody need look at times of their own. Never waits. False when
+    // this platform cannot tell: the caller then looks at a time of its own.
+    virtual bool WatchConsoleLogProblems(std::function<void()> onProblem) {
+        Q_UNUSED(onProblem);
+        return false;
+    }
+
 private:
     std::int32_t consoleLineLimit_ = kDefaultConsoleLines;
 };

@@ -176,6 +176,31 @@ private slots:
         QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
     }
 
+    // A console log problem is logged as the platform tells of it, and nobody looks for one in
+    // between, whether servers run or not; a platform that cannot tell is looked at every 2 s.
+    void consoleLogProblemsAreLoggedWhenTold() {
+        for (const bool tells : {true, false}) {
+            CoreHarness h;
+            h.apis.tellsOfLogProblems = tells;
+            h.loadCore();
+            QTemporaryDir logs;
+            h.core().UseLogFolder(logs.path(), QString());
+            QTest::qWait(2300); // offline, no console logged: a look every 2 s would have come
+            QCOMPARE(h.apis.count("TakeConsoleLogProblems") > 0, !tells);
+            h.addServerFiles();
+            h.fleet().StartServersAndGoOnline();
+            const int mark = h.logCount();
+            const int looks = h.apis.count("TakeConsoleLogProblems");
+            h.apis.logProblem("map-server.log cannot be written, output is dropped until it can: "
+                              "No space left on device");
+            const QStringList told{"> Console log: map-server.log cannot be written, output is "
+                                   "dropped until it can: No space left on device; the server "
+                                   "keeps running."};
+            QTRY_COMPARE_WITH_TIMEOUT(h.logSince(mark), told, 2500);
+            QCOMPARE(h.apis.count("TakeConsoleLogProblems"), looks + 1);
+        }
+    }
+
     // A server that ran and cannot be started again after a crash (its program gone, or its launch
     // refused) is tried again at every check, each time announced and arming the priority step,
     // but reported once per process: how it ended, and its last lines, in a crash report. Once it

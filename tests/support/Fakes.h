@@ -185,7 +185,24 @@ public:
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override {
         consoleLogs.insert(sTitle, log);
     }
-    QStringList TakeConsoleLogProblems() override { return {}; }
+    // Console log problems wait here to be taken; logProblem tells the watcher of a new one, as the
+    // event loop would, unless this platform is one that cannot tell.
+    QStringList consoleLogProblems;
+    bool tellsOfLogProblems = true;
+    std::function<void()> onLogProblem;
+    QStringList TakeConsoleLogProblems() override {
+        record("TakeConsoleLogProblems", QString());
+        return std::exchange(consoleLogProblems, {});
+    }
+    bool WatchConsoleLogProblems(std::function<void()> onProblem) override {
+        onLogProblem = std::move(onProblem);
+        return tellsOfLogProblems;
+    }
+    void logProblem(const QString& problem) {
+        consoleLogProblems << problem;
+        if (tellsOfLogProblems && onLogProblem)
+            onLogProblem();
+    }
     // A probe is answered by whether its port accepts at the moment it is asked.
     QSet<int> acceptingPorts;
     QHash<std::int32_t, int> openProbes; // by probe number, its port

@@ -30,6 +30,8 @@ public:
 
     // The FIFO's path; "-" when none could be made (the helpers then tell nobody).
     const std::string& path() const { return path_; }
+    // The pipe's reading end, to watch for notices; -1 when none could be made.
+    int fd() const { return fd_; }
 
     // The notices that arrived since the last call, one text each.
     QStringList take();

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -44,7 +45,15 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
 }
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
-    return launcher_.launch(sExePath, sTitle);
+    ServerProcess launched = launcher_.launch(sExePath, sTitle);
+    if (onLogProblem_) {
+        const QStringList problems = launcher_.takeLogProblems();
+        logProblems_ << problems;
+        // Once the launch has been told of, as a look at a time of the caller's own would.
+        if (!problems.isEmpty())
+            launchProblemsTold_->start();
+    }
+    return launched;
 }
 
 QString LinuxApis::LastLaunchError() {
@@ -291,14 +300,53 @@ void LinuxApis::SetConsoleLog(const QString& sTitle, const ConsoleLog& log) {
         launcher_.setLogCommand(sTitle, std::string());
         return;
     }
-    if (!notices_)
+    if (!notices_) {
         notices_ = std::make_unique<ConsoleLogNotices>();
+        WatchConsoleLogNotices();
+    }
     launcher_.setLogCommand(sTitle, ConsoleLogCommand(logHelper_, log, notices_->path()));
 }
 
 QStringList LinuxApis::TakeConsoleLogProblems() {
-    QStringList problems = launcher_.takeLogProblems();
+    QStringList problems = std::exchange(logProblems_, {});
+    problems << launcher_.takeLogProblems();
     if (notices_)
         problems << notices_->take();
     return problems;
+}
+
+bool LinuxApis::WatchConsoleLogProblems(std::function<void()> onProblem) {
+    onLogProblem_ = std::move(onProblem);
+    if (!onLogProblem_) { // nobody to tell: the notices wait in their pipe
+        noticesWatch_.reset();
+        return true;
+    }
+    if (!launchProblemsTold_) {
+        launchProblemsTold_ = std::make_unique<QTimer>();
+        launchProblemsTold_->setSingleShot(true);
+        QObject::connect(launchProblemsTold_.get(), &QTimer::timeout, launchProblemsTold_.get(),
+                         [this] {
+                             if (onLogProblem_ && !logProblems_.isEmpty())
+                                 onLogProblem_();
+                         });
+    }
+    WatchConsoleLogNotices();
+    return true;
+}
+
+void LinuxApis::WatchConsoleLogNotices() {
+    if (!onLogProblem_ || !notices_ || noticesWatch_ || notices_->fd() < 0)
+        return;
+    noticesWatch_ = std::make_unique<QSocketNotifier>(notices_->fd(), QSocketNotifier::Read);
+    QObject::connect(noticesWatch_.get(), &QSocketNotifier::activated, noticesWatch_.get(),
+                     [this] { ReadConsoleLogNotices(); });
+}
+
+void LinuxApis::ReadConsoleLogNotices() {
+    // All that can be read is read, so that the pipe is quiet until the next notice; a line
+    // written in part waits for its end.
+    const QStringList notices = notices_->take();
+    logProblems_ << notices;
+    if (!notices.isEmpty() && onLogProblem_)
+        onLogProblem_();
 }

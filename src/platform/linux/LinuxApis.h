@@ -13,6 +13,8 @@
 #include "TmuxClient.h"
 
 #include <QHash>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -57,9 +59,13 @@ public:
     void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) override;
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override;
     QStringList TakeConsoleLogProblems() override;
+    bool WatchConsoleLogProblems(std::function<void()> onProblem) override;
 
 private:
     QString CaptureConsole(const QString& sTitle, bool colours);
+    // Reads the notices that arrived into logProblems_, and tells the watcher of any.
+    void ReadConsoleLogNotices();
+    void WatchConsoleLogNotices();
 
     LinuxBackendConfig config_;
     std::string installationFolder_;
@@ -71,6 +77,12 @@ private:
     QString lastPriorityError_;
     std::string logHelper_;                      // corvane-log, beside the trampoline
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
+    // While a watcher is told of console log problems: the notices' pipe is watched, and what it
+    // or a launch had to tell waits in logProblems_ for TakeConsoleLogProblems.
+    std::function<void()> onLogProblem_;
+    std::unique_ptr<QSocketNotifier> noticesWatch_;
+    std::unique_ptr<QTimer> launchProblemsTold_; // tells of a launch's problems after the launch
+    QStringList logProblems_;
     ProcessEndWatch endWatch_;
     ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
     PortProbes portProbes_;
