@@ -40,6 +40,10 @@ double SelfCpuMs() {
     return UsageMs(RUSAGE_SELF);
 }
 
+double ThreadCpuMs() {
+    return UsageMs(RUSAGE_THREAD);
+}
+
 double ChildrenCpuMs() {
     return UsageMs(RUSAGE_CHILDREN);
 }

@@ -15,6 +15,8 @@ double MsSince(SteadyClock::time_point start);
 
 // CPU time (user and system) of this process, all threads, in ms.
 double SelfCpuMs();
+// CPU time of the calling thread alone, in ms.
+double ThreadCpuMs();
 // CPU time of the children this process has waited for (e.g. every finished tmux client), in ms.
 double ChildrenCpuMs();
 // CPU time of another process from its /proc stat line (utime + stime), in ms; -1 when unreadable.

@@ -62,9 +62,15 @@ long FloodLines(const QString& folder, const QString& prefix) {
 
 // Kills the map server and lets the peer work until a new map-server process runs and
 // kAfterRelaunchMs more: the time to the new process and the CPU spent beyond idleCpuPerMs.
-std::optional<std::pair<double, double>> KillMapServer(Peer& peer, double idleCpuPerMs) {
+struct Relaunch {
+    double toNewProcessMs, cpuMs;
+    double mainThreadCpuMs; // the calling thread's alone, for a peer in this process
+};
+
+std::optional<Relaunch> KillMapServer(Peer& peer, double idleCpuPerMs, double idleThreadCpuPerMs) {
     const pid_t old = OtherProcessNamed("map-server", 0);
     const double cpuBefore = peer.cpuMs();
+    const double threadCpuBefore = measure::ThreadCpuMs();
     const auto start = measure::SteadyClock::now();
     if (old <= 0 || ::kill(old, SIGKILL) != 0)
         return std::nullopt;
@@ -78,7 +84,9 @@ std::optional<std::pair<double, double>> KillMapServer(Peer& peer, double idleCp
     const double measuring = peer.runsInThisProcess() ? newProcess.threadCpuMs() : 0;
     const double cpu =
         peer.cpuMs() - cpuBefore - measuring - idleCpuPerMs * measure::MsSince(start);
-    return std::make_pair(newProcess.foundAfterMs(), cpu);
+    const double threadCpu =
+        measure::ThreadCpuMs() - threadCpuBefore - idleThreadCpuPerMs * measure::MsSince(start);
+    return Relaunch{newProcess.foundAfterMs(), cpu, threadCpu};
 }
 
 // Asks for the stop of all and lets the peer work until no server runs and the request has
@@ -106,24 +114,31 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, Figures& figures
     }
     peer->runFor(1000);
     const double cpuBefore = peer->cpuMs();
+    const double threadCpuBefore = measure::ThreadCpuMs();
     const auto start = measure::SteadyClock::now();
     peer->runFor(lengths.idleSeconds * 1000);
     const double idleCpuPerMs = (peer->cpuMs() - cpuBefore) / measure::MsSince(start);
+    const double idleThreadCpuPerMs =
+        (measure::ThreadCpuMs() - threadCpuBefore) / measure::MsSince(start);
     figures.idleCpuPercent = idleCpuPerMs * 100.0;
     figures.residentMb = peer->residentMb();
     figures.residentParts = peer->residentParts();
     for (int k = 0; k < lengths.kills; ++k) {
         // At another point of a second each time: supervisord wakes at least once a second.
         peer->runFor(300 + (k % 10) * 100);
-        const auto relaunch = KillMapServer(*peer, idleCpuPerMs);
+        const auto relaunch = KillMapServer(*peer, idleCpuPerMs, idleThreadCpuPerMs);
         if (!relaunch) {
             std::fprintf(stderr, "%s, kill %d: no new map server\n", peer->name().c_str(), k + 1);
             return false;
         }
-        figures.toNewProcessMs.push_back(relaunch->first);
-        figures.relaunchCpuMs.push_back(relaunch->second);
+        figures.toNewProcessMs.push_back(relaunch->toNewProcessMs);
+        figures.relaunchCpuMs.push_back(relaunch->cpuMs);
         std::printf("%s, kill %d: new process after %.1f ms, %.2f ms CPU\n", peer->name().c_str(),
-                    k + 1, relaunch->first, relaunch->second);
+                    k + 1, relaunch->toNewProcessMs, relaunch->cpuMs);
+        // The launcher runs on this thread: what its event loop spent on the relaunch.
+        if (peer->runsInThisProcess())
+            std::printf("%s, kill %d: main thread %.2f ms CPU\n", peer->name().c_str(), k + 1,
+                        relaunch->mainThreadCpuMs);
     }
     if (!StopAll(*peer, world, figures)) {
         std::fprintf(stderr, "%s: the servers did not all end within 20 s\n", peer->name().c_str());
