@@ -73,14 +73,12 @@ void CrashEndingReport::lookNow() {
         if (!w.looked || w.final)
             due << w.console;
     for (const QString& console : due) {
-        const auto found = std::find_if(waiting_.begin(), waiting_.end(),
-                                        [&](const Waiting& w) { return w.console == console; });
+        const auto found = findWaiting(console);
         if (found == waiting_.end() || (found->looked && !found->final))
             continue;
         found->looked = true;
         const ConsoleEnding ending = look(console);
-        const auto again = std::find_if(waiting_.begin(), waiting_.end(),
-                                        [&](const Waiting& w) { return w.console == console; });
+        const auto again = findWaiting(console);
         if (again == waiting_.end())
             continue;
         if (ending.state != ConsoleEnding::State::StillRunning || again->final) {
@@ -95,13 +93,18 @@ void CrashEndingReport::lookNow() {
     armDeadline();
 }
 
+std::vector<CrashEndingReport::Waiting>::iterator
+CrashEndingReport::findWaiting(const QString& console) {
+    return std::find_if(waiting_.begin(), waiting_.end(),
+                        [&](const Waiting& w) { return w.console == console; });
+}
+
 ConsoleEnding CrashEndingReport::look(const QString& console) {
     return apis_.ExamineEndedConsole(console, kCrashReportLines);
 }
 
 void CrashEndingReport::noticed(const QString& console) {
-    const auto found = std::find_if(waiting_.begin(), waiting_.end(),
-                                    [&](const Waiting& w) { return w.console == console; });
+    const auto found = findWaiting(console);
     if (found == waiting_.end()) {
         // Reported at its deadline while it still seemed to run: closed now that it has ended.
         if (closeWhenEnded_.removeAll(console) > 0)

@@ -71,6 +71,8 @@ private:
         bool final = false;  // written at the next look, with whatever it tells
     };
     void noticed(const QString& console);
+    // The report waiting for the console aside of that name; waiting_.end() when none is.
+    std::vector<Waiting>::iterator findWaiting(const QString& console);
     void finishEarlierReport(const ServerSupervisor& server);
     ConsoleEnding look(const QString& console);
     void finish(const Waiting& waiting, const ConsoleEnding& ending);
