@@ -65,8 +65,11 @@ void PruneCrashReports(const QString& folder, const QString& program, int kept) 
     };
     std::vector<Report> reports;
     const QDir dir(folder);
-    for (const QString& file :
-         dir.entryList({prefix + QStringLiteral("*.txt")}, QDir::Files | QDir::NoSymLinks)) {
+    // The prefix as a name filter would have it (in any case), without the pattern that a filter
+    // compiles on every listing.
+    for (const QString& file : dir.entryList(QDir::Files | QDir::NoSymLinks)) {
+        if (!file.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
         const QRegularExpressionMatch match = stamped.match(QStringView(file).mid(prefix.size()));
         if (match.hasMatch())
             reports.push_back({match.captured(1),
