@@ -60,13 +60,14 @@ long FloodLines(const QString& folder, const QString& prefix) {
     return lines;
 }
 
-// Kills the map server and lets the peer work until a new map-server process runs and
-// kAfterRelaunchMs more: the time to the new process and the CPU spent beyond idleCpuPerMs.
 struct Relaunch {
     double toNewProcessMs, cpuMs;
     double mainThreadCpuMs; // the calling thread's alone, for a peer in this process
 };
 
+// Kills the map server and lets the peer work until a new map-server process runs and
+// kAfterRelaunchMs more: the time to the new process, the CPU spent beyond idleCpuPerMs and the
+// calling thread's beyond idleThreadCpuPerMs.
 std::optional<Relaunch> KillMapServer(Peer& peer, double idleCpuPerMs, double idleThreadCpuPerMs) {
     const pid_t old = OtherProcessNamed("map-server", 0);
     const double cpuBefore = peer.cpuMs();
