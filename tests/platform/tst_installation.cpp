@@ -162,7 +162,8 @@ private slots:
 
     // A server uses what its whole process group uses: each member's threads, resident memory and
     // descriptors summed, no process of another group; a member that ends drops out of the next
-    // reading, one that comes is found, and a process that leads no group counts alone.
+    // reading, one that comes is found, a process that leads no group counts alone, and the files
+    // of ended ones are let go.
     void aServersUsageIsItsWholeProcessGroup() {
         QProcess shell;
         shell.setChildProcessModifier([] { setpgid(0, 0); });
@@ -209,6 +210,20 @@ private slots:
             reader.read(leaders);
         shell.write("\n");
         QTRY_COMPARE(reader.read(leaders)[0].processes, 3);
+        // Once the whole group has ended, a reading holds none of its files, though the leader's
+        // id is still asked for.
+        kill(-leader, SIGKILL);
+        shell.waitForFinished();
+        static const QRegularExpression procFile("^/proc/\\d+/");
+        const QString own = QStringLiteral("/proc/%1/").arg(getpid());
+        const auto heldAfterReading = [&] {
+            reader.read(leaders);
+            QStringList held = proc::Descriptors(getpid()).filter(procFile);
+            held.removeIf([&](const QString& target) { return target.startsWith(own); });
+            return held;
+        };
+        QTRY_COMPARE(heldAfterReading(), QStringList());
+        QVERIFY(!reader.read(leaders)[0].found);
     }
 
     // The server folder chosen for the program, whatever the program's own folder.

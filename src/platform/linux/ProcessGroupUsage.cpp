@@ -152,8 +152,10 @@ std::vector<ServerUsage> ProcessGroupUsage::readAll(const std::vector<pid_t>& le
         ProcFiles& files = filesOf(pid);
         const ProcStat stat =
             ParseProcStat(ReadStat(proc_.get(), pid, files.stat, buf, sizeof buf));
-        if (!stat.valid || Ended(stat))
+        if (!stat.valid || Ended(stat)) {
+            files_.erase(pid); // an ended server's files are not held until its id changes
             continue;
+        }
         groups[i] = Leader{pid, stat.processGroup == pid ? pid : 0, stat.session};
         usage[i].found = true;
         usage[i].uptimeMs = std::max<std::int64_t>(
@@ -182,6 +184,8 @@ bool ProcessGroupUsage::readKnownMembers(const std::vector<Leader>& groups,
             const ProcStat stat =
                 ParseProcStat(ReadStat(proc_.get(), pid, files.stat, buf, sizeof buf));
             // One has ended or left: the members are looked for again.
+            if (!stat.valid || Ended(stat))
+                files_.erase(pid);
             if (!stat.valid || Ended(stat) || stat.processGroup != groups[i].group)
                 return false;
             add(pid, stat, files, usage[i]);
