@@ -97,18 +97,35 @@ private slots:
         // Samples during a crash notice, between two rounds: after a warm-up and after 12 s,
         // each at a moment when no crashed console's ending is awaited (its waiting client holds
         // a process handle of its own until tmux has the ending): the three servers' handles only.
+        // The usage sample keeps the /proc files of the servers' processes open between readings,
+        // so those name processes that come and go: the moment is one when each names a process
+        // that is still there (an ended one's are let go at the next reading), each is open once,
+        // and they are left out of the comparison.
+        static const QRegularExpression procFile("^/proc/(\\d+)/[a-z]+$");
+        const auto sampledFilesAreLive = [](const QStringList& targets) {
+            return std::all_of(targets.begin(), targets.end(), [](const QString& target) {
+                const auto m = procFile.match(target);
+                return !m.hasMatch() || QFileInfo::exists("/proc/" + m.captured(1));
+            });
+        };
         QStringList descriptors[2];
         qint64 heap[2] = {};
-        for (const int at : {0, 1})
+        for (const int at : {0, 1}) {
             QVERIFY(WhenSeen(
                 [&] {
                     if (running.elapsed() <= (at ? 12000 : 3000) ||
                         l.window().lblCrashNotice->isHidden())
                         return false;
                     descriptors[at] = proc::Descriptors(getpid());
-                    return descriptors[at].filter("[pidfd]").size() == 3;
+                    return descriptors[at].filter("[pidfd]").size() == 3 &&
+                           sampledFilesAreLive(descriptors[at]);
                 },
                 45000, [&] { heap[at] = heapBytes(); }));
+            QStringList sampled = descriptors[at].filter(procFile);
+            QCOMPARE(sampled.removeDuplicates(), 0); // each process's files opened once
+            descriptors[at].removeIf(
+                [](const QString& target) { return procFile.match(target).hasMatch(); });
+        }
         const int rounds = l.linesWith("> Map Server PID is ") - 1;
         qInfo("%d relaunches; %d descriptors; heap %lld then %lld KB; stall %lld ms", rounds,
               int(descriptors[1].size()), heap[0] / 1024, heap[1] / 1024, l.longestStallMs);

@@ -44,11 +44,12 @@ struct proc {
         }
         return pids;
     }
-    // Targets of its descriptors.
+    // Targets of all its descriptors: files, folders, devices, pipes, sockets and anonymous ones.
     static QStringList Descriptors(int pid) {
         QStringList targets;
         for (const QString& fd :
-             QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::System))
+             QDir(QStringLiteral("/proc/%1/fd").arg(pid))
+                 .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot))
             targets << Link(pid, "fd/" + fd);
         targets.sort();
         return targets;
