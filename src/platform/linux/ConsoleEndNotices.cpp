@@ -5,7 +5,6 @@
 #include "Pidfd.h"
 #include "UniqueFd.h"
 
-#include <QFile>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -14,9 +13,8 @@
 #include <unistd.h>
 
 ConsoleEndNotices::ConsoleEndNotices(const LinuxBackendConfig& config)
-    : clientArgv_{QFile::encodeName(config.tmuxProgram).toStdString(), "-f", "/dev/null", "-L",
-                  QFile::encodeName(config.tmuxSocketName).toStdString()},
-      environment_(CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"})) {}
+    // Its clients only wait on the server: none preloads anything into it.
+    : clientArgv_(TmuxClient::ClientArgv(config)), environment_(TmuxClient::ClientEnvironment()) {}
 
 ConsoleEndNotices::~ConsoleEndNotices() {
     while (!waiters_.isEmpty())

@@ -42,11 +42,19 @@ QString TmuxClient::QuietTmuxLibrary(const QString& trampolinePath) {
     return QFileInfo(library).isFile() ? library : QString();
 }
 
+std::vector<std::string> TmuxClient::ClientArgv(const LinuxBackendConfig& config) {
+    return {QFile::encodeName(config.tmuxProgram).toStdString(), "-f", "/dev/null", "-L",
+            QFile::encodeName(config.tmuxSocketName).toStdString()};
+}
+
+std::vector<std::string> TmuxClient::ClientEnvironment() {
+    return CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"});
+}
+
 TmuxClient::TmuxClient(const LinuxBackendConfig& config) {
     TmuxControlConnection::Settings settings;
-    settings.clientArgv = {QFile::encodeName(config.tmuxProgram).toStdString(), "-f", "/dev/null",
-                           "-L", QFile::encodeName(config.tmuxSocketName).toStdString()};
-    settings.environment = CurrentEnvironmentWithout({"TMUX", "TMUX_PANE"});
+    settings.clientArgv = ClientArgv(config);
+    settings.environment = ClientEnvironment();
     // The client that starts the tmux server hands it the library that leaves the consoles out
     // of utmp, when it lies beside the console helper.
     if (const QString library = QuietTmuxLibrary(config.trampolinePath); !library.isEmpty())

@@ -20,6 +20,11 @@ public:
 
     explicit TmuxClient(const LinuxBackendConfig& config);
 
+    // How any tmux client of this launcher is run: tmux with its global options (-f, -L), in the
+    // launcher's environment without the operator's own tmux session.
+    static std::vector<std::string> ClientArgv(const LinuxBackendConfig& config);
+    static std::vector<std::string> ClientEnvironment();
+
     // The library preloaded into the tmux server that leaves the consoles out of utmp:
     // corvane-noutmp.so beside the console helper; empty when it is not there.
     static QString QuietTmuxLibrary(const QString& trampolinePath);
