@@ -85,6 +85,12 @@ private slots:
         QTRY_VERIFY((again = readyHelper()) > 0 && again != helper);
         QCOMPARE(proc::Running(program), QList<int>{next.lPID});
         QVERIFY(!ReadFile(logFile).contains("corvane-exec"));
+        // The server it runs is found by the next launcher, as any other console's.
+        LinuxApis later(sandbox->config());
+        const ServerProcess found = later.FindRunningServer(program);
+        QCOMPARE(found.lPID, next.lPID);
+        QCOMPARE(PidOfPidfd(static_cast<int>(found.hProcess.raw())), helper);
+        later.ReleaseProcessHandle(found.hProcess);
         os().ReleaseProcessHandle(first.hProcess);
         os().ReleaseProcessHandle(next.hProcess);
     }

@@ -274,7 +274,13 @@ bool ServerLauncher::prepare(const QString& exePath, const QString& title) {
         shared->reclaimFolder();
         return false;
     }
-    ready_[title] = Ready{plan, shared, std::move(pidfd), session.pid, session.id};
+    Ready made{plan, shared, std::move(pidfd), session.pid, session.id};
+    // Another was made meanwhile (the wait for tmux lets events run): one is enough.
+    if (ready_.contains(title)) {
+        close(made);
+        return true;
+    }
+    ready_[title] = std::move(made);
     return true;
 }
 
