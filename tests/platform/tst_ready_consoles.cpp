@@ -183,7 +183,7 @@ private slots:
         }
         QTRY_VERIFY(PidfdProcessEnded(helperFd.get()));
         if (way != 7)
-            QVERIFY(readyGone());
+            QTRY_VERIFY(readyGone());
         QVERIFY(sandbox->tmux({"list-sessions", "-F", "#{pane_pid}"})
                     ->split('\n')
                     .indexOf(QByteArray::number(helper)) < 0);

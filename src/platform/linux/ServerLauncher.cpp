@@ -111,7 +111,7 @@ ServerLauncher::~ServerLauncher() {
             ready.channel->reclaimFolder();
             ready.channel.reset();
         }
-    closeAllReady();
+    closeAllReady(true);
 }
 
 QString ServerLauncher::ReadyName(const QString& title) {
@@ -148,32 +148,38 @@ ServerLauncher::Plan ServerLauncher::planFor(const std::string& path, const QStr
     return plan;
 }
 
-void ServerLauncher::close(Ready& ready) {
+void ServerLauncher::close(Ready& ready, bool wait) {
     if (!ready.channel) {
         ready.pidfd.reset();
         return;
     }
-    // Closed before its hand-over is dropped: its helper, hung up with its console, can no longer
-    // report or run anything, and the hand-over folder is ours to remove. (A helper that sees the
-    // hand-over closed first ends without a word in the console log.)
-    tmux_.Run({{"kill-session", "-t", ready.sessionId}});
-    ready.channel->reclaimFolder();
+    ready.channel->awaitVerdict(0);
+    if (!wait && ready.channel->trampolineHasOpened()) {
+        // Its helper has all it needs, and ends without a word in the console log once the
+        // hand-over is dropped: tmux closes the console in its own time.
+        tmux_.Send({"kill-session", "-t", ready.sessionId});
+    } else {
+        // Closed before the hand-over is dropped: its helper, hung up with its console, can no
+        // longer report or run anything, and the hand-over folder is ours to remove.
+        tmux_.Run({{"kill-session", "-t", ready.sessionId}});
+        ready.channel->reclaimFolder();
+    }
     ready.channel.reset();
     ready.pidfd.reset();
 }
 
-void ServerLauncher::closeReady(const QString& title) {
+void ServerLauncher::closeReady(const QString& title, bool wait) {
     const auto found = ready_.find(title);
     if (found == ready_.end())
         return;
     Ready ready = std::move(found->second);
     ready_.erase(found);
-    close(ready);
+    close(ready, wait);
 }
 
-void ServerLauncher::closeAllReady() {
+void ServerLauncher::closeAllReady(bool wait) {
     while (!ready_.empty())
-        closeReady(ready_.begin()->first);
+        closeReady(ready_.begin()->first, wait);
 }
 
 void ServerLauncher::closeLeftReady() {
@@ -277,7 +283,7 @@ bool ServerLauncher::prepare(const QString& exePath, const QString& title) {
     Ready made{plan, shared, std::move(pidfd), session.pid, session.id};
     // Another was made meanwhile (the wait for tmux lets events run): one is enough.
     if (ready_.contains(title)) {
-        close(made);
+        close(made, false);
         return true;
     }
     ready_[title] = std::move(made);
@@ -304,7 +310,7 @@ bool ServerLauncher::takeReady(const QString& title, const Plan& plan, Ready& ta
         if (renamed.succeeded())
             return true;
     }
-    close(taken);
+    close(taken, false);
     return false;
 }
 

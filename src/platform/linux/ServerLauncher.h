@@ -46,8 +46,9 @@ public:
     // to tmux; false when no console could be made (launch() then makes its own, as always).
     bool prepare(const QString& exePath, const QString& title);
     // Closes the console made ready for title, if any; its helper, never told to go, runs nothing.
-    void closeReady(const QString& title);
-    void closeAllReady();
+    // Without wait, tmux is not waited for once the helper has taken its hand-over.
+    void closeReady(const QString& title, bool wait = false);
+    void closeAllReady(bool wait = false);
     // Closes the consoles made ready by a launcher that is gone (their helpers ended with it).
     void closeLeftReady();
     // Whether a console is ready for title, and the id of its helper's process.
@@ -114,7 +115,7 @@ private:
     // Takes the console made ready for title and renames it to the title, when it fits the plan;
     // false otherwise, with that console (if any) closed.
     bool takeReady(const QString& title, const Plan& plan, Ready& taken);
-    void close(Ready& ready);
+    void close(Ready& ready, bool wait);
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
