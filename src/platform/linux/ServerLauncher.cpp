@@ -209,11 +209,6 @@ void ServerLauncher::closeLeftReady() {
         tmux_.RunEach(kills);
 }
 
-pid_t ServerLauncher::readyHelper(const QString& title) const {
-    const auto found = ready_.find(title);
-    return found == ready_.end() ? -1 : found->second.pid;
-}
-
 bool ServerLauncher::prepare(const QString& exePath, const QString& title) {
     const std::string path = QFile::encodeName(exePath).toStdString();
     const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();

@@ -51,8 +51,6 @@ public:
     void closeAllReady(bool wait = false);
     // Closes the consoles made ready by a launcher that is gone (their helpers ended with it).
     void closeLeftReady();
-    // Whether a console is ready for title, and the id of its helper's process.
-    pid_t readyHelper(const QString& title) const;
 
     // The session name of the console made ready for title: the title with a word that holds a
     // '$' and a '\', which no console title may hold (TmuxClient::IsExactTitle).
