@@ -10,6 +10,8 @@ LauncherPeer::LauncherPeer(BenchWorld& world)
     : world_(world), logFolder_(world.launcherFolder() + QStringLiteral("/logs")) {
     // Crashes in a row are relaunched at once, as a supervisor's are.
     world.presetSetting(QStringLiteral("CrashRelaunch Burst"), QStringLiteral("1000"));
+    // With a console ready for each relaunch, as an operator after the quickest relaunch sets it.
+    world.presetSetting(QStringLiteral("CrashRelaunch Ready Console"), QStringLiteral("1"));
     world.presetSetting(QStringLiteral("LogServerMessages"), QStringLiteral("1"));
     QDir().mkpath(logFolder_);
     launcher_ = std::make_unique<BenchLauncher>(world);

@@ -52,6 +52,7 @@ public:
         return inner_.ExamineEndedConsole(t, l);
     }
     void CloseEndedConsole(const QString& t) override { inner_.CloseEndedConsole(t); }
+    void SetReadyConsoles(bool on) override { inner_.SetReadyConsoles(on); }
     void SetConsoleLog(const QString& t, const ConsoleLog& log) override {
         inner_.SetConsoleLog(t, log);
     }

@@ -379,4 +379,7 @@ void CrashMonitor::LoadSettings(LauncherSettings& settings) {
                                                                 s.*key.field / 1000, 1, 86400);
     // The ceiling is never below the first delay.
     s.maxDelayMs = std::max(s.maxDelayMs, s.firstDelayMs);
+    // A console kept ready for each server's relaunch: one hidden console more per server.
+    fleet_.services().apis->SetReadyConsoles(
+        settings.ReadNumber(QStringLiteral("CrashRelaunch Ready Console"), 0, 0, 1) == 1);
 }

@@ -195,6 +195,13 @@ public:
         return false;
     }
 
+    // While on, a console is made ready for each server after each start of it, off the way of
+    // anything else, and a relaunch of that server takes it instead of waiting for a new one: a
+    // hidden console per server, whose helper waits and runs nothing until a launch takes it.
+    // Stopping a server, other launch options or log, turning this off and the end of the
+    // launcher close them. Off by default; a platform without it ignores it.
+    virtual void SetReadyConsoles(bool bOn) { Q_UNUSED(bOn); }
+
     // From the next LaunchServer for sTitle on, the program is started with these options.
     virtual void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {
         Q_UNUSED(sTitle);

@@ -89,6 +89,20 @@ private slots:
         }
     }
 
+    // Consoles made ready for relaunches are off unless the setting turns them on; a value that
+    // cannot be used is named and leaves them off.
+    void readyConsolesFollowTheirSetting() {
+        for (const QString value : {"", "0", "1", "yes", "2"}) {
+            CoreHarness h;
+            if (!value.isEmpty())
+                h.settings.values["CrashRelaunch Ready Console"] = value;
+            h.startedCore();
+            QCOMPARE(h.apis.readyConsoles, std::optional<bool>(value == "1"));
+            QCOMPARE(h.linesWith("\"CrashRelaunch Ready Console\" holds"),
+                     value == "yes" || value == "2" ? 1 : 0);
+        }
+    }
+
     // Crashes within the window count towards the burst; a crash after a longer run starts the
     // count anew. Beyond the burst each delay doubles (their cap and reset: tst_faults); nothing
     // waits for a delayed relaunch, and it comes exactly when due.

@@ -106,7 +106,11 @@ public:
         apis_.emplace(config_);
     }
     // Closing the tmux server hangs up every console, which ends every well-behaved stand-in.
-    ~TmuxSandbox() { tmux({"kill-server"}); }
+    // The backend goes first, as a launcher ends before its tmux server.
+    ~TmuxSandbox() {
+        apis_.reset();
+        tmux({"kill-server"});
+    }
 
     const LinuxBackendConfig& config() const { return config_; }
     LinuxApis& apis() { return *apis_; }

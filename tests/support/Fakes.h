@@ -30,6 +30,7 @@ public:
     QSet<QString> consolesElsewhere;       // titles whose console is not on this launcher's socket
     QHash<QString, QString> endsOnInput;   // title, the typed line that ends its server
     QHash<QString, QString> closeRequests; // what SetCloseRequest accepted, by title
+    std::optional<bool> readyConsoles;     // what SetReadyConsoles was told last
     QString consoleLocation;
 
     void crash(const QString& programName) {
@@ -117,6 +118,7 @@ public:
         record("KillServer", QString::number(hProcess.raw()));
         return drop([&](auto& e) { return e.handle == hProcess.raw(); });
     }
+    void SetReadyConsoles(bool bOn) override { readyConsoles = bOn; }
     bool SetCloseRequest(const QString& sTitle, const QString& sRequest) override {
         if (!sRequest.startsWith("SIG"))
             return false;

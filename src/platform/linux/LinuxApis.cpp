@@ -45,7 +45,24 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
 }
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
+    if (readyConsoles_ && !leftReadyClosed_) {
+        // Ready consoles of a launcher that is gone: their helpers ended with it, unheard.
+        leftReadyClosed_ = true;
+        launcher_.closeLeftReady();
+    }
     ServerProcess launched = launcher_.launch(sExePath, sTitle);
+    endAsked_.remove(sTitle);
+    if (readyConsoles_ && launched.lPID > 0 && IsDescriptor(launched.hProcess)) {
+        const int pidfd = static_cast<int>(launched.hProcess.raw());
+        launchedTitles_.insert(pidfd, sTitle);
+        // The console for its next relaunch is made once the caller has had its answer, and only
+        // while this server runs and nobody asked it to end.
+        QTimer::singleShot(0, readyContext_.get(), [this, pidfd, sExePath, sTitle] {
+            if (readyConsoles_ && launchedTitles_.value(pidfd) == sTitle &&
+                !endAsked_.contains(sTitle) && !PidfdProcessEnded(pidfd))
+                launcher_.prepare(sExePath, sTitle);
+        });
+    }
     if (onLogProblem_) {
         const QStringList problems = launcher_.takeLogProblems();
         logProblems_ << problems;
@@ -87,6 +104,8 @@ std::int32_t LinuxApis::SendConsoleLines(const QString& sTitle, const QStringLis
 }
 
 std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
+    endAsked_.insert(sTitle);
+    launcher_.closeReady(sTitle);
     // A console whose server has ended already is simply closed; one whose server is asked to end
     // goes with it, as a stop is no crash to look into.
     if (CloseEndedConsoleOf(tmux_, sTitle))
@@ -98,6 +117,9 @@ std::int32_t LinuxApis::CloseServerConsole(const QString& sTitle) {
 }
 
 std::int32_t LinuxApis::AskServerToEnd(const QString& sTitle) {
+    // A server asked to end is not relaunched through a console made ready before.
+    endAsked_.insert(sTitle);
+    launcher_.closeReady(sTitle);
     const CloseRequest request = closeRequests_.value(sTitle, CloseRequest::Default());
     return DeliverCloseRequest(tmux_, sTitle, request) ? 1 : 0;
 }
@@ -122,6 +144,11 @@ std::int32_t LinuxApis::SignalServer(const QString& sTitle, ProcessHandle hProce
 std::int32_t LinuxApis::KillServer(ProcessHandle hProcess) {
     if (!IsDescriptor(hProcess) || PidfdProcessEnded(static_cast<int>(hProcess.raw())))
         return 0;
+    if (const auto title = launchedTitles_.constFind(static_cast<int>(hProcess.raw()));
+        title != launchedTitles_.cend()) {
+        endAsked_.insert(*title);
+        launcher_.closeReady(*title);
+    }
     const pid_t pid = PidOfPidfd(static_cast<int>(hProcess.raw()));
     if (pid <= 0)
         return 0;
@@ -241,6 +268,7 @@ void LinuxApis::ReleaseProcessHandle(ProcessHandle hProcess) {
     endWatch_.forget(static_cast<int>(hProcess.raw()));
     usagePids_.remove(static_cast<int>(hProcess.raw()));
     launcher_.forgetStart(static_cast<int>(hProcess.raw()));
+    launchedTitles_.remove(static_cast<int>(hProcess.raw()));
     ClosePidfd(static_cast<int>(hProcess.raw()));
 }
 
@@ -289,6 +317,12 @@ QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPI
 
 bool LinuxApis::WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) {
     return endNotices_.watch(sName, std::move(onKnown));
+}
+
+void LinuxApis::SetReadyConsoles(bool bOn) {
+    readyConsoles_ = bOn;
+    if (!bOn)
+        launcher_.closeAllReady();
 }
 
 void LinuxApis::SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) {

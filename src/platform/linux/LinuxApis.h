@@ -13,6 +13,7 @@
 #include "TmuxClient.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <memory>
@@ -56,6 +57,7 @@ public:
     void CloseEndedConsole(const QString& sTitle) override;
     QString MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) override;
     bool WatchConsoleEnding(const QString& sName, std::function<void()> onKnown) override;
+    void SetReadyConsoles(bool bOn) override;
     void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) override;
     void SetConsoleLog(const QString& sTitle, const ConsoleLog& log) override;
     QStringList TakeConsoleLogProblems() override;
@@ -87,5 +89,13 @@ private:
     ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
+    // Consoles made ready for relaunches (SetReadyConsoles): the title of each launched server's
+    // handle, the titles whose servers were asked to end since their launch, and the context of
+    // the timers that make them.
+    bool readyConsoles_ = false;
+    bool leftReadyClosed_ = false;
+    QHash<int, QString> launchedTitles_;
+    QSet<QString> endAsked_;
+    std::unique_ptr<QObject> readyContext_ = std::make_unique<QObject>();
     QHash<int, pid_t> usagePids_; // the process id of each handle whose usage was read
 };

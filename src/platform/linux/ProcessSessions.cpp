@@ -1,12 +1,14 @@
 #include "ProcessSessions.h"
 
 #include "ProcessLister.h"
+#include "TrampolineProtocol.h"
 #include "UniqueFd.h"
 
 #include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -71,9 +73,19 @@ pid_t FindConsoleHelper(const std::string& helperPath, const std::string& progra
         const std::size_t first = line.find('\0');
         const std::size_t second =
             first == std::string_view::npos ? first : line.find('\0', first + 1);
-        if (second != std::string_view::npos &&
-            line.substr(second + 1) ==
-                std::string_view(programPath.c_str(), programPath.size() + 1))
+        if (second == std::string_view::npos)
+            return true;
+        const std::string_view program(programPath.c_str(), programPath.size() + 1);
+        const std::string_view rest = line.substr(second + 1);
+        if (rest == program)
+            found = pid;
+        // A console made ready for a relaunch runs the server only once it was told to go: until
+        // then its helper has no child, and it is no running server.
+        else if (rest.starts_with(program) &&
+                 rest.substr(program.size()) ==
+                     std::string_view(corvane::trampoline::kReadyWord,
+                                      std::strlen(corvane::trampoline::kReadyWord) + 1) &&
+                 FirstChildOf(pid) > 0)
             found = pid;
         return found < 0;
     });

@@ -15,5 +15,5 @@ pid_t FirstChildOf(pid_t pid);
 
 // A process of this user that runs the console helper at helperPath for the program at
 // programPath, as the console of a server started by a launcher (this one or an earlier one);
-// -1 when there is none.
+// -1 when there is none. A console made ready for a relaunch counts only once its program runs.
 pid_t FindConsoleHelper(const std::string& helperPath, const std::string& programPath);

@@ -3,8 +3,10 @@
 #include "ConsoleEndings.h"
 #include "LaunchChannel.h"
 #include "Pidfd.h"
+#include "TrampolineProtocol.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -101,6 +103,212 @@ bool ParseNewSession(const std::string& output, NewSession& session) {
 ServerLauncher::ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux)
     : config_(config), tmux_(std::move(tmux)) {}
 
+ServerLauncher::~ServerLauncher() {
+    // A helper that has ended already went with its tmux server, most likely: asking tmux to
+    // close its console would only start a new one. Its hand-over is dropped all the same.
+    for (auto& [title, ready] : ready_)
+        if (PidfdProcessEnded(ready.pidfd.get())) {
+            ready.channel->reclaimFolder();
+            ready.channel.reset();
+        }
+    closeAllReady(true);
+}
+
+QString ServerLauncher::ReadyName(const QString& title) {
+    // Given as "<title> $ready", which tmux keeps as "<title> \$ready", the '$' escaped.
+    return title + QStringLiteral(" \\$ready");
+}
+
+void ServerLauncher::setLaunchOptions(const QString& title, const LaunchOptions& options) {
+    const LaunchOptions known = launchOptions_.value(title);
+    if (known.arguments != options.arguments || known.environment != options.environment ||
+        known.workingFolder != options.workingFolder)
+        closeReady(title);
+    launchOptions_.insert(title, options);
+}
+
+void ServerLauncher::setLogCommand(const QString& title, const std::string& command) {
+    if (logCommands_.value(title) != command)
+        closeReady(title);
+    logCommands_.insert(title, command);
+}
+
+ServerLauncher::Plan ServerLauncher::planFor(const std::string& path, const QString& title) const {
+    const std::string current = CurrentFolder();
+    const LaunchOptions options = launchOptions_.value(title);
+    Plan plan;
+    plan.program = AbsolutePathOf(path, current);
+    plan.folder =
+        options.workingFolder.isEmpty()
+            ? WorkingFolderOf(path, current)
+            : AbsolutePathOf(QFile::encodeName(options.workingFolder).toStdString(), current);
+    plan.environment = ProgramEnvironment(plan.folder, options.environment);
+    plan.arguments = ToStrings(options.arguments);
+    plan.logCommand = logCommands_.value(title);
+    return plan;
+}
+
+void ServerLauncher::close(Ready& ready, bool wait) {
+    if (!ready.channel) {
+        ready.pidfd.reset();
+        return;
+    }
+    ready.channel->awaitVerdict(0);
+    if (!wait && ready.channel->trampolineHasOpened()) {
+        // Its helper has all it needs, and ends without a word in the console log once the
+        // hand-over is dropped: tmux closes the console in its own time.
+        tmux_.Send({"kill-session", "-t", ready.sessionId});
+    } else {
+        // Closed before the hand-over is dropped: its helper, hung up with its console, can no
+        // longer report or run anything, and the hand-over folder is ours to remove.
+        tmux_.Run({{"kill-session", "-t", ready.sessionId}});
+        ready.channel->reclaimFolder();
+    }
+    ready.channel.reset();
+    ready.pidfd.reset();
+}
+
+void ServerLauncher::closeReady(const QString& title, bool wait) {
+    const auto found = ready_.find(title);
+    if (found == ready_.end())
+        return;
+    Ready ready = std::move(found->second);
+    ready_.erase(found);
+    close(ready, wait);
+}
+
+void ServerLauncher::closeAllReady(bool wait) {
+    while (!ready_.empty())
+        closeReady(ready_.begin()->first, wait);
+}
+
+void ServerLauncher::closeLeftReady() {
+    const CommandResult listed =
+        tmux_.Run({{"list-sessions", "-F", "#{session_id} #{session_name}"}});
+    if (!listed.succeeded())
+        return;
+    const std::string suffix = ReadyName(QString()).toStdString();
+    std::vector<TmuxClient::Command> kills;
+    std::size_t start = 0;
+    while (start < listed.output.size()) {
+        std::size_t end = listed.output.find('\n', start);
+        if (end == std::string::npos)
+            end = listed.output.size();
+        const std::string entry = listed.output.substr(start, end - start);
+        start = end + 1;
+        const std::size_t space = entry.find(' ');
+        if (space == std::string::npos || !entry.ends_with(suffix))
+            continue;
+        const std::string id = entry.substr(0, space);
+        const bool ours = std::any_of(ready_.begin(), ready_.end(),
+                                      [&](const auto& r) { return r.second.sessionId == id; });
+        if (!ours)
+            kills.push_back({"kill-session", "-t", id});
+    }
+    if (!kills.empty())
+        tmux_.RunEach(kills);
+}
+
+bool ServerLauncher::prepare(const QString& exePath, const QString& title) {
+    const std::string path = QFile::encodeName(exePath).toStdString();
+    const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();
+    if (!TmuxClient::IsExactTitle(title) || !ExecutableFileProblem(path, exePath).isEmpty() ||
+        !ExecutableFileProblem(trampoline, config_.trampolinePath).isEmpty())
+        return false;
+    const Plan plan = planFor(path, title);
+    if (const auto found = ready_.find(title); found != ready_.end()) {
+        Ready& ready = found->second;
+        if (ready.plan == plan && !PidfdProcessEnded(ready.pidfd.get()) &&
+            ready.channel->awaitVerdict(0) == LaunchChannel::Verdict::NoAnswer)
+            return true;
+        closeReady(title);
+    }
+    const auto shared = std::make_shared<LaunchChannel>();
+    if (!shared->open(plan.environment, plan.arguments))
+        return false;
+    const QString name = ReadyName(title);
+    const std::string target = TmuxClient::PaneTarget(name);
+    const std::string described = "#{pane_pid} #{session_id} #{session_name}";
+    std::vector<TmuxClient::Command> commands = {
+        {"new-session", "-d",
+         "-s",          TmuxClient::FormatLiteral((title + " $ready").toStdString()),
+         "-n",          TmuxClient::FormatLiteral(ProgramName(path)),
+         "-c",          TmuxClient::FormatLiteral(plan.folder),
+         "-x",          kConsoleColumns,
+         "-y",          kConsoleRows,
+         "-P",          "-F",
+         described,     "--",
+         trampoline,    shared->folder(),
+         plan.program,  corvane::trampoline::kReadyWord},
+    };
+    if (!plan.logCommand.empty()) {
+        commands.push_back({"pipe-pane", "-O", "-t", target, plan.logCommand});
+        commands.push_back({"display-message", "-p", "-t", target, described});
+    }
+    const auto create = [&] {
+        return tmux_.RunList(
+            commands, [shared](const CommandResult& late, TmuxControlConnection& connection) {
+                NewSession session;
+                if (late.succeeded() && ParseNewSession(late.output, session))
+                    connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
+                shared->reclaimFolder();
+            });
+    };
+    CommandResult created = create();
+    if (created.started && !created.timedOut && !created.succeeded()) {
+        // A console of that name left by a launcher that is gone, or this one made with its pipe
+        // refused: no server runs in either, so it is closed and made anew, once.
+        endSession(TmuxClient::SessionTarget(name));
+        created = create();
+        if (created.started && !created.timedOut && !created.succeeded())
+            endSession(TmuxClient::SessionTarget(name));
+    }
+    NewSession session;
+    if (!created.succeeded() || !ParseNewSession(created.output, session)) {
+        if (created.succeeded())
+            endSession(TmuxClient::SessionTarget(name));
+        return false;
+    }
+    UniqueFd pidfd(OpenPidfd(session.pid));
+    if (session.name != name.toStdString() || !pidfd) {
+        endSession(session.id);
+        shared->reclaimFolder();
+        return false;
+    }
+    Ready made{plan, shared, std::move(pidfd), session.pid, session.id};
+    // Another was made meanwhile (the wait for tmux lets events run): one is enough.
+    if (ready_.contains(title)) {
+        close(made, false);
+        return true;
+    }
+    ready_[title] = std::move(made);
+    return true;
+}
+
+bool ServerLauncher::takeReady(const QString& title, const Plan& plan, Ready& taken) {
+    const auto found = ready_.find(title);
+    if (found == ready_.end())
+        return false;
+    taken = std::move(found->second);
+    ready_.erase(found);
+    // Its helper still waits, for this very program, and the title is free: it is ours.
+    const bool fits = taken.plan == plan && !PidfdProcessEnded(taken.pidfd.get()) &&
+                      taken.channel->awaitVerdict(0) == LaunchChannel::Verdict::NoAnswer;
+    if (fits) {
+        const TmuxClient::Command rename = {"rename-session", "-t", taken.sessionId,
+                                            TmuxClient::FormatLiteral(title.toStdString())};
+        CommandResult renamed = tmux_.Run({rename});
+        // A console of that title whose server has ended is closed: the title is free again.
+        if (renamed.started && !renamed.timedOut && !renamed.succeeded() &&
+            CloseEndedConsoleOf(tmux_, title))
+            renamed = tmux_.Run({rename});
+        if (renamed.succeeded())
+            return true;
+    }
+    close(taken, false);
+    return false;
+}
+
 std::string ServerLauncher::WorkingFolderOf(const std::string& path,
                                             const std::string& currentFolder) {
     const std::size_t slash = path.rfind('/');
@@ -179,24 +387,21 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         !problem.isEmpty())
         return fail(QStringLiteral("the console helper cannot be run: ") + problem);
 
-    const std::string current = CurrentFolder();
-    const LaunchOptions options = launchOptions_.value(title);
-    const std::string folder =
-        options.workingFolder.isEmpty()
-            ? WorkingFolderOf(path, current)
-            : AbsolutePathOf(QFile::encodeName(options.workingFolder).toStdString(), current);
+    const Plan plan = planFor(path, title);
+    if (Ready ready; takeReady(title, plan, ready))
+        return finishLaunch(exePath, std::move(ready.channel), std::move(ready.pidfd), 0, ready.pid,
+                            ready.sessionId);
     // The hand-over lives as long as tmux may still carry out the launch: past a timeout, until
     // tmux answers late or is known never to answer.
     const auto shared = std::make_shared<LaunchChannel>();
     LaunchChannel& channel = *shared;
-    if (!channel.open(ProgramEnvironment(folder, options.environment),
-                      ToStrings(options.arguments)))
+    if (!channel.open(plan.environment, plan.arguments))
         return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
                     QString::fromLocal8Bit(std::strerror(errno)));
 
     // One command list, one round trip: the options, the console, and the pipe of its output to
     // the console log, given before the program runs so that its first line is logged too.
-    const std::string logCommand = logCommands_.value(title);
+    const std::string& logCommand = plan.logCommand;
     const std::string consoleTarget = TmuxClient::PaneTarget(title);
     const std::string described = "#{pane_pid} #{session_id} #{session_name}";
     std::vector<TmuxClient::Command> commands = {
@@ -208,9 +413,9 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         // names it once the console's helper has made way for the server: it would look the
         // console's foreground program up in /proc after every output.
         {"new-session", "-d", "-s", TmuxClient::FormatLiteral(title.toStdString()), "-n",
-         TmuxClient::FormatLiteral(ProgramName(path)), "-c", TmuxClient::FormatLiteral(folder),
+         TmuxClient::FormatLiteral(ProgramName(path)), "-c", TmuxClient::FormatLiteral(plan.folder),
          "-x", kConsoleColumns, "-y", kConsoleRows, "-P", "-F", described, "--", trampoline,
-         channel.folder(), AbsolutePathOf(path, current)},
+         channel.folder(), plan.program},
     };
     if (!logCommand.empty()) {
         // Only the last command's answer comes back: it tells the new console again. The list
@@ -270,6 +475,14 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     // pidfd names this very process however quickly the program ends.
     UniqueFd pidfd(OpenPidfd(session.pid));
     const int pidfdError = errno;
+    return finishLaunch(exePath, shared, std::move(pidfd), pidfdError, session.pid, session.id);
+}
+
+ServerProcess ServerLauncher::finishLaunch(const QString& exePath,
+                                           std::shared_ptr<LaunchChannel> shared, UniqueFd pidfd,
+                                           int pidfdError, pid_t consolePid,
+                                           const std::string& sessionId) {
+    LaunchChannel& channel = *shared;
     channel.release();
     const LaunchChannel::Verdict verdict = channel.awaitVerdict(config_.execVerdictWaitMs);
     const bool gone = !pidfd || PidfdProcessEnded(pidfd.get());
@@ -290,13 +503,13 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     else if (neverRan)
         failure = QStringLiteral("the console ended before the program was executed");
     if (!failure.isEmpty()) {
-        endSession(session.id);
+        endSession(sessionId);
         return fail(failure);
     }
     if (!channel.trampolineHasOpened())
         openHandOvers_.push_back(shared);
     // The program's own id, as the helper told it; until it has, the console's.
-    pid_t programPid = session.pid;
+    pid_t programPid = consolePid;
     if (verdict == LaunchChannel::Verdict::Started)
         programPid = channel.programPid();
     else

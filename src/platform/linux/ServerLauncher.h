@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -20,21 +21,40 @@
 class ServerLauncher {
 public:
     ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux);
+    ~ServerLauncher();
+    ServerLauncher(const ServerLauncher&) = delete;
+    ServerLauncher& operator=(const ServerLauncher&) = delete;
 
     ServerProcess launch(const QString& exePath, const QString& title);
 
     // Why the last launch failed, for the operator; empty after one that succeeded.
     const QString& lastError() const { return lastError_; }
 
-    // How the next consoles titled title start their program.
-    void setLaunchOptions(const QString& title, const LaunchOptions& options) {
-        launchOptions_.insert(title, options);
-    }
+    // How the next consoles titled title start their program. A console made ready for that title
+    // with other options is closed.
+    void setLaunchOptions(const QString& title, const LaunchOptions& options);
 
     // The pipe-pane command that logs the output of the next consoles titled title; empty: none.
-    void setLogCommand(const QString& title, const std::string& command) {
-        logCommands_.insert(title, command);
-    }
+    // A console made ready for that title with another one is closed.
+    void setLogCommand(const QString& title, const std::string& command);
+
+    // Makes a console ready for the next launch of exePath titled title, so that a relaunch after
+    // a crash need not wait for tmux to make one: a hidden session under a name no title can take
+    // (ReadyName), whose helper waits for its go without a time limit and whose output is already
+    // logged. launch() takes it when it was made for the same program, folder, arguments,
+    // environment and log; a console made earlier for other ones is closed first. One round trip
+    // to tmux; false when no console could be made (launch() then makes its own, as always).
+    bool prepare(const QString& exePath, const QString& title);
+    // Closes the console made ready for title, if any; its helper, never told to go, runs nothing.
+    // Without wait, tmux is not waited for once the helper has taken its hand-over.
+    void closeReady(const QString& title, bool wait = false);
+    void closeAllReady(bool wait = false);
+    // Closes the consoles made ready by a launcher that is gone (their helpers ended with it).
+    void closeLeftReady();
+
+    // The session name of the console made ready for title: the title with a word that holds a
+    // '$' and a '\', which no console title may hold (TmuxClient::IsExactTitle).
+    static QString ReadyName(const QString& title);
     // Console logs that could not be started since the last call, in words for the operator.
     QStringList takeLogProblems() { return std::exchange(logProblems_, {}); }
 
@@ -65,6 +85,36 @@ public:
 private:
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
+    // What a launch of a program runs: everything a ready console must have been made for.
+    struct Plan {
+        std::string program; // absolute
+        std::string folder;
+        std::vector<std::string> environment;
+        std::vector<std::string> arguments;
+        std::string logCommand;
+        bool operator==(const Plan&) const = default;
+    };
+    Plan planFor(const std::string& path, const QString& title) const;
+
+    // The end of every launch, once its console runs the helper: holds its process, lets the
+    // helper go and takes its verdict.
+    ServerProcess finishLaunch(const QString& exePath, std::shared_ptr<LaunchChannel> shared,
+                               UniqueFd pidfd, int pidfdError, pid_t consolePid,
+                               const std::string& sessionId);
+
+    // A console made ready for a title, with the plan it was made for.
+    struct Ready {
+        Plan plan;
+        std::shared_ptr<LaunchChannel> channel;
+        UniqueFd pidfd; // the helper's process
+        pid_t pid = -1;
+        std::string sessionId;
+    };
+    // Takes the console made ready for title and renames it to the title, when it fits the plan;
+    // false otherwise, with that console (if any) closed.
+    bool takeReady(const QString& title, const Plan& plan, Ready& taken);
+    void close(Ready& ready, bool wait);
+
     LinuxBackendConfig config_;
     TmuxClient tmux_;
     QString lastError_;
@@ -83,4 +133,6 @@ private:
         pid_t programPid = 0;
     };
     std::unordered_map<int, Start> starting_;
+
+    std::map<QString, Ready> ready_; // by title
 };

@@ -4,7 +4,7 @@
 // console and that replaces itself with the server program.
 //
 // The launcher makes a private folder (mode 0700) holding four entries and passes the folder and
-// the program's absolute path to the trampoline:  corvane-exec <folder> <program>
+// the program's absolute path to the trampoline:  corvane-exec <folder> <program> [--ready]
 //
 //   environ  the environment the program gets, as NUL-terminated "NAME=value" entries;
 //   argv     the program's arguments after its own name, as NUL-terminated entries;
@@ -44,5 +44,12 @@ inline constexpr char kGoByte = 'G';
 
 // How long the trampoline waits for "go" at most when the launcher says nothing.
 inline constexpr int kGoTimeoutMs = 5000;
+
+// A third word after the program: the console is made ready before it is needed (see
+// ServerLauncher::prepare). The trampoline then waits for "go" without a time limit, for as long
+// as the launcher holds the go FIFO open, and ends silently when it is closed, so that nothing of
+// an unused console reaches the console log. Its command line tells it from a console that runs
+// a server: only one whose program runs (its child) may be taken for a running server.
+inline constexpr const char* kReadyWord = "--ready";
 
 } // namespace corvane::trampoline

@@ -128,9 +128,9 @@ void WriteAll(int fd, const void* data, std::size_t size) {
     }
 }
 
-// Blocks until the launcher says "go"; false when it closes its end or says nothing in time,
-// which means it gave up on this launch.
-bool AwaitGo(int fd) {
+// Blocks until the launcher says "go"; false when it closes its end or says nothing within
+// timeoutMs (-1: no limit), which means it gave up on this launch.
+bool AwaitGo(int fd, int timeoutMs) {
     for (;;) {
         char byte;
         const ssize_t n = read(fd, &byte, 1);
@@ -143,7 +143,7 @@ bool AwaitGo(int fd) {
         if (errno != EAGAIN)
             return false;
         pollfd p{fd, POLLIN, 0};
-        const int r = poll(&p, 1, proto::kGoTimeoutMs);
+        const int r = poll(&p, 1, timeoutMs);
         if (r == 0 || (r < 0 && errno != EINTR))
             return false;
     }
@@ -250,8 +250,12 @@ int AwaitEveryProcess(pid_t program) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: corvane-exec <launch-folder> <program>\n");
+    // A console made ready ahead of a relaunch waits for its go as long as the launcher holds the
+    // hand-over open, and ends without a word when it is closed: its console is never seen.
+    const bool ready = argc == 4 && std::strcmp(argv[3], proto::kReadyWord) == 0;
+    if (argc != 3 && !ready) {
+        std::fprintf(stderr, "usage: corvane-exec <launch-folder> <program> [%s]\n",
+                     proto::kReadyWord);
         return 127;
     }
     const char* folderPath = argv[1];
@@ -295,8 +299,10 @@ int main(int argc, char** argv) {
     envp.push_back(nullptr);
 
     WriteAll(report, &proto::kReadyByte, 1);
-    const bool goOn = AwaitGo(go);
+    const bool goOn = AwaitGo(go, ready ? -1 : proto::kGoTimeoutMs);
     close(go);
+    if (!goOn && ready)
+        return 126;
     if (!goOn) {
         std::fprintf(stderr, "corvane-exec: the launcher gave up on starting %s\n", program);
         return 126;
