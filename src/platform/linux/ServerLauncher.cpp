@@ -103,6 +103,19 @@ bool ParseNewSession(const std::string& output, NewSession& session) {
 ServerLauncher::ServerLauncher(const LinuxBackendConfig& config, TmuxClient tmux)
     : config_(config), tmux_(std::move(tmux)) {}
 
+CommandResult ServerLauncher::makeConsole(const std::vector<TmuxClient::Command>& commands,
+                                          const std::shared_ptr<LaunchChannel>& shared) {
+    return tmux_.RunList(
+        commands, [shared](const CommandResult& late, TmuxControlConnection& connection) {
+            // This launch was reported failed: a console tmux made for it after all is closed at
+            // once, and its trampoline, never told to go, runs nothing.
+            NewSession session;
+            if (late.succeeded() && ParseNewSession(late.output, session))
+                connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
+            shared->reclaimFolder();
+        });
+}
+
 ServerLauncher::~ServerLauncher() {
     // A helper that has ended already went with its tmux server, most likely: asking tmux to
     // close its console would only start a new one. Its hand-over is dropped all the same.
@@ -245,15 +258,7 @@ bool ServerLauncher::prepare(const QString& exePath, const QString& title) {
         commands.push_back({"pipe-pane", "-O", "-t", target, plan.logCommand});
         commands.push_back({"display-message", "-p", "-t", target, described});
     }
-    const auto create = [&] {
-        return tmux_.RunList(
-            commands, [shared](const CommandResult& late, TmuxControlConnection& connection) {
-                NewSession session;
-                if (late.succeeded() && ParseNewSession(late.output, session))
-                    connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
-                shared->reclaimFolder();
-            });
-    };
+    const auto create = [&] { return makeConsole(commands, shared); };
     CommandResult created = create();
     if (created.started && !created.timedOut && !created.succeeded()) {
         // A console of that name left by a launcher that is gone, or this one made with its pipe
@@ -423,17 +428,7 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         commands.push_back({"pipe-pane", "-O", "-t", consoleTarget, logCommand});
         commands.push_back({"display-message", "-p", "-t", consoleTarget, described});
     }
-    const auto create = [&] {
-        return tmux_.RunList(
-            commands, [shared](const CommandResult& late, TmuxControlConnection& connection) {
-                // This launch was reported failed: a console tmux made for it after all is closed
-                // at once, and its trampoline, never told to go, runs nothing.
-                NewSession session;
-                if (late.succeeded() && ParseNewSession(late.output, session))
-                    connection.send("kill-session -t " + TmuxClient::QuoteWord(session.id));
-                shared->reclaimFolder();
-            });
-    };
+    const auto create = [&] { return makeConsole(commands, shared); };
     CommandResult created = create();
     // A console of that title whose server has ended is closed: the title is free again.
     if (created.started && !created.timedOut && !created.succeeded() &&

@@ -85,6 +85,11 @@ public:
 private:
     QString creationFailure(const CommandResult& created, const QString& title) const;
 
+    // Runs the command list that makes a console: when tmux answers only after the launch has
+    // given up waiting, the console it made then is closed and the hand-over folder reclaimed.
+    CommandResult makeConsole(const std::vector<TmuxClient::Command>& commands,
+                              const std::shared_ptr<LaunchChannel>& shared);
+
     // What a launch of a program runs: everything a ready console must have been made for.
     struct Plan {
         std::string program; // absolute
