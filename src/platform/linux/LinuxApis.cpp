@@ -45,8 +45,9 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
 }
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
-    if (readyConsoles_ && !leftReadyClosed_) {
-        // Ready consoles of a launcher that is gone: their helpers ended with it, unheard.
+    if (!leftReadyClosed_) {
+        // Ready consoles of a launcher that is gone, whether or not this one makes any: their
+        // helpers ended with it, unheard, and their consoles stay until closed.
         leftReadyClosed_ = true;
         launcher_.closeLeftReady();
     }
