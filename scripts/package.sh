@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_PACKAGE_DIR:-$root/build-package}"
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" --for-package
 # Debian's hardening flags: fortified functions (which need optimisation, as Release has), stack
 # protector, and relocations read-only and bound at start.
 eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"

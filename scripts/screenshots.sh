@@ -13,7 +13,7 @@ shots=(window_designed window_enlarged options_enlarged tab_state_marks about_bo
     charts_dark)
 
 if [ ! -x "$build/launcher/corvane-launcher" ]; then
-    "$root/scripts/setup.sh"
+    "$root/scripts/setup.sh" --for-screenshots
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null || exit 1
     cmake --build "$build" || exit 1

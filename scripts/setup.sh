@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
-# Installs what the launcher needs to build, run and be tested on Debian 12, and nothing that is
-# already there. Safe to run again and again.
+# Installs what the launcher needs on Debian 12, and nothing that is already there. Safe to run
+# again and again.
+#
+# Usage: scripts/setup.sh [--for-tests | --for-bench | --for-package | --for-screenshots]
+#   (none)             what building and running the launcher needs
+#   --for-package      also what making the Debian package needs
+#   --for-screenshots  also the private desktop that the screenshots are taken on
+#   --for-tests        also everything the test suite uses (desktops, trays, Prometheus, a real
+#                      game server, lintian)
+#   --for-bench        the test tooling and the peers measured beside the launcher
 set -euo pipefail
 
 packages=(
@@ -11,25 +19,33 @@ packages=(
     libqt6opengl6-dev # Qt Charts' CMake files need the OpenGL ones, which it does not pull in
     libarchive-dev # backups
     tmux procps
-    fonts-wine
-    xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils
-    imagemagick # scripts/screenshots.sh
-    xfce4-panel dbus-daemon libglib2.0-bin
+    fonts-wine # the window's font
+)
+package_tools=(dpkg-dev file desktop-file-utils appstream)
+desktop_tools=(xvfb xauth xdotool icewm x11-utils x11-session-utils x11-xserver-utils)
+test_tools=(
+    "${package_tools[@]}" "${desktop_tools[@]}"
+    imagemagick # pictures of the window, read back by the desktop tests
+    xfce4-panel dbus-daemon libglib2.0-bin # the D-Bus tray
     prometheus curl
     openssl # the alerts test makes its own TLS certificate
-    dpkg-dev file desktop-file-utils appstream
+    # a real game server, run as the map server, and the package's check: only the tests ask for
+    # them, so that setting up to run the launcher installs no game server
+    minetest-server lintian
 )
-# The tests also run a real game server: Debian's minetest-server, as the map server, and check
-# the Debian package with lintian. Only the test command asks for them, so that setting up to run
-# the launcher installs no game server.
-if [ "${1:-}" = "--for-tests" ]; then
-    packages+=(minetest-server lintian)
-fi
-# scripts/bench.sh measures supervisord beside the launcher (and pm2, which scripts/bench-common.sh
-# installs with npm into the build folder).
-if [ "${1:-}" = "--for-bench" ]; then
-    packages+=(supervisor)
-fi
+case "${1:-}" in
+    "") ;;
+    --for-package) packages+=("${package_tools[@]}") ;;
+    --for-screenshots) packages+=("${desktop_tools[@]}" imagemagick) ;;
+    --for-tests) packages+=("${test_tools[@]}") ;;
+    # scripts/bench.sh measures supervisord beside the launcher (and pm2, which
+    # scripts/bench-common.sh installs with npm into the build folder)
+    --for-bench) packages+=("${test_tools[@]}" supervisor) ;;
+    *)
+        echo "usage: $0 [--for-tests | --for-bench | --for-package | --for-screenshots]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for pkg in "${packages[@]}"; do

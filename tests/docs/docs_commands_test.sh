@@ -119,4 +119,17 @@ tmux -L "$socket" ls >/dev/null 2>&1 && fail "the consoles' tmux server still ru
 step "the shown kill-server ends the consoles' tmux server"
 kill -TERM "$launcher_pid"
 poll 20 process_ended "$launcher_pid" || fail "the launcher did not end on SIGTERM"
+step "the launcher ended on SIGTERM"
+
+# ---- the run command without a display -------------------------------------------------------
+
+# It says so in one line, before it installs or builds anything.
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM CORVANE_BUILD_DIR="$work/run-build" \
+    bash "$source_dir/scripts/run.sh" >"$work/run.out" 2>&1
+run_status=$?
+[ "$run_status" -eq 1 ] || fail "scripts/run.sh without a display ended with $run_status: $(cat "$work/run.out")"
+[ "$(wc -l <"$work/run.out")" -eq 1 ] && grep -q '^No display' "$work/run.out" ||
+    fail "scripts/run.sh without a display printed: $(cat "$work/run.out")"
+[ -e "$work/run-build" ] && fail "scripts/run.sh without a display made its build folder"
+step "scripts/run.sh without a display says so and builds nothing"
 echo "PASS: the documents show what the launcher does"
