@@ -59,14 +59,23 @@ QString ExecArgument(const QString& argument) {
 QString Text(const QString& program, const QString& serverFolder) {
     if (hasControlCharacter(program) || hasControlCharacter(serverFolder))
         return QString();
-    QString name = QFileInfo(serverFolder).fileName();
-    name.replace(u'\\', QStringLiteral("\\\\"));
+    // A string of the key file, whose own escape is the backslash.
+    const auto keyFileString = [](QString text) {
+        return text.replace(u'\\', QStringLiteral("\\\\"));
+    };
+    const QString name = keyFileString(QFileInfo(serverFolder).fileName());
+    // A desktop skips an entry whose TryExec program is gone, so a launcher removed without its
+    // entry starts nothing at the next login instead of failing there unseen.
+    const QString tryExec = keyFileString(program);
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Name=Corvane Launcher (") +
            name +
            QStringLiteral(")\n"
                           "Comment=Starts the game servers at login\n"
+                          "TryExec=") +
+           tryExec +
+           QStringLiteral("\n"
                           "Exec=") +
            ExecArgument(program) + QStringLiteral(" --server-dir ") + ExecArgument(serverFolder) +
            QStringLiteral(" --start\n"

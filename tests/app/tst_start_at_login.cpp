@@ -76,6 +76,11 @@ private slots:
                      path.endsWith(".desktop"), // the only entries a desktop reads
                  qPrintable(path));
         QCOMPARE(ReadExec(path), QStringList({program, "--server-dir", awkward, "--start"}));
+        // The desktop skips the entry once the program is gone (uninstalled).
+        QCOMPARE(QRegularExpression("^TryExec=(.*)$", QRegularExpression::MultilineOption)
+                     .match(QString::fromUtf8(ReadFile(path)))
+                     .captured(1),
+                 program);
         QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
         // A name with a line break cannot be carried: nothing is written.
         QVERIFY(!AutostartEntry::Write(program, "/srv/two\nlines", &error) &&
