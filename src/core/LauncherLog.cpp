@@ -31,10 +31,22 @@ QString LauncherLog::Now() {
 }
 
 void LauncherLog::LauncherLogAdd(const QString& sText) {
+    if (lines_.size() >= kKeptLines) {
+        emit oldestLineAboutToBeDropped();
+        lines_.removeFirst(); // constant time: the list keeps the room at its front
+        ++firstNumber_;
+        emit oldestLineDropped();
+    }
     emit lineAboutToBeAdded();
     lines_.append(sText);
     emit lineAdded(sText);
     writeToFile(sText);
+}
+
+QStringList LauncherLog::linesFrom(quint64 number) const {
+    if (number <= firstNumber_)
+        return lines_;
+    return number >= nextNumber() ? QStringList() : lines_.mid(qsizetype(number - firstNumber_));
 }
 
 void LauncherLog::note(const QString& message) {

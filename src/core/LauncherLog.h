@@ -7,9 +7,11 @@
 
 class RotatingLogFile;
 
-// The launcher log: every line the launcher tells the operator, in order, kept for the whole run
-// and, once a logs folder is known, written to launcher.log there too. A view shows lines() and
-// follows lineAboutToBeAdded and lineAdded, between which the list grows by one line.
+// The launcher log: every line the launcher tells the operator, in order. The newest kKeptLines
+// are kept in memory, each with a number that grows by one a line; once a logs folder is known,
+// every line is written to launcher.log there too. A view shows lines() and follows
+// lineAboutToBeAdded and lineAdded, between which the list grows by one line, and
+// oldestLineAboutToBeDropped and oldestLineDropped, between which its first line goes.
 class LauncherLog : public QObject {
     Q_OBJECT
 public:
@@ -24,7 +26,16 @@ public:
     // Adds a line of the usual form: the date and time, "> ", then the message.
     void note(const QString& message);
 
+    // As many lines as a crash loop logs in several days at the defaults; a few MB.
+    static constexpr qsizetype kKeptLines = 20000;
+
     const QStringList& lines() const { return lines_; }
+    // The number of lines()'s first line; the first line of the run is 0.
+    quint64 firstNumber() const { return firstNumber_; }
+    // The number the next line will have.
+    quint64 nextNumber() const { return firstNumber_ + quint64(lines_.size()); }
+    // The kept lines numbered from `number` on: all kept ones when it is older than they are.
+    QStringList linesFrom(quint64 number) const;
 
     // From now on every line also goes to launcher.log in the folder, the earlier lines first; an
     // empty folder writes nothing to disk. The note, when given, is logged first. Files are
@@ -38,11 +49,14 @@ public:
 signals:
     void lineAboutToBeAdded();
     void lineAdded(const QString& text);
+    void oldestLineAboutToBeDropped();
+    void oldestLineDropped();
 
 private:
     void writeToFile(const QString& text);
 
     QStringList lines_;
+    quint64 firstNumber_ = 0;
     QString folder_;
     qint64 maxBytes_ = 0;
     int kept_ = 0;

@@ -69,6 +69,9 @@ void frmMain::observeCore() {
     lstLog->setCurrentRow(lstLog->count() - 1);
     connect(&core_.log(), &LauncherLog::lineAboutToBeAdded, lstLog,
             &LogListBox::lineAboutToBeAdded);
+    connect(&core_.log(), &LauncherLog::oldestLineAboutToBeDropped, lstLog,
+            &LogListBox::oldestLineAboutToBeDropped);
+    connect(&core_.log(), &LauncherLog::oldestLineDropped, lstLog, &LogListBox::oldestLineDropped);
     connect(&core_.log(), &LauncherLog::lineAdded, this, [this] {
         lstLog->lineAdded();
         lstLog->setCurrentRow(lstLog->count() - 1);

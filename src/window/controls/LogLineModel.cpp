@@ -34,3 +34,11 @@ void LogLineModel::lineAboutToBeAdded() {
 void LogLineModel::lineAdded() {
     endInsertRows();
 }
+
+void LogLineModel::oldestLineAboutToBeDropped() {
+    beginRemoveRows(QModelIndex(), 0, 0);
+}
+
+void LogLineModel::oldestLineDropped() {
+    endRemoveRows();
+}

@@ -52,6 +52,15 @@ void LogListBox::lineAdded() {
         setWidest(width);
 }
 
+void LogListBox::oldestLineAboutToBeDropped() {
+    lines_->oldestLineAboutToBeDropped();
+}
+
+// The widest line may be the one that went: the width stays until the next font change.
+void LogListBox::oldestLineDropped() {
+    lines_->oldestLineDropped();
+}
+
 void LogListBox::measureAll() {
     int widest = 0;
     for (int row = 0; row < count(); ++row)

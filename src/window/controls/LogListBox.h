@@ -28,11 +28,14 @@ public:
 
     explicit LogListBox(QWidget* parent = nullptr);
 
-    // Shows the lines of a list owned elsewhere that only ever grows, and must outlive the box.
+    // Shows the lines of a list owned elsewhere, which must outlive the box.
     void showLines(const QStringList& lines);
     // Around each line added to that list: before the list grows, and once it has.
     void lineAboutToBeAdded();
     void lineAdded();
+    // Around the going of that list's first line.
+    void oldestLineAboutToBeDropped();
+    void oldestLineDropped();
     int count() const;
     // The row, which must exist.
     Row item(int row) const { return Row(*this, row); }
