@@ -92,8 +92,9 @@ AlertSender::~AlertSender() {
 void AlertSender::setEndpoints(const QList<AlertEndpointConfig>& endpoints) {
     std::vector<std::unique_ptr<Endpoint>> next;
     for (const AlertEndpointConfig& config : endpoints) {
+        // The ones kept are moved out as they are found: what is left behind is empty.
         const auto same = std::find_if(endpoints_.begin(), endpoints_.end(), [&](const auto& e) {
-            return e->config.name == config.name;
+            return e && e->config.name == config.name;
         });
         auto endpoint = same != endpoints_.end() ? std::move(*same) : std::make_unique<Endpoint>();
         endpoint->config = config;

@@ -183,7 +183,8 @@ private slots:
         AlertSender sender(queue, clock);
         QSignalSpy notes(&sender, &AlertSender::note);
         AlertEndpointConfig endpoint{"chat", receiver.url(), {}, "discord", {}, {}};
-        sender.setEndpoints({endpoint}); // not trusted yet
+        const AlertEndpointConfig plain{"plain", receiver.url(), {}, "json", {}, {}};
+        sender.setEndpoints({endpoint, plain}); // not trusted yet
         Alert alert = Numbered(1);
         alert.lines = {"@everyone **free gold** ``` <@123> \x1b[31mred"};
         queue.add(alert, {"chat"});
@@ -192,7 +193,7 @@ private slots:
         QVERIFY(receiver.requests.isEmpty());
 
         endpoint.caFile = cert;
-        sender.setEndpoints({endpoint});
+        sender.setEndpoints({endpoint, plain}); // as every Start applies the settings again
         clock.now += AlertSender::kFirstRetryMs;
         sender.deliverDue();
         QTRY_COMPARE(receiver.requests.size(), 1);
