@@ -7,6 +7,7 @@
 #include "modAPIs.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QTimer>
 #include <algorithm>
 
@@ -16,6 +17,30 @@ constexpr int kCrashReportLines = 200;
 // How long awaitEnding waits for the console to notice that its process ended.
 constexpr int kEndingChecks = 20;
 constexpr float kEndingCheckSeconds = 0.05f;
+
+bool BlankLine(const QString& line) {
+    return line.trimmed().isEmpty();
+}
+
+// The lines the server itself printed last, from the capture of its ended console. Below them
+// the console holds the unused rest of its screen, then the line the console writes at the end of
+// its process, on the screen's bottom row: "Pane is dead (signal 9, Wed Dec  9 01:44:53 2026)".
+// That line is the console's own, always the last, so only the last line is taken for it: a
+// server that printed the same words keeps them.
+QString ServerLinesOf(const ConsoleEnding& ending) {
+    static const QRegularExpression deadPane(
+        QStringLiteral("^Pane is dead \\((status -?\\d+|signal \\d+)?, [^()]*\\)\\s*$"));
+    QStringList lines = ending.lastLines.split(u'\n');
+    while (!lines.isEmpty() && BlankLine(lines.last()))
+        lines.removeLast();
+    if (ending.state == ConsoleEnding::State::Ended && !lines.isEmpty() &&
+        deadPane.match(lines.last()).hasMatch()) {
+        lines.removeLast();
+        while (!lines.isEmpty() && BlankLine(lines.last()))
+            lines.removeLast();
+    }
+    return lines.join(u'\n');
+}
 
 } // namespace
 
@@ -170,7 +195,7 @@ void CrashEndingReport::finish(const Waiting& waiting, const ConsoleEnding& endi
         how = QStringLiteral("how it ended is not known, its console still runs a process");
     if (ending.state == ConsoleEnding::State::Ended)
         server.lastEnding = how;
-    writeReport(server, waiting.crashed, how, ending.lastLines);
+    writeReport(server, waiting.crashed, how, ServerLinesOf(ending));
     if (ending.state == ConsoleEnding::State::Ended)
         apis_.CloseEndedConsole(waiting.console); // under its title: the title is free again
     else if (aside && ending.state == ConsoleEnding::State::StillRunning)

@@ -7,8 +7,9 @@
 #include <QTcpServer>
 #include <QTimer>
 
-// A webhook receiver on loopback, plain or TLS: it records every POST it is sent and answers with
-// the status the test chooses, after an optional pause.
+// A webhook receiver on loopback, plain or TLS: it records every request it is sent and answers
+// with the status the test chooses, after an optional pause, or with an answer the test wrote
+// whole (which may promise more than it sends).
 class LoopbackReceiver : public QObject {
 public:
     struct Request {
@@ -16,7 +17,8 @@ public:
         QByteArray body;
     };
     QList<Request> requests;
-    QList<int> statuses; // answered in turn; 200 once they run out
+    QList<QByteArray> answers; // answered in turn, before the statuses
+    QList<int> statuses;       // answered in turn; 200 once they run out
     int pauseMs = 0;
 
     // A plain receiver; with a key and certificate, a TLS one.
@@ -59,11 +61,14 @@ private:
             return;
         requests << Request{head, buffer.mid(end + 4, length)};
         buffer.remove(0, end + 4 + length);
-        const int status = statuses.isEmpty() ? 200 : statuses.takeFirst();
-        QTimer::singleShot(pauseMs, socket, [socket, status] {
-            socket->write(QByteArrayLiteral("HTTP/1.1 ") + QByteArray::number(status) +
-                          QByteArrayLiteral(" X\r\nContent-Length: 0\r\n\r\n"));
-        });
+        QByteArray answer;
+        if (!answers.isEmpty())
+            answer = answers.takeFirst();
+        else
+            answer = QByteArrayLiteral("HTTP/1.1 ") +
+                     QByteArray::number(statuses.isEmpty() ? 200 : statuses.takeFirst()) +
+                     QByteArrayLiteral(" X\r\nContent-Length: 0\r\n\r\n");
+        QTimer::singleShot(pauseMs, socket, [socket, answer] { socket->write(answer); });
     }
     QTcpServer* server_;
     QHash<QTcpSocket*, QByteArray> buffers_;

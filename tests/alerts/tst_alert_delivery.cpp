@@ -45,16 +45,35 @@ class AlertDeliveryTest : public QObject {
 private slots:
     // Five crashes in a row are one episode: one alert when it begins, with the console's last
     // lines, and one once the server has stayed up; a shorter summary interval adds a summary.
+    // The lines are the server's own: not the unused rest of the console's screen, nor the line
+    // the console writes at the end of its process.
     void aCrashEpisodeIsToldOnceAndWhenItEnds_data() {
         QTest::addColumn<QByteArray>("timing");
+        QTest::addColumn<QString>("console");
         QTest::addColumn<QStringList>("events");
-        QTest::newRow("defaults") << QByteArray() << QStringList{"crash", "back_up"};
-        QTest::newRow("summary every 30 s") << QByteArray("[Alerts]\nsummary every = 30\n")
-                                            << QStringList{"crash", "still_crashing", "back_up"};
+        QTest::addColumn<QStringList>("lines");
+        QStringList thirty;
+        for (int n = 1; n <= 30; ++n)
+            thirty << QStringLiteral("line %1").arg(n);
+        const QString dead = QStringLiteral("Pane is dead (status 3, Wed Dec  9 01:44:53 2026)");
+        const QString screen = QString(45, u'\n') + dead;
+        QTest::newRow("defaults") << QByteArray() << thirty.join('\n') + '\n' + screen
+                                  << QStringList{"crash", "back_up"} << thirty.mid(10);
+        QTest::newRow("summary every 30 s")
+            << QByteArray("[Alerts]\nsummary every = 30\n") << thirty.join('\n')
+            << QStringList{"crash", "still_crashing", "back_up"} << thirty.mid(10);
+        QTest::newRow("less than a screenful")
+            << QByteArray() << "first\n\nlast words\n" + screen << QStringList{"crash", "back_up"}
+            << QStringList{"first", "", "last words"};
+        QTest::newRow("the console's words printed by the server")
+            << QByteArray() << "x\n" + dead + "\n" + dead << QStringList{"crash", "back_up"}
+            << QStringList{"x", dead};
     }
     void aCrashEpisodeIsToldOnceAndWhenItEnds() {
         QFETCH(QByteArray, timing);
+        QFETCH(QString, console);
         QFETCH(QStringList, events);
+        QFETCH(QStringList, lines);
         LoopbackReceiver receiver;
         QVERIFY(receiver.listen());
         QTemporaryDir folder;
@@ -64,21 +83,23 @@ private slots:
         ini.close();
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
         AlertDelivery delivery(h.core(), QString());
-        QStringList console;
-        for (int n = 1; n <= 30; ++n)
-            console << QStringLiteral("line %1").arg(n);
         h.apis.endings["Map Server"] =
-            ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", console.join('\n'), 3};
+            ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", console, 3};
         for (int i = 0; i < 3; ++i)
             h.apis.files.insert(h.fleet().programPath(i));
         h.loadCore().StartServersAndGoOnline();
+        // Each delivery under way has its answer before the launcher's clock moves on (a delivery
+        // has 30 s on that clock).
+        const auto delivered = [&] { QTRY_VERIFY(delivery.queueEmpty()); };
         for (int crash = 0; crash < 5; ++crash) {
             h.apis.crashAndWake("map-server");
+            delivered();
             h.clock.now += 11000; // the crash notice ends; the relaunched server runs on
             h.fleet().monitor().tmrCrashNotice_Timer();
             h.core().alerts().check();
         }
         QVERIFY(h.core().alerts().episodeOpen(2));
+        delivered();
         h.clock.now += 60000;
         h.core().alerts().check();
         QVERIFY(!h.core().alerts().episodeOpen(2));
@@ -89,8 +110,10 @@ private slots:
         QCOMPARE(crash.value("server").toString(), "Map Server");
         QCOMPARE(crash.value("message").toString(),
                  "Map Server crashed (exit status 3); the launcher relaunches it.");
-        const QJsonArray lines = crash.value("lines").toArray();
-        QVERIFY(lines.size() == 20 && lines.last().toString() == "line 30");
+        QStringList quoted;
+        for (const auto& line : crash.value("lines").toArray())
+            quoted << line.toString();
+        QCOMPARE(quoted, lines);
         QCOMPARE(Json(receiver.requests.last().body).value("message").toString(),
                  "Map Server back up after 5 relaunches in 47 s");
     }
@@ -159,6 +182,130 @@ private slots:
         QVERIFY(openQueue()->empty()); // the file says so too
     }
 
+    // What a receiver answers is not trusted: past its first 64 KB an answer is not read on
+    // (its status counts), a delivery without its whole answer within its time fails, and a
+    // redirect is followed only to the same address and only when it keeps the POST. A failed
+    // delivery is logged, and the queue goes on once the receiver answers again.
+    void whatAReceiverAnswers_data() {
+        QTest::addColumn<QByteArray>("answer"); // "PORT" stands for the other receiver's port
+        QTest::addColumn<bool>("trickles");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QStringList>("requests");
+        const QByteArray big =
+            "HTTP/1.1 200 OK\r\nContent-Length: 8000000000\r\n\r\n" + QByteArray(256 * 1024, 'x');
+        const auto redirect = [](int status, const QByteArray& to) {
+            return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nLocation: " + to +
+                   "\r\nContent-Length: 0\r\n\r\n";
+        };
+        const QStringList again{"POST /hook a1", "POST /hook a1", "POST /hook a2"};
+        QTest::newRow("an answer larger than 64 KB")
+            << big << false << QString() << QStringList{"POST /hook a1", "POST /hook a2"};
+        QTest::newRow("an answer that never ends")
+            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nx") << true
+            << "no whole answer within 30 s" << again;
+        QTest::newRow("a redirect to another port")
+            << redirect(307, "http://127.0.0.1:PORT/hook") << false
+            << "it answered HTTP 307, a redirect to http://127.0.0.1:PORT; not followed" << again;
+        QTest::newRow("a redirect that makes it a GET")
+            << redirect(302, "/moved") << false
+            << "it answered HTTP 302, a redirect that would not send the alert again; not "
+               "followed"
+            << again;
+        QTest::newRow("a redirect on the same address")
+            << redirect(307, "/moved") << false << QString()
+            << QStringList{"POST /hook a1", "POST /moved a1", "POST /hook a2"};
+    }
+    void whatAReceiverAnswers() {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, trickles);
+        QFETCH(QString, failure);
+        QFETCH(QStringList, requests);
+        LoopbackReceiver receiver, elsewhere;
+        QVERIFY(receiver.listen() && elsewhere.listen());
+        const QByteArray port = QByteArray::number(elsewhere.port());
+        receiver.answers = {answer.replace("PORT", port)};
+        FakeClock clock;
+        AlertQueue queue(nullptr, QString(), 10);
+        AlertSender sender(queue, clock);
+        QSignalSpy notes(&sender, &AlertSender::note);
+        sender.setEndpoints({{"desk", receiver.url(), {}, "json", {}, {}}});
+        queue.add(Numbered(1), {"desk"});
+        queue.add(Numbered(2), {"desk"});
+        sender.deliverDue();
+        if (trickles) {
+            QTRY_COMPARE(receiver.requests.size(), 1);
+            clock.now += AlertSender::kDeliveryMs;
+            sender.deliverDue();
+        }
+        QTRY_VERIFY(sender.idle());
+        QCOMPARE(queue.waiting("desk"), failure.isEmpty() ? 0 : 2);
+        clock.now += AlertSender::kFirstRetryMs;
+        sender.deliverDue();
+        QTRY_VERIFY(queue.empty());
+        QStringList told, expected;
+        for (const auto& n : notes)
+            told << n.first().toString();
+        if (!failure.isEmpty())
+            expected << "Alerts to desk cannot be delivered: " + failure.replace("PORT", port) +
+                            "; 2 waiting, tried again with growing pauses."
+                     << "Alerts to desk are delivered again.";
+        QCOMPARE(told, expected);
+        QStringList seen;
+        for (const auto& request : receiver.requests)
+            seen << QString::fromLatin1(request.head).section(' ', 0, 1) + ' ' +
+                        Json(request.body).value("id").toString();
+        QCOMPARE(seen, requests);
+        QVERIFY(elsewhere.requests.isEmpty());
+    }
+
+    // A busy receiver is tried again after the pause it asks for, in its Retry-After header or,
+    // as Discord does, in its answer's "retry_after"; never sooner, and never after more than
+    // five minutes.
+    void aBusyReceiverIsWaitedForAsItAsks_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("pauseMs");
+        const auto busy = [](const QByteArray& headers, const QByteArray& body) {
+            return "HTTP/1.1 429 Too Many Requests\r\n" + headers +
+                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        };
+        const QByteArray discord = "Content-Type: application/json\r\n";
+        QTest::newRow("Retry-After") << busy("Retry-After: 7\r\n", {}) << 7000;
+        QTest::newRow("retry_after")
+            << busy(discord, R"({"message": "You are being rate limited.", "retry_after": 12.5,
+                                 "global": false})")
+            << 12500;
+        QTest::newRow("both: the longer")
+            << busy(discord + "Retry-After: 3\r\n", R"({"retry_after": 4.2})") << 4200;
+        QTest::newRow("a date") << busy("Retry-After: Thu, 28 May 2026 20:27:00 GMT\r\n", {})
+                                << 20000;
+        QTest::newRow("a day") << busy("Retry-After: 86400\r\n", {})
+                               << int(AlertSender::kLongestRetryMs);
+        QTest::newRow("a service down for a while")
+            << QByteArray("HTTP/1.1 503 X\r\nRetry-After: 9\r\nContent-Length: 0\r\n\r\n") << 9000;
+    }
+    void aBusyReceiverIsWaitedForAsItAsks() {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, pauseMs);
+        LoopbackReceiver receiver;
+        QVERIFY(receiver.listen());
+        receiver.answers = {answer};
+        FakeClock clock; // at 20:26:40 UTC
+        AlertQueue queue(nullptr, QString(), 10);
+        AlertSender sender(queue, clock);
+        sender.setEndpoints({{"chat", receiver.url(), {}, "discord", {}, {}}});
+        queue.add(Numbered(1), {"chat"});
+        sender.deliverDue();
+        QTRY_VERIFY(sender.idle());
+        clock.now += pauseMs - 1;
+        sender.deliverDue();
+        QVERIFY(sender.idle()); // nothing sent yet
+        clock.now += 1;
+        sender.deliverDue();
+        QVERIFY(!sender.idle());
+        QTRY_VERIFY(queue.empty());
+        QCOMPARE(receiver.requests.size(), 2);
+    }
+
     // A receiver with a certificate the test made is reached through the endpoint's "ca file",
     // and not without it; a console line's markup arrives escaped in its Discord message.
     void tlsWithTheEndpointsOwnAuthority() {
@@ -183,7 +330,8 @@ private slots:
         AlertSender sender(queue, clock);
         QSignalSpy notes(&sender, &AlertSender::note);
         AlertEndpointConfig endpoint{"chat", receiver.url(), {}, "discord", {}, {}};
-        sender.setEndpoints({endpoint}); // not trusted yet
+        const AlertEndpointConfig plain{"plain", receiver.url(), {}, "json", {}, {}};
+        sender.setEndpoints({endpoint, plain}); // not trusted yet
         Alert alert = Numbered(1);
         alert.lines = {"@everyone **free gold** ``` <@123> \x1b[31mred"};
         queue.add(alert, {"chat"});
@@ -192,7 +340,7 @@ private slots:
         QVERIFY(receiver.requests.isEmpty());
 
         endpoint.caFile = cert;
-        sender.setEndpoints({endpoint});
+        sender.setEndpoints({endpoint, plain}); // as every Start applies the settings again
         clock.now += AlertSender::kFirstRetryMs;
         sender.deliverDue();
         QTRY_COMPARE(receiver.requests.size(), 1);
@@ -204,6 +352,15 @@ private slots:
                      !text.contains('\x1b') && text.count("```") == 2,
                  qPrintable(text));
         QCOMPARE(message.value("allowed_mentions").toObject().value("parse").toArray().size(), 0);
+
+        // The other endpoint on that host and port trusts no certificate of the test's: it gets
+        // no connection the first one made.
+        queue.add(Numbered(2), {"plain"});
+        sender.deliverDue();
+        QTRY_COMPARE(notes.size(), 3);
+        QVERIFY2(notes.last().first().toString().startsWith("Alerts to plain cannot be delivered"),
+                 qPrintable(notes.last().first().toString()));
+        QCOMPARE(receiver.requests.size(), 1);
     }
 };
 

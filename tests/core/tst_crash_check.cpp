@@ -273,8 +273,10 @@ private slots:
             CrashEndingReport& endings = f.monitor().endings();
             const std::int32_t crashed = h.server(2).process.lPID;
             const QString aside = QStringLiteral("Map Server (ended %1)").arg(crashed);
+            // Below the server's lines: the rest of the console's screen and its own end line.
             const ConsoleEnding ended{ConsoleEnding::State::Ended, "killed by signal 9 (SIGKILL)",
-                                      "[Info] last words"};
+                                      "[Info] last words\n" + QString(50, u'\n') +
+                                          "Pane is dead (signal 9, Wed Dec  9 01:44:53 2026)"};
             h.apis.endings["Map Server"] =
                 c == AtTheLook ? ended : ConsoleEnding{ConsoleEnding::State::StillRunning, {}, {}};
             QStringList told; // how the crash ended, as serverCrashed's observers find it
@@ -323,7 +325,8 @@ private slots:
                      qPrintable(report));
             const QByteArray written = ReadFile(report.section("; crash report: ", -1));
             QVERIFY(written.contains("Process id: " + QByteArray::number(crashed) + '\n'));
-            QCOMPARE(written.contains("[Info] last words"), c != StillRunsAtDeadline);
+            QCOMPARE(written.endsWith("(up to 200):\n[Info] last words\n"),
+                     c != StillRunsAtDeadline);
             QCOMPARE(h.server(2).lastCrash.how, how);
             QCOMPARE(h.server(2).lastEnding, c == StillRunsAtDeadline ? QString() : how);
             QVERIFY(!h.apis.argsOf("ExamineEndedConsole").contains("Map Server"));
