@@ -467,6 +467,53 @@ private slots:
         QCOMPARE(l.linesWith("the restart is done."), 1);
     }
 
+    // The Shutdown button pressed while a scheduled restart stops the servers or backs them up:
+    // the servers stay stopped once the stop and the backup have ended, and the log says why.
+    void shutdownDuringARestartKeepsTheServersStopped_data() {
+        QTest::addColumn<QByteArray>("servers");
+        QTest::addColumn<bool>("duringBackup");
+        QTest::newRow("during the stop") << QByteArray("all") << false;
+        QTest::newRow("during the backup") << QByteArray("all") << true;
+        QTest::newRow("during one server's restart") << QByteArray("map") << false;
+    }
+    void shutdownDuringARestartKeepsTheServersStopped() {
+        QFETCH(QByteArray, servers);
+        QFETCH(bool, duringBackup);
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n"
+                                         "servers = " +
+                                             servers + "\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+        Scheduler& s = l.core().schedules();
+        Scheduler::BackupDone answer;
+        if (duringBackup)
+            s.SetBackupStep([&](const QString&, Scheduler::BackupDone done) { answer = done; });
+        else
+            l.apis.ignoringClose.insert("Map Server"); // it takes its time to end
+        l.start();
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 04:00:00");
+        QCOMPARE(s.phase(), duringBackup       ? Scheduler::Phase::BackingUp
+                            : servers == "all" ? Scheduler::Phase::Stopping
+                                               : Scheduler::Phase::Starting);
+        l.fleet().StopServersAndGoOffline();
+        if (duringBackup) {
+            answer(true, QString());
+        } else {
+            l.apis.ignoringClose.remove("Map Server");
+            l.apis.crashAndWake("map-server");
+        }
+        l.at("2026-12-08 04:00:30").at("2026-12-08 04:05:00");
+        QCOMPARE(l.stopsAndStarts().mid(before).filter("start"), QStringList());
+        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+        QCOMPARE(l.fleet().ServerState(), LauncherState::Offline);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the servers were stopped from the launcher "
+                             "meanwhile; they are not started again."),
+                 1);
+        QCOMPARE(l.linesWith("the restart is done"), 0);
+        QCOMPARE(l.linesWith("the restart's start failed"), 0);
+    }
+
     // "Skip Next Restart" leaves the next restart out, once, with a line, also while its warnings
     // are being typed: the restart after it runs.
     void nextRestartSkippedOnce() {
