@@ -45,6 +45,12 @@ Scheduler::Scheduler(ServerFleet& fleet, ConsoleMirror& mirror, LauncherLog& log
     connect(&fleet_, &ServerFleet::stopsSettled, this, &Scheduler::wakeSoon);
     connect(&fleet_, &ServerFleet::serverStateChanged, this, &Scheduler::wakeSoon);
     connect(&fleet_, &ServerFleet::startAwaitsReadiness, this, &Scheduler::wakeSoon);
+    // A stop of all asked for by the operator (or the launcher's exit) while a restart stops,
+    // backs up or starts the servers: the restart starts none of them any more.
+    connect(&fleet_, &ServerFleet::stopOfAllAsked, this, [this] {
+        if (run_ && !ownStop_ && run_->phase != Phase::Warning)
+            run_->stoppedMeanwhile = true;
+    });
 }
 
 Scheduler::~Scheduler() = default;
@@ -360,7 +366,9 @@ void Scheduler::beginRestart() {
               QStringLiteral(" ..."));
     if (run.wholeSequence) {
         run.phase = Phase::Stopping;
+        ownStop_ = true;
         fleet_.StopServers();
+        ownStop_ = false;
         return;
     }
     run.phase = Phase::Starting;
@@ -382,6 +390,10 @@ void Scheduler::afterStop() {
         return;
     }
     log_.note(prefix(run_->entry) + QStringLiteral("the servers have ended."));
+    if (run_->stoppedMeanwhile) {
+        leaveStopped();
+        return;
+    }
     if (!backup_) {
         startAgain();
         return;
@@ -399,6 +411,10 @@ void Scheduler::startAgain() {
         emit runFailed(run.entry.name, -1, QStringLiteral("the backup failed: ") + run.backupWhy);
     } else if (run.backupOk) {
         log_.note(prefix(run.entry) + QStringLiteral("the backup is done."));
+    }
+    if (run.stoppedMeanwhile) {
+        leaveStopped();
+        return;
     }
     run.phase = Phase::Starting;
     log_.note(prefix(run.entry) + QStringLiteral("starting the servers again ..."));
@@ -420,6 +436,10 @@ void Scheduler::finishRestart() {
             fleet_.ServerProc(i).lPID == run.pidsBefore[i])
             failed << s.name();
     }
+    if (run.stoppedMeanwhile && !failed.isEmpty()) {
+        leaveStopped();
+        return;
+    }
     int alone = -1;
     if (std::count(run.servers.begin(), run.servers.end(), true) == 1)
         alone = static_cast<int>(std::find(run.servers.begin(), run.servers.end(), true) -
@@ -440,6 +460,13 @@ void Scheduler::finishRestart() {
 void Scheduler::endRun() {
     run_.reset();
     ++runId_;
+}
+
+// The operator's stop stands: what the restart has not started yet stays stopped.
+void Scheduler::leaveStopped() {
+    log_.note(prefix(run_->entry) + QStringLiteral("the servers were stopped from the launcher "
+                                                   "meanwhile; they are not started again."));
+    endRun();
 }
 
 void Scheduler::markRun(Planned& p, std::int64_t occurrence) {

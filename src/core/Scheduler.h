@@ -28,7 +28,8 @@ class ServerFleet;
 //
 // While the launcher is offline nothing is run: a time that passes then is a missed run once the
 // servers are online again, and a restart only ever restarts servers that run: none the operator
-// stopped is started by a schedule. A run more than kLateMs late is a missed one, made up once or
+// stopped is started by a schedule, also not when all were stopped while the restart stopped,
+// backed up or started them. A run more than kLateMs late is a missed one, made up once or
 // left out as its schedule says. The time each schedule
 // last ran is kept in the state folder, so that no time is ever run twice, not after the clock was
 // set back and not after the launcher was started again.
@@ -98,6 +99,7 @@ private:
         std::array<std::int32_t, 3> pidsBefore{};
         std::optional<bool> backupOk;
         QString backupWhy;
+        bool stoppedMeanwhile = false; // the servers were stopped from the launcher during it
     };
 
     void rebuild();
@@ -115,6 +117,7 @@ private:
     void startAgain();
     void finishRestart();
     void endRun();
+    void leaveStopped();
     void markRun(Planned& p, std::int64_t occurrence);
     void markRun(const QString& name, std::int64_t occurrence);
     Planned* planned(const QString& name);
@@ -143,6 +146,7 @@ private:
     std::unique_ptr<Run> run_;
     BackupStep backup_;
     bool busy_ = false;
+    bool ownStop_ = false; // the stop of all servers under way is the run's own
     bool saveFailed_ = false;
     std::uint64_t runId_ = 0; // told apart from the runs before it, for a late backup's answer
     std::optional<QList<ScheduleEntry>> pendingEntries_; // came while transition() ran

@@ -141,6 +141,8 @@ signals:
     void serverStateChanged(int server);
     // No stop sequence runs its steps any more.
     void stopsSettled();
+    // StopServers was called: by the Shutdown button, the tray, the launcher's exit or a schedule.
+    void stopOfAllAsked();
     // The start sequence waits for a server to be ready (true), or has gone on or ended (false):
     // the servers can be stopped meanwhile although the launcher is not online yet.
     void startAwaitsReadiness(bool waiting);

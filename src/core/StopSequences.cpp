@@ -28,6 +28,7 @@ void ServerFleet::SetStopPlan(int server, std::optional<StopPlan> plan) {
 // The close requests go to all three at once, without a pause; each server's later steps, and
 // the wait for its end, run on their own deadlines.
 void ServerFleet::StopServers() {
+    emit stopOfAllAsked();
     if (sequence_) {
         sequence_->stopped = true;
         // One that waits for a server to be ready ends here; one that starts a server ends when

@@ -1,15 +1,30 @@
 // The crash check against the pretend operating system and the instant clock, with no window:
 // crashes found on a tick or the moment a process ends, relaunched, announced by the notice; what
 // counts as running; a stop during the check; relaunch delays for a server that keeps crashing;
-// the crash report each crashed process leaves; the console log of the next start.
+// the crash report each crashed process leaves; the console log of the next start; every line of
+// the launcher's log and of a console's log once and whole through their files' rotations.
 #include "CoreHarness.h"
 #include "CrashEndingReport.h"
 #include "CrashMonitor.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
+
+namespace {
+
+// Lines "line 000001 ..." of lengths that vary, so that the limits fall anywhere in a line.
+QByteArray NumberedLines(int count, const QByteArray& end) {
+    QByteArray text;
+    for (int i = 1; i <= count; ++i)
+        text += "line " + QByteArray::number(i).rightJustified(6, '0') + ' ' +
+                QByteArray((i * 37) % 90, 'x') + end;
+    return text;
+}
+
+} // namespace
 
 class CrashCheckTest : public QObject {
     Q_OBJECT
@@ -188,6 +203,57 @@ private slots:
         QVERIFY(h.apis.consoleLogs.value("Map Server").file.isEmpty());
         h.core().SaveSettings();
         QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
+    }
+
+    // Numbered lines through many rotations, with room kept for all the files: read from the
+    // oldest file to the current one they are the lines written, each once, in order; each file
+    // begins and ends with a whole line, and none is far past the limit. The console log helper
+    // reads them in pieces that end inside lines, with a console's line ends.
+    void numberedLinesThroughRotations_data() {
+        QTest::addColumn<bool>("console");
+        QTest::newRow("launcher.log") << false;
+        QTest::newRow("console log helper") << true;
+    }
+    void numberedLinesThroughRotations() {
+        QFETCH(bool, console);
+        QTemporaryDir logs;
+        const QString file = logs.path() + (console ? "/map-server.log" : "/launcher.log");
+        const int count = 2000, limit = 4096, kept = 60;
+        const QByteArray lines = NumberedLines(count, "\n");
+        if (console) {
+            QProcess helper;
+            helper.start(CORVANE_LAUNCHER_DIR "/corvane-log",
+                         {file, QString::number(limit), QString::number(kept), "-"});
+            const QByteArray typed = NumberedLines(count, "\r\n");
+            for (qsizetype at = 0; at < typed.size(); at += 1000) {
+                helper.write(typed.mid(at, 1000));
+                QVERIFY(helper.waitForBytesWritten(5000));
+            }
+            helper.closeWriteChannel();
+            QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
+        } else {
+            LauncherLog log;
+            log.UseLogFolder(logs.path(), QString(), limit, kept);
+            for (const QByteArray& line : lines.split('\n'))
+                if (!line.isEmpty())
+                    log.LauncherLogAdd(QString::fromLatin1(line));
+        }
+        QByteArray all;
+        int files = 0;
+        for (int k = kept; k >= 0; --k) {
+            const QString name = k == 0 ? file : file + '.' + QString::number(k);
+            if (!QFile::exists(name))
+                continue;
+            const QByteArray text = ReadFile(name);
+            QVERIFY2(text.startsWith("line ") && text.endsWith('\n') && text.size() <= limit + 120,
+                     qPrintable(name));
+            all += text;
+            ++files;
+        }
+        QVERIFY2(files > 20 && !QFile::exists(file + '.' + QString::number(kept)),
+                 qPrintable(QString::number(files)));
+        QCOMPARE(all.size(), lines.size());
+        QVERIFY(all == lines);
     }
 
     // A console log problem is logged as the platform tells of it, and nobody looks for one in

@@ -17,10 +17,13 @@ namespace {
 
 const QTimeZone kBerlin(QByteArrayLiteral("Europe/Berlin"));
 
-std::int64_t Berlin(const QString& local) {
+std::int64_t Local(const QString& local, const QTimeZone& zone) {
     return QDateTime(QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").date(),
-                     QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").time(), kBerlin)
+                     QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").time(), zone)
         .toMSecsSinceEpoch();
+}
+std::int64_t Berlin(const QString& local) {
+    return Local(local, kBerlin);
 }
 
 // The times a schedule runs after `from`, one after another, as UTC text.
@@ -43,19 +46,34 @@ ScheduleTimes Cron(const QString& line) {
 
 // A launcher core on the fake operating system and clock, in a real server folder that holds the
 // installation's file, with its schedules' state in a folder of their own. The clock reads as
-// Berlin's local time.
+// the zone's local time (Berlin's unless given), and the schedules are read in that zone.
 struct Launcher : CoreHarness {
-    explicit Launcher(const QString& folder, const QString& stateFolder, const QString& local)
-        : CoreHarness(nullptr, nullptr, nullptr, folder), folder_(folder) {
+    explicit Launcher(const QString& folder, const QString& stateFolder, const QString& local,
+                      const QTimeZone& zone = kBerlin)
+        : CoreHarness(nullptr, nullptr, nullptr, folder), folder_(folder), zone_(zone) {
         setWall(local);
         for (int i = 0; i < ServerTable::kCount; ++i) {
             apis.files.insert(folder + ServerTable::programFiles()[i]);
             apis.consoles.insert(ServerTable::displayNames()[i], "> "); // they take input
         }
-        core().schedules().SetTimeZone(kBerlin);
+        core().schedules().SetTimeZone(zone);
         core().schedules().UseStateFolder(stateFolder);
+        QObject::connect(&core().schedules(), &Scheduler::restartBegan, &core(),
+                         [this] { restarts << localNow(); });
     }
-    void setWall(const QString& local) { clock.epochOffset = Berlin(local) - clock.now; }
+    void setWall(const QString& local) { setEpoch(Local(local, zone_)); }
+    void setEpoch(std::int64_t ms) { clock.epochOffset = ms - clock.now; }
+    // The wall clock moved on to each whole minute until that moment, the scheduler woken at each.
+    Launcher& walkTo(std::int64_t ms) {
+        for (std::int64_t t = (clock.EpochMs() / 60'000 + 1) * 60'000; t <= ms; t += 60'000) {
+            setEpoch(t);
+            core().schedules().transition();
+        }
+        return *this;
+    }
+    QString localNow() {
+        return QDateTime::fromMSecsSinceEpoch(clock.EpochMs(), zone_).toString(Qt::ISODate);
+    }
     // The wall clock set to that time, and the scheduler woken as its timer would.
     Launcher& at(const QString& local) {
         setWall(local);
@@ -76,6 +94,8 @@ struct Launcher : CoreHarness {
         return out;
     }
     QString folder_;
+    QTimeZone zone_;
+    QStringList restarts; // the local times at which scheduled restarts began, with their offsets
 };
 
 void WriteInstallation(const QString& folder, const QByteArray& text) {
@@ -132,6 +152,124 @@ private slots:
              {"* * * *", "60 * * * *", "* 24 * * *", "*/0 * * * *", "0 0 31 2 *", "0 0 * 13 *",
               "0 0 * * 8", "1-2-3 * * * *", "0 0 * * mon-", "a * * * *"})
             QVERIFY2(!ScheduleTimes::FromCron(bad, &why) && !why.isEmpty(), bad);
+    }
+
+    // A daily restart through both clock changes of a European and an American zone, the clock
+    // moving on a minute at a time for two days: a time in the hour the clock skips runs once, at
+    // the end of the gap; a time in the hour it passes twice runs once, the first time; any other
+    // time runs once a day at that time on the wall clock. Each run's warning is typed once.
+    void dailyRestartAcrossTheClockChanges_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QStringList>("runs");
+        const QByteArray berlin = "Europe/Berlin", newYork = "America/New_York";
+        QTest::newRow("Berlin, spring, skipped 02:30")
+            << berlin << "02:30"
+            << "2026-03-28 12:00:00"
+            << QStringList{"2026-03-29T03:00:00+02:00", "2026-03-30T02:30:00+02:00"};
+        QTest::newRow("Berlin, spring, 04:00")
+            << berlin << "04:00"
+            << "2026-03-28 12:00:00"
+            << QStringList{"2026-03-29T04:00:00+02:00", "2026-03-30T04:00:00+02:00"};
+        QTest::newRow("Berlin, autumn, repeated 02:30")
+            << berlin << "02:30"
+            << "2026-10-24 12:00:00"
+            << QStringList{"2026-10-25T02:30:00+02:00", "2026-10-26T02:30:00+01:00"};
+        QTest::newRow("Berlin, autumn, 04:00")
+            << berlin << "04:00"
+            << "2026-10-24 12:00:00"
+            << QStringList{"2026-10-25T04:00:00+01:00", "2026-10-26T04:00:00+01:00"};
+        QTest::newRow("New York, spring, skipped 02:30")
+            << newYork << "02:30"
+            << "2026-03-07 12:00:00"
+            << QStringList{"2026-03-08T03:00:00-04:00", "2026-03-09T02:30:00-04:00"};
+        QTest::newRow("New York, spring, 04:00")
+            << newYork << "04:00"
+            << "2026-03-07 12:00:00"
+            << QStringList{"2026-03-08T04:00:00-04:00", "2026-03-09T04:00:00-04:00"};
+        QTest::newRow("New York, autumn, repeated 01:30")
+            << newYork << "01:30"
+            << "2026-10-31 12:00:00"
+            << QStringList{"2026-11-01T01:30:00-04:00", "2026-11-02T01:30:00-05:00"};
+        QTest::newRow("New York, autumn, 04:00")
+            << newYork << "04:00"
+            << "2026-10-31 12:00:00"
+            << QStringList{"2026-11-01T04:00:00-05:00", "2026-11-02T04:00:00-05:00"};
+    }
+    void dailyRestartAcrossTheClockChanges() {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, at);
+        QFETCH(QString, from);
+        QFETCH(QStringList, runs);
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = " +
+                                             at.toLatin1() + "\nwarn = 10m say soon\n");
+        Launcher l(folder.path(), state.path(), from, QTimeZone(zone));
+        l.start();
+        const std::int64_t begin = l.clock.EpochMs();
+        l.walkTo(begin + 48LL * 3600 * 1000);
+        QCOMPARE(l.restarts, runs);
+        QCOMPARE(l.stopsAndStarts().filter("start").size(), 3 * (runs.size() + 1));
+        QCOMPARE(l.typed().filter("say soon").size(), 3 * runs.size());
+        QCOMPARE(l.linesWith("missed"), 0);
+    }
+
+    // The wall clock set back or on while the launcher runs: a run already made is not made
+    // again, also when its warnings had begun; a run the clock jumped over is a missed one, left
+    // out or made up once as the schedule says, and never again a minute later; a clock set on by
+    // less than the lateness allowed runs it late, its warnings first. Steps: "=03:10" sets the
+    // clock to that time, "05:30" moves it on a minute at a time up to then.
+    void clockSetBackOrOn_data() {
+        QTest::addColumn<QString>("ifMissed");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("runs");
+        QTest::addColumn<int>("warnings");
+        QTest::addColumn<int>("missed");
+        QTest::newRow("set back an hour after the run")
+            << "skip"
+            << "03:40" << QStringList{"04:10", "=03:10", "05:30"} << QStringList{"04:00"} << 1 << 0;
+        QTest::newRow("set back an hour during the warnings")
+            << "run"
+            << "03:40" << QStringList{"03:55", "=02:55", "05:30"} << QStringList{"04:00"} << 1 << 0;
+        QTest::newRow("set on over the run, skip")
+            << "skip"
+            << "03:00" << QStringList{"03:30", "=06:00", "08:00"} << QStringList{} << 0 << 1;
+        QTest::newRow("set on over the run, run")
+            << "run"
+            << "03:00" << QStringList{"03:30", "=06:00", "08:00"} << QStringList{"06:10"} << 1 << 1;
+        QTest::newRow("set on to 3 minutes past the run")
+            << "skip"
+            << "03:40" << QStringList{"03:45", "=04:03", "05:00"} << QStringList{"04:13"} << 1 << 0;
+    }
+    void clockSetBackOrOn() {
+        QFETCH(QString, ifMissed);
+        QFETCH(QString, start);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, runs);
+        QFETCH(int, warnings);
+        QFETCH(int, missed);
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n"
+                                         "warn = 10m say soon\nif missed = " +
+                                             ifMissed.toLatin1() + "\n");
+        const QString day = "2026-12-08 ";
+        Launcher l(folder.path(), state.path(), day + start + ":00");
+        l.start();
+        for (const QString& step : steps) {
+            if (step.startsWith('='))
+                l.at(day + step.mid(1) + ":00");
+            else
+                l.walkTo(Berlin(day + step + ":00"));
+        }
+        QStringList began;
+        for (const QString& time : l.restarts)
+            began << time.mid(11, 5);
+        QCOMPARE(began, runs);
+        QCOMPARE(l.stopsAndStarts().filter("start").size(), 3 * (runs.size() + 1));
+        QCOMPARE(l.typed().filter("say soon").size(), 3 * warnings);
+        QCOMPARE(l.linesWith("the restart at 04:00 was missed"), missed);
     }
 
     // What the file's schedule sections set, and each line or section it cannot use, named with
@@ -327,6 +465,53 @@ private slots:
                               "start map-server"}));
         QCOMPARE(l.server(1).state(), ServerSupervisor::State::Stopped);
         QCOMPARE(l.linesWith("the restart is done."), 1);
+    }
+
+    // The Shutdown button pressed while a scheduled restart stops the servers or backs them up:
+    // the servers stay stopped once the stop and the backup have ended, and the log says why.
+    void shutdownDuringARestartKeepsTheServersStopped_data() {
+        QTest::addColumn<QByteArray>("servers");
+        QTest::addColumn<bool>("duringBackup");
+        QTest::newRow("during the stop") << QByteArray("all") << false;
+        QTest::newRow("during the backup") << QByteArray("all") << true;
+        QTest::newRow("during one server's restart") << QByteArray("map") << false;
+    }
+    void shutdownDuringARestartKeepsTheServersStopped() {
+        QFETCH(QByteArray, servers);
+        QFETCH(bool, duringBackup);
+        QTemporaryDir folder, state;
+        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n"
+                                         "servers = " +
+                                             servers + "\n");
+        Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+        Scheduler& s = l.core().schedules();
+        Scheduler::BackupDone answer;
+        if (duringBackup)
+            s.SetBackupStep([&](const QString&, Scheduler::BackupDone done) { answer = done; });
+        else
+            l.apis.ignoringClose.insert("Map Server"); // it takes its time to end
+        l.start();
+        const qsizetype before = l.stopsAndStarts().size();
+        l.at("2026-12-08 04:00:00");
+        QCOMPARE(s.phase(), duringBackup       ? Scheduler::Phase::BackingUp
+                            : servers == "all" ? Scheduler::Phase::Stopping
+                                               : Scheduler::Phase::Starting);
+        l.fleet().StopServersAndGoOffline();
+        if (duringBackup) {
+            answer(true, QString());
+        } else {
+            l.apis.ignoringClose.remove("Map Server");
+            l.apis.crashAndWake("map-server");
+        }
+        l.at("2026-12-08 04:00:30").at("2026-12-08 04:05:00");
+        QCOMPARE(l.stopsAndStarts().mid(before).filter("start"), QStringList());
+        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+        QCOMPARE(l.fleet().ServerState(), LauncherState::Offline);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the servers were stopped from the launcher "
+                             "meanwhile; they are not started again."),
+                 1);
+        QCOMPARE(l.linesWith("the restart is done"), 0);
+        QCOMPARE(l.linesWith("the restart's start failed"), 0);
     }
 
     // "Skip Next Restart" leaves the next restart out, once, with a line, also while its warnings
