@@ -46,7 +46,9 @@
 //
 // A program or folder is taken from the server folder unless it is an absolute path; each
 // "environment" and "stop" line adds one variable or one step, in order. A line that cannot be
-// used is named with its number and left out; the rest applies.
+// used is named with its number and left out; the rest applies. The [Launcher] keys are those of
+// LauncherKeys.h; one that turns on a protection and cannot be used refuses every start instead.
+// The file is used only when nobody but the operator could have written it (ReadTrustedFile).
 struct ServerLaunchConfig {
     QString program;         // as written: relative to the server folder, or absolute
     QStringList arguments;   // the words after the program
@@ -73,6 +75,9 @@ struct InstallationConfig {
     QList<ScheduleEntry> schedules;
     // What could not be used, one line each: "corvane-launcher.ini line 7: ...".
     QStringList problems;
+    // Why no server may be started with this file: it is not to be trusted (see TrustedFile.h),
+    // or a key that turns on a protection cannot be used. Empty when they may.
+    QString refusal;
     bool found = false; // the file exists
 
     // Reads the file of the server folder; an absent file is an empty configuration.
