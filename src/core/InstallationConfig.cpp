@@ -390,6 +390,12 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 problem(n + 1, why);
         } else if (!ApplyServerKey(config.servers[section], key, value, &why)) {
             problem(n + 1, why);
+            // Started without what it asks for, a server would run elsewhere or otherwise.
+            static const QStringList kLaunchKeys = {"program", "arguments", "environment",
+                                                    "working folder"};
+            QString& launchProblem = config.servers[section].launchProblem;
+            if (kLaunchKeys.contains(key) && launchProblem.isEmpty())
+                launchProblem = QStringLiteral("%1 line %2: %3").arg(fileName).arg(n + 1).arg(why);
         }
     }
     for (qsizetype i = config.alerts.endpoints.size() - 1; i >= 0; --i) {

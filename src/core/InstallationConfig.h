@@ -53,13 +53,16 @@ struct ServerLaunchConfig {
     QString program;         // as written: relative to the server folder, or absolute
     QStringList arguments;   // the words after the program
     QStringList environment; // NAME=value, over the launcher's own environment
-    QString workingFolder;   // as written; empty: the program's own folder
+    QString workingFolder;   // as written; empty: the server folder
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
     HealthRules health;
     PlayerRules players;     // none: the server has no player count
     MemoryLimit memoryLimit; // off unless given
     BackupConfig backup;     // the "backup ...", "keep backups ..." and "save command" lines
+    // Why the server cannot be started as the file says: the first program, arguments,
+    // environment or working folder line that cannot be used. Empty when it can.
+    QString launchProblem;
 };
 
 struct InstallationConfig {

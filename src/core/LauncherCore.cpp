@@ -34,7 +34,7 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
     fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
-    fleet_.settingsRefusal = [this] { return installation_.refusal; };
+    fleet_.settingsRefusal = [this](int server) { return SettingsRefusal(server); };
     alerts_.watchSchedules(scheduler_);
     scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {
         for (const ScheduleEntry& entry : installation_.schedules)
@@ -80,15 +80,28 @@ QString LauncherCore::installationFile() const {
     return services_.serverFolder + u'/' + QLatin1String(InstallationConfig::kFileName);
 }
 
+QString LauncherCore::fromServerFolder(const QString& path) const {
+    return path.isEmpty() || path.startsWith(u'/')
+               ? path
+               : QDir::cleanPath(services_.serverFolder + u'/' + path);
+}
+
+QString LauncherCore::SettingsRefusal(int server) const {
+    if (!installation_.refusal.isEmpty())
+        return installation_.refusal;
+    const ServerLaunchConfig& config = installation_.servers[server];
+    if (!config.launchProblem.isEmpty())
+        return config.launchProblem;
+    const QString folder = fromServerFolder(config.workingFolder);
+    if (!folder.isEmpty() && !services_.apis->FolderExists(folder))
+        return QStringLiteral("its working folder ") + folder + QStringLiteral(" is not a folder");
+    return {};
+}
+
 void LauncherCore::ReadInstallation() {
     installation_ = InstallationConfig::Read(services_.serverFolder);
     for (const QString& problem : installation_.problems)
         log_.note(problem + u'.');
-    const auto fromServerFolder = [this](const QString& path) {
-        return path.isEmpty() || path.startsWith(u'/')
-                   ? path
-                   : QDir::cleanPath(services_.serverFolder + u'/' + path);
-    };
     for (int i = 0; i < ServerTable::kCount; ++i) {
         const ServerLaunchConfig& server = installation_.servers[i];
         fleet_.SetProgram(i, fromServerFolder(server.program));
@@ -96,9 +109,14 @@ void LauncherCore::ReadInstallation() {
         fleet_.supervisor(i).health = server.health;
         backups_.configure(i, server.backup,
                            server.stopPlan ? server.stopPlan->saveConfirmation : QString());
-        services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
-                                         LaunchOptions{server.arguments, server.environment,
-                                                       fromServerFolder(server.workingFolder)});
+        // The server folder, unless the file names another: a program in a folder of its own
+        // runs there too.
+        const QString folder = server.workingFolder.isEmpty()
+                                   ? services_.serverFolder + u'/'
+                                   : fromServerFolder(server.workingFolder);
+        services_.apis->SetLaunchOptions(
+            ServerTable::displayNames()[i],
+            LaunchOptions{server.arguments, server.environment, folder});
     }
     LoadCloseRequests();
     fleet_.monitor().LoadSettings(settings_);

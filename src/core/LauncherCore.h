@@ -88,6 +88,10 @@ signals:
 
 private:
     void LoadCloseRequests();
+    // A path of the installation's file: relative to the server folder unless absolute.
+    QString fromServerFolder(const QString& path) const;
+    // Why the server may not be started with the installation's settings; empty: it may.
+    QString SettingsRefusal(int server) const;
     void ReportConsoleLogProblems();
     void finishExit();
 

@@ -50,9 +50,9 @@ public:
     std::function<void()> beforeStart = [] {};
     // Why a server may not be started now (a backup is being restored into it); empty: it may.
     std::function<QString(int)> startRefusal = [](int) { return QString(); };
-    // Why no server may be started with the installation's settings as last read; empty: they
-    // may. Asked at each start, after beforeStart.
-    std::function<QString()> settingsRefusal = [] { return QString(); };
+    // Why the server may not be started with the installation's settings as last read (what it
+    // names cannot be used); empty: it may. Asked at each start, after beforeStart.
+    std::function<QString(int)> settingsRefusal = [](int) { return QString(); };
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }

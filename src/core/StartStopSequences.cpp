@@ -39,7 +39,7 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait, bool eventsFirs
     };
     s.changeState(State::Starting);
     log_.note(QStringLiteral("Starting ") + sName + QStringLiteral(" ..."));
-    QString refusal = settingsRefusal();
+    QString refusal = settingsRefusal(server);
     if (refusal.isEmpty())
         refusal = startRefusal(server);
     if (!refusal.isEmpty()) {

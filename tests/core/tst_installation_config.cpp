@@ -268,21 +268,75 @@ private slots:
         QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
     }
 
+    // A server runs in the server folder unless the file names another folder, wherever its
+    // program lies; a folder, program, arguments or environment that cannot be used stops its
+    // start, naming it, and the start of the servers after it.
+    void whereAServerRunsAndWhatStopsItsStart_data() {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QString>("folder");  // the Map Server's, under the server folder
+        QTest::addColumn<QString>("refusal"); // why the Map Server is not started
+        QTest::newRow("no file") << QByteArray() << "/"
+                                 << "";
+        QTest::newRow("a program in bin/") << QByteArray("program = bin/wrap.sh\n") << "/"
+                                           << "";
+        QTest::newRow("a folder of its own")
+            << QByteArray("program = bin/wrap.sh\nworking folder = worlds\n") << "/worlds"
+            << "";
+        QTest::newRow("no such folder") << QByteArray("working folder = wrlds\n") << ""
+                                        << "its working folder %1/wrlds is not a folder";
+        QTest::newRow("an environment line")
+            << QByteArray("environment = LD_PRELOAD\n") << ""
+            << "corvane-launcher.ini line 2: an environment line is NAME=value";
+        QTest::newRow("arguments") << QByteArray("arguments = --world \"a\n") << ""
+                                   << "corvane-launcher.ini line 2: a quote is left open";
+        QTest::newRow("no program") << QByteArray("program =\n") << ""
+                                    << "corvane-launcher.ini line 2: the program is empty";
+    }
+    void whereAServerRunsAndWhatStopsItsStart() {
+        QFETCH(QByteArray, section);
+        QFETCH(QString, folder);
+        QFETCH(QString, refusal);
+        QTemporaryDir server;
+        if (!section.isEmpty())
+            Write(server.filePath(InstallationConfig::kFileName), "[Map Server]\n" + section);
+        CoreHarness h(nullptr, nullptr, nullptr, server.path());
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.apis.files.insert(server.filePath("bin/wrap.sh"));
+        h.apis.folders = {server.path(), server.filePath("worlds"), server.filePath("bin")};
+        h.loadCore().StartServersAndGoOnline();
+        const QStringList launched = h.apis.argsOf("LaunchServer");
+        if (refusal.isEmpty()) {
+            QCOMPARE(launched.size(), 3);
+            QCOMPARE(h.apis.launchOptions["Map Server"].workingFolder, server.path() + folder);
+            return;
+        }
+        QCOMPARE(launched.size(), 2);
+        QCOMPARE(h.linesWith("> Map Server is not started: " + refusal.arg(server.path()) + '.'),
+                 1);
+        QCOMPARE(h.server(2).lastStartError, refusal.arg(server.path()));
+    }
+
     // The file of the server folder is used at start-up and read again at every start; the
     // launcher never writes it.
     void theFileIsReadAtEveryStartAndNeverWritten() {
         QTemporaryDir folder;
         QFile file(folder.filePath(InstallationConfig::kFileName));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kFile) == kFile.size());
+        // Line 9 left out, but not one the server's start needs.
+        const QByteArray text =
+            QByteArray(kFile).replace("environment = not a variable", "stop = x");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
         file.close();
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
         for (int i = 0; i < 3; ++i)
             h.apis.files.insert(h.fleet().programPath(i));
         h.apis.files.insert(folder.path() + "/bin/minetest-run");
+        h.apis.folders.insert(folder.path() + "/worlds");
         h.settings.values["Crash Reports Kept"] = "x"; // the installation's 7 comes first
         ServerFleet& f = h.loadCore();
         QCOMPARE(h.linesWith("cannot be used"), 0);
-        QCOMPARE(h.linesWith(" line 9: an environment line is NAME=value; the line is left out."),
+        QCOMPARE(h.linesWith(" line 9: a step is \"close request\", \"console\", \"signal\" or "
+                             "\"await\"; the line is left out."),
                  1);
         f.StartServersAndGoOnline();
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/bin/minetest-run");
