@@ -354,8 +354,16 @@ private slots:
         file.close();
         f.StartServerAlone(2);
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/map-server");
+        // A restart of one server reads it again too.
+        const QByteArray edited = "[Map Server]\nprogram = bin/minetest-run\n";
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(edited) == edited.size());
+        file.close();
+        f.RestartServer(2);
+        h.clock.now += 500;
+        f.CheckDeadlines();
+        QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/bin/minetest-run");
         h.core().BeginExit([] {});
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "[Map Server]\n");
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == edited);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
                  QStringList{file.fileName().section('/', -1)});
     }
