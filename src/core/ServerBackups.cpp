@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ConsoleLineWatch.h"
+#include "ConsolePattern.h"
 #include "LauncherLog.h"
 #include "RestoreArchive.h"
 #include "ServerFleet.h"
@@ -133,7 +134,7 @@ bool ServerBackups::StartBackup(int server) {
                      .arg(command)
                      .arg(kSaveWaitSeconds));
     job->saving = true;
-    job->confirmation.setPattern(confirmations_[server]);
+    job->confirmation = ConsolePattern::Compile(confirmations_[server]);
     job->saveDueMs = clock_.NowMs() + std::int64_t{1000} * kSaveWaitSeconds;
     tmrSave_->start();
     return true;
@@ -147,7 +148,7 @@ void ServerBackups::lookForSave() {
             continue;
         bool saved = false;
         for (const QString& line : job->console->newLines())
-            saved = saved || job->confirmation.match(line).hasMatch();
+            saved = saved || ConsolePattern::Match(job->confirmation, line).hasMatch();
         if (saved) {
             note(server, QStringLiteral("saved its world."));
         } else if (clock_.NowMs() >= job->saveDueMs || !fleet_.ServerRuns(server)) {
