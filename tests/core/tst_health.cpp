@@ -229,7 +229,7 @@ private slots:
         h.apis.ignoringClose.insert("Map Server");
         h.fleet().StartServersAndGoOnline();
         if (ini.contains("stop") || ini.contains("save")) {
-            h.apis.consoles["Map Server"] = "> ";
+            h.apis.consoles["Map Server"] = "> \n";
             h.fleet().StopServerAlone(2);
         }
         h.clock.now += 500; // the watches have begun
