@@ -1,5 +1,6 @@
 #include "InstallationConfig.h"
 
+#include "ConsolePattern.h"
 #include "LauncherKeys.h"
 #include "PlayersAndMemoryKeys.h"
 #include "ServerTable.h"
@@ -186,6 +187,14 @@ bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QStrin
     }
     if (key == QLatin1String("working folder")) {
         server.workingFolder = value;
+        return true;
+    }
+    if (key == QLatin1String("console answers")) {
+        if (value.isEmpty() || !ConsolePattern::Compile(value).isValid()) {
+            *why = QStringLiteral("\"%1\" is no regular expression").arg(value);
+            return false;
+        }
+        server.consoleAnswers = value;
         return true;
     }
     if (key == QLatin1String("close request")) {

@@ -38,6 +38,7 @@
 //   probe = silence 120
 //   probe = line Segmentation fault|out of memory
 //   expected exit = 0
+//   console answers = ^Unknown command|^Saving
 //   players = (\d+) players connected
 //   memory limit = 800 MB for 5 minutes
 //   [Alert ops]
@@ -55,6 +56,7 @@ struct ServerLaunchConfig {
     QStringList environment; // NAME=value, over the launcher's own environment
     QString workingFolder;   // as written; empty: the server folder
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
+    QString consoleAnswers;  // what the server prints in answer to a typed line; empty: unknown
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
     HealthRules health;
     PlayerRules players;     // none: the server has no player count

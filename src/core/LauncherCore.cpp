@@ -28,13 +28,18 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
       memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_),
       scheduler_(fleet_, mirror_, log_, *services.clock),
       backups_(fleet_, log_, *services.clock, services.serverFolder),
-      scheduledBackup_(backups_, log_) {
+      answers_(*services.apis, log_, *services.clock), scheduledBackup_(backups_, log_) {
     connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, &alerts_,
             &AlertWatch::serverRestartingForMemory);
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
     fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
     fleet_.settingsRefusal = [this](int server) { return SettingsRefusal(server); };
+    mirror_.typed = [this](int server, const QString& line) { answers_.typed(server, line); };
+    backups_.awaitAnswer = [this](int server, const QString& line,
+                                  std::function<void(bool)> answered) {
+        return answers_.typed(server, line, std::move(answered));
+    };
     alerts_.watchSchedules(scheduler_);
     scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {
         for (const ScheduleEntry& entry : installation_.schedules)
@@ -107,6 +112,7 @@ void LauncherCore::ReadInstallation() {
         fleet_.SetProgram(i, fromServerFolder(server.program));
         fleet_.SetStopPlan(i, server.stopPlan);
         fleet_.supervisor(i).health = server.health;
+        answers_.setPattern(i, server.consoleAnswers);
         backups_.configure(i, server.backup,
                            server.stopPlan ? server.stopPlan->saveConfirmation : QString());
         // The server folder, unless the file names another: a program in a folder of its own
