@@ -228,6 +228,16 @@ private slots:
             Own(folder, 0, 100, mode);
         if (words[0] == "above")
             Own(above, 0, 100, mode);
+        if (setUp == "file 0666") { // another user takes the chance
+            QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+            QVERIFY(::seteuid(65534) == 0);
+            QFile planted(path);
+            const bool written = planted.open(QIODevice::Append) &&
+                                 planted.write("[Map Server]\nprogram = /tmp/payload\n") > 0;
+            planted.close();
+            QVERIFY(::seteuid(0) == 0);
+            QVERIFY(written);
+        }
 
         const InstallationConfig c = InstallationConfig::Read(folder);
         QVERIFY(c.found);
@@ -239,7 +249,7 @@ private slots:
         const QString blamedPath = blamed == "file" ? path : blamed == "folder" ? folder : above;
         QVERIFY2(c.refusal.startsWith(blamedPath + " is not used: ") && c.refusal.contains(why),
                  qPrintable(c.refusal));
-        QVERIFY(c.launcher.isEmpty());
+        QVERIFY(c.launcher.isEmpty() && c.servers[2].program.isEmpty());
         // The start refuses, saying so in the log; nothing is launched.
         CoreHarness h(nullptr, nullptr, nullptr, folder);
         for (int i = 0; i < 3; ++i)
