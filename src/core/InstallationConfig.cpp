@@ -376,11 +376,8 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             if (const QString why = LauncherKeys::Problem(*known, value); !why.isEmpty()) {
                 problem(n + 1, why);
                 if (known->guards && config.refusal.isEmpty())
-                    config.refusal = QStringLiteral("%1 line %2: %3, and the servers are not "
-                                                    "started without it")
-                                         .arg(fileName)
-                                         .arg(n + 1)
-                                         .arg(why);
+                    config.refusal =
+                        QStringLiteral("%1 line %2: %3").arg(fileName).arg(n + 1).arg(why);
                 continue;
             }
             config.launcher.insert(key, value);

@@ -273,7 +273,11 @@ private slots:
         h.loadCore().StartServersAndGoOnline();
         QCOMPARE(h.core().installation().refusal,
                  "corvane-launcher.ini line 2: \"status token\" is 16 to 256 visible characters, "
-                 "without blanks, and the servers are not started without it");
+                 "without blanks");
+        QCOMPARE(h.linesWith("> corvane-launcher.ini line 2: \"status token\" is 16 to 256 "
+                             "visible characters, without blanks; no server is started until it "
+                             "is mended."),
+                 1);
         QCOMPARE(h.linesWith("> Login Server is not started: corvane-launcher.ini line 2: "), 1);
         QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
     }
