@@ -27,6 +27,9 @@ void ConsoleAnswers::setPattern(int server, const QString& pattern) {
 bool ConsoleAnswers::typed(int server, const QString& line, std::function<void(bool)> answered) {
     if (!checks(server))
         return false;
+    // Each waiting line looks at the console: a flood of commands waits for no more of them.
+    if (!answered && pending_[server].size() >= kMaxWaiting)
+        return true;
     // What the console printed until now is no answer, except what came with the line itself.
     auto console = std::make_unique<ConsoleLineWatch>(apis_, ServerTable::displayNames()[server]);
     pending_[server].push_back(Pending{line, clock_.NowMs() + std::int64_t{1000} * kWaitSeconds,

@@ -26,6 +26,8 @@ class ConsoleAnswers : public QObject {
     Q_OBJECT
 public:
     static constexpr int kWaitSeconds = 10;
+    // Lines of one console waited for at once, besides those whose answer someone waits for.
+    static constexpr std::size_t kMaxWaiting = 16;
 
     ConsoleAnswers(modAPIs& apis, LauncherLog& log, Clock& clock, QObject* parent = nullptr);
     ~ConsoleAnswers() override;
