@@ -5,6 +5,7 @@
 #include "HistoryCharts.h"
 #include "InstallLayout.h"
 #include "LauncherCore.h"
+#include "LauncherKeys.h"
 #include "LogFolder.h"
 #include "PaletteChoice.h"
 #include "Platform.h"
@@ -86,7 +87,7 @@ int main(int argc, char* argv[]) {
     if (!instance.folderNote().isEmpty()) // said on the error output too, read by fewer
         core.log().note(QStringLiteral("Single launcher check: ") + instance.folderNote() + u'.');
     const LogFolderChoice logs = ChooseLogFolder(
-        serverFolder.folder, core.settings().Read(QStringLiteral("Log Group")).trimmed());
+        serverFolder.folder, core.settings().Read(LauncherKeys::kLogGroup).trimmed());
     core.UseLogFolder(logs.folder, logs.note);
     core.alerts().launcherStarted();
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,

@@ -81,6 +81,7 @@ ConsoleMirror::CommandOutcome ConsoleMirror::SendCommandTo(int server, const QSt
         return {false, name + QStringLiteral(" is not running: nothing sent")};
     if (apis_.SendConsoleInput(name, line) == 0)
         return {false, name + QStringLiteral(" did not take the command")};
+    typed(server, line);
     lookForAnswer(server);
     return {true, QString()};
 }

@@ -23,6 +23,8 @@ public:
     // Whether the launcher is online, and whether a server's process runs; given by the fleet.
     std::function<bool()> online = [] { return false; };
     std::function<bool(int server)> serverRuns = [](int) { return false; };
+    // A command line went into the server's console.
+    std::function<void(int server, const QString& line)> typed = [](int, const QString&) {};
 
     // The server whose console the pane mirrors: 0 to 2, or -1 for none (the options page).
     void SelectServer(int server) { selected_ = server; }

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "CrashEndingReport.h"
+#include "LauncherKeys.h"
 #include "LauncherLog.h"
 #include "LauncherOptions.h"
 #include "LauncherSettings.h"
@@ -355,31 +356,31 @@ QString CrashMonitor::CrashLoopSummary() const {
 }
 
 void CrashMonitor::LoadSettings(LauncherSettings& settings) {
-    endings_->setReportsKept(static_cast<int>(settings.ReadNumber(
-        QStringLiteral("Crash Reports Kept"), CrashEndingReport::kDefaultReportsKept, 1, 10000)));
+    endings_->setReportsKept(
+        static_cast<int>(settings.ReadNumber(LauncherKeys::kCrashReportsKept)));
     struct Key {
-        const char* name;
+        const LauncherKey& key;
         std::int64_t CrashBackoffSettings::*field; // in milliseconds
     };
     static constexpr Key kKeys[] = {
-        {"CrashRelaunch Window", &CrashBackoffSettings::windowMs},
-        {"CrashRelaunch First Delay", &CrashBackoffSettings::firstDelayMs},
-        {"CrashRelaunch Max Delay", &CrashBackoffSettings::maxDelayMs},
-        {"CrashRelaunch Stable After", &CrashBackoffSettings::stableMs},
+        {LauncherKeys::kRelaunchWindow, &CrashBackoffSettings::windowMs},
+        {LauncherKeys::kRelaunchFirstDelay, &CrashBackoffSettings::firstDelayMs},
+        {LauncherKeys::kRelaunchMaxDelay, &CrashBackoffSettings::maxDelayMs},
+        {LauncherKeys::kRelaunchStableAfter, &CrashBackoffSettings::stableMs},
     };
     // The growing delays are on when any of their keys is set.
-    growingDelays_ = !settings.Read(QStringLiteral("CrashRelaunch Burst")).isEmpty();
+    const auto given = [&settings](const LauncherKey& key) {
+        return !settings.Read(QString::fromLatin1(key.name)).isEmpty();
+    };
+    growingDelays_ = given(LauncherKeys::kRelaunchBurst);
     for (const Key& key : kKeys)
-        growingDelays_ = growingDelays_ || !settings.Read(QString::fromLatin1(key.name)).isEmpty();
+        growingDelays_ = growingDelays_ || given(key.key);
     CrashBackoffSettings& s = backoffSettings_;
-    s.burst = static_cast<int>(
-        settings.ReadNumber(QStringLiteral("CrashRelaunch Burst"), s.burst, 0, 1000));
+    s.burst = static_cast<int>(settings.ReadNumber(LauncherKeys::kRelaunchBurst));
     for (const Key& key : kKeys)
-        s.*key.field = std::int64_t{1000} * settings.ReadNumber(QString::fromLatin1(key.name),
-                                                                s.*key.field / 1000, 1, 86400);
+        s.*key.field = std::int64_t{1000} * settings.ReadNumber(key.key);
     // The ceiling is never below the first delay.
     s.maxDelayMs = std::max(s.maxDelayMs, s.firstDelayMs);
     // A console kept ready for each server's relaunch: one hidden console more per server.
-    fleet_.services().apis->SetReadyConsoles(
-        settings.ReadNumber(QStringLiteral("CrashRelaunch Ready Console"), 0, 0, 1) == 1);
+    fleet_.services().apis->SetReadyConsoles(settings.ReadNumber(LauncherKeys::kReadyConsole) == 1);
 }

@@ -1,6 +1,7 @@
 #include "HealthProbes.h"
 
 #include "ConsoleLineWatch.h"
+#include "ConsolePattern.h"
 #include "modAPIs.h"
 
 #include <algorithm>
@@ -18,7 +19,7 @@ HealthProbes::HealthProbes(modAPIs& apis, const QString& title,
     : apis_(apis), lastOutputMs_(nowMs) {
     bool readsConsole = false;
     for (const HealthProbe& probe : probes) {
-        Running running{probe, QRegularExpression(probe.pattern), nowMs, -1, 0};
+        Running running{probe, ConsolePattern::Compile(probe.pattern), nowMs, -1, 0};
         if (probe.kind == HealthProbe::Kind::Port)
             running.connection = apis_.BeginPortProbe(probe.port);
         running.dueMs =
@@ -89,7 +90,7 @@ std::optional<QString> HealthProbes::lookAtConsole(std::int64_t nowMs) {
         if (running.probe.kind != HealthProbe::Kind::Line)
             continue;
         for (const QString& line : lines)
-            if (running.pattern.match(line).hasMatch())
+            if (ConsolePattern::Match(running.pattern, line).hasMatch())
                 return QStringLiteral("hung (printed \"%1\")").arg(line.trimmed().left(80));
     }
     return std::nullopt;

@@ -1,9 +1,11 @@
 #include "InstallationConfig.h"
 
+#include "ConsolePattern.h"
+#include "LauncherKeys.h"
 #include "PlayersAndMemoryKeys.h"
 #include "ServerTable.h"
+#include "TrustedFile.h"
 
-#include <QFile>
 #include <QRegularExpression>
 #include <csignal>
 #include <cstring>
@@ -187,6 +189,14 @@ bool ApplyServerKey(ServerLaunchConfig& server, const QString& key, const QStrin
         server.workingFolder = value;
         return true;
     }
+    if (key == QLatin1String("console answers")) {
+        if (value.isEmpty() || !ConsolePattern::Compile(value).isValid()) {
+            *why = QStringLiteral("\"%1\" is no regular expression").arg(value);
+            return false;
+        }
+        server.consoleAnswers = value;
+        return true;
+    }
     if (key == QLatin1String("close request")) {
         server.closeRequest = value;
         return true;
@@ -350,13 +360,26 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             problem(n + 1, QStringLiteral("a setting is \"key = value\""));
             continue;
         }
-        const QString key = Lower(line.left(equals));
+        // Blanks between a key's words count as one.
+        const QString key = line.left(equals).simplified().toLower();
         const QString value = line.mid(equals + 1).trimmed();
         if (section == -2 || section == -3) {
             problem(n + 1, QStringLiteral("\"%1\" comes before any section").arg(key));
             continue;
         }
         if (section == -1) {
+            const LauncherKey* known = LauncherKeys::Find(key);
+            if (!known) {
+                problem(n + 1, QStringLiteral("\"%1\" is no key of [Launcher]").arg(key));
+                continue;
+            }
+            if (const QString why = LauncherKeys::Problem(*known, value); !why.isEmpty()) {
+                problem(n + 1, why);
+                if (known->guards && config.refusal.isEmpty())
+                    config.refusal =
+                        QStringLiteral("%1 line %2: %3").arg(fileName).arg(n + 1).arg(why);
+                continue;
+            }
             config.launcher.insert(key, value);
             continue;
         }
@@ -373,6 +396,12 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 problem(n + 1, why);
         } else if (!ApplyServerKey(config.servers[section], key, value, &why)) {
             problem(n + 1, why);
+            // Started without what it asks for, a server would run elsewhere or otherwise.
+            static const QStringList kLaunchKeys = {"program", "arguments", "environment",
+                                                    "working folder"};
+            QString& launchProblem = config.servers[section].launchProblem;
+            if (kLaunchKeys.contains(key) && launchProblem.isEmpty())
+                launchProblem = QStringLiteral("%1 line %2: %3").arg(fileName).arg(n + 1).arg(why);
         }
     }
     for (qsizetype i = config.alerts.endpoints.size() - 1; i >= 0; --i) {
@@ -417,19 +446,19 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
 InstallationConfig InstallationConfig::Read(const QString& serverFolder) {
     // The operator's own file, and small: a larger one is no configuration.
     constexpr qint64 kMaxBytes = 1024 * 1024;
-    QFile file(serverFolder + u'/' + QLatin1String(kFileName));
-    if (!file.exists())
+    const QString trustedGroup = QString::fromLatin1(LauncherKeys::kTrustedGroup.name).toLower();
+    InstallationConfig config;
+    const TrustedFileRead read = ReadTrustedFile(
+        serverFolder, QLatin1String(kFileName), kMaxBytes, [&](const QByteArray& data) {
+            config = Parse(QString::fromUtf8(data), QLatin1String(kFileName));
+            return config.launcher.value(trustedGroup);
+        });
+    if (!read.found)
         return {};
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxBytes) {
-        InstallationConfig config;
-        config.problems << QStringLiteral("%1 cannot be read: %2; the launcher goes on without it")
-                               .arg(file.fileName(), file.isOpen()
-                                                         ? QStringLiteral("it is over 1 MB")
-                                                         : file.errorString());
-        return config;
+    if (!read.refusal.isEmpty()) {
+        config = InstallationConfig{};
+        config.refusal = read.refusal;
     }
-    InstallationConfig config =
-        Parse(QString::fromUtf8(file.read(kMaxBytes)), QLatin1String(kFileName));
     config.found = true;
     return config;
 }

@@ -38,6 +38,7 @@
 //   probe = silence 120
 //   probe = line Segmentation fault|out of memory
 //   expected exit = 0
+//   console answers = ^Unknown command|^Saving
 //   players = (\d+) players connected
 //   memory limit = 800 MB for 5 minutes
 //   [Alert ops]
@@ -46,18 +47,24 @@
 //
 // A program or folder is taken from the server folder unless it is an absolute path; each
 // "environment" and "stop" line adds one variable or one step, in order. A line that cannot be
-// used is named with its number and left out; the rest applies.
+// used is named with its number and left out; the rest applies. The [Launcher] keys are those of
+// LauncherKeys.h; one that turns on a protection and cannot be used refuses every start instead.
+// The file is used only when nobody but the operator could have written it (ReadTrustedFile).
 struct ServerLaunchConfig {
     QString program;         // as written: relative to the server folder, or absolute
     QStringList arguments;   // the words after the program
     QStringList environment; // NAME=value, over the launcher's own environment
-    QString workingFolder;   // as written; empty: the program's own folder
+    QString workingFolder;   // as written; empty: the server folder
     QString closeRequest;    // as the "... Close Request" setting takes it; empty: the default
+    QString consoleAnswers;  // what the server prints in answer to a typed line; empty: unknown
     std::optional<StopPlan> stopPlan; // when "stop" or "save confirmation" lines are given
     HealthRules health;
     PlayerRules players;     // none: the server has no player count
     MemoryLimit memoryLimit; // off unless given
     BackupConfig backup;     // the "backup ...", "keep backups ..." and "save command" lines
+    // Why the server cannot be started as the file says: the first program, arguments,
+    // environment or working folder line that cannot be used. Empty when it can.
+    QString launchProblem;
 };
 
 struct InstallationConfig {
@@ -73,6 +80,9 @@ struct InstallationConfig {
     QList<ScheduleEntry> schedules;
     // What could not be used, one line each: "corvane-launcher.ini line 7: ...".
     QStringList problems;
+    // Why no server may be started with this file: it is not to be trusted (see TrustedFile.h),
+    // or a key that turns on a protection cannot be used. Empty when they may.
+    QString refusal;
     bool found = false; // the file exists
 
     // Reads the file of the server folder; an absent file is an empty configuration.

@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "CrashMonitor.h"
+#include "LauncherKeys.h"
 #include "LauncherState.h"
 #include "modAPIs.h"
 
@@ -13,18 +14,6 @@
 
 namespace {
 
-const QString kSizeKey = QStringLiteral("Log File Size Limit KB");
-const QString kKeptKey = QStringLiteral("Log Files Kept");
-constexpr qint64 kDefaultSizeKb = 10240;
-constexpr qint64 kMaxSizeKb = 4 * 1024 * 1024;
-constexpr int kDefaultKept = 5;
-constexpr int kMaxKept = 100;
-// How many of a console's last lines the message pane shows; only read, never written.
-const QString kConsoleLines = QStringLiteral("ServerMessage Lines");
-constexpr int kMinConsoleLines = 1;
-constexpr int kMaxConsoleLines = 50000;
-// How often what the servers use is sampled, in seconds.
-const QString kSampleKey = QStringLiteral("Resource Sample Seconds");
 // How often the console logs' problems are looked for while logs are written.
 constexpr int kProblemPollMs = 2000;
 
@@ -39,12 +28,18 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
       memoryLimits_(fleet_, installation_, sampler_, *services.clock, log_),
       scheduler_(fleet_, mirror_, log_, *services.clock),
       backups_(fleet_, log_, *services.clock, services.serverFolder),
-      scheduledBackup_(backups_, log_) {
+      answers_(*services.apis, log_, *services.clock), scheduledBackup_(backups_, log_) {
     connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, &alerts_,
             &AlertWatch::serverRestartingForMemory);
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
     fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
+    fleet_.settingsRefusal = [this](int server) { return SettingsRefusal(server); };
+    mirror_.typed = [this](int server, const QString& line) { answers_.typed(server, line); };
+    backups_.awaitAnswer = [this](int server, const QString& line,
+                                  std::function<void(bool)> answered) {
+        return answers_.typed(server, line, std::move(answered));
+    };
     alerts_.watchSchedules(scheduler_);
     scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {
         for (const ScheduleEntry& entry : installation_.schedules)
@@ -64,21 +59,25 @@ LauncherCore::~LauncherCore() {
 LauncherOptions LauncherCore::LoadSettings() {
     const LauncherOptions loaded = settings_.LoadOptions(options_);
     ReadInstallation();
-    if (installation_.found)
+    if (!installation_.refusal.isEmpty())
+        log_.note(installation_.refusal + QStringLiteral("; no server is started until it is "
+                                                         "mended."));
+    else if (installation_.found)
         log_.note(QStringLiteral("This installation's settings are read from ") +
                   installationFile() + QStringLiteral(" at every start of the servers."));
 
-    const QString lines =
-        settings_.Read(kConsoleLines, QString::number(modAPIs::kDefaultConsoleLines));
+    // How many of a console's last lines the message pane shows; only read, never written.
+    const LauncherKey& linesKey = LauncherKeys::kConsoleLines;
+    const QString lines = settings_.Read(linesKey);
     bool ok = false;
     const int count = lines.trimmed().toInt(&ok);
-    if (ok && count >= kMinConsoleLines && count <= kMaxConsoleLines)
+    if (ok && count >= linesKey.low && count <= linesKey.high)
         services_.apis->SetConsoleLineLimit(count);
     else
-        settings_.LogUnusable(kConsoleLines, lines,
+        settings_.LogUnusable(QString::fromLatin1(linesKey.name), lines,
                               QString::number(services_.apis->ConsoleLineLimit()));
-    logMaxBytes_ = settings_.ReadNumber(kSizeKey, kDefaultSizeKb, 16, kMaxSizeKb) * 1024;
-    logKept_ = static_cast<int>(settings_.ReadNumber(kKeptKey, kDefaultKept, 0, kMaxKept));
+    logMaxBytes_ = settings_.ReadNumber(LauncherKeys::kLogSizeKb) * 1024;
+    logKept_ = static_cast<int>(settings_.ReadNumber(LauncherKeys::kLogFilesKept));
     return loaded;
 }
 
@@ -86,30 +85,49 @@ QString LauncherCore::installationFile() const {
     return services_.serverFolder + u'/' + QLatin1String(InstallationConfig::kFileName);
 }
 
+QString LauncherCore::fromServerFolder(const QString& path) const {
+    return path.isEmpty() || path.startsWith(u'/')
+               ? path
+               : QDir::cleanPath(services_.serverFolder + u'/' + path);
+}
+
+QString LauncherCore::SettingsRefusal(int server) const {
+    if (!installation_.refusal.isEmpty())
+        return installation_.refusal;
+    const ServerLaunchConfig& config = installation_.servers[server];
+    if (!config.launchProblem.isEmpty())
+        return config.launchProblem;
+    const QString folder = fromServerFolder(config.workingFolder);
+    if (!folder.isEmpty() && !services_.apis->FolderExists(folder))
+        return QStringLiteral("its working folder ") + folder + QStringLiteral(" is not a folder");
+    return {};
+}
+
 void LauncherCore::ReadInstallation() {
     installation_ = InstallationConfig::Read(services_.serverFolder);
     for (const QString& problem : installation_.problems)
         log_.note(problem + u'.');
-    const auto fromServerFolder = [this](const QString& path) {
-        return path.isEmpty() || path.startsWith(u'/')
-                   ? path
-                   : QDir::cleanPath(services_.serverFolder + u'/' + path);
-    };
     for (int i = 0; i < ServerTable::kCount; ++i) {
         const ServerLaunchConfig& server = installation_.servers[i];
         fleet_.SetProgram(i, fromServerFolder(server.program));
         fleet_.SetStopPlan(i, server.stopPlan);
         fleet_.supervisor(i).health = server.health;
+        answers_.setPattern(i, server.consoleAnswers);
         backups_.configure(i, server.backup,
                            server.stopPlan ? server.stopPlan->saveConfirmation : QString());
-        services_.apis->SetLaunchOptions(ServerTable::displayNames()[i],
-                                         LaunchOptions{server.arguments, server.environment,
-                                                       fromServerFolder(server.workingFolder)});
+        // The server folder, unless the file names another: a program in a folder of its own
+        // runs there too.
+        const QString folder = server.workingFolder.isEmpty()
+                                   ? services_.serverFolder + u'/'
+                                   : fromServerFolder(server.workingFolder);
+        services_.apis->SetLaunchOptions(
+            ServerTable::displayNames()[i],
+            LaunchOptions{server.arguments, server.environment, folder});
     }
     LoadCloseRequests();
     fleet_.monitor().LoadSettings(settings_);
-    sampler_.SetIntervalSeconds(static_cast<int>(
-        settings_.ReadNumber(kSampleKey, ResourceSampler::kDefaultSeconds, 1, 3600)));
+    sampler_.SetIntervalSeconds(
+        static_cast<int>(settings_.ReadNumber(LauncherKeys::kSampleSeconds)));
     alerts_.setTiming(installation_.alerts.backUpAfterSeconds,
                       installation_.alerts.summaryEverySeconds);
     scheduler_.SetEntries(installation_.schedules);
@@ -120,16 +138,19 @@ void LauncherCore::ReadInstallation() {
 // user's setting "Map Server Close Request" and so on, else the platform's default. A value the
 // platform cannot use is named in the log and the default stays. Read only, never written.
 void LauncherCore::LoadCloseRequests() {
+    static constexpr const LauncherKey* kKeys[] = {&LauncherKeys::kLoginCloseRequest,
+                                                   &LauncherKeys::kCharCloseRequest,
+                                                   &LauncherKeys::kMapCloseRequest};
     for (int i = 0; i < ServerTable::kCount; ++i) {
         const QString& title = ServerTable::displayNames()[i];
-        const QString key = title + QStringLiteral(" Close Request");
+        const QString key = QString::fromLatin1(kKeys[i]->name);
         QString request = installation_.servers[i].closeRequest;
         if (request.isEmpty())
             request = settings_.Read(key);
         if (request.isEmpty() || !services_.apis->SetCloseRequest(title, request)) {
             if (!request.isEmpty())
                 settings_.LogUnusable(key, request, QStringLiteral("the default close request"));
-            services_.apis->SetCloseRequest(title, QStringLiteral("SIGTERM"));
+            services_.apis->SetCloseRequest(title, QString::fromLatin1(kKeys[i]->fallback));
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertWatch.h"
+#include "ConsoleAnswers.h"
 #include "ConsoleMirror.h"
 #include "CoreServices.h"
 #include "InstallationConfig.h"
@@ -43,6 +44,7 @@ public:
     const Scheduler& schedules() const { return scheduler_; }
     // Each server's backups and restores.
     ServerBackups& backups() { return backups_; }
+    ConsoleAnswers& answers() { return answers_; }
     const ServerBackups& backups() const { return backups_; }
     const ServerFleet& fleet() const { return fleet_; }
     // What each server's processes use, sampled every few seconds while servers run.
@@ -88,6 +90,10 @@ signals:
 
 private:
     void LoadCloseRequests();
+    // A path of the installation's file: relative to the server folder unless absolute.
+    QString fromServerFolder(const QString& path) const;
+    // Why the server may not be started with the installation's settings; empty: it may.
+    QString SettingsRefusal(int server) const;
     void ReportConsoleLogProblems();
     void finishExit();
 
@@ -104,6 +110,7 @@ private:
     MemoryLimitWatch memoryLimits_;
     Scheduler scheduler_;
     ServerBackups backups_;
+    ConsoleAnswers answers_;
     ScheduledBackup scheduledBackup_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;

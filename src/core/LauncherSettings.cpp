@@ -1,5 +1,6 @@
 #include "LauncherSettings.h"
 
+#include "LauncherKeys.h"
 #include "LauncherLog.h"
 #include "SettingsStore.h"
 
@@ -48,6 +49,14 @@ QString LauncherSettings::Read(const QString& key, const QString& fallback) {
             return *found;
     }
     return ReadStored(key, fallback);
+}
+
+QString LauncherSettings::Read(const LauncherKey& key) {
+    return Read(QString::fromLatin1(key.name), QString::fromLatin1(key.fallback));
+}
+
+qint64 LauncherSettings::ReadNumber(const LauncherKey& key) {
+    return ReadNumber(QString::fromLatin1(key.name), key.number(), key.low, key.high);
 }
 
 QString LauncherSettings::ReadUserValue(const QString& section, const QString& key) {

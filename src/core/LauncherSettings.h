@@ -8,6 +8,7 @@
 
 class LauncherLog;
 class SettingsStore;
+struct LauncherKey;
 
 // The launcher's section of the per-user settings store: the persisted options, read at start-up
 // and written at exit, and the keys that are only ever read. A value that cannot be used is named
@@ -26,6 +27,8 @@ public:
     // A value of the keys that are only read: the installation's own, else the user's stored
     // one; fallback when neither has it.
     QString Read(const QString& key, const QString& fallback = QString());
+    // The same for a key of LauncherKeys.h, with its default.
+    QString Read(const LauncherKey& key);
     // The installation's [Launcher] section (lower-case keys), which comes before the user's
     // settings; it must outlive these settings, or be taken back with nullptr.
     void UseInstallation(const QHash<QString, QString>* launcherSection) {
@@ -34,6 +37,8 @@ public:
     // A whole-number value from low to high; any other stored value is named in the log and the
     // fallback is used.
     qint64 ReadNumber(const QString& key, qint64 fallback, qint64 low, qint64 high);
+    // The same for a Number key of LauncherKeys.h, with its default and bounds.
+    qint64 ReadNumber(const LauncherKey& key);
     // Names a stored value that cannot be used, with what is used instead: once per run, as the
     // keys are read again at every start of the servers.
     void LogUnusable(const QString& key, const QString& stored, const QString& kept);

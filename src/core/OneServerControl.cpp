@@ -65,6 +65,8 @@ void ServerFleet::StopServerAlone(int server) {
 void ServerFleet::RestartServer(int server) {
     if (!CanStopServer(server))
         return;
+    // As a start does: an edited installation's file takes effect, its stop sequence included.
+    beforeStart();
     askToStop(server, StopPurpose::Restart);
     CheckDeadlines();
     followServerStates();

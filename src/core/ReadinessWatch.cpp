@@ -1,6 +1,7 @@
 #include "ReadinessWatch.h"
 
 #include "ConsoleLineWatch.h"
+#include "ConsolePattern.h"
 #include "modAPIs.h"
 
 #include <utility>
@@ -18,7 +19,7 @@ ReadinessWatch::ReadinessWatch(modAPIs& apis, const QString& title, const Readin
                                std::int64_t startedMs)
     : apis_(apis), rule_(rule), startedMs_(startedMs), nextLookMs_(startedMs) {
     if (rule_.kind == ReadinessRule::Kind::Line) {
-        pattern_.setPattern(rule_.pattern);
+        pattern_ = ConsolePattern::Compile(rule_.pattern);
         // The settle time has passed: what the server printed during it counts too, so the watch
         // begins with an empty console rather than with what is there now.
         console_ = std::make_unique<ConsoleLineWatch>(apis_, title, ConsoleLineWatch::From::Start);
@@ -34,7 +35,7 @@ ReadinessWatch::Verdict ReadinessWatch::look(std::int64_t nowMs) {
     nextLookMs_ = nowMs + kLookMs;
     if (rule_.kind == ReadinessRule::Kind::Line) {
         for (const QString& line : console_->newLines()) {
-            if (pattern_.match(line).hasMatch()) {
+            if (ConsolePattern::Match(pattern_, line).hasMatch()) {
                 how_ = QStringLiteral("printed \"%1\"").arg(line.trimmed().left(80));
                 return Verdict::Ready;
             }

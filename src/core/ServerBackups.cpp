@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ConsoleLineWatch.h"
+#include "ConsolePattern.h"
 #include "LauncherLog.h"
 #include "RestoreArchive.h"
 #include "ServerFleet.h"
@@ -33,8 +34,10 @@ QString Seconds(std::int64_t ms) {
 
 struct ServerBackups::Job {
     bool restore = false;
-    bool saving = false; // waiting for the server to confirm its save
-    QString archive;     // written, or restored from
+    bool saving = false;      // waiting for the server to confirm its save
+    bool answering = false;   // waiting for its console to answer the save command
+    bool unconfirmed = false; // asked to save, but backed up without a word that it did
+    QString archive;          // written, or restored from
     std::int64_t startedMs = 0;
     std::int64_t saveDueMs = 0;
     std::unique_ptr<ConsoleLineWatch> console;
@@ -119,6 +122,28 @@ bool ServerBackups::StartBackup(int server) {
     modAPIs& apis = *fleet_.services().apis;
     job->console = std::make_unique<ConsoleLineWatch>(apis, name(server));
     const bool sent = apis.SendConsoleInput(name(server), command) != 0;
+    const std::weak_ptr<Job> weak = job;
+    const auto answered = [this, server, weak, command](bool answer) {
+        const std::shared_ptr<Job> waited = weak.lock();
+        if (!waited || jobs_[server] != waited || !waited->answering)
+            return;
+        waited->answering = false;
+        waited->unconfirmed = !answer;
+        note(server, answer ? QStringLiteral("answered its save command (\"%1\").").arg(command)
+                            : QStringLiteral("did not answer its save command (\"%1\"): its save "
+                                             "is unconfirmed; backing it up as it is.")
+                                  .arg(command));
+        beginArchive(server);
+    };
+    // Without a save confirmation, an answer of its console at least tells that it read the line.
+    if (sent && confirmations_[server].isEmpty() && awaitAnswer(server, command, answered)) {
+        job->console.reset();
+        job->answering = true;
+        note(server, QStringLiteral("was asked to save (\"%1\"); its backup begins once its "
+                                    "console answers.")
+                         .arg(command));
+        return true;
+    }
     if (!sent || confirmations_[server].isEmpty()) {
         note(server,
              sent ? QStringLiteral("was asked to save (\"%1\") before its backup.").arg(command)
@@ -133,7 +158,7 @@ bool ServerBackups::StartBackup(int server) {
                      .arg(command)
                      .arg(kSaveWaitSeconds));
     job->saving = true;
-    job->confirmation.setPattern(confirmations_[server]);
+    job->confirmation = ConsolePattern::Compile(confirmations_[server]);
     job->saveDueMs = clock_.NowMs() + std::int64_t{1000} * kSaveWaitSeconds;
     tmrSave_->start();
     return true;
@@ -147,13 +172,14 @@ void ServerBackups::lookForSave() {
             continue;
         bool saved = false;
         for (const QString& line : job->console->newLines())
-            saved = saved || job->confirmation.match(line).hasMatch();
+            saved = saved || ConsolePattern::Match(job->confirmation, line).hasMatch();
         if (saved) {
             note(server, QStringLiteral("saved its world."));
         } else if (clock_.NowMs() >= job->saveDueMs || !fleet_.ServerRuns(server)) {
             note(server, QStringLiteral("did not confirm its save within %1 s; backing it up as it "
                                         "is.")
                              .arg(kSaveWaitSeconds));
+            job->unconfirmed = true;
         } else {
             anyWaiting = true;
             continue;
@@ -232,9 +258,13 @@ void ServerBackups::backupDone(int server) {
     const std::int64_t tookMs = clock_.NowMs() - job->startedMs;
     note(server,
          QStringLiteral("backup done: %1, %2 (%3 read, %4 files) in %5.")
-             .arg(job->archive, ByteSizeText(result.archiveBytes), ByteSizeText(result.bytesRead))
-             .arg(result.files)
-             .arg(Seconds(tookMs)));
+                 .arg(job->archive, ByteSizeText(result.archiveBytes),
+                      ByteSizeText(result.bytesRead))
+                 .arg(result.files)
+                 .arg(Seconds(tookMs)) +
+             (job->unconfirmed ? QStringLiteral(" Its save was not confirmed: the world may be "
+                                                "older than it looked.")
+                               : QString()));
     if (result.skipped > 0)
         note(server, QStringLiteral("backup left out %1 entries that are neither files, folders "
                                     "nor links (pipes, sockets, devices).")
@@ -330,7 +360,7 @@ QString ServerBackups::ProgressText(int server) const {
         return {};
     if (job->restore)
         return QStringLiteral("Restoring %1").arg(QFileInfo(job->archive).fileName());
-    if (job->saving)
+    if (job->saving || job->answering)
         return QStringLiteral("Backup: waiting for the save");
     const qint64 total = job->total;
     const qint64 done = job->done;

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class Clock;
@@ -62,6 +63,10 @@ public:
 
     // How the archives are read and written; tests put in failing ones.
     ArchiveIo io;
+    // Waits for the server's console to answer a line typed into it, telling answered whether it
+    // did; false when its console is not checked (see ConsoleAnswers).
+    std::function<bool(int server, const QString& line, std::function<void(bool)> answered)>
+        awaitAnswer = [](int, const QString&, const std::function<void(bool)>&) { return false; };
 
 signals:
     // ok: detail is the archive made; else why not.

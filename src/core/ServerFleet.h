@@ -46,10 +46,14 @@ public:
     void SetProgram(int server, const QString& path) { programs_[server] = path; }
     // The servers whose program file is not there, as "map-server" or its configured path.
     QStringList MissingPrograms() const;
-    // Runs before every start of one or all servers: the installation's settings are read again.
+    // Runs before every start of one or all servers, and every restart of one: the installation's
+    // settings are read again.
     std::function<void()> beforeStart = [] {};
     // Why a server may not be started now (a backup is being restored into it); empty: it may.
     std::function<QString(int)> startRefusal = [](int) { return QString(); };
+    // Why the server may not be started with the installation's settings as last read (what it
+    // names cannot be used); empty: it may. Asked at each start, after beforeStart.
+    std::function<QString(int)> settingsRefusal = [](int) { return QString(); };
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }

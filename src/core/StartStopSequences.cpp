@@ -39,7 +39,10 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait, bool eventsFirs
     };
     s.changeState(State::Starting);
     log_.note(QStringLiteral("Starting ") + sName + QStringLiteral(" ..."));
-    if (const QString refusal = startRefusal(server); !refusal.isEmpty()) {
+    QString refusal = settingsRefusal(server);
+    if (refusal.isEmpty())
+        refusal = startRefusal(server);
+    if (!refusal.isEmpty()) {
         log_.note(sName + QStringLiteral(" is not started: ") + refusal + u'.');
         s.lastStartError = refusal;
         return failed();

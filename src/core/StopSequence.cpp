@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ConsoleLineWatch.h"
+#include "ConsolePattern.h"
 #include "LauncherLog.h"
 #include "ServerFleet.h"
 #include "modAPIs.h"
@@ -30,7 +31,7 @@ QString SignalName(int signal) {
 StopSequence::StopSequence(ServerFleet& fleet, LauncherLog& log, int server, StopPlan plan)
     : fleet_(fleet), log_(log), server_(server), plan_(std::move(plan)) {
     if (!plan_.saveConfirmation.isEmpty())
-        saveConfirmation_.setPattern(plan_.saveConfirmation);
+        saveConfirmation_ = ConsolePattern::Compile(plan_.saveConfirmation);
     if (plan_.escalate) {
         plan_.steps.push_back(StopStep{StopStep::Kind::Signal, {}, SIGKILL, 0});
         plan_.steps.push_back(StopStep{StopStep::Kind::AwaitEnd, {}, 0, 5});
@@ -107,11 +108,12 @@ void StopSequence::lookAtConsole() {
         return;
     for (const QString& line : console_->newLines()) {
         if (!saved_ && saveConfirmation_.isValid() && !plan_.saveConfirmation.isEmpty() &&
-            saveConfirmation_.match(line).hasMatch()) {
+            ConsolePattern::Match(saveConfirmation_, line).hasMatch()) {
             saved_ = true;
             log_.note(fleet_.supervisor(server_).name() + QStringLiteral(" saved its world."));
         }
-        if (awaited_.isValid() && !awaited_.pattern().isEmpty() && awaited_.match(line).hasMatch())
+        if (!awaitedText_.isEmpty() && awaited_.isValid() &&
+            ConsolePattern::Match(awaited_, line).hasMatch())
             lineSeen_ = true;
     }
 }
@@ -151,8 +153,9 @@ bool StopSequence::advance() {
     while (step_ < plan_.steps.size()) {
         const StopStep& step = plan_.steps[step_];
         if (step.waits()) {
-            if (step.kind == StopStep::Kind::AwaitLine && awaited_.pattern() != step.text) {
-                awaited_.setPattern(step.text);
+            if (step.kind == StopStep::Kind::AwaitLine && awaitedText_ != step.text) {
+                awaitedText_ = step.text;
+                awaited_ = ConsolePattern::Compile(step.text);
                 lineSeen_ = false;
             }
             if (!runWait(step, clock.NowMs()))
@@ -162,7 +165,8 @@ bool StopSequence::advance() {
         }
         ++step_;
         stepStartedMs_ = clock.NowMs();
-        awaited_.setPattern(QString());
+        awaitedText_.clear();
+        awaited_ = QRegularExpression();
         ended_ = !fleet_.ServerRuns(server_);
     }
     if (ended_ && !saved_ && console_ && !plan_.saveConfirmation.isEmpty()) {

@@ -48,6 +48,7 @@ private:
     StopPlan plan_;
     QRegularExpression saveConfirmation_;
     QRegularExpression awaited_; // the running AwaitLine step's pattern
+    QString awaitedText_;        // as written
     std::unique_ptr<ConsoleLineWatch> console_;
     std::size_t step_ = 0;
     std::int64_t stepStartedMs_ = 0;

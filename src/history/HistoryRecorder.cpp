@@ -5,15 +5,16 @@
 #include "HistoryWriter.h"
 #include "InstallationKey.h"
 #include "LauncherCore.h"
+#include "LauncherKeys.h"
 
 #include <QThread>
 
-const QString HistoryRecorder::kWriteSecondsKey = QStringLiteral("History Write Seconds");
+const QString HistoryRecorder::kWriteSecondsKey =
+    QString::fromLatin1(LauncherKeys::kHistoryWriteSeconds.name);
 
 HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent)
     : QObject(parent), core_(core), thread_(new QThread(this)), writer_(new HistoryWriter),
-      writeEveryMs_(1000 * core.settings().ReadNumber(kWriteSecondsKey, kDefaultWriteSeconds, 1,
-                                                      kCompactEveryMs / 1000)) {
+      writeEveryMs_(1000 * core.settings().ReadNumber(LauncherKeys::kHistoryWriteSeconds)) {
     qRegisterMetaType<HistoryView>();
     qRegisterMetaType<QList<HistorySample>>();
     qRegisterMetaType<TimelineEntry>();

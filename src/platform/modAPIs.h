@@ -5,6 +5,7 @@
 #include "ServerProcess.h"
 #include "ServerUsage.h"
 
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -166,6 +167,8 @@ public:
 
     // True when a file (not a folder) exists at the path.
     virtual bool FileExists(const QString& sPath) = 0;
+    // Whether a folder (or a link to one) is at sPath.
+    virtual bool FolderExists(const QString& sPath) { return QFileInfo(sPath).isDir(); }
 
     // How the process of the console titled sTitle ended, with its last lLines lines, for a
     // console that is kept after its process ended. Changes nothing.

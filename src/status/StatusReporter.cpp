@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "CrashBackoff.h"
 #include "LauncherCore.h"
+#include "LauncherKeys.h"
 #include "StatusEndpoint.h"
 
 #include <QFileInfo>
@@ -11,11 +12,10 @@
 
 namespace {
 
-const QString kAddressKey = QStringLiteral("Status Address");
-const QString kPortKey = QStringLiteral("Status Port");
-const QString kTokenKey = QStringLiteral("status token"); // of the installation's [Launcher]
-const QString kDefaultAddress = QStringLiteral("127.0.0.1");
-constexpr quint16 kDefaultPort = 18731;
+// Of the installation's [Launcher] alone.
+const QString kTokenKey = QString::fromLatin1(LauncherKeys::kStatusToken.name).toLower();
+const QString kDefaultAddress = QString::fromLatin1(LauncherKeys::kStatusAddress.fallback);
+const quint16 kDefaultPort = static_cast<quint16>(LauncherKeys::kStatusPort.number());
 // The snapshot is taken this often while the endpoint serves, and after every state change.
 constexpr int kPublishMs = 1000;
 
@@ -59,14 +59,15 @@ StatusReporter::~StatusReporter() = default;
 
 void StatusReporter::loadSettings() {
     LauncherSettings& settings = core_.settings();
-    const QString address = settings.Read(kAddressKey, kDefaultAddress);
+    const QString address = settings.Read(LauncherKeys::kStatusAddress);
     address_ = QHostAddress(address.trimmed());
     if (address_.isNull()) {
-        settings.LogUnusable(kAddressKey, address, kDefaultAddress);
+        settings.LogUnusable(QString::fromLatin1(LauncherKeys::kStatusAddress.name), address,
+                             kDefaultAddress);
         address_ = QHostAddress(kDefaultAddress);
     }
     // 0: any free port, told in the log
-    port_ = static_cast<quint16>(settings.ReadNumber(kPortKey, kDefaultPort, 0, 65535));
+    port_ = static_cast<quint16>(settings.ReadNumber(LauncherKeys::kStatusPort));
     // Only the installation's file may hold the token: the user's settings file is written with
     // the user's umask, readable by anyone on most systems. It is never logged.
     token_ = core_.installation().launcher.value(kTokenKey).toUtf8();
@@ -107,6 +108,13 @@ void StatusReporter::serve(bool on) {
 }
 
 void StatusReporter::tryToServe() {
+    // Never served without the token the installation's file asks for: a file that cannot be
+    // used, or a token that cannot, keeps the status unserved.
+    if (const QString& refusal = core_.installation().refusal; !refusal.isEmpty()) {
+        failedToServe(refusal);
+        return;
+    }
+    token_ = core_.installation().launcher.value(kTokenKey).toUtf8();
     if (!endpoint_)
         endpoint_ = std::make_unique<StatusEndpoint>();
     publish();

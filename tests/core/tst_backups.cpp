@@ -2,6 +2,7 @@
 // the old ones removed past the limits, the save asked for first, and archives that would write
 // outside the paths refused before anything is changed. The servers and the clock are fakes.
 #include "BackupRetention.h"
+#include "ConsoleAnswers.h"
 #include "CoreHarness.h"
 #include "ServerBackups.h"
 
@@ -430,6 +431,64 @@ private slots:
         QCOMPARE(b.h->linesWith("> Map Server did not confirm its save within 60 s; backing it up "
                                 "as it is."),
                  1);
+    }
+
+    // Where the server's section says how its console answers, a line typed into it that gets no
+    // answer is named in the log, and a save before a backup without one is told unconfirmed, by
+    // the backup too. Without the key nothing is waited for.
+    void aConsoleThatReadsNothingIsToldSo() {
+        BackupHarness b("backup path = worlds/main\nsave command = save-all\n"
+                        "console answers = ^(Saving|Unknown command)\n");
+        Write(b.folder + "/worlds/main/level.dat", "level");
+        CoreHarness& h = *b.h;
+        for (int i = 0; i < ServerTable::kCount; ++i)
+            h.apis.files.insert(b.folder + ServerTable::programFiles()[i]);
+        h.fleet().StartServersAndGoOnline();
+        const auto answerDue = [&] {
+            h.clock.now += ConsoleAnswers::kWaitSeconds * 1000;
+            h.core().answers().look();
+        };
+        // The console shows what is typed, but nothing answers it.
+        h.apis.consoles["Map Server"] = "> say hello\n";
+        QVERIFY(h.core().mirror().SendCommandTo(kMap, "say hello").sent);
+        h.core().answers().look();
+        QCOMPARE(h.linesWith("gave no answer"), 0);
+        answerDue();
+        QCOMPARE(h.linesWith("> Map Server gave no answer to \"say hello\" within 10 s: its "
+                             "console may read nothing (no line matching its \"console answers\" "
+                             "came)."),
+                 1);
+        QVERIFY(h.core().mirror().SendCommandTo(kMap, "say again").sent);
+        h.apis.consoles["Map Server"] += "> say again\nUnknown command: say\n";
+        answerDue();
+        QCOMPARE(h.linesWith("gave no answer"), 1);
+        h.apis.consoles["Char Server"] = "> ";
+        QVERIFY(h.core().mirror().SendCommandTo(ServerTable::kChar, "say hello").sent);
+        answerDue();
+        QCOMPARE(h.linesWith("Char Server gave no answer"), 0); // its console is not checked
+
+        for (const bool answers : {false, true}) {
+            QSignalSpy done(&b.backups(), &ServerBackups::backupFinished);
+            QVERIFY(b.backups().StartBackup(kMap));
+            QCOMPARE(b.backups().ProgressText(kMap), "Backup: waiting for the save");
+            if (answers)
+                h.apis.consoles["Map Server"] += "> save-all\nSaving the world\n";
+            answerDue();
+            QVERIFY(done.wait(20000));
+            QVERIFY(done[0][1].toBool());
+            const QString unconfirmed = "> Map Server did not answer its save command "
+                                        "(\"save-all\"): its save is unconfirmed; backing it up "
+                                        "as it is.";
+            QCOMPARE(h.linesWith(unconfirmed), 1);
+            QCOMPARE(h.linesWith("> Map Server answered its save command (\"save-all\")."),
+                     answers ? 1 : 0);
+            const QStringList finished = h.logSince(0).filter("> Map Server backup done: ");
+            QCOMPARE(finished.size(), answers ? 2 : 1);
+            QCOMPARE(finished.last().endsWith(" Its save was not confirmed: the world may be older "
+                                              "than it looked."),
+                     !answers);
+            h.clock.now += 1000; // the next archive's name
+        }
     }
 };
 

@@ -195,6 +195,55 @@ private slots:
         QVERIFY(h.apis.openProbes.isEmpty());
     }
 
+    // Every pattern of the operator's is matched as the players pattern is: against a line's
+    // first characters only, giving up after a bounded number of steps. A line the server made
+    // to match only past those, or only after a backtracking without end, does not count.
+    void everyPatternIsBoundedAsThePlayersPatternIs_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("matched"); // what the log says once a line matched
+        QTest::addColumn<bool>("hostile");
+        const QByteArray p = "^(a+)+x|a$|MATCHME";
+        const QList<std::pair<const char*, QByteArray>> kinds = {
+            {"ready", "[Map Server]\nready = line 5 " + p + "\n"},
+            {"probe", "[Map Server]\nprobe = line " + p + "\n"},
+            {"save confirmation", "[Map Server]\nsave confirmation = " + p + "\n"},
+            {"await line", "[Map Server]\nstop = close request\nstop = await line 5 " + p + "\n"},
+        };
+        const QStringList matched = {"> Map Server is ready (printed", "> Map Server just crashed!",
+                                     "> Map Server saved its world.",
+                                     "> Map Server printed a line matching"};
+        for (qsizetype k = 0; k < kinds.size(); ++k) {
+            QTest::addRow("%s", kinds[k].first) << kinds[k].second << matched[k] << true;
+            QTest::addRow("%s, a line that matches", kinds[k].first)
+                << kinds[k].second << matched[k] << false;
+        }
+    }
+    void everyPatternIsBoundedAsThePlayersPatternIs() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, matched);
+        QFETCH(bool, hostile);
+        FolderCore fc(ini);
+        CoreHarness& h = fc.h;
+        const QString lines = hostile ? QString(24, u'a') + u'\n' + QString(300, u'y') + "MATCHME\n"
+                                      : QStringLiteral("MATCHME\n");
+        h.apis.ignoringClose.insert("Map Server");
+        h.fleet().StartServersAndGoOnline();
+        if (ini.contains("stop") || ini.contains("save")) {
+            h.apis.consoles["Map Server"] = "> \n";
+            h.fleet().StopServerAlone(2);
+        }
+        h.clock.now += 500; // the watches have begun
+        h.fleet().CheckHealth();
+        h.fleet().CheckDeadlines();
+        h.apis.consoles["Map Server"] += lines;
+        for (int t = 0; t < 4000; t += 500) {
+            h.clock.now += 500;
+            h.fleet().CheckHealth();
+            h.fleet().CheckDeadlines();
+        }
+        QCOMPARE(h.linesWith(matched), hostile ? 0 : 1);
+    }
+
     // An end with an expected status is left stopped, with no crash and no report; any other
     // status is a crash.
     void anExpectedExitIsNoCrash() {

@@ -2,12 +2,18 @@
 // out (with its line number), that it is read again at every start, and that the launcher never
 // writes it.
 #include "CoreHarness.h"
+#include "CrashBackoff.h"
+#include "CrashEndingReport.h"
 #include "InstallationConfig.h"
+#include "LauncherKeys.h"
+#include "ResourceSampler.h"
 
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +53,16 @@ const QByteArray kFile = "# The world of the map server\n"
                          "[Alert desk]\n"
                          "url = ftp://example.org/\n";
 
+void Write(const QString& path, const QByteArray& data) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+}
+
+void Own(const QString& path, uid_t user, gid_t group, mode_t mode) {
+    const QByteArray bytes = QFile::encodeName(path);
+    QVERIFY(::chown(bytes.constData(), user, group) == 0 && ::chmod(bytes.constData(), mode) == 0);
+}
+
 } // namespace
 
 class InstallationConfigTest : public QObject {
@@ -81,21 +97,260 @@ private slots:
         QCOMPARE(SplitWords(" a\\ b  \"c\\\"d\" '' "), QStringList({"a b", "c\"d", ""}));
     }
 
+    // Every [Launcher] key is one of the table's: a value it cannot take, or a key it does not
+    // know, is named with its line; one that turns on a protection refuses the start instead.
+    void everyLauncherKeyIsChecked() {
+        QCOMPARE(LauncherKeys::Find(u"  status   TOKEN "), &LauncherKeys::kStatusToken);
+        for (const LauncherKey* key : LauncherKeys::All()) {
+            const QString name = QString::fromLatin1(key->name);
+            QVERIFY2(LauncherKeys::Find(name) == key, key->name);
+            QString good = QString::fromLatin1(key->fallback);
+            if (key->type == LauncherKey::Type::Token)
+                good = QStringLiteral("Xq7-s3cret_token");
+            if (key->type == LauncherKey::Type::Group)
+                good = QStringLiteral("game-ops");
+            // Blanks between the words count as one.
+            const QString spaced = name.toUpper().replace(u' ', QStringLiteral("  "));
+            const InstallationConfig c = InstallationConfig::Parse(
+                QStringLiteral("[Launcher]\n%1 = %2\n%1 = %3\n").arg(spaced, good, "x y"), "f.ini");
+            QVERIFY2(c.problems.size() == 1 && c.problems[0].startsWith("f.ini line 3: \""),
+                     qPrintable(name + ": " + c.problems.join('\n')));
+            QCOMPARE(c.launcher.value(name.toLower()), good);
+            QCOMPARE(c.refusal.isEmpty(), !key->guards);
+            if (key->type == LauncherKey::Type::Number) {
+                QVERIFY(key->number() >= key->low && key->number() <= key->high);
+                QVERIFY(!LauncherKeys::Problem(*key, QString::number(key->high + 1)).isEmpty());
+            }
+        }
+        const InstallationConfig typos = InstallationConfig::Parse(
+            "[Launcher]\nstatus prot = 1\nlog grop = ops\n[Map Server]\nprogam = x\n", "f.ini");
+        QCOMPARE(typos.problems,
+                 QStringList({"f.ini line 2: \"status prot\" is no key of [Launcher]; the line is "
+                              "left out",
+                              "f.ini line 3: \"log grop\" is no key of [Launcher]; the line is "
+                              "left out",
+                              "f.ini line 5: \"progam\" is no key of a server's section; the "
+                              "line is left out"}));
+        QVERIFY(typos.launcher.isEmpty() && typos.refusal.isEmpty());
+        // The defaults the rest of the launcher keeps agree with the table's.
+        const CrashBackoffSettings pacing;
+        QCOMPARE(LauncherKeys::kRelaunchBurst.number(), pacing.burst);
+        QCOMPARE(LauncherKeys::kRelaunchWindow.number() * 1000, pacing.windowMs);
+        QCOMPARE(LauncherKeys::kRelaunchFirstDelay.number() * 1000, pacing.firstDelayMs);
+        QCOMPARE(LauncherKeys::kRelaunchMaxDelay.number() * 1000, pacing.maxDelayMs);
+        QCOMPARE(LauncherKeys::kRelaunchStableAfter.number() * 1000, pacing.stableMs);
+        QCOMPARE(LauncherKeys::kSampleSeconds.number(), ResourceSampler::kDefaultSeconds);
+        QCOMPARE(LauncherKeys::kCrashReportsKept.number(), CrashEndingReport::kDefaultReportsKept);
+        QCOMPARE(LauncherKeys::kConsoleLines.number(), modAPIs::kDefaultConsoleLines);
+    }
+
+    // The file is used only when nobody but the operator (here root) could have written it, or
+    // the group it names; anything else is refused, naming the path to blame, without waiting on
+    // what is not a regular file.
+    void aFileOthersCouldWriteIsRefused_data() {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QString>("blamed"); // "" when the file is used
+        QTest::addColumn<QString>("why");
+        QTest::newRow("own") << ""
+                             << ""
+                             << "";
+        QTest::newRow("others may write it") << "file 0666"
+                                             << "file"
+                                             << "every user may write";
+        QTest::newRow("its group may write it") << "file 0664"
+                                                << "file"
+                                                << "its group (gid 100)";
+        QTest::newRow("the group it trusts") << "file 0664 trusted"
+                                             << ""
+                                             << "";
+        QTest::newRow("another user's") << "file owner"
+                                        << "file"
+                                        << "another user (uid 65534)";
+        QTest::newRow("another user's, trusting") << "file owner trusted"
+                                                  << "file"
+                                                  << "another user (uid 65534)";
+        QTest::newRow("a group folder") << "folder 2775"
+                                        << "folder"
+                                        << "its group (gid 100)";
+        QTest::newRow("a group folder, trusted") << "folder 2775 trusted"
+                                                 << ""
+                                                 << "";
+        QTest::newRow("a folder above") << "above 0775"
+                                        << "above"
+                                        << "a folder above the file";
+        QTest::newRow("a sticky folder above") << "above 1777"
+                                               << ""
+                                               << "";
+        QTest::newRow("no such group") << "unknown group"
+                                       << "file"
+                                       << "is no group of this";
+        QTest::newRow("a link") << "link"
+                                << "file"
+                                << "it is a symbolic link";
+        QTest::newRow("a FIFO") << "fifo"
+                                << "file"
+                                << "it is not a regular file";
+        QTest::newRow("too large") << "large"
+                                   << "file"
+                                   << "it is over 1048576 bytes";
+    }
+    void aFileOthersCouldWriteIsRefused() {
+        QFETCH(QString, setUp);
+        QFETCH(QString, blamed);
+        QFETCH(QString, why);
+        if (::geteuid() != 0)
+            QSKIP("only root can give files to another user and group");
+        QTemporaryDir top;
+        const QString above = top.filePath("srv");
+        const QString folder = above + "/game";
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + '/' + InstallationConfig::kFileName;
+        QByteArray text = "[Launcher]\nstatus port = 4711\n";
+        if (setUp.endsWith("trusted"))
+            text += "trusted group = users\n";
+        if (setUp == "unknown group")
+            text += "trusted group = no-such-group-here\n";
+        if (setUp == "large")
+            text += QByteArray(1024 * 1024, '#');
+        if (setUp == "fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else if (setUp == "link")
+            QVERIFY(QFile::link(top.filePath("elsewhere.ini"), path));
+        if (setUp == "link")
+            Write(top.filePath("elsewhere.ini"), text);
+        else if (setUp != "fifo")
+            Write(path, text);
+        const QStringList words = setUp.split(' ');
+        const mode_t mode = words.value(1).toUInt(nullptr, 8);
+        if (words[0] == "file")
+            Own(path, words[1] == "owner" ? 65534 : 0, 100, words[1] == "owner" ? 0644 : mode);
+        if (words[0] == "folder")
+            Own(folder, 0, 100, mode);
+        if (words[0] == "above")
+            Own(above, 0, 100, mode);
+        if (setUp == "file 0666") { // another user takes the chance
+            QVERIFY(::chmod(QFile::encodeName(top.path()).constData(), 0755) == 0);
+            QVERIFY(::seteuid(65534) == 0);
+            QFile planted(path);
+            const bool written = planted.open(QIODevice::Append) &&
+                                 planted.write("[Map Server]\nprogram = /tmp/payload\n") > 0;
+            planted.close();
+            QVERIFY(::seteuid(0) == 0);
+            QVERIFY(written);
+        }
+
+        const InstallationConfig c = InstallationConfig::Read(folder);
+        QVERIFY(c.found);
+        if (blamed.isEmpty()) {
+            QVERIFY2(c.refusal.isEmpty(), qPrintable(c.refusal));
+            QCOMPARE(c.launcher.value("status port"), "4711");
+            return;
+        }
+        const QString blamedPath = blamed == "file" ? path : blamed == "folder" ? folder : above;
+        QVERIFY2(c.refusal.startsWith(blamedPath + " is not used: ") && c.refusal.contains(why),
+                 qPrintable(c.refusal));
+        QVERIFY(c.launcher.isEmpty() && c.servers[2].program.isEmpty());
+        // The start refuses, saying so in the log; nothing is launched.
+        CoreHarness h(nullptr, nullptr, nullptr, folder);
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.loadCore().StartServersAndGoOnline();
+        QCOMPARE(h.linesWith("> " + c.refusal + "; no server is started until it is mended."), 1);
+        QCOMPARE(h.linesWith("> Login Server is not started: " + c.refusal + '.'), 1);
+        QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
+        QCOMPARE(h.server(0).state(), ServerSupervisor::State::StartFailed);
+    }
+
+    // A token or a trusted group that cannot be used refuses every start, rather than run the
+    // servers (and serve their status) without it.
+    void anUnusableProtectionRefusesTheStart() {
+        QTemporaryDir folder;
+        Write(folder.filePath(InstallationConfig::kFileName),
+              "[Launcher]\nstatus  token = short\n");
+        CoreHarness h(nullptr, nullptr, nullptr, folder.path());
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.loadCore().StartServersAndGoOnline();
+        QCOMPARE(h.core().installation().refusal,
+                 "corvane-launcher.ini line 2: \"status token\" is 16 to 256 visible characters, "
+                 "without blanks");
+        QCOMPARE(h.linesWith("> corvane-launcher.ini line 2: \"status token\" is 16 to 256 "
+                             "visible characters, without blanks; no server is started until it "
+                             "is mended."),
+                 1);
+        QCOMPARE(h.linesWith("> Login Server is not started: corvane-launcher.ini line 2: "), 1);
+        QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
+    }
+
+    // A server runs in the server folder unless the file names another folder, wherever its
+    // program lies; a folder, program, arguments or environment that cannot be used stops its
+    // start, naming it, and the start of the servers after it.
+    void whereAServerRunsAndWhatStopsItsStart_data() {
+        QTest::addColumn<QByteArray>("section");
+        QTest::addColumn<QString>("folder");  // the Map Server's, under the server folder
+        QTest::addColumn<QString>("refusal"); // why the Map Server is not started
+        QTest::newRow("no file") << QByteArray() << "/"
+                                 << "";
+        QTest::newRow("a program in bin/") << QByteArray("program = bin/wrap.sh\n") << "/"
+                                           << "";
+        QTest::newRow("a folder of its own")
+            << QByteArray("program = bin/wrap.sh\nworking folder = worlds\n") << "/worlds"
+            << "";
+        QTest::newRow("no such folder") << QByteArray("working folder = wrlds\n") << ""
+                                        << "its working folder %1/wrlds is not a folder";
+        QTest::newRow("an environment line")
+            << QByteArray("environment = LD_PRELOAD\n") << ""
+            << "corvane-launcher.ini line 2: an environment line is NAME=value";
+        QTest::newRow("arguments") << QByteArray("arguments = --world \"a\n") << ""
+                                   << "corvane-launcher.ini line 2: a quote is left open";
+        QTest::newRow("no program") << QByteArray("program =\n") << ""
+                                    << "corvane-launcher.ini line 2: the program is empty";
+    }
+    void whereAServerRunsAndWhatStopsItsStart() {
+        QFETCH(QByteArray, section);
+        QFETCH(QString, folder);
+        QFETCH(QString, refusal);
+        QTemporaryDir server;
+        if (!section.isEmpty())
+            Write(server.filePath(InstallationConfig::kFileName), "[Map Server]\n" + section);
+        CoreHarness h(nullptr, nullptr, nullptr, server.path());
+        for (int i = 0; i < 3; ++i)
+            h.apis.files.insert(h.fleet().programPath(i));
+        h.apis.files.insert(server.filePath("bin/wrap.sh"));
+        h.apis.folders = {server.path(), server.filePath("worlds"), server.filePath("bin")};
+        h.loadCore().StartServersAndGoOnline();
+        const QStringList launched = h.apis.argsOf("LaunchServer");
+        if (refusal.isEmpty()) {
+            QCOMPARE(launched.size(), 3);
+            QCOMPARE(h.apis.launchOptions["Map Server"].workingFolder, server.path() + folder);
+            return;
+        }
+        QCOMPARE(launched.size(), 2);
+        QCOMPARE(h.linesWith("> Map Server is not started: " + refusal.arg(server.path()) + '.'),
+                 1);
+        QCOMPARE(h.server(2).lastStartError, refusal.arg(server.path()));
+    }
+
     // The file of the server folder is used at start-up and read again at every start; the
     // launcher never writes it.
     void theFileIsReadAtEveryStartAndNeverWritten() {
         QTemporaryDir folder;
         QFile file(folder.filePath(InstallationConfig::kFileName));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kFile) == kFile.size());
+        // Line 9 left out, but not one the server's start needs.
+        const QByteArray text =
+            QByteArray(kFile).replace("environment = not a variable", "stop = x");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
         file.close();
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
         for (int i = 0; i < 3; ++i)
             h.apis.files.insert(h.fleet().programPath(i));
         h.apis.files.insert(folder.path() + "/bin/minetest-run");
+        h.apis.folders.insert(folder.path() + "/worlds");
         h.settings.values["Crash Reports Kept"] = "x"; // the installation's 7 comes first
         ServerFleet& f = h.loadCore();
         QCOMPARE(h.linesWith("cannot be used"), 0);
-        QCOMPARE(h.linesWith(" line 9: an environment line is NAME=value; the line is left out."),
+        QCOMPARE(h.linesWith(" line 9: a step is \"close request\", \"console\", \"signal\" or "
+                             "\"await\"; the line is left out."),
                  1);
         f.StartServersAndGoOnline();
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/bin/minetest-run");
@@ -113,8 +368,16 @@ private slots:
         file.close();
         f.StartServerAlone(2);
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/map-server");
+        // A restart of one server reads it again too.
+        const QByteArray edited = "[Map Server]\nprogram = bin/minetest-run\n";
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(edited) == edited.size());
+        file.close();
+        f.RestartServer(2);
+        h.clock.now += 500;
+        f.CheckDeadlines();
+        QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/bin/minetest-run");
         h.core().BeginExit([] {});
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "[Map Server]\n");
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == edited);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
                  QStringList{file.fileName().section('/', -1)});
     }

@@ -92,13 +92,19 @@ private slots:
     }
 
     // The installation's working folder for the program, over the program's own (its words and
-    // variables: tst_tmux_backend).
+    // variables: tst_tmux_backend); one that is not there fails the launch.
     void theWorkingFolderOfTheInstallationIsThePrograms() {
         TmuxSandbox sandbox;
         const QString world = sandbox.path("world folder");
-        QVERIFY(QDir().mkpath(world));
         LinuxApis& os = sandbox.apis();
         os.SetLaunchOptions("Map Server", LaunchOptions{{}, {}, world});
+        // Not there yet: never started in another folder instead.
+        const ServerProcess none =
+            os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
+        QCOMPARE(none.lPID, -1);
+        QCOMPARE(os.LastLaunchError(), "its working folder " + world + " is not a folder");
+        QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
+        QVERIFY(QDir().mkpath(world));
         const ServerProcess p =
             os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
         QTRY_VERIFY(

@@ -290,6 +290,18 @@ private slots:
         }
         QCOMPARE(Ask(port, "GET /status", "authorization: bearer  " + token + "\r\n").status, 200);
         QVERIFY(!h.logSince(0).join(u'\n').contains(QString::fromUtf8(token)));
+
+        // A token it cannot take leaves the status unserved rather than open to anyone.
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[Launcher]\nstatus port = 0\nstatus  token = " + token.left(8) + "\n");
+        ini.close();
+        LauncherHarness refused(nullptr, nullptr, nullptr, folder.path());
+        refused.load().chkSendStatus->SetValue(1);
+        QCOMPARE(refused.window().StatusPort(), 0);
+        QVERIFY2(StatusLines(refused).value(0).startsWith(
+                     "> Cannot serve the server status on 127.0.0.1:0: corvane-launcher.ini line "
+                     "3: \"status token\" is 16 to 256 visible characters"),
+                 qPrintable(StatusLines(refused).join('\n')));
     }
 
     // Every request is answered, however it is cut into pieces, and the endpoint serves on. The

@@ -155,6 +155,12 @@ public:
     }
     void ReleaseProcessHandle(ProcessHandle hProcess) override { watches.remove(hProcess.raw()); }
     bool FileExists(const QString& sPath) override { return files.contains(sPath); }
+    QSet<QString> folders;
+    bool FolderExists(const QString& sPath) override { return folders.contains(sPath); }
+    QHash<QString, LaunchOptions> launchOptions; // by title, as last set
+    void SetLaunchOptions(const QString& sTitle, const LaunchOptions& options) override {
+        launchOptions[sTitle] = options;
+    }
     QHash<QString, ConsoleEnding> endings; // by title; not known when absent
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t) override {
         record("ExamineEndedConsole", sTitle);

@@ -393,6 +393,10 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         return fail(QStringLiteral("the console helper cannot be run: ") + problem);
 
     const Plan plan = planFor(path, title);
+    // tmux would start it in its own folder instead, without a word.
+    if (struct stat folder{}; ::stat(plan.folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return fail(QStringLiteral("its working folder %1 is not a folder")
+                        .arg(QFile::decodeName(plan.folder.c_str())));
     if (Ready ready; takeReady(title, plan, ready))
         return finishLaunch(exePath, std::move(ready.channel), std::move(ready.pidfd), 0, ready.pid,
                             ready.sessionId);
