@@ -1,5 +1,6 @@
 #include "LauncherLog.h"
 
+#include "CommandLineText.h"
 #include "RotatingLogFile.h"
 
 #include <QDateTime>
@@ -31,10 +32,13 @@ QString LauncherLog::Now() {
 }
 
 void LauncherLog::LauncherLogAdd(const QString& sText) {
+    // A line is one line: a line break or an escape sequence from a name, a file or a server's
+    // output shows as its picture, as the command line shows one, and forges no line of its own.
+    const QString text = CommandLineText::ShowControlCharacters(sText);
     emit lineAboutToBeAdded();
-    lines_.append(sText);
-    emit lineAdded(sText);
-    writeToFile(sText);
+    lines_.append(text);
+    emit lineAdded(text);
+    writeToFile(text);
 }
 
 void LauncherLog::note(const QString& message) {
