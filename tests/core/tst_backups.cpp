@@ -613,6 +613,28 @@ private slots:
         QCOMPARE(b.h->linesWith("restore done"), 0);
     }
 
+    // A path that cannot be moved aside (here a mount point) after another one was already
+    // replaced: the one replaced is put back, and the world is as it was before the restore.
+    void aFailedRenamePutsTheWorldBack() {
+        BackupHarness b("backup path = worlds/main\nbackup path = worlds/second\n");
+        Write(b.folder + "/worlds/main/level.dat", "old");
+        Write(b.folder + "/worlds/second/x", "two");
+        const auto [made, archive] = b.backUp();
+        QVERIFY2(made, qPrintable(archive));
+        const SmallDisk disk(b.folder + "/worlds/second", "1m");
+        if (!disk.mounted)
+            QSKIP("needs root for a file system of its own");
+        Write(b.folder + "/worlds/main/level.dat", "newer");
+        const QStringList before = Snapshot(b.folder + "/worlds");
+        const auto [ok, detail] = b.restore(archive);
+        QVERIFY(!ok);
+        QVERIFY2(detail.startsWith("cannot move " + b.folder + "/worlds/second aside: ") &&
+                     detail.contains("; what was there is back in place"),
+                 qPrintable(detail));
+        QCOMPARE(Snapshot(b.folder + "/worlds"), before);
+        QCOMPARE(Read(b.folder + "/worlds/main/level.dat"), "newer");
+    }
+
     // The launcher exits during a backup: the backup is given up and its partial archive
     // removed before the exit is done. During a restore: the exit waits until the restore has
     // rolled back or finished, and either the old world or the restored one is there, whole.
