@@ -200,7 +200,10 @@ QString CheckedFolder::createUnguessable(const QString& prefix, QFile& file, QSt
             ::unlinkat(fd_, NameBytes(name).constData(), 0);
             return QString();
         }
-        return OpenDescriptor(file, fd, QIODevice::WriteOnly, error) ? name : QString();
+        if (OpenDescriptor(file, fd, QIODevice::WriteOnly, error))
+            return name;
+        ::unlinkat(fd_, NameBytes(name).constData(), 0);
+        return QString();
     }
     *error = QStringLiteral("%1 names are taken").arg(kMostTries);
     return QString();
