@@ -1,6 +1,9 @@
 #include "BackupArchive.h"
 
+#include "CheckedFolder.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <archive.h>
@@ -9,6 +12,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +23,11 @@ constexpr size_t kChunk = 256 * 1024;
 
 QString SystemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A name as it is on disk and in the archive, bytes that need not be UTF-8, for the log.
+QString Shown(const QByteArray& name) {
+    return QString::fromUtf8(name);
 }
 
 // A descriptor closed when it goes.
@@ -59,7 +68,7 @@ std::optional<std::vector<std::string>> Names(int dirFd) {
 class Walk {
 public:
     // One entry: the folder it is in, its name there, its name in the archive, its status.
-    using Visit = std::function<bool(int dirFd, const char* name, const QString& archivePath,
+    using Visit = std::function<bool(int dirFd, const char* name, const QByteArray& archivePath,
                                      const struct stat& status)>;
 
     Walk(const QString& skip, Visit visit) : visit_(std::move(visit)) {
@@ -75,8 +84,8 @@ public:
                                O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (parent.fd < 0)
             return fail(source.target, errno);
-        return entry(parent.fd, where.fileName().toLocal8Bit().toStdString(), source.archiveName,
-                     source.target);
+        return entry(parent.fd, QFile::encodeName(where.fileName()).toStdString(),
+                     QFile::encodeName(source.archiveName), source.target);
     }
 
 private:
@@ -85,7 +94,7 @@ private:
         return false;
     }
 
-    bool entry(int dirFd, const std::string& name, const QString& archivePath,
+    bool entry(int dirFd, const std::string& name, const QByteArray& archivePath,
                const QString& diskPath) {
         struct stat status {};
         if (::fstatat(dirFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
@@ -104,9 +113,9 @@ private:
         if (!names)
             return fail(diskPath, errno);
         for (const std::string& child : *names) {
-            const QString childName = QString::fromLocal8Bit(child.c_str());
-            if (!entry(folder.fd, child, archivePath + u'/' + childName,
-                       diskPath + u'/' + childName))
+            const QByteArray childName = QByteArray::fromStdString(child);
+            if (!entry(folder.fd, child, archivePath + '/' + childName,
+                       diskPath + u'/' + Shown(childName)))
                 return false;
         }
         return true;
@@ -163,6 +172,9 @@ public:
         archive_ = archive_write_new();
         if (archive_write_add_filter_zstd(archive_) != ARCHIVE_OK ||
             archive_write_set_format_pax_restricted(archive_) != ARCHIVE_OK ||
+            // Names are kept as the bytes they are, whatever the locale makes of them.
+            archive_write_set_format_option(archive_, "pax", "hdrcharset", "BINARY") !=
+                ARCHIVE_OK ||
             // No padding after the compressed stream: a reader would take it for another frame.
             archive_write_set_bytes_in_last_block(archive_, 1) != ARCHIVE_OK ||
             archive_write_open(archive_, &output_, nullptr, WriteOut, nullptr) != ARCHIVE_OK)
@@ -170,7 +182,8 @@ public:
         return true;
     }
 
-    bool add(int dirFd, const char* name, const QString& archivePath, const struct stat& status) {
+    bool add(int dirFd, const char* name, const QByteArray& archivePath,
+             const struct stat& status) {
         if (cancel_.load())
             return failWith(QStringLiteral("the backup was cancelled"));
         if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode) && !S_ISLNK(status.st_mode)) {
@@ -179,7 +192,9 @@ public:
         }
         archive_entry* entry = archive_entry_new();
         const auto freeEntry = qScopeGuard([entry] { archive_entry_free(entry); });
-        archive_entry_set_pathname_utf8(entry, archivePath.toUtf8().constData());
+        // The name's bytes as they are: two names that differ only in bytes that are no UTF-8
+        // stay two names.
+        archive_entry_copy_pathname(entry, archivePath.constData());
         if (S_ISLNK(status.st_mode)) {
             std::vector<char> target(static_cast<size_t>(status.st_size) + 256);
             const ssize_t length = ::readlinkat(dirFd, name, target.data(), target.size() - 1);
@@ -204,7 +219,8 @@ public:
         if (::fstat(file.fd, &opened) != 0)
             return failRead(archivePath, errno);
         if (!S_ISREG(opened.st_mode) || opened.st_ino != status.st_ino)
-            return failWith(QStringLiteral("%1 was replaced while it was read").arg(archivePath));
+            return failWith(
+                QStringLiteral("%1 was replaced while it was read").arg(Shown(archivePath)));
         archive_entry_copy_stat(entry, &opened);
         if (!header(entry))
             return false;
@@ -221,7 +237,7 @@ public:
                 return failRead(archivePath, errno);
             if (got == 0)
                 return failWith(
-                    QStringLiteral("%1 became shorter while it was read").arg(archivePath));
+                    QStringLiteral("%1 became shorter while it was read").arg(Shown(archivePath)));
             if (archive_write_data(archive_, buffer_.data(), static_cast<size_t>(got)) != got)
                 return failWrite();
             left -= got;
@@ -242,8 +258,9 @@ private:
     bool header(archive_entry* entry) {
         return archive_write_header(archive_, entry) == ARCHIVE_OK || failWrite();
     }
-    bool failRead(const QString& path, int errorNumber) {
-        return failWith(QStringLiteral("cannot read %1: %2").arg(path, SystemError(errorNumber)));
+    bool failRead(const QByteArray& path, int errorNumber) {
+        return failWith(
+            QStringLiteral("cannot read %1: %2").arg(Shown(path), SystemError(errorNumber)));
     }
     bool failWrite() {
         const char* text = archive_error_string(archive_);
@@ -290,7 +307,7 @@ ArchiveWriteResult WriteBackupArchive(const QList<BackupSource>& sources,
     ArchiveWriteResult result;
     // What there is to read, for the progress.
     qint64 total = 0;
-    Walk count(skip, [&total](int, const char*, const QString&, const struct stat& status) {
+    Walk count(skip, [&total](int, const char*, const QByteArray&, const struct stat& status) {
         if (S_ISREG(status.st_mode))
             total += status.st_size;
         return true;
@@ -302,25 +319,35 @@ ArchiveWriteResult WriteBackupArchive(const QList<BackupSource>& sources,
         }
     }
 
+    // The folder is checked as the logs folder is: the launcher's own, a real folder, and nobody
+    // else may write to it, so nobody can plant the file the archive is written into.
     const QFileInfo final(archivePath);
-    const QString partial =
-        final.absolutePath() + QStringLiteral("/.") + final.fileName() + QStringLiteral(".partial");
-    const QByteArray partialPath = partial.toLocal8Bit();
-    if (!QDir().mkpath(final.absolutePath())) {
-        result.error = QStringLiteral("cannot make the folder %1").arg(final.absolutePath());
+    QString why;
+    const std::unique_ptr<CheckedFolder> folder =
+        CheckedFolder::Open(final.absolutePath(), true, &why);
+    if (!folder) {
+        result.error = QStringLiteral("the backup folder %1 cannot be used: %2")
+                           .arg(final.absolutePath(), why);
         return result;
     }
-    const Fd out(::open(partialPath.constData(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    QFile partialFile;
+    const QString partial = folder->createUnguessable(
+        QStringLiteral(".") + final.fileName() + QStringLiteral(".partial-"), partialFile, &why);
+    if (partial.isEmpty()) {
+        result.error = QStringLiteral("cannot write %1 in %2: %3")
+                           .arg(final.fileName(), final.absolutePath(), why);
+        return result;
+    }
+    const Fd out(::dup(partialFile.handle()));
+    partialFile.close();
+    auto removePartial = qScopeGuard([&] { folder->remove(partial); });
     if (out.fd < 0) {
         result.error = QStringLiteral("cannot write %1: %2").arg(partial, SystemError(errno));
         return result;
     }
-    ::fchmod(out.fd, 0600); // a file left over from before keeps its mode otherwise
-    auto removePartial = qScopeGuard([&] { ::unlink(partialPath.constData()); });
 
     ArchiveWriter writer(io, progress, cancel, total);
-    Walk walk(skip, [&writer](int dirFd, const char* name, const QString& path,
+    Walk walk(skip, [&writer](int dirFd, const char* name, const QByteArray& path,
                               const struct stat& status) {
         return writer.add(dirFd, name, path, status);
     });
@@ -339,7 +366,7 @@ ArchiveWriteResult WriteBackupArchive(const QList<BackupSource>& sources,
     struct stat written {};
     if (ok && ::fstat(out.fd, &written) == 0)
         result.archiveBytes = written.st_size;
-    if (ok && ::rename(partialPath.constData(), archivePath.toLocal8Bit().constData()) != 0) {
+    if (ok && !folder->rename(partial, final.fileName())) {
         writer.error =
             QStringLiteral("cannot name the archive %1: %2").arg(archivePath, SystemError(errno));
         ok = false;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 
@@ -29,7 +30,9 @@ QList<BackupArchiveFile> ServerArchives(const QString& folder, const QString& pr
     for (const QFileInfo& info :
          QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         const QRegularExpressionMatch match = form.match(info.fileName());
-        if (!match.hasMatch())
+        // Only what this launcher wrote: its name, a plain file, this user's own. Anything else,
+        // such as a file another user planted under a later date, is not offered.
+        if (!match.hasMatch() || info.ownerId() != ::geteuid())
             continue;
         QDateTime when =
             QDateTime::fromString(match.captured(1), QStringLiteral("yyyyMMdd-HHmmss"));

@@ -12,7 +12,8 @@ struct BackupArchiveFile {
     qint64 epochMs = 0; // when it was made, from its name
 };
 
-// The server's archives in the folder, the newest first; other files are not its archives.
+// The server's archives in the folder, the newest first: plain files of this user's under an
+// archive's name; other files are not its archives.
 QList<BackupArchiveFile> ServerArchives(const QString& folder, const QString& program);
 
 // The archives past the limits, the oldest last: the newest ones are kept while at most keepCount

@@ -191,6 +191,7 @@ void LauncherCore::BeginExit(std::function<void()> done) {
         return;
     exiting_ = true;
     exitDone_ = std::move(done);
+    backups_.EndJobsForExit();
     if (fleet_.AnythingToStop())
         fleet_.StopServers();
     SaveSettings();
@@ -205,6 +206,11 @@ void LauncherCore::BeginExit(std::function<void()> done) {
 void LauncherCore::finishExit() {
     if (!exitDone_)
         return;
+    if (backups_.AnyBusy()) { // a backup giving up, a restore rolling back or finishing
+        connect(&backups_, &ServerBackups::idle, this, &LauncherCore::finishExit,
+                Qt::SingleShotConnection);
+        return;
+    }
     for (const QString& name : fleet_.StillRunningAfterStop()) {
         const QString line =
             LauncherLog::Now() + QStringLiteral("> ") + name +

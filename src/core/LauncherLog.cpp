@@ -1,5 +1,6 @@
 #include "LauncherLog.h"
 
+#include "CommandLineText.h"
 #include "RotatingLogFile.h"
 
 #include <QDateTime>
@@ -37,10 +38,13 @@ void LauncherLog::LauncherLogAdd(const QString& sText) {
         ++firstNumber_;
         emit oldestLineDropped();
     }
+    // A line is one line: a line break or an escape sequence from a name, a file or a server's
+    // output shows as its picture, as the command line shows one, and forges no line of its own.
+    const QString text = CommandLineText::ShowControlCharacters(sText);
     emit lineAboutToBeAdded();
-    lines_.append(sText);
-    emit lineAdded(sText);
-    writeToFile(sText);
+    lines_.append(text);
+    emit lineAdded(text);
+    writeToFile(text);
 }
 
 QStringList LauncherLog::linesFrom(quint64 number) const {

@@ -21,7 +21,8 @@ public:
     // The local date and time with which log lines and the crash notice begin.
     static QString Now();
 
-    // Adds the complete line as it is: no stamp, prefix or limit of its own.
+    // Adds the complete line as it is: no stamp, prefix or limit of its own. Control characters
+    // (a line break, an escape) show as their pictures (U+2400 on).
     void LauncherLogAdd(const QString& sText);
     // Adds a line of the usual form: the date and time, "> ", then the message.
     void note(const QString& message);

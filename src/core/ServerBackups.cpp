@@ -9,11 +9,16 @@
 #include "modAPIs.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,11 +67,11 @@ ServerBackups::ServerBackups(ServerFleet& fleet, LauncherLog& log, Clock& clock,
 }
 
 ServerBackups::~ServerBackups() {
-    // The launcher exits: a backup under way is given up (its partial archive removed); a
-    // restore is let finish, as stopping it half-way would leave a path moved aside.
+    // Without EndJobsForExit first: a backup under way is given up (its partial archive removed),
+    // a restore rolls back or finishes, as EndJobsForExit tells.
     for (const std::shared_ptr<Job>& job : jobs_) {
         if (job && job->thread) {
-            job->cancel = !job->restore;
+            job->cancel = true;
             job->thread->wait();
             delete job->thread;
         }
@@ -77,6 +82,67 @@ void ServerBackups::configure(int server, const BackupConfig& backup,
                               const QString& saveConfirmation) {
     configs_[server] = backup;
     confirmations_[server] = saveConfirmation;
+    if (!leftoversLooked_[server] && backup.enabled() && !jobs_[server]) {
+        leftoversLooked_[server] = true;
+        removeLeftovers(server);
+    }
+}
+
+// What an earlier run that ended during a backup or restore (killed, or the machine down) left:
+// its partial archive, its private restore folders. Only this user's own are removed.
+void ServerBackups::removeLeftovers(int server) {
+    const uint me = ::geteuid();
+    QStringList removed;
+    const QString archives = folder(server);
+    const QString partialStart = u'.' + program(server) + u'-';
+    for (const QFileInfo& info :
+         QDir(archives).entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        if (info.fileName().startsWith(partialStart) &&
+            info.fileName().contains(QLatin1String(".partial")) && info.ownerId() == me &&
+            QFile::remove(info.filePath()))
+            removed << info.filePath();
+    }
+    for (const BackupSource& source : BackupSources(configs_[server], serverFolder_)) {
+        const QFileInfo target(source.target);
+        const QString base = target.fileName();
+        for (const QFileInfo& info : QDir(target.absolutePath())
+                                         .entryInfoList(QDir::Dirs | QDir::Hidden |
+                                                        QDir::NoSymLinks | QDir::NoDotAndDotDot)) {
+            if (!IsRestoreLeftover(base, info.fileName()) || info.ownerId() != me)
+                continue;
+            const int parent = ::open(QFile::encodeName(target.absolutePath()).constData(),
+                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (parent >= 0 && RemoveTree(parent, QFile::encodeName(info.fileName()).constData()))
+                removed << info.filePath();
+            if (parent >= 0)
+                ::close(parent);
+        }
+    }
+    for (const QString& path : removed)
+        note(server, QStringLiteral("backup or restore of an earlier run left %1; it is removed.")
+                         .arg(path));
+}
+
+bool ServerBackups::AnyBusy() const {
+    return std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return job != nullptr; });
+}
+
+void ServerBackups::EndJobsForExit() {
+    exiting_ = true;
+    tmrSave_->stop();
+    for (int server = 0; server < ServerTable::kCount; ++server) {
+        const std::shared_ptr<Job> job = jobs_[server];
+        if (!job)
+            continue;
+        job->cancel = true;
+        if (job->saving) { // no archive begun yet
+            jobs_[server] = nullptr;
+            note(server, QStringLiteral("backup given up: the launcher exits."));
+            emit backupFinished(server, false, QStringLiteral("the launcher exits"));
+        }
+    }
+    if (!AnyBusy())
+        emit idle();
 }
 
 QString ServerBackups::program(int server) const {
@@ -100,6 +166,8 @@ bool ServerBackups::CanBackUp(int server) const {
 }
 
 bool ServerBackups::StartBackup(int server) {
+    if (exiting_)
+        return false;
     if (!configs_[server].enabled()) {
         note(server, QStringLiteral("has no backup: its section of %1 names no \"backup path\".")
                          .arg(QStringLiteral("corvane-launcher.ini")));
@@ -216,8 +284,11 @@ void ServerBackups::beginArchive(int server) {
             const int now = total > 0 ? static_cast<int>(done * 4 / total) : 4;
             if (now > quarter && now < 4) {
                 quarter = now;
+                // The line tells how far it was at this quarter, not when the line is written.
                 QMetaObject::invokeMethod(
-                    this, [this, server, now] { progressed(server, now); }, Qt::QueuedConnection);
+                    this,
+                    [this, server, now, done, total] { progressed(server, now, done, total); },
+                    Qt::QueuedConnection);
             }
         };
         raw->written = WriteBackupArchive(sources, raw->archive, into, io, progress, raw->cancel);
@@ -234,13 +305,12 @@ void ServerBackups::beginArchive(int server) {
     job->thread->start(QThread::LowPriority);
 }
 
-void ServerBackups::progressed(int server, int quarter) {
-    const std::shared_ptr<Job> job = jobs_[server];
-    if (!job)
+void ServerBackups::progressed(int server, int quarter, qint64 done, qint64 total) {
+    if (!jobs_[server])
         return;
     note(server, QStringLiteral("backup %1 % (%2 of %3).")
                      .arg(quarter * 25)
-                     .arg(ByteSizeText(job->done), ByteSizeText(job->total)));
+                     .arg(ByteSizeText(done), ByteSizeText(total)));
 }
 
 void ServerBackups::backupDone(int server) {
@@ -248,6 +318,16 @@ void ServerBackups::backupDone(int server) {
     job->thread->deleteLater();
     job->thread = nullptr;
     const ArchiveWriteResult& result = job->written;
+    const auto idleOnExit = qScopeGuard([this] {
+        if (exiting_ && !AnyBusy())
+            emit idle();
+    });
+    if (!result.ok && job->cancel && result.error == QLatin1String("the backup was cancelled")) {
+        note(server, QStringLiteral("backup given up: the launcher exits; the partial archive is "
+                                    "removed."));
+        emit backupFinished(server, false, QStringLiteral("the launcher exits"));
+        return;
+    }
     if (!result.ok) {
         note(
             server,
@@ -294,6 +374,8 @@ bool ServerBackups::CanRestore(int server) const {
 }
 
 bool ServerBackups::StartRestore(int server, const QString& archivePath) {
+    if (exiting_)
+        return false;
     if (!CanRestore(server)) {
         note(server,
              QStringLiteral("is not restored: %1.")
@@ -314,8 +396,15 @@ bool ServerBackups::StartRestore(int server, const QString& archivePath) {
     const QString stamp = Stamp(clock_.EpochMs());
     const QString folder = serverFolder_;
     Job* raw = job.get();
-    job->thread = QThread::create([raw, sources, folder, stamp] {
-        raw->restored = RestoreBackupArchive(raw->archive, sources, folder, stamp);
+    RestoreControl control;
+    control.cancel = &raw->cancel;
+    control.progress = [raw](qint64 done, qint64 total) {
+        raw->done = done;
+        raw->total = total;
+    };
+    control.freeBytes = freeBytes;
+    job->thread = QThread::create([raw, sources, folder, stamp, control] {
+        raw->restored = RestoreBackupArchive(raw->archive, sources, folder, stamp, control);
     });
     connect(job->thread, &QThread::finished, this, [this, server] { restoreDone(server); });
     job->thread->start(QThread::LowPriority);
@@ -328,6 +417,17 @@ void ServerBackups::restoreDone(int server) {
     job->thread = nullptr;
     const RestoreResult& result = job->restored;
     const QString archive = QFileInfo(job->archive).fileName();
+    const auto idleOnExit = qScopeGuard([this] {
+        if (exiting_ && !AnyBusy())
+            emit idle();
+    });
+    if (!result.ok && job->cancel && result.error == QLatin1String("the restore was cancelled")) {
+        note(server,
+             QStringLiteral("restore of %1 stopped: the launcher exits; nothing was changed.")
+                 .arg(archive));
+        emit restoreFinished(server, false, QStringLiteral("the launcher exits"));
+        return;
+    }
     if (!result.ok) {
         const QString why = result.movedAside.isEmpty() && result.restored.isEmpty()
                                 ? QStringLiteral("; nothing was changed")

@@ -61,29 +61,41 @@ public:
     // The backup or restore under way, in a line for the server's tab tooltip; empty when none.
     QString ProgressText(int server) const;
 
+    // The launcher exits: a backup under way is given up (its partial archive removed); a restore
+    // rolls back, or finishes when it is already putting the paths in place, which takes a few
+    // renames. The wait is for the block being unpacked and the removal of what was unpacked.
+    // idle follows once none runs.
+    void EndJobsForExit();
+    bool AnyBusy() const;
+
     // How the archives are read and written; tests put in failing ones.
     ArchiveIo io;
     // Waits for the server's console to answer a line typed into it, telling answered whether it
     // did; false when its console is not checked (see ConsoleAnswers).
     std::function<bool(int server, const QString& line, std::function<void(bool)> answered)>
         awaitAnswer = [](int, const QString&, const std::function<void(bool)>&) { return false; };
+    // How much room a restore sees; tests claim more than a small disk has.
+    std::function<qint64(const QString& folder)> freeBytes;
 
 signals:
     // ok: detail is the archive made; else why not.
     void backupFinished(int server, bool ok, const QString& detail);
     // ok: detail names what was put back and where what it replaced is; else why not.
     void restoreFinished(int server, bool ok, const QString& detail);
+    // No backup or restore runs any more, after EndJobsForExit.
+    void idle();
 
 private:
     struct Job;
     void lookForSave();
     void beginArchive(int server);
-    void progressed(int server, int quarter);
+    void progressed(int server, int quarter, qint64 done, qint64 total);
     void backupDone(int server);
     void restoreDone(int server);
     QString program(int server) const;
     QString name(int server) const;
     void note(int server, const QString& text) const;
+    void removeLeftovers(int server);
 
     ServerFleet& fleet_;
     LauncherLog& log_;
@@ -92,5 +104,7 @@ private:
     std::array<BackupConfig, ServerTable::kCount> configs_;
     std::array<QString, ServerTable::kCount> confirmations_;
     std::array<std::shared_ptr<Job>, ServerTable::kCount> jobs_;
+    std::array<bool, ServerTable::kCount> leftoversLooked_{};
+    bool exiting_ = false;
     QTimer* tmrSave_;
 };

@@ -32,6 +32,9 @@ public:
     // Creates a file of its own: base + ext, or when that name is taken (by anything, a link
     // included), base-2 + ext, base-3 + ext, ... The name used; empty with the reason when none.
     QString createNew(const QString& base, const QString& ext, QFile& file, QString* error) const;
+    // Creates a file of its own under a name nobody can guess: prefix + six random letters. The
+    // name used; empty with the reason when none could be made.
+    QString createUnguessable(const QString& prefix, QFile& file, QString* error) const;
     // Reads the whole of the file name, when it is a plain file of at most maxBytes. An absent
     // file reads as empty. False with the reason otherwise, a link in its place included.
     bool readAll(const QString& name, qint64 maxBytes, QByteArray* data, QString* error) const;

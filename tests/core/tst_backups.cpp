@@ -3,14 +3,22 @@
 // outside the paths refused before anything is changed. The servers and the clock are fakes.
 #include "BackupRetention.h"
 #include "ConsoleAnswers.h"
+#include "CommandLineText.h"
 #include "CoreHarness.h"
+#include "RestoreArchive.h"
 #include "ServerBackups.h"
 
 #include <QDirIterator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +132,57 @@ struct BackupHarness {
     std::unique_ptr<CoreHarness> h;
 };
 
+// The names in a folder as the bytes they are.
+QByteArrayList NameBytes(const QString& folder) {
+    QByteArrayList names;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr)
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+            names << QByteArray(entry->d_name);
+    if (dir)
+        ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// An archive holding one file of that many zero bytes: small, but large once unpacked.
+void MakeZeroArchive(const QString& path, const QString& name, qint64 bytes) {
+    archive* a = archive_write_new();
+    archive_write_add_filter_zstd(a);
+    archive_write_set_format_pax_restricted(a);
+    QVERIFY(archive_write_open_filename(a, path.toLocal8Bit().constData()) == ARCHIVE_OK);
+    archive_entry* e = archive_entry_new();
+    archive_entry_set_pathname(e, name.toUtf8().constData());
+    archive_entry_set_filetype(e, AE_IFREG);
+    archive_entry_set_perm(e, 0644);
+    archive_entry_set_size(e, bytes);
+    archive_write_header(a, e);
+    const QByteArray zeros(1 << 20, '\0');
+    for (qint64 left = bytes; left > 0; left -= zeros.size())
+        archive_write_data(a, zeros.constData(), size_t(std::min<qint64>(left, zeros.size())));
+    archive_entry_free(e);
+    archive_write_close(a);
+    archive_write_free(a);
+}
+
+// A small file system of its own at the folder, in a mount namespace of this test process's own
+// (root only); gone at the end.
+struct SmallDisk {
+    explicit SmallDisk(const QString& at, const char* size) : path(QFile::encodeName(at)) {
+        QDir().mkpath(at);
+        mounted = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                  ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                  ::mount("none", path.constData(), "tmpfs", 0,
+                          (QByteArray("mode=0755,size=") + size).constData()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted)
+            ::umount2(path.constData(), MNT_DETACH);
+    }
+    QByteArray path;
+    bool mounted = false;
+};
+
 } // namespace
 
 class BackupsTest : public QObject {
@@ -177,6 +236,15 @@ private slots:
         Write(b.folder + "/server.cfg", "motd=hello");
         QVERIFY(QFile::link("level.dat", world + "/latest"));
         QVERIFY(QFile::link("/etc/hostname", world + "/outside")); // held as a link, not followed
+        // Two names that are no UTF-8 and differ in one byte stay two files.
+        for (const char* name : {"a\xff", "a\xfe"}) {
+            const int fd = ::open((QFile::encodeName(world) + '/' + name).constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, name, 2), 2);
+            ::close(fd);
+        }
+        const QByteArrayList namesBefore = NameBytes(world);
         const QStringList before = Snapshot(world);
 
         const auto [ok, archive] = b.backUp();
@@ -193,7 +261,7 @@ private slots:
         const QStringList log = b.h->logSince(0);
         QCOMPARE(log.filter("> Map Server backup started: worlds/main, server.cfg").size(), 1);
         QCOMPARE(
-            log.filter(QRegularExpression("> Map Server backup done: .*, 3 files\\) in")).size(),
+            log.filter(QRegularExpression("> Map Server backup done: .*, 5 files\\) in")).size(),
             1);
 
         QVERIFY(QFile::remove(world + "/level.dat"));
@@ -218,6 +286,15 @@ private slots:
         QCOMPARE(b.h->apis.count("LaunchServer"), 0);
 
         QCOMPARE(Snapshot(world), before);
+        QCOMPARE(NameBytes(world), namesBefore);
+        for (const char* name : {"a\xff", "a\xfe"}) {
+            char back[3] = {};
+            const int fd = ::open((QFile::encodeName(world) + '/' + name).constData(), O_RDONLY);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::read(fd, back, 3), 2);
+            ::close(fd);
+            QCOMPARE(QByteArray(back), QByteArray(name));
+        }
         QCOMPARE(Read(world + "/level.dat"), "level one");
         QCOMPARE(Read(b.folder + "/server.cfg"), "motd=hello");
         QVERIFY(QFileInfo(world + "/outside").isSymLink());
@@ -231,6 +308,8 @@ private slots:
                      .size(),
                  2); // nothing half-unpacked left over
         QVERIFY(b.h->fleet().CanStartServer(kMap));
+        // Names that are no UTF-8 are more than QDir removes.
+        QVERIFY(RemoveTree(AT_FDCWD, QFile::encodeName(b.folder + "/worlds").constData()));
     }
 
     // Archives that would write outside the server's paths: a "..", an absolute name, an entry
@@ -251,6 +330,10 @@ private slots:
              "\"worlds/main/door/x\" lies behind the link worlds/main/door"},
             {{{"worlds/main/a", "x"}, {"plugins/evil.so", "x"}},
              "\"plugins/evil.so\" lies outside the paths"},
+            // A name that would add a line of its own to the log, or clear the screen of one
+            // reading it: one line, its line break and escape shown as pictures.
+            {{{"other\n8 Dec 2026 23:59:59> Map Server saved its world.\x1b[2J", "x"}},
+             "\"other\n8 Dec 2026 23:59:59> Map Server saved its world.\x1b[2J\" lies outside"},
         };
         for (const auto& [entries, why] : cases) {
             QFile::remove(archive);
@@ -259,13 +342,18 @@ private slots:
             const auto [ok, detail] = b.restore(archive);
             QVERIFY2(!ok && detail.contains(why), qPrintable(detail + " / " + why));
             QCOMPARE(b.h->logSince(0)
-                         .filter("restore of hostile.tar.zst stopped: the entry " + why.left(20))
+                         .filter("restore of hostile.tar.zst stopped: the entry " +
+                                 CommandLineText::ShowControlCharacters(why.left(20)))
                          .size(),
                      1);
             QCOMPARE(Snapshot(b.folder), disk);
             QVERIFY(QDir(out).isEmpty());
         }
         QCOMPARE(Snapshot(b.folder).filter("before-restore").size(), 0);
+        for (const QString& line : b.h->logSince(0))
+            QVERIFY2(!line.contains('\n') && !line.contains('\x1b') &&
+                         !line.startsWith("> Map Server saved"),
+                     qPrintable(line));
 
         // A sound archive, but the folder it goes into is a link to elsewhere.
         MakeArchive(archive, {{"worlds/main/a", "x"}}, {});
@@ -322,10 +410,30 @@ private slots:
         QVERIFY(alerts[1].isTrouble());
         QVERIFY(alerts[1].message.contains("No space left on device"));
 
+        // The next one goes through. Its progress lines tell how far it was at each quarter,
+        // also when they are written only once the whole has been read.
         b.backups().io.write = nullptr;
-        std::tie(ok, why) = b.backUp();
-        QVERIFY2(ok, qPrintable(why));
+        QSemaphore allRead;
+        qint64 read = 0;
+        b.backups().io.read = [&](int fd, void* buffer, size_t size) -> ssize_t {
+            const ssize_t got = ::read(fd, buffer, size);
+            if ((read += got) == 2'000'005)
+                allRead.release();
+            return got;
+        };
+        QSignalSpy done(&b.backups(), &ServerBackups::backupFinished);
+        const int mark = int(b.h->logSince(0).size());
+        QVERIFY(b.backups().StartBackup(kMap));
+        allRead.acquire(); // no event handled meanwhile
+        QVERIFY(done.wait(20000));
+        QVERIFY2(done[0][1].toBool(), qPrintable(done[0][2].toString()));
         QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        QStringList progress;
+        for (const QString& line : b.h->logSince(mark).filter(" % ("))
+            progress << line.mid(line.indexOf("> "));
+        QCOMPARE(progress.join('|'), "> Map Server backup 25 % (512 KB of 1.9 MB).|"
+                                     "> Map Server backup 50 % (1.0 MB of 1.9 MB).|"
+                                     "> Map Server backup 75 % (1.5 MB of 1.9 MB).");
     }
 
     // The newest archives are kept, as many as "keep backups" says and as fit in "keep backups
@@ -389,6 +497,275 @@ private slots:
         QCOMPARE(kept[1].name, "map-server-20200102-000000-2.tar.zst");
     }
 
+    // Another user who may write to the backup folder (a 2775 folder of a shared group) plants
+    // the partial archive the backup would write, readable by them: the folder is not used. In a
+    // folder of the operator's own, only the operator's archives are offered for a restore: not
+    // a later-dated one another user left there, nor a link.
+    void filesOthersPlantAreNotUsed() {
+        if (::geteuid() != 0)
+            QSKIP("needs root to act as a second user");
+        BackupHarness b("backup path = worlds/main\n");
+        Write(b.folder + "/worlds/main/level.dat", "secret world");
+        const QString folder = b.folder + "/backups/map-server";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 02775) == 0);
+        const QString planted =
+            folder + "/." + ArchiveName("map-server", b.h->clock.EpochMs()) + ".partial";
+        Write(planted, "theirs");
+        QVERIFY(::chown(QFile::encodeName(planted).constData(), 65534, 65534) == 0);
+        QVERIFY(::chmod(QFile::encodeName(planted).constData(), 0666) == 0);
+        auto [ok, why] = b.backUp();
+        QVERIFY(!ok);
+        QCOMPARE(why, "the backup folder " + folder +
+                          " cannot be used: others may write to it "
+                          "(mode 2775)");
+        QCOMPARE(Read(planted), "theirs");
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1);
+
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
+        std::tie(ok, why) = b.backUp();
+        QVERIFY2(ok, qPrintable(why));
+        QCOMPARE(Read(planted), "theirs");
+        const QString theirs = folder + "/map-server-20991231-235959.tar.zst";
+        MakeArchive(theirs, {{"worlds/main/level.dat", "their world"}}, {});
+        QVERIFY(::chown(QFile::encodeName(theirs).constData(), 65534, 65534) == 0);
+        QVERIFY(QFile::link(why, folder + "/map-server-20981231-235959.tar.zst"));
+        const QList<BackupArchiveFile> offered = b.backups().Archives(kMap);
+        QCOMPARE(offered.size(), 1);
+        QCOMPARE(offered[0].path, why);
+        const auto [restored, detail] = b.restore(theirs);
+        QVERIFY(!restored);
+        QCOMPARE(detail, "map-server-20991231-235959.tar.zst is not an archive of this launcher's: "
+                         "it belongs to uid 65534; nothing was changed");
+        QCOMPARE(Read(b.folder + "/worlds/main/level.dat"), "secret world");
+    }
+
+    // The archive is read from the one file opened: swapped for another between the look at
+    // every entry and the unpacking (by someone who may write to the folder), it is still the
+    // first one that is unpacked, and nothing lands outside through the other's link.
+    void theArchiveIsOpenedOnce() {
+        BackupHarness b("backup path = worlds/main\n");
+        QTemporaryDir outside;
+        Write(b.folder + "/worlds/main/level.dat", "mine");
+        const QString archive = b.folder + "/restore-me.tar.zst";
+        const QString other = b.folder + "/other.tar.zst";
+        MakeArchive(archive, {{"worlds/main/", ""}, {"worlds/main/level.dat", "good"}}, {});
+        MakeArchive(other,
+                    {{"worlds/main/", ""},
+                     {"worlds/main/door", outside.path()},
+                     {"worlds/main/door/planted", "x"}},
+                    {"worlds/main/door"});
+        bool swapped = false;
+        RestoreControl control;
+        control.progress = [&](qint64 done, qint64) {
+            if (done == 0)
+                swapped = ::rename(QFile::encodeName(other).constData(),
+                                   QFile::encodeName(archive).constData()) == 0;
+        };
+        const RestoreResult result =
+            RestoreBackupArchive(archive, BackupSources(b.backups().config(kMap), b.folder),
+                                 b.folder, "20261208-1", control);
+        QVERIFY(swapped);
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(Read(b.folder + "/worlds/main/level.dat"), "good");
+        QVERIFY(QDir(outside.path()).isEmpty());
+    }
+
+    // A restore on a disk with too little room: an archive that unpacks to more than is free
+    // (a small archive of a large file, or a world on a nearly full disk) is refused before
+    // anything is moved aside; a disk that fills up while it unpacks (more room claimed than
+    // there is) ends it as failed. The world and the archive are both there as they were, and
+    // nothing half-unpacked is left.
+    void aFullDiskKeepsTheWorldAndTheBackup() {
+        BackupHarness b("backup path = data/worlds/main\nbackup folder = data/backups\n");
+        const SmallDisk disk(b.folder + "/data", "2m");
+        if (!disk.mounted)
+            QSKIP("needs root for a small file system of its own");
+        const QString world = b.folder + "/data/worlds/main";
+        Write(world + "/level.dat", "level");
+        Write(world + "/region.mca", Noise(700'000, 5));
+        const auto [made, archive] = b.backUp();
+        QVERIFY2(made, qPrintable(archive));
+        const QByteArray archived = Read(archive);
+        const QStringList before = Snapshot(b.folder + "/data");
+
+        const QString bomb = b.folder + "/bomb.tar.zst";
+        MakeZeroArchive(bomb, "data/worlds/main/region.mca", qint64(64) << 20);
+        QVERIFY(QFileInfo(bomb).size() < 100'000);
+        const auto refused = b.restore(bomb);
+        QVERIFY(!refused.first);
+        QVERIFY2(refused.second.startsWith("bomb.tar.zst unpacks to 64 MB, more than the "),
+                 qPrintable(refused.second));
+        QCOMPARE(Snapshot(b.folder + "/data"), before);
+
+        const auto full = b.restore(archive); // the world's own archive: room for it once only
+        QVERIFY(!full.first);
+        QVERIFY2(full.second.contains(" free in " + b.folder + "/data/worlds"),
+                 qPrintable(full.second));
+        QCOMPARE(Snapshot(b.folder + "/data"), before);
+
+        b.backups().freeBytes = [](const QString&) { return qint64(1) << 30; };
+        const auto filled = b.restore(archive);
+        QVERIFY(!filled.first);
+        QVERIFY2(filled.second.contains("No space left on device"), qPrintable(filled.second));
+        QVERIFY2(filled.second.endsWith("nothing was changed"), qPrintable(filled.second));
+        QCOMPARE(Snapshot(b.folder + "/data"), before);
+        QCOMPARE(Read(archive), archived);
+        QCOMPARE(b.h->linesWith("restore done"), 0);
+    }
+
+    // A path that cannot be moved aside (here a mount point) after another one was already
+    // replaced: the one replaced is put back, and the world is as it was before the restore.
+    void aFailedRenamePutsTheWorldBack() {
+        BackupHarness b("backup path = worlds/main\nbackup path = worlds/second\n");
+        Write(b.folder + "/worlds/main/level.dat", "old");
+        Write(b.folder + "/worlds/second/x", "two");
+        const auto [made, archive] = b.backUp();
+        QVERIFY2(made, qPrintable(archive));
+        const SmallDisk disk(b.folder + "/worlds/second", "1m");
+        if (!disk.mounted)
+            QSKIP("needs root for a file system of its own");
+        Write(b.folder + "/worlds/main/level.dat", "newer");
+        const QStringList before = Snapshot(b.folder + "/worlds");
+        const auto [ok, detail] = b.restore(archive);
+        QVERIFY(!ok);
+        QVERIFY2(detail.startsWith("cannot move " + b.folder + "/worlds/second aside: ") &&
+                     detail.contains("; what was there is back in place"),
+                 qPrintable(detail));
+        QCOMPARE(Snapshot(b.folder + "/worlds"), before);
+        QCOMPARE(Read(b.folder + "/worlds/main/level.dat"), "newer");
+    }
+
+    // The launcher exits during a backup: the backup is given up and its partial archive
+    // removed before the exit is done. During a restore: the exit waits until the restore has
+    // rolled back or finished, and either the old world or the restored one is there, whole.
+    // What a run killed meanwhile left is named and removed at the next start.
+    void anExitDuringABackupOrRestore() {
+        QSemaphore reading, go; // outlive the backup's thread, which a failure here lets go on
+        BackupHarness b("backup path = worlds/main\n");
+        const auto unblock = qScopeGuard([&go] { go.release(1000); });
+        const QString world = b.folder + "/worlds/main";
+        Write(world + "/level.dat", "level");
+        Write(world + "/region.mca", Noise(3'000'000, 9));
+        const QString backups = b.folder + "/backups/map-server";
+        const auto [made, archive] = b.backUp();
+        QVERIFY2(made, qPrintable(archive));
+
+        b.backups().io.read = [&](int fd, void* buffer, size_t size) -> ssize_t {
+            reading.release();
+            go.acquire();
+            return ::read(fd, buffer, size);
+        };
+        bool exited = false, busyAtExit = true;
+        QVERIFY(b.backups().StartBackup(kMap));
+        reading.acquire();
+        b.h->core().BeginExit([&] {
+            exited = true;
+            busyAtExit = b.backups().AnyBusy();
+        });
+        QVERIFY(!exited);
+        go.release(1000);
+        QTRY_VERIFY_WITH_TIMEOUT(exited, 20000);
+        QVERIFY(!busyAtExit);
+        QCOMPARE(b.h->linesWith("> Map Server backup given up: the launcher exits; the partial "
+                                "archive is removed."),
+                 1);
+        QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(archive).fileName()});
+
+        BackupHarness r("backup path = worlds/main\n");
+        const QString again = r.folder + "/worlds/main";
+        Write(again + "/level.dat", "changed");
+        const QStringList old = Snapshot(again);
+        exited = false;
+        QVERIFY(r.backups().StartRestore(kMap, archive));
+        r.h->core().BeginExit([&] {
+            exited = true;
+            busyAtExit = r.backups().AnyBusy();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(exited, 20000);
+        QVERIFY(!busyAtExit);
+        const bool done = r.h->linesWith("> Map Server restore done:") == 1;
+        QVERIFY(done || r.h->linesWith("> Map Server restore of " + QFileInfo(archive).fileName() +
+                                       " stopped: the launcher exits; nothing was changed.") == 1);
+        QCOMPARE(Read(again + "/level.dat"), done ? "level" : "changed");
+        QVERIFY(done || Snapshot(again) == old);
+        QCOMPARE(QDir(r.folder + "/worlds")
+                     .entryList({".main.restoring-*"}, QDir::AllEntries | QDir::Hidden)
+                     .size(),
+                 0);
+
+        // A run killed during its backup and its restore left these behind.
+        const QString partial = backups + "/.map-server-20261208-010203.tar.zst.partial-abc123";
+        const QString staging = b.folder + "/worlds/.main.restoring-20261208-010203-abc123";
+        Write(partial, "half");
+        Write(staging + "/main/level.dat", "half");
+        Write(backups + "/.notes", "the operator's");
+        CoreHarness later(nullptr, nullptr, nullptr, b.folder);
+        later.loadCore();
+        QCOMPARE(later.linesWith("> Map Server backup or restore of an earlier run left " +
+                                 partial + "; it is removed."),
+                 1);
+        QCOMPARE(later.linesWith("> Map Server backup or restore of an earlier run left " +
+                                 staging + "; it is removed."),
+                 1);
+        QVERIFY(!QFileInfo::exists(partial) && !QFileInfo::exists(staging));
+        QVERIFY(QFileInfo::exists(backups + "/.notes"));
+        QVERIFY(QFileInfo::exists(archive));
+    }
+
+    // What peers' users report of their backups: a file that grows while it is read (a log, a
+    // world being written) makes a good archive of what it held when opened, not a failed one;
+    // failed backups never make the good ones go; only archives made count against the limits.
+    void whatOthersGetWrong() {
+        BackupHarness b("backup path = worlds/main\nkeep backups = 2\n");
+        const QString world = b.folder + "/worlds/main";
+        Write(world + "/level.dat", "level");
+        Write(world + "/server.log", Noise(600'000, 1));
+        const QByteArray held = Read(world + "/server.log");
+        bool grown = false;
+        b.backups().io.read = [&](int fd, void* buffer, size_t size) -> ssize_t {
+            struct stat opened {};
+            if (!grown && ::fstat(fd, &opened) == 0 && opened.st_size == 600'000) {
+                QFile log(world + "/server.log");
+                grown = log.open(QIODevice::Append) && log.write(Noise(300'000, 2)) == 300'000;
+            }
+            return ::read(fd, buffer, size);
+        };
+        auto [ok, first] = b.backUp();
+        QVERIFY2(ok, qPrintable(first));
+        QVERIFY(grown);
+        b.backups().io.read = nullptr;
+        const auto [restored, detail] = b.restore(first);
+        QVERIFY2(restored, qPrintable(detail));
+        QCOMPARE(Read(world + "/server.log"), held);
+        b.h->clock.epochOffset += 1000;
+        QString second;
+        std::tie(ok, second) = b.backUp();
+        QVERIFY2(ok, qPrintable(second));
+
+        qint64 written = 0;
+        b.backups().io.write = [&written](int fd, const void* buffer, size_t size) -> ssize_t {
+            if ((written += qint64(size)) > 100'000)
+                return errno = ENOSPC, -1;
+            return ::write(fd, buffer, size);
+        };
+        for (int failed = 0; failed < 3; ++failed) {
+            b.h->clock.epochOffset += 1000;
+            QVERIFY(!b.backUp().first);
+            written = 0;
+        }
+        QCOMPARE(b.backups().Archives(kMap).size(), 2);
+        QCOMPARE(b.h->linesWith(" removed: past the backups kept."), 0);
+        b.backups().io.write = nullptr;
+        b.h->clock.epochOffset += 1000;
+        QString third;
+        std::tie(ok, third) = b.backUp();
+        QVERIFY2(ok, qPrintable(third));
+        QCOMPARE(b.backups().Archives(kMap).size(), 2);
+        QVERIFY(!QFileInfo::exists(first) && QFileInfo::exists(second));
+    }
+
     // A running server is asked to save first, and backed up once it says it has, or once the
     // wait is over; a second backup of it meanwhile is refused.
     void aRunningServerSavesFirst() {
@@ -402,15 +779,23 @@ private slots:
         QVERIFY(b.h->fleet().ServerRuns(kMap));
         QVERIFY(!b.backups().CanRestore(kMap));
 
+        // Nothing of the world is read while the server is still saving it.
+        std::atomic<int> reads = 0;
+        b.backups().io.read = [&reads](int fd, void* buffer, size_t size) -> ssize_t {
+            ++reads;
+            return ::read(fd, buffer, size);
+        };
         QSignalSpy done(&b.backups(), &ServerBackups::backupFinished);
         QVERIFY(b.backups().StartBackup(kMap));
         QCOMPARE(b.h->apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsave-all"});
         QVERIFY(!b.backups().StartBackup(kMap));
         QCOMPARE(b.backups().ProgressText(kMap), "Backup: waiting for the save");
         QVERIFY(!done.wait(600)); // not before the save
+        QCOMPARE(reads.load(), 0);
         b.h->apis.consoles["Map Server"] = "map ready\n> save-all\nSaved map to world\n";
         QVERIFY(done.wait(5000));
         QVERIFY(done[0][1].toBool());
+        QVERIFY(reads.load() > 0);
         const QStringList log = b.h->logSince(0);
         const auto row = [&](const QString& text) {
             for (int i = 0; i < log.size(); ++i)

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -162,8 +163,47 @@ QString CheckedFolder::createNew(const QString& base, const QString& ext, QFile&
             *error = ErrnoText(errno);
             return QString();
         }
-        ::fchmod(fd, fileMode_); // whatever the umask took away
+        if (::fchmod(fd, fileMode_) != 0) { // whatever the umask took away
+            *error = ErrnoText(errno);
+            ::close(fd);
+            ::unlinkat(fd_, NameBytes(name).constData(), 0);
+            return QString();
+        }
         return OpenDescriptor(file, fd, QIODevice::WriteOnly, error) ? name : QString();
+    }
+    *error = QStringLiteral("%1 names are taken").arg(kMostTries);
+    return QString();
+}
+
+QString CheckedFolder::createUnguessable(const QString& prefix, QFile& file, QString* error) const {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    constexpr int kMostTries = 100;
+    for (int n = 0; n < kMostTries; ++n) {
+        QString name = prefix;
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(kLetters[QRandomGenerator::system()->bounded(36)]);
+        if (!IsPlainName(name)) {
+            *error = QStringLiteral("not a file name of its own");
+            return QString();
+        }
+        const int fd = ::openat(fd_, NameBytes(name).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, fileMode_);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            *error = ErrnoText(errno);
+            return QString();
+        }
+        if (::fchmod(fd, fileMode_) != 0) {
+            *error = ErrnoText(errno);
+            ::close(fd);
+            ::unlinkat(fd_, NameBytes(name).constData(), 0);
+            return QString();
+        }
+        if (OpenDescriptor(file, fd, QIODevice::WriteOnly, error))
+            return name;
+        ::unlinkat(fd_, NameBytes(name).constData(), 0);
+        return QString();
     }
     *error = QStringLiteral("%1 names are taken").arg(kMostTries);
     return QString();
