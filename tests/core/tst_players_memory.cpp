@@ -85,17 +85,32 @@ private slots:
     // From a line that states the count (the newest one counts) and from join and leave lines
     // (never below 0); counted anew when the server's process is a new one; nothing at all for a
     // server without a rule, whatever its console prints.
+    // A console's text may or may not end with a break after its last line; a line that stays the
+    // last one is counted once either way.
+    void playersAreCountedFromTheConsoles_data() {
+        QTest::addColumn<bool>("breakAtEnd");
+        QTest::newRow("a break after the last line") << true;
+        QTest::newRow("no break after the last line") << false;
+    }
     void playersAreCountedFromTheConsoles() {
+        QFETCH(bool, breakAtEnd);
+        const auto Text = [breakAtEnd](const QStringList& lines) {
+            return lines.join(u'\n') + (breakAtEnd ? "\n" : "");
+        };
+        // Lines printed after what a console holds.
+        const auto More = [&](const QStringList& lines) {
+            return (breakAtEnd ? "" : "\n") + Text(lines);
+        };
         FolderCore fc("[Login Server]\nplayers = (\\d+) players connected\n"
                       "[Char Server]\nplayer joins = ^Player\\d+ joined\n"
                       "player leaves = ^Player\\d+ left\n");
         CoreHarness& h = fc.h;
         const QString said = "online, uptime 5 s, 3 players connected";
-        h.apis.consoles["Login Server"] = Lines({said, "online, uptime 6 s, 5 players connected",
-                                                 "Player9 joined the game", "status: fine"});
+        h.apis.consoles["Login Server"] = Text({said, "online, uptime 6 s, 5 players connected",
+                                                "Player9 joined the game", "status: fine"});
         h.apis.consoles["Char Server"] =
-            Lines({"Player1 joined", "Player2 joined", "Player1 left", "Player3 joined"});
-        h.apis.consoles["Map Server"] = Lines({said, "Player1 joined", "Player1 left"});
+            Text({"Player1 joined", "Player2 joined", "Player1 left", "Player3 joined"});
+        h.apis.consoles["Map Server"] = Text({said, "Player1 joined", "Player1 left"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(0), 5);
         QCOMPARE(fc.players(1), 2);
@@ -104,21 +119,24 @@ private slots:
         QVERIFY(status.servers[0].players == 5 && !status.servers[2].players);
 
         // Only what is new is counted again; more leaves than joins stop at 0.
-        h.apis.consoles["Login Server"] += Lines({"online, uptime 9 s, 12 players connected",
-                                                  "online, uptime 9 s, no players connected"});
+        h.apis.consoles["Login Server"] += More({"online, uptime 9 s, 12 players connected",
+                                                 "online, uptime 9 s, no players connected"});
         h.apis.consoles["Char Server"] +=
-            Lines({"Player2 left", "Player3 left", "Player4 left", "Player5 joined"});
+            More({"Player2 left", "Player3 left", "Player4 left", "Player5 joined"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(0), 12);
         QCOMPARE(fc.players(1), 1);
+        // Nothing printed for a while: the join line that stays the last one counts no more.
+        fc.sampleFor(20'000);
+        QCOMPARE(fc.players(1), 1);
 
         // A relaunch is a new process with a new console: counted from 0 again.
-        h.apis.consoles["Char Server"] = Lines({"Char Server relaunched"});
+        h.apis.consoles["Char Server"] = Text({"Char Server relaunched"});
         h.apis.crashAndWake("char-server");
         QCOMPARE(h.server(1).state(), State::Running);
         fc.sampleFor(2000);
         QCOMPARE(fc.players(1), 0);
-        h.apis.consoles["Char Server"] += Lines({"Player7 joined"});
+        h.apis.consoles["Char Server"] += More({"Player7 joined"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(1), 1);
 
