@@ -2,6 +2,7 @@
 // holds too much for too long, against the pretend operating system and the instant clock.
 #include "CoreHarness.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -226,6 +227,24 @@ private slots:
         QCOMPARE(alerts.size(), 2);
         QCOMPARE(h.apis.count("LaunchServer"), 4);
         QCOMPARE(h.server(2).tally.crashes, 0u);
+    }
+
+    // A backup that asked the server to save holds it: the rule does not stop it in the middle of
+    // its save, however long the save takes, and says once why it waits.
+    void theMemoryRuleWaitsForABackupsSave() {
+        FolderCore fc("[Map Server]\nmemory limit = 800 MB for 1 minute\nbackup path = worlds\n"
+                      "save command = save-all\nsave confirmation = Saved the world\n");
+        CoreHarness& h = fc.h;
+        QVERIFY(QDir(fc.folder.path()).mkpath("worlds"));
+        h.apis.consoles["Map Server"] = "Map Server online\n";
+        fc.holding(900);
+        QVERIFY(h.core().backups().StartBackup(2));
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsave-all"});
+        fc.sampleFor(120'000);
+        QCOMPARE(h.logSince(0).filter("above its limit").size(), 1);
+        QCOMPARE(h.logSince(0).filter("cannot be restarted now").size(), 1);
+        QVERIFY(h.apis.argsOf("CloseServerConsole").isEmpty());
+        QCOMPARE(h.apis.count("LaunchServer"), 3);
     }
 };
 
