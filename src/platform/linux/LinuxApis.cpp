@@ -44,6 +44,11 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
     ConsoleLogNotices::RemoveStale();
 }
 
+LinuxApis::~LinuxApis() {
+    for (const QString& name : std::as_const(aside_))
+        tmux_.Run({{"kill-session", "-t", TmuxClient::SessionTarget(name)}});
+}
+
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
     if (!leftReadyClosed_) {
         // Ready consoles of a launcher that is gone, whether or not this one makes any: their
@@ -292,11 +297,24 @@ ConsoleEnding LinuxApis::ExamineEndedConsole(const QString& sTitle, std::int32_t
 
 void LinuxApis::CloseEndedConsole(const QString& sTitle) {
     const bool closed = CloseEndedConsoleOf(tmux_, sTitle);
+    const bool aside = aside_.contains(sTitle) && TmuxClient::IsExactTitle(sTitle);
     // A console moved aside is forgotten once it is closed or gone: its hook cannot run any more.
-    if (closed ||
-        (endNotices_.knows(sTitle) && TmuxClient::IsExactTitle(sTitle) &&
-         !tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(sTitle)}}).succeeded()))
+    const bool gone =
+        !closed && (endNotices_.knows(sTitle) || aside) && TmuxClient::IsExactTitle(sTitle) &&
+        tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(sTitle)}}).exitCode == 1;
+    if (closed || gone) {
         endNotices_.forget(sTitle);
+        aside_.remove(sTitle);
+    } else if (aside) {
+        // tmux did not answer (stopped, say), or has not seen the end yet: the console is to close
+        // itself, as soon as tmux carries this out. Dead by then, it is closed at once; else its
+        // hook closes it once it is.
+        const std::string pane = TmuxClient::PaneTarget(sTitle);
+        const std::string close = "kill-pane -t " + TmuxClient::QuoteWord(pane);
+        tmux_.SendEach({{"set-hook", "-p", "-t", pane, "pane-died", close},
+                        {"if-shell", "-F", "-t", pane, "#{pane_dead}", close}});
+        endNotices_.forget(sTitle);
+    }
 }
 
 QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) {
@@ -313,6 +331,7 @@ QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPI
          TmuxClient::FormatLiteral(aside.toStdString())},
         endNotices_.hookFor(aside),
     });
+    aside_.insert(aside);
     return aside;
 }
 

@@ -25,6 +25,9 @@
 class LinuxApis final : public modAPIs {
 public:
     explicit LinuxApis(const LinuxBackendConfig& config);
+    // Closes the consoles moved aside that are still there, so that no tmux server is left
+    // holding them.
+    ~LinuxApis() override;
 
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override;
     QString LastLaunchError() override;
@@ -87,6 +90,7 @@ private:
     QStringList logProblems_;
     ProcessEndWatch endWatch_;
     ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
+    QSet<QString> aside_;          // the consoles moved aside and not seen closed or gone yet
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
     // Consoles made ready for relaunches (SetReadyConsoles): the title of each launched server's
