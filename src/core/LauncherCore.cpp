@@ -45,6 +45,7 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     settings_.UseInstallation(&installation_.launcher);
     fleet_.beforeStart = [this] { ReadInstallation(); };
     fleet_.startRefusal = [this](int server) { return backups_.StartRefusal(server); };
+    fleet_.latestUsage = [this](int server) { return sampler_.latest(server); };
     memoryLimits_.holdsServer = [this](int server) { return backups_.Busy(server); };
     alerts_.watchSchedules(scheduler_);
     scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {

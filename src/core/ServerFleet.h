@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoreServices.h"
+#include "ServerResources.h"
 #include "ServerSupervisor.h"
 #include "ServerTable.h"
 #include "StopPlan.h"
@@ -50,6 +51,8 @@ public:
     std::function<void()> beforeStart = [] {};
     // Why a server may not be started now (a backup is being restored into it); empty: it may.
     std::function<QString(int)> startRefusal = [](int) { return QString(); };
+    // What a server's processes used at the latest sample, for the health probes.
+    std::function<ServerResources(int)> latestUsage = [](int) { return ServerResources{}; };
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }

@@ -5,6 +5,7 @@
 #include "ConsoleInput.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
+#include "PortHolders.h"
 #include "ProcessLister.h"
 #include "ProcessPriority.h"
 #include "ProcessSessions.h"
@@ -195,6 +196,31 @@ std::vector<ServerUsage> LinuxApis::ReadServerUsage(const std::vector<ProcessHan
         leaders.push_back(*known);
     }
     return usage_.read(leaders);
+}
+
+modAPIs::PortHolder LinuxApis::PortHolderOf(ProcessHandle hProcess, std::uint16_t port,
+                                            PortProtocol protocol) {
+    const std::vector<ino_t> sockets = PortSocketInodes(port, protocol == PortProtocol::Udp);
+    if (sockets.empty())
+        return PortHolder::Nobody;
+    const int pidfd = IsDescriptor(hProcess) ? static_cast<int>(hProcess.raw()) : -1;
+    const pid_t leader = pidfd >= 0 && !PidfdProcessEnded(pidfd) ? PidOfPidfd(pidfd) : 0;
+    if (leader <= 0)
+        return PortHolder::Other;
+    // The server program's own process, and the console's first process with the members of the
+    // group it leads as the latest usage reading found them (a script's children).
+    std::vector<pid_t> processes = usage_.knownProcesses(leader);
+    if (const pid_t program = ServerProcessId(hProcess);
+        program > 0 && std::find(processes.begin(), processes.end(), program) == processes.end())
+        processes.insert(processes.begin(), program);
+    bool unreadable = false;
+    for (const pid_t pid : processes) {
+        const int holds = HoldsSocket(pid, sockets);
+        if (holds == 1)
+            return PortHolder::Server;
+        unreadable = unreadable || holds < 0;
+    }
+    return unreadable ? PortHolder::Unknown : PortHolder::Other;
 }
 
 bool LinuxApis::ProcessRuns(ProcessHandle hProcess) {

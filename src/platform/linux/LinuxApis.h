@@ -54,6 +54,8 @@ public:
     std::int32_t BeginPortProbe(std::uint16_t port) override { return portProbes_.begin(port); }
     PortAnswer PortProbeAnswer(std::int32_t probe) override { return portProbes_.answer(probe); }
     void EndPortProbe(std::int32_t probe) override { portProbes_.end(probe); }
+    PortHolder PortHolderOf(ProcessHandle hProcess, std::uint16_t port,
+                            PortProtocol protocol) override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
