@@ -14,8 +14,10 @@ constexpr std::int64_t kConsoleLookMs = 1000;
 } // namespace
 
 HealthProbes::HealthProbes(modAPIs& apis, const QString& title, ProcessHandle process,
-                           const std::vector<HealthProbe>& probes, std::int64_t nowMs)
-    : apis_(apis), process_(process), startMs_(nowMs), lastOutputMs_(nowMs), lastCpuMs_(nowMs) {
+                           const std::vector<HealthProbe>& probes, std::int64_t nowMs,
+                           bool mustPassFirst)
+    : apis_(apis), process_(process), mustPassFirst_(mustPassFirst), startMs_(nowMs),
+      lastOutputMs_(nowMs), lastCpuMs_(nowMs) {
     bool readsConsole = false;
     for (const HealthProbe& probe : probes) {
         Running running{probe, QRegularExpression(probe.pattern), nowMs, -1, 0};
@@ -81,9 +83,10 @@ std::optional<QString> HealthProbes::lookAtPort(Running& running, std::int64_t n
     running.missed = miss == Miss::None ? 0 : running.missed + 1;
     running.passed = running.passed || miss == Miss::None;
     running.dueMs = nowMs + std::int64_t{1000} * probe.everySeconds;
-    if (running.missed >= probe.misses && !running.passed)
+    if (running.missed >= probe.misses && !running.passed && mustPassFirst_)
         notPassedYet(running);
     else if (running.missed >= probe.misses) {
+        failedBeforePassing_ = !running.passed;
         const QString port =
             QString::number(probe.port) + (probe.udp ? QLatin1String("/udp") : QLatin1String());
         const int seconds = probe.misses * probe.everySeconds;
@@ -124,9 +127,12 @@ std::optional<QString> HealthProbes::lookAtConsole(std::int64_t nowMs,
         const bool failed =
             (kind == HealthProbe::Kind::Silence || kind == HealthProbe::Kind::Frozen) &&
             nowMs - sinceMs >= std::int64_t{1000} * running.probe.everySeconds;
-        if (failed && !running.passed)
+        if (failed && !running.passed && mustPassFirst_) {
             notPassedYet(running);
-        else if (failed && kind == HealthProbe::Kind::Silence)
+            continue;
+        }
+        failedBeforePassing_ = failed && !running.passed;
+        if (failed && kind == HealthProbe::Kind::Silence)
             return QStringLiteral("hung (no console output for %1 s)")
                 .arg(running.probe.everySeconds);
         else if (failed)
@@ -143,8 +149,9 @@ std::optional<QString> HealthProbes::lookAtConsole(std::int64_t nowMs,
 }
 
 // A probe that has not passed once since the server was ready may be wrong about this server (a
-// port it never opens, a console it never prints to): acting on it would restart a healthy server
-// again and again, so it is told once and waits until it passes.
+// port it never opens, a console it never prints to): acting on it again after the restart it
+// caused would restart a healthy server again and again, so it is told once and waits until it
+// passes.
 void HealthProbes::notPassedYet(Running& running) {
     if (running.toldNotPassed)
         return;

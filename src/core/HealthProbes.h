@@ -21,8 +21,11 @@ class modAPIs;
 // own processes hold it and none of them is stopped; what they use comes from the latest sample.
 class HealthProbes {
 public:
+    // mustPassFirst: a probe fails the server only once it has passed since it was ready (after a
+    // restart for a probe that had not).
     HealthProbes(modAPIs& apis, const QString& title, ProcessHandle process,
-                 const std::vector<HealthProbe>& probes, std::int64_t nowMs);
+                 const std::vector<HealthProbe>& probes, std::int64_t nowMs,
+                 bool mustPassFirst = false);
     ~HealthProbes();
     HealthProbes(const HealthProbes&) = delete;
     HealthProbes& operator=(const HealthProbes&) = delete;
@@ -34,6 +37,8 @@ public:
     // What the log is to tell of the probes since the last call (a probe that has not passed
     // yet, and so is not acted on).
     QStringList takeNotes();
+    // The failure look() gave came from a probe that had not passed since the server was ready.
+    bool failedBeforePassing() const { return failedBeforePassing_; }
     // The server process they look at.
     ProcessHandle process() const { return process_; }
 
@@ -46,7 +51,7 @@ private:
         std::int64_t dueMs = 0;
         std::int32_t connection = -1; // the port probe begun at the last look
         int missed = 0;
-        bool passed = false; // once since the server was ready: only then can it fail
+        bool passed = false; // once since the server was ready
         bool toldNotPassed = false;
     };
     void notPassedYet(Running& running);
@@ -56,6 +61,8 @@ private:
 
     modAPIs& apis_;
     ProcessHandle process_;
+    bool mustPassFirst_;
+    bool failedBeforePassing_ = false;
     std::vector<Running> probes_;
     std::unique_ptr<ConsoleLineWatch> console_; // when a probe reads the console
     std::int64_t startMs_;

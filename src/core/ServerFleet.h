@@ -201,5 +201,8 @@ private:
     QTimer* tmrDeadlines_;
     std::array<std::unique_ptr<ReadinessWatch>, kCount> readiness_;
     std::array<std::unique_ptr<HealthProbes>, kCount> probes_;
+    // The last probe failure came from a probe that had never passed: the next probes of that
+    // server act only once they have passed.
+    std::array<bool, kCount> probesMustPass_{};
     QTimer* tmrHealth_;
 };

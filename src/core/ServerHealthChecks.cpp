@@ -77,8 +77,9 @@ void ServerFleet::CheckHealth() {
             continue;
         }
         if (!probes_[i] || probes_[i]->process() != s.process.hProcess) {
-            probes_[i] = std::make_unique<HealthProbes>(*services_.apis, s.name(),
-                                                        s.process.hProcess, s.health.probes, now);
+            probes_[i] =
+                std::make_unique<HealthProbes>(*services_.apis, s.name(), s.process.hProcess,
+                                               s.health.probes, now, probesMustPass_[i]);
             continue;
         }
         if (now < probes_[i]->nextLookMs())
@@ -87,6 +88,9 @@ void ServerFleet::CheckHealth() {
         for (const QString& note : probes_[i]->takeNotes())
             log_.note(s.name() + QStringLiteral(": ") + note);
         if (reason) {
+            // A probe that never passed restarts the server once; after that, it has to pass
+            // before it can fail it again.
+            probesMustPass_[i] = probes_[i]->failedBeforePassing();
             probes_[i].reset();
             ++s.probeFailures;
             monitor_->ServerFailedProbe(i, *reason);
