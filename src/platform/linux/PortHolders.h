@@ -4,9 +4,9 @@
 #include <sys/types.h>
 #include <vector>
 
-// Which sockets hold a port of this host, from the kernel's socket tables (/proc/net/tcp, tcp6,
-// udp, udp6), and whether a process holds one of them among its descriptors. Reads files only:
-// nothing connects, nothing waits.
+// Which sockets hold a port of this host, from the kernel's socket diagnostics (netlink), or where
+// those cannot be asked its socket tables (/proc/net/tcp, tcp6, udp, udp6), and whether a process
+// holds one of them among its descriptors. Nothing connects, nothing waits.
 
 // The inodes of the TCP sockets listening on port (any local address), or of the UDP sockets
 // bound to it.
