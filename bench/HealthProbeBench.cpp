@@ -7,6 +7,7 @@
 #include "Measure.h"
 #include "Report.h"
 #include "linux/LinuxApis.h"
+#include "linux/Pidfd.h"
 
 #include <QCoreApplication>
 #include <arpa/inet.h>
@@ -48,6 +49,9 @@ int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options) {
     constexpr int kServers = 3;
     int listening[kServers];
     std::vector<std::unique_ptr<HealthProbes>> probes;
+    // The listeners are this process's own: it stands for the servers, whose ports are looked up
+    // among its descriptors.
+    const int self = OpenPidfd(getpid());
     for (int i = 0; i < kServers; ++i) {
         std::uint16_t port = 0;
         listening[i] = Listen(port);
@@ -55,8 +59,9 @@ int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options) {
             std::fprintf(stderr, "cannot listen on a loopback port\n");
             return 1;
         }
-        const HealthProbe probe{HealthProbe::Kind::Port, port, {}, 1, 3};
+        const HealthProbe probe{HealthProbe::Kind::Port, port, false, {}, 1, 3};
         probes.push_back(std::make_unique<HealthProbes>(apis, QStringLiteral("Server %1").arg(i),
+                                                        ProcessHandle(self),
                                                         std::vector<HealthProbe>{probe}, 0));
     }
     const int ticks = options.quick ? 200 : 2000;
@@ -67,11 +72,12 @@ int RunHealthProbeBench(int argc, char** argv, const BenchOptions& options) {
             AcceptAll(fd);
         const double cpuBefore = measure::SelfCpuMs();
         for (const auto& server : probes)
-            failures += server->look(std::int64_t{1000} * tick).has_value() ? 1 : 0;
+            failures += server->look(std::int64_t{1000} * tick, {}).has_value() ? 1 : 0;
         perTick.push_back(measure::SelfCpuMs() - cpuBefore);
     }
     for (const int fd : listening)
         ::close(fd);
+    ClosePidfd(self);
     const double mean = measure::Mean(perTick);
     std::printf("health probes: %.4f ms CPU per tick of %d servers (mean of %d ticks), %d failed\n",
                 mean, kServers, ticks, failures);

@@ -57,5 +57,7 @@ StandinKnobs StandinKnobs::FromEnvironment(std::string_view programName) {
         knobs.holdMegabytes = std::strtol(v, nullptr, 10);
     if (const char* v = Value("CORVANE_STANDIN_PLAYERS"))
         knobs.players = std::strtol(v, nullptr, 10);
+    if (const char* v = Value("CORVANE_STANDIN_UDP_PORT"))
+        knobs.udpPort = std::strtol(v, nullptr, 10);
     return knobs;
 }

@@ -36,6 +36,8 @@ struct StandinKnobs {
     long holdMegabytes = 0;       // CORVANE_STANDIN_HOLD_MB: keep this many MB of memory in use
                                   // (resident) from the start on, as a loaded world would
     long players = 0;             // CORVANE_STANDIN_PLAYERS: this many players join at the start
+    long udpPort = -1;            // CORVANE_STANDIN_UDP_PORT: also hold a UDP socket bound to
+                                  // 127.0.0.1 at this port (0: any free one), as UDP game servers
 
     // The knobs for the program of that file name. CORVANE_STANDIN_KNOBS_FOR, when set, names the
     // one program (e.g. "map-server") that takes the knobs; every other program takes none, so

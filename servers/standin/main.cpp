@@ -103,6 +103,25 @@ private:
     int fd_ = -1;
 };
 
+// A UDP socket bound to 127.0.0.1 at port, said so; -1 when it cannot be, with the reason.
+int BindUdp(ConsoleOutput& out, long port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const auto at = reinterpret_cast<sockaddr*>(&address);
+    const int fd = port >= 0 && port <= 65535 ? socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
+    if (fd < 0 || bind(fd, at, size) != 0 || getsockname(fd, at, &size) != 0) {
+        out.line(Kind::Error, Printf("Cannot bind UDP port %ld: %s", port, strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    out.line(Kind::Info, Printf("Bound to UDP port %d", ntohs(address.sin_port)));
+    return fd;
+}
+
 void PrintBurst(ConsoleOutput& out, long lines) {
     for (long i = 1; i <= lines; ++i)
         out.line(Kind::Plain, Printf("burst line %06ld of %06ld", i, lines));
@@ -300,6 +319,8 @@ int main(int /*argc*/, char** argv) {
     bool loading = knobs.readyAfterSeconds > 0;
     if (!loading)
         listener.open(out, port);
+    // Held until the end, as the TCP listener is.
+    [[maybe_unused]] const int udp = knobs.udpPort >= 0 ? BindUdp(out, knobs.udpPort) : -1;
     if (knobs.exitAtOnce ||
         (!knobs.exitWhile.empty() && access(knobs.exitWhile.c_str(), F_OK) == 0)) {
         out.line(Kind::Error, Printf("%s: exiting at once as asked", STANDIN_TITLE));

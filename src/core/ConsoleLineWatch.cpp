@@ -18,11 +18,21 @@ ConsoleLineWatch::ConsoleLineWatch(modAPIs& apis, const QString& title, From fro
 
 QStringList ConsoleLineWatch::newLines() {
     const QString now = Captured(apis_, title_);
-    // Where the text not seen at the last look begins: after what the last look ended with.
-    const qsizetype overlap = OverlapStart(last_, now);
+    // A capture need not end with a line break after its last line, so whether that line is
+    // whole shows only at the next look: a break after it, a line grown longer, or the same.
+    const bool lastOpen = !last_.isEmpty() && !last_.endsWith(u'\n');
+    // Where the text not seen at the last look begins: after what the last look ended with. When
+    // the lines scrolled so far that only the last one is left, it is found followed by a break.
+    qsizetype overlap = OverlapStart(last_, now);
     qsizetype from = overlap < 0 ? 0 : last_.size() - overlap;
+    if (overlap < 0 && lastOpen && (overlap = OverlapStart(last_ + u'\n', now)) >= 0)
+        from = last_.size() + 1 - overlap;
+    if (lastOpen && from > 0 && from < now.size() && now[from] == u'\n' && now[from - 1] != u'\n')
+        ++from; // the last line was whole
+    else if (lastOpen && from >= now.size())
+        from = now.size(); // nothing new
     // A line that has grown since is looked at whole, unless it was there before the watch.
-    if (from > 0 && from <= now.size() && now[from - 1] != u'\n' && !atStart_)
+    else if (from > 0 && from <= now.size() && now[from - 1] != u'\n' && !atStart_)
         from = now.lastIndexOf(u'\n', from - 1) + 1;
     QStringList lines = QStringView(now).mid(std::min(from, now.size())).toString().split(u'\n');
     if (!lines.isEmpty() && lines.last().isEmpty())

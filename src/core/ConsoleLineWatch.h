@@ -6,8 +6,8 @@
 class modAPIs;
 
 // The lines a console prints from the moment the watch begins: each look captures the console
-// and keeps what is new since the last look. A line that was still growing at the last look is
-// given again, whole.
+// and keeps what is new since the last look. A capture need not end with a line break: its last
+// line is given once, and again, whole, only when it has grown since.
 class ConsoleLineWatch {
 public:
     // Now: the lines printed from here on; Start: every line the console holds too.

@@ -196,7 +196,10 @@ void CrashEndingReport::finish(const Waiting& waiting, const ConsoleEnding& endi
     if (ending.state == ConsoleEnding::State::Ended)
         server.lastEnding = how;
     writeReport(server, waiting.crashed, how, ServerLinesOf(ending));
-    if (ending.state == ConsoleEnding::State::Ended)
+    // A console moved aside that seemed gone may only have had no answer (its tmux stopped):
+    // it is closed all the same, once it can be.
+    if (ending.state == ConsoleEnding::State::Ended ||
+        (aside && ending.state == ConsoleEnding::State::Gone))
         apis_.CloseEndedConsole(waiting.console); // under its title: the title is free again
     else if (aside && ending.state == ConsoleEnding::State::StillRunning)
         closeWhenEnded_ << waiting.console;

@@ -78,10 +78,14 @@ std::optional<StopStep> ParseStep(const QString& text, QString* why) {
     return std::nullopt;
 }
 
-// A port number from 1 to 65535; 0 when the text is none.
-std::uint16_t PortNumber(const QString& text) {
+// A port number from 1 to 65535, with "/udp" or "/tcp" (the default) after it; 0 when the text is
+// none.
+std::uint16_t PortNumber(const QString& text, bool* udp) {
     bool ok = false;
-    const int port = text.toInt(&ok);
+    const QString protocol = text.section(u'/', 1).toLower();
+    *udp = protocol == QLatin1String("udp");
+    const int port = text.section(u'/', 0, 0).toInt(&ok);
+    ok = ok && (protocol.isEmpty() || *udp || protocol == QLatin1String("tcp"));
     return ok && port > 0 && port < 65536 ? static_cast<std::uint16_t>(port) : 0;
 }
 
@@ -101,7 +105,7 @@ bool ParseReadiness(ReadinessRule& rule, const QString& value, QString* why) {
         return true;
     }
     if (kind == QLatin1String("port") && (words.size() == 2 || words.size() == 3)) {
-        rule.port = PortNumber(words[1]);
+        rule.port = PortNumber(words[1], &rule.udp);
         rule.timeoutSeconds = words.size() == 3 ? SecondsNumber(words[2]) : 60;
         rule.kind = ReadinessRule::Kind::Port;
         if (rule.port != 0 && rule.timeoutSeconds != 0)
@@ -117,8 +121,8 @@ bool ParseReadiness(ReadinessRule& rule, const QString& value, QString* why) {
     const bool stopIfNotReady = rule.stopIfNotReady; // from its own line
     rule = ReadinessRule{};
     rule.stopIfNotReady = stopIfNotReady;
-    *why = QStringLiteral("\"ready\" is \"port <port> [<seconds>]\", \"line <seconds> <pattern>\" "
-                          "or \"settle\"");
+    *why = QStringLiteral("\"ready\" is \"port <port>[/udp] [<seconds>]\", \"line <seconds> "
+                          "<pattern>\" or \"settle\"");
     return false;
 }
 
@@ -129,7 +133,7 @@ std::optional<HealthProbe> ParseProbe(const QString& value, QString* why) {
     HealthProbe probe;
     if (kind == QLatin1String("port") && words.size() >= 2 && words.size() % 2 == 0) {
         probe.kind = HealthProbe::Kind::Port;
-        probe.port = PortNumber(words[1]);
+        probe.port = PortNumber(words[1], &probe.udp);
         bool ok = probe.port != 0;
         for (qsizetype i = 2; ok && i + 1 < words.size(); i += 2) {
             const int number = SecondsNumber(words[i + 1]);
@@ -145,14 +149,16 @@ std::optional<HealthProbe> ParseProbe(const QString& value, QString* why) {
             return probe;
     }
     if (kind == QLatin1String("silence") && words.size() == 2 && SecondsNumber(words[1]) != 0)
-        return HealthProbe{HealthProbe::Kind::Silence, 0, {}, SecondsNumber(words[1]), 1};
+        return HealthProbe{HealthProbe::Kind::Silence, 0, false, {}, SecondsNumber(words[1]), 1};
+    if (kind == QLatin1String("frozen") && words.size() == 2 && SecondsNumber(words[1]) != 0)
+        return HealthProbe{HealthProbe::Kind::Frozen, 0, false, {}, SecondsNumber(words[1]), 1};
     if (kind == QLatin1String("line") && words.size() >= 2) {
         const QString pattern = value.section(u' ', 1, -1, QString::SectionSkipEmpty);
         if (QRegularExpression(pattern).isValid())
-            return HealthProbe{HealthProbe::Kind::Line, 0, pattern, 0, 1};
+            return HealthProbe{HealthProbe::Kind::Line, 0, false, pattern, 0, 1};
     }
-    *why = QStringLiteral("\"probe\" is \"port <port> [every <seconds>] [misses <count>]\", "
-                          "\"silence <seconds>\" or \"line <pattern>\"");
+    *why = QStringLiteral("\"probe\" is \"port <port>[/udp] [every <seconds>] [misses <count>]\", "
+                          "\"silence <seconds>\", \"frozen <seconds>\" or \"line <pattern>\"");
     return std::nullopt;
 }
 

@@ -40,6 +40,8 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
                                   std::function<void(bool)> answered) {
         return answers_.typed(server, line, std::move(answered));
     };
+    fleet_.latestUsage = [this](int server) { return sampler_.latest(server); };
+    memoryLimits_.holdsServer = [this](int server) { return backups_.Busy(server); };
     alerts_.watchSchedules(scheduler_);
     scheduler_.SetBackupStep([this](const QString& schedule, Scheduler::BackupDone done) {
         for (const ScheduleEntry& entry : installation_.schedules)

@@ -58,7 +58,8 @@ void MemoryLimitWatch::restart(int server, std::int64_t residentBytes) {
                                          .arg(Minutes(limit.minutes));
     // Only a running server is restarted; one being started, stopped or restarted is asked again
     // at the next sample, and told of once.
-    if (s.state() != ServerSupervisor::State::Running || !fleet_.CanStopServer(server)) {
+    if (s.state() != ServerSupervisor::State::Running || !fleet_.CanStopServer(server) ||
+        holdsServer(server)) {
         if (!std::exchange(e.toldCannot, true))
             log_.note(above + QStringLiteral("; it cannot be restarted now, the launcher tries "
                                              "again at the next sample."));

@@ -6,6 +6,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class Clock;
 class LauncherLog;
@@ -26,6 +27,9 @@ public:
 
     // Looks at the latest samples; runs after every sample.
     void Look();
+    // Whether a job holds the server (a backup that has asked it to save): no restart then, as
+    // the stop would end it in the middle of its save; it is asked again at the next sample.
+    std::function<bool(int)> holdsServer = [](int) { return false; };
 
 signals:
     // The server is being restarted for its memory; the reason in one sentence.

@@ -74,6 +74,7 @@ void ResourceSampler::Sample() {
         r.threads = u.threads;
         r.openFiles = u.openFiles;
         r.processes = u.processes;
+        r.stoppedProcesses = u.stoppedProcesses;
         r.uptimeMs = u.uptimeMs;
         before = Previous{process.hProcess, process.lPID, u.cpuMs, nowMs};
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoreServices.h"
+#include "ServerResources.h"
 #include "ServerSupervisor.h"
 #include "ServerTable.h"
 #include "StopPlan.h"
@@ -54,6 +55,8 @@ public:
     // Why the server may not be started with the installation's settings as last read (what it
     // names cannot be used); empty: it may. Asked at each start, after beforeStart.
     std::function<QString(int)> settingsRefusal = [](int) { return QString(); };
+    // What a server's processes used at the latest sample, for the health probes.
+    std::function<ServerResources(int)> latestUsage = [](int) { return ServerResources{}; };
     const CoreServices& services() const { return services_; }
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }
@@ -204,5 +207,8 @@ private:
     QTimer* tmrDeadlines_;
     std::array<std::unique_ptr<ReadinessWatch>, kCount> readiness_;
     std::array<std::unique_ptr<HealthProbes>, kCount> probes_;
+    // The last probe failure came from a probe that had never passed: the next probes of that
+    // server act only once they have passed.
+    std::array<bool, kCount> probesMustPass_{};
     QTimer* tmrHealth_;
 };

@@ -28,8 +28,8 @@ void ServerFleet::watchReadiness(int server) {
         readiness_[server].reset();
         return;
     }
-    readiness_[server] = std::make_unique<ReadinessWatch>(*services_.apis, s.name(), s.health.ready,
-                                                          services_.clock->NowMs());
+    readiness_[server] = std::make_unique<ReadinessWatch>(
+        *services_.apis, s.name(), s.process.hProcess, s.health.ready, services_.clock->NowMs());
     s.setReadiness(true, false);
     scheduleHealthCheck();
 }
@@ -65,6 +65,8 @@ void ServerFleet::CheckHealth() {
                 log_.note(s.name() + QStringLiteral(" is ready (") + watch->how() +
                           QStringLiteral(", after ") + SecondsText(now - watch->startedMs()) +
                           QStringLiteral(")"));
+            else if (!watch->how().isEmpty())
+                log_.note(s.name() + QStringLiteral(": ") + watch->how());
             s.setReadiness(false, ready);
             readinessDecided(i, ready);
             continue;
@@ -74,14 +76,21 @@ void ServerFleet::CheckHealth() {
             probes_[i].reset();
             continue;
         }
-        if (!probes_[i]) {
+        if (!probes_[i] || probes_[i]->process() != s.process.hProcess) {
             probes_[i] =
-                std::make_unique<HealthProbes>(*services_.apis, s.name(), s.health.probes, now);
+                std::make_unique<HealthProbes>(*services_.apis, s.name(), s.process.hProcess,
+                                               s.health.probes, now, probesMustPass_[i]);
             continue;
         }
         if (now < probes_[i]->nextLookMs())
             continue;
-        if (const std::optional<QString> reason = probes_[i]->look(now)) {
+        const std::optional<QString> reason = probes_[i]->look(now, latestUsage(i));
+        for (const QString& note : probes_[i]->takeNotes())
+            log_.note(s.name() + QStringLiteral(": ") + note);
+        if (reason) {
+            // A probe that never passed restarts the server once; after that, it has to pass
+            // before it can fail it again.
+            probesMustPass_[i] = probes_[i]->failedBeforePassing();
             probes_[i].reset();
             ++s.probeFailures;
             monitor_->ServerFailedProbe(i, *reason);

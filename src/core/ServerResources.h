@@ -14,6 +14,7 @@ struct ServerResources {
     std::int32_t openFiles = 0;
     std::int32_t processes = 0;
     std::int64_t uptimeMs = 0;
+    std::int32_t stoppedProcesses = 0; // of its processes, stopped (SIGSTOP) or held by a tracer
 
     // "CPU 3.1 %, 212 MB, 9 threads, 14 files"; empty when it was not sampled.
     QString describe() const;

@@ -14,4 +14,6 @@ struct ServerUsage {
     std::int32_t openFiles = 0; // open descriptors
     std::int32_t processes = 0;
     std::int64_t uptimeMs = 0; // since its first process started
+    // Of its processes, those stopped by a signal (SIGSTOP) or held by a tracer.
+    std::int32_t stoppedProcesses = 0;
 };

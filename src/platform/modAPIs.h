@@ -162,6 +162,21 @@ public:
     }
     virtual void EndPortProbe(std::int32_t probe) { Q_UNUSED(probe); }
 
+    // Whose socket holds a port of this host: a TCP socket listening there, or a UDP socket bound
+    // to it. Server: one of the processes of the server that hProcess holds (its program, and its
+    // process group as its latest usage reading found it); Other: only other processes' sockets;
+    // Nobody: none at all; Unknown: this platform cannot tell (or may not read the server's
+    // descriptors).
+    enum class PortProtocol { Tcp, Udp };
+    enum class PortHolder { Server, Other, Nobody, Unknown };
+    virtual PortHolder PortHolderOf(ProcessHandle hProcess, std::uint16_t port,
+                                    PortProtocol protocol) {
+        Q_UNUSED(hProcess);
+        Q_UNUSED(port);
+        Q_UNUSED(protocol);
+        return PortHolder::Unknown;
+    }
+
     // Gives back a handle that LaunchServer issued. Releasing the null handle does nothing.
     virtual void ReleaseProcessHandle(ProcessHandle hProcess) = 0;
 

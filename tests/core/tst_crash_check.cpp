@@ -328,10 +328,11 @@ private slots:
     // second on. The report names the crashed process, with the ending and last lines of its own
     // console, never those of the relaunch's; the crash is told to serverCrashed's observers once
     // the report is written, with how the server ended. A console that still seems to run at its
-    // deadline is closed once its notice comes.
+    // deadline is closed once its notice comes; one that seems gone (its tmux did not answer) is
+    // closed all the same.
     void theRelaunchDoesNotWaitForTheCrashReport() {
-        enum Case { AtTheLook, Notice, Deadline, StillRunsAtDeadline };
-        for (const Case c : {AtTheLook, Notice, Deadline, StillRunsAtDeadline}) {
+        enum Case { AtTheLook, Notice, Deadline, StillRunsAtDeadline, GoneAtDeadline };
+        for (const Case c : {AtTheLook, Notice, Deadline, StillRunsAtDeadline, GoneAtDeadline}) {
             CoreHarness h;
             ServerFleet& f = h.startedCore();
             QTemporaryDir logs;
@@ -363,14 +364,21 @@ private slots:
                                          "> Map Server PID is 1003"};
             const QString how = c == StillRunsAtDeadline
                                     ? "how it ended is not known, its console still runs a process"
+                                : c == GoneAtDeadline
+                                    ? "how it ended is not known, its console is gone"
                                     : "killed by signal 9 (SIGKILL)";
+            const bool ends = c != StillRunsAtDeadline && c != GoneAtDeadline;
             if (c != AtTheLook) {
                 QCOMPARE(h.logSince(mark), relaunched);
                 QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
                 QCOMPARE(endings.waitingReports(), 1);
                 QVERIFY(told.isEmpty());
-                if (c != StillRunsAtDeadline)
-                    h.apis.endings[aside] = ended;
+                h.apis.endings[aside] =
+                    ends ? ended
+                         : ConsoleEnding{c == GoneAtDeadline ? ConsoleEnding::State::Gone
+                                                             : ConsoleEnding::State::StillRunning,
+                                         {},
+                                         {}};
                 if (c == Notice) {
                     h.apis.noticeEnding(aside);
                 } else {
@@ -391,10 +399,9 @@ private slots:
                      qPrintable(report));
             const QByteArray written = ReadFile(report.section("; crash report: ", -1));
             QVERIFY(written.contains("Process id: " + QByteArray::number(crashed) + '\n'));
-            QCOMPARE(written.endsWith("(up to 200):\n[Info] last words\n"),
-                     c != StillRunsAtDeadline);
+            QCOMPARE(written.endsWith("(up to 200):\n[Info] last words\n"), ends);
             QCOMPARE(h.server(2).lastCrash.how, how);
-            QCOMPARE(h.server(2).lastEnding, c == StillRunsAtDeadline ? QString() : how);
+            QCOMPARE(h.server(2).lastEnding, ends ? how : QString());
             QVERIFY(!h.apis.argsOf("ExamineEndedConsole").contains("Map Server"));
             if (c == StillRunsAtDeadline) {
                 QVERIFY(h.apis.argsOf("CloseEndedConsole").isEmpty());

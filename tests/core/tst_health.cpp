@@ -46,7 +46,9 @@ private slots:
             "[Map Server]\nprobe = port 5121 every 5 misses 4\nprobe = silence 120\n"
             "probe = line out of memory|Segmentation fault\nexpected exit = 0, 3\n"
             "ready = port 70000\nprobe = port 5121 every 0\nexpected exit = -1\n"
-            "if not ready = maybe\nready = line 5 (unclosed\n",
+            "if not ready = maybe\nready = line 5 (unclosed\n"
+            "probe = port 30000/UDP every 5\nprobe = frozen 30\nprobe = port 5121/sctp\n"
+            "probe = frozen\n",
             "f.ini");
         const ReadinessRule& login = c.servers[0].health.ready;
         QVERIFY(login.kind == ReadinessRule::Kind::Port && login.port == 6900);
@@ -56,15 +58,24 @@ private slots:
         QCOMPARE(chr.pattern, "Connected to (login|Login)");
         const HealthRules& map = c.servers[2].health;
         QCOMPARE(map.ready.kind, ReadinessRule::Kind::SettleTime); // the bad lines left it be
-        QCOMPARE(map.probes.size(), 3u);
+        QCOMPARE(map.probes.size(), 5u);
         QVERIFY(map.probes[0].port == 5121 && map.probes[0].everySeconds == 5 &&
                 map.probes[0].misses == 4);
         QVERIFY(map.probes[1].kind == HealthProbe::Kind::Silence &&
                 map.probes[1].everySeconds == 120);
         QCOMPARE(map.probes[2].pattern, "out of memory|Segmentation fault");
+        QVERIFY(!map.probes[0].udp && map.probes[3].udp && map.probes[3].port == 30000);
+        QVERIFY(map.probes[4].kind == HealthProbe::Kind::Frozen &&
+                map.probes[4].everySeconds == 30);
         QCOMPARE(map.expectedExits, QList<int>({0, 3}));
-        QCOMPARE(c.problems.size(), 5);
-        for (int line = 11; line <= 15; ++line)
+        const ReadinessRule udp =
+            InstallationConfig::Parse("[Map Server]\nready = port 30000/udp 20\n", "g.ini")
+                .servers[2]
+                .health.ready;
+        QVERIFY(udp.kind == ReadinessRule::Kind::Port && udp.udp && udp.port == 30000 &&
+                udp.timeoutSeconds == 20);
+        QCOMPARE(c.problems.size(), 7);
+        for (int line : {11, 12, 13, 14, 15, 18, 19})
             QVERIFY2(c.problems.filter(QStringLiteral("f.ini line %1: ").arg(line)).size() == 1,
                      qPrintable(c.problems.join('\n')));
     }
@@ -149,30 +160,39 @@ private slots:
         QTest::addColumn<QByteArray>("probe");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("ms");
+        QTest::addColumn<bool>("breakAtEnd"); // after the console's last line
         QTest::newRow("port") << QByteArray("port 5121 every 15 misses 3")
-                              << "hung (no answer on port 5121 for 45 s)" << 60'000;
+                              << "hung (no answer on port 5121 for 45 s)" << 60'000 << true;
         QTest::newRow("silence") << QByteArray("silence 20") << "hung (no console output for 20 s)"
-                                 << 25'000;
+                                 << 25'000 << true;
+        QTest::newRow("silence, no break at the end")
+            << QByteArray("silence 20") << "hung (no console output for 20 s)" << 25'000 << false;
         QTest::newRow("line") << QByteArray("line Segmentation fault")
-                              << "hung (printed \"Segmentation fault (core dumped)\")" << 25'000;
+                              << "hung (printed \"Segmentation fault (core dumped)\")" << 25'000
+                              << true;
     }
     void aHungServerIsReportedStoppedAndRelaunched() {
         QFETCH(QByteArray, probe);
         QFETCH(QString, reason);
         QFETCH(int, ms);
+        QFETCH(bool, breakAtEnd);
         QTemporaryDir logs;
         FolderCore fc("[Map Server]\nprobe = " + probe + "\n");
         CoreHarness& h = fc.h;
+        const auto print = [&](const QString& line) {
+            QString& text = h.apis.consoles["Map Server"];
+            text += breakAtEnd ? line + u'\n' : (text.isEmpty() ? line : u'\n' + line);
+        };
         h.core().UseLogFolder(logs.path(), {});
         h.apis.acceptingPorts.insert(5121);
         h.fleet().StartServersAndGoOnline();
         for (int k = 0; k < 6; ++k) { // a healthy minute: printing and taking connections
-            h.apis.consoles["Map Server"] += "Map Server online\n";
+            print("Map Server online");
             RunFor(h, 10'000, 1000);
         }
         QCOMPARE(h.linesWith("just crashed"), 0);
         h.apis.acceptingPorts.clear();
-        h.apis.consoles["Map Server"] += "Segmentation fault (core dumped)\n";
+        print("Segmentation fault (core dumped)");
         const int mark = h.logCount();
         RunFor(h, ms, 1000);
         const QStringList log = h.logSince(mark);
@@ -242,6 +262,108 @@ private slots:
             h.fleet().CheckDeadlines();
         }
         QCOMPARE(h.linesWith(matched), hostile ? 0 : 1);
+    }
+
+    // A port is ready only when the server's own processes hold it: one that another program
+    // holds (and answers on) keeps the start waiting, and the log says whose it was; a UDP port
+    // is looked up, never connected to.
+    void aPortIsReadyOnlyWhenTheServerHoldsIt() {
+        FolderCore fc(
+            "[Login Server]\nready = port 6900 5\n[Map Server]\nready = port 30000/udp 5\n");
+        CoreHarness& h = fc.h;
+        h.apis.acceptingPorts.insert(6900);
+        h.apis.portHolders[6900] = modAPIs::PortHolder::Other;
+        h.apis.portHolders[30000] = modAPIs::PortHolder::Server;
+        h.fleet().StartServersAndGoOnline();
+        RunFor(h, 4900);
+        QCOMPARE(h.apis.count("LaunchServer"), 1);
+        RunFor(h, 1500);
+        const QStringList log = h.logSince(0);
+        const qsizetype held = log.indexOf("> Login Server: port 6900 held by another program");
+        QVERIFY2(held > 0, qPrintable(log.join('\n')));
+        QCOMPARE(log[held + 1], "> Login Server not ready after 5 s; starting Char Server anyway");
+        RunFor(h, 1000);
+        QVERIFY2(h.linesWith("> Map Server is ready (port 30000/udp bound, after 0.1 s)") == 1,
+                 qPrintable(h.logSince(0).join('\n')));
+        QCOMPARE(h.apis.count("BeginPortProbe"), h.apis.argsOf("BeginPortProbe").count("6900"));
+        QVERIFY(h.apis.openProbes.isEmpty());
+    }
+
+    // A port probe fails for a server whose processes are stopped (its socket still takes
+    // connections), or whose port another program holds; a frozen server neither prints nor
+    // uses CPU. A probe that never passed since the server was ready restarts it once; after that
+    // it has to pass first, so that a probe wrong about a healthy server cannot restart it in a
+    // loop.
+    void aProbeSeesWhoseThePortIsAndAStoppedServer_data() {
+        QTest::addColumn<QByteArray>("probe");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("port, stopped") << QByteArray("port 5121 every 5 misses 2") << "stopped"
+                                       << "hung (stopped, port 5121 not served for 10 s)";
+        QTest::newRow("port, another's")
+            << QByteArray("port 5121 every 5 misses 2") << "other"
+            << "hung (port 5121 not held by its own processes for 10 s)";
+        QTest::newRow("udp port, closed")
+            << QByteArray("port 30000/udp every 5 misses 2") << "nobody"
+            << "hung (port 30000/udp not held by its own processes for 10 s)";
+        QTest::newRow("frozen, stopped")
+            << QByteArray("frozen 20") << "stopped"
+            << "hung (stopped: no console output and no CPU used for 20 s)";
+        QTest::newRow("frozen, idle") << QByteArray("frozen 20") << "idle"
+                                      << "hung (no console output and no CPU used for 20 s)";
+        QTest::newRow("never passed") << QByteArray("port 5121 every 5 misses 2") << "never"
+                                      << "probe \"port 5121\" has not passed since the server "
+                                         "was ready; it is not acted on until it does";
+    }
+    void aProbeSeesWhoseThePortIsAndAStoppedServer() {
+        QFETCH(QByteArray, probe);
+        QFETCH(QString, fault);
+        QFETCH(QString, reason);
+        FolderCore fc("[Map Server]\nprobe = " + probe + "\n");
+        CoreHarness& h = fc.h;
+        if (fault != "never")
+            h.apis.acceptingPorts.insert(5121);
+        h.apis.portHolders[5121] = modAPIs::PortHolder::Server;
+        h.apis.portHolders[30000] = modAPIs::PortHolder::Server;
+        h.fleet().StartServersAndGoOnline();
+        ServerUsage map{true, 1000, 100 << 20, 4, 8, 1, 10'000};
+        // A silent console throughout; its CPU time moves unless it is stopped or idle.
+        const auto runFor = [&](int ms) {
+            for (int t = 0; t < ms; t += 2000) {
+                if (fault.isEmpty())
+                    map.cpuMs += 20;
+                h.apis.usage[h.server(2).process.lPID] = map;
+                h.core().resources().Sample();
+                RunFor(h, 2000, 1000);
+            }
+        };
+        QString pending = fault;
+        if (fault != "never")
+            fault.clear();
+        runFor(60'000);
+        if (pending != "never")
+            QCOMPARE(h.linesWith("just crashed"), 0);
+        const int mark = h.logCount();
+        fault = pending;
+        if (fault == "stopped")
+            map.stoppedProcesses = 1;
+        else if (fault == "other")
+            h.apis.portHolders[5121] = modAPIs::PortHolder::Other;
+        else if (fault == "nobody")
+            h.apis.portHolders[30000] = modAPIs::PortHolder::Nobody;
+        runFor(fault == "never" ? 300'000 : probe.startsWith("frozen") ? 30'000 : 16'000);
+        const QStringList log = h.logSince(mark);
+        if (fault == "never") { // restarted once, then no more
+            QCOMPARE(h.linesWith("> Map Server: hung (no answer on port 5121 for 10 s)"), 1);
+            QCOMPARE(h.linesWith("> Map Server: " + reason), 1);
+            QCOMPARE(h.linesWith("just crashed"), 1);
+            QCOMPARE(h.apis.argsOf("LaunchServer").filter("map-server").size(), 2);
+            return;
+        }
+        QVERIFY2(log.size() >= 2 && log[0] == "> Map Server just crashed!" &&
+                     log[1] == "> Map Server: " + reason,
+                 qPrintable(log.join('\n')));
+        QCOMPARE(h.apis.argsOf("LaunchServer").filter("map-server").size(), 2);
     }
 
     // An end with an expected status is left stopped, with no crash and no report; any other

@@ -42,6 +42,36 @@ private slots:
                  "Char Server: running, PID 1007, up 1 min 05 s; crashed and relaunched 1 time "
                  "since the launcher went online");
     }
+
+    // A server the operator stopped through the launcher is never relaunched, whenever its
+    // process ends within the stop's wait: at once, or later (as after a stop command typed into
+    // its console), alone or with all of them.
+    void aServerStoppedByTheOperatorIsNeverRelaunched_data() {
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<int>("endsAfterMs");
+        QTest::newRow("alone, at once") << false << 0;
+        QTest::newRow("alone, later") << false << 12'000;
+        QTest::newRow("all, later") << true << 25'000;
+    }
+    void aServerStoppedByTheOperatorIsNeverRelaunched() {
+        QFETCH(bool, all);
+        QFETCH(int, endsAfterMs);
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        if (endsAfterMs > 0)
+            h.apis.ignoringClose.insert("Map Server");
+        all ? f.StopServers() : f.StopServerAlone(ServerTable::kMap);
+        for (int t = 1000; t <= 120'000; t += 1000) {
+            h.clock.now += 1000;
+            if (t == endsAfterMs)
+                h.apis.crashAndWake("map-server");
+            f.CheckDeadlines();
+            f.tmrStatusUpdater_Timer();
+        }
+        QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopped);
+        QCOMPARE(h.apis.argsOf("LaunchServer").filter("map-server").size(), 1);
+        QCOMPARE(h.linesWith("just crashed"), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(OneServerTest)

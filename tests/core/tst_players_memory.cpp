@@ -2,6 +2,7 @@
 // holds too much for too long, against the pretend operating system and the instant clock.
 #include "CoreHarness.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -85,17 +86,32 @@ private slots:
     // From a line that states the count (the newest one counts) and from join and leave lines
     // (never below 0); counted anew when the server's process is a new one; nothing at all for a
     // server without a rule, whatever its console prints.
+    // A console's text may or may not end with a break after its last line; a line that stays the
+    // last one is counted once either way.
+    void playersAreCountedFromTheConsoles_data() {
+        QTest::addColumn<bool>("breakAtEnd");
+        QTest::newRow("a break after the last line") << true;
+        QTest::newRow("no break after the last line") << false;
+    }
     void playersAreCountedFromTheConsoles() {
+        QFETCH(bool, breakAtEnd);
+        const auto Text = [breakAtEnd](const QStringList& lines) {
+            return lines.join(u'\n') + (breakAtEnd ? "\n" : "");
+        };
+        // Lines printed after what a console holds.
+        const auto More = [&](const QStringList& lines) {
+            return (breakAtEnd ? "" : "\n") + Text(lines);
+        };
         FolderCore fc("[Login Server]\nplayers = (\\d+) players connected\n"
                       "[Char Server]\nplayer joins = ^Player\\d+ joined\n"
                       "player leaves = ^Player\\d+ left\n");
         CoreHarness& h = fc.h;
         const QString said = "online, uptime 5 s, 3 players connected";
-        h.apis.consoles["Login Server"] = Lines({said, "online, uptime 6 s, 5 players connected",
-                                                 "Player9 joined the game", "status: fine"});
+        h.apis.consoles["Login Server"] = Text({said, "online, uptime 6 s, 5 players connected",
+                                                "Player9 joined the game", "status: fine"});
         h.apis.consoles["Char Server"] =
-            Lines({"Player1 joined", "Player2 joined", "Player1 left", "Player3 joined"});
-        h.apis.consoles["Map Server"] = Lines({said, "Player1 joined", "Player1 left"});
+            Text({"Player1 joined", "Player2 joined", "Player1 left", "Player3 joined"});
+        h.apis.consoles["Map Server"] = Text({said, "Player1 joined", "Player1 left"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(0), 5);
         QCOMPARE(fc.players(1), 2);
@@ -104,21 +120,24 @@ private slots:
         QVERIFY(status.servers[0].players == 5 && !status.servers[2].players);
 
         // Only what is new is counted again; more leaves than joins stop at 0.
-        h.apis.consoles["Login Server"] += Lines({"online, uptime 9 s, 12 players connected",
-                                                  "online, uptime 9 s, no players connected"});
+        h.apis.consoles["Login Server"] += More({"online, uptime 9 s, 12 players connected",
+                                                 "online, uptime 9 s, no players connected"});
         h.apis.consoles["Char Server"] +=
-            Lines({"Player2 left", "Player3 left", "Player4 left", "Player5 joined"});
+            More({"Player2 left", "Player3 left", "Player4 left", "Player5 joined"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(0), 12);
         QCOMPARE(fc.players(1), 1);
+        // Nothing printed for a while: the join line that stays the last one counts no more.
+        fc.sampleFor(20'000);
+        QCOMPARE(fc.players(1), 1);
 
         // A relaunch is a new process with a new console: counted from 0 again.
-        h.apis.consoles["Char Server"] = Lines({"Char Server relaunched"});
+        h.apis.consoles["Char Server"] = Text({"Char Server relaunched"});
         h.apis.crashAndWake("char-server");
         QCOMPARE(h.server(1).state(), State::Running);
         fc.sampleFor(2000);
         QCOMPARE(fc.players(1), 0);
-        h.apis.consoles["Char Server"] += Lines({"Player7 joined"});
+        h.apis.consoles["Char Server"] += More({"Player7 joined"});
         fc.sampleFor(2000);
         QCOMPARE(fc.players(1), 1);
 
@@ -208,6 +227,24 @@ private slots:
         QCOMPARE(alerts.size(), 2);
         QCOMPARE(h.apis.count("LaunchServer"), 4);
         QCOMPARE(h.server(2).tally.crashes, 0u);
+    }
+
+    // A backup that asked the server to save holds it: the rule does not stop it in the middle of
+    // its save, however long the save takes, and says once why it waits.
+    void theMemoryRuleWaitsForABackupsSave() {
+        FolderCore fc("[Map Server]\nmemory limit = 800 MB for 1 minute\nbackup path = worlds\n"
+                      "save command = save-all\nsave confirmation = Saved the world\n");
+        CoreHarness& h = fc.h;
+        QVERIFY(QDir(fc.folder.path()).mkpath("worlds"));
+        h.apis.consoles["Map Server"] = "Map Server online\n";
+        fc.holding(900);
+        QVERIFY(h.core().backups().StartBackup(2));
+        QCOMPARE(h.apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsave-all"});
+        fc.sampleFor(120'000);
+        QCOMPARE(h.logSince(0).filter("above its limit").size(), 1);
+        QCOMPARE(h.logSince(0).filter("cannot be restarted now").size(), 1);
+        QVERIFY(h.apis.argsOf("CloseServerConsole").isEmpty());
+        QCOMPARE(h.apis.count("LaunchServer"), 3);
     }
 };
 

@@ -1,6 +1,7 @@
 // Consoles through real tmux: every character typed arrives as typed, none is read by tmux, and
 // bytes that are not UTF-8 still show; the log helper's rotation (a full disk: tst_crash_reports);
 // a console kept after its process ended, and one moved aside.
+#include "ConsoleLineWatch.h"
 #include "TmuxSandbox.h"
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
@@ -23,13 +24,53 @@ private slots:
         QTRY_VERIFY(os.GetConsoleText(title).contains("Listening"));
         const QString line = QStringLiteral(
             "-t say \"hi\" 'all'; kill-server \\; $HOME #{pane_pid} ~ \\033 Ærø 服务器 ;");
+        // Each time left in copy mode, as an operator who attached and scrolled back leaves it.
+        const auto inCopyMode = [&] {
+            return sandbox.tmux({"copy-mode", "-t", "=Login Server:"}) &&
+                   sandbox.tmux({"display-message", "-p", "-t",
+                                 "=Login Server:", "#{pane_in_mode}"}) == "1\n";
+        };
+        QVERIFY(inCopyMode());
         QVERIFY(os.SendConsoleInput(title, line) != 0);
+        QVERIFY(inCopyMode());
         QVERIFY(os.SendConsoleInput(title, "status") != 0);
         QTRY_VERIFY(os.GetConsoleText(title).contains("Login Server answers status"));
         QVERIFY(os.GetConsoleText(title).split(u'\n').contains(line)); // the console's echo
+        QVERIFY(inCopyMode());
+        QCOMPARE(os.SendConsoleLines(title, {"players 2", "players 0"}), 2);
+        QTRY_VERIFY(os.GetConsoleText(title).contains("Player2 left the game"));
         QCOMPARE(os.SendConsoleInput("No Such Console", "status"), 0);
         QCOMPARE(ConsoleTextFromCapture("a\xff\xfe b\xc3"),
                  QString::fromUtf16(u"a\ufffd\ufffd b\ufffd"));
+    }
+
+    // A real console's text ends without a break after its last line: a server that prints
+    // nothing more (stopped here) gives no line again, and what it prints once resumed comes once.
+    void aSilentConsoleGivesNoLineAgain() {
+        TmuxSandbox sandbox;
+        LinuxApis& os = sandbox.apis();
+        const QString title = QStringLiteral("Char Server");
+        QVERIFY(sandbox.copyServer("char-server", sandbox.path("char-server")));
+        const ServerProcess p = os.LaunchServer(sandbox.path("char-server"), title);
+        QVERIFY(p.lPID > 0);
+        const auto resume = qScopeGuard([&] { ::kill(p.lPID, SIGCONT); });
+        QTRY_VERIFY(os.GetConsoleText(title).contains("online, uptime"));
+        ConsoleLineWatch watch(os, title, ConsoleLineWatch::From::Start);
+        QVERIFY(::kill(p.lPID, SIGSTOP) == 0);
+        QString before;
+        QTRY_VERIFY(std::exchange(before, os.GetConsoleText(title)) == before); // all shown
+        QVERIFY(!before.endsWith(u'\n'));
+        QVERIFY(watch.newLines().contains(before.section(u'\n', -1)));
+        QCOMPARE(watch.newLines(), QStringList());
+        QCOMPARE(watch.newLines(), QStringList());
+        QVERIFY(::kill(p.lPID, SIGCONT) == 0);
+        QVERIFY(os.SendConsoleInput(title, "status") != 0);
+        QStringList seen;
+        QTRY_VERIFY((seen += watch.newLines()).filter("answers status").size() == 1);
+        QCOMPARE(seen.filter("answers status").size(), 1);
+        QCOMPARE(seen.count("status"), 1); // the console's echo
+        QVERIFY(os.CloseServerConsole(title) != 0);
+        QTRY_VERIFY(Ended(p));
     }
 
     void helperRotatesByWholeLines() {
@@ -188,6 +229,44 @@ private slots:
             QVERIFY(!sandbox.tmux({"list-sessions"})->contains("(ended"));
             QCOMPARE(ChannelWaiters(), 0);
         }
+    }
+
+    // tmux stopped across a crash: the console moved aside can be neither examined nor closed
+    // then, and closes once tmux runs again. A console moved aside that nobody closed is closed
+    // as the backend ends, so that no tmux server is left holding it.
+    void aConsoleMovedAsideWhileTmuxIsStoppedIsClosedOnceItRuns() {
+        TmuxSandbox sandbox;
+        std::optional<LinuxApis> apis(std::in_place, sandbox.config());
+        const QString program = sandbox.path("w/map-server");
+        QVERIFY(sandbox.copyServer("map-server", program));
+        ServerProcess p = apis->LaunchServer(program, "Map Server");
+        QTRY_VERIFY(apis->GetConsoleText("Map Server").contains("Listening on port"));
+        const pid_t tmux = sandbox.tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
+        QVERIFY(tmux > 0);
+        const auto resumed = qScopeGuard([&] { ::kill(tmux, SIGCONT); });
+        QVERIFY(::kill(tmux, SIGSTOP) == 0);
+        QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+        QTRY_VERIFY(Ended(p));
+        QString aside = apis->MoveEndedConsoleAside("Map Server", p.lPID);
+        QVERIFY(apis->ExamineEndedConsole(aside, 200).state != ConsoleEnding::State::Ended);
+        apis->CloseEndedConsole(aside); // as the crash report does once it gives up
+        QVERIFY(::kill(tmux, SIGCONT) == 0);
+        const auto exists = [&](const QString& name) {
+            return bool(sandbox.tmux({"has-session", "-t", "=" + name.toStdString()}));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(aside), 10000);
+        apis->ReleaseProcessHandle(p.hProcess);
+
+        p = apis->LaunchServer(program, "Map Server");
+        QTRY_VERIFY(apis->GetConsoleText("Map Server").contains("Listening on port"));
+        QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+        aside = apis->MoveEndedConsoleAside("Map Server", p.lPID);
+        QTRY_COMPARE(apis->ExamineEndedConsole(aside, 200).state, ConsoleEnding::State::Ended);
+        QVERIFY(exists(aside));
+        apis->ReleaseProcessHandle(p.hProcess);
+        apis.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(proc::Read(tmux, "stat").isEmpty() || proc::Stat(tmux, 3) == "Z",
+                                 10000);
     }
 
 private:

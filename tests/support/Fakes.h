@@ -224,6 +224,11 @@ public:
                                                                : PortAnswer::Refused;
     }
     void EndPortProbe(std::int32_t probe) override { openProbes.remove(probe); }
+    // Whose each port is, by port; Unknown where not given.
+    QHash<int, PortHolder> portHolders;
+    PortHolder PortHolderOf(ProcessHandle, std::uint16_t port, PortProtocol) override {
+        return portHolders.value(port, PortHolder::Unknown);
+    }
     // What a running server uses, by its process id; one not given cannot be read.
     QHash<std::int32_t, ServerUsage> usage;
     std::vector<ServerUsage> ReadServerUsage(const std::vector<ProcessHandle>& hServers) override {

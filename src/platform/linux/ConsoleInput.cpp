@@ -12,19 +12,29 @@ std::vector<TmuxClient::Command> KeysOf(const std::string& target, const QString
     return keys;
 }
 
+// A pane left in copy mode (or another mode: an operator who attached and scrolled back) would
+// take the keys as its own; this leaves any mode first, and does nothing to a pane in none.
+TmuxClient::Command LeaveModes(const std::string& target) {
+    return {"copy-mode", "-q", "-t", target};
+}
+
 } // namespace
 
 bool TypeConsoleLine(const TmuxClient& tmux, const QString& title, const QString& line) {
     if (!TmuxClient::IsExactTitle(title))
         return false;
-    return tmux.Run(KeysOf(TmuxClient::PaneTarget(title), line)).succeeded();
+    const std::string target = TmuxClient::PaneTarget(title);
+    std::vector<TmuxClient::Command> keys{LeaveModes(target)};
+    for (TmuxClient::Command& key : KeysOf(target, line))
+        keys.push_back(std::move(key));
+    return tmux.Run(keys).succeeded();
 }
 
 qsizetype TypeConsoleLines(const TmuxClient& tmux, const QString& title, const QStringList& lines) {
     if (!TmuxClient::IsExactTitle(title) || lines.isEmpty())
         return 0;
     const std::string target = TmuxClient::PaneTarget(title);
-    std::vector<TmuxClient::Command> keys;
+    std::vector<TmuxClient::Command> keys{LeaveModes(target)};
     std::vector<std::size_t> ends; // where each line's keys end in keys
     for (const QString& line : lines) {
         for (TmuxClient::Command& key : KeysOf(target, line))

@@ -5,6 +5,7 @@
 #include "ConsoleInput.h"
 #include "InstallationProcesses.h"
 #include "Pidfd.h"
+#include "PortHolders.h"
 #include "ProcessLister.h"
 #include "ProcessPriority.h"
 #include "ProcessSessions.h"
@@ -42,6 +43,11 @@ LinuxApis::LinuxApis(const LinuxBackendConfig& config)
                      .toStdString()),
       endNotices_(config) {
     ConsoleLogNotices::RemoveStale();
+}
+
+LinuxApis::~LinuxApis() {
+    for (const QString& name : std::as_const(aside_))
+        tmux_.Run({{"kill-session", "-t", TmuxClient::SessionTarget(name)}});
 }
 
 ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sTitle) {
@@ -192,6 +198,31 @@ std::vector<ServerUsage> LinuxApis::ReadServerUsage(const std::vector<ProcessHan
     return usage_.read(leaders);
 }
 
+modAPIs::PortHolder LinuxApis::PortHolderOf(ProcessHandle hProcess, std::uint16_t port,
+                                            PortProtocol protocol) {
+    const std::vector<ino_t> sockets = PortSocketInodes(port, protocol == PortProtocol::Udp);
+    if (sockets.empty())
+        return PortHolder::Nobody;
+    const int pidfd = IsDescriptor(hProcess) ? static_cast<int>(hProcess.raw()) : -1;
+    const pid_t leader = pidfd >= 0 && !PidfdProcessEnded(pidfd) ? PidOfPidfd(pidfd) : 0;
+    if (leader <= 0)
+        return PortHolder::Other;
+    // The server program's own process, and the console's first process with the members of the
+    // group it leads as the latest usage reading found them (a script's children).
+    std::vector<pid_t> processes = usage_.knownProcesses(leader);
+    if (const pid_t program = ServerProcessId(hProcess);
+        program > 0 && std::find(processes.begin(), processes.end(), program) == processes.end())
+        processes.insert(processes.begin(), program);
+    bool unreadable = false;
+    for (const pid_t pid : processes) {
+        const int holds = HoldsSocket(pid, sockets);
+        if (holds == 1)
+            return PortHolder::Server;
+        unreadable = unreadable || holds < 0;
+    }
+    return unreadable ? PortHolder::Unknown : PortHolder::Other;
+}
+
 bool LinuxApis::ProcessRuns(ProcessHandle hProcess) {
     // Called on every tick, where the whole list is taken only now and then.
     launcher_.settleHandOvers();
@@ -292,11 +323,24 @@ ConsoleEnding LinuxApis::ExamineEndedConsole(const QString& sTitle, std::int32_t
 
 void LinuxApis::CloseEndedConsole(const QString& sTitle) {
     const bool closed = CloseEndedConsoleOf(tmux_, sTitle);
+    const bool aside = aside_.contains(sTitle) && TmuxClient::IsExactTitle(sTitle);
     // A console moved aside is forgotten once it is closed or gone: its hook cannot run any more.
-    if (closed ||
-        (endNotices_.knows(sTitle) && TmuxClient::IsExactTitle(sTitle) &&
-         !tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(sTitle)}}).succeeded()))
+    const bool gone =
+        !closed && (endNotices_.knows(sTitle) || aside) && TmuxClient::IsExactTitle(sTitle) &&
+        tmux_.Run({{"has-session", "-t", TmuxClient::SessionTarget(sTitle)}}).exitCode == 1;
+    if (closed || gone) {
         endNotices_.forget(sTitle);
+        aside_.remove(sTitle);
+    } else if (aside) {
+        // tmux did not answer (stopped, say), or has not seen the end yet: the console is to close
+        // itself, as soon as tmux carries this out. Dead by then, it is closed at once; else its
+        // hook closes it once it is.
+        const std::string pane = TmuxClient::PaneTarget(sTitle);
+        const std::string close = "kill-pane -t " + TmuxClient::QuoteWord(pane);
+        tmux_.SendEach({{"set-hook", "-p", "-t", pane, "pane-died", close},
+                        {"if-shell", "-F", "-t", pane, "#{pane_dead}", close}});
+        endNotices_.forget(sTitle);
+    }
 }
 
 QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPID) {
@@ -313,6 +357,7 @@ QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPI
          TmuxClient::FormatLiteral(aside.toStdString())},
         endNotices_.hookFor(aside),
     });
+    aside_.insert(aside);
     return aside;
 }
 

@@ -25,6 +25,9 @@
 class LinuxApis final : public modAPIs {
 public:
     explicit LinuxApis(const LinuxBackendConfig& config);
+    // Closes the consoles moved aside that are still there, so that no tmux server is left
+    // holding them.
+    ~LinuxApis() override;
 
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override;
     QString LastLaunchError() override;
@@ -51,6 +54,8 @@ public:
     std::int32_t BeginPortProbe(std::uint16_t port) override { return portProbes_.begin(port); }
     PortAnswer PortProbeAnswer(std::int32_t probe) override { return portProbes_.answer(probe); }
     void EndPortProbe(std::int32_t probe) override { portProbes_.end(probe); }
+    PortHolder PortHolderOf(ProcessHandle hProcess, std::uint16_t port,
+                            PortProtocol protocol) override;
     void ReleaseProcessHandle(ProcessHandle hProcess) override;
     bool FileExists(const QString& sPath) override;
     ConsoleEnding ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) override;
@@ -87,6 +92,7 @@ private:
     QStringList logProblems_;
     ProcessEndWatch endWatch_;
     ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
+    QSet<QString> aside_;          // the consoles moved aside and not seen closed or gone yet
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
     // Consoles made ready for relaunches (SetReadyConsoles): the title of each launched server's

@@ -120,6 +120,8 @@ void ProcessGroupUsage::add(pid_t pid, const ProcStat& stat, ProcFiles& files,
     usage.threads += static_cast<std::int32_t>(stat.threads);
     usage.openFiles += OpenDescriptors(proc_.get(), pid, files.descriptors);
     ++usage.processes;
+    if (stat.state == 'T' || stat.state == 't')
+        ++usage.stoppedProcesses;
 }
 
 std::vector<ServerUsage> ProcessGroupUsage::read(const std::vector<pid_t>& leaders) {
@@ -192,6 +194,14 @@ bool ProcessGroupUsage::readKnownMembers(const std::vector<Leader>& groups,
         }
     }
     return true;
+}
+
+std::vector<pid_t> ProcessGroupUsage::knownProcesses(pid_t leader) const {
+    std::vector<pid_t> known{leader};
+    for (std::size_t i = 0; i < lastLeaders_.size() && i < members_.size(); ++i)
+        if (lastLeaders_[i] == leader)
+            known.insert(known.end(), members_[i].begin(), members_[i].end());
+    return known;
 }
 
 void ProcessGroupUsage::walk(const std::vector<Leader>& groups, std::vector<ServerUsage>& usage) {

@@ -24,6 +24,10 @@ public:
     // One reading for each leader, in order; not found for a leader that has ended or is <= 0.
     std::vector<ServerUsage> read(const std::vector<pid_t>& leaders);
 
+    // The leader and the members of its group as the last reading found them: the leader alone
+    // when none was read for it.
+    std::vector<pid_t> knownProcesses(pid_t leader) const;
+
 private:
     struct Leader {
         pid_t pid = 0;
