@@ -2,8 +2,8 @@
 // the old ones removed past the limits, the save asked for first, and archives that would write
 // outside the paths refused before anything is changed. The servers and the clock are fakes.
 #include "BackupRetention.h"
-#include "ConsoleAnswers.h"
 #include "CommandLineText.h"
+#include "ConsoleAnswers.h"
 #include "CoreHarness.h"
 #include "RestoreArchive.h"
 #include "ServerBackups.h"
