@@ -6,6 +6,7 @@
 #include "CoreHarness.h"
 #include "CrashEndingReport.h"
 #include "CrashMonitor.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -244,7 +245,7 @@ private slots:
             const QString name = k == 0 ? file : file + '.' + QString::number(k);
             if (!QFile::exists(name))
                 continue;
-            const QByteArray text = ReadFile(name);
+            const QByteArray text = console ? WithoutStamps(ReadFile(name)) : ReadFile(name);
             QVERIFY2(text.startsWith("line ") && text.endsWith('\n') && text.size() <= limit + 120,
                      qPrintable(name));
             all += text;

@@ -6,6 +6,7 @@
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
 
+#include <QDateTime>
 #include <QScopeGuard>
 #include <chrono>
 #include <sys/stat.h>
@@ -93,14 +94,45 @@ private slots:
         // Each file starts and ends with a whole line: the line that reaches the limit ends it.
         for (const QString& file : {log, log + ".1", log + ".2"}) {
             const QByteArray text = ReadFile(file);
-            QVERIFY2(text.size() <= 1003 + 10 && text.endsWith('\n'), qPrintable(file));
-            QVERIFY2(text.split('\n').first().size() == 9, text.left(20).constData());
+            QVERIFY2(text.size() <= 1003 + 30 && text.endsWith('\n'), qPrintable(file));
+            QVERIFY2(WithoutStamps(text).split('\n').first().size() == 9, text.left(40).data());
         }
         // The newest lines, whole and in order, with plain line ends.
-        const QByteArray kept = ReadFile(log + ".2") + ReadFile(log + ".1") + ReadFile(log);
+        const QByteArray kept =
+            WithoutStamps(ReadFile(log + ".2") + ReadFile(log + ".1") + ReadFile(log));
         const QByteArray plain = input.replace("\r\n", "\n");
-        QVERIFY(kept.size() > 2000 && plain.endsWith(kept));
+        QVERIFY(kept.size() > 900 && plain.endsWith(kept)); // three files of stamped lines
         QCOMPARE(plain.at(plain.size() - kept.size() - 1), '\n');
+    }
+
+    // What a console prints as a terminal shows it becomes plain lines, each stamped with the time
+    // it came: colours, cursor moves, a window title and bells go, in whatever pieces they come;
+    // text a return overwrites keeps a line of its own, and the last line is ended.
+    void helperWritesPlainStampedLines() {
+        TmuxSandbox sandbox;
+        const QByteArray printed = "\x1b]0;map server\x07\x1b[1;32mready\x1b[0m on port 5121\r\n"
+                                   "\x1b[2K\rplayers: \x1b[33m3\x1b[m\a\r\n"
+                                   "\x1bPq#0;2;0;0;0\x1b\\tab\there\x1b(B\r\n"
+                                   "saving 10%\rsaving 100%";
+        const QString log = sandbox.path("server.log");
+        QProcess helper;
+        helper.start(TmuxSandbox::builtProgram("corvane-log"), {log, "100000", "0", "-"});
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        for (qsizetype at = 0; at < printed.size(); at += 3) {
+            helper.write(printed.mid(at, 3));
+            QVERIFY(helper.waitForBytesWritten(5000));
+            QTest::qSleep(1);
+        }
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
+        const QByteArray text = ReadFile(log);
+        QCOMPARE(WithoutStamps(text),
+                 "ready on port 5121\nplayers: 3\ntab\there\nsaving 10%\nsaving 100%\n");
+        const QDateTime stamped =
+            QDateTime::fromString(QString::fromLatin1(text.left(19)), "yyyy-MM-dd HH:mm:ss");
+        QVERIFY2(stamped.isValid() && stamped.toSecsSinceEpoch() >= before - 1 &&
+                     stamped.toSecsSinceEpoch() <= QDateTime::currentSecsSinceEpoch(),
+                 text.left(19).data());
     }
 
     // A killed launcher cannot remove its notice pipe; the next one removes it, and only it: not

@@ -1,6 +1,7 @@
-// corvane-log: writes what a server prints, read from standard input, to its log file, and starts a
-// new file when the current one reaches its size limit, keeping a number of older ones (name.1 the
-// newest). tmux runs it for each console whose output is logged.
+// corvane-log: writes what a server prints, read from standard input, to its log file as plain
+// lines, each starting with its local time (see LogLines.h), and starts a new file when the
+// current one reaches its size limit, keeping a number of older ones (name.1 the newest). tmux
+// runs it for each console whose output is logged.
 //
 // It never stops reading, so that neither tmux nor the server ever waits for it: output that cannot
 // be written (a full disk, a folder that went away) is dropped, the launcher is told once through
@@ -8,11 +9,14 @@
 //
 //   corvane-log <log file> <size limit in bytes> <old files kept> <notice pipe, or ->
 
+#include "LogLines.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -158,19 +162,6 @@ void Notify(const Options& options, const char* what, int error) {
     close(fd);
 }
 
-// Terminal output ends its lines with "\r\n"; the file gets "\n". A '\r' at the end of one read is
-// held back until the next shows what follows it.
-void PlainLines(const char* in, std::size_t size, bool& heldReturn, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < size; ++i) {
-        if (heldReturn && in[i] != '\n')
-            out.push_back('\r');
-        heldReturn = in[i] == '\r';
-        if (!heldReturn)
-            out.push_back(in[i]);
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -189,7 +180,7 @@ int main(int argc, char** argv) {
 
     RotatingFile file(options);
     bool told = false;
-    bool heldReturn = false;
+    LogLines lines;
     std::string plain;
     char buf[kReadSize];
     for (;;) {
@@ -198,13 +189,15 @@ int main(int argc, char** argv) {
             continue;
         if (n <= 0)
             break;
-        PlainLines(buf, static_cast<std::size_t>(n), heldReturn, plain);
+        plain.clear();
+        lines.add(buf, static_cast<std::size_t>(n), std::time(nullptr), plain);
         if (!file.write(plain.data(), plain.size()) && !told) {
             Notify(options, "cannot be written, output is dropped until it can", errno);
             told = true;
         }
     }
-    if (heldReturn)
-        file.write("\r", 1);
+    plain.clear();
+    lines.finish(plain);
+    file.write(plain.data(), plain.size());
     return 0;
 }
