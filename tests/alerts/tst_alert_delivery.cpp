@@ -184,13 +184,16 @@ private slots:
 
     // What a receiver answers is not trusted: past its first 64 KB an answer is not read on
     // (its status counts), a delivery without its whole answer within its time fails, and a
-    // redirect is followed only to the same address and only when it keeps the POST. A failed
-    // delivery is logged, and the queue goes on once the receiver answers again.
+    // redirect is followed only to the same address and only when it keeps the POST. A busy
+    // receiver is tried again after the pause it asks for (its Retry-After header or, as Discord
+    // does, its answer's "retry_after"), never sooner and never after more than five minutes. A
+    // failed delivery is logged, and the queue goes on once the receiver answers again.
     void whatAReceiverAnswers_data() {
         QTest::addColumn<QByteArray>("answer"); // "PORT" stands for the other receiver's port
         QTest::addColumn<bool>("trickles");
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QStringList>("requests");
+        QTest::addColumn<int>("pauseMs"); // before the next try
         const QByteArray big =
             "HTTP/1.1 200 OK\r\nContent-Length: 8000000000\r\n\r\n" + QByteArray(256 * 1024, 'x');
         const auto redirect = [](int status, const QByteArray& to) {
@@ -198,33 +201,54 @@ private slots:
                    "\r\nContent-Length: 0\r\n\r\n";
         };
         const QStringList again{"POST /hook a1", "POST /hook a1", "POST /hook a2"};
+        const int first = int(AlertSender::kFirstRetryMs);
         QTest::newRow("an answer larger than 64 KB")
-            << big << false << QString() << QStringList{"POST /hook a1", "POST /hook a2"};
+            << big << false << QString() << QStringList{"POST /hook a1", "POST /hook a2"} << first;
         QTest::newRow("an answer that never ends")
             << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nx") << true
-            << "no whole answer within 30 s" << again;
+            << "no whole answer within 30 s" << again << first;
         QTest::newRow("a redirect to another port")
             << redirect(307, "http://127.0.0.1:PORT/hook") << false
-            << "it answered HTTP 307, a redirect to http://127.0.0.1:PORT; not followed" << again;
+            << "it answered HTTP 307, a redirect to http://127.0.0.1:PORT; not followed" << again
+            << first;
         QTest::newRow("a redirect that makes it a GET")
             << redirect(302, "/moved") << false
             << "it answered HTTP 302, a redirect that would not send the alert again; not "
                "followed"
-            << again;
+            << again << first;
         QTest::newRow("a redirect on the same address")
             << redirect(307, "/moved") << false << QString()
-            << QStringList{"POST /hook a1", "POST /moved a1", "POST /hook a2"};
+            << QStringList{"POST /hook a1", "POST /moved a1", "POST /hook a2"} << first;
+        const auto busy =
+            [&](const char* name, const QByteArray& headers, const QByteArray& body, int pauseMs) {
+                QTest::newRow(name)
+                    << "HTTP/1.1 429 Too Many Requests\r\n" + headers +
+                           "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body
+                    << false << QString("HTTP 429 Too Many Requests") << again << pauseMs;
+            };
+        const QByteArray discord = "Content-Type: application/json\r\n";
+        busy("Retry-After", "Retry-After: 7\r\n", {}, 7000);
+        busy("retry_after", discord, R"({"message": "You are being rate limited.",
+                                         "retry_after": 12.5, "global": false})",
+             12500);
+        busy("both: the longer", discord + "Retry-After: 3\r\n", R"({"retry_after": 4.2})", 4200);
+        busy("a date", "Retry-After: Thu, 28 May 2026 20:27:00 GMT\r\n", {}, 20000);
+        busy("a day", "Retry-After: 86400\r\n", {}, int(AlertSender::kLongestRetryMs));
+        QTest::newRow("a service down for a while")
+            << QByteArray("HTTP/1.1 503 X\r\nRetry-After: 9\r\nContent-Length: 0\r\n\r\n") << false
+            << "HTTP 503 X" << again << 9000;
     }
     void whatAReceiverAnswers() {
         QFETCH(QByteArray, answer);
         QFETCH(bool, trickles);
         QFETCH(QString, failure);
         QFETCH(QStringList, requests);
+        QFETCH(int, pauseMs);
         LoopbackReceiver receiver, elsewhere;
         QVERIFY(receiver.listen() && elsewhere.listen());
         const QByteArray port = QByteArray::number(elsewhere.port());
         receiver.answers = {answer.replace("PORT", port)};
-        FakeClock clock;
+        FakeClock clock; // at 20:26:40 UTC
         AlertQueue queue(nullptr, QString(), 10);
         AlertSender sender(queue, clock);
         QSignalSpy notes(&sender, &AlertSender::note);
@@ -239,7 +263,12 @@ private slots:
         }
         QTRY_VERIFY(sender.idle());
         QCOMPARE(queue.waiting("desk"), failure.isEmpty() ? 0 : 2);
-        clock.now += AlertSender::kFirstRetryMs;
+        const qsizetype tried = receiver.requests.size();
+        clock.now += pauseMs - 1;
+        sender.deliverDue();
+        QVERIFY(sender.idle()); // not sooner
+        QCOMPARE(receiver.requests.size(), tried);
+        clock.now += 1;
         sender.deliverDue();
         QTRY_VERIFY(queue.empty());
         QStringList told, expected;
@@ -256,54 +285,6 @@ private slots:
                         Json(request.body).value("id").toString();
         QCOMPARE(seen, requests);
         QVERIFY(elsewhere.requests.isEmpty());
-    }
-
-    // A busy receiver is tried again after the pause it asks for, in its Retry-After header or,
-    // as Discord does, in its answer's "retry_after"; never sooner, and never after more than
-    // five minutes.
-    void aBusyReceiverIsWaitedForAsItAsks_data() {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("pauseMs");
-        const auto busy = [](const QByteArray& headers, const QByteArray& body) {
-            return "HTTP/1.1 429 Too Many Requests\r\n" + headers +
-                   "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
-        };
-        const QByteArray discord = "Content-Type: application/json\r\n";
-        QTest::newRow("Retry-After") << busy("Retry-After: 7\r\n", {}) << 7000;
-        QTest::newRow("retry_after")
-            << busy(discord, R"({"message": "You are being rate limited.", "retry_after": 12.5,
-                                 "global": false})")
-            << 12500;
-        QTest::newRow("both: the longer")
-            << busy(discord + "Retry-After: 3\r\n", R"({"retry_after": 4.2})") << 4200;
-        QTest::newRow("a date") << busy("Retry-After: Thu, 28 May 2026 20:27:00 GMT\r\n", {})
-                                << 20000;
-        QTest::newRow("a day") << busy("Retry-After: 86400\r\n", {})
-                               << int(AlertSender::kLongestRetryMs);
-        QTest::newRow("a service down for a while")
-            << QByteArray("HTTP/1.1 503 X\r\nRetry-After: 9\r\nContent-Length: 0\r\n\r\n") << 9000;
-    }
-    void aBusyReceiverIsWaitedForAsItAsks() {
-        QFETCH(QByteArray, answer);
-        QFETCH(int, pauseMs);
-        LoopbackReceiver receiver;
-        QVERIFY(receiver.listen());
-        receiver.answers = {answer};
-        FakeClock clock; // at 20:26:40 UTC
-        AlertQueue queue(nullptr, QString(), 10);
-        AlertSender sender(queue, clock);
-        sender.setEndpoints({{"chat", receiver.url(), {}, "discord", {}, {}}});
-        queue.add(Numbered(1), {"chat"});
-        sender.deliverDue();
-        QTRY_VERIFY(sender.idle());
-        clock.now += pauseMs - 1;
-        sender.deliverDue();
-        QVERIFY(sender.idle()); // nothing sent yet
-        clock.now += 1;
-        sender.deliverDue();
-        QVERIFY(!sender.idle());
-        QTRY_VERIFY(queue.empty());
-        QCOMPARE(receiver.requests.size(), 2);
     }
 
     // A receiver with a certificate the test made is reached through the endpoint's "ca file",

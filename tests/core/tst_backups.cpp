@@ -110,22 +110,28 @@ struct BackupHarness {
         h->loadCore();
     }
     ServerBackups& backups() { return h->core().backups(); }
-    // Runs the backup to its end: whether it made an archive, and the archive or why not.
-    std::pair<bool, QString> backUp() {
-        QSignalSpy done(&backups(), &ServerBackups::backupFinished);
-        if (!backups().StartBackup(kMap))
+    // Runs the backup or restore to its end: whether it went through, and the archive or why not.
+    template <typename Signal, typename Start>
+    std::pair<bool, QString> run(Signal finished, Start start) {
+        QSignalSpy done(&backups(), finished);
+        if (!start())
             return {false, "not started"};
         if (!done.wait(20000))
             return {false, "no end"};
         return {done[0][1].toBool(), done[0][2].toString()};
     }
+    std::pair<bool, QString> backUp() {
+        return run(&ServerBackups::backupFinished, [&] { return backups().StartBackup(kMap); });
+    }
     std::pair<bool, QString> restore(const QString& archive) {
-        QSignalSpy done(&backups(), &ServerBackups::restoreFinished);
-        if (!backups().StartRestore(kMap, archive))
-            return {false, "not started"};
-        if (!done.wait(20000))
-            return {false, "no end"};
-        return {done[0][1].toBool(), done[0][2].toString()};
+        return run(&ServerBackups::restoreFinished,
+                   [&] { return backups().StartRestore(kMap, archive); });
+    }
+    // The three programs are there and the servers started.
+    void startServers() {
+        for (int i = 0; i < ServerTable::kCount; ++i)
+            h->apis.files.insert(folder + ServerTable::programFiles()[i]);
+        h->fleet().StartServersAndGoOnline();
     }
     QTemporaryDir dir;
     QString folder;
@@ -258,11 +264,11 @@ private slots:
         QCOMPARE(status.st_mode & 0777, 0600u);
         QCOMPARE(QDir(QFileInfo(archive).absolutePath()).entryList(QDir::Files | QDir::Hidden),
                  QStringList{QFileInfo(archive).fileName()});
-        const QStringList log = b.h->logSince(0);
-        QCOMPARE(log.filter("> Map Server backup started: worlds/main, server.cfg").size(), 1);
-        QCOMPARE(
-            log.filter(QRegularExpression("> Map Server backup done: .*, 5 files\\) in")).size(),
-            1);
+        QCOMPARE(b.h->linesWith("> Map Server backup started: worlds/main, server.cfg"), 1);
+        QCOMPARE(b.h->logSince(0)
+                     .filter(QRegularExpression("> Map Server backup done: .*, 5 files\\) in"))
+                     .size(),
+                 1);
 
         QVERIFY(QFile::remove(world + "/level.dat"));
         Write(world + "/region/r.0.0.mca", "overwritten");
@@ -279,9 +285,7 @@ private slots:
         QVERIFY(!b.backups().StartRestore(kMap, archive));
         QVERIFY(done.wait(20000));
         QVERIFY2(done[0][1].toBool(), qPrintable(done[0][2].toString()));
-        QCOMPARE(b.h->logSince(0)
-                     .filter("> Map Server is not started: a backup is being restored into it.")
-                     .size(),
+        QCOMPARE(b.h->linesWith("> Map Server is not started: a backup is being restored into it."),
                  1);
         QCOMPARE(b.h->apis.count("LaunchServer"), 0);
 
@@ -341,10 +345,8 @@ private slots:
             const QStringList disk = Snapshot(b.folder);
             const auto [ok, detail] = b.restore(archive);
             QVERIFY2(!ok && detail.contains(why), qPrintable(detail + " / " + why));
-            QCOMPARE(b.h->logSince(0)
-                         .filter("restore of hostile.tar.zst stopped: the entry " +
-                                 CommandLineText::ShowControlCharacters(why.left(20)))
-                         .size(),
+            QCOMPARE(b.h->linesWith("restore of hostile.tar.zst stopped: the entry " +
+                                    CommandLineText::ShowControlCharacters(why.left(20))),
                      1);
             QCOMPARE(Snapshot(b.folder), disk);
             QVERIFY(QDir(out).isEmpty());
@@ -364,8 +366,9 @@ private slots:
         QVERIFY(QDir(out).isEmpty());
     }
 
-    // A file that cannot be read, a disk that fills up: the backup ends with the reason in the
-    // log and an alert, and no archive or partial one is left; the next one goes through.
+    // A file that cannot be read (a disk that fills up: whatOthersGetWrong): the backup ends with
+    // the reason in the log and an alert, and no archive or partial one is left; the next one
+    // goes through.
     void aFailedBackupLeavesNothing() {
         BackupHarness b("backup path = worlds/main\n");
         Write(b.folder + "/worlds/main/level.dat", "level");
@@ -384,35 +387,19 @@ private slots:
         auto [ok, why] = b.backUp();
         QVERIFY(!ok);
         QCOMPARE(why, "cannot read worlds/main/region.mca: Input/output error");
-        QCOMPARE(b.h->logSince(0)
-                     .filter("> Map Server backup failed: cannot read "
-                             "worlds/main/region.mca: Input/output error; the partial "
-                             "archive is removed.")
-                     .size(),
+        QCOMPARE(b.h->linesWith("> Map Server backup failed: cannot read "
+                                "worlds/main/region.mca: Input/output error; the partial "
+                                "archive is removed."),
                  1);
         QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
 
-        b.backups().io.read = nullptr;
-        qint64 written = 0;
-        b.backups().io.write = [&written](int fd, const void* buffer, size_t size) -> ssize_t {
-            if (written > 200'000)
-                return errno = ENOSPC, -1;
-            written += qint64(size);
-            return ::write(fd, buffer, size);
-        };
-        std::tie(ok, why) = b.backUp();
-        QVERIFY(!ok);
-        QVERIFY2(why.contains("No space left on device"), qPrintable(why));
-        QVERIFY(written > 0);
-        QCOMPARE(QDir(backups).entryList(QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(alerts.size(), 2);
-        QCOMPARE(alerts[1].kind, Alert::Kind::BackupFailed);
-        QVERIFY(alerts[1].isTrouble());
-        QVERIFY(alerts[1].message.contains("No space left on device"));
+        QCOMPARE(alerts.size(), 1);
+        QCOMPARE(alerts[0].kind, Alert::Kind::BackupFailed);
+        QVERIFY(alerts[0].isTrouble());
+        QVERIFY(alerts[0].message.contains("Input/output error"));
 
         // The next one goes through. Its progress lines tell how far it was at each quarter,
         // also when they are written only once the whole has been read.
-        b.backups().io.write = nullptr;
         QSemaphore allRead;
         qint64 read = 0;
         b.backups().io.read = [&](int fd, void* buffer, size_t size) -> ssize_t {
@@ -486,11 +473,10 @@ private slots:
                                     "map-server-20200102-000000-2.tar.zst",
                                     "map-server-20200102-000000.tar.zst",
                                     QFileInfo(made2).fileName(), "notes.txt"}));
-        QCOMPARE(b.h->logSince(0)
-                     .filter("> Map Server backup map-server-20200101-000000.tar.zst removed: past "
-                             "the backups kept.")
-                     .size(),
-                 1);
+        QCOMPARE(
+            b.h->linesWith("> Map Server backup map-server-20200101-000000.tar.zst removed: past "
+                           "the backups kept."),
+            1);
         const QList<BackupArchiveFile> kept = b.backups().Archives(kMap);
         QCOMPARE(kept.size(), 3);
         QCOMPARE(kept[0].path, made2);
@@ -716,7 +702,8 @@ private slots:
 
     // What peers' users report of their backups: a file that grows while it is read (a log, a
     // world being written) makes a good archive of what it held when opened, not a failed one;
-    // failed backups never make the good ones go; only archives made count against the limits.
+    // failed backups (a full disk) leave nothing and never make the good ones go; only archives
+    // made count against the limits.
     void whatOthersGetWrong() {
         BackupHarness b("backup path = worlds/main\nkeep backups = 2\n");
         const QString world = b.folder + "/worlds/main";
@@ -750,11 +737,15 @@ private slots:
                 return errno = ENOSPC, -1;
             return ::write(fd, buffer, size);
         };
-        for (int failed = 0; failed < 3; ++failed) {
+        for (int i = 0; i < 3; ++i) {
             b.h->clock.epochOffset += 1000;
-            QVERIFY(!b.backUp().first);
+            const auto [failed, why] = b.backUp();
+            QVERIFY2(!failed && why.contains("No space left on device"), qPrintable(why));
             written = 0;
         }
+        QCOMPARE(
+            QDir(b.folder + "/backups/map-server").entryList(QDir::Files | QDir::Hidden).size(),
+            2); // no partial archive left
         QCOMPARE(b.backups().Archives(kMap).size(), 2);
         QCOMPARE(b.h->linesWith(" removed: past the backups kept."), 0);
         b.backups().io.write = nullptr;
@@ -772,10 +763,8 @@ private slots:
         BackupHarness b("backup path = worlds/main\nsave command = save-all\n"
                         "save confirmation = Saved map to\n");
         Write(b.folder + "/worlds/main/level.dat", "level");
-        for (int i = 0; i < ServerTable::kCount; ++i)
-            b.h->apis.files.insert(b.folder + ServerTable::programFiles()[i]);
         b.h->apis.consoles["Map Server"] = "map ready\n";
-        b.h->fleet().StartServersAndGoOnline();
+        b.startServers();
         QVERIFY(b.h->fleet().ServerRuns(kMap));
         QVERIFY(!b.backups().CanRestore(kMap));
 
@@ -826,9 +815,7 @@ private slots:
                         "console answers = ^(Saving|Unknown command)\n");
         Write(b.folder + "/worlds/main/level.dat", "level");
         CoreHarness& h = *b.h;
-        for (int i = 0; i < ServerTable::kCount; ++i)
-            h.apis.files.insert(b.folder + ServerTable::programFiles()[i]);
-        h.fleet().StartServersAndGoOnline();
+        b.startServers();
         const auto answerDue = [&] {
             h.clock.now += ConsoleAnswers::kWaitSeconds * 1000;
             h.core().answers().look();

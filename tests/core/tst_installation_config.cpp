@@ -58,6 +58,13 @@ void Write(const QString& path, const QByteArray& data) {
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
 }
 
+// The three programs are there, the core loaded and the servers started.
+void StartAll(CoreHarness& h) {
+    for (int i = 0; i < 3; ++i)
+        h.apis.files.insert(h.fleet().programPath(i));
+    h.loadCore().StartServersAndGoOnline();
+}
+
 void Own(const QString& path, uid_t user, gid_t group, mode_t mode) {
     const QByteArray bytes = QFile::encodeName(path);
     QVERIFY(::chown(bytes.constData(), user, group) == 0 && ::chmod(bytes.constData(), mode) == 0);
@@ -151,48 +158,24 @@ private slots:
         QTest::addColumn<QString>("setUp");
         QTest::addColumn<QString>("blamed"); // "" when the file is used
         QTest::addColumn<QString>("why");
-        QTest::newRow("own") << ""
-                             << ""
-                             << "";
-        QTest::newRow("others may write it") << "file 0666"
-                                             << "file"
-                                             << "every user may write";
-        QTest::newRow("its group may write it") << "file 0664"
-                                                << "file"
-                                                << "its group (gid 100)";
-        QTest::newRow("the group it trusts") << "file 0664 trusted"
-                                             << ""
-                                             << "";
-        QTest::newRow("another user's") << "file owner"
-                                        << "file"
-                                        << "another user (uid 65534)";
-        QTest::newRow("another user's, trusting") << "file owner trusted"
-                                                  << "file"
-                                                  << "another user (uid 65534)";
-        QTest::newRow("a group folder") << "folder 2775"
-                                        << "folder"
-                                        << "its group (gid 100)";
-        QTest::newRow("a group folder, trusted") << "folder 2775 trusted"
-                                                 << ""
-                                                 << "";
-        QTest::newRow("a folder above") << "above 0775"
-                                        << "above"
-                                        << "a folder above the file";
-        QTest::newRow("a sticky folder above") << "above 1777"
-                                               << ""
-                                               << "";
-        QTest::newRow("no such group") << "unknown group"
-                                       << "file"
-                                       << "is no group of this";
-        QTest::newRow("a link") << "link"
-                                << "file"
-                                << "it is a symbolic link";
-        QTest::newRow("a FIFO") << "fifo"
-                                << "file"
-                                << "it is not a regular file";
-        QTest::newRow("too large") << "large"
-                                   << "file"
-                                   << "it is over 1048576 bytes";
+        const auto row = [](const char* name, const char* setUp, const char* blamed = "",
+                            const char* why = "") {
+            QTest::newRow(name) << setUp << blamed << why;
+        };
+        row("own", "");
+        row("others may write it", "file 0666", "file", "every user may write");
+        row("its group may write it", "file 0664", "file", "its group (gid 100)");
+        row("the group it trusts", "file 0664 trusted");
+        row("another user's", "file owner", "file", "another user (uid 65534)");
+        row("another user's, trusting", "file owner trusted", "file", "another user (uid 65534)");
+        row("a group folder", "folder 2775", "folder", "its group (gid 100)");
+        row("a group folder, trusted", "folder 2775 trusted");
+        row("a folder above", "above 0775", "above", "a folder above the file");
+        row("a sticky folder above", "above 1777");
+        row("no such group", "unknown group", "file", "is no group of this");
+        row("a link", "link", "file", "it is a symbolic link");
+        row("a FIFO", "fifo", "file", "it is not a regular file");
+        row("too large", "large", "file", "it is over 1048576 bytes");
     }
     void aFileOthersCouldWriteIsRefused() {
         QFETCH(QString, setUp);
@@ -252,34 +235,11 @@ private slots:
         QVERIFY(c.launcher.isEmpty() && c.servers[2].program.isEmpty());
         // The start refuses, saying so in the log; nothing is launched.
         CoreHarness h(nullptr, nullptr, nullptr, folder);
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
-        h.loadCore().StartServersAndGoOnline();
+        StartAll(h);
         QCOMPARE(h.linesWith("> " + c.refusal + "; no server is started until it is mended."), 1);
         QCOMPARE(h.linesWith("> Login Server is not started: " + c.refusal + '.'), 1);
         QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
         QCOMPARE(h.server(0).state(), ServerSupervisor::State::StartFailed);
-    }
-
-    // A token or a trusted group that cannot be used refuses every start, rather than run the
-    // servers (and serve their status) without it.
-    void anUnusableProtectionRefusesTheStart() {
-        QTemporaryDir folder;
-        Write(folder.filePath(InstallationConfig::kFileName),
-              "[Launcher]\nstatus  token = short\n");
-        CoreHarness h(nullptr, nullptr, nullptr, folder.path());
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
-        h.loadCore().StartServersAndGoOnline();
-        QCOMPARE(h.core().installation().refusal,
-                 "corvane-launcher.ini line 2: \"status token\" is 16 to 256 visible characters, "
-                 "without blanks");
-        QCOMPARE(h.linesWith("> corvane-launcher.ini line 2: \"status token\" is 16 to 256 "
-                             "visible characters, without blanks; no server is started until it "
-                             "is mended."),
-                 1);
-        QCOMPARE(h.linesWith("> Login Server is not started: corvane-launcher.ini line 2: "), 1);
-        QVERIFY(h.apis.argsOf("LaunchServer").isEmpty());
     }
 
     // A server runs in the server folder unless the file names another folder, wherever its
@@ -289,22 +249,20 @@ private slots:
         QTest::addColumn<QByteArray>("section");
         QTest::addColumn<QString>("folder");  // the Map Server's, under the server folder
         QTest::addColumn<QString>("refusal"); // why the Map Server is not started
-        QTest::newRow("no file") << QByteArray() << "/"
-                                 << "";
-        QTest::newRow("a program in bin/") << QByteArray("program = bin/wrap.sh\n") << "/"
-                                           << "";
-        QTest::newRow("a folder of its own")
-            << QByteArray("program = bin/wrap.sh\nworking folder = worlds\n") << "/worlds"
-            << "";
-        QTest::newRow("no such folder") << QByteArray("working folder = wrlds\n") << ""
-                                        << "its working folder %1/wrlds is not a folder";
-        QTest::newRow("an environment line")
-            << QByteArray("environment = LD_PRELOAD\n") << ""
-            << "corvane-launcher.ini line 2: an environment line is NAME=value";
-        QTest::newRow("arguments") << QByteArray("arguments = --world \"a\n") << ""
-                                   << "corvane-launcher.ini line 2: a quote is left open";
-        QTest::newRow("no program") << QByteArray("program =\n") << ""
-                                    << "corvane-launcher.ini line 2: the program is empty";
+        const auto row = [](const char* name, const char* section, const char* folder,
+                            const char* refusal = "") {
+            QTest::newRow(name) << QByteArray(section) << folder << refusal;
+        };
+        row("no file", "", "/");
+        row("a program in bin/", "program = bin/wrap.sh\n", "/");
+        row("a folder of its own", "program = bin/wrap.sh\nworking folder = worlds\n", "/worlds");
+        row("no such folder", "working folder = wrlds\n", "",
+            "its working folder %1/wrlds is not a folder");
+        row("an environment line", "environment = LD_PRELOAD\n", "",
+            "corvane-launcher.ini line 2: an environment line is NAME=value");
+        row("arguments", "arguments = --world \"a\n", "",
+            "corvane-launcher.ini line 2: a quote is left open");
+        row("no program", "program =\n", "", "corvane-launcher.ini line 2: the program is empty");
     }
     void whereAServerRunsAndWhatStopsItsStart() {
         QFETCH(QByteArray, section);
@@ -314,11 +272,9 @@ private slots:
         if (!section.isEmpty())
             Write(server.filePath(InstallationConfig::kFileName), "[Map Server]\n" + section);
         CoreHarness h(nullptr, nullptr, nullptr, server.path());
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
         h.apis.files.insert(server.filePath("bin/wrap.sh"));
         h.apis.folders = {server.path(), server.filePath("worlds"), server.filePath("bin")};
-        h.loadCore().StartServersAndGoOnline();
+        StartAll(h);
         const QStringList launched = h.apis.argsOf("LaunchServer");
         if (refusal.isEmpty()) {
             QCOMPARE(launched.size(), 3);
@@ -335,12 +291,9 @@ private slots:
     // launcher never writes it.
     void theFileIsReadAtEveryStartAndNeverWritten() {
         QTemporaryDir folder;
-        QFile file(folder.filePath(InstallationConfig::kFileName));
+        const QString file = folder.filePath(InstallationConfig::kFileName);
         // Line 9 left out, but not one the server's start needs.
-        const QByteArray text =
-            QByteArray(kFile).replace("environment = not a variable", "stop = x");
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
-        file.close();
+        Write(file, QByteArray(kFile).replace("environment = not a variable", "stop = x"));
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
         for (int i = 0; i < 3; ++i)
             h.apis.files.insert(h.fleet().programPath(i));
@@ -364,22 +317,20 @@ private slots:
         f.CheckDeadlines();
         QCOMPARE(h.server(2).state(), ServerSupervisor::State::Stopped);
         // Changed while the launcher runs: the next start takes the change.
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[Map Server]\n") > 0);
-        file.close();
+        Write(file, "[Map Server]\n");
         f.StartServerAlone(2);
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/map-server");
         // A restart of one server reads it again too.
         const QByteArray edited = "[Map Server]\nprogram = bin/minetest-run\n";
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(edited) == edited.size());
-        file.close();
+        Write(file, edited);
         f.RestartServer(2);
         h.clock.now += 500;
         f.CheckDeadlines();
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), folder.path() + "/bin/minetest-run");
         h.core().BeginExit([] {});
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == edited);
+        QCOMPARE(ReadFile(file), edited);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
-                 QStringList{file.fileName().section('/', -1)});
+                 QStringList{InstallationConfig::kFileName});
     }
 };
 

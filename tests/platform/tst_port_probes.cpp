@@ -15,30 +15,16 @@ namespace {
 
 using Answer = modAPIs::PortAnswer;
 
-// A TCP socket bound to a free port of 127.0.0.1, listening with that backlog unless it is < 0.
+// A socket bound to a free port of 127.0.0.1, listening with that backlog unless it is < 0.
 struct LoopbackSocket {
-    explicit LoopbackSocket(int backlog) : fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit LoopbackSocket(int backlog, int type = SOCK_STREAM)
+        : fd(socket(AF_INET, type | SOCK_CLOEXEC, 0)) {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof a;
         if (bind(fd.get(), reinterpret_cast<sockaddr*>(&a), size) == 0 &&
             (backlog < 0 || listen(fd.get(), backlog) == 0) &&
-            getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &size) == 0)
-            port = ntohs(a.sin_port);
-    }
-    UniqueFd fd;
-    std::uint16_t port = 0;
-};
-
-// A UDP socket bound to a free port of 127.0.0.1.
-struct LoopbackUdp {
-    LoopbackUdp() : fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (bind(fd.get(), reinterpret_cast<sockaddr*>(&a), size) == 0 &&
             getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &size) == 0)
             port = ntohs(a.sin_port);
     }
@@ -109,7 +95,7 @@ private slots:
         TmuxSandbox sandbox;
         LinuxApis& os = sandbox.apis();
         const LoopbackSocket taken(8);
-        const LoopbackUdp udpTaken;
+        const LoopbackSocket udpTaken(-1, SOCK_DGRAM);
         QVERIFY(taken.port != 0 && udpTaken.port != 0);
         const QString login = sandbox.path("login-server");
         QVERIFY(sandbox.copyServer("login-server", login));

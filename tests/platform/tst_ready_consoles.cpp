@@ -34,16 +34,6 @@ class ReadyConsolesTest : public QObject {
         return pid ? pid->trimmed().toInt() : 0;
     }
     bool readyGone() { return !sandbox->tmux({"has-session", "-t", kReady}); }
-    // Starts the map server with a console ready for its relaunch: its launch, and the ready
-    // console's helper.
-    std::pair<ServerProcess, int> launchWithReadyConsole() {
-        os().SetReadyConsoles(true);
-        const ServerProcess p = os().LaunchServer(program, kTitle);
-        int helper = 0;
-        (void)QTest::qWaitFor([&] { return (helper = readyHelper()) > 0; }, 10000);
-        return {p, helper};
-    }
-
 private slots:
     void init() {
         sandbox = std::make_unique<TmuxSandbox>();
@@ -59,8 +49,10 @@ private slots:
     // output logged from the first line, under the title and the program's window name; and the
     // next console is made ready at once.
     void aRelaunchTakesTheReadyConsoleAndStartsTheProgramOnce() {
-        const auto [first, helper] = launchWithReadyConsole();
-        QVERIFY(first.lPID > 0 && helper > 0);
+        os().SetReadyConsoles(true);
+        const ServerProcess first = os().LaunchServer(program, kTitle);
+        int helper = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(first.lPID > 0 && (helper = readyHelper()) > 0, 10000);
         QTRY_VERIFY(ReadFile(logFile).count(kBanner) == 1);
         // Waiting, it runs nothing: the one copy of the program is the first launch's.
         QCOMPARE(proc::Running(program), QList<int>{first.lPID});
