@@ -8,6 +8,7 @@
 #include "RestoreArchive.h"
 #include "ServerBackups.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -54,7 +55,10 @@ QStringList Snapshot(const QString& folder) {
         } else if (info.isDir())
             entries << path + "/";
         else
-            entries << path + " = " + QString::fromLatin1(Read(info.filePath()).toHex().left(32));
+            entries << path + " = " +
+                           QString::fromLatin1(QCryptographicHash::hash(Read(info.filePath()),
+                                                                        QCryptographicHash::Sha256)
+                                                   .toHex());
     }
     entries.sort();
     return entries;
