@@ -5,6 +5,7 @@
 #include "TmuxSandbox.h"
 #include "linux/ConsoleLogPipe.h"
 #include "linux/ConsoleText.h"
+#include "linux/OomKills.h"
 
 #include <QDateTime>
 #include <QScopeGuard>
@@ -201,6 +202,49 @@ private slots:
                  ConsoleEnding::State::StillRunning);
         ::kill(p.lPID, SIGKILL);
         apis.ReleaseProcessHandle(p.hProcess);
+    }
+
+    // A server the kernel kills for want of memory is told apart from one killed by kill -9 (just
+    // above): its console runs in a memory cgroup of its own with a small limit.
+    void anOutOfMemoryKillIsToldApart() {
+        const MemoryCgroup own = MemoryCgroupOf(getpid());
+        const QString small =
+            QString::fromStdString(own.folder) + "/corvane-test-" + QString::number(getpid());
+        const auto write = [&](const QString& file, const QByteArray& value) {
+            QFile f(small + "/" + file);
+            return f.open(QIODevice::WriteOnly) && f.write(value) == value.size() && f.flush();
+        };
+        if (own.folder.empty() || !QDir().mkdir(small))
+            QSKIP("no memory cgroup that this test may make a smaller one in");
+        const auto removeGroup = qScopeGuard([&] { QDir().rmdir(small); });
+        const QByteArray limit = QByteArray::number(64 << 20);
+        if (!(own.unified ? write("memory.max", limit) && write("memory.swap.max", "0")
+                          : write("memory.limit_in_bytes", limit)))
+            QSKIP("the memory cgroup made cannot be given a limit");
+        if (!own.unified)
+            write("memory.memsw.limit_in_bytes", limit); // only with swap accounting
+        {
+            TmuxSandbox sandbox;
+            LinuxApis& apis = sandbox.apis();
+            QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
+            const QByteArray tmux =
+                sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed();
+            QVERIFY(tmux.toInt() > 0 && write("cgroup.procs", tmux));
+            const QString program = sandbox.path("w/map-server");
+            QVERIFY(QDir().mkpath(sandbox.path("w")));
+            QFile script(program);
+            QVERIFY(script.open(QIODevice::WriteOnly) &&
+                    script.write("#!/bin/sh\necho eating\nexec tail /dev/zero\n") > 0);
+            script.close();
+            QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            ServerProcess p = apis.LaunchServer(program, "Map Server");
+            QVERIFY2(p.lPID > 0, qPrintable(apis.LastLaunchError()));
+            QTRY_COMPARE_WITH_TIMEOUT(apis.ExamineEndedConsole("Map Server", 50).state,
+                                      ConsoleEnding::State::Ended, 20000);
+            QCOMPARE(apis.ExamineEndedConsole("Map Server", 50).how,
+                     "killed by signal 9 (SIGKILL) by the kernel's out-of-memory killer");
+            apis.ReleaseProcessHandle(p.hProcess);
+        }
     }
 
     // A console moved aside frees its title at once for the next start, and keeps its ending and

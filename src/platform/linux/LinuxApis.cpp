@@ -59,6 +59,12 @@ ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sT
     }
     ServerProcess launched = launcher_.launch(sExePath, sTitle);
     endAsked_.remove(sTitle);
+    oomKillsAtLaunch_.remove(sTitle);
+    if (launched.lPID > 0) {
+        const MemoryCgroup group = MemoryCgroupOf(launched.lPID);
+        if (const long long kills = OomKillsIn(group); kills >= 0)
+            oomKillsAtLaunch_.insert(sTitle, {group, kills});
+    }
     if (readyConsoles_ && launched.lPID > 0 && IsDescriptor(launched.hProcess)) {
         const int pidfd = static_cast<int>(launched.hProcess.raw());
         launchedTitles_.insert(pidfd, sTitle);
@@ -311,7 +317,14 @@ bool LinuxApis::FileExists(const QString& sPath) {
 }
 
 ConsoleEnding LinuxApis::ExamineEndedConsole(const QString& sTitle, std::int32_t lLines) {
-    const ConsoleEnding ending = ExamineConsoleEnding(tmux_, sTitle, lLines);
+    ConsoleEnding ending = ExamineConsoleEnding(tmux_, sTitle, lLines);
+    // A SIGKILL while the kernel counted an out-of-memory kill in the server's memory cgroup is
+    // the kernel's, not somebody's kill -9.
+    if (const auto launch = oomKillsAtLaunch_.constFind(sTitle);
+        launch != oomKillsAtLaunch_.constEnd() && ending.state == ConsoleEnding::State::Ended &&
+        ending.exitStatus < 0 && ending.how.startsWith(QStringLiteral("killed by signal 9 ")) &&
+        OomKillsIn(launch->group) > launch->kills)
+        ending.how += QStringLiteral(" by the kernel's out-of-memory killer");
     // Seen with tmux 3.3: while only this (output-less) control client talks to it, tmux may leave
     // the last output of an ended process unread and so never mark its console dead. A client that
     // comes and goes sets it going again; the caller asks once more a moment later.
@@ -331,6 +344,7 @@ void LinuxApis::CloseEndedConsole(const QString& sTitle) {
     if (closed || gone) {
         endNotices_.forget(sTitle);
         aside_.remove(sTitle);
+        oomKillsAtLaunch_.remove(sTitle);
     } else if (aside) {
         // tmux did not answer (stopped, say), or has not seen the end yet: the console is to close
         // itself, as soon as tmux carries this out. Dead by then, it is closed at once; else its
@@ -358,6 +372,8 @@ QString LinuxApis::MoveEndedConsoleAside(const QString& sTitle, std::int32_t lPI
         endNotices_.hookFor(aside),
     });
     aside_.insert(aside);
+    if (oomKillsAtLaunch_.contains(sTitle))
+        oomKillsAtLaunch_.insert(aside, oomKillsAtLaunch_.take(sTitle));
     return aside;
 }
 

@@ -6,6 +6,7 @@
 #include "ConsoleEndNotices.h"
 #include "ConsoleLogPipe.h"
 #include "LinuxBackendConfig.h"
+#include "OomKills.h"
 #include "PortProbes.h"
 #include "ProcessEndWatch.h"
 #include "ProcessGroupUsage.h"
@@ -93,6 +94,13 @@ private:
     ProcessEndWatch endWatch_;
     ConsoleEndNotices endNotices_; // of the consoles moved aside after a crash
     QSet<QString> aside_;          // the consoles moved aside and not seen closed or gone yet
+    // The out-of-memory kills counted in each console's memory cgroup when its server was
+    // launched, by console name (moved with a console moved aside).
+    struct OomKillsAtLaunch {
+        MemoryCgroup group;
+        long long kills = 0;
+    };
+    QHash<QString, OomKillsAtLaunch> oomKillsAtLaunch_;
     PortProbes portProbes_;
     ProcessGroupUsage usage_;
     // Consoles made ready for relaunches (SetReadyConsoles): the title of each launched server's
