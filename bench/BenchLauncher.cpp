@@ -37,7 +37,8 @@ BenchLauncher::BenchLauncher(BenchWorld& world, modAPIs* apis)
     services.endProgram = [] {};
     // Alerts waiting for delivery are kept beside the settings, as a user's state folder would.
     services.privateFolder = [folder = world.settingsFolder()] { return folder + "/state"; };
-    window_ = std::make_unique<frmMain>(*core_, services);
+    app_ = std::make_unique<LauncherApp>(*core_, services.privateFolder());
+    window_ = std::make_unique<frmMain>(*app_, services);
     // The history is recorded into the state folder, as the program records it.
     InstallHistoryCharts(*window_);
     window_->Form_Load();
@@ -49,6 +50,7 @@ BenchLauncher::~BenchLauncher() {
     if (fleet().ServerState() > 0)
         fleet().StopServers();
     window_.reset();
+    app_.reset();
     core_.reset();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BenchWorld.h"
+#include "LauncherApp.h"
 #include "LauncherCore.h"
 #include "QSettingsStore.h"
 #include "frmMain.h"
@@ -53,5 +54,6 @@ private:
     std::unique_ptr<Clock> clock_;
     QSettingsStore settings_;
     std::unique_ptr<LauncherCore> core_;
+    std::unique_ptr<LauncherApp> app_;
     std::unique_ptr<frmMain> window_;
 };

@@ -4,6 +4,7 @@
 #include "DisplayStartGuard.h"
 #include "HistoryCharts.h"
 #include "InstallLayout.h"
+#include "LauncherApp.h"
 #include "LauncherCore.h"
 #include "LauncherKeys.h"
 #include "LogFolder.h"
@@ -51,7 +52,11 @@ int main(int argc, char* argv[]) {
 
     auto apis = CreatePlatformApis(serverFolder.folder);
     const auto clock = CreateSystemClock();
-    LauncherCore core(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder});
+    QString privateFolderProblem;
+    const QString privateFolder = PrivateStateFolder(&privateFolderProblem);
+    LauncherApp launcher(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder},
+                         privateFolder);
+    LauncherCore& core = launcher.core();
 
     WindowServices services;
     services.statusIconFolder = [] {
@@ -64,11 +69,8 @@ int main(int argc, char* argv[]) {
         return settings.FilePath(QCoreApplication::applicationName());
     };
     services.launcherProgram = [] { return QCoreApplication::applicationFilePath(); };
-    services.privateFolder = [] {
-        QString why;
-        return PrivateStateFolder(&why);
-    };
-    core.schedules().UseStateFolder(services.privateFolder());
+    services.privateFolder = [privateFolder] { return privateFolder; };
+    core.schedules().UseStateFolder(privateFolder);
     services.endProgram = [&apis, &instance] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
@@ -79,7 +81,7 @@ int main(int argc, char* argv[]) {
         std::_Exit(EXIT_SUCCESS);
     };
 
-    frmMain window(core, services);
+    frmMain window(launcher, services);
     InstallHistoryCharts(window);
     EndLikeClosingTheWindow(window);
     window.Form_Load();

@@ -3,6 +3,7 @@
 #include "AlertDelivery.h"
 #include "ConsoleCommandLine.h"
 #include "CrashMonitor.h"
+#include "LauncherApp.h"
 #include "LogListBox.h"
 #include "MessagePane.h"
 #include "OperatorMenus.h"
@@ -24,11 +25,8 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
-frmMain::frmMain(LauncherCore& core, WindowServices services, QWidget* parent)
-    : QWidget(parent), core_(core), services_(std::move(services)),
-      status_(std::make_unique<StatusReporter>(core)),
-      alerts_(std::make_unique<AlertDelivery>(
-          core, services_.privateFolder ? services_.privateFolder() : QString())) {
+frmMain::frmMain(LauncherApp& app, WindowServices services, QWidget* parent)
+    : QWidget(parent), app_(app), core_(app.core()), services_(std::move(services)) {
     buildControls();
     connectHandlers();
     observeCore();
@@ -94,8 +92,8 @@ void frmMain::observeCore() {
 // While the port cannot be had the box is unticked, so a click ticks it and tries at once; the
 // box's menu is where the operator gives the tries up.
 void frmMain::observeStatus() {
-    connect(status_.get(), &StatusReporter::servingChanged, this, &frmMain::ShowStatusServed);
-    connect(status_.get(), &StatusReporter::notCurrentlyServed, notice_, &RedNotice::statusNotice);
+    connect(&app_.status(), &StatusReporter::servingChanged, this, &frmMain::ShowStatusServed);
+    connect(&app_.status(), &StatusReporter::notCurrentlyServed, notice_, &RedNotice::statusNotice);
     actStopTryingStatus =
         new QAction(QStringLiteral("Stop Trying to Serve the Status"), chkSendStatus);
     actStopTryingStatus->setEnabled(false);
@@ -106,7 +104,7 @@ void frmMain::observeStatus() {
 
 void frmMain::StopTryingToServeStatus() {
     core_.options().sendStatus = 0;
-    status_->serve(false);
+    app_.status().serve(false);
     actStopTryingStatus->setEnabled(false);
 }
 
@@ -123,11 +121,15 @@ void frmMain::ShowStatusServed(bool served) {
 }
 
 quint16 frmMain::StatusPort() const {
-    return status_->port();
+    return app_.status().port();
 }
 
 StatusReporter& frmMain::Status() {
-    return *status_;
+    return app_.status();
+}
+
+AlertDelivery& frmMain::Alerts() {
+    return app_.alerts();
 }
 
 void frmMain::letPendingEventsRun() {

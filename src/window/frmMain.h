@@ -52,6 +52,7 @@ class PastedLines;
 class PictureBox;
 class RedNotice;
 class AlertDelivery;
+class LauncherApp;
 class StatusReporter;
 class TabStrip;
 class VbCheckBox;
@@ -62,7 +63,8 @@ class clsTrayIcon;
 class frmMain : public QWidget {
     Q_OBJECT
 public:
-    frmMain(LauncherCore& core, WindowServices services, QWidget* parent = nullptr);
+    // Shows the launcher and forwards the operator's wishes to it; owns none of its services.
+    frmMain(LauncherApp& app, WindowServices services, QWidget* parent = nullptr);
     ~frmMain() override;
 
     LauncherCore& core() { return core_; }
@@ -148,7 +150,7 @@ public:
     // The port the status is served on; 0 while it is not served.
     quint16 StatusPort() const;
     StatusReporter& Status();
-    AlertDelivery& Alerts() { return *alerts_; }
+    AlertDelivery& Alerts();
     const WindowServices& services() const { return services_; }
 
 protected:
@@ -174,10 +176,9 @@ private:
     void placeWindow();                          // window/frmMain_place.cpp
     void rememberPlace(const QByteArray& place); // window/frmMain_place.cpp
 
+    LauncherApp& app_;
     LauncherCore& core_;
     WindowServices services_;
-    std::unique_ptr<StatusReporter> status_;
-    std::unique_ptr<AlertDelivery> alerts_;
     RedNotice* notice_ = nullptr; // the crash notice, and the status's
     std::unique_ptr<WindowPlaces> places_;
     bool shownOnce_ = false;

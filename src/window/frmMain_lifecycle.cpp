@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "LauncherApp.h"
+
 #include "StatusReporter.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
@@ -50,7 +52,7 @@ void frmMain::chkLogEverything_Click() {
 
 void frmMain::chkSendStatus_Click() {
     core_.options().sendStatus = chkSendStatus->Value();
-    status_->serve(chkSendStatus->Value() == 1);
+    app_.status().serve(chkSendStatus->Value() == 1);
 }
 
 void frmMain::vsInterval_Change() {
@@ -73,7 +75,7 @@ void frmMain::LoadSettings() {
     chkTrayIconUse->SetValue(loaded.trayIconUse);
     chkOutputServerMessage->SetValue(loaded.messageUpdate);
     chkLogEverything->SetValue(loaded.logToDisk);
-    status_->loadSettings(); // where to serve, before the box may start serving
+    app_.status().loadSettings(); // where to serve, before the box may start serving
     chkSendStatus->SetValue(loaded.sendStatus);
     txtInterval->setText(QString::number(loaded.intervalSeconds));
     vsInterval->SetValue(-loaded.intervalSeconds);

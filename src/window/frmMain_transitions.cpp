@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "LauncherApp.h"
+
 #include "AlertDelivery.h"
 #include "CrashMonitor.h"
 #include "LauncherState.h"
@@ -83,7 +85,7 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
         // The alert that the launcher exits gets two seconds to go out; it waits in the queue
         // file for the next start otherwise.
         core_.BeginExit([this, place] {
-            alerts_->finishThen(
+            app_.alerts().finishThen(
                 [this, place] {
                     rememberPlace(place);
                     RemoveTrayIcon();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CoreHarness.h"
+#include "LauncherApp.h"
 #include "frmMain.h"
 // The types of the window's controls, which the window itself only declares: tests reach them all.
 #include "ConsoleCommandLine.h"
@@ -21,9 +22,9 @@ class LauncherHarness : public CoreHarness {
 public:
     explicit LauncherHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
                              Clock* time = nullptr, const QString& folder = kFolder)
-        : CoreHarness(store, os, time, folder),
+        : CoreHarness(store, os, time, folder), app_(core(), QString()), // alerts wait in memory
           window_(std::make_unique<frmMain>(
-              core(),
+              app_,
               WindowServices{
                   .trayAvailable = [this] { return trayAvailable; },
                   .endProgram = [this] { ++endProgramCalls; },
@@ -33,8 +34,7 @@ public:
                   .settingsFile =
                       [] { return QStringLiteral("/home/op/.config/CorvaneLauncher.ini"); },
                   .launcherProgram = [] { return QStringLiteral("/usr/bin/corvane-launcher"); },
-                  .privateFolder = {}})) { // alerts wait in memory
-    }
+                  .privateFolder = {}})) {}
 
     frmMain& window() { return *window_; }
     // Runs the window's load, as the program does before showing it.
@@ -52,5 +52,6 @@ public:
     bool openingWorks = true;
 
 private:
+    LauncherApp app_;
     std::unique_ptr<frmMain> window_;
 };

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "LauncherCore.h"
+
+#include <QString>
+#include <memory>
+
+class AlertDelivery;
+class StatusReporter;
+
+// The launcher without its window: the core and the services that run beside it (the status
+// endpoint, the alerts' delivery). The program builds it first and then, when there is a desktop,
+// the window, which observes it and forwards the operator's wishes, and owns none of it.
+class LauncherApp {
+public:
+    // Builds the core from its services. Alerts waiting for delivery are kept in privateFolder;
+    // an empty folder keeps them in memory only.
+    LauncherApp(const CoreServices& services, const QString& privateFolder);
+    // Around a core made and owned elsewhere.
+    LauncherApp(LauncherCore& core, const QString& privateFolder);
+    ~LauncherApp();
+    LauncherApp(const LauncherApp&) = delete;
+    LauncherApp& operator=(const LauncherApp&) = delete;
+
+    LauncherCore& core() { return core_; }
+    StatusReporter& status() { return *status_; }
+    AlertDelivery& alerts() { return *alerts_; }
+
+private:
+    std::unique_ptr<LauncherCore> ownCore_;
+    LauncherCore& core_;
+    std::unique_ptr<StatusReporter> status_;
+    std::unique_ptr<AlertDelivery> alerts_;
+};
