@@ -115,6 +115,16 @@ SingleInstance::Role SingleInstance::claim() {
     return Role::NoAnswer;
 }
 
+QString SingleInstance::holder() const {
+    qint64 pid = 0;
+    if (!lock_ || !lock_->getLockInfo(&pid, nullptr, nullptr) || pid <= 0)
+        return QString();
+    const QString program = ProgramNameOfProcess(pid);
+    return QStringLiteral("%1 (PID %2)")
+        .arg(program.isEmpty() ? QStringLiteral("a launcher") : program)
+        .arg(pid);
+}
+
 void SingleInstance::answerRaiseRequests() {
     // A socket file here was left by a launcher that was killed: the lock says none runs.
     QLocalServer::removeServer(socketPath_);

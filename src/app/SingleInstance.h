@@ -42,6 +42,10 @@ public:
     // its own. Also done when this goes; for a program that ends without running its destructors.
     void release();
 
+    // The launcher holding the folder when claim() did not say First: "corvane-launcher (PID
+    // 1234)", its program's name as far as this user may see it; empty when the lock names none.
+    QString holder() const;
+
     // The socket's name (a path), for messages.
     QString socketPath() const { return socketPath_; }
     // Why the lock is not in the private state folder, when it is not; empty when it is.

@@ -29,3 +29,6 @@ QString PrivateStateFolder(QString* error);
 QString PrivateFolderIn(const QString& parentFolder, QString* error);
 // A new private folder of a name nobody could have made first, in the temporary folder.
 QString UniquePrivateFolder(QString* error);
+// The file name of the program a process of this user runs ("corvane-launcherd"); empty when it
+// cannot be seen.
+QString ProgramNameOfProcess(qint64 pid);

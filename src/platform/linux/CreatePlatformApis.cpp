@@ -2,6 +2,7 @@
 #include "LinuxApis.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 std::unique_ptr<modAPIs> CreatePlatformApis(const QString& serverFolder) {
@@ -14,4 +15,10 @@ std::unique_ptr<modAPIs> CreatePlatformApis(const QString& serverFolder) {
 QString ConsoleSocketName(const QString& serverFolder) {
     const QString canonical = QFileInfo(serverFolder).canonicalFilePath();
     return LinuxBackendConfig::SocketNameForFolder(canonical.isEmpty() ? serverFolder : canonical);
+}
+
+QString ProgramNameOfProcess(qint64 pid) {
+    if (pid <= 0)
+        return QString();
+    return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(pid))).fileName();
 }

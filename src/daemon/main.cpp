@@ -1,0 +1,111 @@
+// corvane-launcherd: the launcher without a desktop, for machines reached over SSH or run by
+// systemd. The same core and services as the desktop launcher, with no window, tray or charts.
+
+#include "AlertDelivery.h"
+#include "DaemonCommandLine.h"
+#include "LauncherApp.h"
+#include "LauncherKeys.h"
+#include "LogFolder.h"
+#include "Platform.h"
+#include "QSettingsStore.h"
+#include "ServerFolder.h"
+#include "ServerFolderReport.h"
+#include "SingleInstance.h"
+#include "StandardErrorLog.h"
+#include "StatusReporter.h"
+#include "TerminationRequests.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// How long the alert that the launcher exits may take to go out; it waits in its queue file for
+// the next start otherwise.
+constexpr int kExitAlertWaitMs = 2000;
+
+void PrintError(const QString& text) {
+    std::fprintf(stderr, "corvane-launcherd: %s\n", text.toLocal8Bit().constData());
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    // The same settings as the desktop launcher's.
+    QCoreApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
+    const DaemonCommandLine commandLine =
+        ParseDaemonCommandLine(QCoreApplication::arguments().mid(1));
+    if (commandLine.exitNow) {
+        std::fputs(commandLine.output.toLocal8Bit().constData(),
+                   commandLine.exitCode == 0 ? stdout : stderr);
+        return commandLine.exitCode;
+    }
+    const QFileInfo folderInfo(commandLine.serverDir);
+    if (!folderInfo.isDir()) {
+        PrintError(commandLine.serverDir + QStringLiteral(" is not a folder."));
+        return EXIT_FAILURE;
+    }
+    const ServerFolder serverFolder{QDir::cleanPath(folderInfo.absoluteFilePath()),
+                                    ServerFolderSource::Option};
+
+    SingleInstance instance(serverFolder.folder);
+    if (!instance.folderNote().isEmpty())
+        PrintError(instance.folderNote());
+    if (instance.claim() != SingleInstance::Role::First) {
+        const QString holder = instance.holder();
+        PrintError(QStringLiteral("a launcher already runs on %1%2; not starting a second one.")
+                       .arg(serverFolder.folder,
+                            holder.isEmpty() ? QString() : QStringLiteral(": ") + holder));
+        return EXIT_FAILURE;
+    }
+
+    QSettingsStore settings;
+    auto apis = CreatePlatformApis(serverFolder.folder);
+    const auto clock = CreateSystemClock();
+    QString privateFolderProblem;
+    const QString privateFolder = PrivateStateFolder(&privateFolderProblem);
+    LauncherApp launcher(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder},
+                         privateFolder);
+    LauncherCore& core = launcher.core();
+    CopyLogToStandardError(core.log());
+    core.schedules().UseStateFolder(privateFolder);
+
+    // The options as the window's controls would hand them over once loaded.
+    const LauncherOptions options = core.LoadSettings();
+    core.options() = options;
+    core.fleet().SetStatusInterval(options.intervalSeconds);
+    launcher.status().loadSettings();
+    launcher.status().serve(options.sendStatus == 1);
+    ReportServerFolder(core.log(), serverFolder, core.fleet().MissingPrograms());
+    const LogFolderChoice logs = ChooseLogFolder(
+        serverFolder.folder, core.settings().Read(LauncherKeys::kLogGroup).trimmed());
+    core.UseLogFolder(logs.folder, logs.note);
+    core.alerts().launcherStarted();
+    core.fleet().AdoptRunningServers();
+    if (commandLine.start)
+        QTimer::singleShot(0, &core, [&core] {
+            if (core.fleet().ServerState() == 0)
+                core.fleet().StartServersAndGoOnline();
+        });
+
+    // SIGTERM or SIGINT: the servers' stop sequences run to their end or their deadlines, the
+    // settings are saved, then the program ends with status 0. Repeated requests end it once.
+    bool ending = false;
+    WatchTerminationRequests(&app, [&] {
+        if (std::exchange(ending, true))
+            return;
+        core.BeginExit([&launcher] {
+            launcher.alerts().finishThen([] { QCoreApplication::exit(EXIT_SUCCESS); },
+                                         kExitAlertWaitMs);
+        });
+    });
+    const int status = QCoreApplication::exec();
+    while (core.ExitPending())
+        QCoreApplication::exec();
+    return status;
+}
