@@ -57,6 +57,13 @@ int ClaimServerFolder(SingleInstance& instance, const ServerFolder& serverFolder
                           .arg(serverFolder.folder, instance.socketPath(), instance.listenError()));
         return -1;
     case SingleInstance::Role::HandedOver:
+        // The launcher without a desktop has no window to bring back.
+        if (const QString holder = instance.holder(); holder.startsWith("corvane-launcherd ")) {
+            printLine(stderr, QStringLiteral("a launcher already runs on %1: %2; not starting a "
+                                             "second one.")
+                                  .arg(serverFolder.folder, holder));
+            return 1;
+        }
         printLine(stdout, QStringLiteral("a launcher already runs on %1; its window was "
                                          "brought to the front.")
                               .arg(serverFolder.folder));

@@ -49,12 +49,21 @@ order="$(grep -o 'Starting [A-Za-z]* Server' "$work/err" | tr '\n' ,)"
 [ "$order" = "Starting Login Server,Starting Char Server,Starting Map Server," ] ||
     fail "servers started as: $order"
 
-# One launcher per folder: the second names the first.
+# One launcher per folder: the second, of either kind, names the first.
 second="$("$daemon" --server-dir "$work/servers" 2>&1)"
 status=$?
 ((status == 1)) || fail "a second launcher ended with $status"
 [[ "$second" == *"a launcher already runs on $work/servers: corvane-launcherd (PID $pid)"* ]] ||
     fail "the second launcher said: $second"
+
+desktop="$programs/corvane-launcher"
+if command -v xvfb-run >/dev/null; then
+    second="$(xvfb-run -a "$desktop" --server-dir "$work/servers" 2>&1)"
+    status=$?
+    ((status == 1)) || fail "the desktop launcher beside it ended with $status: $second"
+    [[ "$second" == *"corvane-launcherd (PID $pid); not starting a second one."* ]] ||
+        fail "the desktop launcher beside it said: $second"
+fi
 
 # A crash is relaunched.
 map="$(server_pid map-server)"
