@@ -10,6 +10,7 @@
 #include "QSettingsStore.h"
 #include "ServerFolder.h"
 #include "ServerFolderReport.h"
+#include "ServiceManager.h"
 #include "SingleInstance.h"
 #include "StandardErrorLog.h"
 #include "StatusReporter.h"
@@ -36,6 +37,8 @@ void PrintError(const QString& text) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    // Read, and cleared from the environment, before anything is started.
+    const std::unique_ptr<ServiceManager> manager = ConnectServiceManager();
     // The same settings as the desktop launcher's.
     QCoreApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
     const DaemonCommandLine commandLine =
@@ -93,17 +96,28 @@ int main(int argc, char* argv[]) {
                 core.fleet().StartServersAndGoOnline();
         });
 
+    // Under systemd (Type=notify): ready once set up, before the servers are started (which
+    // takes a while); the watchdog fed from the event loop, so that a launcher whose loop is
+    // stuck is restarted.
+    QTimer watchdog;
+    if (const int ms = manager->watchdogIntervalMs(); ms > 0) {
+        QObject::connect(&watchdog, &QTimer::timeout, &app, [&manager] { manager->watchdog(); });
+        watchdog.start(ms);
+    }
+
     // SIGTERM or SIGINT: the servers' stop sequences run to their end or their deadlines, the
     // settings are saved, then the program ends with status 0. Repeated requests end it once.
     bool ending = false;
     WatchTerminationRequests(&app, [&] {
         if (std::exchange(ending, true))
             return;
+        manager->stopping();
         core.BeginExit([&launcher] {
             launcher.alerts().finishThen([] { QCoreApplication::exit(EXIT_SUCCESS); },
                                          kExitAlertWaitMs);
         });
     });
+    manager->ready();
     const int status = QCoreApplication::exec();
     while (core.ExitPending())
         QCoreApplication::exec();
