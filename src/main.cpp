@@ -71,11 +71,12 @@ int main(int argc, char* argv[]) {
     services.launcherProgram = [] { return QCoreApplication::applicationFilePath(); };
     services.privateFolder = [privateFolder] { return privateFolder; };
     core.schedules().UseStateFolder(privateFolder);
-    services.endProgram = [&apis, &instance] {
+    services.endProgram = [&apis, &instance, &launcher] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
         // lock and socket.
         apis.reset();
+        launcher.closeControl();
         instance.release();
         std::fflush(nullptr);
         std::_Exit(EXIT_SUCCESS);
@@ -92,6 +93,7 @@ int main(int argc, char* argv[]) {
         serverFolder.folder, core.settings().Read(LauncherKeys::kLogGroup).trimmed());
     core.UseLogFolder(logs.folder, logs.note);
     core.alerts().launcherStarted();
+    launcher.serveControl(serverFolder.folder);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();

@@ -6,6 +6,7 @@
 #include <memory>
 
 class AlertDelivery;
+class ControlServer;
 class StatusReporter;
 
 // The launcher without its window: the core and the services that run beside it (the status
@@ -22,6 +23,12 @@ public:
     LauncherApp(const LauncherApp&) = delete;
     LauncherApp& operator=(const LauncherApp&) = delete;
 
+    // Listens for corvanectl on the server folder's control socket, once this launcher holds the
+    // folder; the log says where, or why it cannot.
+    void serveControl(const QString& serverFolder);
+    // No longer listens, and removes the socket: for a program that ends without its destructors.
+    void closeControl();
+
     LauncherCore& core() { return core_; }
     StatusReporter& status() { return *status_; }
     AlertDelivery& alerts() { return *alerts_; }
@@ -31,4 +38,5 @@ private:
     LauncherCore& core_;
     std::unique_ptr<StatusReporter> status_;
     std::unique_ptr<AlertDelivery> alerts_;
+    std::unique_ptr<ControlServer> control_;
 };

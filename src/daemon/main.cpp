@@ -90,6 +90,7 @@ int main(int argc, char* argv[]) {
     core.UseLogFolder(logs.folder, logs.note);
     core.alerts().launcherStarted();
     core.fleet().AdoptRunningServers();
+    launcher.serveControl(serverFolder.folder);
     if (commandLine.start)
         QTimer::singleShot(0, &core, [&core] {
             if (core.fleet().ServerState() == 0)

@@ -32,3 +32,6 @@ QString UniquePrivateFolder(QString* error);
 // The file name of the program a process of this user runs ("corvane-launcherd"); empty when it
 // cannot be seen.
 QString ProgramNameOfProcess(qint64 pid);
+// Who is at the other end of a local socket: "name (uid N)" from the socket's peer credentials;
+// "unknown user" when they cannot be read.
+QString PeerUserName(qintptr socketDescriptor);

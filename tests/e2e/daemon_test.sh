@@ -4,6 +4,8 @@
 # plain line per log line; a crashed server is relaunched; a second launcher on the folder is
 # refused with a line naming the running one; SIGTERM stops the servers and ends it with status 0.
 #
+# corvanectl reaches it: its status, a start refused while online, a stop and a start.
+#
 # Usage: daemon_test.sh PATH/TO/corvane-launcherd (in a PID namespace of its own: own_processes.sh)
 set -uo pipefail
 daemon="$1"
@@ -64,6 +66,30 @@ if command -v xvfb-run >/dev/null; then
     [[ "$second" == *"corvane-launcherd (PID $pid); not starting a second one."* ]] ||
         fail "the desktop launcher beside it said: $second"
 fi
+
+# The control client: no launcher, the status, a refusal, a stop and a start.
+ctl="$programs/corvanectl"
+"$ctl" --server-dir "$work" status >/dev/null 2>&1
+status=$?
+((status == 3)) || fail "corvanectl on a folder without a launcher ended with $status"
+json="$("$ctl" --server-dir "$work/servers" status --json)" || fail "corvanectl status failed"
+for label in login char map; do
+    [[ "$json" =~ \"$label\":\{[^}]*\"running\":true ]] || fail "$label not running in: $json"
+done
+[[ "$json" == *"\"pid\":$(server_pid map-server)"* ]] || fail "the map server's PID is not in: $json"
+said="$("$ctl" --server-dir "$work/servers" start 2>&1)"
+status=$?
+if ((status != 1)) || [[ "$said" != *"online already"* ]]; then
+    fail "a second start ended with $status: $said"
+fi
+"$ctl" --server-dir "$work/servers" stop >/dev/null || fail "corvanectl stop failed"
+none_running() { [ -z "$(server_pid login-server)$(server_pid char-server)$(server_pid map-server)" ]; }
+wait_until 30 "servers stopped through corvanectl" none_running
+grep -q "Control: stop asked by $(id -un) (uid $(id -u))." "$work/err" || fail "the stop's asker was not logged"
+"$ctl" --server-dir "$work/servers" start >/dev/null || fail "corvanectl start failed"
+wait_until 20 "three servers running again" all_running
+wait_until 10 "online again" grep -q "All servers are online\|Map Server PID is" "$work/err"
+sleep 1
 
 # A crash is relaunched.
 map="$(server_pid map-server)"
