@@ -1,6 +1,7 @@
 #include "ServerFolderChoice.h"
 
 #include "CommandLine.h"
+#include "SectionKeys.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
 
@@ -12,7 +13,7 @@ namespace {
 
 const QString kApp = QStringLiteral("CorvaneLauncher");
 const QString kSection = QStringLiteral("Settings");
-const QString kServerFolderKey = QStringLiteral("ServerFolder");
+const QString kServerFolderKey = QLatin1String(SectionKeys::kServerFolder);
 
 void printLine(std::FILE* stream, const QString& text) {
     std::fprintf(stream, "corvane-launcher: %s\n", text.toLocal8Bit().constData());

@@ -3,6 +3,7 @@
 #include "ConsolePattern.h"
 #include "LauncherKeys.h"
 #include "PlayersAndMemoryKeys.h"
+#include "SectionKeys.h"
 #include "ServerTable.h"
 #include "TrustedFile.h"
 
@@ -387,6 +388,16 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 continue;
             }
             config.launcher.insert(key, value);
+            continue;
+        }
+        // Each section takes the keys of its table; any other is named with its line.
+        const auto [keys, sectionName] =
+            section >= kSchedule   ? std::pair(SectionKeys::Schedule(), "a schedule's section")
+            : section == kAlerts   ? std::pair(SectionKeys::Alerts(), "[Alerts]")
+            : section >= kEndpoint ? std::pair(SectionKeys::AlertEndpoint(), "an alert's section")
+                                   : std::pair(SectionKeys::Server(), "a server's section");
+        if (!SectionKeys::Takes(keys, key)) {
+            problem(n + 1, QStringLiteral("\"%1\" is no key of %2").arg(key, sectionName));
             continue;
         }
         QString why;

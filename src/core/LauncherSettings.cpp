@@ -2,6 +2,7 @@
 
 #include "LauncherKeys.h"
 #include "LauncherLog.h"
+#include "SectionKeys.h"
 #include "SettingsStore.h"
 
 #include <cstdio>
@@ -11,14 +12,14 @@ namespace {
 
 const QString kApp = QStringLiteral("CorvaneLauncher");
 const QString kSection = QStringLiteral("Settings");
-const QString kAutoRestart = QStringLiteral("AutoRestart");
-const QString kMinimizeToTray = QStringLiteral("MinimizeToTray");
-const QString kUpdateServerMessage = QStringLiteral("UpdateServerMessage");
-const QString kInterval = QStringLiteral("ServerMessage Update Interval");
+const QString kAutoRestart = QLatin1String(SectionKeys::kAutoRestart);
+const QString kMinimizeToTray = QLatin1String(SectionKeys::kMinimizeToTray);
+const QString kUpdateServerMessage = QLatin1String(SectionKeys::kUpdateServerMessage);
+const QString kInterval = QLatin1String(SectionKeys::kUpdateInterval);
 // "Log All Server Message To Disk"
-const QString kLogToDisk = QStringLiteral("LogServerMessages");
+const QString kLogToDisk = QLatin1String(SectionKeys::kLogServerMessages);
 // "Report Server Status to CorvaneStatServer"
-const QString kReportStatus = QStringLiteral("Report Server Status");
+const QString kReportStatus = QLatin1String(SectionKeys::kReportServerStatus);
 
 constexpr int kDefaultIntervalSeconds = 5;
 constexpr int kMinIntervalSeconds = 1;

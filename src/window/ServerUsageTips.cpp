@@ -55,5 +55,6 @@ QString TrayTipDetails(const LauncherCore& core) {
     if (players && !usage.isEmpty())
         usage += QStringLiteral(", ") + PlayersText(*players);
     const QString states = ServerStateLines(core.fleet());
-    return usage.isEmpty() ? states : usage + u'\n' + states;
+    return QStringLiteral("Server folder: ") + core.services().serverFolder + u'\n' +
+           (usage.isEmpty() ? states : usage + u'\n' + states);
 }

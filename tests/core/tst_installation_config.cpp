@@ -7,6 +7,7 @@
 #include "InstallationConfig.h"
 #include "LauncherKeys.h"
 #include "ResourceSampler.h"
+#include "SectionKeys.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -68,6 +69,53 @@ void StartAll(CoreHarness& h) {
 void Own(const QString& path, uid_t user, gid_t group, mode_t mode) {
     const QByteArray bytes = QFile::encodeName(path);
     QVERIFY(::chown(bytes.constData(), user, group) == 0 && ::chmod(bytes.constData(), mode) == 0);
+}
+
+// One row of a key table of the manual: the key, its default and its example, as written.
+struct DocumentedKey {
+    QString name, fallback, example;
+};
+
+// The manual's key tables: the first table under each "## " heading whose rows begin with a key
+// in backquotes, one row a key.
+QMap<QString, QList<DocumentedKey>> KeyTables(const QString& page) {
+    QMap<QString, QList<DocumentedKey>> tables;
+    QString heading;
+    bool over = false;
+    for (const QString& line : QString::fromUtf8(ReadFile(page)).split(u'\n')) {
+        if (line.startsWith(QLatin1String("## "))) {
+            heading = line.mid(3).replace("&lt;", "<").replace("&gt;", ">");
+            over = false;
+        } else if (line.startsWith(QLatin1String("| `")) && !over && !heading.isEmpty()) {
+            QStringList cells = QString(line).replace("\\|", "\x01").split(u'|');
+            for (QString& cell : cells)
+                cell = cell.replace(u'\x01', u'|').trimmed();
+            tables[heading] << DocumentedKey{cells.value(1).remove(u'`'), cells.value(3),
+                                             cells.value(5)};
+        } else if (tables.contains(heading) && !line.startsWith(u'|')) {
+            over = true;
+        }
+    }
+    return tables;
+}
+
+// What the one list names and the other does not, for a message; empty when they agree.
+QString Difference(const QStringList& documented, const QStringList& read) {
+    QStringList missing, extra;
+    for (const QString& key : read)
+        if (!documented.contains(key))
+            missing << key;
+    for (const QString& key : documented)
+        if (!read.contains(key))
+            extra << key;
+    if (missing.isEmpty() && extra.isEmpty() && documented.size() == read.size())
+        return {};
+    return QStringLiteral("not documented: [%1]; documented, not read (or twice): [%2]")
+        .arg(missing.join(", "), extra.join(", "));
+}
+
+QString Fallback(const char* fallback) {
+    return *fallback == 0 ? QStringLiteral("none") : QString::fromLatin1(fallback);
 }
 
 } // namespace
@@ -331,6 +379,85 @@ private slots:
         QCOMPARE(ReadFile(file), edited);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files),
                  QStringList{InstallationConfig::kFileName});
+    }
+
+    // The manual's key tables name every key the parsers read, and no other, each with its
+    // default; each example is a value the parser takes, and the man page names every key. The
+    // example installation file and the README's are files the launcher takes whole.
+    void theManualNamesEveryKeyThatIsRead() {
+        const QString manual = QStringLiteral(CORVANE_SOURCE_DIR "/docs/manual/");
+        const QMap<QString, QList<DocumentedKey>> file = KeyTables(manual + "installation-file.md");
+        const QMap<QString, QList<DocumentedKey>> user = KeyTables(manual + "settings.md");
+        const QString manPage =
+            QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/packaging/corvane-launcher.ini.5"))
+                .remove(u'\\');
+        QStringList launcherKeys, userKeys;
+        QMap<QString, QString> launcherDefaults;
+        for (const LauncherKey* key : LauncherKeys::All()) {
+            launcherKeys << QString::fromLatin1(key->name).toLower();
+            launcherDefaults[QString::fromLatin1(key->name).toLower()] = Fallback(key->fallback);
+            if (!key->installationOnly)
+                userKeys << QString::fromLatin1(key->name);
+        }
+        const auto names = [](std::span<const SectionKey> keys) {
+            QStringList list;
+            for (const SectionKey& key : keys)
+                list << QString::fromLatin1(key.name);
+            return list;
+        };
+        for (const SectionKey& key : SectionKeys::UserSettings())
+            userKeys << QString::fromLatin1(key.name);
+        // Each section: its heading, the keys read, and a file with one line for its example.
+        const struct {
+            QString heading;
+            QStringList read;
+            QString section;
+        } sections[] = {
+            {"[Launcher]", launcherKeys, "[Launcher]"},
+            {"[Login Server], [Char Server], [Map Server]", names(SectionKeys::Server()),
+             "[Map Server]"},
+            {"[Alerts]", names(SectionKeys::Alerts()), "[Alerts]"},
+            {"[Alert <name>]", names(SectionKeys::AlertEndpoint()), "[Alert ops]"},
+            {"[Schedule <name>]", names(SectionKeys::Schedule()), "[Schedule nightly]"},
+        };
+        for (const auto& [heading, read, section] : sections) {
+            QStringList documented;
+            for (const DocumentedKey& key : file.value(heading)) {
+                documented << key.name;
+                const InstallationConfig c = InstallationConfig::Parse(
+                    section + "\n" + key.name + " = " + key.example + "\n", "f.ini");
+                QVERIFY2(c.problems.filter("line 2:").isEmpty() && c.refusal.isEmpty(),
+                         qPrintable(key.name + ": " + c.problems.join('\n')));
+                if (launcherDefaults.contains(key.name))
+                    QCOMPARE(key.fallback, launcherDefaults[key.name]);
+                QVERIFY2(manPage.contains(key.name), qPrintable("man page: " + key.name));
+            }
+            const QString difference = Difference(documented, read);
+            QVERIFY2(difference.isEmpty(), qPrintable(heading + ": " + difference));
+        }
+        QStringList documented;
+        for (const DocumentedKey& key : user.value("[Settings]")) {
+            documented << key.name;
+            if (const LauncherKey* row = LauncherKeys::Find(key.name)) {
+                QCOMPARE(key.fallback, Fallback(row->fallback));
+                QVERIFY2(LauncherKeys::Problem(*row, key.example).isEmpty(), qPrintable(key.name));
+            }
+        }
+        const QString difference = Difference(documented, userKeys);
+        QVERIFY2(difference.isEmpty(), qPrintable("[Settings]: " + difference));
+
+        const QString readme = QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/README.md"));
+        const qsizetype from = readme.indexOf("```ini\n") + 7;
+        for (const auto& [name, text] :
+             {std::pair{QString("README"), readme.mid(from, readme.indexOf("```", from) - from)},
+              std::pair{QString("example"),
+                        QString::fromUtf8(
+                            ReadFile(CORVANE_SOURCE_DIR "/docs/examples/corvane-launcher.ini"))}}) {
+            const InstallationConfig c = InstallationConfig::Parse(text, name);
+            QVERIFY2(from > 7 && c.problems.isEmpty() && c.refusal.isEmpty() &&
+                         !c.servers[2].program.isEmpty() && !c.schedules.isEmpty(),
+                     qPrintable(name + ": " + c.problems.join('\n')));
+        }
     }
 };
 

@@ -330,10 +330,11 @@ private slots:
                  "Map Server: 2 min (61 s)");
     }
 
-    // The README's example is a file the launcher takes whole.
-    void readmeExampleIsUsable() {
-        const QString readme = QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/README.md"));
-        const qsizetype from = readme.indexOf("```ini\n", readme.indexOf("### Schedules"));
+    // The manual's example is a file the launcher takes whole.
+    void manualExampleIsUsable() {
+        const QString readme =
+            QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/docs/manual/schedules-and-backups.md"));
+        const qsizetype from = readme.indexOf("```ini\n", readme.indexOf("## Schedules"));
         QVERIFY(from > 0);
         const QString example = readme.mid(from + 7, readme.indexOf("```", from + 7) - from - 7);
         const InstallationConfig c = InstallationConfig::Parse(example, "README");

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# What the man page and the README show an operator is what the launcher does: the options and
-# their texts of --help, the line --version prints, and the commands that find the tmux socket of a
-# server folder, run as shown on the socket that a launcher started on a folder reached through a
-# link names in its log.
+# What the man page, the README and the manual show an operator is what the launcher does: the
+# options and their texts of --help, the line --version prints, the commands that find the tmux
+# socket of a server folder, run as shown on the socket that a launcher started on a folder reached
+# through a link names in its log, and the manual's commands that remove every file a user's
+# launcher wrote.
 #
 # Usage: docs_commands_test.sh SOURCE_FOLDER MAN_PAGE LAUNCHER
 # MAN_PAGE is the configured one of the build (its version filled in).
 set -uo pipefail
 source_dir="${1:?usage: $0 SOURCE_FOLDER MAN_PAGE LAUNCHER}" man_page="${2:?}" launcher="${3:?}"
 readme="$source_dir/README.md"
+manual="$source_dir/docs/manual"
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-docs.XXXXXX")"
 launcher_pid=""
 cleanup() {
@@ -68,27 +70,30 @@ step "the man page's options and --version line are what the launcher prints"
 
 # ---- the commands that find a server folder's tmux socket ------------------------------------
 
-# The shown commands name the server folder /srv/game; README's are inside ```sh blocks.
+# The shown commands name the server folder /srv/game; the README's and the manual's are inside
+# ```sh blocks.
+sh_blocks() { sed -n '/^```sh$/,/^```$/p' "$@" | grep -v '^```'; }
 shown_commands() {
-    { sed -n '/^```sh$/,/^```$/p' "$readme" | sed "s/^/README: /"
+    { sh_blocks "$readme" "$manual"/*.md | sed "s/^/docs: /"
       grep '^tmux ' <<<"$man_text" | sed "s/^/man page: /"; } | grep 'sha256sum' | grep '/srv/game'
 }
 mapfile -t commands < <(shown_commands)
-grep -q '^README: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "README shows no command that lists the consoles"
-grep -q '^README: .* kill-server$' < <(printf '%s\n' "${commands[@]}") || fail "README shows no command that ends the consoles"
+grep -q '^docs: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "the manual shows no command that lists the consoles"
+grep -q '^docs: .* kill-server$' < <(printf '%s\n' "${commands[@]}") || fail "the manual shows no command that ends the consoles"
 grep -q '^man page: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "the man page shows no command that lists the consoles"
 ((${#commands[@]} >= 4)) || fail "too few commands shown: ${commands[*]}"
 
 # A server folder with a space, reached through a link: the socket is named after where it lies.
-mkdir -p "$work/servers/game folder" "$work/home" "$work/runtime" "$work/tmux" "$work/config"
+mkdir -p "$work/servers/game folder" "$work/home" "$work/runtime" "$work/tmux"
 chmod 700 "$work/runtime" "$work/tmux"
 ln -s "servers/game folder" "$work/game-link"
 folder="$work/game-link"
 # shown COMMAND: the shown command, run by a shell on this run's folder and tmux socket folder.
 shown() { bash -c "${1//\/srv\/game/\'$folder\'}"; }
 
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" \
-    XDG_STATE_HOME="$work/state" TMUX_TMPDIR="$work/tmux" QT_QPA_PLATFORM=offscreen
+export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" TMUX_TMPDIR="$work/tmux" \
+    QT_QPA_PLATFORM=offscreen
+unset XDG_CONFIG_HOME XDG_STATE_HOME
 unset TMUX DISPLAY WAYLAND_DISPLAY SESSION_MANAGER
 "$launcher" --server-dir "$folder" >"$work/launcher.out" 2>&1 &
 launcher_pid=$!
@@ -113,13 +118,39 @@ for command in "${commands[@]}"; do
 done
 step "every shown command names the launcher's socket $socket, and the shown ls lists its console"
 
-kill_server="$(printf '%s\n' "${commands[@]}" | grep '^README: .* kill-server$' | head -n 1)"
+kill_server="$(printf '%s\n' "${commands[@]}" | grep '^docs: .* kill-server$' | head -n 1)"
 shown "${kill_server#*: }" || fail "the shown kill-server failed: $kill_server"
 tmux -L "$socket" ls >/dev/null 2>&1 && fail "the consoles' tmux server still runs after: $kill_server"
 step "the shown kill-server ends the consoles' tmux server"
 kill -TERM "$launcher_pid"
 poll 20 process_ended "$launcher_pid" || fail "the launcher did not end on SIGTERM"
 step "the launcher ended on SIGTERM"
+
+# ---- the manual's commands that remove what a user's launcher wrote -------------------------------
+
+# A logs folder others may write to is not used: the logs go to the state folder instead.
+mkdir -p "$work/shared/logs" && chmod 777 "$work/shared/logs"
+"$launcher" --server-dir "$work/shared" >>"$work/launcher.out" 2>&1 &
+launcher_pid=$!
+poll 20 bash -c 'ls "$HOME"/.local/state/CorvaneLauncher/logs-*/launcher.log' >/dev/null 2>&1 ||
+    fail "the launcher on a folder whose logs others may write wrote no log under the state folder"
+kill -TERM "$launcher_pid"
+poll 20 process_ended "$launcher_pid" || fail "the second launcher did not end on SIGTERM"
+# Start at Login's entry, as the tray menu writes it.
+mkdir -p "$HOME/.config/autostart" &&
+    touch "$HOME/.config/autostart/org.corvane.CorvaneLauncher-0123456789.desktop"
+# What lies there of the launcher's, named from the work folder (whose own name says corvane).
+launchers_files() { find "$HOME" "$XDG_RUNTIME_DIR" -mindepth 1 | sed "s|^$work/||" | grep -i corvane; }
+written="$(launchers_files)"
+grep -q 'CorvaneLauncher.ini$' <<<"$written" && grep -q '^home/.local/state/' <<<"$written" ||
+    fail "the launchers wrote neither settings nor state: $written"
+mapfile -t removals < <(sed -n '/^## Uninstalling/,/^## /p' "$manual/files.md" | sh_blocks /dev/stdin |
+    grep '^rm ' | sed 's/ *#.*//')
+((${#removals[@]} >= 3)) || fail "the manual shows too few commands that remove a user's files: ${removals[*]}"
+for command in "${removals[@]}"; do bash -c "$command" || fail "the shown '$command' failed"; done
+left="$(launchers_files)"
+[ -z "$left" ] || fail "the manual's removals (${removals[*]}) leave: $left"
+step "the manual's ${#removals[@]} removals leave nothing of the launcher under the home and runtime folders"
 
 # ---- the run command without a display -------------------------------------------------------
 

@@ -23,15 +23,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/../e2e/desktop_session.sh"
 # ---- the package itself ------------------------------------------------------------------------
 
 # lintian, pedantic: no error or warning, and only the informational and pedantic tags that the
-# README's "The Debian package" names, each with why it is kept.
+# developers' page on the Debian package names, each with why it is kept.
 command -v lintian >/dev/null || fail "no lintian: scripts/setup.sh --for-tests installs it"
 lintian --pedantic --info --tag-display-limit 0 --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
     fail "lintian: $(cat "$work/lintian.log")"
-readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
-kept="$(sed -n '/^## The Debian package/,/^## /p' "$readme" | sed -n 's/^- `\([a-z0-9-]*\)`.*/\1/p')"
+source_dir="$(dirname "${BASH_SOURCE[0]}")/../.."
+kept="$(sed -n '/^## Lintian/,/^## /p' "$source_dir/docs/dev/package.md" | sed -n 's/^- `\([a-z0-9-]*\)`.*/\1/p')"
 while read -r kind _ tag _; do
     [ -n "$tag" ] || continue
-    grep -qx -- "$tag" <<<"$kept" || fail "lintian's $kind $tag is not named in the README: $(cat "$work/lintian.log")"
+    grep -qx -- "$tag" <<<"$kept" || fail "lintian's $kind $tag is not named in docs/dev/package.md: $(cat "$work/lintian.log")"
 done < <(grep -E '^[EWIPX]: ' "$work/lintian.log")
 step "lintian --pedantic accepts the package"
 
@@ -57,6 +57,17 @@ done
 desktop-file-validate "$share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --pedantic --no-net "$share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
 zcat "$share/man/man1/corvane-launcher.1.gz" | grep -q '^\.SH OPTIONS' || fail "the man page does not read"
+zcat "$share/man/man5/corvane-launcher.ini.5.gz" | grep -q '^\.SH \[Schedule NAME\]' ||
+    fail "the installation file's man page does not read"
+# The README, the manual and the examples, as they are in the source.
+doc="$share/doc/corvane-launcher"
+for file in README.md manual/index.md manual/installation-file.md manual/files.md \
+    examples/corvane-launcher.ini; do
+    [ -f "$doc/$file" ] || fail "the package lacks /usr/share/doc/corvane-launcher/$file"
+done
+diff -r "$source_dir/docs/manual" "$doc/manual" || fail "the packaged manual is not the source's"
+cmp "$source_dir/docs/prometheus/corvane-alerts.yml" "$doc/examples/corvane-alerts.yml" ||
+    fail "the package lacks the Prometheus rules as the source has them"
 step "package contents, desktop entry and metainfo are sound"
 
 # ---- without a display ---------------------------------------------------------------------------

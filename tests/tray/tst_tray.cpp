@@ -42,8 +42,12 @@ private slots:
         h.addServerFiles();
         w.cmdServerStart_Click();
         QCOMPARE(area.showing, std::tuple(true, picture(1), QString("All servers are online")));
-        QCOMPARE(area.fullTip(), "All servers are online\nLogin Server: running\nChar Server: "
-                                 "running\nMap Server: running");
+        // The classic text first, then the server folder, so that two launchers' icons tell
+        // apart.
+        QCOMPARE(area.fullTip(),
+                 "All servers are online\nServer folder: " + LauncherHarness::kFolder +
+                     "\nLogin Server: running\nChar Server: running\nMap Server: "
+                     "running");
         h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended, "exit status 3", {}};
         h.apis.crash("map-server");
         h.fleet().tmrStatusUpdater_Timer();
