@@ -43,8 +43,12 @@ for dependency in tmux libqt6sql6-sqlite libqt6widgets6 libqt6charts6 libc6; do
 done
 dpkg-deb -c "$deb" | grep -E '/(login|char|map)-server$' && fail "the package holds stand-in servers"
 dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"
+[ -f "$work/root/lib/systemd/system/corvane-launcherd@.service" ] ||
+    fail "the package lacks /lib/systemd/system/corvane-launcherd@.service"
 prefix="$work/root/usr" share="$work/root/usr/share" id=org.corvane.CorvaneLauncher
-for file in bin/corvane-launcher libexec/corvane-launcher/corvane-exec \
+for file in bin/corvane-launcher bin/corvane-launcherd bin/corvanectl \
+    share/man/man1/corvane-launcherd.1.gz share/man/man1/corvanectl.1.gz \
+    libexec/corvane-launcher/corvane-exec \
     libexec/corvane-launcher/corvane-log libexec/corvane-launcher/corvane-noutmp.so \
     share/corvane-launcher/launcherdata/{off,on,error}.ico share/applications/$id.desktop \
     share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg; do
