@@ -139,8 +139,7 @@ bool CrashMonitor::runCrashCheck() {
             endings_->lookNow();
             continue; // stopped while its ending was read
         }
-        fleet_.serverState_ = LauncherState::Crashed;
-        fleet_.ChangeLauncherState(Transition::RefreshTray);
+        fleet_.CrashAnnounced();
         // The crashed console is looked at once the relaunch has its process, or now when the
         // relaunch waits.
         if (delay != 0)
@@ -169,7 +168,7 @@ void CrashMonitor::announceCrash(int server, std::int64_t delay) {
 std::int64_t CrashMonitor::relaunchDelay(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
     if (!growingDelays_)
-        return noticeShown_ && s.inCrashNotice ? kAfterTheNotice : 0;
+        return noticeShown_ && s.inCrashNotice() ? kAfterTheNotice : 0;
     return s.backoff.crashed(fleet_.services().clock->NowMs(), backoffSettings_);
 }
 
@@ -188,7 +187,7 @@ bool CrashMonitor::endedOnPurpose(int server) {
     log_.note(s.name() + QStringLiteral(" ended by itself (exit status %1); not started again")
                              .arg(ending.exitStatus));
     fleet_.services().apis->CloseEndedConsole(s.name());
-    s.changeState(State::Stopped);
+    s.stopped();
     fleet_.followServerStates();
     return true;
 }
@@ -198,11 +197,8 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
     log_.note(s.name() + QStringLiteral(" just crashed!"));
     s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
     endings_->reportHung(s, reason);
-    fleet_.serverState_ = LauncherState::Crashed;
-    fleet_.ChangeLauncherState(Transition::RefreshTray);
-    ++s.relaunchesSinceOnline;
-    s.tally.relaunched();
-    s.inCrashNotice = true;
+    fleet_.CrashAnnounced();
+    s.relaunched();
     emit serverCrashed(server, 0);
     fleet_.restartHungServer(server);
     if (fleet_.ServerState() != LauncherState::Offline)
@@ -217,7 +213,7 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
 bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     if (delay == kAfterTheNotice) {
-        s.changeState(State::CrashedWaiting); // no due time: after the notice
+        s.crashed(std::nullopt); // no due time: after the notice
         return false;
     }
     if (delay == 0) {
@@ -225,8 +221,7 @@ bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
         return true;
     }
     const std::int64_t now = fleet_.services().clock->NowMs();
-    s.dueMs = now + delay; // before the change, so that its observers see when
-    s.changeState(State::CrashedWaiting);
+    s.crashed(now + delay);
     log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
               QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
     fleet_.ChangeLauncherState(Transition::RefreshTray);
@@ -237,9 +232,7 @@ bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
 // False when the operator stopped the servers during the relaunch.
 bool CrashMonitor::relaunchNow(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
-    ++s.relaunchesSinceOnline;
-    s.tally.relaunched();
-    s.inCrashNotice = true; // the notice that follows is this crash's too
+    s.relaunched();
     s.backoff.started(fleet_.services().clock->NowMs());
     // At once: the window shows the crash while the new process settles.
     const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds, false) == 0;
@@ -247,7 +240,7 @@ bool CrashMonitor::relaunchNow(int server) {
         return false;
     // One that could not be started is found missing again by a later check, and tried again.
     if (!started && s.state() == State::StartFailed)
-        s.changeState(State::Running);
+        s.watchAgain();
     if (server == ServerTable::kMap)
         fleet_.ChangeLauncherState(Transition::ArmPriorityTimer);
     return true;
@@ -269,19 +262,18 @@ void CrashMonitor::runDueRelaunches() {
             }
             continue;
         }
-        if (!s.dueMs) {
+        if (!s.dueMs()) {
             // The first check after the notice: its relaunch is announced as a crash's is.
             if (noticeShown_)
                 continue;
-            fleet_.serverState_ = LauncherState::Crashed;
-            fleet_.ChangeLauncherState(Transition::RefreshTray);
+            fleet_.CrashAnnounced();
             if (!relaunchNow(i))
                 return;
             afterNotice = true;
             continue;
         }
-        if (now < *s.dueMs) {
-            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+        if (now < *s.dueMs()) {
+            next = std::min(next.value_or(*s.dueMs()), *s.dueMs());
             continue;
         }
         if (!relaunchNow(i))
@@ -318,19 +310,15 @@ void CrashMonitor::tmrCrashNotice_Timer() {
     noticeShown_ = false;
     tmrCrashNotice_->stop();
     for (int i = 0; i < ServerFleet::kCount; ++i)
-        fleet_.supervisor(i).inCrashNotice = false;
+        fleet_.supervisor(i).crashNoticeEnded();
     emit crashNoticeChanged(false, noticeCaption_);
-    // After a stop meanwhile the launcher is offline, or online again by a new start.
-    if (fleet_.ServerState() != LauncherState::Crashed)
-        return;
-    fleet_.serverState_ = LauncherState::Online;
-    fleet_.ChangeLauncherState(Transition::RefreshTray);
+    fleet_.CrashNoticeEnded();
 }
 
 void CrashMonitor::ForgetCrashes() {
     for (int i = 0; i < ServerFleet::kCount; ++i) {
         fleet_.supervisor(i).backoff.reset();
-        fleet_.supervisor(i).inCrashNotice = false;
+        fleet_.supervisor(i).crashNoticeEnded();
     }
 }
 
@@ -342,8 +330,8 @@ QString CrashMonitor::CrashLoopSummary() const {
         if (!s.backoff.keepsCrashing())
             continue;
         names << s.name();
-        if (s.state() == State::CrashedWaiting && s.dueMs)
-            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+        if (s.state() == State::CrashedWaiting && s.dueMs())
+            next = std::min(next.value_or(*s.dueMs()), *s.dueMs());
     }
     if (names.isEmpty())
         return QString();

@@ -107,6 +107,7 @@ private:
     void considerEntry(Planned& p, std::int64_t now);
     void beginRun(Planned& p, std::int64_t occurrence, std::int64_t due);
     void advanceRun(std::int64_t now);
+    void enterPhase(Phase next);
     void typeWarnings(std::int64_t now);
     void runTask();
     void typeCommand(const ScheduleEntry& entry, int server, const QString& text);

@@ -85,7 +85,7 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
     switch (code) {
     case Transition::Offline:
         tmrStatusUpdater->stop();
-        serverState_ = LauncherState::Offline;
+        setLauncherState(LauncherState::Offline);
         mirror_.SetPaneText(QStringLiteral("Servers are Offline."));
         break;
     case Transition::Online:
@@ -96,7 +96,7 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
             for (ServerSupervisor* server : supervisors_)
                 server->relaunchesSinceOnline = 0;
         }
-        serverState_ = LauncherState::Online;
+        setLauncherState(LauncherState::Online);
         mirror_.SetPaneText(QString());
         break;
     case Transition::ArmPriorityTimer:
@@ -108,6 +108,22 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
         return;
     }
     emit launcherStateChanged(code);
+}
+
+void ServerFleet::setLauncherState(std::int16_t state) {
+    serverState_ = state;
+}
+
+void ServerFleet::CrashAnnounced() {
+    setLauncherState(LauncherState::Crashed);
+    ChangeLauncherState(Transition::RefreshTray);
+}
+
+void ServerFleet::CrashNoticeEnded() {
+    if (serverState_ != LauncherState::Crashed)
+        return;
+    setLauncherState(LauncherState::Online);
+    ChangeLauncherState(Transition::RefreshTray);
 }
 
 void ServerFleet::SetStatusInterval(int seconds) {

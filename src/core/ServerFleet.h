@@ -67,6 +67,16 @@ public:
     // The core half of a transition (10 offline, 11 online, 12 arm the priority step, 50 refresh
     // the tray), then launcherStateChanged for its presentation. Other codes do nothing here.
     void ChangeLauncherState(std::int32_t code);
+    // A crash is being announced: the launcher reads "crashed" until the crash notice ends, and
+    // the tray is refreshed.
+    void CrashAnnounced();
+    // The crash notice ended: a launcher that still reads "crashed" is online again. After a stop
+    // meanwhile it stays offline, and after a new start online.
+    void CrashNoticeEnded();
+    // Online while any server is meant to run or still being stopped, offline once none is.
+    void followServerStates();
+    // A server that failed a health probe: stopped by its stop sequence and started again.
+    void restartHungServer(int server);
     // The status tick's period, in seconds; applies at once, running or not.
     void SetStatusInterval(int seconds);
     // The status tick: the crash check, then the refresh of the selected server's console.
@@ -158,8 +168,6 @@ signals:
     void stopEndedUnsaved(int server, bool ended);
 
 private:
-    friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back
-
     struct StartSequence {
         bool stopped = false;  // the operator stopped the servers meanwhile
         bool goOnline = false; // the Start button's: online even after an early end
@@ -184,9 +192,9 @@ private:
     void watchReadiness(int server);
     void readinessDecided(int server, bool ready);
     void scheduleHealthCheck();
-    void restartHungServer(int server);
     void startOneServer(int server);
-    void followServerStates();
+    // The one place the launcher state changes.
+    void setLauncherState(std::int16_t state);
     void askToStop(int server, StopPurpose purpose); // one server alone, logged
     void prepareConsoleLog(int server);
     void scheduleDeadlineCheck();
