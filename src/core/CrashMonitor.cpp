@@ -213,7 +213,7 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
 bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     if (delay == kAfterTheNotice) {
-        s.crashed(std::nullopt); // no due time: after the notice
+        s.crashed(std::nullopt, noticeEndsAtMs_); // no due time: after this notice
         return false;
     }
     if (delay == 0) {
@@ -263,8 +263,9 @@ void CrashMonitor::runDueRelaunches() {
             continue;
         }
         if (!s.dueMs()) {
-            // The first check after the notice: its relaunch is announced as a crash's is.
-            if (noticeShown_)
+            // The first check after the notice it crashed in, even when another server's crash has
+            // begun the notice again since: its relaunch is announced as a crash's is.
+            if (noticeShown_ && now < s.noticeEndsAtMs())
                 continue;
             fleet_.CrashAnnounced();
             if (!relaunchNow(i))

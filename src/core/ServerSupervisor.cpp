@@ -129,10 +129,11 @@ bool ServerSupervisor::leftNotStarted() {
     return changeState(State::NotStarted);
 }
 
-bool ServerSupervisor::crashed(std::optional<std::int64_t> due) {
+bool ServerSupervisor::crashed(std::optional<std::int64_t> due, std::int64_t noticeEndsAtMs) {
     if (state_ != State::Running)
         return refuse("crashed", State::CrashedWaiting);
     dueMs_ = due; // before the change, so that its observers see when
+    noticeEndsAtMs_ = due ? 0 : noticeEndsAtMs;
     return changeState(State::CrashedWaiting);
 }
 

@@ -54,8 +54,8 @@ public:
     // A start sequence stopped before it: nothing was asked of it.
     bool leftNotStarted();
     // It crashed, and its relaunch waits: until dueMs, or (empty) for the first check after the
-    // crash notice.
-    bool crashed(std::optional<std::int64_t> dueMs);
+    // crash notice that stands now, which ends at noticeEndsAtMs.
+    bool crashed(std::optional<std::int64_t> dueMs, std::int64_t noticeEndsAtMs = 0);
     // Its stop sequence begins: to stop it, or to start it again once it has ended (a restart).
     bool stopAsked(bool restart);
     // A restart under way goes on as a stop: it is not started again.
@@ -84,6 +84,9 @@ public:
     // When a crashed server is relaunched; empty: at the first check after the crash notice, or
     // in any state but CrashedWaiting.
     const std::optional<std::int64_t>& dueMs() const { return dueMs_; }
+    // Waiting for the first check after the crash notice: when the notice that stood at its crash
+    // ends. Another server's crash begins the notice again, but puts this relaunch off no further.
+    std::int64_t noticeEndsAtMs() const { return noticeEndsAtMs_; }
     // It was relaunched while the current crash notice stood, or began it.
     bool inCrashNotice() const { return inCrashNotice_; }
 
@@ -138,6 +141,7 @@ private:
     State state_ = State::NotStarted;
     bool restarting_ = false;
     std::optional<std::int64_t> dueMs_;
+    std::int64_t noticeEndsAtMs_ = 0;
     bool inCrashNotice_ = false;
     bool ready_ = false;
     bool awaitingReady_ = false;

@@ -186,6 +186,31 @@ private slots:
         QCOMPARE(f.monitor().CrashLoopSummary(), QString());
     }
 
+    // Another server's crash during the notice begins the notice anew, but puts off no server
+    // already waiting: that one is relaunched at the first check after the notice that stood when
+    // it crashed, not after the new one.
+    void anotherCrashPutsOffNoWaitingRelaunch() {
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        h.apis.crashAndWake("map-server"); // relaunched at once; its notice stands 10 s
+        const std::int64_t noticeEnds = h.clock.now + 10'000;
+        h.clock.now += 1000;
+        h.apis.crashAndWake("map-server"); // waits for that notice to end
+        const int launches = h.apis.count("LaunchServer");
+        h.clock.now += 4000;
+        h.apis.crashAndWake("login-server"); // relaunched at once: the notice begins anew
+        QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+        h.clock.now = noticeEnds - 1;
+        f.tmrStatusUpdater_Timer();
+        QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+        QCOMPARE(h.server(2).state(), ServerSupervisor::State::CrashedWaiting);
+        h.clock.now = noticeEnds;
+        f.tmrStatusUpdater_Timer(); // the first check after it, with the login server's notice on
+        QCOMPARE(h.apis.argsOf("LaunchServer").size(), launches + 2);
+        QVERIFY(h.apis.argsOf("LaunchServer").last().endsWith("/map-server"));
+        QVERIFY(h.server(2).watched() && f.monitor().NoticeShown() && f.ServerState() == 2);
+    }
+
     // With the disk-logging option, the next start of each server logs its console.
     void theOptionChoosesTheNextStartsLog() {
         CoreHarness h;
