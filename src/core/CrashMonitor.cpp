@@ -12,7 +12,6 @@
 
 #include <QDateTime>
 #include <QStringList>
-#include <QTimer>
 #include <algorithm>
 #include <optional>
 
@@ -35,8 +34,9 @@ bool occursIn(const QString& processList, const QString& name) {
 }
 
 // The wall-clock time ms from now, for the operator.
-QString TimeIn(std::int64_t ms) {
-    return QDateTime::currentDateTime().addMSecs(ms).toString(QStringLiteral("HH:mm:ss"));
+QString TimeIn(Clock& clock, std::int64_t ms) {
+    return QDateTime::fromMSecsSinceEpoch(clock.EpochMs() + ms)
+        .toString(QStringLiteral("HH:mm:ss"));
 }
 
 QString Seconds(std::int64_t ms) {
@@ -51,15 +51,16 @@ CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherO
       endings_(std::make_unique<CrashEndingReport>(
           *fleet.services().apis, *fleet.services().clock, log,
           [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
-      tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
+      tmrCrashNotice_(fleet.services().clock->CreateTimer(this)),
+      tmrCrashCheck_(fleet.services().clock->CreateTimer(this)) {
     // The crash reports' looks wait until a relaunch has its new process.
     connect(&fleet, &ServerFleet::serverLaunched, this, [this] { endings_->lookNow(); });
-    for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
+    for (ClockTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
-    connect(tmrCrashNotice_, &QTimer::timeout, this, &CrashMonitor::tmrCrashNotice_Timer);
-    connect(tmrCrashCheck_, &QTimer::timeout, this, &CrashMonitor::ProcessEnded);
+    connect(tmrCrashNotice_, &ClockTimer::timeout, this, &CrashMonitor::tmrCrashNotice_Timer);
+    connect(tmrCrashCheck_, &ClockTimer::timeout, this, &CrashMonitor::ProcessEnded);
 }
 
 CrashMonitor::~CrashMonitor() = default;
@@ -159,7 +160,7 @@ bool CrashMonitor::runCrashCheck() {
 void CrashMonitor::announceCrash(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     log_.note(s.name() + QStringLiteral(" just crashed!"));
-    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    s.tally.crashed(fleet_.services().clock->EpochMs());
     endings_->report(s, [this, server, delay] { emit serverCrashed(server, delay); });
 }
 
@@ -195,7 +196,7 @@ bool CrashMonitor::endedOnPurpose(int server) {
 void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
     ServerSupervisor& s = fleet_.supervisor(server);
     log_.note(s.name() + QStringLiteral(" just crashed!"));
-    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    s.tally.crashed(fleet_.services().clock->EpochMs());
     endings_->reportHung(s, reason);
     fleet_.CrashAnnounced();
     s.relaunched();
@@ -223,7 +224,8 @@ bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
     const std::int64_t now = fleet_.services().clock->NowMs();
     s.crashed(now + delay);
     log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
-              QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
+              QStringLiteral(", at ") + TimeIn(*fleet_.services().clock, delay) +
+              QStringLiteral("."));
     fleet_.ChangeLauncherState(Transition::RefreshTray);
     checkSoon(static_cast<int>(delay));
     return true;
@@ -340,7 +342,8 @@ QString CrashMonitor::CrashLoopSummary() const {
         names.join(QStringLiteral(", ")) +
         (names.size() == 1 ? QStringLiteral(" keeps crashing") : QStringLiteral(" keep crashing"));
     if (next)
-        tip += QStringLiteral("; next try ") + TimeIn(*next - fleet_.services().clock->NowMs());
+        tip += QStringLiteral("; next try ") +
+               TimeIn(*fleet_.services().clock, *next - fleet_.services().clock->NowMs());
     return tip;
 }
 

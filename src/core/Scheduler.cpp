@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QPointer>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -37,10 +36,10 @@ constexpr qint64 kMaxStateBytes = 256 * 1024;
 Scheduler::Scheduler(ServerFleet& fleet, ConsoleMirror& mirror, LauncherLog& log, Clock& clock,
                      QObject* parent)
     : QObject(parent), fleet_(fleet), mirror_(mirror), log_(log), clock_(clock),
-      zone_(QTimeZone::systemTimeZone()), tmrWake_(new QTimer(this)) {
+      zone_(QTimeZone::systemTimeZone()), tmrWake_(clock.CreateTimer(this)) {
     tmrWake_->setSingleShot(true);
     tmrWake_->setTimerType(Qt::PreciseTimer);
-    connect(tmrWake_, &QTimer::timeout, this, &Scheduler::transition);
+    connect(tmrWake_, &ClockTimer::timeout, this, &Scheduler::transition);
     // A run that stops or starts servers goes on as soon as they have.
     connect(&fleet_, &ServerFleet::stopsSettled, this, &Scheduler::wakeSoon);
     connect(&fleet_, &ServerFleet::serverStateChanged, this, &Scheduler::wakeSoon);

@@ -19,7 +19,7 @@ class CrashMonitor;
 class HealthProbes;
 class ReadinessWatch;
 class LauncherLog;
-class QTimer;
+class ClockTimer;
 class StopSequence;
 struct LauncherOptions;
 
@@ -83,8 +83,8 @@ public:
     void tmrStatusUpdater_Timer();
     // The priority step, some seconds after a complete start or a relaunch of the map server.
     void tmrHelper_Timer();
-    QTimer* const tmrStatusUpdater;
-    QTimer* const tmrHelper;
+    ClockTimer* const tmrStatusUpdater;
+    ClockTimer* const tmrHelper;
 
     // ---- the start and stop sequences (StartStopSequences.cpp, StopSequences.cpp) ------------
     // Waits that long, handling events as they come.
@@ -212,11 +212,11 @@ private:
     std::array<std::optional<StopPlan>, kCount> stopPlans_; // the installation's, when set
     std::array<QString, kCount> programs_;                  // the installation's, when set
     bool stoppingAll_ = false; // the servers were stopped together: "All servers have ended."
-    QTimer* tmrDeadlines_;
+    ClockTimer* tmrDeadlines_;
     std::array<std::unique_ptr<ReadinessWatch>, kCount> readiness_;
     std::array<std::unique_ptr<HealthProbes>, kCount> probes_;
     // The last probe failure came from a probe that had never passed: the next probes of that
     // server act only once they have passed.
     std::array<bool, kCount> probesMustPass_{};
-    QTimer* tmrHealth_;
+    ClockTimer* tmrHealth_;
 };

@@ -1,5 +1,6 @@
 #include "ServerSupervisor.h"
 
+#include "Clock.h"
 #include "ServerTable.h"
 
 #include <QDateTime>
@@ -24,7 +25,8 @@ QString uptimeText(std::int64_t ms) {
 
 } // namespace
 
-ServerSupervisor::ServerSupervisor(int index, QObject* parent) : QObject(parent), index_(index) {}
+ServerSupervisor::ServerSupervisor(int index, Clock& clock, QObject* parent)
+    : QObject(parent), index_(index), clock_(clock) {}
 
 const QString& ServerSupervisor::name() const {
     return ServerTable::displayNames()[index_];
@@ -204,8 +206,8 @@ QString ServerSupervisor::describe(std::int64_t nowMs) const {
         break;
     case State::CrashedWaiting:
         state = dueMs_ ? QStringLiteral("crashed; to be started again at %1")
-                             .arg(QDateTime::currentDateTime()
-                                      .addMSecs(std::max<std::int64_t>(*dueMs_ - nowMs, 0))
+                             .arg(QDateTime::fromMSecsSinceEpoch(
+                                      clock_.EpochMs() + std::max<std::int64_t>(*dueMs_ - nowMs, 0))
                                       .toString(QStringLiteral("HH:mm:ss")))
                        : QStringLiteral("crashed again during its crash notice; to be started "
                                         "again after it");

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+class Clock;
+
 // One server as the launcher supervises it: the record of its process, what the launcher means it
 // to do (its state), the fields that belong to that state, and its crash history. The state
 // changes only through the named transitions below; each checks that the server is in a state it
@@ -30,7 +32,8 @@ public:
     };
     Q_ENUM(State)
 
-    explicit ServerSupervisor(int index, QObject* parent = nullptr);
+    // Its times are those of clock.
+    ServerSupervisor(int index, Clock& clock, QObject* parent = nullptr);
 
     int index() const { return index_; }
     // "Map Server": the log's name and the title of its console.
@@ -138,6 +141,7 @@ private:
     bool refuse(const char* transition, State next);
 
     int index_;
+    Clock& clock_;
     State state_ = State::NotStarted;
     bool restarting_ = false;
     std::optional<std::int64_t> dueMs_;

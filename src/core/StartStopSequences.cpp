@@ -9,7 +9,6 @@
 #include "LauncherState.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <cmath>
 
 namespace {

@@ -8,7 +8,6 @@
 #include "StopSequence.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <algorithm>
 
 namespace {

@@ -132,7 +132,8 @@ private slots:
         QFETCH(int, from);
         QFETCH(int, to);
         QFETCH(bool, restarting);
-        ServerSupervisor s(1);
+        FakeClock clock;
+        ServerSupervisor s(1, clock);
         bringTo(s, From(from));
         if (QTest::currentTestFailed())
             return;
@@ -159,6 +160,7 @@ private slots:
         ServerSupervisor::setIllegalTransitionsFatal(false);
         const auto fatalAgain =
             qScopeGuard([] { ServerSupervisor::setIllegalTransitionsFatal(true); });
+        FakeClock clock;
         int refusals = 0;
         for (const auto& [name, take] : kTransitions) {
             for (int from = 0; from < kFromNames.size(); ++from) {
@@ -168,7 +170,7 @@ private slots:
                     });
                 if (legal)
                     continue;
-                ServerSupervisor s(2);
+                ServerSupervisor s(2, clock);
                 bringTo(s, From(from));
                 if (QTest::currentTestFailed())
                     return;
