@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Clock.h"
 #include "CoreServices.h"
 #include "ServerResources.h"
 #include "ServerSupervisor.h"
@@ -19,7 +20,6 @@ class CrashMonitor;
 class HealthProbes;
 class ReadinessWatch;
 class LauncherLog;
-class ClockTimer;
 class StopSequence;
 struct LauncherOptions;
 
