@@ -22,7 +22,7 @@ double SecondsToTheStep(ServerFleet& w, Qt::TimerType type) {
     double seconds = -1;
     const auto armed = measure::SteadyClock::now();
     const QMetaObject::Connection seen = QObject::connect(
-        w.tmrHelper, &QTimer::timeout, [&] { seconds = measure::MsSince(armed) / 1000.0; });
+        w.tmrHelper, &ClockTimer::timeout, [&] { seconds = measure::MsSince(armed) / 1000.0; });
     w.ChangeLauncherState(Transition::ArmPriorityTimer);
     while (seconds < 0)
         BenchLauncher::runEventsFor(1);

@@ -94,7 +94,7 @@ Window Watch(BenchLauncher& launcher, int seconds) {
     LatencyProbe probe(10);
     auto last = measure::SteadyClock::now();
     const auto connection =
-        QObject::connect(launcher.fleet().tmrStatusUpdater, &QTimer::timeout, [&] {
+        QObject::connect(launcher.fleet().tmrStatusUpdater, &ClockTimer::timeout, [&] {
             seen.tickGapsMs.push_back(measure::MsSince(last));
             last = measure::SteadyClock::now();
         });

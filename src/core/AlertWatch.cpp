@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QSysInfo>
-#include <QTimer>
 
 namespace {
 
@@ -26,11 +25,10 @@ QStringList LastLines(const QString& text) {
 AlertWatch::AlertWatch(ServerFleet& fleet, Clock& clock, const QString& installation,
                        QObject* parent)
     : QObject(parent), fleet_(fleet), clock_(clock), installation_(installation),
-      host_(QSysInfo::machineHostName()),
-      idPrefix_(QString::number(QDateTime::currentMSecsSinceEpoch(), 36)),
-      tmrEpisodes_(new QTimer(this)) {
+      host_(QSysInfo::machineHostName()), idPrefix_(QString::number(clock.EpochMs(), 36)),
+      tmrEpisodes_(clock.CreateTimer(this)) {
     tmrEpisodes_->setInterval(1000);
-    connect(tmrEpisodes_, &QTimer::timeout, this, &AlertWatch::check);
+    connect(tmrEpisodes_, &ClockTimer::timeout, this, &AlertWatch::check);
     connect(&fleet_.monitor(), &CrashMonitor::serverCrashed, this,
             [this](int server, qint64) { serverCrashed(server); });
     for (int i = 0; i < ServerTable::kCount; ++i)
@@ -62,7 +60,7 @@ Alert AlertWatch::make(Alert::Kind kind, int server, const QString& title, const
     Alert alert;
     alert.kind = kind;
     alert.id = idPrefix_ + u'-' + QString::number(++sequence_);
-    alert.epochMs = QDateTime::currentMSecsSinceEpoch();
+    alert.epochMs = clock_.EpochMs();
     alert.host = host_;
     alert.installation = installation_;
     if (server >= 0)

@@ -9,7 +9,7 @@
 #include <cstdint>
 
 class Clock;
-class QTimer;
+class ClockTimer;
 class Scheduler;
 class ServerFleet;
 
@@ -78,5 +78,5 @@ private:
     std::array<bool, ServerTable::kCount> startFailureTold_{};
     QString idPrefix_;
     std::uint64_t sequence_ = 0;
-    QTimer* tmrEpisodes_;
+    ClockTimer* tmrEpisodes_;
 };

@@ -4,8 +4,6 @@
 #include "ConsolePattern.h"
 #include "LauncherLog.h"
 
-#include <QTimer>
-
 namespace {
 
 constexpr int kLookMs = 500;
@@ -13,9 +11,9 @@ constexpr int kLookMs = 500;
 } // namespace
 
 ConsoleAnswers::ConsoleAnswers(modAPIs& apis, LauncherLog& log, Clock& clock, QObject* parent)
-    : QObject(parent), apis_(apis), log_(log), clock_(clock), tmrLook_(new QTimer(this)) {
+    : QObject(parent), apis_(apis), log_(log), clock_(clock), tmrLook_(clock.CreateTimer(this)) {
     tmrLook_->setInterval(kLookMs);
-    connect(tmrLook_, &QTimer::timeout, this, &ConsoleAnswers::look);
+    connect(tmrLook_, &ClockTimer::timeout, this, &ConsoleAnswers::look);
 }
 
 ConsoleAnswers::~ConsoleAnswers() = default;

@@ -14,7 +14,7 @@
 
 class Clock;
 class LauncherLog;
-class QTimer;
+class ClockTimer;
 class modAPIs;
 
 // Whether a server's console read what the launcher typed into it. A console whose server reads
@@ -57,5 +57,5 @@ private:
     Clock& clock_;
     std::array<QRegularExpression, ServerTable::kCount> patterns_;
     std::array<std::vector<Pending>, ServerTable::kCount> pending_;
-    QTimer* tmrLook_;
+    ClockTimer* tmrLook_;
 };

@@ -1,13 +1,12 @@
 #include "ConsoleMirror.h"
 
+#include "Clock.h"
 #include "CommandLineText.h"
-
 #include "LauncherOptions.h"
 #include "PastedLines.h"
 #include "ServerTable.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -24,8 +23,9 @@ constexpr int kAnswerWaitMs = 250;
 
 } // namespace
 
-ConsoleMirror::ConsoleMirror(modAPIs& apis, const LauncherOptions& options, QObject* parent)
-    : QObject(parent), apis_(apis), options_(options) {}
+ConsoleMirror::ConsoleMirror(modAPIs& apis, Clock& clock, const LauncherOptions& options,
+                             QObject* parent)
+    : QObject(parent), apis_(apis), clock_(clock), options_(options) {}
 
 void ConsoleMirror::ShowServerMessages(int index) {
     if (options_.messageUpdate == 0 || index < 0 || index >= ServerTable::kCount)
@@ -117,5 +117,5 @@ void ConsoleMirror::lookForAnswer(int server) {
             ShowServerMessages(server);
     };
     refresh();
-    QTimer::singleShot(kAnswerWaitMs, this, refresh);
+    clock_.SingleShot(kAnswerWaitMs, this, refresh);
 }

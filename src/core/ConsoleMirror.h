@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class Clock;
 class PastedLines;
 class modAPIs;
 struct LauncherOptions;
@@ -18,7 +19,8 @@ struct LauncherOptions;
 class ConsoleMirror : public QObject {
     Q_OBJECT
 public:
-    ConsoleMirror(modAPIs& apis, const LauncherOptions& options, QObject* parent = nullptr);
+    ConsoleMirror(modAPIs& apis, Clock& clock, const LauncherOptions& options,
+                  QObject* parent = nullptr);
 
     // Whether the launcher is online, and whether a server's process runs; given by the fleet.
     std::function<bool()> online = [] { return false; };
@@ -72,6 +74,7 @@ private:
     void lookForAnswer(int server);
 
     modAPIs& apis_;
+    Clock& clock_;
     const LauncherOptions& options_;
     int selected_ = -1;
     StyledText pane_;

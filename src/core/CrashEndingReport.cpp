@@ -8,7 +8,6 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -47,10 +46,11 @@ QString ServerLinesOf(const ConsoleEnding& ending) {
 CrashEndingReport::CrashEndingReport(modAPIs& apis, Clock& clock, LauncherLog& log,
                                      std::function<void(float)> wait)
     : apis_(apis), clock_(clock), log_(log), wait_(std::move(wait)),
-      tmrDeadline_(std::make_unique<QTimer>()) {
+      tmrDeadline_(clock.CreateTimer(nullptr)) {
     tmrDeadline_->setSingleShot(true);
     tmrDeadline_->setTimerType(Qt::PreciseTimer);
-    QObject::connect(tmrDeadline_.get(), &QTimer::timeout, [this] { tmrEndingDeadline_Timer(); });
+    QObject::connect(tmrDeadline_.get(), &ClockTimer::timeout,
+                     [this] { tmrEndingDeadline_Timer(); });
 }
 
 CrashEndingReport::~CrashEndingReport() = default;
@@ -233,8 +233,8 @@ void CrashEndingReport::writeReport(ServerSupervisor& server, const ServerProces
         const CrashFacts facts{LauncherLog::Now(), name, crashed.sExePath, stem,
                                crashed.lPID,       how,  lastLines,        kCrashReportLines};
         QString error;
-        const QString stamp =
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const QString stamp = QDateTime::fromMSecsSinceEpoch(clock_.EpochMs())
+                                  .toString(QStringLiteral("yyyyMMdd-HHmmss"));
         const QString path = WriteCrashReport(log_.folder(), facts, stamp, &error);
         line += path.isEmpty() ? QStringLiteral("; the crash report cannot be written: ") + error
                                : QStringLiteral("; crash report: ") + path;

@@ -12,7 +12,7 @@
 
 class Clock;
 class LauncherLog;
-class QTimer;
+class ClockTimer;
 class ServerSupervisor;
 class modAPIs;
 
@@ -87,5 +87,5 @@ private:
     int reportsKept_ = kDefaultReportsKept;
     std::vector<Waiting> waiting_;
     QStringList closeWhenEnded_; // consoles aside that still seemed to run at their deadline
-    std::unique_ptr<QTimer> tmrDeadline_;
+    std::unique_ptr<ClockTimer> tmrDeadline_;
 };

@@ -12,7 +12,6 @@
 
 #include <QDateTime>
 #include <QStringList>
-#include <QTimer>
 #include <algorithm>
 #include <optional>
 
@@ -35,8 +34,9 @@ bool occursIn(const QString& processList, const QString& name) {
 }
 
 // The wall-clock time ms from now, for the operator.
-QString TimeIn(std::int64_t ms) {
-    return QDateTime::currentDateTime().addMSecs(ms).toString(QStringLiteral("HH:mm:ss"));
+QString TimeIn(Clock& clock, std::int64_t ms) {
+    return QDateTime::fromMSecsSinceEpoch(clock.EpochMs() + ms)
+        .toString(QStringLiteral("HH:mm:ss"));
 }
 
 QString Seconds(std::int64_t ms) {
@@ -51,15 +51,16 @@ CrashMonitor::CrashMonitor(ServerFleet& fleet, LauncherLog& log, const LauncherO
       endings_(std::make_unique<CrashEndingReport>(
           *fleet.services().apis, *fleet.services().clock, log,
           [&fleet](float seconds) { fleet.WaitSeconds(seconds); })),
-      tmrCrashNotice_(new QTimer(this)), tmrCrashCheck_(new QTimer(this)) {
+      tmrCrashNotice_(fleet.services().clock->CreateTimer(this)),
+      tmrCrashCheck_(fleet.services().clock->CreateTimer(this)) {
     // The crash reports' looks wait until a relaunch has its new process.
     connect(&fleet, &ServerFleet::serverLaunched, this, [this] { endings_->lookNow(); });
-    for (QTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
+    for (ClockTimer* timer : {tmrCrashNotice_, tmrCrashCheck_}) {
         timer->setSingleShot(true);
         timer->setTimerType(Qt::PreciseTimer);
     }
-    connect(tmrCrashNotice_, &QTimer::timeout, this, &CrashMonitor::tmrCrashNotice_Timer);
-    connect(tmrCrashCheck_, &QTimer::timeout, this, &CrashMonitor::ProcessEnded);
+    connect(tmrCrashNotice_, &ClockTimer::timeout, this, &CrashMonitor::tmrCrashNotice_Timer);
+    connect(tmrCrashCheck_, &ClockTimer::timeout, this, &CrashMonitor::ProcessEnded);
 }
 
 CrashMonitor::~CrashMonitor() = default;
@@ -139,8 +140,7 @@ bool CrashMonitor::runCrashCheck() {
             endings_->lookNow();
             continue; // stopped while its ending was read
         }
-        fleet_.serverState_ = LauncherState::Crashed;
-        fleet_.ChangeLauncherState(Transition::RefreshTray);
+        fleet_.CrashAnnounced();
         // The crashed console is looked at once the relaunch has its process, or now when the
         // relaunch waits.
         if (delay != 0)
@@ -160,7 +160,7 @@ bool CrashMonitor::runCrashCheck() {
 void CrashMonitor::announceCrash(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     log_.note(s.name() + QStringLiteral(" just crashed!"));
-    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    s.tally.crashed(fleet_.services().clock->EpochMs());
     endings_->report(s, [this, server, delay] { emit serverCrashed(server, delay); });
 }
 
@@ -169,7 +169,7 @@ void CrashMonitor::announceCrash(int server, std::int64_t delay) {
 std::int64_t CrashMonitor::relaunchDelay(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
     if (!growingDelays_)
-        return noticeShown_ && s.inCrashNotice ? kAfterTheNotice : 0;
+        return noticeShown_ && s.inCrashNotice() ? kAfterTheNotice : 0;
     return s.backoff.crashed(fleet_.services().clock->NowMs(), backoffSettings_);
 }
 
@@ -188,7 +188,7 @@ bool CrashMonitor::endedOnPurpose(int server) {
     log_.note(s.name() + QStringLiteral(" ended by itself (exit status %1); not started again")
                              .arg(ending.exitStatus));
     fleet_.services().apis->CloseEndedConsole(s.name());
-    s.changeState(State::Stopped);
+    s.stopped();
     fleet_.followServerStates();
     return true;
 }
@@ -196,13 +196,10 @@ bool CrashMonitor::endedOnPurpose(int server) {
 void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
     ServerSupervisor& s = fleet_.supervisor(server);
     log_.note(s.name() + QStringLiteral(" just crashed!"));
-    s.tally.crashed(QDateTime::currentMSecsSinceEpoch());
+    s.tally.crashed(fleet_.services().clock->EpochMs());
     endings_->reportHung(s, reason);
-    fleet_.serverState_ = LauncherState::Crashed;
-    fleet_.ChangeLauncherState(Transition::RefreshTray);
-    ++s.relaunchesSinceOnline;
-    s.tally.relaunched();
-    s.inCrashNotice = true;
+    fleet_.CrashAnnounced();
+    s.relaunched();
     emit serverCrashed(server, 0);
     fleet_.restartHungServer(server);
     if (fleet_.ServerState() != LauncherState::Offline)
@@ -217,7 +214,7 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
 bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
     ServerSupervisor& s = fleet_.supervisor(server);
     if (delay == kAfterTheNotice) {
-        s.changeState(State::CrashedWaiting); // no due time: after the notice
+        s.crashed(std::nullopt, noticeEndsAtMs_); // no due time: after this notice
         return false;
     }
     if (delay == 0) {
@@ -225,10 +222,10 @@ bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
         return true;
     }
     const std::int64_t now = fleet_.services().clock->NowMs();
-    s.dueMs = now + delay; // before the change, so that its observers see when
-    s.changeState(State::CrashedWaiting);
+    s.crashed(now + delay);
     log_.note(s.name() + QStringLiteral(" keeps crashing; next try in ") + Seconds(delay) +
-              QStringLiteral(", at ") + TimeIn(delay) + QStringLiteral("."));
+              QStringLiteral(", at ") + TimeIn(*fleet_.services().clock, delay) +
+              QStringLiteral("."));
     fleet_.ChangeLauncherState(Transition::RefreshTray);
     checkSoon(static_cast<int>(delay));
     return true;
@@ -237,9 +234,7 @@ bool CrashMonitor::relaunchCrashedServer(int server, std::int64_t delay) {
 // False when the operator stopped the servers during the relaunch.
 bool CrashMonitor::relaunchNow(int server) {
     ServerSupervisor& s = fleet_.supervisor(server);
-    ++s.relaunchesSinceOnline;
-    s.tally.relaunched();
-    s.inCrashNotice = true; // the notice that follows is this crash's too
+    s.relaunched();
     s.backoff.started(fleet_.services().clock->NowMs());
     // At once: the window shows the crash while the new process settles.
     const bool started = fleet_.StartServer(server, ServerFleet::kSettleSeconds, false) == 0;
@@ -247,7 +242,7 @@ bool CrashMonitor::relaunchNow(int server) {
         return false;
     // One that could not be started is found missing again by a later check, and tried again.
     if (!started && s.state() == State::StartFailed)
-        s.changeState(State::Running);
+        s.watchAgain();
     if (server == ServerTable::kMap)
         fleet_.ChangeLauncherState(Transition::ArmPriorityTimer);
     return true;
@@ -269,19 +264,19 @@ void CrashMonitor::runDueRelaunches() {
             }
             continue;
         }
-        if (!s.dueMs) {
-            // The first check after the notice: its relaunch is announced as a crash's is.
-            if (noticeShown_)
+        if (!s.dueMs()) {
+            // The first check after the notice it crashed in, even when another server's crash has
+            // begun the notice again since: its relaunch is announced as a crash's is.
+            if (noticeShown_ && now < s.noticeEndsAtMs())
                 continue;
-            fleet_.serverState_ = LauncherState::Crashed;
-            fleet_.ChangeLauncherState(Transition::RefreshTray);
+            fleet_.CrashAnnounced();
             if (!relaunchNow(i))
                 return;
             afterNotice = true;
             continue;
         }
-        if (now < *s.dueMs) {
-            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+        if (now < *s.dueMs()) {
+            next = std::min(next.value_or(*s.dueMs()), *s.dueMs());
             continue;
         }
         if (!relaunchNow(i))
@@ -318,19 +313,15 @@ void CrashMonitor::tmrCrashNotice_Timer() {
     noticeShown_ = false;
     tmrCrashNotice_->stop();
     for (int i = 0; i < ServerFleet::kCount; ++i)
-        fleet_.supervisor(i).inCrashNotice = false;
+        fleet_.supervisor(i).crashNoticeEnded();
     emit crashNoticeChanged(false, noticeCaption_);
-    // After a stop meanwhile the launcher is offline, or online again by a new start.
-    if (fleet_.ServerState() != LauncherState::Crashed)
-        return;
-    fleet_.serverState_ = LauncherState::Online;
-    fleet_.ChangeLauncherState(Transition::RefreshTray);
+    fleet_.CrashNoticeEnded();
 }
 
 void CrashMonitor::ForgetCrashes() {
     for (int i = 0; i < ServerFleet::kCount; ++i) {
         fleet_.supervisor(i).backoff.reset();
-        fleet_.supervisor(i).inCrashNotice = false;
+        fleet_.supervisor(i).crashNoticeEnded();
     }
 }
 
@@ -342,8 +333,8 @@ QString CrashMonitor::CrashLoopSummary() const {
         if (!s.backoff.keepsCrashing())
             continue;
         names << s.name();
-        if (s.state() == State::CrashedWaiting && s.dueMs)
-            next = std::min(next.value_or(*s.dueMs), *s.dueMs);
+        if (s.state() == State::CrashedWaiting && s.dueMs())
+            next = std::min(next.value_or(*s.dueMs()), *s.dueMs());
     }
     if (names.isEmpty())
         return QString();
@@ -351,7 +342,8 @@ QString CrashMonitor::CrashLoopSummary() const {
         names.join(QStringLiteral(", ")) +
         (names.size() == 1 ? QStringLiteral(" keeps crashing") : QStringLiteral(" keep crashing"));
     if (next)
-        tip += QStringLiteral("; next try ") + TimeIn(*next - fleet_.services().clock->NowMs());
+        tip += QStringLiteral("; next try ") +
+               TimeIn(*fleet_.services().clock, *next - fleet_.services().clock->NowMs());
     return tip;
 }
 

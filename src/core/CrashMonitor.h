@@ -10,7 +10,7 @@
 class CrashEndingReport;
 class LauncherLog;
 class LauncherSettings;
-class QTimer;
+class ClockTimer;
 class ServerFleet;
 struct LauncherOptions;
 
@@ -80,8 +80,8 @@ private:
     std::unique_ptr<CrashEndingReport> endings_;
     bool growingDelays_ = false;
     CrashBackoffSettings backoffSettings_;
-    QTimer* tmrCrashNotice_;
-    QTimer* tmrCrashCheck_; // a check soon: a delayed relaunch, or one after the running check
+    ClockTimer* tmrCrashNotice_;
+    ClockTimer* tmrCrashCheck_; // a check soon: a delayed relaunch, or one after the running check
     bool checkRunning_ = false;
     bool snapshotFailing_ = false; // the last process snapshot came back empty
     bool noticeShown_ = false;

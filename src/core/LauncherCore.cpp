@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -21,7 +20,7 @@ constexpr int kProblemPollMs = 2000;
 
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     : QObject(parent), services_(services), settings_(*services.settings, log_),
-      mirror_(*services.apis, options_), fleet_(services, log_, options_, mirror_),
+      mirror_(*services.apis, *services.clock, options_), fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
       sampler_(*services.apis, *services.clock, fleet_),
       players_(*services.apis, fleet_, installation_, sampler_),
@@ -170,8 +169,8 @@ void LauncherCore::UseLogFolder(const QString& folder, const QString& note) {
         services_.apis->WatchConsoleLogProblems([this] { ReportConsoleLogProblems(); });
     if (watchingConsoleLogProblems_)
         return;
-    tmrConsoleLogProblems_ = new QTimer(this);
-    connect(tmrConsoleLogProblems_, &QTimer::timeout, this,
+    tmrConsoleLogProblems_ = services_.clock->CreateTimer(this);
+    connect(tmrConsoleLogProblems_, &ClockTimer::timeout, this,
             &LauncherCore::ReportConsoleLogProblems);
     tmrConsoleLogProblems_->start(kProblemPollMs);
 }
@@ -228,7 +227,7 @@ void LauncherCore::finishExit() {
 StatusSnapshot LauncherCore::CurrentStatus() const {
     static const QString labels[ServerTable::kCount] = {
         QStringLiteral("login"), QStringLiteral("char"), QStringLiteral("map")};
-    const std::int64_t epochNowMs = QDateTime::currentMSecsSinceEpoch();
+    const std::int64_t epochNowMs = services_.clock->EpochMs();
     const std::int64_t clockNowMs = services_.clock->NowMs();
     StatusSnapshot snapshot;
     for (int i = 0; i < ServerTable::kCount; ++i) {

@@ -20,7 +20,7 @@
 #include <QObject>
 #include <functional>
 
-class QTimer;
+class ClockTimer;
 
 // The launcher without its window: the log, the options, the console mirror and the fleet of
 // servers, wired together. The window and the tray observe it through the signals of its parts and
@@ -114,7 +114,7 @@ private:
     ScheduledBackup scheduledBackup_;
     qint64 logMaxBytes_ = 0;
     int logKept_ = 0;
-    QTimer* tmrConsoleLogProblems_ = nullptr;
+    ClockTimer* tmrConsoleLogProblems_ = nullptr;
     bool watchingConsoleLogProblems_ = false;
     bool exiting_ = false;
     std::function<void()> exitDone_;

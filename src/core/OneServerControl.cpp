@@ -35,7 +35,7 @@ bool ServerFleet::CanStopServer(int server) const {
     const State state = supervisor(server).state();
     // One that outlived its stop sequence may be asked again.
     return state == State::Running || state == State::CrashedWaiting ||
-           (outlivedItsStop(server) && !supervisor(server).restarting);
+           (outlivedItsStop(server) && !supervisor(server).restarting());
 }
 
 bool ServerFleet::CanKillServer(int server) const {
@@ -57,7 +57,7 @@ void ServerFleet::StopServerAlone(int server) {
     if (ServerRuns(server))
         askToStop(server, StopPurpose::Stop);
     else
-        supervisor(server).changeState(State::Stopped);
+        supervisor(server).stopped();
     CheckDeadlines();
     followServerStates();
 }
@@ -80,8 +80,9 @@ void ServerFleet::KillServer(int server) {
               QStringLiteral(" (SIGKILL to every process of it) ..."));
     // Its end is no crash: the operator ended it.
     if (s.state() != State::Stopping)
-        s.changeState(State::Stopped);
-    s.restarting = false;
+        s.stopped();
+    else
+        s.restartBecomesStop();
     const std::int32_t result = services_.apis->KillServer(ServerProc(server).hProcess);
     log_.note(s.name() + (result != 0 ? QStringLiteral(" was killed.")
                                       : QStringLiteral(" could not be killed: it has ended.")));

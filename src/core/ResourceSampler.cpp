@@ -4,15 +4,14 @@
 #include "ServerFleet.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <algorithm>
 #include <vector>
 
 ResourceSampler::ResourceSampler(modAPIs& apis, Clock& clock, const ServerFleet& fleet,
                                  QObject* parent)
-    : QObject(parent), apis_(apis), clock_(clock), fleet_(fleet), timer_(new QTimer(this)) {
+    : QObject(parent), apis_(apis), clock_(clock), fleet_(fleet), timer_(clock.CreateTimer(this)) {
     timer_->setInterval(kDefaultSeconds * 1000);
-    connect(timer_, &QTimer::timeout, this, &ResourceSampler::Sample);
+    connect(timer_, &ClockTimer::timeout, this, &ResourceSampler::Sample);
     connect(&fleet_, &ServerFleet::serverStateChanged, this, &ResourceSampler::followServers);
 }
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 class Clock;
-class QTimer;
+class ClockTimer;
 class ServerFleet;
 class modAPIs;
 
@@ -44,7 +44,7 @@ private:
     modAPIs& apis_;
     Clock& clock_;
     const ServerFleet& fleet_;
-    QTimer* timer_;
+    ClockTimer* timer_;
     std::array<ServerResources, ServerTable::kCount> latest_{};
     // What the sample before found: the process it was of, its CPU time and when it was taken.
     struct Previous {

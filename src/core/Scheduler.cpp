@@ -13,7 +13,6 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QPointer>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -37,10 +36,10 @@ constexpr qint64 kMaxStateBytes = 256 * 1024;
 Scheduler::Scheduler(ServerFleet& fleet, ConsoleMirror& mirror, LauncherLog& log, Clock& clock,
                      QObject* parent)
     : QObject(parent), fleet_(fleet), mirror_(mirror), log_(log), clock_(clock),
-      zone_(QTimeZone::systemTimeZone()), tmrWake_(new QTimer(this)) {
+      zone_(QTimeZone::systemTimeZone()), tmrWake_(clock.CreateTimer(this)) {
     tmrWake_->setSingleShot(true);
     tmrWake_->setTimerType(Qt::PreciseTimer);
-    connect(tmrWake_, &QTimer::timeout, this, &Scheduler::transition);
+    connect(tmrWake_, &ClockTimer::timeout, this, &Scheduler::transition);
     // A run that stops or starts servers goes on as soon as they have.
     connect(&fleet_, &ServerFleet::stopsSettled, this, &Scheduler::wakeSoon);
     connect(&fleet_, &ServerFleet::serverStateChanged, this, &Scheduler::wakeSoon);
@@ -198,6 +197,11 @@ void Scheduler::beginRun(Planned& p, std::int64_t occurrence, std::int64_t due) 
     advanceRun(clock_.EpochMs());
 }
 
+// A run begins in Warning and ends by endRun; this is the one place its phase moves on between.
+void Scheduler::enterPhase(Phase next) {
+    run_->phase = next;
+}
+
 // Goes through the run's states as far as they go now.
 void Scheduler::advanceRun(std::int64_t now) {
     for (Phase before = Phase::Idle; run_ && run_->phase != before;) {
@@ -279,7 +283,7 @@ void Scheduler::runTask() {
         endRun();
         return;
     case Task::Backup:
-        run_->phase = Phase::BackingUp;
+        enterPhase(Phase::BackingUp);
         if (!backup_) {
             log_.note(prefix(entry) + QStringLiteral("no backup is set up; it is left out."));
             endRun();
@@ -365,13 +369,13 @@ void Scheduler::beginRestart() {
               (names.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")) +
               QStringLiteral(" ..."));
     if (run.wholeSequence) {
-        run.phase = Phase::Stopping;
+        enterPhase(Phase::Stopping);
         ownStop_ = true;
         fleet_.StopServers();
         ownStop_ = false;
         return;
     }
-    run.phase = Phase::Starting;
+    enterPhase(Phase::Starting);
     for (int i = 0; i < ServerTable::kCount; ++i)
         if (run.servers[i])
             fleet_.RestartServer(i);
@@ -398,7 +402,7 @@ void Scheduler::afterStop() {
         startAgain();
         return;
     }
-    run_->phase = Phase::BackingUp;
+    enterPhase(Phase::BackingUp);
     log_.note(prefix(run_->entry) + QStringLiteral("backing up before the start ..."));
     callBackup();
 }
@@ -416,7 +420,7 @@ void Scheduler::startAgain() {
         leaveStopped();
         return;
     }
-    run.phase = Phase::Starting;
+    enterPhase(Phase::Starting);
     log_.note(prefix(run.entry) + QStringLiteral("starting the servers again ..."));
     fleet_.StartServersAndGoOnline();
 }

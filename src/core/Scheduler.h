@@ -16,7 +16,7 @@ class CheckedFolder;
 class Clock;
 class ConsoleMirror;
 class LauncherLog;
-class QTimer;
+class ClockTimer;
 class ServerFleet;
 
 // Runs the installation's schedules while the launcher is online: restarts announced in the
@@ -107,6 +107,7 @@ private:
     void considerEntry(Planned& p, std::int64_t now);
     void beginRun(Planned& p, std::int64_t occurrence, std::int64_t due);
     void advanceRun(std::int64_t now);
+    void enterPhase(Phase next);
     void typeWarnings(std::int64_t now);
     void runTask();
     void typeCommand(const ScheduleEntry& entry, int server, const QString& text);
@@ -150,5 +151,5 @@ private:
     bool saveFailed_ = false;
     std::uint64_t runId_ = 0; // told apart from the runs before it, for a late backup's answer
     std::optional<QList<ScheduleEntry>> pendingEntries_; // came while transition() ran
-    QTimer* tmrWake_;
+    ClockTimer* tmrWake_;
 };

@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
@@ -61,9 +60,9 @@ struct ServerBackups::Job {
 ServerBackups::ServerBackups(ServerFleet& fleet, LauncherLog& log, Clock& clock,
                              const QString& serverFolder, QObject* parent)
     : QObject(parent), fleet_(fleet), log_(log), clock_(clock), serverFolder_(serverFolder),
-      tmrSave_(new QTimer(this)) {
+      tmrSave_(clock.CreateTimer(this)) {
     tmrSave_->setInterval(kSaveLookMs);
-    connect(tmrSave_, &QTimer::timeout, this, &ServerBackups::lookForSave);
+    connect(tmrSave_, &ClockTimer::timeout, this, &ServerBackups::lookForSave);
 }
 
 ServerBackups::~ServerBackups() {

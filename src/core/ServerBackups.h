@@ -16,7 +16,7 @@ class Clock;
 class ConsoleLineWatch;
 class LauncherLog;
 class QThread;
-class QTimer;
+class ClockTimer;
 class ServerFleet;
 
 // Each server's backups and restores. A backup archives the paths its section names into its
@@ -106,5 +106,5 @@ private:
     std::array<std::shared_ptr<Job>, ServerTable::kCount> jobs_;
     std::array<bool, ServerTable::kCount> leftoversLooked_{};
     bool exiting_ = false;
-    QTimer* tmrSave_;
+    ClockTimer* tmrSave_;
 };

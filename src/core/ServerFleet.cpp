@@ -1,5 +1,6 @@
 #include "ServerFleet.h"
 
+#include "Clock.h"
 #include "ConsoleMirror.h"
 #include "CrashMonitor.h"
 #include "HealthProbes.h"
@@ -11,21 +12,20 @@
 #include "modAPIs.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 namespace {
 
 // A coarse timer may fire up to 5 % early; the timers whose period the launcher relies on are
 // precise.
-QTimer* makeTimer(QObject* owner, int intervalMs, bool singleShot) {
-    auto* timer = new QTimer(owner);
+ClockTimer* makeTimer(Clock& clock, QObject* owner, int intervalMs, bool singleShot) {
+    ClockTimer* timer = clock.CreateTimer(owner);
     timer->setInterval(intervalMs);
     timer->setTimerType(Qt::PreciseTimer);
     timer->setSingleShot(singleShot);
     return timer; // not started
 }
 
-void enableTimer(QTimer* timer) {
+void enableTimer(ClockTimer* timer) {
     // Enabling a running timer leaves its period where it is.
     if (!timer->isActive())
         timer->start();
@@ -35,14 +35,14 @@ void enableTimer(QTimer* timer) {
 
 ServerFleet::ServerFleet(const CoreServices& services, LauncherLog& log,
                          const LauncherOptions& options, ConsoleMirror& mirror, QObject* parent)
-    : QObject(parent), tmrStatusUpdater(makeTimer(this, 5000, false)),
-      tmrHelper(makeTimer(this, 15000, false)), services_(services), log_(log), options_(options),
-      mirror_(mirror), tmrDeadlines_(makeTimer(this, 0, true)),
-      tmrHealth_(makeTimer(this, 0, true)) {
+    : QObject(parent), tmrStatusUpdater(makeTimer(*services.clock, this, 5000, false)),
+      tmrHelper(makeTimer(*services.clock, this, 15000, false)), services_(services), log_(log),
+      options_(options), mirror_(mirror), tmrDeadlines_(makeTimer(*services.clock, this, 0, true)),
+      tmrHealth_(makeTimer(*services.clock, this, 0, true)) {
     tmrStatusUpdater->setObjectName(QStringLiteral("tmrStatusUpdater"));
     tmrHelper->setObjectName(QStringLiteral("tmrHelper"));
     for (int i = 0; i < kCount; ++i) {
-        supervisors_[i] = new ServerSupervisor(i, this);
+        supervisors_[i] = new ServerSupervisor(i, *services.clock, this);
         connect(supervisors_[i], &ServerSupervisor::stateChanged, this, [this](int server) {
             // A server is never probed while it starts, stops or is stopped.
             if (!supervisor(server).watched())
@@ -52,11 +52,11 @@ ServerFleet::ServerFleet(const CoreServices& services, LauncherLog& log,
             emit serverStateChanged(server);
         });
     }
-    connect(tmrHealth_, &QTimer::timeout, this, &ServerFleet::CheckHealth);
+    connect(tmrHealth_, &ClockTimer::timeout, this, &ServerFleet::CheckHealth);
     monitor_ = std::make_unique<CrashMonitor>(*this, log, options);
-    connect(tmrStatusUpdater, &QTimer::timeout, this, &ServerFleet::tmrStatusUpdater_Timer);
-    connect(tmrHelper, &QTimer::timeout, this, &ServerFleet::tmrHelper_Timer);
-    connect(tmrDeadlines_, &QTimer::timeout, this, &ServerFleet::CheckDeadlines);
+    connect(tmrStatusUpdater, &ClockTimer::timeout, this, &ServerFleet::tmrStatusUpdater_Timer);
+    connect(tmrHelper, &ClockTimer::timeout, this, &ServerFleet::tmrHelper_Timer);
+    connect(tmrDeadlines_, &ClockTimer::timeout, this, &ServerFleet::CheckDeadlines);
     mirror_.online = [this] { return serverState_ > LauncherState::Offline; };
     mirror_.serverRuns = [this](int server) {
         return ServerProc(server).lPID > 0 && ServerRuns(server);
@@ -85,7 +85,7 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
     switch (code) {
     case Transition::Offline:
         tmrStatusUpdater->stop();
-        serverState_ = LauncherState::Offline;
+        setLauncherState(LauncherState::Offline);
         mirror_.SetPaneText(QStringLiteral("Servers are Offline."));
         break;
     case Transition::Online:
@@ -96,7 +96,7 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
             for (ServerSupervisor* server : supervisors_)
                 server->relaunchesSinceOnline = 0;
         }
-        serverState_ = LauncherState::Online;
+        setLauncherState(LauncherState::Online);
         mirror_.SetPaneText(QString());
         break;
     case Transition::ArmPriorityTimer:
@@ -108,6 +108,22 @@ void ServerFleet::ChangeLauncherState(std::int32_t code) {
         return;
     }
     emit launcherStateChanged(code);
+}
+
+void ServerFleet::setLauncherState(std::int16_t state) {
+    serverState_ = state;
+}
+
+void ServerFleet::CrashAnnounced() {
+    setLauncherState(LauncherState::Crashed);
+    ChangeLauncherState(Transition::RefreshTray);
+}
+
+void ServerFleet::CrashNoticeEnded() {
+    if (serverState_ != LauncherState::Crashed)
+        return;
+    setLauncherState(LauncherState::Online);
+    ChangeLauncherState(Transition::RefreshTray);
 }
 
 void ServerFleet::SetStatusInterval(int seconds) {

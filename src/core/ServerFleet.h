@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Clock.h"
 #include "CoreServices.h"
 #include "ServerResources.h"
 #include "ServerSupervisor.h"
@@ -19,7 +20,6 @@ class CrashMonitor;
 class HealthProbes;
 class ReadinessWatch;
 class LauncherLog;
-class QTimer;
 class StopSequence;
 struct LauncherOptions;
 
@@ -67,14 +67,24 @@ public:
     // The core half of a transition (10 offline, 11 online, 12 arm the priority step, 50 refresh
     // the tray), then launcherStateChanged for its presentation. Other codes do nothing here.
     void ChangeLauncherState(std::int32_t code);
+    // A crash is being announced: the launcher reads "crashed" until the crash notice ends, and
+    // the tray is refreshed.
+    void CrashAnnounced();
+    // The crash notice ended: a launcher that still reads "crashed" is online again. After a stop
+    // meanwhile it stays offline, and after a new start online.
+    void CrashNoticeEnded();
+    // Online while any server is meant to run or still being stopped, offline once none is.
+    void followServerStates();
+    // A server that failed a health probe: stopped by its stop sequence and started again.
+    void restartHungServer(int server);
     // The status tick's period, in seconds; applies at once, running or not.
     void SetStatusInterval(int seconds);
     // The status tick: the crash check, then the refresh of the selected server's console.
     void tmrStatusUpdater_Timer();
     // The priority step, some seconds after a complete start or a relaunch of the map server.
     void tmrHelper_Timer();
-    QTimer* const tmrStatusUpdater;
-    QTimer* const tmrHelper;
+    ClockTimer* const tmrStatusUpdater;
+    ClockTimer* const tmrHelper;
 
     // ---- the start and stop sequences (StartStopSequences.cpp, StopSequences.cpp) ------------
     // Waits that long, handling events as they come.
@@ -158,8 +168,6 @@ signals:
     void stopEndedUnsaved(int server, bool ended);
 
 private:
-    friend class CrashMonitor; // announces crashes: the only one to set ServerState to 2 and back
-
     struct StartSequence {
         bool stopped = false;  // the operator stopped the servers meanwhile
         bool goOnline = false; // the Start button's: online even after an early end
@@ -184,9 +192,9 @@ private:
     void watchReadiness(int server);
     void readinessDecided(int server, bool ready);
     void scheduleHealthCheck();
-    void restartHungServer(int server);
     void startOneServer(int server);
-    void followServerStates();
+    // The one place the launcher state changes.
+    void setLauncherState(std::int16_t state);
     void askToStop(int server, StopPurpose purpose); // one server alone, logged
     void prepareConsoleLog(int server);
     void scheduleDeadlineCheck();
@@ -204,11 +212,11 @@ private:
     std::array<std::optional<StopPlan>, kCount> stopPlans_; // the installation's, when set
     std::array<QString, kCount> programs_;                  // the installation's, when set
     bool stoppingAll_ = false; // the servers were stopped together: "All servers have ended."
-    QTimer* tmrDeadlines_;
+    ClockTimer* tmrDeadlines_;
     std::array<std::unique_ptr<ReadinessWatch>, kCount> readiness_;
     std::array<std::unique_ptr<HealthProbes>, kCount> probes_;
     // The last probe failure came from a probe that had never passed: the next probes of that
     // server act only once they have passed.
     std::array<bool, kCount> probesMustPass_{};
-    QTimer* tmrHealth_;
+    ClockTimer* tmrHealth_;
 };

@@ -9,8 +9,6 @@
 #include "ReadinessWatch.h"
 #include "StopSequence.h"
 
-#include <QTimer>
-
 namespace {
 
 using State = ServerSupervisor::State;

@@ -10,9 +10,14 @@
 #include <cstdint>
 #include <optional>
 
+class Clock;
+
 // One server as the launcher supervises it: the record of its process, what the launcher means it
-// to do (its state), the deadline that belongs to that state, and its crash history. The state
-// changes only through changeState(), which tells every observer.
+// to do (its state), the fields that belong to that state, and its crash history. The state
+// changes only through the named transitions below; each checks that the server is in a state it
+// may leave that way, and tells every observer the new state and the old one. A transition from
+// any other state is a mistake in the launcher: it is refused and counted, and a debug build
+// stops at it (see illegalTransitions).
 class ServerSupervisor : public QObject {
     Q_OBJECT
 public:
@@ -27,7 +32,8 @@ public:
     };
     Q_ENUM(State)
 
-    explicit ServerSupervisor(int index, QObject* parent = nullptr);
+    // Its times are those of clock.
+    ServerSupervisor(int index, Clock& clock, QObject* parent = nullptr);
 
     int index() const { return index_; }
     // "Map Server": the log's name and the title of its console.
@@ -36,8 +42,39 @@ public:
     const QString& programFile() const;
 
     State state() const { return state_; }
-    // The one place a server's state changes.
-    void changeState(State next);
+    // ---- transitions
+    // A start of it begins: by the operator, a start sequence, a relaunch after a crash (from
+    // Running or CrashedWaiting), or the second half of a restart.
+    bool beginStart();
+    // The start did not succeed, and nobody retries it.
+    bool startFailed();
+    // It runs as the record's process (a start, an adoption, a restart that left it running): its
+    // uptime counts from nowMs when the process is a new one.
+    bool markRunning(std::int64_t nowMs);
+    // A relaunch after a crash could not be started: it is watched again, so that a later check
+    // finds it missing and tries again.
+    bool watchAgain();
+    // A start sequence stopped before it: nothing was asked of it.
+    bool leftNotStarted();
+    // It crashed, and its relaunch waits: until dueMs, or (empty) for the first check after the
+    // crash notice that stands now, which ends at noticeEndsAtMs.
+    bool crashed(std::optional<std::int64_t> dueMs, std::int64_t noticeEndsAtMs = 0);
+    // Its stop sequence begins: to stop it, or to start it again once it has ended (a restart).
+    bool stopAsked(bool restart);
+    // A restart under way goes on as a stop: it is not started again.
+    bool restartBecomesStop();
+    // It was stopped, by the operator or from inside (an in-game shutdown), or has ended.
+    bool stopped();
+    // Its relaunch after a crash: counted, and part of the crash notice that follows.
+    void relaunched();
+    // The crash notice ended, or the servers were stopped: a later crash is a new one.
+    void crashNoticeEnded() { inCrashNotice_ = false; }
+
+    // How many transitions were refused, in this process; and whether a refusal stops the program
+    // (on by default in a debug build).
+    static int illegalTransitions();
+    static void setIllegalTransitionsFatal(bool fatal);
+
     // The crash check looks at it.
     bool watched() const { return state_ == State::Running; }
     // Starting, running, restarting or waiting for its relaunch.
@@ -46,14 +83,19 @@ public:
     // never shows itself offline while a server it asked to stop still runs.
     bool keepsLauncherOnline() const { return meantToRun() || state_ == State::Stopping; }
     // Stopping to be started again (a restart), not for good.
-    bool restarting = false;
+    bool restarting() const { return restarting_; }
+    // When a crashed server is relaunched; empty: at the first check after the crash notice, or
+    // in any state but CrashedWaiting.
+    const std::optional<std::int64_t>& dueMs() const { return dueMs_; }
+    // Waiting for the first check after the crash notice: when the notice that stood at its crash
+    // ends. Another server's crash begins the notice again, but puts this relaunch off no further.
+    std::int64_t noticeEndsAtMs() const { return noticeEndsAtMs_; }
+    // It was relaunched while the current crash notice stood, or began it.
+    bool inCrashNotice() const { return inCrashNotice_; }
 
     // The record of its process, as the last launch or adoption gave it; the fleet hands a
     // replaced record's handle back.
     ServerProcess process;
-    // It runs as the record's process: the state becomes Running, and its uptime counts from
-    // nowMs when the process is a new one.
-    void markRunning(std::int64_t nowMs);
     // When, on the launcher's clock, it was last seen running as a new process.
     std::int64_t runningSinceMs() const { return sinceMs_; }
 
@@ -66,11 +108,6 @@ public:
     // Its readiness rule is being waited for (awaiting), or its verdict came: observers are told.
     void setReadiness(bool awaiting, bool isReady);
     std::uint64_t probeFailures = 0; // since the launcher started
-
-    // The deadline of the current state: when a crashed server is relaunched (empty: at the first
-    // check after the crash notice), or when a restart stops waiting for the server to end. Empty
-    // in the other states.
-    std::optional<std::int64_t> dueMs;
 
     // ---- crash history
     CrashBackoff backoff;
@@ -88,18 +125,28 @@ public:
     CrashAccount lastCrash;
     QString lastStartError;       // why its last start did not succeed
     std::int32_t reportedPid = 0; // the process whose crash was reported last
-    // It was relaunched while the current crash notice stood, or began it.
-    bool inCrashNotice = false;
 
     // Its state in a line for its tab's tooltip, at nowMs of the launcher's clock.
     QString describe(std::int64_t nowMs) const;
 
 signals:
-    void stateChanged(int server, ServerSupervisor::State state);
+    // Its state changed from from to state; or, with both the same, its readiness did.
+    void stateChanged(int server, ServerSupervisor::State state, ServerSupervisor::State from);
 
 private:
+    // The one place a server's state changes; false (and nothing changed) for an edge the
+    // transitions do not take.
+    bool changeState(State next);
+    // A transition from a state it does not leave that way: refused, counted and warned of.
+    bool refuse(const char* transition, State next);
+
     int index_;
+    Clock& clock_;
     State state_ = State::NotStarted;
+    bool restarting_ = false;
+    std::optional<std::int64_t> dueMs_;
+    std::int64_t noticeEndsAtMs_ = 0;
+    bool inCrashNotice_ = false;
     bool ready_ = false;
     bool awaitingReady_ = false;
     std::int32_t sincePid_ = 0;

@@ -9,7 +9,6 @@
 #include "LauncherState.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <cmath>
 
 namespace {
@@ -34,10 +33,11 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait, bool eventsFirs
     // A start that did not get there leaves the server not started, unless a stop came meanwhile.
     const auto failed = [&s] {
         if (s.state() == State::Starting)
-            s.changeState(State::StartFailed);
+            s.startFailed();
         return std::int16_t{-1};
     };
-    s.changeState(State::Starting);
+    if (!s.beginStart())
+        return -1;
     log_.note(QStringLiteral("Starting ") + sName + QStringLiteral(" ..."));
     QString refusal = settingsRefusal(server);
     if (refusal.isEmpty())
@@ -182,7 +182,7 @@ QString ServerFleet::notStarted(int from) {
     for (int k = from; k < kCount; ++k) {
         names << supervisor(k).name();
         if (k > from || supervisor(k).state() == State::Starting)
-            supervisor(k).changeState(State::NotStarted);
+            supervisor(k).leftNotStarted();
     }
     const QString last = names.takeLast();
     return names.isEmpty() ? last

@@ -8,7 +8,6 @@
 #include "StopSequence.h"
 #include "modAPIs.h"
 
-#include <QTimer>
 #include <algorithm>
 
 namespace {
@@ -45,12 +44,12 @@ void ServerFleet::StopServers() {
         const QString stamp = LauncherLog::Now();
         std::int32_t result;
         if (stopUnderWay(i)) {
-            s.restarting = false; // a restart under way ends as a stop
-            result = 1;           // asked already; its sequence runs on
+            s.restartBecomesStop(); // a restart under way ends as a stop
+            result = 1;             // asked already; its sequence runs on
         } else if (ServerRuns(i) || s.state() == State::Starting) {
             result = beginStop(i, StopPurpose::Stop);
         } else {
-            s.changeState(State::Stopped);
+            s.stopped();
             result = services_.apis->CloseServerConsole(s.name());
         }
         log_.LauncherLogAdd(stamp + ServerTable::stopLogPrefixes()[i] + QString::number(result));
@@ -68,8 +67,7 @@ void ServerFleet::StopServersAndGoOffline() {
 
 std::int32_t ServerFleet::beginStop(int server, StopPurpose purpose) {
     ServerSupervisor& s = supervisor(server);
-    s.restarting = purpose == StopPurpose::Restart;
-    s.changeState(State::Stopping);
+    s.stopAsked(purpose == StopPurpose::Restart);
     const int wait = purpose == StopPurpose::Restart ? kRestartWaitSeconds : kStopWaitSeconds;
     stops_[server] = std::make_unique<StopSequence>(
         *this, log_, server, stopPlans_[server].value_or(StopPlan::Default(wait)));
@@ -85,8 +83,7 @@ void ServerFleet::finishStop(int server) {
         stop.plan().isDefault()
             ? QStringLiteral(" %1 seconds after the close request").arg(stop.plannedSeconds())
             : QStringLiteral(" after its stop sequence");
-    if (s.restarting) {
-        s.restarting = false;
+    if (s.restarting()) {
         if (stop.serverEnded()) {
             startOneServer(server);
             return;
@@ -97,7 +94,7 @@ void ServerFleet::finishStop(int server) {
         return;
     }
     if (stop.serverEnded()) {
-        s.changeState(State::Stopped);
+        s.stopped();
         services_.apis->CloseEndedConsole(s.name()); // a console kept open by remain-on-exit
         return;
     }
@@ -115,7 +112,7 @@ void ServerFleet::CheckDeadlines() {
         if (stop.concluded()) {
             // Outlived its sequence, and has ended since.
             if (!ServerRuns(i)) {
-                s.changeState(State::Stopped);
+                s.stopped();
                 services_.apis->CloseEndedConsole(s.name());
                 acted = true;
             }

@@ -91,7 +91,7 @@ ServerMark MarkOf(const ServerSupervisor& server) {
     case State::Stopping:
         return ServerMark::Stopping;
     case State::CrashedWaiting:
-        return server.dueMs ? ServerMark::BackingOff : ServerMark::Crashed;
+        return server.dueMs() ? ServerMark::BackingOff : ServerMark::Crashed;
     case State::StartFailed:
         return ServerMark::Crashed;
     case State::NotStarted:
@@ -110,11 +110,11 @@ QString MarkWord(const ServerSupervisor& server) {
     case State::Running:
         return QStringLiteral("running");
     case State::Stopping:
-        return server.restarting ? QStringLiteral("restarting") : QStringLiteral("stopping");
+        return server.restarting() ? QStringLiteral("restarting") : QStringLiteral("stopping");
     case State::Stopped:
         return QStringLiteral("stopped");
     case State::CrashedWaiting:
-        return server.dueMs ? QStringLiteral("backing off") : QStringLiteral("crashed");
+        return server.dueMs() ? QStringLiteral("backing off") : QStringLiteral("crashed");
     case State::StartFailed:
         return QStringLiteral("could not be started");
     }

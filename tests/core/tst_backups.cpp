@@ -783,9 +783,11 @@ private slots:
         QCOMPARE(b.h->apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsave-all"});
         QVERIFY(!b.backups().StartBackup(kMap));
         QCOMPARE(b.backups().ProgressText(kMap), "Backup: waiting for the save");
-        QVERIFY(!done.wait(600)); // not before the save
+        b.h->clock.advance(600); // looks for the save every 250 ms
+        QVERIFY(!done.wait(50)); // not before the save
         QCOMPARE(reads.load(), 0);
         b.h->apis.consoles["Map Server"] = "map ready\n> save-all\nSaved map to world\n";
+        b.h->clock.advance(250);
         QVERIFY(done.wait(5000));
         QVERIFY(done[0][1].toBool());
         QVERIFY(reads.load() > 0);
@@ -802,8 +804,9 @@ private slots:
         // No confirmation: the backup goes on once the wait is over.
         b.h->clock.now += 1000;
         QVERIFY(b.backups().StartBackup(kMap));
-        QVERIFY(!done.wait(400));
-        b.h->clock.now += ServerBackups::kSaveWaitSeconds * 1000;
+        b.h->clock.advance(400);
+        QVERIFY(!done.wait(50));
+        b.h->clock.advance(ServerBackups::kSaveWaitSeconds * 1000);
         QVERIFY(done.wait(5000));
         QVERIFY(done[1][1].toBool());
         QCOMPARE(b.h->linesWith("> Map Server did not confirm its save within 60 s; backing it up "

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 namespace {
 
@@ -187,6 +186,31 @@ private slots:
         QCOMPARE(f.monitor().CrashLoopSummary(), QString());
     }
 
+    // Another server's crash during the notice begins the notice anew, but puts off no server
+    // already waiting: that one is relaunched at the first check after the notice that stood when
+    // it crashed, not after the new one.
+    void anotherCrashPutsOffNoWaitingRelaunch() {
+        CoreHarness h;
+        ServerFleet& f = h.startedCore();
+        h.apis.crashAndWake("map-server"); // relaunched at once; its notice stands 10 s
+        const std::int64_t noticeEnds = h.clock.now + 10'000;
+        h.clock.now += 1000;
+        h.apis.crashAndWake("map-server"); // waits for that notice to end
+        const int launches = h.apis.count("LaunchServer");
+        h.clock.now += 4000;
+        h.apis.crashAndWake("login-server"); // relaunched at once: the notice begins anew
+        QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+        h.clock.now = noticeEnds - 1;
+        f.tmrStatusUpdater_Timer();
+        QCOMPARE(h.apis.count("LaunchServer"), launches + 1);
+        QCOMPARE(h.server(2).state(), ServerSupervisor::State::CrashedWaiting);
+        h.clock.now = noticeEnds;
+        f.tmrStatusUpdater_Timer(); // the first check after it, with the login server's notice on
+        QCOMPARE(h.apis.argsOf("LaunchServer").size(), launches + 2);
+        QVERIFY(h.apis.argsOf("LaunchServer").last().endsWith("/map-server"));
+        QVERIFY(h.server(2).watched() && f.monitor().NoticeShown() && f.ServerState() == 2);
+    }
+
     // With the disk-logging option, the next start of each server logs its console.
     void theOptionChoosesTheNextStartsLog() {
         CoreHarness h;
@@ -266,7 +290,7 @@ private slots:
             h.loadCore();
             QTemporaryDir logs;
             h.core().UseLogFolder(logs.path(), QString());
-            QTest::qWait(2300); // offline, no console logged: a look every 2 s would have come
+            h.clock.advance(2300); // offline, no console logged: a look every 2 s would have come
             QCOMPARE(h.apis.count("TakeConsoleLogProblems") > 0, !tells);
             h.addServerFiles();
             h.fleet().StartServersAndGoOnline();
@@ -277,7 +301,8 @@ private slots:
             const QStringList told{"> Console log: map-server.log cannot be written, output is "
                                    "dropped until it can: No space left on device; the server "
                                    "keeps running."};
-            QTRY_COMPARE_WITH_TIMEOUT(h.logSince(mark), told, 2500);
+            h.clock.advance(2000);
+            QCOMPARE(h.logSince(mark), told);
             QCOMPARE(h.apis.count("TakeConsoleLogProblems"), looks + 1);
         }
     }

@@ -5,7 +5,6 @@
 #include "CoreHarness.h"
 
 #include <QSignalSpy>
-#include <QTimer>
 
 namespace {
 
@@ -65,8 +64,7 @@ private slots:
         QCOMPARE(f.ServerState(), 0);
         // The priority step armed by the start still runs after the stop, once, on the map
         // server, which has ended by then.
-        f.tmrHelper->setInterval(10);
-        QTest::qWait(150);
+        h.clock.advance(30'000); // its tick is due 15 s after the start; a second one, 15 s later
         QCOMPARE(h.apis.argsOf("SetProcessPriority").mid(1),
                  QStringList{QString::number(f.ServerProc(2).hProcess.raw()) + " 128"});
         QCOMPARE(h.logSince(h.logCount() - 1),

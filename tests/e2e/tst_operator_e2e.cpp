@@ -82,7 +82,7 @@ private slots:
 
         QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
         int ticksStopped = 0; // status ticks since the char server ended
-        QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout,
+        QObject::connect(l.fleet().tmrStatusUpdater, &ClockTimer::timeout,
                          [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
         QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
         QVERIFY(l.runningFrom(l.programPath(1)).isEmpty() && l.fleet().ServerState() == 1);

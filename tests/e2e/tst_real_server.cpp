@@ -131,7 +131,7 @@ private slots:
 
         // Running: three status ticks and no crash.
         int ticks = 0;
-        QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout, [&] { ++ticks; });
+        QObject::connect(l.fleet().tmrStatusUpdater, &ClockTimer::timeout, [&] { ++ticks; });
         QVERIFY(WhenSeen([&] { return ticks >= 3; }, 15000));
         QVERIFY(l.linesWith("just crashed!") == 0 && ours() == QList<int>{first});
 

@@ -157,7 +157,7 @@ private slots:
         QVERIFY(WhenSeen([&] { return l.linesWith("has stayed up") == 1; }, 15000));
         // Its next crash is relaunched at once: the end of its process is seen without a tick.
         int ticks = 0;
-        QObject::connect(l.fleet().tmrStatusUpdater, &QTimer::timeout, [&] { ++ticks; });
+        QObject::connect(l.fleet().tmrStatusUpdater, &ClockTimer::timeout, [&] { ++ticks; });
         l.fleet().tmrStatusUpdater->start(10000); // the next tick is a whole period away
         QVERIFY(::kill(l.fleet().ServerProc(2).lPID, SIGKILL) == 0);
         QVERIFY(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 7; }, 5000));

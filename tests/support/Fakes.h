@@ -273,21 +273,136 @@ private:
 // A clock whose waits return at once and only move time on, so that waits run instantly. A wait
 // ends after 50 ms of its time at most, as if an event had come then, so that a test can act
 // "during" it (onSleep) a given number of times; the pending events run as it ends.
+class FakeClock;
+
+// A timer on the fake clock: due its interval after it was started, on the clock's time. It fires
+// as the test moves the clock on past that (advance); one due already when started (a zero
+// interval) fires from the event loop, as a real one would.
+class FakeTimer final : public ClockTimer {
+public:
+    FakeTimer(FakeClock& clock, QObject* parent);
+    ~FakeTimer() override;
+    void start() override;
+    void stop() override { active_ = false; }
+    bool isActive() const override { return active_; }
+    int remainingTime() const override;
+    void setInterval(int ms) override {
+        interval_ = ms;
+        if (active_)
+            start();
+    }
+    int interval() const override { return interval_; }
+    void setSingleShot(bool singleShot) override { singleShot_ = singleShot; }
+    bool isSingleShot() const override { return singleShot_; }
+    void setTimerType(Qt::TimerType type) override { type_ = type; }
+    Qt::TimerType timerType() const override { return type_; }
+
+private:
+    friend class FakeClock;
+    void fire();
+
+    FakeClock* clock_;
+    bool active_ = false;
+    int interval_ = 0;
+    bool singleShot_ = false;
+    Qt::TimerType type_ = Qt::CoarseTimer;
+    std::int64_t dueMs_ = 0;
+    std::uint64_t order_ = 0; // timers due at the same time fire in the order they were started
+};
+
+// Time that moves only when the test or a wait moves it, and the timers on it.
 class FakeClock : public Clock {
 public:
+    ~FakeClock() override {
+        for (FakeTimer* timer : timers_)
+            timer->clock_ = nullptr;
+    }
     std::int64_t NowMs() override { return now; }
     // The wall clock moves with the monotonic one; a test sets it back or on by epochOffset.
     std::int64_t EpochMs() override { return now + epochOffset; }
+    // A wait moves time on without firing the timers, so that a test that moves now by hand and
+    // calls a timer's slot itself has it called only once.
     void AwaitEvents(std::int32_t ms) override {
         now += std::min(ms, 50);
         if (onSleep)
             onSleep();
         QCoreApplication::processEvents();
     }
+    ClockTimer* CreateTimer(QObject* parent) override { return new FakeTimer(*this, parent); }
+    // Moves time on by ms; each timer due meanwhile fires at its time, in the order they come,
+    // and the events they leave are handled.
+    void advance(std::int64_t ms) {
+        const std::int64_t end = now + ms;
+        while (FakeTimer* next = nextDue(end)) {
+            now = std::max(now, next->dueMs_);
+            next->fire();
+        }
+        now = std::max(now, end);
+        QCoreApplication::processEvents();
+    }
     std::int64_t now = 1'000'000;
     std::int64_t epochOffset = 1'780'000'000'000 - 1'000'000; // 2026-05-28, 20:26:40 UTC at start
     std::function<void()> onSleep;
+
+private:
+    friend class FakeTimer;
+    FakeTimer* nextDue(std::int64_t end) const {
+        FakeTimer* next = nullptr;
+        for (FakeTimer* timer : timers_)
+            if (timer->active_ && timer->dueMs_ <= end &&
+                (!next || timer->dueMs_ < next->dueMs_ ||
+                 (timer->dueMs_ == next->dueMs_ && timer->order_ < next->order_)))
+                next = timer;
+        return next;
+    }
+    std::vector<FakeTimer*> timers_;
+    std::uint64_t started_ = 0;
 };
+
+inline FakeTimer::FakeTimer(FakeClock& clock, QObject* parent)
+    : ClockTimer(parent), clock_(&clock) {
+    clock.timers_.push_back(this);
+}
+
+inline FakeTimer::~FakeTimer() {
+    if (clock_)
+        std::erase(clock_->timers_, this);
+}
+
+inline void FakeTimer::start() {
+    if (!clock_)
+        return;
+    active_ = true;
+    dueMs_ = clock_->now + std::max(interval_, 0);
+    order_ = ++clock_->started_;
+    if (interval_ > 0)
+        return;
+    // Due at once: from the event loop, unless it was stopped or started anew meanwhile.
+    const std::uint64_t order = order_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, order] {
+            if (active_ && order_ == order)
+                fire();
+        },
+        Qt::QueuedConnection);
+}
+
+inline int FakeTimer::remainingTime() const {
+    if (!active_ || !clock_)
+        return -1;
+    return static_cast<int>(std::max<std::int64_t>(dueMs_ - clock_->now, 0));
+}
+
+inline void FakeTimer::fire() {
+    if (singleShot_) {
+        active_ = false;
+    } else {
+        dueMs_ += std::max(interval_, 1);
+        order_ = ++clock_->started_;
+    }
+    emit timeout();
+}
 
 // Settings held in memory, by key.
 class FakeSettings : public SettingsStore {
