@@ -13,8 +13,8 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
     -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" \
     -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" \
     -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" --target corvane-launcher corvane-exec corvane-log corvane-noutmp corvane-manpage \
-    corvane-changelog
+cmake --build "$build" --target corvane-launcher corvane-launcherd corvanectl corvane-exec corvane-log \
+    corvane-noutmp corvane-manpage corvane-changelog
 rm -f "$build"/corvane-launcher_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$build"/corvane-launcher_*.deb
