@@ -7,6 +7,8 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QSettings>
+#include <QStandardPaths>
 #include <cstdio>
 
 namespace {
@@ -22,6 +24,33 @@ void printLine(std::FILE* stream, const QString& text) {
 
 } // namespace
 
+// Qt's own folder dialog keeps its last folder, history and layout in QtProject.conf in the
+// user's configuration folder as it closes, whatever the operator chose; the desktop's dialog may
+// keep a list of recent folders. Qt's dialog is used, and for its life the scope it keeps its
+// settings in points at a folder that can never be made (under /dev/null), so that it reads
+// nothing and writes nothing anywhere: Cancel writes nothing at all, and a choice only the
+// launcher's own ServerFolder key.
+QString AskForServerFolder(const QString& startIn) {
+    const QString userFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QStringLiteral("/dev/null/corvane-launcher"));
+    QString chosen;
+    {
+        QFileDialog dialog(nullptr,
+                           QStringLiteral("Corvane Launcher: the folder with login-server, "
+                                          "char-server and map-server"),
+                           startIn);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        if (dialog.exec() == QDialog::Accepted)
+            chosen = dialog.selectedFiles().value(0);
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, userFolder);
+    return chosen;
+}
+
 ServerFolder ChooseServerFolder(const CommandLine& commandLine, SettingsStore& settings) {
     ServerFolderInputs inputs;
     inputs.serverDirOption = commandLine.serverDir;
@@ -30,14 +59,7 @@ ServerFolder ChooseServerFolder(const CommandLine& commandLine, SettingsStore& s
     inputs.programFolder = QCoreApplication::applicationDirPath();
     inputs.rememberedFolder = settings.GetSetting(kApp, kSection, kServerFolderKey, QString());
 
-    const auto ask = [](const QString& startIn) {
-        return QFileDialog::getExistingDirectory(
-            nullptr,
-            QStringLiteral("Corvane Launcher: the folder with login-server, char-server and "
-                           "map-server"),
-            startIn);
-    };
-    const ServerFolder result = ResolveServerFolder(inputs, ask);
+    const ServerFolder result = ResolveServerFolder(inputs, AskForServerFolder);
     if (result.source == ServerFolderSource::Chosen) {
         QString error;
         if (!settings.SaveSetting(kApp, kSection, kServerFolderKey, result.folder, &error))

@@ -2,6 +2,8 @@
 
 #include "ServerFolder.h"
 
+#include <QString>
+
 struct CommandLine;
 class SettingsStore;
 class SingleInstance;
@@ -10,6 +12,10 @@ class SingleInstance;
 // own folder and the settings; asks the operator in a folder dialog when none of these holds the
 // servers, and remembers the choice.
 ServerFolder ChooseServerFolder(const CommandLine& commandLine, SettingsStore& settings);
+
+// The folder dialog of that choice: the folder chosen, or empty on Cancel. It writes nothing, not
+// even the dialog's own memory of where it was.
+QString AskForServerFolder(const QString& startIn);
 
 // Makes this launcher the one for its server folder, or hands over to the launcher that already
 // is. Returns the exit code to end with, or -1 to go on.

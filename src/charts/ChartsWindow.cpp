@@ -43,9 +43,22 @@ ChartsWindow::ChartsWindow(LauncherCore& core, HistoryRecorder& history, QWidget
     auto* split = new QSplitter(Qt::Vertical);
     split->addWidget(tabs_);
     split->addWidget(lower);
-    split->setStretchFactor(0, 3);
+    split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 1);
+    // Shared as 2 to 1 from the start, whatever the page's height: the charts' own wish (two
+    // charts at their full size) would leave the timeline three rows.
+    split->setSizes({2000, 1000});
     auto* layout = new QVBoxLayout(this);
+    if (history.inMemory()) {
+        auto* note = new QLabel(
+            QStringLiteral("Only what was sampled since the launcher started is shown: the "
+                           "history is kept in memory for this run. To keep it across runs, put "
+                           "\"keep history = 1\" in the [Launcher] section of ") +
+            core_.installationFile() + u'.');
+        note->setObjectName(QStringLiteral("lblHistoryInMemory"));
+        note->setWordWrap(true);
+        layout->addWidget(note);
+    }
     layout->addWidget(split);
     resize(760, 720);
 

@@ -17,11 +17,12 @@ public:
     explicit HistoryCharts(frmMain& w)
         : QObject(&w), w_(w),
           recorder_(new HistoryRecorder(
-              w.core(), w.services().privateFolder ? w.services().privateFolder() : QString(),
-              &w)) {
+              w.core(), [&core = w.core()] { return HistoryRecorder::KeptFolder(core); }, &w)) {
+        // The program ends without running destructors: the file is closed whole before.
+        connect(&w_, &frmMain::aboutToEnd, recorder_, &HistoryRecorder::close);
         auto* tray = new QAction(QStringLiteral("Charts..."), w_.mnuTrayMenu);
         tray->setObjectName(QStringLiteral("mnuTrayCharts"));
-        w_.mnuTrayMenu->insertAction(w_.mnuTraySep[0], tray);
+        w_.mnuTrayMenu->addAction(tray); // below the classic items
         connect(tray, &QAction::triggered, this, [this] { open(-1); });
         AddServerTabItem(w_.conTab->tabBar(), QStringLiteral("&Charts..."),
                          [this](int server) { open(server); });

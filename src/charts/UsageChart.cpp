@@ -167,7 +167,17 @@ void UsageChart::moveSpanTo(std::int64_t nowMs) {
         DropBefore(series, from);
     if (players_->count() == 0)
         showPlayers(false);
-    time_->setRange(QDateTime::fromMSecsSinceEpoch(nowMs - spanMs_),
+    // The axis spans the samples held, up to the whole span: a launcher up for 25 minutes shows
+    // them across the chart, not pressed against its right edge. Never less than a sixtieth of
+    // the span, so that the first samples do not stand on a single line.
+    double earliest = static_cast<double>(nowMs);
+    for (const QLineSeries* series : {cpu_, memory_, players_})
+        if (series->count() > 0)
+            earliest = std::min(earliest, series->at(0).x());
+    const std::int64_t shortest = std::max<std::int64_t>(spanMs_ / 60, 1);
+    const std::int64_t shown =
+        std::clamp<std::int64_t>(nowMs - static_cast<std::int64_t>(earliest), shortest, spanMs_);
+    time_->setRange(QDateTime::fromMSecsSinceEpoch(nowMs - shown),
                     QDateTime::fromMSecsSinceEpoch(nowMs));
 }
 

@@ -9,7 +9,8 @@ class QDateTimeAxis;
 class QLineSeries;
 class QValueAxis;
 
-// One server's CPU, memory and players over a span of time, the span ending now: the last hour
+// One server's CPU, memory and players over a span of time, the span ending now (the time axis
+// spans the samples held, up to the whole span): the last hour
 // at full rate, or the last day by the minute. Players are drawn only for a server whose players
 // are counted.
 class UsageChart : public QChartView {
@@ -25,6 +26,7 @@ public:
     QLineSeries* cpu() const { return cpu_; }
     QLineSeries* memory() const { return memory_; }
     QLineSeries* players() const { return players_; }
+    QDateTimeAxis* timeAxis() const { return time_; }
     // Players are drawn: some sample of the span counted them.
     bool showsPlayers() const;
 

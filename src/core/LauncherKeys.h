@@ -48,6 +48,7 @@ inline constexpr LauncherKey kConsoleLines{"ServerMessage Lines", Type::Number, 
 inline constexpr LauncherKey kSampleSeconds{"Resource Sample Seconds", Type::Number, "2", 1, 3600};
 inline constexpr LauncherKey kHistoryWriteSeconds{"History Write Seconds", Type::Number, "30", 1,
                                                   60};
+inline constexpr LauncherKey kKeepHistory{"Keep History", Type::Number, "0", 0, 1, false, true};
 inline constexpr LauncherKey kCrashReportsKept{"Crash Reports Kept", Type::Number, "20", 1, 10000};
 inline constexpr LauncherKey kRelaunchBurst{"CrashRelaunch Burst", Type::Number, "3", 0, 1000};
 inline constexpr LauncherKey kRelaunchWindow{"CrashRelaunch Window", Type::Number, "60", 1, 86400};

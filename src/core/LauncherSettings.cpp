@@ -36,6 +36,9 @@ std::optional<std::int16_t> toInt16(const QString& text) {
 
 } // namespace
 
+const QString LauncherSettings::kWindowGrow = QStringLiteral("Window Grow");
+const QString LauncherSettings::kAdvancedFeatures = QStringLiteral("Advanced Features");
+
 LauncherSettings::LauncherSettings(SettingsStore& store, LauncherLog& log)
     : store_(store), log_(log) {}
 
@@ -53,7 +56,12 @@ QString LauncherSettings::Read(const QString& key, const QString& fallback) {
 }
 
 QString LauncherSettings::Read(const LauncherKey& key) {
-    return Read(QString::fromLatin1(key.name), QString::fromLatin1(key.fallback));
+    const QString fallback = QString::fromLatin1(key.fallback);
+    if (!key.installationOnly)
+        return Read(QString::fromLatin1(key.name), fallback);
+    if (!installation_)
+        return fallback;
+    return installation_->value(QString::fromLatin1(key.name).toLower(), fallback);
 }
 
 qint64 LauncherSettings::ReadNumber(const LauncherKey& key) {
@@ -139,6 +147,24 @@ void LauncherSettings::SaveOptions(const LauncherOptions& options) {
     save(kMinimizeToTray, options.trayIconUse);
     save(kUpdateServerMessage, options.messageUpdate);
     save(kInterval, options.intervalSeconds);
+    if (!AdvancedFeaturesOn())
+        return;
     save(kLogToDisk, options.logToDisk);
     save(kReportStatus, options.sendStatus);
+}
+
+bool LauncherSettings::OptedIn(const QString& optIn) {
+    return ReadStored(optIn, QString()).trimmed() == QStringLiteral("1");
+}
+
+void LauncherSettings::SetOptIn(const QString& optIn, bool on) {
+    SaveUserValue(kSection, optIn, on ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool LauncherSettings::AdvancedFeaturesOn() {
+    const QString optIn = ReadStored(kAdvancedFeatures, QString()).trimmed();
+    if (!optIn.isEmpty())
+        return optIn == QStringLiteral("1");
+    return !ReadStored(kLogToDisk, QString()).isEmpty() ||
+           !ReadStored(kReportStatus, QString()).isEmpty();
 }

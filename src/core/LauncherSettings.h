@@ -20,14 +20,27 @@ public:
     // The persisted options over the starting ones. Each key stands alone: a missing key gives the
     // key's default, and so does a value that cannot be used, which is named in the log.
     LauncherOptions LoadOptions(const LauncherOptions& starting);
-    // Writes the persisted options. A value that cannot be written is named in the log and on
-    // standard error, and the others are still written.
+    // Writes the persisted options: the four classic ones, and the two Advanced Features only
+    // while those are in use (AdvancedFeaturesOn). A value that cannot be written is named in the
+    // log and on standard error, and the others are still written.
     void SaveOptions(const LauncherOptions& options);
+
+    // The operator's opt-ins, each a key of the user's [Settings] that only its menu item writes:
+    // "Window Grow" (the window may be resized, and its place is remembered) and "Advanced
+    // Features" (their check boxes can be used, and their values are kept).
+    static const QString kWindowGrow;
+    static const QString kAdvancedFeatures;
+    bool OptedIn(const QString& optIn);
+    void SetOptIn(const QString& optIn, bool on);
+    // The Advanced Features' boxes are in use: as the opt-in says, or, while it was never chosen,
+    // when a value of theirs was stored by an earlier version, which keeps working as it did.
+    bool AdvancedFeaturesOn();
 
     // A value of the keys that are only read: the installation's own, else the user's stored
     // one; fallback when neither has it.
     QString Read(const QString& key, const QString& fallback = QString());
-    // The same for a key of LauncherKeys.h, with its default.
+    // The same for a key of LauncherKeys.h, with its default; one that only the installation's
+    // file may hold is never read from the user's settings.
     QString Read(const LauncherKey& key);
     // The installation's [Launcher] section (lower-case keys), which comes before the user's
     // settings; it must outlive these settings, or be taken back with nullptr.

@@ -7,21 +7,25 @@
 #include "LauncherCore.h"
 #include "LauncherKeys.h"
 
+#include <QDir>
 #include <QThread>
 
 const QString HistoryRecorder::kWriteSecondsKey =
     QString::fromLatin1(LauncherKeys::kHistoryWriteSeconds.name);
 
 HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent)
-    : QObject(parent), core_(core), thread_(new QThread(this)), writer_(new HistoryWriter),
+    : HistoryRecorder(core, std::function<QString()>([folder] { return folder; }), parent) {
+    open();
+}
+
+HistoryRecorder::HistoryRecorder(LauncherCore& core, std::function<QString()> folder,
+                                 QObject* parent)
+    : QObject(parent), core_(core), folder_(std::move(folder)), thread_(new QThread(this)),
+      writer_(new HistoryWriter),
       writeEveryMs_(1000 * core.settings().ReadNumber(LauncherKeys::kHistoryWriteSeconds)) {
     qRegisterMetaType<HistoryView>();
     qRegisterMetaType<QList<HistorySample>>();
     qRegisterMetaType<TimelineEntry>();
-    const QString fileName = FileName(core_.services().serverFolder);
-    if (!folder.isEmpty())
-        filePath_ = folder + u'/' + fileName;
-
     writer_->moveToThread(thread_);
     connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
     connect(writer_, &HistoryWriter::problem, this,
@@ -29,8 +33,6 @@ HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObj
     connect(writer_, &HistoryWriter::viewRead, this, &HistoryRecorder::viewRead);
     thread_->setObjectName(QStringLiteral("history"));
     thread_->start();
-    QMetaObject::invokeMethod(writer_,
-                              [w = writer_, folder, fileName] { w->open(folder, fileName); });
 
     connect(&core_.resources(), &ResourceSampler::sampled, this, &HistoryRecorder::takeSample);
     for (int i = 0; i < HistoryView::kServers; ++i) {
@@ -43,12 +45,49 @@ HistoryRecorder::HistoryRecorder(LauncherCore& core, const QString& folder, QObj
 }
 
 HistoryRecorder::~HistoryRecorder() {
-    // What was taken is written before the file closes.
-    handOver(core_.services().clock->EpochMs(), false);
-    QMetaObject::invokeMethod(
-        writer_, [w = writer_] { w->close(); }, Qt::BlockingQueuedConnection);
+    close();
     thread_->quit();
     thread_->wait();
+}
+
+QString HistoryRecorder::KeptFolder(LauncherCore& core) {
+    if (core.settings().Read(LauncherKeys::kKeepHistory).trimmed() != QStringLiteral("1"))
+        return QString();
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.startsWith(u'/'))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/corvane-launcher");
+}
+
+// The folder is settled at the first write or read: nothing is made before.
+void HistoryRecorder::open() {
+    if (!folder_)
+        return;
+    const QString folder = std::exchange(folder_, {})();
+    const QString fileName = FileName(core_.services().serverFolder);
+    if (!folder.isEmpty())
+        filePath_ = folder + u'/' + fileName;
+    QMetaObject::invokeMethod(writer_,
+                              [w = writer_, folder, fileName] { w->open(folder, fileName); });
+}
+
+bool HistoryRecorder::inMemory() {
+    open();
+    return filePath_.isEmpty();
+}
+
+void HistoryRecorder::close() {
+    if (closed_)
+        return;
+    // What was taken is written before the file closes; never written nor read, nothing is
+    // made for it now.
+    if (!folder_ || !gathered_.isEmpty())
+        handOver(core_.services().clock->EpochMs(), false);
+    closed_ = true;
+    if (folder_)
+        return;
+    QMetaObject::invokeMethod(
+        writer_, [w = writer_] { w->close(); }, Qt::BlockingQueuedConnection);
 }
 
 QString HistoryRecorder::FileName(const QString& serverFolder) {
@@ -84,8 +123,9 @@ void HistoryRecorder::takeSample() {
 
 void HistoryRecorder::handOver(std::int64_t now, bool compactionDue) {
     nextWriteMs_ = now + writeEveryMs_;
-    if (gathered_.isEmpty() && !compactionDue)
+    if ((gathered_.isEmpty() && !compactionDue) || closed_)
         return;
+    open();
     // One wake of the writer: the samples first, so that the compaction finds them.
     QMetaObject::invokeMethod(
         writer_, [w = writer_, rows = std::exchange(gathered_, {}), now, compactionDue] {
@@ -133,7 +173,10 @@ void HistoryRecorder::add(int server, TimelineEntry::Kind kind, const QString& h
                           const QString& report) {
     const TimelineEntry entry{core_.services().clock->EpochMs(), server, kind, how, report};
     handOver(entry.atMs, false); // the writer wakes for the entry: the samples go along
-    QMetaObject::invokeMethod(writer_, [w = writer_, entry] { w->addEntry(entry); });
+    if (!closed_) {
+        open();
+        QMetaObject::invokeMethod(writer_, [w = writer_, entry] { w->addEntry(entry); });
+    }
     emit entryAdded(entry);
 }
 
@@ -142,6 +185,7 @@ void HistoryRecorder::load(QObject* receiver, std::function<void(const HistoryVi
     waiting_.insert(request, Waiting{receiver, std::move(done)});
     const std::int64_t now = core_.services().clock->EpochMs();
     handOver(now, false); // the view holds every sample taken so far
+    open();
     QMetaObject::invokeMethod(writer_, [w = writer_, request, now] { w->read(request, now); });
 }
 

@@ -29,7 +29,17 @@ public:
     // The file is kept in folder (the launcher's private folder), named after the installation; an
     // empty folder keeps the history in memory only.
     HistoryRecorder(LauncherCore& core, const QString& folder, QObject* parent = nullptr);
+    // The same with the folder asked for when the history is first written or read, once the
+    // installation's settings have been read.
+    HistoryRecorder(LauncherCore& core, std::function<QString()> folder, QObject* parent = nullptr);
     ~HistoryRecorder() override;
+
+    // Where the history is kept across runs: in the user's state folder ($XDG_STATE_HOME, else
+    // ~/.local/state), corvane-launcher/, when the installation's [Launcher] section says "keep
+    // history = 1"; otherwise empty, and the history of a run is kept in its memory only.
+    static QString KeptFolder(LauncherCore& core);
+    // Whether this run's history is kept in memory only.
+    bool inMemory();
 
     // "history-0123456789abcdef.sqlite", the file of the installation in serverFolder.
     static QString FileName(const QString& serverFolder);
@@ -46,6 +56,9 @@ public:
     void load(QObject* receiver, std::function<void(const HistoryView&)> done);
     // Returns once every sample and entry taken so far is written.
     void flush();
+    // Writes what was taken, folds the write-ahead log into the file and closes it, so that the
+    // file alone holds the whole history; as the launcher ends, which runs no destructor.
+    void close();
 
     // The compaction runs that often, as the launcher's clock tells, at a sample.
     static constexpr std::int64_t kCompactEveryMs = 60'000;
@@ -60,6 +73,7 @@ signals:
     void entryAdded(const TimelineEntry& entry);
 
 private:
+    void open();
     void takeSample();
     void stateChanged(int server, ServerSupervisor::State state);
     void crashed(int server);
@@ -70,6 +84,8 @@ private:
     void handOver(std::int64_t now, bool compactionDue);
 
     LauncherCore& core_;
+    std::function<QString()> folder_; // until the file is opened
+    bool closed_ = false;
     QString filePath_;
     QThread* thread_;
     HistoryWriter* writer_; // lives on thread_

@@ -17,6 +17,8 @@ void HistoryWriter::open(const QString& folder, const QString& fileName) {
 }
 
 void HistoryWriter::close() {
+    if (store_)
+        store_->checkpoint(); // the file alone then holds everything
     store_.reset();
 }
 

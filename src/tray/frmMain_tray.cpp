@@ -17,13 +17,16 @@
 
 // The window's side of the tray: while it is minimised with "Minimize To tray" on, the launcher
 // state is shown as the tray icon, its tip ends with each server's state, and the icon's mouse
-// events arrive here. A click or a double click brings the window back.
+// events arrive here. A double click brings the window back, as does a D-Bus tray's activation
+// (its panel's own idea of a click); a single click on an X tray icon does nothing, as it always
+// did.
 
 void frmMain::CreateTrayIcon() {
     if (mnuTrayShowWindow == nullptr) {
         mnuTrayShowWindow = new QAction(QStringLiteral("Show Window"), mnuTrayMenu);
         mnuTrayShowWindow->setObjectName(QStringLiteral("mnuTrayShowWindow"));
-        mnuTrayMenu->insertAction(mnuTrayMenu->actions().value(0), mnuTrayShowWindow);
+        const QList<QAction*> items = mnuTrayMenu->actions();
+        mnuTrayMenu->insertAction(items.value(items.indexOf(mnuTraySep[1]) + 1), mnuTrayShowWindow);
         connect(mnuTrayShowWindow, &QAction::triggered, this, &frmMain::mnuTrayShowWindow_Click);
     }
     TrayIcon = clsTrayIcon::Create();
@@ -35,7 +38,6 @@ void frmMain::CreateTrayIcon() {
         if (const QString details = TrayTipDetails(core_); details != TrayIcon->TipDetails())
             TrayIcon->ChangeTipDetails(details);
     });
-    connect(TrayIcon.get(), &clsTrayIcon::LeftButtonUp, this, &frmMain::TrayIcon_LeftButtonUp);
     connect(TrayIcon.get(), &clsTrayIcon::LeftButtonDoubleClick, this,
             &frmMain::TrayIcon_LeftButtonDoubleClick);
     connect(TrayIcon.get(), &clsTrayIcon::RightButtonDown, this,
@@ -69,10 +71,6 @@ void frmMain::UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip) {
 }
 
 void frmMain::TrayIcon_LeftButtonDoubleClick() {
-    ChangeLauncherState(Transition::Restored);
-}
-
-void frmMain::TrayIcon_LeftButtonUp() {
     ChangeLauncherState(Transition::Restored);
 }
 

@@ -110,12 +110,10 @@ private:
         pane->setContextMenuPolicy(Qt::ActionsContextMenu);
     }
 
-    // Among the tray menu's own items, whose order stays as it is, before the separator that
-    // keeps Exit apart at the bottom.
+    // Below the tray menu's classic items, whose order stays as it is.
     void buildTrayItems() {
         QMenu* tray = w_.mnuTrayMenu;
-        QAction* before = w_.mnuTraySep[0];
-        tray->insertAction(before, separator(tray));
+        QAction* before = nullptr; // appended
         trayOpenLogs_ = addTray(before, QStringLiteral("Open Logs Folder"), "mnuTrayOpenLogs");
         connect(trayOpenLogs_, &QAction::triggered, this, &OperatorMenus::openLogsFolder);
         startAtLogin_ = addTray(before, QStringLiteral("Start at Login"), "mnuTrayStartAtLogin");
@@ -134,7 +132,34 @@ private:
         QWidget* options = w_.picContainer;
         connect(addTo(options, QStringLiteral("Send Test &Alert"), "actOptionsSendTestAlert"),
                 &QAction::triggered, this, &OperatorMenus::sendTestAlert);
-        options->setContextMenuPolicy(Qt::ActionsContextMenu);
+        // The opt-ins: each turns on what a first run leaves off, and writes its key.
+        options->addAction(separator(options));
+        windowGrow_ =
+            addTo(options, QStringLiteral("Let the &Window Grow"), "actOptionsWindowGrow");
+        windowGrow_->setCheckable(true);
+        // Each turns its opt-in over from what holds now, whatever its tick showed.
+        connect(windowGrow_, &QAction::triggered, this, [this] {
+            w_.LetWindowGrow(!w_.WindowGrows());
+            windowGrow_->setChecked(w_.WindowGrows());
+        });
+        advanced_ = addTo(options, QStringLiteral("Use the Advanced &Features"),
+                          "actOptionsAdvancedFeatures");
+        advanced_->setCheckable(true);
+        connect(advanced_, &QAction::triggered, this, [this] {
+            w_.UseAdvancedFeatures(!w_.AdvancedFeaturesUsed());
+            advanced_->setChecked(w_.AdvancedFeaturesUsed());
+        });
+        // Made when asked for, so that the ticks show what holds now.
+        options->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(options, &QWidget::customContextMenuRequested, this,
+                [this, options](const QPoint& at) {
+                    windowGrow_->setChecked(w_.WindowGrows());
+                    advanced_->setChecked(w_.AdvancedFeaturesUsed());
+                    auto* menu = new QMenu(options);
+                    menu->setAttribute(Qt::WA_DeleteOnClose);
+                    menu->addActions(options->actions());
+                    menu->popup(options->mapToGlobal(at));
+                });
     }
 
     void sendTestAlert() { w_.Alerts().sendTest(); }
@@ -267,6 +292,8 @@ private:
     QAction* logOpenLogs_ = nullptr;
     QAction* trayOpenLogs_ = nullptr;
     QAction* startAtLogin_ = nullptr;
+    QAction* windowGrow_ = nullptr;
+    QAction* advanced_ = nullptr;
 };
 
 } // namespace

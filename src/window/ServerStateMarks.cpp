@@ -1,6 +1,7 @@
 #include "ServerStateMarks.h"
 
 #include "LauncherCore.h"
+#include "LauncherOptions.h"
 #include "ServerUsageTips.h"
 #include "StatusPictures.h"
 
@@ -50,15 +51,22 @@ void drawMark(QPainter& p, ServerMark mark, qreal s) {
         p.drawPolygon(points, 4);
         break;
     }
+    case ServerMark::NotWatched: { // a ring: started, its state unknown
+        p.setPen(QPen(QColor(110, 110, 110), s / 6));
+        p.setBrush(Qt::NoBrush);
+        const qreal r = s / 2 - m - s / 12;
+        p.drawEllipse(QPointF(s / 2, s / 2), r, r);
+        break;
+    }
     }
 }
 
 class ServerStateMarks : public QObject {
 public:
     ServerStateMarks(QTabBar* bar, LauncherCore& core) : QObject(bar), bar_(bar), core_(core) {
+        setObjectName(QStringLiteral("serverStateMarks"));
         ServerFleet& fleet = core_.fleet();
-        for (int server = 0; server < ServerFleet::kCount && server < bar_->count(); ++server)
-            show(server);
+        showAll();
         connect(&fleet, &ServerFleet::serverStateChanged, this, &ServerStateMarks::show);
         connect(&core_.resources(), &ResourceSampler::sampled, this, [this] {
             for (int server = 0; server < ServerFleet::kCount && server < bar_->count(); ++server)
@@ -66,12 +74,17 @@ public:
         });
     }
 
+    void showAll() {
+        for (int server = 0; server < ServerFleet::kCount && server < bar_->count(); ++server)
+            show(server);
+    }
+
 private:
     void show(int server) {
         if (server < 0 || server >= bar_->count())
             return;
         const ServerSupervisor& s = core_.fleet().supervisor(server);
-        bar_->setTabIcon(server, MarkIcon(MarkOf(s)));
+        bar_->setTabIcon(server, MarkIcon(MarkOf(s, ServersWatched(core_.options()))));
         // Also the tab's accessible description; made afresh whenever the tooltip shows.
         bar_->setTabToolTip(server, ServerTabTip(core_, server));
     }
@@ -82,12 +95,16 @@ private:
 
 } // namespace
 
-ServerMark MarkOf(const ServerSupervisor& server) {
+bool ServersWatched(const LauncherOptions& options) {
+    return options.autoRestart == 1;
+}
+
+ServerMark MarkOf(const ServerSupervisor& server, bool watched) {
     switch (server.state()) {
     case State::Starting:
         return ServerMark::Starting;
     case State::Running:
-        return ServerMark::Running;
+        return watched ? ServerMark::Running : ServerMark::NotWatched;
     case State::Stopping:
         return ServerMark::Stopping;
     case State::CrashedWaiting:
@@ -101,14 +118,14 @@ ServerMark MarkOf(const ServerSupervisor& server) {
     return ServerMark::Stopped;
 }
 
-QString MarkWord(const ServerSupervisor& server) {
+QString MarkWord(const ServerSupervisor& server, bool watched) {
     switch (server.state()) {
     case State::NotStarted:
         return QStringLiteral("not started");
     case State::Starting:
         return QStringLiteral("starting");
     case State::Running:
-        return QStringLiteral("running");
+        return watched ? QStringLiteral("running") : QStringLiteral("not watched");
     case State::Stopping:
         return server.restarting() ? QStringLiteral("restarting") : QStringLiteral("stopping");
     case State::Stopped:
@@ -125,15 +142,21 @@ QIcon MarkIcon(ServerMark mark) {
     return PaintedIcon([mark](QPainter& painter, int size) { drawMark(painter, mark, size); });
 }
 
-QString ServerStateLines(const ServerFleet& fleet) {
+QString ServerStateLines(const ServerFleet& fleet, bool watched) {
     QStringList lines;
     for (int server = 0; server < ServerFleet::kCount; ++server) {
         const ServerSupervisor& s = fleet.supervisor(server);
-        lines << s.name() + QStringLiteral(": ") + MarkWord(s);
+        lines << s.name() + QStringLiteral(": ") + MarkWord(s, watched);
     }
     return lines.join(u'\n');
 }
 
 void InstallServerStateMarks(QTabBar* bar, LauncherCore& core) {
     new ServerStateMarks(bar, core);
+}
+
+void RefreshServerStateMarks(QTabBar* bar) {
+    if (auto* marks = bar->findChild<ServerStateMarks*>(QStringLiteral("serverStateMarks"),
+                                                        Qt::FindDirectChildrenOnly))
+        marks->showAll();
 }

@@ -13,7 +13,15 @@ QString PlayersText(int players) {
 } // namespace
 
 QString ServerTabTip(const LauncherCore& core, int server) {
-    const QString state = core.fleet().supervisor(server).describe(core.services().clock->NowMs());
+    const ServerSupervisor& s = core.fleet().supervisor(server);
+    QString state = s.describe(core.services().clock->NowMs());
+    // Nothing checks that it still runs: its PID is what it had when it was started.
+    if (MarkOf(s, ServersWatched(core.options())) == ServerMark::NotWatched)
+        state =
+            s.name() +
+            QStringLiteral(": not watched, PID %1 when started: with \"Restart Crashed Server\" "
+                           "off nothing checks that it still runs")
+                .arg(s.process.lPID);
     QString usage = core.resources().latest(server).describe();
     if (const std::optional<int> players = core.players().players(server);
         players && !usage.isEmpty())
@@ -48,13 +56,16 @@ QString ServersUsageLine(const ResourceSampler& resources) {
 
 QString TrayTipDetails(const LauncherCore& core) {
     QString usage = ServersUsageLine(core.resources());
+    // A player passes the login and char servers on the way into the game on the map server, and
+    // each of them may count the player: the servers' counts are never added up. The players are
+    // those of the last server in that order whose players are counted, the map server's when it
+    // counts them.
     std::optional<int> players;
-    for (int server = 0; server < ServerTable::kCount; ++server)
-        if (const std::optional<int> on = core.players().players(server))
-            players = players.value_or(0) + *on;
+    for (int server = ServerTable::kCount - 1; server >= 0 && !players; --server)
+        players = core.players().players(server);
     if (players && !usage.isEmpty())
         usage += QStringLiteral(", ") + PlayersText(*players);
-    const QString states = ServerStateLines(core.fleet());
+    const QString states = ServerStateLines(core.fleet(), ServersWatched(core.options()));
     return QStringLiteral("Server folder: ") + core.services().serverFolder + u'\n' +
            (usage.isEmpty() ? states : usage + u'\n' + states);
 }

@@ -16,6 +16,8 @@ QString ServerTabTip(const LauncherCore& core, int server);
 QString ServersUsageLine(const ResourceSampler& resources);
 
 // The tray's tip below its first line: the server folder, so that two launchers' icons tell apart
-// ("Server folder: /srv/game"), that usage line, when there is one, with the players of the
-// servers that count them (", 12 players"), then one line a server with its state.
+// ("Server folder: /srv/game"), the usage line, when there is one, with the players in the game
+// (", 12 players": the map server's count, else the char server's, else the login server's,
+// whichever counts players first in that order; never their sum), then one line a server with its
+// state.
 QString TrayTipDetails(const LauncherCore& core);

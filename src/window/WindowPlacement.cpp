@@ -23,3 +23,10 @@ void WindowPlacement::PlaceAtOpening(QWidget& window, WindowPlaces& places) {
     at.setY(std::max(available.top(), std::min(at.y(), available.bottom() + 1 - window.height())));
     window.move(at);
 }
+
+void WindowPlacement::Centre(QWidget& window) {
+    if (const QScreen* screen = window.screen())
+        window.move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
+                                        screen->availableGeometry())
+                        .topLeft());
+}

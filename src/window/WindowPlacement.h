@@ -15,4 +15,7 @@ inline constexpr int kNewcomerStep = 32;
 // installations do not open exactly over each other.
 void PlaceAtOpening(QWidget& window, WindowPlaces& places);
 
+// Centred on the screen, as a window that remembers no place opens.
+void Centre(QWidget& window);
+
 } // namespace WindowPlacement

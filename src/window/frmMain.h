@@ -102,12 +102,14 @@ public:
     LogListBox* lstLog = nullptr;
 
     // ---- the hidden tray menu -----------------------------------------------------------------
+    // The classic items first, as they always were: Start, Stop, a separator, Exit. Whatever was
+    // added since comes after mnuTraySep[1], below them.
     QMenu* mnuTrayMenu = nullptr;
-    QAction* mnuTrayShowWindow = nullptr; // first, put in by the tray (tray/frmMain_tray.cpp)
     QAction* mnuTrayStartServers = nullptr;
     QAction* mnuTrayStopServers = nullptr;
-    std::array<QAction*, 1> mnuTraySep{};
+    std::array<QAction*, 2> mnuTraySep{};
     QAction* mnuTrayExit = nullptr;
+    QAction* mnuTrayShowWindow = nullptr; // first of the added, put in by the tray
 
     // ---- the dispatcher of visible state changes (window/frmMain_transitions.cpp) ------------
     void ChangeLauncherState(std::int32_t code);
@@ -134,15 +136,24 @@ public:
     void vsKeepIconFor_Change();
     // Reads the settings through the core and puts the options into their controls.
     void LoadSettings();
+    // Whether the Advanced Features' boxes can be used; the operator's opt-in "Use the Advanced
+    // Features", written to the user's settings as it changes. Given up, both boxes are cleared.
+    bool AdvancedFeaturesUsed() const;
+    void UseAdvancedFeatures(bool on);
     void SaveSettings();
 
     // ---- tray presentation (tray/frmMain_tray.cpp) -------------------------------------------
     void UpdateTrayIcon(std::int16_t& flTrayIconAdded, QString& Tooltip);
     void TrayIcon_LeftButtonDoubleClick();
-    void TrayIcon_LeftButtonUp();
     void mnuTrayShowWindow_Click();
     void TrayIcon_RightButtondown();
     void mnuTrayExit_Click();
+
+    // ---- the window's size (window/frmMain_place.cpp) ---------------------------------------
+    // Whether the window may grow beyond its designed size, its place remembered; the operator's
+    // opt-in "Let the Window Grow", written to the user's settings as it changes.
+    bool WindowGrows() const;
+    void LetWindowGrow(bool on);
 
     // ---- a second start on the same server folder (window/frmMain_raise.cpp) -----------------
     void BringWindowBack();
@@ -152,6 +163,11 @@ public:
     StatusReporter& Status();
     AlertDelivery& Alerts();
     const WindowServices& services() const { return services_; }
+
+signals:
+    // The program is about to end, at once and without destructors: what must be left whole on
+    // disk is closed now.
+    void aboutToEnd();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -175,11 +191,13 @@ private:
     void letPendingEventsRun();
     void placeWindow();                          // window/frmMain_place.cpp
     void rememberPlace(const QByteArray& place); // window/frmMain_place.cpp
+    void allowGrowing(bool on);                  // window/frmMain_place.cpp
+    void showAdvancedFeatures(bool on);          // window/frmMain_lifecycle.cpp
 
     LauncherApp& app_;
     LauncherCore& core_;
     WindowServices services_;
-    RedNotice* notice_ = nullptr; // the crash notice, and the status's
-    std::unique_ptr<WindowPlaces> places_;
+    RedNotice* notice_ = nullptr;          // the crash notice, and the status's
+    std::unique_ptr<WindowPlaces> places_; // while the window may grow
     bool shownOnce_ = false;
 };

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr QSize kClientSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
+constexpr QSize kClientSize = frmMainLayout::kDesignedSize;
 
 QPushButton* makeButton(frmMain& window, const char* name, const QString& caption,
                         const QRect& geometry) {
@@ -34,12 +34,12 @@ void setUpWindow(frmMain& window) {
     window.setObjectName(QStringLiteral("frmMain"));
     window.setWindowTitle(QStringLiteral("Tesk Launcher V1.8"));
     window.setWindowIcon(QIcon(QStringLiteral(":/corvane.ico")));
-    // Title bar, system menu, minimise, maximise and close; the designed size is the smallest.
+    // Title bar, system menu, minimise and close, at the designed size and no other: a single
+    // fixed border. "Let the Window Grow" gives the maximise box and larger sizes (placeWindow).
     window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    window.setMinimumSize(kClientSize);
-    window.resize(kClientSize);
+                          Qt::WindowCloseButtonHint);
+    window.setFixedSize(kClientSize);
     window.setFont(LayoutFonts::tahoma()); // placed on the screen by placeWindow
 }
 
@@ -121,6 +121,8 @@ void buildTrayMenu(frmMain& w) {
     w.mnuTraySep[0]->setObjectName(QStringLiteral("mnuTraySep(0)"));
     w.mnuTrayExit = w.mnuTrayMenu->addAction(QStringLiteral("Exit And Stop Servers"));
     w.mnuTrayExit->setObjectName(QStringLiteral("mnuTrayExit"));
+    w.mnuTraySep[1] = w.mnuTrayMenu->addSeparator(); // the added items below it
+    w.mnuTraySep[1]->setObjectName(QStringLiteral("mnuTraySep(1)"));
 }
 
 } // namespace

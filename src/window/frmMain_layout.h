@@ -2,9 +2,16 @@
 
 // The steps of frmMain::buildControls, split by what they lay out.
 
+#include "Twips.h"
+
+#include <QSize>
+
 class frmMain;
 
 namespace frmMainLayout {
+
+// The window's client area as designed: its only size unless the window may grow.
+inline constexpr QSize kDesignedSize(Twips::toPixels(7620), Twips::toPixels(4875)); // 508 x 325
 
 // The controls inside picContainer: the three frames and what they hold. picContainer exists.
 void buildOptionsPane(frmMain& window);

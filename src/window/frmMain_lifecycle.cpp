@@ -1,11 +1,15 @@
 #include "frmMain.h"
 
 #include "LauncherApp.h"
-
+#include "LauncherSettings.h"
+#include "ServerStateMarks.h"
+#include "ServerUsageTips.h"
 #include "StatusReporter.h"
 #include "TabStrip.h"
 #include "VbCheckBox.h"
 #include "VbScrollBar.h"
+
+#include "clsTrayIcon.h"
 
 #include <QLineEdit>
 
@@ -34,6 +38,10 @@ void frmMain::chkAutoRestartUse_Click() {
     core_.options().autoRestart = chkAutoRestartUse->Value();
     ChangeLauncherState(chkAutoRestartUse->Value() == 1 ? Transition::CrashNoticeControlsOn
                                                         : Transition::CrashNoticeControlsOff);
+    // The crash check alone tells that a server still runs: the marks say whether it watches.
+    RefreshServerStateMarks(conTab->tabBar());
+    if (TrayIcon)
+        TrayIcon->ChangeTipDetails(TrayTipDetails(core_));
 }
 
 void frmMain::chkOutputServerMessage_Click() {
@@ -77,8 +85,30 @@ void frmMain::LoadSettings() {
     chkLogEverything->SetValue(loaded.logToDisk);
     app_.status().loadSettings(); // where to serve, before the box may start serving
     chkSendStatus->SetValue(loaded.sendStatus);
+    showAdvancedFeatures(core_.settings().AdvancedFeaturesOn());
     txtInterval->setText(QString::number(loaded.intervalSeconds));
     vsInterval->SetValue(-loaded.intervalSeconds);
+}
+
+bool frmMain::AdvancedFeaturesUsed() const {
+    return chkLogEverything->isEnabled();
+}
+
+void frmMain::UseAdvancedFeatures(bool on) {
+    if (on == AdvancedFeaturesUsed())
+        return;
+    core_.settings().SetOptIn(LauncherSettings::kAdvancedFeatures, on);
+    // Given up, they stop: nothing is logged to disk nor served any more.
+    if (!on) {
+        chkLogEverything->SetValue(0);
+        chkSendStatus->SetValue(0);
+    }
+    showAdvancedFeatures(on);
+}
+
+void frmMain::showAdvancedFeatures(bool on) {
+    chkLogEverything->setEnabled(on);
+    chkSendStatus->setEnabled(on);
 }
 
 void frmMain::SaveSettings() {

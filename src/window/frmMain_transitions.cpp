@@ -90,6 +90,7 @@ void frmMain::ChangeLauncherState(std::int32_t code) {
                     rememberPlace(place);
                     RemoveTrayIcon();
                     TrayIcon.reset();
+                    emit aboutToEnd();
                     services_.endProgram();
                 },
                 kExitAlertWaitMs);

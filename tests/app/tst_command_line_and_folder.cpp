@@ -2,16 +2,20 @@
 // own folder and the remembered one, and one instance per server folder.
 #include "CommandLine.h"
 #include "ServerFolder.h"
+#include "ServerFolderChoice.h"
 #include "SingleInstance.h"
 #include "linux/PrivateStateFolder.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +43,34 @@ std::pair<unsigned, uid_t> ModeOf(const QString& path) {
 class CommandLineAndFolderTest : public QObject {
     Q_OBJECT
 private slots:
+    // The folder dialog writes nothing: not on Cancel, not on a choice (whose folder the launcher
+    // remembers itself), not even Qt's own memory of the dialog in QtProject.conf.
+    void theFolderDialogWritesNothing() {
+        QTemporaryDir config;
+        QTemporaryDir start;
+        QDir().mkpath(start.filePath("servers"));
+        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        for (const bool choose : {false, true}) {
+            QTimer::singleShot(0, [choose, &start] {
+                // The dialog's own loop runs by now; it is the active modal window.
+                auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                if (!choose)
+                    return dialog->reject();
+                dialog->setDirectory(start.filePath("servers"));
+                dialog->selectFile(start.filePath("servers"));
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            const QString chosen = AskForServerFolder(start.path());
+            QCOMPARE(chosen, choose ? start.filePath("servers") : QString());
+            QCOMPARE(QDir(config.path())
+                         .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList());
+        }
+        qputenv("XDG_CONFIG_HOME", before);
+    }
+
     void commandLine() {
         const QString tmp = QDir::tempPath();
         struct Case {
@@ -191,5 +223,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(CommandLineAndFolderTest)
+QTEST_MAIN(CommandLineAndFolderTest)
 #include "tst_command_line_and_folder.moc"

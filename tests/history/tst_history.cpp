@@ -4,6 +4,8 @@
 #include "HistoryRecorder.h"
 #include "HistoryStore.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -298,6 +300,51 @@ private slots:
         QTRY_VERIFY(view.has_value());
         QCOMPARE(view->hour[1].size(), 8);
         QCOMPARE(view->hour[1].last().atMs, h.clock.EpochMs() - 2000);
+    }
+
+    // The history is kept across runs only where the installation's file asks for it ("keep
+    // history = 1"), in the user's state folder ($XDG_STATE_HOME); otherwise in memory, and
+    // nothing is made anywhere. Closed as the launcher ends, the file alone holds everything:
+    // what the write-ahead log held is in it, so that a copy of the .sqlite file is the history.
+    void keptOnlyWhenAskedAndWholeOnceClosed() {
+        QTemporaryDir state;
+        QTemporaryDir folder;
+        const QByteArray stateBefore = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+        const auto run = [&](const QByteArray& ini,
+                             const std::function<void(HistoryRecorder&)>& then) {
+            QFile file(folder.filePath("corvane-launcher.ini"));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                    file.write(ini) == ini.size());
+            file.close();
+            CoreHarness h(nullptr, nullptr, nullptr, folder.path());
+            HistoryRecorder recorder(h.core(),
+                                     [&h] { return HistoryRecorder::KeptFolder(h.core()); });
+            for (int i = 0; i < 3; ++i)
+                h.apis.files.insert(h.fleet().programPath(i));
+            h.loadCore().StartServersAndGoOnline();
+            then(recorder);
+        };
+        run("[Launcher]\nlog files kept = 3\n", [&](HistoryRecorder& recorder) {
+            QVERIFY(recorder.inMemory());
+            recorder.close();
+            QVERIFY(
+                QDir(state.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        });
+        const QString kept =
+            state.path() + "/corvane-launcher/" + HistoryRecorder::FileName(folder.path());
+        QTemporaryDir copy;
+        run("[Launcher]\nkeep history = 1\n", [&](HistoryRecorder& recorder) {
+            QVERIFY(!recorder.inMemory());
+            QCOMPARE(recorder.filePath(), kept);
+            recorder.close();
+            QVERIFY(QFile::copy(kept, copy.filePath(QFileInfo(kept).fileName())));
+        });
+        qputenv("XDG_STATE_HOME", stateBefore);
+        QString why;
+        auto store = HistoryStore::Open(copy.path(), QFileInfo(kept).fileName(), &why);
+        QVERIFY2(store, qPrintable(why));
+        QCOMPARE(store->timeline(0, 100).size(), 3); // the three starts
     }
 
     // A writer killed at any moment, mid-transaction most likely, leaves a whole file with what it

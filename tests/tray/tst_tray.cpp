@@ -4,9 +4,12 @@
 #include "IconRegistry.h"
 #include "LauncherHarness.h"
 #include "PictureBox.h"
+#include "ServerUsageTips.h"
 #include "clsTrayIcon.h"
 
+#include <QFile>
 #include <QMenu>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -24,9 +27,10 @@ class TrayTest : public QObject {
     Q_OBJECT
 private slots:
     // One icon, whose picture and tip follow the launcher's state and a crash; the tip ends with
-    // a line a server. A crash raises a desktop notification too. A single click, a double click
-    // or Show Window brings the window back, no other button; its pane then shows the selected
-    // console as it is now, not as it was when the message update stopped.
+    // a line a server. A crash raises a desktop notification too. A double click or Show Window
+    // brings the window back; a single click does not, nor any other button (a D-Bus tray's
+    // activation arrives as the double click); its pane then shows the selected console as it is
+    // now, not as it was when the message update stopped. The menu's classic items come first.
     void theWindowInTheTray() {
         FakeNotificationArea area;
         LauncherHarness h;
@@ -61,14 +65,15 @@ private slots:
         h.fleet().StopServerAlone(1); // the fake's console ends at the close request
         QVERIFY(area.fullTip().endsWith("\nChar Server: stopped\nMap Server: running"));
 
-        // A click, a double click, and (none) Show Window.
+        // A double click, and (none) Show Window.
         for (const QList<std::int32_t>& click :
-             QList<QList<std::int32_t>>{{WM_LBUTTONDOWN, WM_LBUTTONUP}, {WM_LBUTTONDBLCLK}, {}}) {
+             QList<QList<std::int32_t>>{{WM_LBUTTONDBLCLK}, {}}) {
             w.setWindowState(Qt::WindowMinimized);
             QVERIFY(!w.isVisible() && std::get<0>(area.showing));
-            ClickIcon(w, {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MBUTTONDOWN, WM_MBUTTONUP});
+            ClickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP,
+                          WM_MBUTTONDOWN, WM_MBUTTONUP});
             w.mnuTrayMenu->close();
-            QVERIFY(!w.isVisible()); // nothing but the left button brings it back
+            QVERIFY(!w.isVisible()); // a single click of any button leaves it in the tray
             click.isEmpty() ? w.mnuTrayShowWindow->trigger() : ClickIcon(w, click);
             QVERIFY(w.isVisible() && !std::get<0>(area.showing));
             QCOMPARE(w.windowTitle() + " (Message Update Suspended)", suspended);
@@ -81,8 +86,42 @@ private slots:
         h.apis.consoles["Map Server"] = "map server up again";
         h.fleet().tmrStatusUpdater_Timer();
         QCOMPARE(w.txtOutput->toPlainText(), QString("map server up"));
-        ClickIcon(w, {WM_LBUTTONDOWN, WM_LBUTTONUP});
+        ClickIcon(w, {WM_LBUTTONDBLCLK});
         QCOMPARE(w.txtOutput->toPlainText(), QString("map server up again"));
+
+        QStringList menu;
+        for (QAction* action : w.mnuTrayMenu->actions())
+            menu << (action->isSeparator() ? "-" : action->text());
+        QCOMPARE(menu.mid(0, 6), QStringList({"Start Server", "Stop Servers", "-",
+                                              "Exit And Stop Servers", "-", "Show Window"}));
+    }
+
+    // The tip's players are those in the game: the map server's count when it counts them, not
+    // its sum with the login server's, which counted the same players on their way in; else the
+    // count of the server before it that counts players.
+    void theTipCountsThePlayersInTheGame() {
+        for (const auto& [ini, told] :
+             {std::pair{QByteArray("[Login Server]\nplayers = (\\d+) players connected\n"
+                                   "[Map Server]\nplayers = (\\d+) players connected\n"),
+                        ", 3 players\n"},
+              {"[Login Server]\nplayers = (\\d+) players connected\n", ", 5 players\n"}}) {
+            QTemporaryDir folder;
+            QFile file(folder.filePath("corvane-launcher.ini"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
+            file.close();
+            LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
+            for (int i = 0; i < 3; ++i)
+                h.apis.files.insert(h.fleet().programPath(i));
+            h.apis.consoles["Login Server"] = "5 players connected\n";
+            h.apis.consoles["Map Server"] = "3 players connected\n";
+            h.load().cmdServerStart_Click();
+            for (int i = 0; i < 3; ++i)
+                h.apis.usage[h.server(i).process.lPID] = {true, 0, 1 << 20, 4, 8, 1, 1000};
+            h.clock.now += 2000;
+            h.core().resources().Sample();
+            const QString tip = TrayTipDetails(h.core());
+            QVERIFY2(tip.contains(told), qPrintable(tip));
+        }
     }
 
     void noIconWithoutTheOptionOrANotificationArea() {

@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QChart>
 #include <QContextMenuEvent>
+#include <QDateTimeAxis>
+#include <QLabel>
 #include <QLineSeries>
 #include <QMenu>
 #include <QTabWidget>
@@ -51,7 +53,7 @@ void GiveUsage(CoreHarness& h) {
 class ChartsPageTest : public QObject {
     Q_OBJECT
 private slots:
-    // "Charts..." in the tray menu, among the tray's new items, and at the end of each server
+    // "Charts..." in the tray menu, among the tray's added items, and at the end of each server
     // tab's menu: one page, brought to the front at the server asked for.
     void opensFromBothMenus() {
         LauncherHarness h;
@@ -60,8 +62,8 @@ private slots:
         w.show();
         QAction* tray = w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"));
         QVERIFY(tray);
-        QCOMPARE(w.mnuTrayMenu->actions().indexOf(tray) + 1,
-                 w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[0]));
+        QVERIFY(w.mnuTrayMenu->actions().indexOf(tray) >
+                w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[1])); // below the classic items
         QVERIFY(!OpenCharts(w));
         tray->trigger();
         ChartsWindow* charts = OpenCharts(w);
@@ -161,6 +163,49 @@ private slots:
         QVERIFY(report->isReadOnly());
         QVERIFY2(report->toPlainText().contains("the map's last words"),
                  qPrintable(report->toPlainText()));
+    }
+
+    // After 25 minutes the samples run across the charts: both time axes span what is held, up
+    // to now, not the whole hour or day with the samples pressed against the right edge. At
+    // 1100x950 the timeline below the charts takes a fair share of the page's height. The history
+    // kept in memory, the page says so, and how to keep it.
+    void theChartsSpanWhatIsHeld() {
+        LauncherHarness h;
+        InstallHistoryCharts(h.window());
+        GiveUsage(h);
+        frmMain& w = h.online();
+        for (int tick = 0; tick < 750; ++tick) { // 25 minutes
+            h.clock.now += 2000;
+            h.core().resources().Sample();
+        }
+        w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
+        ChartsWindow* charts = OpenCharts(w);
+        QVERIFY(charts);
+        QTRY_VERIFY(charts->loaded());
+        const double now = double(h.clock.EpochMs());
+        for (UsageChart* chart : {charts->hourChart(2), charts->dayChart(2)}) {
+            QVERIFY(chart->cpu()->count() > 20);
+            const double from = double(chart->timeAxis()->min().toMSecsSinceEpoch());
+            const double to = double(chart->timeAxis()->max().toMSecsSinceEpoch());
+            QVERIFY2(from == chart->cpu()->at(0).x() && to == now,
+                     qPrintable(QStringLiteral("%1: %2 to %3, first sample %4, now %5")
+                                    .arg(chart->objectName())
+                                    .arg(from, 0, 'f', 0)
+                                    .arg(to, 0, 'f', 0)
+                                    .arg(chart->cpu()->at(0).x(), 0, 'f', 0)
+                                    .arg(now, 0, 'f', 0)));
+        }
+        auto* note = charts->findChild<QLabel*>(QStringLiteral("lblHistoryInMemory"));
+        QVERIFY(note && note->text().contains("keep history = 1"));
+        charts->resize(1100, 950);
+        QVERIFY(QTest::qWaitForWindowExposed(charts));
+        TimelineList* list = charts->timeline();
+        const int row = list->visualItemRect(list->topLevelItem(0)).height();
+        QTRY_VERIFY2(row > 0 && list->viewport()->height() >= 10 * row,
+                     qPrintable(QStringLiteral("%1 rows of %2 px in %3")
+                                    .arg(list->viewport()->height() / std::max(row, 1))
+                                    .arg(row)
+                                    .arg(charts->height())));
     }
 
     // An hour at full rate is drawn as 200 points, each the average CPU and the most memory of

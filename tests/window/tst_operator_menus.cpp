@@ -84,9 +84,9 @@ private slots:
         QStringList tray;
         for (QAction* action : w.mnuTrayMenu->actions())
             tray << (action->isSeparator() ? "-" : action->text());
-        QCOMPARE(tray, QStringList({"Show Window", "Start Server", "Stop Servers", "-",
-                                    "Open Logs Folder", "Start at Login", "Send Test Alert",
-                                    "About...", "-", "Exit And Stop Servers"}));
+        QCOMPARE(tray, QStringList({"Start Server", "Stop Servers", "-", "Exit And Stop Servers",
+                                    "-", "Show Window", "Open Logs Folder", "Start at Login",
+                                    "Send Test Alert", "About..."}));
         // Both test-alert items reach the delivery, which says why nothing went out.
         Action(w, "mnuTraySendTestAlert")->trigger();
         Action(w, "actOptionsSendTestAlert")->trigger();
@@ -281,6 +281,48 @@ private slots:
         w.cmdServerStart_Click();
         QCOMPARE(TabMenu(w, 2).filter("Back"),
                  QStringList({"Back Up Now", "Restore Backup... (off)"}));
+    }
+
+    // The Advanced Features start disabled and keep nothing: the exit writes the four classic
+    // options alone. "Use the Advanced Features", in the options page's menu, lets them be used
+    // and writes its key; their values are then kept, and given up, they are cleared. A value of
+    // theirs that an earlier version stored keeps them in use.
+    void theAdvancedFeaturesAreAnOptIn() {
+        const QStringList classic{"AutoRestart", "MinimizeToTray", "ServerMessage Update Interval",
+                                  "UpdateServerMessage"};
+        const auto exit = [](LauncherHarness& h) {
+            h.window().mnuTrayExit->trigger();
+            QTRY_COMPARE(h.endProgramCalls, 1);
+        };
+        {
+            LauncherHarness h;
+            frmMain& w = h.load();
+            QVERIFY(!w.chkLogEverything->isEnabled() && !w.chkSendStatus->isEnabled());
+            exit(h);
+            QCOMPARE(h.settings.values.keys(), classic);
+        }
+        {
+            LauncherHarness h;
+            frmMain& w = h.load();
+            QAction* use = Action(w, "actOptionsAdvancedFeatures");
+            QVERIFY(use->isCheckable());
+            use->trigger();
+            QCOMPARE(h.settings.values.value("Advanced Features"), "1");
+            QVERIFY(w.chkLogEverything->isEnabled() && w.chkSendStatus->isEnabled());
+            w.chkLogEverything->SetValue(1);
+            exit(h);
+            QVERIFY(h.settings.values.value("LogServerMessages") == "1" &&
+                    h.settings.values.value("Report Server Status") == "0");
+        }
+        {
+            LauncherHarness h;
+            h.settings.values["LogServerMessages"] = "1"; // an earlier version's
+            frmMain& w = h.load();
+            QVERIFY(w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 1);
+            Action(w, "actOptionsAdvancedFeatures")->trigger(); // given up
+            QVERIFY(!w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 0);
+            QCOMPARE(h.settings.values.value("Advanced Features"), "0");
+        }
     }
 };
 

@@ -1,9 +1,13 @@
 // The marks of the servers' states on their tabs, and the red notice's tip: both follow what the
 // core signals, driven here through the core's own sequences.
+#include "BundledFonts.h"
 #include "LauncherHarness.h"
 #include "ServerStateMarks.h"
+#include "ServerUsageTips.h"
+#include "StripTabBar.h"
 
 #include <QImage>
+#include <QStyle>
 #include <QTabBar>
 
 namespace {
@@ -14,9 +18,9 @@ QImage Picture(const QIcon& icon) {
 
 // "Map Server: running #2": the state as the tab's tooltip (its accessible description too) begins,
 // and the number of the tab's mark (stopped 0, starting 1, running 2, stopping 3, crashed 4,
-// backing off 5), or -1 for none.
+// backing off 5, not watched 6), or -1 for none.
 QString TabState(const QTabBar* bar, int tab) {
-    int mark = 5;
+    int mark = 6;
     while (mark >= 0 && Picture(bar->tabIcon(tab)) != Picture(MarkIcon(ServerMark(mark))))
         --mark;
     return bar->tabToolTip(tab).section(QRegularExpression("[,;]"), 0, 0) + " #" +
@@ -32,7 +36,7 @@ private slots:
     // marks differ in at least a tenth of the square.
     void marksDifferInShape() {
         QList<QImage> marks;
-        for (int mark = 0; mark < 6; ++mark) {
+        for (int mark = 0; mark < 7; ++mark) {
             marks << Picture(MarkIcon(ServerMark(mark)));
             for (int other = 0; other < mark; ++other) {
                 int differing = 0;
@@ -68,6 +72,63 @@ private slots:
         h.fleet().RestartServer(1);
         QCOMPARE(seen, QStringList({"Char Server: restarting: waiting for it to end #3",
                                     "Char Server: starting #1", "Char Server: running #2"}));
+    }
+
+    // The marks take no width from the captions: at the designed size, a mark on each server's
+    // tab, every tab is as wide as its caption and its margins, all four lie within the strip,
+    // and each mark lies in its tab's margin, left of the caption.
+    void marksLeaveTheCaptionsWhole() {
+        registerBundledFonts();
+        LauncherHarness h;
+        frmMain& w = h.online();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(508, 325));
+        const auto* bar = qobject_cast<const StripTabBar*>(w.conTab->tabBar());
+        QVERIFY(bar && bar->count() == 4);
+        const int margins = bar->style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, bar);
+        QString widths;
+        for (int tab = 0; tab < bar->count(); ++tab) {
+            const QRect r = bar->tabRect(tab);
+            const int caption = bar->fontMetrics().horizontalAdvance(bar->tabText(tab));
+            widths += QStringLiteral(" %1: %2 of %3 at %4;")
+                          .arg(bar->tabText(tab))
+                          .arg(r.width())
+                          .arg(caption + margins)
+                          .arg(r.left());
+            QVERIFY2(r.width() >= caption + margins && r.right() < bar->width(),
+                     qPrintable(widths + QStringLiteral(" strip %1").arg(bar->width())));
+            QCOMPARE(bar->tabIcon(tab).isNull(), tab == 3);
+            if (tab < 3) {
+                const QRect mark = bar->markRect(tab);
+                QVERIFY2(r.contains(mark) && mark.width() >= 5 &&
+                             mark.right() < r.left() + (r.width() - caption) / 2,
+                         qPrintable(widths));
+            }
+        }
+    }
+
+    // With "Restart Crashed Server" off nothing checks that a started server still runs: a killed
+    // one is not shown running, on its tab nor in the tray's tip, but not watched. Once the box
+    // is set, the next check finds the crash and the marks tell running servers again.
+    void aServerNobodyWatchesIsNotShownRunning() {
+        LauncherHarness h;
+        h.settings.values["AutoRestart"] = "0";
+        h.settings.values["UpdateServerMessage"] = "0";
+        frmMain& w = h.online();
+        const QTabBar* bar = w.conTab->tabBar();
+        h.apis.crashAndWake("map-server"); // killed: nothing notices
+        QCOMPARE(TabState(bar, 2), "Map Server: not watched #6");
+        QVERIFY2(bar->tabToolTip(2).contains("nothing checks that it still runs"),
+                 qPrintable(bar->tabToolTip(2)));
+        const QString tip = TrayTipDetails(h.core());
+        QVERIFY2(tip.contains("Map Server: not watched") && !tip.contains("running"),
+                 qPrintable(tip));
+        w.chkAutoRestartUse->SetValue(1);
+        h.fleet().tmrStatusUpdater_Timer();
+        QCOMPARE(TabState(bar, 2), "Map Server: running #2");
+        QCOMPARE(h.server(2).relaunchesSinceOnline, 1);
+        QVERIFY(TrayTipDetails(h.core()).contains("Map Server: running"));
     }
 
     // A crash during the crash notice waits for its end, marked as crashed. The notice's tip names

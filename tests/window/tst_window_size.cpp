@@ -162,13 +162,6 @@ private slots:
         checkPlaces(w, QSize(0, 0));
         QVERIFY(inGaps(w.lblText[2], {w.txtKeepIconFor, w.vsKeepIconFor}) &&
                 inGaps(w.lblText[0], {w.txtInterval, w.vsInterval}));
-        for (const QSize larger : {QSize(900, 600), QSize(509, 326), QSize(1600, 1000)}) {
-            w.resize(larger);
-            checkPlaces(w, larger - kDesigned); // the hidden tray button below, out of sight
-        }
-        w.resize(300, 200); // no smaller than designed, every place as it was
-        checkPlaces(w, QSize(0, 0));
-
         // Seen: arrow keys meant for a server's console changed "Update Server Status Every".
         // However a pane comes to the front, what it covers gives up the focus. Assistive
         // technology reads the log's lines as items, the newest one selected (or the operator's
@@ -223,6 +216,29 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::AltModifier);
         QTRY_COMPARE(start.count(), 1); // pressed down a moment, as a click
 
+        // As it always was: the designed size and no other (a single fixed border), no maximise
+        // box. Growing is the operator's opt-in, from the options page's menu, written at once.
+        const auto fixedAtDesign = [&w] {
+            return !(w.windowFlags() & Qt::WindowMaximizeButtonHint) &&
+                   w.minimumSize() == kDesigned && w.maximumSize() == kDesigned;
+        };
+        QVERIFY(fixedAtDesign());
+        w.resize(900, 600);
+        QCOMPARE(w.size(), kDesigned);
+        QAction* grow = w.findChild<QAction*>(QStringLiteral("actOptionsWindowGrow"));
+        QVERIFY(grow && grow->isCheckable() && !h.settings.values.contains("Window Grow"));
+        grow->trigger();
+        QCOMPARE(h.settings.values.value("Window Grow"), "1");
+        QVERIFY((w.windowFlags() & Qt::WindowMaximizeButtonHint) && w.minimumSize() == kDesigned &&
+                w.maximumSize().width() > 4000);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        for (const QSize larger : {QSize(900, 600), QSize(509, 326), QSize(1600, 1000)}) {
+            w.resize(larger);
+            checkPlaces(w, larger - kDesigned); // the hidden tray button below, out of sight
+        }
+        w.resize(300, 200); // no smaller than designed, every place as it was
+        checkPlaces(w, QSize(0, 0));
+
         // Full screen and maximised are larger windows, not the tray (seen with icewm: its
         // full-screen button sent the window there). Minimised and back, they are so still.
         w.chkTrayIconUse->SetValue(1);
@@ -238,17 +254,45 @@ private slots:
             QVERIFY(w.isVisible() && w.windowState() == state);
             w.setWindowState(Qt::WindowNoState);
         }
+        // Given up again: back at the designed size, fixed.
+        w.resize(900, 600);
+        QTRY_COMPARE(w.size(), QSize(900, 600));
+        grow->trigger();
+        QCOMPARE(h.settings.values.value("Window Grow"), "0");
+        QVERIFY(fixedAtDesign());
+        QTRY_COMPARE(w.size(), kDesigned);
         if (QFontInfo(w.font()).family() != QStringLiteral("Tahoma"))
             QSKIP("Tahoma is not installed here (package fonts-wine): caption widths unchecked");
     }
 
-    // Each launcher names its server folder beside the one caption they share, and opens where
-    // it was left: a folder opened for the first time a step away from the ones before it.
+    // A first run opens centred and remembers nothing of where it stood: nothing at all is
+    // written before the exit, which writes the four classic options and only them. With "Let
+    // the Window Grow", each launcher opens where it was left, a folder opened for the first time
+    // a step away from the ones before it. Each names its server folder beside the one caption
+    // they share.
     void placeRememberedForEachServerFolder() {
         FakeSettings store;
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         const QPoint centred =
             QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, kDesigned, screen).topLeft();
+        {
+            LauncherHarness h(&store, nullptr, nullptr, "/srv/first");
+            frmMain& w = h.load();
+            LauncherHarness other(&store, nullptr, nullptr, "/srv/second");
+            QVERIFY(w.pos() == centred && other.window().pos() == centred);
+            w.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w));
+            w.move(screen.topLeft() + QPoint(20, 30));
+            QCOMPARE(store.writes, 0);
+            w.mnuTrayExit->trigger();
+            QTRY_COMPARE(h.endProgramCalls, 1);
+            QCOMPARE(store.values.keys(),
+                     QStringList({"AutoRestart", "MinimizeToTray", "ServerMessage Update Interval",
+                                  "UpdateServerMessage"}));
+        }
+        QCOMPARE(LauncherHarness(&store, nullptr, nullptr, "/srv/first").window().pos(), centred);
+        store.values.clear();
+        store.values["Window Grow"] = "1";
         QRect left;
         {
             LauncherHarness h(&store, nullptr, nullptr, "/srv/first");

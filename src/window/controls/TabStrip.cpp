@@ -12,13 +12,14 @@
 namespace {
 
 // Tabs as wide as their caption and a small margin, like classic tab strips: the styles' own
-// padding is wider and would not let four long captions fit across a narrow window.
+// padding is wider and would not let four long captions fit across a narrow window. The margin
+// before a caption holds its tab's mark, if it has one (StripTabBar).
 class CompactTabStyle : public QProxyStyle {
 public:
     int pixelMetric(PixelMetric metric, const QStyleOption* option,
                     const QWidget* widget) const override {
         if (metric == PM_TabBarTabHSpace)
-            return 14; // half of it on each side of the caption
+            return 18; // half of it on each side of the caption
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 };
