@@ -152,9 +152,3 @@ nothing_left_behind() {
     done
     return 0
 }
-# Chooses the menu's last item, "Exit And Stop Servers".
-exit_through_menu() {
-    eval "$(xdotool getwindowgeometry --shell "$1")"
-    xdotool mousemove --window "$1" $((WIDTH / 2)) $((HEIGHT - 12)) click 1
-    ended_like_closing
-}
