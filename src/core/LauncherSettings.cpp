@@ -36,8 +36,9 @@ std::optional<std::int16_t> toInt16(const QString& text) {
 
 } // namespace
 
-const QString LauncherSettings::kWindowGrow = QStringLiteral("Window Grow");
-const QString LauncherSettings::kAdvancedFeatures = QStringLiteral("Advanced Features");
+const QString LauncherSettings::kWindowGrow = QString::fromLatin1(SectionKeys::kWindowGrow);
+const QString LauncherSettings::kAdvancedFeatures =
+    QString::fromLatin1(SectionKeys::kAdvancedFeatures);
 
 LauncherSettings::LauncherSettings(SettingsStore& store, LauncherLog& log)
     : store_(store), log_(log) {}

@@ -56,6 +56,8 @@ constexpr SectionKey kUserSettings[] = {
     {kLogServerMessages, "0, 1 or 2", "0"},
     {kReportServerStatus, "0, 1 or 2", "0"},
     {kServerFolder, "path", ""},
+    {kWindowGrow, "0 or 1", "0"},
+    {kAdvancedFeatures, "0 or 1", "0"},
 };
 
 } // namespace

@@ -34,6 +34,9 @@ inline constexpr const char* kUpdateInterval = "ServerMessage Update Interval";
 inline constexpr const char* kLogServerMessages = "LogServerMessages";
 inline constexpr const char* kReportServerStatus = "Report Server Status";
 inline constexpr const char* kServerFolder = "ServerFolder";
+// The opt-ins the options tab's menu writes.
+inline constexpr const char* kWindowGrow = "Window Grow";
+inline constexpr const char* kAdvancedFeatures = "Advanced Features";
 
 // Whether the rows hold the key as the parser has it (lower case, blanks simplified).
 bool Takes(std::span<const SectionKey> keys, const QString& key);
