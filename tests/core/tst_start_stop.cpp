@@ -140,7 +140,7 @@ private slots:
             QVERIFY(f.ServerState() == 0 && !f.tmrHelper->isActive());
             QVERIFY(!h.apis.list().contains("-server"));
             QCOMPARE(closesBeforeSave, 3);
-            QCOMPARE(h.settings.writes, exit ? 6 : 0); // the four options and the two boxes
+            QCOMPARE(h.settings.writes, exit ? 4 : 0); // the four options, nothing of the Advanced Features
         }
     }
 

@@ -84,7 +84,7 @@ private slots:
             int done = 0;
             for (int twice = 0; twice < 2; ++twice) // a second request changes nothing
                 exit ? h.core().BeginExit([&] { ++done; }) : f.StopServersAndGoOffline();
-            QCOMPARE(h.settings.writes, exit ? 6 : 0); // saved at once
+            QCOMPARE(h.settings.writes, exit ? 4 : 0); // the four options, saved at once
             const auto wait = [&](int ms) {
                 h.clock.now += ms;
                 f.CheckDeadlines();

@@ -21,8 +21,9 @@ free_port() {
     fail "no free port found"
 }
 status_port="$(free_port)" prometheus_port="$(free_port)"
-printf '[Settings]\nAutoRestart=1\nMinimizeToTray=0\nUpdateServerMessage=1\nStatus%%20Port=%s\n' \
-    "$status_port" >"$settings"
+# The box is one of the Advanced Features, which an operator turns on first.
+printf '[Settings]\nAutoRestart=1\nMinimizeToTray=0\nUpdateServerMessage=1\nStatus%%20Port=%s\n%s\n' \
+    "$status_port" 'Advanced%20Features=1' >"$settings"
 
 # query PROMQL: the value of the query's first sample, or nothing.
 query() {
