@@ -140,7 +140,8 @@ private slots:
             QVERIFY(f.ServerState() == 0 && !f.tmrHelper->isActive());
             QVERIFY(!h.apis.list().contains("-server"));
             QCOMPARE(closesBeforeSave, 3);
-            QCOMPARE(h.settings.writes, exit ? 4 : 0); // the four options, nothing of the Advanced Features
+            QCOMPARE(h.settings.writes,
+                     exit ? 4 : 0); // the four options, nothing of the Advanced Features
         }
     }
 

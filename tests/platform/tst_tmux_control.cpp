@@ -5,7 +5,6 @@
 #include "TmuxSandbox.h"
 #include "linux/ControlReplyReader.h"
 
-
 namespace {
 
 const QByteArray kNonce = "corvane-5ecret-7";
