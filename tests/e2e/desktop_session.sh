@@ -139,15 +139,19 @@ ended_like_closing() {
     nothing_left_behind "$pid"
     step "launcher and servers ended, settings written, nothing of the run left"
 }
-# nothing_left_behind PID: no tmux session (the launcher's control session included), no pipe of
-# the launcher with that PID, and neither its lock nor its socket outlive it.
+# nothing_left_behind PID [FOLDER]: no tmux session (the launcher's control session included), no
+# pipe of the launcher with that PID, and neither its lock nor its socket outlive it. Given the
+# server folder, its own lock is looked at: in PID namespaces of their own, launchers of other
+# tests may have this one's PID in their locks.
 nothing_left_behind() {
-    local run lock
+    local run lock locks
     poll 5 eval '[ -z "$(for_each_socket ls)" ]' || fail "tmux sessions left: $(for_each_socket ls)"
     local left; left="$(ls -A "$XDG_RUNTIME_DIR" | grep '^corvane-')"
     [ -z "$left" ] || fail "left in the runtime folder: $left"
     run="$(getent passwd "$(id -u)" | cut -d: -f6)/.local/state/corvane-launcher/run"
-    for lock in "$run"/*.lock; do
+    locks=("$run"/*.lock)
+    [ -n "${2:-}" ] && locks=("$run/$(printf '%s' "$(realpath "$2")" | sha256sum | cut -c1-16).lock")
+    for lock in "${locks[@]}"; do
         [ -f "$lock" ] && [ "$(head -n 1 "$lock")" = "$1" ] && fail "its lock is left: $lock"
     done
     return 0

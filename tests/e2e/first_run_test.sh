@@ -40,6 +40,10 @@ wait_until 20 "the map server's relaunch" relaunched
 wait_until 10 "its crash report" grep -q "; crash report: " "$folder/logs/launcher.log"
 step "map server $map killed and relaunched"
 
+# The folder's own lock, as nothing_left_behind finds it, is held while the launcher runs.
+own_lock="$(getent passwd "$(id -u)" | cut -d: -f6)/.local/state/corvane-launcher/run/$(printf '%s' \
+    "$(realpath "$folder")" | sha256sum | cut -c1-16).lock"
+[ "$(head -n 1 "$own_lock" 2>/dev/null)" = "$launcher_pid" ] || fail "no lock of the launcher at $own_lock"
 kill -TERM "$launcher_pid"
 wait_until 30 "the launcher to end" process_ended "$launcher_pid"
 wait "$launcher_pid"
@@ -47,7 +51,7 @@ status=$?
 pid="$launcher_pid" launcher_pid=""
 ((status == 0)) || fail "the launcher ended with status $status"
 poll 15 all_servers_ended || fail "servers still running after the exit"
-nothing_left_behind "$pid"
+nothing_left_behind "$pid" "$folder"
 
 listing >"$work/after"
 report="$(grep -o '; crash report: .*' "$folder/logs/launcher.log" | head -n 1 | cut -d' ' -f4-)"
