@@ -9,7 +9,7 @@ for tool in Xvfb icewm xdotool xwininfo xprop tmux ${tools:-}; do
 done
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-desktop.XXXXXX")"
 owned_pids=() # ended last to first: the X server last, its session bus just before it
-launcher_pid="" main_window="" server_pids=()
+launcher_pid="" main_window="" server_pids=() launched_folder=""
 
 cleanup() {
     local status=$? i
@@ -109,6 +109,12 @@ find_main_window() {
 }
 # start_launcher ARGS...: starts the launcher and waits for its window to be managed.
 start_launcher() {
+    # The server folder it runs: the one given, else its program's own (or its link's) folder.
+    launched_folder="$(dirname "$launcher")"
+    local a=("$@") i
+    for ((i = 0; i + 1 < ${#a[@]}; i++)); do
+        [ "${a[i]}" = --server-dir ] && launched_folder="${a[i + 1]}"
+    done
     (cd "$work" && exec "$launcher" "$@") >"$work/launcher.log" 2>&1 &
     launcher_pid=$!
     wait_until 20 "the launcher's window" find_main_window
@@ -136,7 +142,7 @@ ended_like_closing() {
     for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
         grep -qx "$line" "$settings" || fail "$line not in the settings at exit: $(cat "$settings")"
     done
-    nothing_left_behind "$pid"
+    nothing_left_behind "$pid" "$launched_folder"
     step "launcher and servers ended, settings written, nothing of the run left"
 }
 # nothing_left_behind PID [FOLDER]: no tmux session (the launcher's control session included), no
