@@ -226,11 +226,11 @@ void CrashEndingReport::writeReport(ServerSupervisor& server, const ServerProces
     server.reportedPid = crashed.lPID;
     server.lastCrash.how = how;
     server.lastCrash.lastLines = lastLines;
-    QString line = LauncherLog::Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
+    QString line = log_.Now() + QStringLiteral("> ") + name + QStringLiteral(": ") + how;
     if (!log_.folder().isEmpty()) {
         // Named after the server's program file, whatever program the installation runs for it.
         const QString stem = server.programFile().mid(1);
-        const CrashFacts facts{LauncherLog::Now(), name, crashed.sExePath, stem,
+        const CrashFacts facts{log_.Now(), name, crashed.sExePath, stem,
                                crashed.lPID,       how,  lastLines,        kCrashReportLines};
         QString error;
         const QString stamp = QDateTime::fromMSecsSinceEpoch(clock_.EpochMs())

@@ -293,7 +293,7 @@ void CrashMonitor::runDueRelaunches() {
 // "crashed". It runs on a timer of its own, so that a crash during the notice is relaunched as
 // soon as the first one was.
 void CrashMonitor::showCrashNotice() {
-    noticeCaption_ = QStringLiteral("Server Crashed! ") + LauncherLog::Now();
+    noticeCaption_ = QStringLiteral("Server Crashed! ") + log_.Now();
     noticeShown_ = true;
     emit crashNoticeChanged(true, noticeCaption_);
     // Read once, when the notice begins; a later crash begins it again.

@@ -19,8 +19,9 @@ constexpr int kProblemPollMs = 2000;
 } // namespace
 
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
-    : QObject(parent), services_(services), settings_(*services.settings, log_),
-      mirror_(*services.apis, *services.clock, options_), fleet_(services, log_, options_, mirror_),
+    : QObject(parent), services_(services), log_(*services.clock),
+      settings_(*services.settings, log_), mirror_(*services.apis, *services.clock, options_),
+      fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
       sampler_(*services.apis, *services.clock, fleet_),
       players_(*services.apis, fleet_, installation_, sampler_),
@@ -214,7 +215,7 @@ void LauncherCore::finishExit() {
     }
     for (const QString& name : fleet_.StillRunningAfterStop()) {
         const QString line =
-            LauncherLog::Now() + QStringLiteral("> ") + name +
+            log_.Now() + QStringLiteral("> ") + name +
             QStringLiteral(" is still running; the launcher ends and leaves it running.");
         log_.LauncherLogAdd(line);
         std::fprintf(stderr, "corvane-launcher: %s\n", qPrintable(line));

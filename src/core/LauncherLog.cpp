@@ -1,5 +1,7 @@
 #include "LauncherLog.h"
 
+#include "Clock.h"
+
 #include "CommandLineText.h"
 #include "RotatingLogFile.h"
 
@@ -19,13 +21,13 @@ QString longTimeFormatWithoutZone(const QLocale& locale) {
 
 } // namespace
 
-LauncherLog::LauncherLog(QObject* parent) : QObject(parent) {}
+LauncherLog::LauncherLog(Clock& clock, QObject* parent) : QObject(parent), clock_(clock) {}
 
 LauncherLog::~LauncherLog() = default;
 
-QString LauncherLog::Now() {
+QString LauncherLog::Now() const {
     const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(clock_.EpochMs());
     static const QString timeFormat = longTimeFormatWithoutZone(locale);
     return locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
            locale.toString(now.time(), timeFormat);

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <memory>
 
+class Clock;
 class RotatingLogFile;
 
 // The launcher log: every line the launcher tells the operator, in order. The newest kKeptLines
@@ -15,11 +16,13 @@ class RotatingLogFile;
 class LauncherLog : public QObject {
     Q_OBJECT
 public:
-    explicit LauncherLog(QObject* parent = nullptr);
+    // The clock gives the time that the lines begin with.
+    explicit LauncherLog(Clock& clock, QObject* parent = nullptr);
     ~LauncherLog() override;
 
-    // The local date and time with which log lines and the crash notice begin.
-    static QString Now();
+    // The local date and time, on the launcher's clock, with which log lines and the crash notice
+    // begin.
+    QString Now() const;
 
     // Adds the complete line as it is: no stamp, prefix or limit of its own. Control characters
     // (a line break, an escape) show as their pictures (U+2400 on).
@@ -56,6 +59,7 @@ signals:
 private:
     void writeToFile(const QString& text);
 
+    Clock& clock_;
     QStringList lines_;
     quint64 firstNumber_ = 0;
     QString folder_;

@@ -139,7 +139,7 @@ void LauncherSettings::SaveOptions(const LauncherOptions& options) {
         QString error;
         if (store_.SaveSetting(kApp, kSection, key, QString::number(value), &error))
             return;
-        const QString line = LauncherLog::Now() + QStringLiteral("> Cannot save setting \"") + key +
+        const QString line = log_.Now() + QStringLiteral("> Cannot save setting \"") + key +
                              QStringLiteral("\": ") + error;
         log_.LauncherLogAdd(line);
         std::fprintf(stderr, "corvane-launcher: %s\n", qPrintable(line));

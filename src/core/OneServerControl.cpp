@@ -93,7 +93,7 @@ void ServerFleet::KillServer(int server) {
 void ServerFleet::askToStop(int server, StopPurpose purpose) {
     const QString& name = supervisor(server).name();
     log_.note(QStringLiteral("Stopping ") + name + QStringLiteral(" ..."));
-    const QString stamp = LauncherLog::Now();
+    const QString stamp = log_.Now();
     const std::int32_t result = beginStop(server, purpose);
     log_.LauncherLogAdd(stamp + ServerTable::stopLogPrefixes()[server] + QString::number(result));
 }

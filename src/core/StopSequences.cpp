@@ -41,7 +41,7 @@ void ServerFleet::StopServers() {
     log_.note(QStringLiteral("Terminating Servers by Sending Terminate Signal..."));
     for (int i = 0; i < kCount; ++i) {
         ServerSupervisor& s = supervisor(i);
-        const QString stamp = LauncherLog::Now();
+        const QString stamp = log_.Now();
         std::int32_t result;
         if (stopUnderWay(i)) {
             s.restartBecomesStop(); // a restart under way ends as a stop

@@ -158,7 +158,7 @@ void StatusReporter::failedToServe(const QString& error) {
                             : QStringLiteral("; still trying.")));
     if (first)
         emit servingChanged(false);
-    emit notCurrentlyServed(QStringLiteral("Status Not Served! ") + LauncherLog::Now());
+    emit notCurrentlyServed(QStringLiteral("Status Not Served! ") + core_.log().Now());
 }
 
 void StatusReporter::tmrRetry_Timer() {

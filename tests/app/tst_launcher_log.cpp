@@ -1,5 +1,6 @@
 // The launcher log in memory keeps its newest lines, each with its number, and the log list follows
 // it as lines come and go; launcher.log on disk keeps every line.
+#include "Fakes.h"
 #include "LauncherLog.h"
 #include "LogLineModel.h"
 
@@ -13,7 +14,8 @@ class LauncherLogTest : public QObject {
 private slots:
     void theNewestLinesAreKeptAndTheFileHasAll() {
         QTemporaryDir logs;
-        LauncherLog log;
+        FakeClock clock;
+        LauncherLog log(clock);
         log.UseLogFolder(logs.path(), QString(), qint64(1) << 30, 1);
         LogLineModel model;
         model.showLines(log.lines());

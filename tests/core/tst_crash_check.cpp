@@ -257,7 +257,8 @@ private slots:
             helper.closeWriteChannel();
             QVERIFY(helper.waitForFinished(20000) && helper.exitCode() == 0);
         } else {
-            LauncherLog log;
+            FakeClock clock;
+            LauncherLog log(clock);
             log.UseLogFolder(logs.path(), QString(), limit, kept);
             for (const QByteArray& line : lines.split('\n'))
                 if (!line.isEmpty())

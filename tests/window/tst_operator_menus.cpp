@@ -150,7 +150,7 @@ private slots:
             QVERIFY(QFile(file).open(QIODevice::WriteOnly));
         QVERIFY(
             QFile::link(base.path() + "/" + name, logs + "/crash-map-server-20000101-000000.txt"));
-        const QString prefix = LauncherLog::Now() + "> Map Server: exit status 3; crash report: ";
+        const QString prefix = h.core().log().Now() + "> Map Server: exit status 3; crash report: ";
         for (const QString& forged :
              QStringList{logs + "/../" + name, base.path() + "/" + name, logs + "/notes.txt",
                          logs + "/crash-map-server-20000101-000000.txt", logs + "//" + name,
