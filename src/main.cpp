@@ -50,12 +50,7 @@ int main(int argc, char* argv[]) {
     if (const int exitCode = ClaimServerFolder(instance, serverFolder); exitCode >= 0)
         return exitCode;
 
-    auto apis = CreatePlatformApis(serverFolder.folder);
-    const auto clock = CreateSystemClock();
-    QString privateFolderProblem;
-    const QString privateFolder = PrivateStateFolder(&privateFolderProblem);
-    LauncherApp launcher(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder},
-                         privateFolder);
+    LauncherApp launcher(settings, serverFolder.folder);
     LauncherCore& core = launcher.core();
 
     WindowServices services;
@@ -69,13 +64,12 @@ int main(int argc, char* argv[]) {
         return settings.FilePath(QCoreApplication::applicationName());
     };
     services.launcherProgram = [] { return QCoreApplication::applicationFilePath(); };
-    services.privateFolder = [privateFolder] { return privateFolder; };
-    core.schedules().UseStateFolder(privateFolder);
-    services.endProgram = [&apis, &instance, &launcher] {
+    services.privateFolder = [&launcher] { return launcher.privateFolder(); };
+    services.endProgram = [&instance, &launcher] {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
         // lock and socket.
-        apis.reset();
+        launcher.endPlatform();
         launcher.closeControl();
         instance.release();
         std::fflush(nullptr);

@@ -2,16 +2,35 @@
 
 #include "AlertDelivery.h"
 #include "ControlServer.h"
+#include "Platform.h"
 #include "StatusReporter.h"
 
-LauncherApp::LauncherApp(const CoreServices& services, const QString& privateFolder)
-    : ownCore_(std::make_unique<LauncherCore>(services)), core_(*ownCore_),
-      status_(std::make_unique<StatusReporter>(core_)),
-      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder)) {}
+namespace {
+
+QString UsablePrivateFolder() {
+    QString why;
+    return PrivateStateFolder(&why);
+}
+
+} // namespace
+
+LauncherApp::LauncherApp(SettingsStore& settings, const QString& serverFolder)
+    : ownApis_(CreatePlatformApis(serverFolder)), ownClock_(CreateSystemClock()),
+      privateFolder_(UsablePrivateFolder()),
+      ownCore_(std::make_unique<LauncherCore>(
+          CoreServices{ownApis_.get(), ownClock_.get(), &settings, serverFolder})),
+      core_(*ownCore_), status_(std::make_unique<StatusReporter>(core_)),
+      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)) {
+    core_.schedules().UseStateFolder(privateFolder_);
+}
 
 LauncherApp::LauncherApp(LauncherCore& core, const QString& privateFolder)
-    : core_(core), status_(std::make_unique<StatusReporter>(core_)),
-      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder)) {}
+    : privateFolder_(privateFolder), core_(core), status_(std::make_unique<StatusReporter>(core_)),
+      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)) {}
+
+void LauncherApp::endPlatform() {
+    ownApis_.reset();
+}
 
 // The services go before the core they observe (the members' order).
 LauncherApp::~LauncherApp() = default;

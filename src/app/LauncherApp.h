@@ -14,10 +14,11 @@ class StatusReporter;
 // the window, which observes it and forwards the operator's wishes, and owns none of it.
 class LauncherApp {
 public:
-    // Builds the core from its services. Alerts waiting for delivery are kept in privateFolder;
-    // an empty folder keeps them in memory only.
-    LauncherApp(const CoreServices& services, const QString& privateFolder);
-    // Around a core made and owned elsewhere.
+    // The launcher of a program, on the servers of serverFolder: this operating system's platform,
+    // the real clock, and the user's private folder, where alerts wait for their delivery and the
+    // schedules keep their state (in memory only when the folder cannot be had).
+    LauncherApp(SettingsStore& settings, const QString& serverFolder);
+    // Around a core made and owned elsewhere; alerts wait in privateFolder (empty: in memory).
     LauncherApp(LauncherCore& core, const QString& privateFolder);
     ~LauncherApp();
     LauncherApp(const LauncherApp&) = delete;
@@ -29,11 +30,19 @@ public:
     // No longer listens, and removes the socket: for a program that ends without its destructors.
     void closeControl();
 
+    // Ends what the platform made for this run (its tmux control session, its notice pipe): for a
+    // program that ends without its destructors. Nothing of the launcher may run after it.
+    void endPlatform();
+
+    const QString& privateFolder() const { return privateFolder_; }
     LauncherCore& core() { return core_; }
     StatusReporter& status() { return *status_; }
     AlertDelivery& alerts() { return *alerts_; }
 
 private:
+    std::unique_ptr<modAPIs> ownApis_;
+    std::unique_ptr<Clock> ownClock_;
+    QString privateFolder_;
     std::unique_ptr<LauncherCore> ownCore_;
     LauncherCore& core_;
     std::unique_ptr<StatusReporter> status_;

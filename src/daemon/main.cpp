@@ -6,7 +6,6 @@
 #include "LauncherApp.h"
 #include "LauncherKeys.h"
 #include "LogFolder.h"
-#include "Platform.h"
 #include "QSettingsStore.h"
 #include "ServerFolder.h"
 #include "ServerFolderReport.h"
@@ -68,15 +67,9 @@ int main(int argc, char* argv[]) {
     }
 
     QSettingsStore settings;
-    auto apis = CreatePlatformApis(serverFolder.folder);
-    const auto clock = CreateSystemClock();
-    QString privateFolderProblem;
-    const QString privateFolder = PrivateStateFolder(&privateFolderProblem);
-    LauncherApp launcher(CoreServices{apis.get(), clock.get(), &settings, serverFolder.folder},
-                         privateFolder);
+    LauncherApp launcher(settings, serverFolder.folder);
     LauncherCore& core = launcher.core();
     CopyLogToStandardError(core.log());
-    core.schedules().UseStateFolder(privateFolder);
 
     // The options as the window's controls would hand them over once loaded.
     const LauncherOptions options = core.LoadSettings();
