@@ -12,8 +12,6 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-const char* const kProgram = "corvane-launcher";
-
 // Options QApplication itself understands. They pass through untouched; QApplication takes them.
 void acceptQtOptions(QCommandLineParser& parser) {
     const char* const withValue[] = {"platform",      "platformpluginpath",
@@ -35,30 +33,40 @@ void acceptQtOptions(QCommandLineParser& parser) {
     }
 }
 
-QString usage(const QCommandLineParser& parser) {
+QString usage(const QCommandLineParser& parser, const char* program) {
     // The parser's own text starts with the path the program was started by; the name reads
     // better.
     QString text = parser.helpText();
     const qsizetype end = text.indexOf(u'\n');
     const qsizetype options = text.indexOf(QStringLiteral("[options]"));
     if (end > 0 && options > 0 && options < end)
-        text.replace(0, options, QStringLiteral("Usage: %1 ").arg(QLatin1String(kProgram)));
+        text.replace(0, options, QStringLiteral("Usage: %1 ").arg(QLatin1String(program)));
     return text;
 }
 
 } // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
+    static const CommandLineProgram desktop{
+        "corvane-launcher",
+        QStringLiteral(
+            "Opens a window from which the operator starts the login, char and map servers of a "
+            "game-server installation in hidden consoles; it restarts a server that crashes, "
+            "shows what each prints and stops them on request.\n\n"
+            "The server folder is, in this order: the folder given by --server-dir; the folder "
+            "of the link the launcher was started through; the launcher's own folder when it "
+            "holds the three servers; the folder chosen once in a folder dialog."),
+        QStringLiteral("Starts the servers once the window is up, as its Start button does. When "
+                       "a launcher already runs on the folder, its window comes to the front and "
+                       "nothing more is started.")};
+    return ParseCommandLine(arguments, desktop);
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments, const CommandLineProgram& program) {
+    const char* const name = program.name;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.setApplicationDescription(
-        QStringLiteral("Opens a window from which the operator starts the login, char and map "
-                       "servers of a game-server installation in hidden consoles; it restarts a "
-                       "server that crashes, shows what each prints and stops them on request.\n\n"
-                       "The server folder is, in this order: the folder given by --server-dir; "
-                       "the folder of the link the launcher was started through; the launcher's "
-                       "own folder when it holds the three servers; the folder chosen once in a "
-                       "folder dialog."));
+    parser.setApplicationDescription(program.description);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serverDir(
@@ -67,23 +75,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "char-server and map-server."),
         QStringLiteral("folder"));
     parser.addOption(serverDir);
-    const QCommandLineOption start(
-        QStringLiteral("start"),
-        QStringLiteral("Starts the servers once the window is up, as its Start button does. When "
-                       "a launcher already runs on the folder, its window comes to the front and "
-                       "nothing more is started."));
+    const QCommandLineOption start(QStringLiteral("start"), program.startHelp);
     parser.addOption(start);
     acceptQtOptions(parser);
 
     CommandLine result;
     QStringList withProgram = arguments;
-    withProgram.prepend(QLatin1String(kProgram));
+    withProgram.prepend(QLatin1String(name));
     if (!parser.parse(withProgram)) {
         result.exitNow = true;
         result.exitCode = kUsageError;
         result.outputIsError = true;
-        result.output = QStringLiteral("%1: %2 (try --help)\n")
-                            .arg(QLatin1String(kProgram), parser.errorText());
+        result.output =
+            QStringLiteral("%1: %2 (try --help)\n").arg(QLatin1String(name), parser.errorText());
         return result;
     }
     if (!parser.positionalArguments().isEmpty()) {
@@ -91,35 +95,41 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         result.exitCode = kUsageError;
         result.outputIsError = true;
         result.output = QStringLiteral("%1: unexpected argument '%2' (try --help)\n")
-                            .arg(QLatin1String(kProgram), parser.positionalArguments().first());
+                            .arg(QLatin1String(name), parser.positionalArguments().first());
         return result;
     }
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         result.exitNow = true;
-        result.output = usage(parser);
+        result.output = usage(parser, name);
         return result;
     }
     if (parser.isSet(version)) {
         result.exitNow = true;
         result.output =
-            QStringLiteral("%1 %2\n").arg(QLatin1String(kProgram), QLatin1String(CORVANE_VERSION));
+            QStringLiteral("%1 %2\n").arg(QLatin1String(name), QLatin1String(CORVANE_VERSION));
         return result;
     }
     result.start = parser.isSet(start);
-    if (parser.isSet(serverDir)) {
+    if (program.serverDirRequired && !parser.isSet(serverDir)) {
+        result.exitNow = true;
+        result.exitCode = kUsageError;
+        result.outputIsError = true;
+        result.output =
+            QStringLiteral("%1: --server-dir is required (try --help)\n").arg(QLatin1String(name));
+    } else if (parser.isSet(serverDir)) {
         result.serverDir = parser.value(serverDir);
         if (result.serverDir.isEmpty()) {
             result.exitNow = true;
             result.exitCode = kUsageError;
             result.outputIsError = true;
             result.output = QStringLiteral("%1: --server-dir needs a folder (try --help)\n")
-                                .arg(QLatin1String(kProgram));
+                                .arg(QLatin1String(name));
         } else if (!QFileInfo(result.serverDir).isDir()) {
             result.exitNow = true;
             result.exitCode = kUsageError;
             result.outputIsError = true;
             result.output = QStringLiteral("%1: --server-dir: %2 is not a folder\n")
-                                .arg(QLatin1String(kProgram), result.serverDir);
+                                .arg(QLatin1String(name), result.serverDir);
         }
     }
     return result;

@@ -19,8 +19,19 @@ struct CommandLine {
     bool start = false;
 };
 
+// The program whose command line it is: its name, what --help says of it and of --start, and
+// whether it runs without --server-dir.
+struct CommandLineProgram {
+    const char* name;
+    QString description;
+    QString startHelp;
+    bool serverDirRequired = false;
+};
+
 // Parses the arguments after the program name. Qt's own options (-platform, -display, ...) are
 // accepted and left to QApplication.
+CommandLine ParseCommandLine(const QStringList& arguments, const CommandLineProgram& program);
+// The desktop launcher's.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
 // Prints what the parse produced to the stream it belongs on.

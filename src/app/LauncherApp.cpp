@@ -36,7 +36,7 @@ void LauncherApp::endPlatform() {
 LauncherApp::~LauncherApp() = default;
 
 void LauncherApp::serveControl(const QString& serverFolder) {
-    const QString path = ControlServer::SocketPath(serverFolder);
+    const QString path = ControlServer::SocketPath(privateFolder_, serverFolder);
     control_ = std::make_unique<ControlServer>(core_);
     if (path.isEmpty())
         core_.log().note(QStringLiteral("No control socket: the user's private folder cannot be "

@@ -5,7 +5,6 @@
 #include "Platform.h"
 #include "StatusFormats.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
@@ -28,12 +27,10 @@ ControlServer::ControlServer(LauncherCore& core, QObject* parent) : QObject(pare
 
 ControlServer::~ControlServer() = default;
 
-QString ControlServer::SocketPath(const QString& serverFolder) {
-    QString why;
-    const QString folder = PrivateStateFolder(&why);
-    return folder.isEmpty()
+QString ControlServer::SocketPath(const QString& privateFolder, const QString& serverFolder) {
+    return privateFolder.isEmpty()
                ? QString()
-               : folder + u'/' + InstallationKey(serverFolder) + QStringLiteral(".ctl");
+               : privateFolder + u'/' + InstallationKey(serverFolder) + QStringLiteral(".ctl");
 }
 
 bool ControlServer::listen(const QString& path) {
@@ -68,8 +65,7 @@ void ControlServer::answer(QLocalSocket* socket) {
 }
 
 QByteArray ControlServer::handle(const QByteArray& request, const QString& who) {
-    QJsonParseError parsed{};
-    const QJsonObject object = QJsonDocument::fromJson(request, &parsed).object();
+    const QJsonObject object = QJsonDocument::fromJson(request).object();
     const QString verb = object.value(QStringLiteral("verb")).toString();
     ServerFleet& fleet = core_.fleet();
     if (verb == QLatin1String("status"))

@@ -21,9 +21,9 @@ public:
     bool listen(const QString& path);
     QString error() const { return error_; }
 
-    // The control socket of the server folder's launcher; empty when the user's private folder
-    // cannot be had.
-    static QString SocketPath(const QString& serverFolder);
+    // The control socket of the server folder's launcher, in the user's private folder; empty
+    // when there is no such folder.
+    static QString SocketPath(const QString& privateFolder, const QString& serverFolder);
 
     static constexpr qint64 kMaxRequestBytes = 4096;
 

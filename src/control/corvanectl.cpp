@@ -5,6 +5,7 @@
 // for that folder.
 
 #include "ControlServer.h"
+#include "Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -71,7 +72,8 @@ int main(int argc, char* argv[]) {
         return Usage(qPrintable(QStringLiteral("cannot do: ") + arguments.join(u' ')));
     folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
 
-    const QString path = ControlServer::SocketPath(folder);
+    QString why;
+    const QString path = ControlServer::SocketPath(PrivateStateFolder(&why), folder);
     QLocalSocket socket;
     socket.connectToServer(path);
     if (path.isEmpty() || !socket.waitForConnected(kAnswerWaitMs)) {

@@ -2,7 +2,7 @@
 // systemd. The same core and services as the desktop launcher, with no window, tray or charts.
 
 #include "AlertDelivery.h"
-#include "DaemonCommandLine.h"
+#include "CommandLine.h"
 #include "LauncherApp.h"
 #include "LauncherKeys.h"
 #include "LogFolder.h"
@@ -40,18 +40,20 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<ServiceManager> manager = ConnectServiceManager();
     // The same settings as the desktop launcher's.
     QCoreApplication::setApplicationName(QStringLiteral("CorvaneLauncher"));
-    const DaemonCommandLine commandLine =
-        ParseDaemonCommandLine(QCoreApplication::arguments().mid(1));
+    const CommandLineProgram daemon{
+        "corvane-launcherd",
+        QStringLiteral("Runs the launcher of the servers in the folder given by --server-dir "
+                       "without a desktop: it starts them in order, relaunches any that crashed "
+                       "and stops them safely on SIGTERM or SIGINT."),
+        QStringLiteral("Starts the servers once the launcher is up; without it nothing is "
+                       "started."),
+        true};
+    const CommandLine commandLine = ParseCommandLine(QCoreApplication::arguments().mid(1), daemon);
     if (commandLine.exitNow) {
-        std::fputs(commandLine.output.toLocal8Bit().constData(),
-                   commandLine.exitCode == 0 ? stdout : stderr);
+        PrintCommandLineOutput(commandLine);
         return commandLine.exitCode;
     }
     const QFileInfo folderInfo(commandLine.serverDir);
-    if (!folderInfo.isDir()) {
-        PrintError(commandLine.serverDir + QStringLiteral(" is not a folder."));
-        return EXIT_FAILURE;
-    }
     const ServerFolder serverFolder{QDir::cleanPath(folderInfo.absoluteFilePath()),
                                     ServerFolderSource::Option};
 
