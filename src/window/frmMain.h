@@ -15,7 +15,7 @@
 //   ChangeLauncherState                here, the dispatcher; ServerFleet::ChangeLauncherState
 //                                      applies the core half of 10, 11, 12 and 50 and signals
 //                                      launcherStateChanged, which PresentLauncherState shows
-//   WaitSeconds, StartServer,          ServerFleet (core/StartStopSequences.cpp)
+//   WaitSeconds, StartServer,          ServerFleet (core/fleet/ServerFleetStart.cpp)
 //   StartServers, StopServers
 //   tmrStatusUpdater, tmrHelper        ServerFleet: the status tick and the priority step
 //   the crash check, lblCrashNotice    CrashMonitor: the check, the notice's timer and caption;

@@ -61,7 +61,7 @@ public:
     CrashMonitor& monitor() { return *monitor_; }
     const CrashMonitor& monitor() const { return *monitor_; }
 
-    // ---- launcher state and transitions (ServerFleet.cpp) ------------------------------------
+    // ---- launcher state and transitions (ServerFleet.cpp) ---------------------------------------
     // 0 offline, 1 online, 2 announcing a crash; greater than 0 means servers are running.
     std::int16_t ServerState() const { return serverState_; }
     // The core half of a transition (10 offline, 11 online, 12 arm the priority step, 50 refresh
@@ -86,7 +86,7 @@ public:
     ClockTimer* const tmrStatusUpdater;
     ClockTimer* const tmrHelper;
 
-    // ---- the start and stop sequences (StartStopSequences.cpp, StopSequences.cpp) ------------
+    // ---- the start and stop sequences (ServerFleetStart.cpp, ServerFleetStop.cpp) ---------------
     // Waits that long, handling events as they come.
     void WaitSeconds(float sngSeconds);
     // Starts one server (or watches it, when it runs already). 0 when it runs, -1 when not.
@@ -114,7 +114,7 @@ public:
     // How a server is stopped; the default plan when none is set.
     void SetStopPlan(int server, std::optional<StopPlan> plan);
 
-    // ---- one server at a time (OneServerControl.cpp) -----------------------------------------
+    // ---- one server at a time (ServerFleetOneServer.cpp) ----------------------------------------
     bool CanStartServer(int server) const;
     bool CanStopServer(int server) const; // and so restart it
     bool CanKillServer(int server) const;
@@ -130,16 +130,16 @@ public:
     // when a process ends.
     void CheckDeadlines();
 
-    // ---- readiness and health probes (ServerHealthChecks.cpp) ---------------------------------
+    // ---- readiness and health probes (ServerFleetHealth.cpp) ------------------------------------
     // Looks at the servers being waited for to be ready, and runs the probes that are due. Runs
     // on a timer of its own, only while a server waits for readiness or has probes.
     void CheckHealth();
 
-    // ---- servers that already run (Adoption.cpp) ---------------------------------------------
+    // ---- servers that already run (ServerFleetAdoption.cpp) -------------------------------------
     // At start-up: watches the servers of this installation that already run.
     void AdoptRunningServers();
 
-    // ---- processes ---------------------------------------------------------------------------
+    // ---- processes ------------------------------------------------------------------------------
     // Whether the server still runs, as the handle on its process tells.
     bool ServerRuns(int server) const;
     // Has the end of the server's process wake the crash check and the deadline check.
