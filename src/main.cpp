@@ -69,6 +69,7 @@ int main(int argc, char* argv[]) {
         // Ends at once: no further event runs, nothing half-done gets another chance to act. Only
         // what this run made for itself goes first: its tmux control session and notice pipe, its
         // lock and socket.
+        launcher.closeHistory();
         launcher.endPlatform();
         launcher.closeControl();
         instance.release();

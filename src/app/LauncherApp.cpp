@@ -2,10 +2,17 @@
 
 #include "AlertDelivery.h"
 #include "ControlServer.h"
+#include "HistoryRecorder.h"
 #include "Platform.h"
 #include "StatusReporter.h"
 
 namespace {
+
+std::unique_ptr<HistoryRecorder> MakeHistory(LauncherCore& core) {
+    // Its folder is known once the installation's file has been read.
+    return std::make_unique<HistoryRecorder>(core,
+                                             [&core] { return HistoryRecorder::KeptFolder(core); });
+}
 
 QString UsablePrivateFolder() {
     QString why;
@@ -20,13 +27,15 @@ LauncherApp::LauncherApp(SettingsStore& settings, const QString& serverFolder)
       ownCore_(std::make_unique<LauncherCore>(
           CoreServices{ownApis_.get(), ownClock_.get(), &settings, serverFolder})),
       core_(*ownCore_), status_(std::make_unique<StatusReporter>(core_)),
-      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)) {
+      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)),
+      history_(MakeHistory(core_)) {
     core_.schedules().UseStateFolder(privateFolder_);
 }
 
 LauncherApp::LauncherApp(LauncherCore& core, const QString& privateFolder)
     : privateFolder_(privateFolder), core_(core), status_(std::make_unique<StatusReporter>(core_)),
-      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)) {}
+      alerts_(std::make_unique<AlertDelivery>(core_, privateFolder_)),
+      history_(MakeHistory(core_)) {}
 
 void LauncherApp::endPlatform() {
     ownApis_.reset();
@@ -50,4 +59,8 @@ void LauncherApp::serveControl(const QString& serverFolder) {
 
 void LauncherApp::closeControl() {
     control_.reset();
+}
+
+void LauncherApp::closeHistory() {
+    history_->close();
 }

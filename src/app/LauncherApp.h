@@ -7,11 +7,13 @@
 
 class AlertDelivery;
 class ControlServer;
+class HistoryRecorder;
 class StatusReporter;
 
 // The launcher without its window: the core and the services that run beside it (the status
-// endpoint, the alerts' delivery). The program builds it first and then, when there is a desktop,
-// the window, which observes it and forwards the operator's wishes, and owns none of it.
+// endpoint, the alerts' delivery, the history, the control socket). The program builds it first and
+// then, when there is a desktop, the window, which observes it and forwards the operator's wishes,
+// and owns none of it.
 class LauncherApp {
 public:
     // The launcher of a program, on the servers of serverFolder: this operating system's platform,
@@ -29,6 +31,8 @@ public:
     void serveControl(const QString& serverFolder);
     // No longer listens, and removes the socket: for a program that ends without its destructors.
     void closeControl();
+    // Writes what the history took and closes its file whole: for the same.
+    void closeHistory();
 
     // Ends what the platform made for this run (its tmux control session, its notice pipe): for a
     // program that ends without its destructors. Nothing of the launcher may run after it.
@@ -38,6 +42,9 @@ public:
     LauncherCore& core() { return core_; }
     StatusReporter& status() { return *status_; }
     AlertDelivery& alerts() { return *alerts_; }
+    // Kept across runs when the installation's file asks for it (HistoryRecorder::KeptFolder), in
+    // this run's memory otherwise.
+    HistoryRecorder& history() { return *history_; }
 
 private:
     std::unique_ptr<modAPIs> ownApis_;
@@ -47,5 +54,6 @@ private:
     LauncherCore& core_;
     std::unique_ptr<StatusReporter> status_;
     std::unique_ptr<AlertDelivery> alerts_;
+    std::unique_ptr<HistoryRecorder> history_;
     std::unique_ptr<ControlServer> control_;
 };

@@ -2,6 +2,7 @@
 
 #include "ChartsWindow.h"
 #include "HistoryRecorder.h"
+#include "LauncherApp.h"
 #include "ServerTabMenu.h"
 #include "TabStrip.h"
 #include "frmMain.h"
@@ -14,12 +15,7 @@ namespace {
 
 class HistoryCharts : public QObject {
 public:
-    explicit HistoryCharts(frmMain& w)
-        : QObject(&w), w_(w),
-          recorder_(new HistoryRecorder(
-              w.core(), [&core = w.core()] { return HistoryRecorder::KeptFolder(core); }, &w)) {
-        // The program ends without running destructors: the file is closed whole before.
-        connect(&w_, &frmMain::aboutToEnd, recorder_, &HistoryRecorder::close);
+    explicit HistoryCharts(frmMain& w) : QObject(&w), w_(w), recorder_(&w.app().history()) {
         auto* tray = new QAction(QStringLiteral("Charts..."), w_.mnuTrayMenu);
         tray->setObjectName(QStringLiteral("mnuTrayCharts"));
         w_.mnuTrayMenu->addAction(tray); // below the classic items

@@ -3,8 +3,7 @@
 class HistoryRecorder;
 class frmMain;
 
-// The launcher's history, recorded for as long as the window lives, and the ways to its charts
-// page: "Charts..." in each server tab's menu (that server's charts) and in the tray menu. The
-// recorder is the window's child; its player counts are set on it. The history is kept in memory
-// for the run unless the installation's file says "keep history = 1" (HistoryRecorder::KeptFolder).
+// The ways to the charts page of the launcher's history: "Charts..." in each server tab's menu
+// (that server's charts) and in the tray menu. Returns the launcher's recorder
+// (LauncherApp::history()), which the page reads and which records with or without it.
 HistoryRecorder* InstallHistoryCharts(frmMain& window);

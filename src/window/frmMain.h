@@ -68,6 +68,7 @@ public:
     ~frmMain() override;
 
     LauncherCore& core() { return core_; }
+    LauncherApp& app() { return app_; }
     WindowMemo Memo;
     std::shared_ptr<clsTrayIcon> TrayIcon;
 

@@ -92,10 +92,9 @@ private slots:
     // server that counts them; the day from the minutes' summaries; an hour's span that moves on.
     void showsTheSamples() {
         LauncherHarness h;
-        InstallHistoryCharts(h.window());
+        HistoryRecorder* recorder = InstallHistoryCharts(h.window());
         GiveUsage(h);
         frmMain& w = h.online();
-        auto* recorder = w.findChild<HistoryRecorder*>();
         QVERIFY(recorder);
         recorder->setPlayerCount(
             [](int server) { return server == 2 ? std::optional<int>(17) : std::nullopt; });
