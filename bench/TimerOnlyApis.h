@@ -11,7 +11,6 @@ public:
     ServerProcess LaunchServer(const QString& p, const QString& t) override {
         return inner_.LaunchServer(p, t);
     }
-    QString LastLaunchError() override { return inner_.LastLaunchError(); }
     QString GetProcessList() override { return inner_.GetProcessList(); }
     QString GetConsoleText(const QString& t) override { return inner_.GetConsoleText(t); }
     QString GetConsoleColourText(const QString& t) override {
@@ -42,10 +41,9 @@ public:
     }
     QString ConsoleLocation() override { return inner_.ConsoleLocation(); }
     QString InstallationId() override { return inner_.InstallationId(); }
-    std::int32_t SetProcessPriority(ProcessHandle h, std::int32_t c) override {
+    OsResult SetProcessPriority(ProcessHandle h, std::int32_t c) override {
         return inner_.SetProcessPriority(h, c);
     }
-    QString LastPriorityError() override { return inner_.LastPriorityError(); }
     void ReleaseProcessHandle(ProcessHandle h) override { inner_.ReleaseProcessHandle(h); }
     bool FileExists(const QString& p) override { return inner_.FileExists(p); }
     ConsoleEnding ExamineEndedConsole(const QString& t, std::int32_t l) override {

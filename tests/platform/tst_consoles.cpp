@@ -195,7 +195,7 @@ private slots:
         // The dead console is no obstacle to the next start; a live one is never closed.
         apis.ReleaseProcessHandle(p.hProcess);
         p = apis.LaunchServer(program, "Map Server");
-        QVERIFY2(p.lPID > 0, qPrintable(apis.LastLaunchError()));
+        QVERIFY2(p.lPID > 0, qPrintable(p.sError));
         apis.CloseEndedConsole("Map Server");
         QVERIFY(sandbox.tmux({"has-session", "-t", "=Map Server"}));
         QCOMPARE(apis.ExamineEndedConsole("Map Server", 200).state,
@@ -238,7 +238,7 @@ private slots:
             script.close();
             QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             ServerProcess p = apis.LaunchServer(program, "Map Server");
-            QVERIFY2(p.lPID > 0, qPrintable(apis.LastLaunchError()));
+            QVERIFY2(p.lPID > 0, qPrintable(p.sError));
             QTRY_COMPARE_WITH_TIMEOUT(apis.ExamineEndedConsole("Map Server", 50).state,
                                       ConsoleEnding::State::Ended, 20000);
             QCOMPARE(apis.ExamineEndedConsole("Map Server", 50).how,
@@ -285,7 +285,7 @@ private slots:
             }
             QVERIFY(::kill(p.lPID, SIGKILL) == 0);
             const ServerProcess next = apis.LaunchServer(program, "Map Server");
-            QVERIFY2(next.lPID > 0, qPrintable(apis.LastLaunchError()));
+            QVERIFY2(next.lPID > 0, qPrintable(next.sError));
             if (!watchFirst) {
                 QTRY_COMPARE(apis.ExamineEndedConsole(aside, 200).state,
                              ConsoleEnding::State::Ended);

@@ -102,7 +102,7 @@ private slots:
         const ServerProcess none =
             os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
         QCOMPARE(none.lPID, -1);
-        QCOMPARE(os.LastLaunchError(), "its working folder " + world + " is not a folder");
+        QCOMPARE(none.sError, "its working folder " + world + " is not a folder");
         QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
         QVERIFY(QDir().mkpath(world));
         const ServerProcess p =
@@ -159,7 +159,7 @@ private slots:
 
         const QList<int> program = proc::Running(folder + "/bin/real-char");
         QVERIFY(program.size() == 1 && ours.ServerProcessId(chr.hProcess) != program[0]);
-        QCOMPARE(ours.SetProcessPriority(chr.hProcess, modAPIs::IDLE_PRIORITY_CLASS), 1);
+        QVERIFY(ours.SetProcessPriority(chr.hProcess, modAPIs::IDLE_PRIORITY_CLASS).ok());
         QCOMPARE(proc::Nices(program[0]), QList<int>(proc::Nices(program[0]).size(), 19));
         QCOMPARE(ours.CloseServerConsole("Char Server"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(!ours.ProcessRuns(chr.hProcess), 5000);

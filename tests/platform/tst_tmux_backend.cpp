@@ -298,15 +298,15 @@ private slots:
         // Every thread changes (lowering: tst_installation); rising above others needs the
         // privilege, else nothing moves.
         QTRY_VERIFY(proc::Nices(p.lPID).size() >= 2);
-        QCOMPARE(os().SetProcessPriority(p.hProcess, 0x1234), 0); // no such class: nothing moves
-        const bool raised = os().SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS) != 0;
+        QVERIFY(!os().SetProcessPriority(p.hProcess, 0x1234)); // no such class: nothing moves
+        const bool raised = os().SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS).ok();
         QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 0));
 
         // An ended process leaves the list and cannot be changed.
         QVERIFY(os().CloseServerConsole("Map Server") != 0);
         QTRY_VERIFY(Ended(p));
         QVERIFY(!Lists(os().GetProcessList(), p.lPID));
-        QCOMPARE(os().SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS), 0);
+        QVERIFY(!os().SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS));
         // The handle goes back once: a stale release leaves alone whatever took its number.
         const int number = static_cast<int>(p.hProcess.raw());
         os().ReleaseProcessHandle(p.hProcess);

@@ -70,13 +70,11 @@ public:
 
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override {
         record("LaunchServer", sExePath);
-        lastLaunchError_ = failingLaunches.value(sExePath);
         if (failingLaunches.contains(sExePath))
-            return ServerProcess::failed();
+            return ServerProcess::failed(failingLaunches.value(sExePath));
         running_.push_back(Running{nextPid_, sExePath.section(u'/', -1), sTitle, nextHandle_});
         return ServerProcess{ProcessHandle{nextHandle_++}, nextPid_++, sExePath};
     }
-    QString LastLaunchError() override { return lastLaunchError_; }
     QString GetProcessList() override {
         record("GetProcessList", {});
         return processListOverride.value_or(list());
@@ -142,13 +140,11 @@ public:
     }
     QString ConsoleLocation() override { return consoleLocation; }
     QString InstallationId() override { return QStringLiteral("corvane-fa4e0f01d0"); }
-    std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
+    OsResult SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override {
         record("SetProcessPriority",
                QStringLiteral("%1 %2").arg(hProcess.raw()).arg(lPriorityClass));
-        lastPriorityError_ = pid(hProcess) ? QString() : QStringLiteral("no process");
-        return pid(hProcess) ? 1 : 0;
+        return pid(hProcess) ? OsResult::Done() : OsResult::Failed(QStringLiteral("no process"));
     }
-    QString LastPriorityError() override { return lastPriorityError_; }
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override {
         watches[hProcess.raw()] = std::move(onEnd);
         return true;
@@ -257,8 +253,6 @@ private:
         if (onCall)
             onCall(op);
     }
-    QString lastLaunchError_;
-    QString lastPriorityError_;
     struct Running {
         std::int32_t pid;
         QString name, title; // program file name, console title

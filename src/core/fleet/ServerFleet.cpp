@@ -143,16 +143,14 @@ void ServerFleet::tmrStatusUpdater_Timer() {
 // The priority step: one tick of tmrHelper some seconds after a complete start raises the map
 // server to high priority, and the log says whether that worked.
 void ServerFleet::tmrHelper_Timer() {
-    const std::int32_t changed = services_.apis->SetProcessPriority(
+    const OsResult changed = services_.apis->SetProcessPriority(
         ServerProc(ServerTable::kMap).hProcess, modAPIs::HIGH_PRIORITY_CLASS);
-    if (changed != 0) {
+    if (changed)
         log_.note(QStringLiteral("Map Server Process was changed to high priority class."));
-    } else {
-        const QString reason = services_.apis->LastPriorityError();
+    else
         log_.note(
             QStringLiteral("Map Server Process could not be changed to high priority class: ") +
-            (reason.isEmpty() ? QStringLiteral("no reason was given") : reason));
-    }
+            changed.error());
     tmrHelper->stop();
 }
 

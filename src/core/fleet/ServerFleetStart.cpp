@@ -80,7 +80,7 @@ std::int16_t ServerFleet::StartServer(int server, float sngWait, bool eventsFirs
         s.process.sExePath = path;
         log_.LauncherLogAdd(QStringLiteral("Error Starting ") + sName +
                             QStringLiteral(", please see output in Server status"));
-        const QString reason = services_.apis->LastLaunchError();
+        const QString reason = s.process.sError;
         s.lastStartError = reason.isEmpty() ? QStringLiteral("no reason was given") : reason;
         log_.note(sName + QStringLiteral(" could not be started: ") + s.lastStartError);
         mirror_.SetPaneText(QStringLiteral("Cannot create the process for ") + sName);

@@ -86,10 +86,6 @@ ServerProcess LinuxApis::LaunchServer(const QString& sExePath, const QString& sT
     return launched;
 }
 
-QString LinuxApis::LastLaunchError() {
-    return launcher_.lastError();
-}
-
 QString LinuxApis::GetProcessList() {
     launcher_.settleHandOvers();
     const std::string list = ListRunningProcesses(installationFolder_);
@@ -278,21 +274,16 @@ QString LinuxApis::ConsoleLocation() {
         .arg(socketName_);
 }
 
-std::int32_t LinuxApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) {
+OsResult LinuxApis::SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) {
     const std::optional<int> nice = NiceForPriorityClass(lPriorityClass);
-    if (!nice) {
-        lastPriorityError_ = QStringLiteral("unknown priority class %1").arg(lPriorityClass);
-        return 0;
-    }
+    if (!nice)
+        return OsResult::Failed(QStringLiteral("unknown priority class %1").arg(lPriorityClass));
     const NiceChange change = IsDescriptor(hProcess)
                                   ? SetNiceOfSession(static_cast<int>(hProcess.raw()), *nice)
                                   : NiceChange::NoProcess;
-    lastPriorityError_ = QString::fromUtf8(DescribeNiceChange(change));
-    return change == NiceChange::Done ? 1 : 0;
-}
-
-QString LinuxApis::LastPriorityError() {
-    return lastPriorityError_;
+    return change == NiceChange::Done
+               ? OsResult::Done()
+               : OsResult::Failed(QString::fromUtf8(DescribeNiceChange(change)));
 }
 
 bool LinuxApis::WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) {

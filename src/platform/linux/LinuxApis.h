@@ -31,7 +31,6 @@ public:
     ~LinuxApis() override;
 
     ServerProcess LaunchServer(const QString& sExePath, const QString& sTitle) override;
-    QString LastLaunchError() override;
     QString GetProcessList() override;
     QString GetConsoleText(const QString& sTitle) override;
     QString GetConsoleColourText(const QString& sTitle) override;
@@ -48,8 +47,7 @@ public:
     ServerProcess FindRunningServer(const QString& sExePath) override;
     QString ConsoleLocation() override;
     QString InstallationId() override { return socketName_; }
-    std::int32_t SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
-    QString LastPriorityError() override;
+    OsResult SetProcessPriority(ProcessHandle hProcess, std::int32_t lPriorityClass) override;
     bool WatchProcessEnd(ProcessHandle hProcess, std::function<void()> onEnd) override;
     std::vector<ServerUsage> ReadServerUsage(const std::vector<ProcessHandle>& hServers) override;
     std::int32_t BeginPortProbe(std::uint16_t port) override { return portProbes_.begin(port); }
@@ -82,7 +80,6 @@ private:
     TmuxClient tmux_;
     ConsoleCapturer captures_;
     ServerLauncher launcher_;
-    QString lastPriorityError_;
     std::string logHelper_;                      // corvane-log, beside the trampoline
     std::unique_ptr<ConsoleLogNotices> notices_; // made with the first console log
     // While a watcher is told of console log problems: the notices' pipe is watched, and what it

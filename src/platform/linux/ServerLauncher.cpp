@@ -333,11 +333,6 @@ void ServerLauncher::endSession(const std::string& target) const {
     tmux_.Run({{"kill-session", "-t", target}});
 }
 
-ServerProcess ServerLauncher::fail(const QString& reason) {
-    lastError_ = reason;
-    return ServerProcess::failed();
-}
-
 // Why tmux refused to make the console: most often a console of that title is still open, left
 // by an earlier run of the launcher.
 QString ServerLauncher::creationFailure(const CommandResult& created, const QString& title) const {
@@ -380,23 +375,23 @@ pid_t ServerLauncher::programPidOf(int pidfd) {
 }
 
 ServerProcess ServerLauncher::launch(const QString& exePath, const QString& title) {
-    lastError_.clear();
     settleHandOvers();
     const std::string path = QFile::encodeName(exePath).toStdString();
     const std::string trampoline = QFile::encodeName(config_.trampolinePath).toStdString();
     if (!TmuxClient::IsExactTitle(title))
-        return fail(QStringLiteral("\"%1\" cannot be a console title").arg(title));
+        return ServerProcess::failed(QStringLiteral("\"%1\" cannot be a console title").arg(title));
     if (const QString problem = ExecutableFileProblem(path, exePath); !problem.isEmpty())
-        return fail(problem);
+        return ServerProcess::failed(problem);
     if (const QString problem = ExecutableFileProblem(trampoline, config_.trampolinePath);
         !problem.isEmpty())
-        return fail(QStringLiteral("the console helper cannot be run: ") + problem);
+        return ServerProcess::failed(QStringLiteral("the console helper cannot be run: ") +
+                                     problem);
 
     const Plan plan = planFor(path, title);
     // tmux would start it in its own folder instead, without a word.
     if (struct stat folder{}; ::stat(plan.folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
-        return fail(QStringLiteral("its working folder %1 is not a folder")
-                        .arg(QFile::decodeName(plan.folder.c_str())));
+        return ServerProcess::failed(QStringLiteral("its working folder %1 is not a folder")
+                                         .arg(QFile::decodeName(plan.folder.c_str())));
     if (Ready ready; takeReady(title, plan, ready))
         return finishLaunch(exePath, std::move(ready.channel), std::move(ready.pidfd), 0, ready.pid,
                             ready.sessionId);
@@ -405,8 +400,9 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
     const auto shared = std::make_shared<LaunchChannel>();
     LaunchChannel& channel = *shared;
     if (!channel.open(plan.environment, plan.arguments))
-        return fail(QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
-                    QString::fromLocal8Bit(std::strerror(errno)));
+        return ServerProcess::failed(
+            QStringLiteral("the hand-over folder for the console helper cannot be made: ") +
+            QString::fromLocal8Bit(std::strerror(errno)));
 
     // One command list, one round trip: the options, the console, and the pipe of its output to
     // the console log, given before the program runs so that its first line is logged too.
@@ -456,18 +452,18 @@ ServerProcess ServerLauncher::launch(const QString& exePath, const QString& titl
         }
     }
     if (!created.succeeded())
-        return fail(creationFailure(created, title));
+        return ServerProcess::failed(creationFailure(created, title));
     NewSession session;
     if (!ParseNewSession(created.output, session)) {
         // tmux made the console but its answer makes no sense: the title is ours, end it.
         endSession(TmuxClient::SessionTarget(title));
-        return fail(QStringLiteral("tmux gave an answer that cannot be read: ") +
-                    QString::fromStdString(created.output).trimmed());
+        return ServerProcess::failed(QStringLiteral("tmux gave an answer that cannot be read: ") +
+                                     QString::fromStdString(created.output).trimmed());
     }
     if (session.name != title.toStdString()) {
         endSession(session.id);
-        return fail(QStringLiteral("tmux named the console \"%1\" instead")
-                        .arg(QString::fromStdString(session.name)));
+        return ServerProcess::failed(QStringLiteral("tmux named the console \"%1\" instead")
+                                         .arg(QString::fromStdString(session.name)));
     }
 
     // Take hold of the console's process before the trampoline may start the program, so the
@@ -503,7 +499,7 @@ ServerProcess ServerLauncher::finishLaunch(const QString& exePath,
         failure = QStringLiteral("the console ended before the program was executed");
     if (!failure.isEmpty()) {
         endSession(sessionId);
-        return fail(failure);
+        return ServerProcess::failed(failure);
     }
     if (!channel.trampolineHasOpened())
         openHandOvers_.push_back(shared);

@@ -27,9 +27,6 @@ public:
 
     ServerProcess launch(const QString& exePath, const QString& title);
 
-    // Why the last launch failed, for the operator; empty after one that succeeded.
-    const QString& lastError() const { return lastError_; }
-
     // How the next consoles titled title start their program. A console made ready for that title
     // with other options is closed.
     void setLaunchOptions(const QString& title, const LaunchOptions& options);
@@ -67,7 +64,6 @@ public:
 
 private:
     void endSession(const std::string& target) const;
-    ServerProcess fail(const QString& reason);
 
 public:
     // Lets go of the hand-overs that launches accepted before their trampoline had opened them,
@@ -122,7 +118,6 @@ private:
 
     LinuxBackendConfig config_;
     TmuxClient tmux_;
-    QString lastError_;
     QHash<QString, std::string> logCommands_;
     QHash<QString, LaunchOptions> launchOptions_;
     QStringList logProblems_;
