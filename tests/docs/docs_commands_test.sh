@@ -2,8 +2,8 @@
 # What the man page, the README and the manual show an operator is what the launcher does: the
 # options and their texts of --help, the line --version prints, the commands that find the tmux
 # socket of a server folder, run as shown on the socket that a launcher started on a folder reached
-# through a link names in its log, and the manual's commands that remove every file a user's
-# launcher wrote.
+# through a link names in its log, the manual's commands that remove every file a user's launcher
+# wrote, and the source layout page's libraries and folders, which are the build's.
 #
 # Usage: docs_commands_test.sh SOURCE_FOLDER MAN_PAGE LAUNCHER
 # MAN_PAGE is the configured one of the build (its version filled in).
@@ -163,4 +163,17 @@ run_status=$?
     fail "scripts/run.sh without a display printed: $(cat "$work/run.out")"
 [ -e "$work/run-build" ] && fail "scripts/run.sh without a display made its build folder"
 step "scripts/run.sh without a display says so and builds nothing"
+# ---- the source layout page -----------------------------------------------------------------------
+
+layout="$source_dir/docs/dev/source-layout.md"
+built="$(sed -n 's/^add_library(\(corvane_[a-z_]*\) .*/\1/p' "$source_dir/src/CMakeLists.txt" | sort -u)"
+shown="$(grep '^src/' "$layout" | grep -o ' corvane_[a-z_]*' | tr -d ' ' | sort -u)"
+[ -n "$built" ] && [ "$built" = "$shown" ] ||
+    fail "the layout page names the libraries [$(echo $shown)], the build makes [$(echo $built)]"
+for folder in "$source_dir"/src/*/ "$source_dir"/src/core/*/; do
+    folder="${folder#"$source_dir/"}"
+    grep -qF "\`$folder" "$layout" || grep -q "^${folder%/}[/ *]" "$layout" ||
+        fail "the layout page does not name $folder"
+done
+step "the layout page names the build's $(echo "$built" | wc -l) libraries and every source folder"
 echo "PASS: the documents show what the launcher does"
