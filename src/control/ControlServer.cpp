@@ -476,14 +476,13 @@ QStringList ControlServer::consoleLines(int server) const {
 
 QStringList ControlServer::NewConsoleLines(const QStringList& before, const QStringList& now) {
     // The console shows its last lines: now is the end of before and the lines that came since.
-    // The latest place where before's last lines stand in now ends what was seen.
-    const qsizetype tail = qMin<qsizetype>(before.size(), 20);
-    if (tail == 0)
-        return now;
-    const QStringList seen = before.mid(before.size() - tail);
-    for (qsizetype end = now.size(); end >= tail; --end)
-        if (now[end - 1] == seen.last() && now.mid(end - tail, tail) == seen)
-            return now.mid(end);
+    // The latest place where the most of before's last lines stand in now ends what was seen.
+    for (qsizetype tail = qMin<qsizetype>(before.size(), 20); tail > 0; --tail) {
+        const QStringList seen = before.mid(before.size() - tail);
+        for (qsizetype end = now.size(); end >= tail; --end)
+            if (now[end - 1] == seen.last() && now.mid(end - tail, tail) == seen)
+                return now.mid(end);
+    }
     return now;
 }
 

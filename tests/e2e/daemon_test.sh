@@ -85,7 +85,8 @@ _init_completion() { words=("${COMP_WORDS[@]}") cword=$COMP_CWORD cur=${COMP_WOR
 source "$(dirname "$0")/../../packaging/corvanectl.bash-completion"
 completed() { COMP_WORDS=(corvanectl "$@") COMP_CWORD=$# && { _corvanectl; printf '%s\n' "${COMPREPLY[@]}" | sort | xargs; }; }
 verbs="$("$ctl" --help | awk '/^  [a-z]/ { print $1 }' | sort | xargs)"
-[ "$(completed --server-dir /srv "")" = "$(xargs -n 1 <<<"--help --server-dir $verbs" | sort | xargs)" ] ||
+# shellcheck disable=SC2086
+[ "$(completed --server-dir /srv "")" = "$(printf '%s\n' --help --server-dir $verbs | sort | xargs)" ] ||
     fail "the verbs completed: $(completed "") (--help lists: $verbs)"
 [ "$(completed kill "")" = "--yes char login map" ] || fail "kill completes: $(completed kill "")"
 [ "$(completed console map -)" = "-f -n" ] || fail "console map completes: $(completed console map -)"
@@ -186,7 +187,7 @@ done
 # Without --start, nothing is started. With a control group (where groups can be made), its
 # members reach the launcher through the server folder's socket and others are refused.
 if (($(id -u) == 0)) && command -v groupadd >/dev/null && command -v setpriv >/dev/null; then
-    group="corvane-ctl-$$"
+    group="corvane-ctl-$(od -An -N4 -tx4 /dev/urandom | tr -d " ")" # machine-wide: no PID in it
     groupadd "$group" || fail "cannot make group $group"
     printf '[Launcher]\ncontrol group = %s\n' "$group" >>"$ini"
     chmod o+x "$work"
