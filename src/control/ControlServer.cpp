@@ -130,6 +130,15 @@ Request Parse(const QByteArray& line) {
     return r;
 }
 
+// The last count lines, as many of them as an answer holds.
+QStringList LastLines(const QStringList& lines, int count) {
+    qsizetype from = lines.size(), bytes = 0;
+    while (from > 0 && lines.size() - from < count &&
+           (bytes += lines[from - 1].size() + 1) <= ControlServer::kMaxAnswerChars)
+        --from;
+    return lines.mid(from);
+}
+
 QString SizeText(qint64 bytes) {
     return QLocale::c().formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
@@ -257,7 +266,7 @@ ControlServer::Reply ControlServer::handle(const QByteArray& line, const QString
         if (r.follow && followers_ >= kMaxFollowers)
             return {Refused(QStringLiteral("too many clients follow already")), {}};
         const QStringList all = console ? consoleLines(r.servers[0]) : core_.log().lines();
-        Reply reply{LinesAnswer(all.mid(qMax<qsizetype>(0, all.size() - r.lines))), {}};
+        Reply reply{LinesAnswer(LastLines(all, r.lines)), {}};
         if (r.follow && console)
             reply.follow = [this, server = r.servers[0], all](QLocalSocket* socket) {
                 followConsole(socket, server, all);

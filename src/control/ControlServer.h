@@ -56,8 +56,9 @@ public:
     static QStringList NewConsoleLines(const QStringList& before, const QStringList& now);
 
     static constexpr qint64 kMaxRequestBytes = 16384;
-    // The most lines a read asks for.
+    // The most lines a read asks for, and the most characters of them in its answer.
     static constexpr int kMaxLines = 10000;
+    static constexpr qsizetype kMaxAnswerChars = 1024 * 1024;
     // A follower this far behind in reading is let go.
     static constexpr qint64 kMaxUnreadBytes = 256 * 1024;
     // The most clients that follow at once.

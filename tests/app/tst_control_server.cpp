@@ -168,6 +168,13 @@ private slots:
         read["lines"] = 3;
         const QStringList last = h.core().log().lines().mid(h.logCount() - 3);
         QCOMPARE(ask(control, read)["lines"].toArray().toVariantList(), QVariant(last).toList());
+        // However many are asked for, an answer holds a bounded tail of them.
+        h.apis.consoles["Map Server"] = (QString(4000, u'y') + u'\n').repeated(2000) + "end\n";
+        read = on("console", {"map"});
+        read["lines"] = ControlServer::kMaxLines;
+        const QJsonArray lines = ask(control, read)["lines"].toArray();
+        QCOMPARE(lines.last().toString(), "end");
+        QCOMPARE(lines.size(), ControlServer::kMaxAnswerChars / 4001 + 1);
     }
 
     void newConsoleLines_data() {
