@@ -3,6 +3,7 @@
 #include "AlertDelivery.h"
 #include "ControlServer.h"
 #include "HistoryRecorder.h"
+#include "LauncherKeys.h"
 #include "Platform.h"
 #include "StatusReporter.h"
 
@@ -46,7 +47,25 @@ LauncherApp::~LauncherApp() = default;
 
 void LauncherApp::serveControl(const QString& serverFolder) {
     const QString path = ControlServer::SocketPath(privateFolder_, serverFolder);
-    control_ = std::make_unique<ControlServer>(core_);
+    const auto newControl = [this] {
+        control_ = std::make_unique<ControlServer>(core_);
+        control_->sendTestAlert = [this] { alerts_->sendTest(); };
+    };
+    newControl();
+    // With a control group, only the shared socket: the group's members and this user reach it.
+    if (const QString group = core_.settings().Read(LauncherKeys::kControlGroup).trimmed();
+        !group.isEmpty()) {
+        if (control_->listenShared(serverFolder, group)) {
+            core_.log().note(QStringLiteral("corvanectl of group ") + group +
+                             QStringLiteral(" reaches this launcher at ") +
+                             ControlServer::SharedSocketPath(serverFolder));
+            return;
+        }
+        core_.log().note(QStringLiteral("No control socket for group ") + group +
+                         QStringLiteral(": ") + control_->error() +
+                         QStringLiteral("; only this user's corvanectl reaches this launcher."));
+        newControl();
+    }
     if (path.isEmpty())
         core_.log().note(QStringLiteral("No control socket: the user's private folder cannot be "
                                         "used; corvanectl cannot reach this launcher."));

@@ -27,7 +27,8 @@ public:
     LauncherApp& operator=(const LauncherApp&) = delete;
 
     // Listens for corvanectl on the server folder's control socket, once this launcher holds the
-    // folder; the log says where, or why it cannot.
+    // folder: the private one, or with a control group the group's in the server folder; the log
+    // says where, or why it cannot.
     void serveControl(const QString& serverFolder);
     // No longer listens, and removes the socket: for a program that ends without its destructors.
     void closeControl();

@@ -25,6 +25,12 @@ public:
     CheckedFolder& operator=(const CheckedFolder&) = delete;
 
     const QString& path() const { return path_; }
+    // A path to name in this folder that goes through the held folder, not through its path: a
+    // socket bound there lands in this folder even when the path was swapped meanwhile.
+    QString heldPath(const QString& name) const;
+    // Gives the socket name in the folder to the folder's group, for reading and writing (0660):
+    // only a socket of this user's, never through a link. False with the reason otherwise.
+    bool shareSocket(const QString& name, QString* error) const;
 
     // Opens the file name for appending, creating it private. False with the reason when it
     // cannot, a link in its place included.

@@ -4,7 +4,8 @@
 # plain line per log line; a crashed server is relaunched; a second launcher on the folder is
 # refused with a line naming the running one; SIGTERM stops the servers and ends it with status 0.
 #
-# corvanectl reaches it: its status, a start refused while online, a stop and a start.
+# corvanectl reaches it: its status, a start refused while online, a stop and a start, then every
+# other verb once; with a control group, a member of the group reaches it and nobody else does.
 #
 # Usage: daemon_test.sh PATH/TO/corvane-launcherd (in a PID namespace of its own: own_processes.sh)
 set -uo pipefail
@@ -16,9 +17,17 @@ export TMUX_TMPDIR="$work/home" TMPDIR="$work/home" CORVANE_STANDIN_PORT=0
 unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
 mkdir -p "$HOME" "$work/servers"
 cp "$programs"/{login-server,char-server,map-server} "$work/servers/"
-pid=""
+# A world to back up, and a restart of the map server scheduled half a day away.
+echo "the world" >"$work/servers/world.txt"
+ini="$work/servers/corvane-launcher.ini"
+printf '[Map Server]\nbackup path = world.txt\n[Schedule nightly]\nservers = map\ntask = restart\nat = %02d:00\n' \
+    $(((10#$(date +%H) + 12) % 24)) >"$ini"
+chmod 600 "$ini"
+pid="" follower="" group=""
 cleanup() {
     [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
+    [ -n "$follower" ] && kill -KILL "$follower" 2>/dev/null
+    [ -n "$group" ] && groupdel "$group" 2>/dev/null
     pkill -KILL -f "^$work/servers/" 2>/dev/null
     pkill -KILL -x tmux 2>/dev/null # only this namespace's: the test runs in one of its own
     rm -rf "$work"
@@ -69,6 +78,19 @@ fi
 
 # The control client: no launcher, the status, a refusal, a stop and a start.
 ctl="$programs/corvanectl"
+# Its bash completion offers the verbs that --help lists, the servers and each verb's options.
+complete() { :; }
+_init_completion() { words=("${COMP_WORDS[@]}") cword=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}; }
+# shellcheck source=../../packaging/corvanectl.bash-completion
+source "$(dirname "$0")/../../packaging/corvanectl.bash-completion"
+completed() { COMP_WORDS=(corvanectl "$@") COMP_CWORD=$# && { _corvanectl; printf '%s\n' "${COMPREPLY[@]}" | sort | xargs; }; }
+verbs="$("$ctl" --help | awk '/^  [a-z]/ { print $1 }' | sort | xargs)"
+# shellcheck disable=SC2086
+[ "$(completed --server-dir /srv "")" = "$(printf '%s\n' --help --server-dir $verbs | sort | xargs)" ] ||
+    fail "the verbs completed: $(completed "") (--help lists: $verbs)"
+[ "$(completed kill "")" = "--yes char login map" ] || fail "kill completes: $(completed kill "")"
+[ "$(completed console map -)" = "-f -n" ] || fail "console map completes: $(completed console map -)"
+[ "$(completed send map "")" = "" ] || fail "send map completes: $(completed send map "")"
 "$ctl" --server-dir "$work" status >/dev/null 2>&1
 status=$?
 ((status == 3)) || fail "corvanectl on a folder without a launcher ended with $status"
@@ -91,6 +113,59 @@ wait_until 20 "three servers running again" all_running
 wait_until 10 "online again" grep -q "All servers are online\|Map Server PID is" "$work/err"
 sleep 1
 
+# Every other verb once, each logged with who asked; the log followed meanwhile.
+c() { "$ctl" --server-dir "$work/servers" "$@"; }
+c stop nosuch >/dev/null 2>&1
+status=$?
+((status == 2)) || fail "a stop of an unknown server ended with $status"
+c log -f >"$work/follow" &
+follower=$!
+(($(c log -n 2 | wc -l) == 2)) || fail "log -n 2 printed: $(c log -n 2)"
+map="$(server_pid map-server)"
+c restart "Map Server" >/dev/null || fail "corvanectl restart failed"
+restarted() { local now; now="$(server_pid map-server)"; [ -n "$now" ] && [ "$now" != "$map" ]; }
+wait_until 30 "the map server restarted" restarted
+said="$(c kill char 2>&1)"
+status=$?
+((status == 1)) && [[ "$said" == *"--yes"* ]] || fail "kill without --yes ended with $status: $said"
+c kill --yes char >/dev/null || fail "corvanectl kill --yes failed"
+char_ended() { [ -z "$(server_pid char-server)" ]; }
+wait_until 10 "the char server killed" char_ended
+c start char >/dev/null || fail "corvanectl start char failed"
+wait_until 20 "three servers running after the kill" all_running
+said="$(c send map $'status\x03' 2>&1)"
+status=$?
+((status == 1)) && [[ "$said" == *"control characters"* ]] || fail "a control character sent: $status $said"
+wait_until 10 "a command sent to the map server" c send map status
+answered() { c console map -n 100 | grep -q "answers status"; }
+wait_until 10 "the map server's answer in its console" answered
+c backup map >/dev/null || fail "corvanectl backup failed"
+backed_up() { c backups map | grep -q "^map-server-"; }
+wait_until 30 "the backup listed" backed_up
+archive="$(c backups map | head -n 1 | cut -d' ' -f1)"
+c restore map "$archive" 2>/dev/null && fail "a restore without --yes was done"
+c stop map >/dev/null || fail "corvanectl stop map failed"
+map_ended() { [ -z "$(server_pid map-server)" ]; }
+wait_until 30 "the map server stopped" map_ended
+echo "changed" >"$work/servers/world.txt"
+c restore --yes map "$archive" >/dev/null || fail "corvanectl restore failed"
+restored() { grep -qx "the world" "$work/servers/world.txt"; }
+wait_until 30 "the world restored" restored
+started_after_restore() { c start map >/dev/null 2>&1; }
+wait_until 10 "a start of the map server after its restore" started_after_restore
+c schedule | grep -q "^Map Server: Next: restart at" || fail "schedule printed: $(c schedule)"
+c skip-next-restart map >/dev/null || fail "corvanectl skip-next-restart failed"
+c test-alert >/dev/null || fail "corvanectl test-alert failed"
+wait_until 10 "the test alert in the followed log" grep -q "No test alert sent" "$work/follow"
+kill "$follower"
+follower=""
+for action in "restart Map Server" "kill Char Server" "send to Map Server" "backup of Map Server" \
+    "restore of Map Server from $archive" "skip of the next restart of Map Server" test-alert; do
+    grep -q "Control: $action asked by $(id -un) (uid $(id -u))." "$work/follow" ||
+        fail "\"$action\" was not logged with its asker"
+done
+wait_until 20 "three servers running after the verbs" all_running
+
 # A crash is relaunched.
 map="$(server_pid map-server)"
 kill -KILL "$map"
@@ -109,12 +184,32 @@ for server in login-server char-server map-server; do
     [ -z "$(server_pid $server)" ] || fail "$server still runs after the launcher ended"
 done
 
-# Without --start, nothing is started.
+# Without --start, nothing is started. With a control group (where groups can be made), its
+# members reach the launcher through the server folder's socket and others are refused.
+if (($(id -u) == 0)) && command -v groupadd >/dev/null && command -v setpriv >/dev/null; then
+    group="corvane-ctl-$(od -An -N4 -tx4 /dev/urandom | tr -d " ")" # machine-wide: no PID in it
+    groupadd "$group" || fail "cannot make group $group"
+    printf '[Launcher]\ncontrol group = %s\n' "$group" >>"$ini"
+    chmod o+x "$work"
+fi
 "$daemon" --server-dir "$work/servers" 2>"$work/err" &
 pid=$!
 wait_until 10 "server folder line" grep -q "Server folder: " "$work/err"
 sleep 2
 [ -z "$(server_pid login-server)" ] || fail "a server was started without --start"
+if [ -n "$group" ]; then
+    modes="$(stat -c '%a %G' "$work/servers/.corvane-control"{,/corvanectl.sock} | xargs)"
+    [ "$modes" = "2750 $group 660 $group" ] || fail "the control folder and socket are: $modes"
+    as_nobody() { setpriv --reuid=nobody --regid=nogroup "$@" "$ctl" --server-dir "$work/servers" test-alert; }
+    as_nobody --clear-groups >/dev/null 2>&1
+    status=$?
+    ((status == 3)) || fail "a user outside the control group was not refused: $status"
+    as_nobody --groups="$(getent group "$group" | cut -d: -f3)" >/dev/null ||
+        fail "a member of the control group was refused"
+    grep -q "Control: test-alert asked by nobody (uid $(id -u nobody))." "$work/err" ||
+        fail "the member's test alert was not logged"
+    c status >/dev/null || fail "the launcher's own user was refused with a control group"
+fi
 kill -TERM "$pid"
 wait "$pid"
 status=$?

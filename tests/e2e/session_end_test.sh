@@ -3,7 +3,8 @@
 # which the launcher joins through SESSION_MANAGER as any Qt program does. A checkpoint (a save
 # while the session goes on) leaves the launcher and its servers running; the session's end, with
 # the window in the tray, ends them as closing the window does. Both are asked as desktops ask at
-# log-out: save of both kinds, any interaction allowed.
+# log-out: save of both kinds, any interaction allowed. corvanectl reaches the desktop launcher as
+# it reaches the one without a window.
 #
 # Usage: session_end_test.sh PATH/TO/corvane-launcher
 set -uo pipefail
@@ -25,6 +26,11 @@ wait_until 15 "xsm to start its session" test -s "$work/address"
 SESSION_MANAGER="$(cat "$work/address")" && export SESSION_MANAGER
 saves_done() { (($(grep -c 'received SAVE YOURSELF DONE' "$work/xsm.log") >= $1)); }
 start_launcher_and_servers
+# corvanectl reaches the desktop launcher too: a line typed into a console, its answer read back.
+ctl=("$(dirname "$launcher")/corvanectl" --server-dir "$launched_folder")
+wait_until 10 "corvanectl to send to the map server" eval '"${ctl[@]}" send map status >/dev/null'
+answered() { "${ctl[@]}" console map -n 100 | grep -q "answers status"; }
+wait_until 10 "the map server's answer through corvanectl" answered
 # A new client answers a first save at once.
 wait_until 10 "the launcher to join the session" saves_done 1
 sm_window="$(xdotool search --name '^xsm: ' | head -n 1)"

@@ -48,6 +48,7 @@ dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"
 prefix="$work/root/usr" share="$work/root/usr/share" id=org.corvane.CorvaneLauncher
 for file in bin/corvane-launcher bin/corvane-launcherd bin/corvanectl \
     share/man/man1/corvane-launcherd.1.gz share/man/man1/corvanectl.1.gz \
+    share/bash-completion/completions/corvanectl \
     libexec/corvane-launcher/corvane-exec \
     libexec/corvane-launcher/corvane-log libexec/corvane-launcher/corvane-noutmp.so \
     share/corvane-launcher/launcherdata/{off,on,error}.ico share/applications/$id.desktop \

@@ -13,7 +13,7 @@ constexpr const LauncherKey* kAll[] = {
     &kSampleSeconds,  &kHistoryWriteSeconds, &kCrashReportsKept, &kRelaunchBurst,
     &kRelaunchWindow, &kRelaunchFirstDelay,  &kRelaunchMaxDelay, &kRelaunchStableAfter,
     &kReadyConsole,   &kLoginCloseRequest,   &kCharCloseRequest, &kMapCloseRequest,
-    &kKeepHistory,
+    &kKeepHistory,    &kControlGroup,
 };
 
 QString Simplified(QStringView name) {

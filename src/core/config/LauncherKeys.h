@@ -41,6 +41,7 @@ inline constexpr LauncherKey kStatusPort{"Status Port", Type::Number, "18731", 0
 inline constexpr LauncherKey kStatusToken{"Status Token", Type::Token, "", 0, 0, true, true};
 inline constexpr LauncherKey kTrustedGroup{"Trusted Group", Type::Group, "", 0, 0, true, true};
 inline constexpr LauncherKey kLogGroup{"Log Group", Type::Group, ""};
+inline constexpr LauncherKey kControlGroup{"Control Group", Type::Group, "", 0, 0, false, true};
 inline constexpr LauncherKey kLogSizeKb{"Log File Size Limit KB", Type::Number, "10240", 16,
                                         4 * 1024 * 1024};
 inline constexpr LauncherKey kLogFilesKept{"Log Files Kept", Type::Number, "5", 0, 100};

@@ -117,6 +117,28 @@ bool CheckedFolder::LetGroupRead(const QString& path, const QString& group, QStr
     return true;
 }
 
+QString CheckedFolder::heldPath(const QString& name) const {
+    return QStringLiteral("/proc/self/fd/%1/").arg(fd_) + name;
+}
+
+bool CheckedFolder::shareSocket(const QString& name, QString* error) const {
+    struct stat st {};
+    if (!IsPlainName(name) ||
+        ::fstatat(fd_, NameBytes(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISSOCK(st.st_mode) || st.st_uid != ::geteuid()) {
+        *error = QStringLiteral("it is not a socket of this user's");
+        return false;
+    }
+    // Nobody else may write to the folder, so the socket checked is the one changed.
+    if (::fchownat(fd_, NameBytes(name).constData(), static_cast<uid_t>(-1), folderGroup_,
+                   AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fchmodat(fd_, NameBytes(name).constData(), 0660, 0) != 0) {
+        *error = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
 CheckedFolder::~CheckedFolder() {
     ::close(fd_);
 }
