@@ -78,7 +78,9 @@ for needed in tmux libqt6core6 libicu72 libssl3; do
 done
 for library in "${graphical[@]}"; do
     grep -qx -- "$library" <<<"$closure" &&
-        fail "corvane-launcherd pulls in $library: $(grep -e "^$library\$" -e "Depends: <\?$library>\?\$" -B40 "$work/closure.txt" | grep '^[^ |]' | tail -n 2 | tr '\n' ' ')"
+        fail "corvane-launcherd pulls in $library, which is a dependency of:" \
+            "$(awk -v l="$library" '/^[^ |]/ {p = $0} /Depends: / && ($NF == l || $NF == "<" l ">") {print p}' \
+                "$work/closure.txt" | sort -u | tr '\n' ' ')"
 done
 # What apt would do here; on this machine the desktop is installed, so this is for the record.
 apt-get install --simulate --no-install-recommends "$daemon_deb" >"$work/simulate.txt" 2>&1 ||
