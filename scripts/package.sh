@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the launcher in Release (build-package/, or CORVANE_PACKAGE_DIR) and makes its Debian
-# package there: corvane-launcher_<version>_<arch>.deb. Install it with: sudo apt install ./<file>
+# packages there: corvane-launcherd_<version>_<arch>.deb (the launcher without a desktop,
+# corvanectl and the helpers) and corvane-launcher_<version>_<arch>.deb (the desktop launcher, which
+# depends on the first). Install them with: sudo apt install ./corvane-launcher*_<version>_<arch>.deb
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${CORVANE_PACKAGE_DIR:-$root/build-package}"
@@ -15,6 +17,6 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL
     -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target corvane-launcher corvane-launcherd corvanectl corvane-exec corvane-log \
     corvane-noutmp corvane-manpage corvane-changelog
-rm -f "$build"/corvane-launcher_*.deb
+rm -f "$build"/corvane-launcher_*.deb "$build"/corvane-launcherd_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
-ls "$build"/corvane-launcher_*.deb
+ls "$build"/corvane-launcherd_*.deb "$build"/corvane-launcher_*.deb

@@ -1,60 +1,171 @@
 #!/usr/bin/env bash
-# The Debian package as an operator gets it: built by scripts/package.sh, unpacked into a scratch
-# root and checked with the desktop's own validators. The installed launcher answers its command
-# line and a missing display without a window; on a private Xvfb with icewm it runs the servers of
-# a folder of stand-ins given by --server-dir and by a link; after one is killed outright, the next
-# start watches the servers it left, a second start on the folder brings its window back from the
-# tray and ends, and SIGTERM or SIGHUP end it as closing its window does.
+# The Debian packages as an operator gets them: built by scripts/package.sh and checked by lintian;
+# the launcher without a desktop shown to pull in no graphical library; an upgrade from the single
+# package of earlier versions made in a scratch dpkg database; both unpacked into a scratch root and
+# checked with the desktop's own validators. The installed launcher answers its command line and a
+# missing display without a window; on a private Xvfb with icewm it runs the servers of a folder of
+# stand-ins given by --server-dir and by a link; after one is killed outright, the next start
+# watches the servers it left, a second start on the folder brings its window back from the tray
+# and ends, and SIGTERM or SIGHUP end it as closing its window does.
 #
 # Usage: package_install_test.sh PACKAGE_FOLDER STANDIN_FOLDER
 # Exits 77 (skipped) when no package was built, unless CORVANE_REQUIRE_PACKAGE=1.
 set -uo pipefail
 standins="${2:?usage: $0 PACKAGE_FOLDER STANDIN_FOLDER}"
-deb="$(ls -t "$1"/corvane-launcher_*.deb 2>/dev/null | head -n 1)"
-if [ -z "$deb" ]; then
+# corvane-launcherd: the launcher without a desktop, corvanectl, the helpers; corvane-launcher: the
+# desktop launcher.
+daemon_deb="$(ls -t "$1"/corvane-launcherd_*.deb 2>/dev/null | head -n 1)"
+desktop_deb="$(ls -t "$1"/corvane-launcher_*.deb 2>/dev/null | head -n 1)"
+if [ -z "$daemon_deb" ] && [ -z "$desktop_deb" ]; then
     echo "no package in $1: scripts/package.sh builds it" >&2
     [ "${CORVANE_REQUIRE_PACKAGE:-0}" = 1 ] && exit 1
     exit 77
 fi
-launcher="" # the installed one, once the package is unpacked
+launcher="" # the installed one, once the packages are unpacked
 # shellcheck source=../e2e/desktop_session.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../e2e/desktop_session.sh"
+[ -n "$daemon_deb" ] && [ -n "$desktop_deb" ] ||
+    fail "scripts/package.sh makes two packages, $1 holds: $(ls "$1"/*.deb)"
+version="$(dpkg-deb -f "$desktop_deb" Version)"
+[ "$(dpkg-deb -f "$daemon_deb" Version)" = "$version" ] ||
+    fail "the packages' versions differ: $(dpkg-deb -f "$daemon_deb" Version) and $version"
 
-# ---- the package itself ------------------------------------------------------------------------
+# ---- the packages themselves ---------------------------------------------------------------------
 
 # lintian, pedantic: no error or warning, and only the informational and pedantic tags that the
-# developers' page on the Debian package names, each with why it is kept.
+# developers' page on the Debian packages names, each with why it is kept.
 command -v lintian >/dev/null || fail "no lintian: scripts/setup.sh --for-tests installs it"
-lintian --pedantic --info --tag-display-limit 0 --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
-    fail "lintian: $(cat "$work/lintian.log")"
 source_dir="$(dirname "${BASH_SOURCE[0]}")/../.."
 kept="$(sed -n '/^## Lintian/,/^## /p' "$source_dir/docs/dev/package.md" | sed -n 's/^- `\([a-z0-9-]*\)`.*/\1/p')"
-while read -r kind _ tag _; do
-    [ -n "$tag" ] || continue
-    grep -qx -- "$tag" <<<"$kept" || fail "lintian's $kind $tag is not named in docs/dev/package.md: $(cat "$work/lintian.log")"
-done < <(grep -E '^[EWIPX]: ' "$work/lintian.log")
-step "lintian --pedantic accepts the package"
+for deb in "$daemon_deb" "$desktop_deb"; do
+    lintian --pedantic --info --tag-display-limit 0 --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
+        fail "lintian on $deb: $(cat "$work/lintian.log")"
+    while read -r kind _ tag _; do
+        [ -n "$tag" ] || continue
+        grep -qx -- "$tag" <<<"$kept" ||
+            fail "lintian's $kind $tag is not named in docs/dev/package.md: $(cat "$work/lintian.log")"
+    done < <(grep -E '^[EWIPX]: ' "$work/lintian.log")
+done
+step "lintian --pedantic accepts both packages"
 
-depends="$(dpkg-deb -f "$deb" Depends)"
-# tmux and the history's SQLite driver plugin named; the libraries (Qt Charts and Qt SQL among
-# them) found by shlibdeps
-for dependency in tmux libqt6sql6-sqlite libqt6widgets6 libqt6charts6 libc6; do
-    grep -q "$dependency" <<<"$depends" || fail "$dependency is not among the dependencies: $depends"
+daemon_depends="$(dpkg-deb -f "$daemon_deb" Depends)"
+desktop_depends="$(dpkg-deb -f "$desktop_deb" Depends)"
+# tmux named; the libraries (Qt Network and Qt HTTP Server among them) found by shlibdeps
+for dependency in tmux libqt6network6 libqt6httpserver6 libqt6core6 libc6; do
+    grep -qw -- "$dependency" <<<"$daemon_depends" ||
+        fail "$dependency is not among corvane-launcherd's dependencies: $daemon_depends"
 done
-dpkg-deb -c "$deb" | grep -E '/(login|char|map)-server$' && fail "the package holds stand-in servers"
-dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"
-[ -f "$work/root/lib/systemd/system/corvane-launcherd@.service" ] ||
-    fail "the package lacks /lib/systemd/system/corvane-launcherd@.service"
-prefix="$work/root/usr" share="$work/root/usr/share" id=org.corvane.CorvaneLauncher
-for file in bin/corvane-launcher bin/corvane-launcherd bin/corvanectl \
-    share/man/man1/corvane-launcherd.1.gz share/man/man1/corvanectl.1.gz \
-    share/bash-completion/completions/corvanectl \
-    libexec/corvane-launcher/corvane-exec \
-    libexec/corvane-launcher/corvane-log libexec/corvane-launcher/corvane-noutmp.so \
-    share/corvane-launcher/launcherdata/{off,on,error}.ico share/applications/$id.desktop \
-    share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg; do
-    [ -f "$prefix/$file" ] || fail "the package lacks /usr/$file"
+# The desktop launcher runs the helpers of its own build; the history's SQLite driver plugin named,
+# the libraries (Qt Widgets, Qt Charts, Qt SQL) found by shlibdeps.
+grep -qF "corvane-launcherd (= $version)" <<<"$desktop_depends" ||
+    fail "corvane-launcher does not depend on corvane-launcherd (= $version): $desktop_depends"
+for dependency in libqt6sql6-sqlite libqt6widgets6 libqt6charts6 libqt6sql6; do
+    grep -qw -- "$dependency" <<<"$desktop_depends" ||
+        fail "$dependency is not among corvane-launcher's dependencies: $desktop_depends"
 done
+
+# Everything the launcher without a desktop pulls in, recursively, as apt would install it on a
+# machine without a desktop: no graphical library.
+graphical=(libqt6gui6 libqt6widgets6 libx11-6 libxcb1 libgl1 libegl1 libwayland-client0)
+mapfile -t names < <(tr ',|' '\n\n' <<<"$daemon_depends" | sed 's/(.*)//; s/:any//; s/[[:space:]]//g' | grep .)
+apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+    --no-enhances "${names[@]}" >"$work/closure.txt" 2>&1 ||
+    fail "apt-cache depends ${names[*]}: $(cat "$work/closure.txt")"
+closure="$(sed -n 's/^[ |]*[A-Za-z]*Depends: //p; /^[^ |]/p' "$work/closure.txt" | tr -d '<>' | sort -u)"
+# The closure holds what the package names and what those depend on, or it was not read.
+for needed in tmux libqt6core6 libicu72 libssl3; do
+    grep -qx -- "$needed" <<<"$closure" || fail "$needed is not in corvane-launcherd's closure: $closure"
+done
+for library in "${graphical[@]}"; do
+    grep -qx -- "$library" <<<"$closure" &&
+        fail "corvane-launcherd pulls in $library, which is a dependency of:" \
+            "$(awk -v l="$library" '/^[^ |]/ {p = $0} /Depends: / && ($NF == l || $NF == "<" l ">") {print p}' \
+                "$work/closure.txt" | sort -u | tr '\n' ' ')"
+done
+# What apt would do here; on this machine the desktop is installed, so this is for the record.
+apt-get install --simulate --no-install-recommends "$daemon_deb" >"$work/simulate.txt" 2>&1 ||
+    fail "apt-get install --simulate $daemon_deb: $(cat "$work/simulate.txt")"
+sed 's/^/    apt: /' "$work/simulate.txt"
+for library in "${graphical[@]}"; do
+    grep -q "^Inst $library " "$work/simulate.txt" && fail "apt would install $library for corvane-launcherd"
+done
+step "corvane-launcherd pulls in $(wc -l <<<"$closure") packages, none of ${graphical[*]}"
+
+# Who holds what: the launcher without a desktop, its client, the helpers, the unit, their pages and
+# the documentation in corvane-launcherd; the window and all that the desktop shows in
+# corvane-launcher; nothing in both, no stand-in server in either.
+id=org.corvane.CorvaneLauncher
+files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort; }
+daemon_files="$(files_of "$daemon_deb")" desktop_files="$(files_of "$desktop_deb")"
+for file in /usr/bin/corvane-launcherd /usr/bin/corvanectl /usr/libexec/corvane-launcher/corvane-exec \
+    /usr/libexec/corvane-launcher/corvane-log /usr/libexec/corvane-launcher/corvane-noutmp.so \
+    /lib/systemd/system/corvane-launcherd@.service /usr/share/man/man1/corvane-launcherd.1.gz \
+    /usr/share/man/man1/corvanectl.1.gz /usr/share/man/man5/corvane-launcher.ini.5.gz \
+    /usr/share/bash-completion/completions/corvanectl \
+    /usr/share/doc/corvane-launcherd/copyright /usr/share/doc/corvane-launcherd/changelog.gz; do
+    grep -qx -- "$file" <<<"$daemon_files" || fail "corvane-launcherd lacks $file: $daemon_files"
+done
+for file in /usr/bin/corvane-launcher /usr/share/man/man1/corvane-launcher.1.gz \
+    /usr/share/applications/$id.desktop /usr/share/metainfo/$id.metainfo.xml \
+    /usr/share/icons/hicolor/scalable/apps/$id.svg \
+    /usr/share/corvane-launcher/launcherdata/{off,on,error}.ico \
+    /usr/share/doc/corvane-launcher/copyright /usr/share/doc/corvane-launcher/changelog.gz; do
+    grep -qx -- "$file" <<<"$desktop_files" || fail "corvane-launcher lacks $file: $desktop_files"
+done
+both="$(comm -12 <(echo "$daemon_files") <(echo "$desktop_files"))"
+[ -z "$both" ] || fail "both packages hold: $both"
+grep -E '^/usr/share/(applications|metainfo|icons)/|^/usr/bin/corvane-launcher$' <<<"$daemon_files" &&
+    fail "corvane-launcherd holds what belongs to the desktop"
+grep -E '/(login|char|map)-server$' <<<"$daemon_files$desktop_files" && fail "a package holds stand-in servers"
+step "corvane-launcherd holds the headless programs, corvane-launcher the window, nothing both"
+
+# An upgrade from the single corvane-launcher package of earlier versions, which held all these
+# files, in a scratch dpkg database: corvane-launcherd alone is refused (Breaks), as it would leave
+# that package without its files; both together take them over (Replaces), each file then owned by
+# its new package.
+old="$work/unsplit" scratch="$work/dpkg"
+mkdir -p "$old/DEBIAN" "$scratch/var/lib/dpkg/"{info,updates,triggers}
+touch "$scratch/var/lib/dpkg/"{status,available}
+for deb in "$daemon_deb" "$desktop_deb"; do dpkg-deb -x "$deb" "$old" || fail "cannot unpack $deb"; done
+printf '%s\n' "Package: corvane-launcher" "Version: 1.7" \
+    "Architecture: $(dpkg-deb -f "$desktop_deb" Architecture)" \
+    "Maintainer: $(dpkg-deb -f "$desktop_deb" Maintainer)" \
+    "Description: the launcher in one package, as it was before" >"$old/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$old" "$work/unsplit.deb" >/dev/null || fail "cannot build the earlier package"
+in_scratch() { dpkg --root="$scratch" --log=/dev/null --force-depends --force-script-chrootless "$@"; }
+in_scratch -i "$work/unsplit.deb" >"$work/dpkg.log" 2>&1 ||
+    fail "cannot install the earlier package: $(cat "$work/dpkg.log")"
+in_scratch -i "$daemon_deb" >"$work/dpkg.log" 2>&1 &&
+    fail "corvane-launcherd went in beside the earlier corvane-launcher, which then lacks its files"
+grep -q "breaks corvane-launcher" "$work/dpkg.log" || fail "corvane-launcherd alone: $(cat "$work/dpkg.log")"
+# Both, letting dpkg deconfigure what a Breaks names until its upgrade is unpacked, as apt does.
+in_scratch --auto-deconfigure -i "$daemon_deb" "$desktop_deb" >"$work/dpkg.log" 2>&1 ||
+    fail "the upgrade from the earlier package fails: $(cat "$work/dpkg.log")"
+owner() { dpkg --root="$scratch" -S "$1" 2>&1 | sed 's/: .*//'; }
+while read -r file; do
+    [ -e "$scratch$file" ] || fail "the upgrade lost $file"
+    [ "$(owner "$file")" = corvane-launcherd ] || fail "after the upgrade $file belongs to $(owner "$file")"
+done <<<"$daemon_files"
+while read -r file; do
+    [ -e "$scratch$file" ] || fail "the upgrade lost $file"
+    [ "$(owner "$file")" = corvane-launcher ] || fail "after the upgrade $file belongs to $(owner "$file")"
+done <<<"$desktop_files"
+for package in corvane-launcher corvane-launcherd; do
+    [ "$(dpkg --root="$scratch" -s "$package" | sed -n 's/^Version: //p')" = "$version" ] ||
+        fail "$package is not at $version after the upgrade: $(dpkg --root="$scratch" -s "$package")"
+done
+step "an upgrade from the earlier single package hands its files to the two, none lost"
+
+for deb in "$daemon_deb" "$desktop_deb"; do dpkg-deb -x "$deb" "$work/root" || fail "cannot unpack $deb"; done
+prefix="$work/root/usr" share="$work/root/usr/share"
+# The installed programs without a desktop link no graphical library.
+for program in corvane-launcherd corvanectl; do
+    ldd "$prefix/bin/$program" >"$work/ldd.txt" 2>&1 || fail "ldd $program: $(cat "$work/ldd.txt")"
+    grep -q 'libQt6Core' "$work/ldd.txt" || fail "ldd $program did not read: $(cat "$work/ldd.txt")"
+    grep -E 'libQt6(Gui|Widgets|OpenGL)|libX11|libxcb|libGL|libEGL|libwayland' "$work/ldd.txt" &&
+        fail "$program links a graphical library"
+done
+step "ldd: corvane-launcherd and corvanectl link no Qt Gui, Qt Widgets or X library"
 for size in 16 22 24 32 48 64 128 256; do
     png="$share/icons/hicolor/${size}x${size}/apps/$id.png"
     file "$png" | grep -q "PNG image data, $size x $size" || fail "no ${size}px icon: $(file "$png")"
@@ -64,11 +175,12 @@ appstreamcli validate --pedantic --no-net "$share/metainfo/$id.metainfo.xml" || 
 zcat "$share/man/man1/corvane-launcher.1.gz" | grep -q '^\.SH OPTIONS' || fail "the man page does not read"
 zcat "$share/man/man5/corvane-launcher.ini.5.gz" | grep -q '^\.SH \[Schedule NAME\]' ||
     fail "the installation file's man page does not read"
-# The README, the manual and the examples, as they are in the source.
-doc="$share/doc/corvane-launcher"
+# The README, the manual and the examples, as they are in the source, with the launcher without a
+# desktop.
+doc="$share/doc/corvane-launcherd"
 for file in README.md manual/index.md manual/installation-file.md manual/files.md \
     examples/corvane-launcher.ini; do
-    [ -f "$doc/$file" ] || fail "the package lacks /usr/share/doc/corvane-launcher/$file"
+    [ -f "$doc/$file" ] || fail "the package lacks /usr/share/doc/corvane-launcherd/$file"
 done
 diff -r "$source_dir/docs/manual" "$doc/manual" || fail "the packaged manual is not the source's"
 cmp "$source_dir/docs/prometheus/corvane-alerts.yml" "$doc/examples/corvane-alerts.yml" ||
@@ -149,4 +261,4 @@ launcher="$work/linked folder/corvane-launcher" start_launcher_and_servers
 servers_run_from "$work/linked folder"
 kill -HUP "$launcher_pid"
 ended_like_closing
-echo "PASS: the package installs and its launcher runs the servers of the folder it is given"
+echo "PASS: the packages install and their launcher runs the servers of the folder it is given"
