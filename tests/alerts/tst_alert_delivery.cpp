@@ -77,16 +77,13 @@ private slots:
         LoopbackReceiver receiver;
         QVERIFY(receiver.listen());
         QTemporaryDir folder;
-        QFile ini(folder.filePath(InstallationConfig::kFileName));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write(timing + "[Alert desk]\nurl = " + receiver.url().toUtf8() + "\n");
-        ini.close();
+        QVERIFY(WriteFile(folder.filePath(InstallationConfig::kFileName),
+                          timing + "[Alert desk]\nurl = " + receiver.url().toUtf8() + "\n"));
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
         AlertDelivery delivery(h.core(), QString());
         h.apis.endings["Map Server"] =
             ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", console, 3};
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
+        h.addServerFiles();
         h.loadCore().StartServersAndGoOnline();
         // Each delivery under way has its answer before the launcher's clock moves on (a delivery
         // has 30 s on that clock).

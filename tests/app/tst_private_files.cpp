@@ -32,11 +32,6 @@ const CrashFacts kFacts{"7 Dec 2026 12:00:00", "Map Server", "/srv/map-server",
                         "map-server",          42,           "exit status 3",
                         "last words\n",        200};
 
-bool Write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 class PrivateFilesTest : public QObject {
@@ -56,7 +51,7 @@ private slots:
         QVERIFY(RotatingLogFile(launcherLog, 1 << 20, 2).appendLine("first line", &error));
         QCOMPARE(ModeOf(launcherLog), 0600u);
         const QString victim = elsewhere.path() + "/operator's notes";
-        QVERIFY(Write(victim, "mine\n"));
+        QVERIFY(WriteFile(victim, "mine\n"));
         QVERIFY(QFile::rename(launcherLog, logs + "/old.log") && QFile::link(victim, launcherLog));
         QVERIFY(!RotatingLogFile(launcherLog, 1 << 20, 2).appendLine("2nd", &error));
         QCOMPARE(error, QString("a link stands in its place"));
@@ -72,7 +67,7 @@ private slots:
         QCOMPARE(ModeOf(report), 0600u);
         QCOMPARE(ReadFile(victim), QByteArray("mine\n"));
         QVERIFY(!QFile::exists(elsewhere.path() + "/nothing yet"));
-        QVERIFY(Write(logs + "/map-server.log", "while private\n") &&
+        QVERIFY(WriteFile(logs + "/map-server.log", "while private\n") &&
                 ::chmod(QFile::encodeName(logs + "/map-server.log").constData(), 0600) == 0);
 
         // root may name any group; anybody else a group of their own

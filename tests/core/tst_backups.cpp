@@ -28,15 +28,11 @@ namespace {
 constexpr int kMap = ServerTable::kMap;
 
 void Write(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    QVERIFY(WriteFile(path, bytes));
 }
 
 QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<absent>");
+    return QFileInfo::exists(path) ? ReadFile(path) : QByteArray("<absent>");
 }
 
 // Everything under the folder: each path with its kind and contents (a link's target).
@@ -133,8 +129,7 @@ struct BackupHarness {
     }
     // The three programs are there and the servers started.
     void startServers() {
-        for (int i = 0; i < ServerTable::kCount; ++i)
-            h->apis.files.insert(folder + ServerTable::programFiles()[i]);
+        h->addServerFiles();
         h->fleet().StartServersAndGoOnline();
     }
     QTemporaryDir dir;
@@ -792,14 +787,8 @@ private slots:
         QVERIFY(done[0][1].toBool());
         QVERIFY(reads.load() > 0);
         const QStringList log = b.h->logSince(0);
-        const auto row = [&](const QString& text) {
-            for (int i = 0; i < log.size(); ++i)
-                if (log[i].contains(text))
-                    return i;
-            return -1;
-        };
-        QVERIFY(row("> Map Server saved its world.") >= 0);
-        QVERIFY(row("> Map Server saved its world.") < row("> Map Server backup started"));
+        const qsizetype saved = RowWith(log, "> Map Server saved its world.");
+        QVERIFY(saved >= 0 && saved < RowWith(log, "> Map Server backup started"));
 
         // No confirmation: the backup goes on once the wait is over.
         b.h->clock.now += 1000;

@@ -11,21 +11,6 @@ namespace {
 
 using State = ServerSupervisor::State;
 
-// A core over a real server folder holding the installation's file, with pretend programs.
-struct FolderCore {
-    explicit FolderCore(const QByteArray& ini) : h(nullptr, nullptr, nullptr, folder.path()) {
-        QFile file(folder.filePath(InstallationConfig::kFileName));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(ini);
-        file.close();
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
-        h.loadCore();
-    }
-    QTemporaryDir folder;
-    CoreHarness h;
-};
-
 // Runs the health check every step ms for ms, as its timer would.
 void RunFor(CoreHarness& h, int ms, int step = 100) {
     for (int t = 0; t < ms; t += step) {

@@ -55,14 +55,12 @@ const QByteArray kFile = "# The world of the map server\n"
                          "url = ftp://example.org/\n";
 
 void Write(const QString& path, const QByteArray& data) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(data) == data.size());
+    QVERIFY(WriteFile(path, data));
 }
 
 // The three programs are there, the core loaded and the servers started.
 void StartAll(CoreHarness& h) {
-    for (int i = 0; i < 3; ++i)
-        h.apis.files.insert(h.fleet().programPath(i));
+    h.addServerFiles();
     h.loadCore().StartServersAndGoOnline();
 }
 
@@ -343,8 +341,7 @@ private slots:
         // Line 9 left out, but not one the server's start needs.
         Write(file, QByteArray(kFile).replace("environment = not a variable", "stop = x"));
         CoreHarness h(nullptr, nullptr, nullptr, folder.path());
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
+        h.addServerFiles();
         h.apis.files.insert(folder.path() + "/bin/minetest-run");
         h.apis.folders.insert(folder.path() + "/worlds");
         h.settings.values["Crash Reports Kept"] = "x"; // the installation's 7 comes first

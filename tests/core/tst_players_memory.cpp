@@ -11,18 +11,9 @@ namespace {
 using State = ServerSupervisor::State;
 constexpr std::int64_t kMB = 1024 * 1024;
 
-// A core over a real server folder holding the installation's file, with pretend programs,
-// online through the Start button's sequence.
-struct FolderCore {
-    explicit FolderCore(const QByteArray& ini) : h(nullptr, nullptr, nullptr, folder.path()) {
-        QFile file(folder.filePath(InstallationConfig::kFileName));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(ini);
-        file.close();
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
-        h.loadCore().StartServersAndGoOnline();
-    }
+// The core over its own server folder (see FolderCore), online.
+struct OnlineCore : FolderCore {
+    explicit OnlineCore(const QByteArray& ini) : FolderCore(ini, true) {}
     // The server's players; -1 for no count at all.
     int players(int server) { return h.core().players().players(server).value_or(-1); }
     // Every server's processes hold that much, as the next samples find.
@@ -37,8 +28,6 @@ struct FolderCore {
             h.core().resources().Sample();
         }
     }
-    QTemporaryDir folder;
-    CoreHarness h;
 };
 
 QString Lines(const QStringList& lines) {
@@ -101,7 +90,7 @@ private slots:
         const auto More = [&](const QStringList& lines) {
             return (breakAtEnd ? "" : "\n") + Text(lines);
         };
-        FolderCore fc("[Login Server]\nplayers = (\\d+) players connected\n"
+        OnlineCore fc("[Login Server]\nplayers = (\\d+) players connected\n"
                       "[Char Server]\nplayer joins = ^Player\\d+ joined\n"
                       "player leaves = ^Player\\d+ left\n");
         CoreHarness& h = fc.h;
@@ -152,7 +141,7 @@ private slots:
     // full of long lines made for it, is cut off by the match limit and counts nothing (unbounded,
     // these looks would not end within the test's time limit).
     void aHostileConsoleCostsLittle() {
-        FolderCore fc("[Login Server]\nplayers = ^(a+)+$\n"
+        OnlineCore fc("[Login Server]\nplayers = ^(a+)+$\n"
                       "[Char Server]\nplayer joins = ^(\\w+\\s?)*joined$\n"
                       "player leaves = (x+x+)+y\n");
         // Each fails to match only at its 251st character, well within what is matched.
@@ -171,7 +160,7 @@ private slots:
     // One episode restarts it once, also when the restart fails; a dip below the limit begins a
     // new one. A server without a limit is never restarted for its memory.
     void theMemoryRuleRestartsOncePerEpisode() {
-        FolderCore fc("[Map Server]\nmemory limit = 800 MB for 5 minutes\n");
+        OnlineCore fc("[Map Server]\nmemory limit = 800 MB for 5 minutes\n");
         CoreHarness& h = fc.h;
         QSignalSpy alerts(&h.core().alerts(), &AlertWatch::alertRaised);
         QSignalSpy crashes(&h.fleet().monitor(), &CrashMonitor::serverCrashed);
@@ -229,7 +218,7 @@ private slots:
     // A backup that asked the server to save holds it: the rule does not stop it in the middle of
     // its save, however long the save takes, and says once why it waits.
     void theMemoryRuleWaitsForABackupsSave() {
-        FolderCore fc("[Map Server]\nmemory limit = 800 MB for 1 minute\nbackup path = worlds\n"
+        OnlineCore fc("[Map Server]\nmemory limit = 800 MB for 1 minute\nbackup path = worlds\n"
                       "save command = save-all\nsave confirmation = Saved the world\n");
         CoreHarness& h = fc.h;
         QVERIFY(QDir(fc.folder.path()).mkpath("worlds"));

@@ -99,8 +99,7 @@ struct Launcher : CoreHarness {
 };
 
 void WriteInstallation(const QString& folder, const QByteArray& text) {
-    QFile file(folder + "/corvane-launcher.ini");
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    QVERIFY(WriteFile(folder + "/corvane-launcher.ini", text));
 }
 
 const QByteArray kNightly = "[Schedule nightly]\n"
@@ -154,58 +153,39 @@ private slots:
             QVERIFY2(!ScheduleTimes::FromCron(bad, &why) && !why.isEmpty(), bad);
     }
 
-    // A daily restart through both clock changes of a European and an American zone, the clock
-    // moving on a minute at a time for two days: a time in the hour the clock skips runs once, at
-    // the end of the gap; a time in the hour it passes twice runs once, the first time; any other
-    // time runs once a day at that time on the wall clock. Each run's warning is typed once.
+    // A daily restart through both of Berlin's clock changes, the clock moving on a minute at a
+    // time for two days: a time in the hour the clock skips runs once, at the end of the gap; a
+    // time in the hour it passes twice runs once, the first time; any other time runs once a day
+    // at that time on the wall clock. Each run's warning is typed once.
     void dailyRestartAcrossTheClockChanges_data() {
-        QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QString>("at");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QStringList>("runs");
-        const QByteArray berlin = "Europe/Berlin", newYork = "America/New_York";
         QTest::newRow("Berlin, spring, skipped 02:30")
-            << berlin << "02:30"
+            << "02:30"
             << "2026-03-28 12:00:00"
             << QStringList{"2026-03-29T03:00:00+02:00", "2026-03-30T02:30:00+02:00"};
         QTest::newRow("Berlin, spring, 04:00")
-            << berlin << "04:00"
+            << "04:00"
             << "2026-03-28 12:00:00"
             << QStringList{"2026-03-29T04:00:00+02:00", "2026-03-30T04:00:00+02:00"};
         QTest::newRow("Berlin, autumn, repeated 02:30")
-            << berlin << "02:30"
+            << "02:30"
             << "2026-10-24 12:00:00"
             << QStringList{"2026-10-25T02:30:00+02:00", "2026-10-26T02:30:00+01:00"};
         QTest::newRow("Berlin, autumn, 04:00")
-            << berlin << "04:00"
+            << "04:00"
             << "2026-10-24 12:00:00"
             << QStringList{"2026-10-25T04:00:00+01:00", "2026-10-26T04:00:00+01:00"};
-        QTest::newRow("New York, spring, skipped 02:30")
-            << newYork << "02:30"
-            << "2026-03-07 12:00:00"
-            << QStringList{"2026-03-08T03:00:00-04:00", "2026-03-09T02:30:00-04:00"};
-        QTest::newRow("New York, spring, 04:00")
-            << newYork << "04:00"
-            << "2026-03-07 12:00:00"
-            << QStringList{"2026-03-08T04:00:00-04:00", "2026-03-09T04:00:00-04:00"};
-        QTest::newRow("New York, autumn, repeated 01:30")
-            << newYork << "01:30"
-            << "2026-10-31 12:00:00"
-            << QStringList{"2026-11-01T01:30:00-04:00", "2026-11-02T01:30:00-05:00"};
-        QTest::newRow("New York, autumn, 04:00")
-            << newYork << "04:00"
-            << "2026-10-31 12:00:00"
-            << QStringList{"2026-11-01T04:00:00-05:00", "2026-11-02T04:00:00-05:00"};
     }
     void dailyRestartAcrossTheClockChanges() {
-        QFETCH(QByteArray, zone);
         QFETCH(QString, at);
         QFETCH(QString, from);
         QFETCH(QStringList, runs);
         QTemporaryDir folder, state;
         WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = " +
                                              at.toLatin1() + "\nwarn = 10m say soon\n");
-        Launcher l(folder.path(), state.path(), from, QTimeZone(zone));
+        Launcher l(folder.path(), state.path(), from);
         l.start();
         const std::int64_t begin = l.clock.EpochMs();
         l.walkTo(begin + 48LL * 3600 * 1000);

@@ -226,10 +226,7 @@ private slots:
 
         const QStringList log = l.logSince(0);
         const auto row = [&](const QString& text, qsizetype from = 0) {
-            for (qsizetype i = from; i < log.size(); ++i)
-                if (log[i].contains(text))
-                    return i;
-            return qsizetype(-1);
+            return RowWith(log, text, from);
         };
         const qsizetype restart = row("Schedule \"nightly\": restarting");
         QVERIFY(row("typed \"say Map Server goes down\" into Map Server") < restart);

@@ -1,8 +1,8 @@
-// The real launcher with the stand-ins and an installation's file of readiness rules, probes and
-// expected exits: the chain waits for a slow login server's port, a hung map server is found,
-// reported, stopped and started again, and a map server that ends on purpose stays stopped.
+// The real launcher with the stand-ins and an installation's file of probes, expected exits and
+// environment lines: a hung map server is found by its port, reported, stopped and started again,
+// and a map server that ends on purpose stays stopped. (Readiness and player counts: tst_health,
+// tst_players_memory.)
 #include "RealLauncher.h"
-#include "StatusFormats.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -46,40 +46,11 @@ struct Live {
     bool ready = false;
 };
 
-// The first line of the log that holds the text; -1 when none does.
-qsizetype Find(const QStringList& log, const QString& text) {
-    for (qsizetype i = 0; i < log.size(); ++i)
-        if (log[i].contains(text))
-            return i;
-    return -1;
-}
-
 } // namespace
 
 class HealthLiveTest : public QObject {
     Q_OBJECT
 private slots:
-    void theChainWaitsForTheLoginServersPort() {
-        Live live("[Login Server]\nready = port $PORT0 30\n"
-                  "environment = CORVANE_STANDIN_READY_AFTER=3\n");
-        RealLauncher& l = live.l;
-        QVERIFY(live.ready && l.startWithQuickTicks());
-        // Not online while the login server loads, yet the start can be stopped.
-        QVERIFY(l.window().cmdServerShutdown->isEnabled() && l.fleet().ServerState() == 0);
-        QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 20000);
-        const QStringList log = l.logSince(0);
-        const QString readyLine =
-            QStringLiteral("> Login Server is ready (port %1 accepting, after ").arg(live.port[0]);
-        const qsizetype ready = Find(log, readyLine);
-        QVERIFY2(ready > 0, qPrintable(log.join('\n')));
-        QVERIFY(Find(log, "> Char Server PID is ") > ready);
-        // The stand-in listens 3 s after its banner; the settle time took half a second of it.
-        QVERIFY2(log[ready].section(", after ", 1).section(' ', 0, 0).toDouble() >= 2.4,
-                 qPrintable(log[ready]));
-        QCOMPARE(l.fleet().ServerState(), 1);
-        QVERIFY(l.core().CurrentStatus().servers[0].ready);
-    }
-
     void aHungMapServerIsReportedAndRelaunched() {
         QTemporaryDir flag;
         const QString hang = flag.filePath("hang");
@@ -97,7 +68,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(l.linesWith(hung) == 1, 15000);
         QFile::remove(hang); // the relaunched server runs as it should
         const QStringList log = l.logSince(0);
-        const qsizetype at = Find(log, hung);
+        const qsizetype at = RowWith(log, hung);
         QVERIFY2(at > 0 && log[at - 1].endsWith("> Map Server just crashed!"),
                  qPrintable(log.join('\n')));
         QVERIFY(ReadFile(log[at].mid(log[at].indexOf(hung) + hung.size()))
@@ -125,37 +96,6 @@ private slots:
         QCOMPARE(live.reports(), 0);
         QCOMPARE(l.fleet().supervisor(2).state(), ServerSupervisor::State::Stopped);
         QVERIFY(l.runningFrom(l.programPath(2)).isEmpty());
-    }
-
-    // Players as the stand-ins' consoles tell them: the map server's status line states its count,
-    // the login server's players join and leave one line each. The metrics follow what is typed
-    // into the consoles; the char server, with no rule, has no count.
-    void playersFollowTheConsoles() {
-        Live live("[Launcher]\nresource sample seconds = 1\n"
-                  "[Map Server]\nplayers = (\\d+) players connected\n"
-                  "environment = CORVANE_STANDIN_PLAYERS=4\n"
-                  "[Login Server]\nplayer joins = Player\\d+ joined the game\n"
-                  "player leaves = Player\\d+ left the game\n"
-                  "environment = CORVANE_STANDIN_PLAYERS=3\n");
-        RealLauncher& l = live.l;
-        QVERIFY(live.ready && l.startWithQuickTicks());
-        const auto players = [&l](const char* server) {
-            const QByteArray metrics = PrometheusText(l.core().CurrentStatus());
-            const QByteArray name =
-                QByteArray("\ncorvane_server_players{server=\"") + server + "\"} ";
-            const qsizetype at = metrics.indexOf(name);
-            const QByteArray rest = metrics.mid(at + name.size());
-            return at < 0 ? QByteArray("none") : rest.left(rest.indexOf('\n'));
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(players("map"), QByteArray("4"), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(players("login"), QByteArray("3"), 5000);
-        QCOMPARE(players("char"), QByteArray("none"));
-        modAPIs& apis = *l.core().services().apis;
-        QVERIFY(apis.SendConsoleInput("Map Server", "players 9") == 1 &&
-                apis.SendConsoleInput("Login Server", "players 1") == 1);
-        QTRY_COMPARE_WITH_TIMEOUT(players("map"), QByteArray("9"), 8000);
-        QTRY_COMPARE_WITH_TIMEOUT(players("login"), QByteArray("1"), 8000);
-        QVERIFY(l.longestStallMs < 1000);
     }
 };
 

@@ -313,15 +313,11 @@ private slots:
         qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
         const auto run = [&](const QByteArray& ini,
                              const std::function<void(HistoryRecorder&)>& then) {
-            QFile file(folder.filePath("corvane-launcher.ini"));
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                    file.write(ini) == ini.size());
-            file.close();
+            QVERIFY(WriteFile(folder.filePath("corvane-launcher.ini"), ini));
             CoreHarness h(nullptr, nullptr, nullptr, folder.path());
             HistoryRecorder recorder(h.core(),
                                      [&h] { return HistoryRecorder::KeptFolder(h.core()); });
-            for (int i = 0; i < 3; ++i)
-                h.apis.files.insert(h.fleet().programPath(i));
+            h.addServerFiles();
             h.loadCore().StartServersAndGoOnline();
             then(recorder);
         };

@@ -1,6 +1,6 @@
 // Port probes on the loopback: a listener that takes connections, a port that refuses them, and a
 // listener without room, which keeps a probe waiting; whose a port is, and a stopped server. (The
-// stand-ins' port, slow start and hang are seen through the launcher in tst_health_live.)
+// stand-ins' port and hang are seen through the launcher in tst_health_live.)
 #include "TmuxSandbox.h"
 #include "linux/PortProbes.h"
 

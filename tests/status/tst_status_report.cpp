@@ -224,13 +224,10 @@ private slots:
     // tip, the tray's, the status and the metrics; the others have no count, not even 0.
     void playersShowWhereTheConsoleTellsThem() {
         QTemporaryDir folder;
-        QFile ini(folder.filePath(InstallationConfig::kFileName));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Map Server]\nplayers = (\\d+) players connected\n");
-        ini.close();
+        QVERIFY(WriteFile(folder.filePath(InstallationConfig::kFileName),
+                          "[Map Server]\nplayers = (\\d+) players connected\n"));
         LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
-        for (int i = 0; i < 3; ++i)
-            h.apis.files.insert(h.fleet().programPath(i));
+        h.addServerFiles();
         frmMain& w = h.online();
         h.apis.consoles["Map Server"] = "online, uptime 3 s, 7 players connected\n";
         h.apis.consoles["Login Server"] = "online, uptime 3 s, 2 players connected\n";

@@ -2,6 +2,7 @@
 
 #include "CrashMonitor.h"
 #include "Fakes.h"
+#include "InstallationConfig.h"
 #include "LauncherCore.h"
 #include "LauncherState.h"
 #include "ServerTable.h"
@@ -9,6 +10,7 @@
 
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -33,7 +35,7 @@ public:
     // Puts the three server programs into the server folder.
     void addServerFiles() {
         for (int i = 0; i < ServerTable::kCount; ++i)
-            apis.files.insert(programPath(i));
+            apis.files.insert(fleet().programPath(i));
     }
     // As the program starts: the settings read and taken as the options, running servers found.
     ServerFleet& loadCore() {
@@ -66,4 +68,19 @@ public:
 
 private:
     std::unique_ptr<LauncherCore> core_;
+};
+
+// A core over a real server folder of its own holding the installation's file, with pretend
+// programs; loaded, and online through the Start button's sequence when asked.
+struct FolderCore {
+    explicit FolderCore(const QByteArray& ini, bool online = false)
+        : h(nullptr, nullptr, nullptr, folder.path()) {
+        WriteFile(folder.filePath(InstallationConfig::kFileName), ini);
+        h.addServerFiles();
+        h.loadCore();
+        if (online)
+            h.fleet().StartServersAndGoOnline();
+    }
+    QTemporaryDir folder;
+    CoreHarness h;
 };

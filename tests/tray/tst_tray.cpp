@@ -106,12 +106,9 @@ private slots:
                         ", 3 players\n"},
               {"[Login Server]\nplayers = (\\d+) players connected\n", ", 5 players\n"}}) {
             QTemporaryDir folder;
-            QFile file(folder.filePath("corvane-launcher.ini"));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size());
-            file.close();
+            QVERIFY(WriteFile(folder.filePath("corvane-launcher.ini"), ini));
             LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
-            for (int i = 0; i < 3; ++i)
-                h.apis.files.insert(h.fleet().programPath(i));
+            h.addServerFiles();
             h.apis.consoles["Login Server"] = "5 players connected\n";
             h.apis.consoles["Map Server"] = "3 players connected\n";
             h.load().cmdServerStart_Click();

@@ -210,18 +210,12 @@ private slots:
     // and nothing is restored before the operator confirms what it replaces.
     void theTabMenusBackUpAndRestore() {
         QTemporaryDir folder;
-        {
-            QFile ini(folder.path() + "/corvane-launcher.ini");
-            QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("[Map Server]\nbackup path = worlds/main\n");
-            QDir().mkpath(folder.path() + "/backups/map-server");
-            for (const char* name : {"map-server-20261101-080000.tar.zst",
-                                     "map-server-20261201-080000.tar.zst", "notes.txt"}) {
-                QFile archive(folder.path() + "/backups/map-server/" + name);
-                QVERIFY(archive.open(QIODevice::WriteOnly));
-                archive.write(QByteArray(3000, 'x'));
-            }
-        }
+        QVERIFY(WriteFile(folder.path() + "/corvane-launcher.ini",
+                          "[Map Server]\nbackup path = worlds/main\n"));
+        for (const char* name : {"map-server-20261101-080000.tar.zst",
+                                 "map-server-20261201-080000.tar.zst", "notes.txt"})
+            QVERIFY(
+                WriteFile(folder.path() + "/backups/map-server/" + name, QByteArray(3000, 'x')));
         LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
         frmMain& w = h.load();
         w.show();
@@ -276,8 +270,7 @@ private slots:
         QVERIFY(!restored[0][1].toBool());
 
         // Running: a backup, no restore.
-        for (int i = 0; i < ServerTable::kCount; ++i)
-            h.apis.files.insert(folder.path() + ServerTable::programFiles()[i]);
+        h.addServerFiles();
         w.cmdServerStart_Click();
         QCOMPARE(TabMenu(w, 2).filter("Back"),
                  QStringList({"Back Up Now", "Restore Backup... (off)"}));

@@ -6,6 +6,7 @@
 #include "TerminationHandling.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
 
@@ -25,6 +26,16 @@ private slots:
                 !w.cmdServerShutdown->isEnabled());
         // The log shows every line of the core's, the newest selected.
         QVERIFY(w.lstLog->count() == h.logCount() && w.lstLog->currentRow() == h.logCount() - 1);
+
+        // A start that waits for a server to be ready can be stopped before the launcher is online.
+        QTemporaryDir folder;
+        QVERIFY(WriteFile(folder.filePath("corvane-launcher.ini"),
+                          "[Login Server]\nready = port 6900 60\n"));
+        LauncherHarness waiting(nullptr, nullptr, nullptr, folder.path());
+        waiting.addServerFiles();
+        waiting.load().cmdServerStart_Click();
+        QVERIFY(waiting.fleet().ServerState() == 0 && waiting.server(0).awaitingReady() &&
+                waiting.window().cmdServerShutdown->isEnabled());
     }
 
     // During a wait (a settle time, the crash notice) on the real clock, each event is handled as
