@@ -7,7 +7,8 @@
 # a save writes it), then sends SIGTERM to the launcher alone, as `systemctl stop` does with
 # KillMode=process, and checks that the launcher ended with status 0, that its log confirms the
 # save, that env_meta.txt was written again and that no minetest is left. Prints one line per run,
-# then "saved N of RUNS"; exits 0 only when every run saved, 77 when minetest is not installed.
+# then "saved N of RUNS"; exits 0 only when every run saved, 77 when minetest is not installed
+# (or, with --systemd, when systemd cannot run here).
 #
 # --systemd: the launcher runs under a real systemd user manager, started for the runs alone in
 # their own mount namespace (root only), as the package's unit corvane-launcherd@.service, with
@@ -46,6 +47,10 @@ if [ -z "${CORVANE_SAVE_CHECK_INSIDE:-}" ]; then
     fi
     if [ ! -x "$minetest" ]; then
         echo "SKIPPED: Debian's minetest-server is not installed (no $minetest); scripts/setup.sh --for-tests installs it"
+        exit 77
+    fi
+    if [ -n "$systemd" ] && { ((EUID != 0)) || [ ! -x /lib/systemd/systemd ]; }; then
+        echo "SKIPPED: --systemd needs root (for a /run of its own) and systemd (/lib/systemd/systemd)"
         exit 77
     fi
     programs="$(cd "$programs" && pwd)" || exit 1
@@ -134,7 +139,6 @@ end_run() {
 if [ -n "$systemd" ]; then
     # A systemd user manager of the runs' own: it starts only where systemd runs the machine,
     # which it tells by /run/systemd/system; a /run of this mount namespace's own holds that.
-    ((EUID == 0)) || { echo "--systemd needs root (a /run of its own)" >&2; exit 1; }
     mount -t tmpfs -o mode=755 tmpfs /run || exit 1
     mkdir -p /run/systemd/system "/run/user/$EUID"
     chmod 700 "/run/user/$EUID"
