@@ -21,6 +21,9 @@ double ThreadCpuMs();
 double ChildrenCpuMs();
 // CPU time of another process from its /proc stat line (utime + stime), in ms; -1 when unreadable.
 double ProcessCpuMs(pid_t pid);
+// CPU time of the children another process has waited for (cutime + cstime), in ms; -1 when
+// unreadable. For a launcher of its own, its tmux clients.
+double WaitedChildrenCpuMs(pid_t pid);
 
 // Resident memory in MB (VmRSS); -1 when unreadable.
 double ResidentMb(pid_t pid = 0);
