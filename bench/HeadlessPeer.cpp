@@ -135,6 +135,11 @@ double HeadlessPeer::residentMb() const {
            proctree::ResidentMb(proctree::Tree(tmuxServer_, ServerNames()));
 }
 
+double HeadlessPeer::proportionalMb() const {
+    return DaemonPeer::proportionalMb() +
+           proctree::ProportionalMb(proctree::Tree(tmuxServer_, ServerNames()));
+}
+
 std::string HeadlessPeer::residentParts() const {
     const std::vector<pid_t> helpers = proctree::Tree(tmuxServer_, ServerNames());
     return report::Format("%s + tmux server %.1f + %zu process(es) below it %.1f MB",

@@ -22,6 +22,7 @@ public:
     bool start() override;
     double cpuMs() const override;
     double residentMb() const override;
+    double proportionalMb() const override;
     std::string residentParts() const override;
     void requestStopAll() override;
     bool stopRequestDone() override;

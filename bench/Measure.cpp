@@ -91,6 +91,16 @@ double ResidentMb(pid_t pid) {
     return -1;
 }
 
+double ProportionalMb(pid_t pid) {
+    std::ifstream in(ProcPath(pid, "smaps_rollup"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Pss:", 0) == 0)
+            return std::stod(line.substr(4)) / 1024.0;
+    }
+    return -1;
+}
+
 double PeakResidentMb() {
     std::ifstream in(ProcPath(0, "status"));
     std::string line;

@@ -37,7 +37,7 @@ constexpr int kAfterRelaunchMs = 1000; // the launcher's 0.5 s settle time and i
 
 struct Figures {
     double idleCpuPercent = -1;
-    double residentMb = -1;
+    double residentMb = -1, proportionalMb = -1;
     std::string residentParts;
     std::vector<double> toNewProcessMs;
     std::vector<double> relaunchCpuMs;
@@ -132,6 +132,7 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMor
         (measure::ThreadCpuMs() - threadCpuBefore) / measure::MsSince(start);
     figures.idleCpuPercent = idleCpuPerMs * 100.0;
     figures.residentMb = peer->residentMb();
+    figures.proportionalMb = peer->proportionalMb();
     figures.residentParts = peer->residentParts();
     if (more && !more(*peer, idleCpuPerMs, figures))
         return false;
@@ -156,9 +157,11 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMor
         std::fprintf(stderr, "%s: the servers did not all end within 20 s\n", peer->name().c_str());
         return false;
     }
-    std::printf("%s: idle %.3f%%, %.1f MB (%s); stop %.0f ms (request returned after %.0f ms)\n",
+    std::printf("%s: idle %.3f%%, %.1f MB (%s), PSS %.1f MB; stop %.0f ms (request returned after "
+                "%.0f ms)\n",
                 peer->name().c_str(), figures.idleCpuPercent, figures.residentMb,
-                figures.residentParts.c_str(), figures.stopMs, figures.stopRequestMs);
+                figures.residentParts.c_str(), figures.proportionalMb, figures.stopMs,
+                figures.stopRequestMs);
     return true;
 }
 
@@ -291,6 +294,14 @@ void PrintHeadlessRows(const Figures& headless, const Figures& desktop,
         "resident memory, idle", headless.residentMb, supervisord ? supervisord->residentMb : -1,
         report::Format("%.1f MB (%s)", headless.residentMb, headless.residentParts.c_str()),
         "%.1f MB");
+    // Each process's resident memory counts the libraries it shares with the others again.
+    report::Row(what("proportional memory (PSS), idle"),
+                report::Format("%.1f MB", headless.proportionalMb),
+                supervisord ? report::Format("supervisord: %.1f MB", supervisord->proportionalMb)
+                            : std::string("supervisord: not measured"),
+                "headless / supervisord: " +
+                    Ratio(headless.proportionalMb, supervisord ? supervisord->proportionalMb : -1),
+                report::Verdict::Info);
     const auto relaunch = [](const Figures& f) {
         return report::Format("median %.1f ms, p95 %.1f ms", measure::Median(f.toNewProcessMs),
                               measure::Percentile(f.toNewProcessMs, 95));
