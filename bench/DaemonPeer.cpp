@@ -19,6 +19,10 @@ double DaemonPeer::residentMb() const {
     return proctree::ResidentMb(proctree::Tree(daemonPid(), ServerNames()));
 }
 
+double DaemonPeer::proportionalMb() const {
+    return proctree::ProportionalMb(proctree::Tree(daemonPid(), ServerNames()));
+}
+
 std::string DaemonPeer::residentParts() const {
     const std::vector<pid_t> tree = proctree::Tree(daemonPid(), ServerNames());
     return report::Format("%s %.1f MB, %zu other process(es) below it", label().c_str(),

@@ -13,6 +13,7 @@ public:
     double cpuMs() const override;
     bool runsInThisProcess() const override { return false; }
     double residentMb() const override;
+    double proportionalMb() const override;
     // "<label> 12.3 MB, 2 other process(es) below it"
     std::string residentParts() const override;
 

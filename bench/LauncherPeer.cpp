@@ -40,6 +40,11 @@ double LauncherPeer::residentMb() const {
     return measure::ResidentMb() + proctree::ResidentMb(proctree::Tree(tmuxServer_, ServerNames()));
 }
 
+double LauncherPeer::proportionalMb() const {
+    return measure::ProportionalMb() +
+           proctree::ProportionalMb(proctree::Tree(tmuxServer_, ServerNames()));
+}
+
 std::string LauncherPeer::residentParts() const {
     const std::vector<pid_t> helpers = proctree::Tree(tmuxServer_, ServerNames());
     return report::Format("launcher %.1f + tmux server %.1f + %zu process(es) below it %.1f MB",

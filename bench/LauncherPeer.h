@@ -19,6 +19,7 @@ public:
     double cpuMs() const override;
     bool runsInThisProcess() const override { return true; }
     double residentMb() const override;
+    double proportionalMb() const override;
     std::string residentParts() const override;
     void requestStopAll() override;
     bool stopRequestDone() override { return true; }

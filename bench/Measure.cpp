@@ -48,25 +48,37 @@ double ChildrenCpuMs() {
     return UsageMs(RUSAGE_CHILDREN);
 }
 
-double ProcessCpuMs(pid_t pid) {
+namespace {
+
+// The sum of two numeric fields of a process's /proc stat line, ticks turned into ms; -1 when
+// unreadable. Fields are counted from 1 as proc(5) does: utime is 14, cutime 16.
+double StatFieldsMs(pid_t pid, int first, int second) {
     std::ifstream in(ProcPath(pid, "stat"));
     std::string line;
     if (!std::getline(in, line))
         return -1;
-    // Fields after the name, which ends at the last ')': state is field 3, utime 14, stime 15.
+    // Fields after the name, which ends at the last ')': state is field 3.
     const std::size_t close = line.rfind(')');
     if (close == std::string::npos)
         return -1;
     std::istringstream fields(line.substr(close + 2));
     std::string field;
-    double utime = 0, stime = 0;
-    for (int index = 3; index <= 15 && fields >> field; ++index) {
-        if (index == 14)
-            utime = std::stod(field);
-        if (index == 15)
-            stime = std::stod(field);
+    double sum = 0;
+    for (int index = 3; index <= second && fields >> field; ++index) {
+        if (index == first || index == second)
+            sum += std::stod(field);
     }
-    return (utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return sum * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+} // namespace
+
+double ProcessCpuMs(pid_t pid) {
+    return StatFieldsMs(pid, 14, 15);
+}
+
+double WaitedChildrenCpuMs(pid_t pid) {
+    return StatFieldsMs(pid, 16, 17);
 }
 
 double ResidentMb(pid_t pid) {
@@ -75,6 +87,16 @@ double ResidentMb(pid_t pid) {
     while (std::getline(in, line)) {
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stod(line.substr(6)) / 1024.0;
+    }
+    return -1;
+}
+
+double ProportionalMb(pid_t pid) {
+    std::ifstream in(ProcPath(pid, "smaps_rollup"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("Pss:", 0) == 0)
+            return std::stod(line.substr(4)) / 1024.0;
     }
     return -1;
 }

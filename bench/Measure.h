@@ -21,9 +21,16 @@ double ThreadCpuMs();
 double ChildrenCpuMs();
 // CPU time of another process from its /proc stat line (utime + stime), in ms; -1 when unreadable.
 double ProcessCpuMs(pid_t pid);
+// CPU time of the children another process has waited for (cutime + cstime), in ms; -1 when
+// unreadable. For a launcher of its own, its tmux clients.
+double WaitedChildrenCpuMs(pid_t pid);
 
 // Resident memory in MB (VmRSS); -1 when unreadable.
 double ResidentMb(pid_t pid = 0);
+// Proportional resident memory in MB (Pss of smaps_rollup): each shared page divided among the
+// processes that map it, so that the libraries of a tree of processes count once; -1 when
+// unreadable.
+double ProportionalMb(pid_t pid = 0);
 // The highest resident memory of this process so far.
 double PeakResidentMb();
 // CPU time of this process's children that still run (a persistent helper, say), which

@@ -28,6 +28,8 @@ public:
     virtual bool runsInThisProcess() const = 0;
     // Resident memory of the peer and its helpers, in MB, and what it is made of.
     virtual double residentMb() const = 0;
+    // The same in proportional memory: libraries shared by its processes count once.
+    virtual double proportionalMb() const = 0;
     virtual std::string residentParts() const = 0;
     // Asks for the stop of all servers, as an operator would; stopRequestDone tells when the
     // request itself has returned (a command-line client, say).

@@ -5,9 +5,13 @@
 // all. Each peer runs in a world of its own, first with quiet servers (idle, relaunches, stop),
 // then with a flooding map server (logging). CPU counts the peer and its helpers, never the
 // servers; the CPU of a relaunch or of logging is what the peer spends beyond its idle rate.
+// The launcher without a desktop (corvane-launcherd) is measured the same way, and against its
+// own targets: idle CPU and memory no more than supervisord's, a relaunch and a stop of all no
+// slower than the desktop launcher's, and the CPU of one `corvanectl status`.
 
 #include "BenchLauncher.h"
 #include "Cases.h"
+#include "HeadlessPeer.h"
 #include "LauncherPeer.h"
 #include "Measure.h"
 #include "NewProcessWatch.h"
@@ -33,20 +37,24 @@ constexpr int kAfterRelaunchMs = 1000; // the launcher's 0.5 s settle time and i
 
 struct Figures {
     double idleCpuPercent = -1;
-    double residentMb = -1;
+    double residentMb = -1, proportionalMb = -1;
     std::string residentParts;
     std::vector<double> toNewProcessMs;
     std::vector<double> relaunchCpuMs;
     double stopMs = -1, stopRequestMs = -1;
     double cpuPer100kLinesMs = -1;
     long linesPrinted = 0, linesLogged = 0;
+    // The headless launcher's: CPU per `corvanectl status`, of the client and of the launcher.
+    HeadlessPeer::StatusCost status;
 };
 
 struct Lengths {
-    int idleSeconds, kills, floodSeconds;
+    int idleSeconds, kills, floodSeconds, statusCalls;
 };
 
 using MakePeer = std::function<std::unique_ptr<Peer>(BenchWorld&)>;
+// What a peer of one kind is measured for besides, once idle is known: its idle CPU per ms.
+using MeasureMore = std::function<bool(Peer&, double idleCpuPerMs, Figures&)>;
 
 // Occurrences of a flood line in the files of folder whose name starts with prefix.
 long FloodLines(const QString& folder, const QString& prefix) {
@@ -106,7 +114,8 @@ bool StopAll(Peer& peer, BenchWorld& world, Figures& figures) {
 }
 
 // Idle CPU and memory, the relaunches and the stop, with quiet servers.
-bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, Figures& figures) {
+bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMore& more,
+                  Figures& figures) {
     BenchWorld world;
     std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
     if (!peer || !peer->start()) {
@@ -123,7 +132,10 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, Figures& figures
         (measure::ThreadCpuMs() - threadCpuBefore) / measure::MsSince(start);
     figures.idleCpuPercent = idleCpuPerMs * 100.0;
     figures.residentMb = peer->residentMb();
+    figures.proportionalMb = peer->proportionalMb();
     figures.residentParts = peer->residentParts();
+    if (more && !more(*peer, idleCpuPerMs, figures))
+        return false;
     for (int k = 0; k < lengths.kills; ++k) {
         // At another point of a second each time: supervisord wakes at least once a second.
         peer->runFor(300 + (k % 10) * 100);
@@ -145,9 +157,11 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, Figures& figures
         std::fprintf(stderr, "%s: the servers did not all end within 20 s\n", peer->name().c_str());
         return false;
     }
-    std::printf("%s: idle %.3f%%, %.1f MB (%s); stop %.0f ms (request returned after %.0f ms)\n",
+    std::printf("%s: idle %.3f%%, %.1f MB (%s), PSS %.1f MB; stop %.0f ms (request returned after "
+                "%.0f ms)\n",
                 peer->name().c_str(), figures.idleCpuPercent, figures.residentMb,
-                figures.residentParts.c_str(), figures.stopMs, figures.stopRequestMs);
+                figures.residentParts.c_str(), figures.proportionalMb, figures.stopMs,
+                figures.stopRequestMs);
     return true;
 }
 
@@ -189,9 +203,10 @@ bool MeasureLogging(const MakePeer& make, const Lengths& lengths, double idleCpu
     return true;
 }
 
-std::optional<Figures> MeasurePeer(const MakePeer& make, const Lengths& lengths) {
+std::optional<Figures> MeasurePeer(const MakePeer& make, const Lengths& lengths,
+                                   const MeasureMore& more = {}) {
     Figures figures;
-    if (!MeasureQuiet(make, lengths, figures) ||
+    if (!MeasureQuiet(make, lengths, more, figures) ||
         !MeasureLogging(make, lengths, figures.idleCpuPercent / 100.0, figures))
         return std::nullopt;
     return figures;
@@ -249,15 +264,122 @@ void PrintRows(const std::string& peerName, const Figures& peer, const Figures& 
                 by + Ratio(launcher.stopMs, peer.stopMs), report::Verdict::Info);
 }
 
+constexpr double kStatusTargetMs = 20;
+
+// The headless launcher against its targets: idle CPU and memory no more than supervisord's, a
+// relaunch and a stop of all at least as quick as the desktop launcher's, a status call cheap.
+void PrintHeadlessRows(const Figures& headless, const Figures& desktop,
+                       const std::optional<Figures>& supervisord, const Lengths& lengths) {
+    const auto what = [](const std::string& text) { return "headless launcher: " + text; };
+    // "target: <= supervisord's (headless / supervisord: 0.50x)"
+    const auto notAbove = [](double figure, double target, const std::string& of) {
+        return report::Format("target: <= %s's (headless / %s: ", of.c_str(), of.c_str()) +
+               Ratio(figure, target) + ")";
+    };
+    const auto againstSupervisord = [&](const char* row, double figure, double peer,
+                                        const std::string& measured, const char* format) {
+        if (!supervisord) {
+            report::Row(what(row), measured, "supervisord: not measured",
+                        "target: <= supervisord's", report::Verdict::Info);
+            return;
+        }
+        report::Row(what(row), measured, "supervisord: " + report::Format(format, peer),
+                    notAbove(figure, peer, "supervisord"), report::PassIf(figure <= peer));
+    };
+    againstSupervisord(
+        report::Format("idle CPU over %d s, three servers running", lengths.idleSeconds).c_str(),
+        headless.idleCpuPercent, supervisord ? supervisord->idleCpuPercent : -1,
+        report::Format("%.3f%% of a core", headless.idleCpuPercent), "%.3f%%");
+    againstSupervisord(
+        "resident memory, idle", headless.residentMb, supervisord ? supervisord->residentMb : -1,
+        report::Format("%.1f MB (%s)", headless.residentMb, headless.residentParts.c_str()),
+        "%.1f MB");
+    // Each process's resident memory counts the libraries it shares with the others again.
+    report::Row(what("proportional memory (PSS), idle"),
+                report::Format("%.1f MB", headless.proportionalMb),
+                supervisord ? report::Format("supervisord: %.1f MB", supervisord->proportionalMb)
+                            : std::string("supervisord: not measured"),
+                "headless / supervisord: " +
+                    Ratio(headless.proportionalMb, supervisord ? supervisord->proportionalMb : -1),
+                report::Verdict::Info);
+    const auto relaunch = [](const Figures& f) {
+        return report::Format("median %.1f ms, p95 %.1f ms", measure::Median(f.toNewProcessMs),
+                              measure::Percentile(f.toNewProcessMs, 95));
+    };
+    const double headlessMedian = measure::Median(headless.toNewProcessMs);
+    const double desktopMedian = measure::Median(desktop.toNewProcessMs);
+    report::Row(what(report::Format("kill -9 of the map server to a new map-server process, %d "
+                                    "times",
+                                    lengths.kills)),
+                relaunch(headless), "desktop launcher: " + relaunch(desktop),
+                "median " + notAbove(headlessMedian, desktopMedian, "desktop"),
+                report::PassIf(headlessMedian <= desktopMedian));
+    report::Row(what("stop all to all ended (corvanectl stop)"),
+                report::Format("%.0f ms (the request returned after %.0f ms)", headless.stopMs,
+                               headless.stopRequestMs),
+                report::Format("desktop launcher: %.0f ms (Shutdown Server)", desktop.stopMs),
+                notAbove(headless.stopMs, desktop.stopMs, "desktop"),
+                report::PassIf(headless.stopMs <= desktop.stopMs));
+    const double statusMs = headless.status.clientMs + headless.status.launcherMs;
+    report::Row(
+        what(report::Format("CPU per corvanectl status, %d calls", lengths.statusCalls)),
+        report::Format("%.1f ms (client %.1f + launcher %.1f)%s", statusMs,
+                       headless.status.clientMs, headless.status.launcherMs,
+                       headless.status.failed > 0
+                           ? report::Format(", %d call(s) failed", headless.status.failed).c_str()
+                           : ""),
+        "-", report::Format("target: <= %.0f ms", kStatusTargetMs),
+        report::PassIf(statusMs <= kStatusTargetMs && headless.status.failed == 0));
+    const double headlessRelaunch = measure::Mean(headless.relaunchCpuMs);
+    const double desktopRelaunch = measure::Mean(desktop.relaunchCpuMs);
+    report::Row(what("CPU per relaunch, beyond idle"), report::Format("%.2f ms", headlessRelaunch),
+                report::Format("desktop launcher: %.2f ms", desktopRelaunch),
+                "headless / desktop: " + Ratio(headlessRelaunch, desktopRelaunch),
+                report::Verdict::Info);
+    report::Row(what("CPU per 100,000 lines logged at 10,000 lines/s, beyond idle"),
+                report::Format("%.0f ms (log holds %ld of %ld lines)", headless.cpuPer100kLinesMs,
+                               headless.linesLogged, headless.linesPrinted),
+                report::Format("desktop launcher: %.0f ms (%ld of %ld)", desktop.cpuPer100kLinesMs,
+                               desktop.linesLogged, desktop.linesPrinted),
+                "headless / desktop: " +
+                    Ratio(headless.cpuPer100kLinesMs, desktop.cpuPer100kLinesMs),
+                report::Verdict::Info);
+    report::Note(
+        "The headless launcher is corvane-launcherd --server-dir FOLDER --start on the same "
+        "stand-in servers, with the desktop launcher's settings (crashes relaunched at once with "
+        "a console ready, consoles logged to disk, the status every 5 s). Its CPU and memory are "
+        "its process, the tmux clients it waited for (cutime and cstime of /proc/PID/stat) and "
+        "its tmux server with the processes below it but the servers, as the desktop "
+        "launcher's. Its stop is corvanectl stop; a status call's CPU is the client's own "
+        "(wait4) and what the launcher and its helpers spent over the calls beyond their idle "
+        "rate.");
+}
+
 } // namespace
 
 int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
     BenchApplication app(argc, argv);
-    const Lengths lengths = options.quick ? Lengths{10, 5, 3} : Lengths{60, 20, 10};
+    const Lengths lengths = options.quick ? Lengths{10, 5, 3, 20} : Lengths{60, 20, 10, 100};
     const std::optional<Figures> launcher = MeasurePeer(
         [](BenchWorld& world) { return std::make_unique<LauncherPeer>(world); }, lengths);
     if (!launcher)
         return 1;
+    std::optional<Figures> headless;
+    if (HeadlessPeer::Built()) {
+        headless = MeasurePeer(
+            [](BenchWorld& world) { return std::make_unique<HeadlessPeer>(world); }, lengths,
+            [&lengths](Peer& peer, double idleCpuPerMs, Figures& figures) {
+                figures.status =
+                    static_cast<HeadlessPeer&>(peer).statusCost(lengths.statusCalls, idleCpuPerMs);
+                std::printf("headless launcher: corvanectl status, %.2f ms client + %.2f ms "
+                            "launcher per call, %d failed\n",
+                            figures.status.clientMs, figures.status.launcherMs,
+                            figures.status.failed);
+                return figures.status.clientMs >= 0;
+            });
+        if (!headless)
+            std::fprintf(stderr, "headless launcher: not measured to the end\n");
+    }
     struct Other {
         std::string version; // empty when not installed
         std::string notInstalled;
@@ -299,7 +421,8 @@ int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
                     "SIGINT and a SIGKILL after pm2's default kill_timeout.";
          }},
     };
-    int status = 0;
+    int status = headless || !HeadlessPeer::Built() ? 0 : 1;
+    std::optional<Figures> supervisord;
     for (const Other& other : others) {
         if (other.version.empty()) {
             report::Note(other.notInstalled);
@@ -311,8 +434,17 @@ int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
             status = 1;
             continue;
         }
+        if (other.version.rfind("supervisord", 0) == 0)
+            supervisord = peer;
         PrintRows(other.version, *peer, *launcher, lengths);
         report::Note(other.note(other.version));
     }
+    if (headless)
+        PrintHeadlessRows(*headless, *launcher, supervisord, lengths);
+    else if (!HeadlessPeer::Built())
+        report::Note("The headless launcher was not measured: corvane-launcherd or corvanectl "
+                     "is not built beside the stand-ins.");
+    else
+        report::Row("headless launcher", "did not finish", "-", "-", report::Verdict::Fail);
     return status;
 }

@@ -77,4 +77,11 @@ double ResidentMb(const std::vector<pid_t>& processes) {
     return total;
 }
 
+double ProportionalMb(const std::vector<pid_t>& processes) {
+    double total = 0;
+    for (const pid_t pid : processes)
+        total += std::max(measure::ProportionalMb(pid), 0.0);
+    return total;
+}
+
 } // namespace proctree

@@ -25,5 +25,6 @@ std::vector<pid_t> Tree(pid_t root, const std::vector<std::string>& skip);
 // also holds the servers'.
 double CpuMs(const std::vector<pid_t>& processes);
 double ResidentMb(const std::vector<pid_t>& processes);
+double ProportionalMb(const std::vector<pid_t>& processes);
 
 } // namespace proctree
