@@ -230,8 +230,8 @@ void CrashEndingReport::writeReport(ServerSupervisor& server, const ServerProces
     if (!log_.folder().isEmpty()) {
         // Named after the server's program file, whatever program the installation runs for it.
         const QString stem = server.programFile().mid(1);
-        const CrashFacts facts{log_.Now(), name, crashed.sExePath, stem,
-                               crashed.lPID,       how,  lastLines,        kCrashReportLines};
+        const CrashFacts facts{log_.Now(),   name, crashed.sExePath, stem,
+                               crashed.lPID, how,  lastLines,        kCrashReportLines};
         QString error;
         const QString stamp = QDateTime::fromMSecsSinceEpoch(clock_.EpochMs())
                                   .toString(QStringLiteral("yyyyMMdd-HHmmss"));
