@@ -50,16 +50,17 @@ step "lintian --pedantic accepts both packages"
 
 daemon_depends="$(dpkg-deb -f "$daemon_deb" Depends)"
 desktop_depends="$(dpkg-deb -f "$desktop_deb" Depends)"
-# tmux named; the libraries (Qt Network and Qt HTTP Server among them) found by shlibdeps
-for dependency in tmux libqt6network6 libqt6httpserver6 libqt6core6 libc6; do
+# tmux and the history's SQLite driver plugin named; the libraries (Qt Network, Qt HTTP Server, Qt
+# SQL among them) found by shlibdeps
+for dependency in tmux libqt6sql6-sqlite libqt6network6 libqt6httpserver6 libqt6sql6 libqt6core6 libc6; do
     grep -qw -- "$dependency" <<<"$daemon_depends" ||
         fail "$dependency is not among corvane-launcherd's dependencies: $daemon_depends"
 done
-# The desktop launcher runs the helpers of its own build; the history's SQLite driver plugin named,
-# the libraries (Qt Widgets, Qt Charts, Qt SQL) found by shlibdeps.
+# The desktop launcher runs the helpers of its own build; the libraries (Qt Widgets, Qt Charts)
+# found by shlibdeps.
 grep -qF "corvane-launcherd (= $version)" <<<"$desktop_depends" ||
     fail "corvane-launcher does not depend on corvane-launcherd (= $version): $desktop_depends"
-for dependency in libqt6sql6-sqlite libqt6widgets6 libqt6charts6 libqt6sql6; do
+for dependency in libqt6widgets6 libqt6charts6; do
     grep -qw -- "$dependency" <<<"$desktop_depends" ||
         fail "$dependency is not among corvane-launcher's dependencies: $desktop_depends"
 done
