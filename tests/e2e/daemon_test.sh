@@ -146,7 +146,9 @@ backed_up() { c backups map | grep -q "^map-server-"; }
 wait_until 30 "the backup listed" backed_up
 archive="$(c backups map | head -n 1 | cut -d' ' -f1)"
 c restore map "$archive" 2>/dev/null && fail "a restore without --yes was done"
-c stop map >/dev/null || fail "corvanectl stop map failed"
+# Refused while the char server's start above still runs, as the window's button is disabled then.
+stopped_map() { c stop map >/dev/null 2>&1; }
+wait_until 20 "a stop of the map server" stopped_map
 map_ended() { [ -z "$(server_pid map-server)" ]; }
 wait_until 30 "the map server stopped" map_ended
 echo "changed" >"$work/servers/world.txt"
