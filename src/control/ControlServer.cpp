@@ -43,17 +43,6 @@ QByteArray LinesAnswer(const QStringList& lines) {
                  {QStringLiteral("lines"), QJsonArray::fromStringList(lines)}});
 }
 
-// "login", "char", "map" or a display name, in any case; -1 for none of them.
-int ServerNamed(const QString& name) {
-    static const std::array<QString, ServerTable::kCount> shortNames{
-        QStringLiteral("login"), QStringLiteral("char"), QStringLiteral("map")};
-    for (int i = 0; i < ServerTable::kCount; ++i)
-        if (name.compare(shortNames[i], Qt::CaseInsensitive) == 0 ||
-            name.compare(ServerTable::displayNames()[i], Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
-}
-
 QString NameList(const QList<int>& servers) {
     QStringList names;
     for (const int server : servers)
@@ -116,7 +105,7 @@ Request Parse(const QByteArray& line) {
     r.lines = int(lines);
     std::array<bool, ServerTable::kCount> named{};
     for (const QJsonValue& value : object.value(QStringLiteral("servers")).toArray()) {
-        const int server = ServerNamed(value.toString());
+        const int server = ServerTable::IndexOfName(value.toString());
         if (server < 0) {
             r.refusal = QStringLiteral("no such server: ") +
                         CommandLineText::ShowControlCharacters(value.toString().left(40));

@@ -6,6 +6,7 @@
 
 #include "ControlServer.h"
 #include "Platform.h"
+#include "ServerTable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,10 +64,7 @@ void PrintStatus(const QJsonObject& status) {
 }
 
 bool IsServerName(const QString& name) {
-    for (const char* known : {"login", "char", "map", "login server", "char server", "map server"})
-        if (name.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
+    return ServerTable::IndexOfName(name) >= 0;
 }
 
 // How many servers a verb names: at least, at most.

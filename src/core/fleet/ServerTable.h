@@ -36,4 +36,16 @@ inline const std::array<QString, kCount>& stopLogPrefixes() {
     return prefixes;
 }
 
+// The server a word names, in any case: "login", "Login Server" or "login-server"; -1 for none.
+inline int IndexOfName(const QString& word) {
+    const QString name = word.trimmed().toLower();
+    for (int i = 0; i < kCount; ++i) {
+        const QString display = displayNames()[i].toLower();
+        if (name == display || name == display.section(u' ', 0, 0) ||
+            name == programFiles()[i].mid(1))
+            return i;
+    }
+    return -1;
+}
+
 } // namespace ServerTable

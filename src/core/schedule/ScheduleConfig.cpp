@@ -8,18 +8,6 @@
 
 namespace {
 
-// "login", "Login Server", "map-server": the server's index; -1 when none.
-int ServerNamed(const QString& word) {
-    const QString name = word.trimmed().toLower();
-    for (int i = 0; i < ServerTable::kCount; ++i) {
-        const QString display = ServerTable::displayNames()[i].toLower();
-        if (name == display || name == display.section(u' ', 0, 0) ||
-            name == ServerTable::programFiles()[i].mid(1))
-            return i;
-    }
-    return -1;
-}
-
 // Why the text cannot be typed into a console; empty when it can.
 QString TypingFault(const QString& text) {
     if (text.trimmed().isEmpty())
@@ -69,7 +57,7 @@ bool ScheduleEntry::applyKey(const QString& key, const QString& value, QString* 
         }
         std::array<bool, 3> named{};
         for (const QString& word : value.split(u',', Qt::SkipEmptyParts)) {
-            const int server = ServerNamed(word);
+            const int server = ServerTable::IndexOfName(word);
             if (server < 0) {
                 *why = QStringLiteral("\"%1\" names no server; \"servers\" is all or a list of "
                                       "login, char and map")
