@@ -49,7 +49,7 @@ void LauncherApp::serveControl(const QString& serverFolder) {
     const QString path = ControlServer::SocketPath(privateFolder_, serverFolder);
     const auto newControl = [this] {
         control_ = std::make_unique<ControlServer>(core_);
-        control_->sendTestAlert = [this] { alerts_->sendTest(); };
+        control_->setSendTestAlert([this] { alerts_->sendTest(); });
     };
     newControl();
     // With a control group, only the shared socket: the group's members and this user reach it.

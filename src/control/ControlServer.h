@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ControlVerbs.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -12,13 +14,12 @@ class LauncherCore;
 class QLocalServer;
 class QLocalSocket;
 
-// The launcher's control socket, which corvanectl talks to: one request line per connection, as
-// JSON ({"verb": "stop", "servers": ["map"]}), one answer line ({"ok": true, "message": ...}).
-// Reading verbs answer with "lines"; when they follow, more {"lines": [...]} lines come as the
-// log or the console grows, until the client hangs up. By default the socket lives in the user's
-// private folder (0700), so the kernel refuses every other user; with a control group it lives in
-// a folder of the server folder's that only that group may enter. Every action asked is logged
-// with the user who asked, from the socket's peer credentials.
+// The launcher's control socket, which corvanectl talks to: one request line per connection and
+// one answer line (ControlProtocol.h), answered by ControlVerbs. When a read follows, more
+// {"lines": [...]} lines come as the log or the console grows, until the client hangs up. By
+// default the socket lives in the user's private folder (0700), so the kernel refuses every other
+// user; with a control group it lives in a folder of the server folder's that only that group may
+// enter. Every action asked is logged with the user who asked, from the socket's peer credentials.
 class ControlServer : public QObject {
     Q_OBJECT
 public:
@@ -41,7 +42,7 @@ public:
     static QString SharedSocketPath(const QString& serverFolder);
 
     // The operator's "Send Test Alert"; set by the launcher that delivers alerts.
-    std::function<void()> sendTestAlert;
+    void setSendTestAlert(std::function<void()> send) { verbs_.sendTestAlert = std::move(send); }
 
     // What a request is answered with, and when it follows, what then streams to the socket.
     struct Reply {
@@ -57,8 +58,8 @@ public:
 
     static constexpr qint64 kMaxRequestBytes = 16384;
     // The most lines a read asks for, and the most characters of them in its answer.
-    static constexpr int kMaxLines = 10000;
-    static constexpr qsizetype kMaxAnswerChars = 1024 * 1024;
+    static constexpr int kMaxLines = ControlRequest::kMaxLines;
+    static constexpr qsizetype kMaxAnswerChars = ControlRequest::kMaxAnswerChars;
     // A follower this far behind in reading is let go.
     static constexpr qint64 kMaxUnreadBytes = 256 * 1024;
     // The most clients that follow at once.
@@ -71,10 +72,10 @@ private:
     void answer(QLocalSocket* socket);
     void followLog(QLocalSocket* socket);
     void followConsole(QLocalSocket* socket, int server, QStringList seen);
-    QStringList consoleLines(int server) const;
     bool push(QLocalSocket* socket, const QStringList& lines);
 
     LauncherCore& core_;
+    ControlVerbs verbs_;
     QLocalServer* server_ = nullptr;
     std::unique_ptr<CheckedFolder> sharedFolder_; // held while the shared socket is in it
     QString error_;
