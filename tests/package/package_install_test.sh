@@ -128,7 +128,7 @@ old="$work/unsplit" scratch="$work/dpkg"
 mkdir -p "$old/DEBIAN" "$scratch/var/lib/dpkg/"{info,updates,triggers}
 touch "$scratch/var/lib/dpkg/"{status,available}
 for deb in "$daemon_deb" "$desktop_deb"; do dpkg-deb -x "$deb" "$old" || fail "cannot unpack $deb"; done
-printf '%s\n' "Package: corvane-launcher" "Version: 1.7" \
+printf '%s\n' "Package: corvane-launcher" "Version: 1.8" \
     "Architecture: $(dpkg-deb -f "$desktop_deb" Architecture)" \
     "Maintainer: $(dpkg-deb -f "$desktop_deb" Maintainer)" \
     "Description: the launcher in one package, as it was before" >"$old/DEBIAN/control"
