@@ -399,12 +399,9 @@ private slots:
                 QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
                 QCOMPARE(endings.waitingReports(), 1);
                 QVERIFY(told.isEmpty());
+                using enum ConsoleEnding::State;
                 h.apis.endings[aside] =
-                    ends ? ended
-                         : ConsoleEnding{c == GoneAtDeadline ? ConsoleEnding::State::Gone
-                                                             : ConsoleEnding::State::StillRunning,
-                                         {},
-                                         {}};
+                    ends ? ended : ConsoleEnding{c == GoneAtDeadline ? Gone : StillRunning};
                 if (c == Notice) {
                     h.apis.noticeEnding(aside);
                 } else {

@@ -53,9 +53,8 @@ private slots:
     // The next server starts only once the one before is ready; the launcher goes online after
     // the last one, and no connection is left open.
     void theChainWaitsForEachPort() {
-        FolderCore fc("[Login Server]\nready = port 6900 60\n");
+        FolderCore fc("[Login Server]\nready = port 6900 60\n", true);
         CoreHarness& h = fc.h;
-        h.fleet().StartServersAndGoOnline();
         QCOMPARE(h.apis.count("LaunchServer"), 1);
         QVERIFY(h.server(0).awaitingReady() && !h.server(0).ready());
         QCOMPARE(h.fleet().ServerState(), LauncherState::Offline);
@@ -318,9 +317,8 @@ private slots:
     // status is a crash.
     void anExpectedExitIsNoCrash() {
         for (const int status : {0, 3}) {
-            FolderCore fc("[Map Server]\nexpected exit = 0 2\n");
+            FolderCore fc("[Map Server]\nexpected exit = 0 2\n", true);
             CoreHarness& h = fc.h;
-            h.fleet().StartServersAndGoOnline();
             h.apis.endings["Map Server"] = {ConsoleEnding::State::Ended,
                                             QStringLiteral("exit status %1").arg(status),
                                             {},
