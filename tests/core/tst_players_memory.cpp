@@ -47,10 +47,7 @@ private slots:
             "memory limit = 800 for 5 minutes\nmemory limit = 800 MB for 0 minutes\n"
             "player joins = joined\n",
             "f.ini");
-        QCOMPARE(c.servers[0].players.count, "(\\d+) players connected");
-        QVERIFY(c.servers[0].players.counts() && c.servers[1].players.counts());
-        QCOMPARE(c.servers[1].players.leaves, "left the game");
-        QVERIFY(c.servers[0].memoryLimit.megabytes == 800 && c.servers[0].memoryLimit.minutes == 5);
+        // What the counts and restarts below do not show: the unit in small letters.
         QVERIFY(c.servers[1].memoryLimit.megabytes == 2048 &&
                 c.servers[1].memoryLimit.minutes == 1);
         // A join pattern alone counts nothing; the map server has no count and no limit.
