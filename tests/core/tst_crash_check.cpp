@@ -278,8 +278,7 @@ private slots:
         }
         QVERIFY2(files > 20 && !QFile::exists(file + '.' + QString::number(kept)),
                  qPrintable(QString::number(files)));
-        QCOMPARE(all.size(), lines.size());
-        QVERIFY(all == lines);
+        QCOMPARE(all, lines);
     }
 
     // A console log problem is logged as the platform tells of it, and nobody looks for one in
@@ -400,12 +399,9 @@ private slots:
                 QVERIFY(h.server(2).lastCrash.how.isEmpty() && h.server(2).lastEnding.isEmpty());
                 QCOMPARE(endings.waitingReports(), 1);
                 QVERIFY(told.isEmpty());
+                using enum ConsoleEnding::State;
                 h.apis.endings[aside] =
-                    ends ? ended
-                         : ConsoleEnding{c == GoneAtDeadline ? ConsoleEnding::State::Gone
-                                                             : ConsoleEnding::State::StillRunning,
-                                         {},
-                                         {}};
+                    ends ? ended : ConsoleEnding{c == GoneAtDeadline ? Gone : StillRunning};
                 if (c == Notice) {
                     h.apis.noticeEnding(aside);
                 } else {

@@ -30,10 +30,6 @@ struct OnlineCore : FolderCore {
     }
 };
 
-QString Lines(const QStringList& lines) {
-    return lines.join(u'\n') + u'\n';
-}
-
 } // namespace
 
 class PlayersMemoryTest : public QObject {
@@ -51,10 +47,7 @@ private slots:
             "memory limit = 800 for 5 minutes\nmemory limit = 800 MB for 0 minutes\n"
             "player joins = joined\n",
             "f.ini");
-        QCOMPARE(c.servers[0].players.count, "(\\d+) players connected");
-        QVERIFY(c.servers[0].players.counts() && c.servers[1].players.counts());
-        QCOMPARE(c.servers[1].players.leaves, "left the game");
-        QVERIFY(c.servers[0].memoryLimit.megabytes == 800 && c.servers[0].memoryLimit.minutes == 5);
+        // What the counts and restarts below do not show: the unit in small letters.
         QVERIFY(c.servers[1].memoryLimit.megabytes == 2048 &&
                 c.servers[1].memoryLimit.minutes == 1);
         // A join pattern alone counts nothing; the map server has no count and no limit.
@@ -63,12 +56,9 @@ private slots:
         for (int line = 9; line <= 12; ++line)
             QVERIFY2(c.problems.filter(QStringLiteral("f.ini line %1: ").arg(line)).size() == 1,
                      qPrintable(c.problems.join('\n')));
-        QVERIFY(
-            c.problems.filter("f.ini line 9: \"(\\d+ players\" is no regular expression").size() ==
-            1);
-        QVERIFY(
-            c.problems.filter("[Map Server]: \"player joins\" without \"player leaves\"").size() ==
-            1);
+        for (const char* named : {"f.ini line 9: \"(\\d+ players\" is no regular expression",
+                                  "[Map Server]: \"player joins\" without \"player leaves\""})
+            QVERIFY2(c.problems.filter(named).size() == 1, named);
     }
 
     // From a line that states the count (the newest one counts) and from join and leave lines
@@ -148,8 +138,8 @@ private slots:
         QStringList lines;
         for (int i = 0; i < 400; ++i)
             lines << QString(250, u'a') + u'b' + QString(4000, u'c');
-        fc.h.apis.consoles["Login Server"] = Lines(lines);
-        fc.h.apis.consoles["Char Server"] = Lines(lines);
+        fc.h.apis.consoles["Login Server"] = fc.h.apis.consoles["Char Server"] =
+            lines.join(u'\n') + u'\n';
         fc.sampleFor(2000);
         QCOMPARE(fc.players(0), 0);
         QCOMPARE(fc.players(1), 0);
