@@ -61,6 +61,15 @@ struct proc {
     }
     // Its parent's id.
     static int Parent(int pid) { return Stat(pid, 4).toInt(); }
+    // The processes it started that still run.
+    static QList<int> Children(int pid) {
+        QList<int> children;
+        for (const QByteArray& child :
+             Read(pid, QStringLiteral("task/%1/children").arg(pid)).split(' '))
+            if (child.toInt() > 0)
+                children << child.toInt();
+        return children;
+    }
     // Each thread's nice value.
     static QList<int> Nices(int pid) {
         QList<int> nices;
@@ -74,6 +83,10 @@ struct proc {
 // Whether the process a launch's handle holds has ended.
 inline bool Ended(const ServerProcess& p) {
     return PidfdProcessEnded(static_cast<int>(p.hProcess.raw()));
+}
+// The id of the process a launch's handle holds.
+inline int HeldPid(const ServerProcess& p) {
+    return PidOfPidfd(static_cast<int>(p.hProcess.raw()));
 }
 
 // Sets an environment variable for as long as it lives (launched servers inherit it).
@@ -119,6 +132,20 @@ public:
     // Copies a built stand-in server (e.g. "login-server") to the path, making its folders.
     bool copyServer(const QString& server, const QString& to) const {
         return QDir().mkpath(QFileInfo(to).absolutePath()) && QFile::copy(builtProgram(server), to);
+    }
+    // Copies the built stand-in server to w/ in the sandbox, unless it is there, and launches it.
+    ServerProcess launch(const QString& server, const QString& title, LinuxApis* with = nullptr) {
+        const QString program = path("w/" + server);
+        return QFile::exists(program) || copyServer(server, program)
+                   ? (with ? *with : apis()).LaunchServer(program, title)
+                   : ServerProcess::failed();
+    }
+    // The tmux server's id, 0 when it does not answer; whether it has a session of that name.
+    int tmuxPid() const {
+        return tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
+    }
+    bool hasSession(const QString& name) const {
+        return tmux({"has-session", "-t", "=" + name.toStdString()}).has_value();
     }
     // Runs a tmux command on the sandbox's socket: its standard output, or nothing on failure.
     std::optional<QByteArray> tmux(const std::vector<std::string>& command) const {

@@ -31,23 +31,6 @@ bool MakeHandOver(const QString& folder, const QString& entry, const QString& um
                                  .mid(asNobody ? 0 : 4)) == 0;
 }
 
-// The processes that pid started and that still run.
-QList<int> ChildrenOf(int pid) {
-    QList<int> children;
-    for (const QByteArray& child :
-         proc::Read(pid, QStringLiteral("task/%1/children").arg(pid)).split(' '))
-        if (child.toInt() > 0)
-            children << child.toInt();
-    return children;
-}
-
-// How many entries its fd folder has, whatever they lead to.
-qint64 OpenDescriptors(int pid) {
-    return QDir(QStringLiteral("/proc/%1/fd").arg(pid))
-        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
-        .size();
-}
-
 // A "Name: n kB" line of its status file.
 qint64 StatusKb(int pid, const char* name) {
     for (const QByteArray& line : proc::Read(pid, "status").split('\n'))
@@ -87,7 +70,7 @@ private slots:
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 1);
         QTRY_VERIFY_WITH_TIMEOUT(Ended(p), 5000);
         QVERIFY(ReadFile(log).contains(heard.toUtf8()));
-        QTRY_VERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
+        QTRY_VERIFY(!sandbox.hasSession("Map Server"));
         QCOMPARE(sandbox.apis().CloseServerConsole("Map Server"), 0); // no console: nobody asked
     }
 
@@ -103,7 +86,7 @@ private slots:
             os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
         QCOMPARE(none.lPID, -1);
         QCOMPARE(none.sError, "its working folder " + world + " is not a folder");
-        QVERIFY(!sandbox.tmux({"has-session", "-t", "=Map Server"}));
+        QVERIFY(!sandbox.hasSession("Map Server"));
         QVERIFY(QDir().mkpath(world));
         const ServerProcess p =
             os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
@@ -184,7 +167,7 @@ private slots:
         QList<int> group;
         // Each asleep (state S): a sleep still loading its libraries grows between two readings.
         const auto asleep = [](int pid) { return proc::Stat(pid, 3) == "S"; };
-        QTRY_VERIFY((group = ChildrenOf(leader)).size() == 2 &&
+        QTRY_VERIFY((group = proc::Children(leader)).size() == 2 &&
                     proc::Exe(group[0]).endsWith("/sleep") &&
                     proc::Exe(group[1]).endsWith("/sleep") && asleep(group[0]) &&
                     asleep(group[1]) && asleep(leader));
@@ -193,7 +176,7 @@ private slots:
         for (const int pid : group) {
             threads += proc::Stat(pid, 20).toInt();
             resident += StatusKb(pid, "VmRSS") * 1024;
-            descriptors += OpenDescriptors(pid);
+            descriptors += proc::Descriptors(pid).size();
         }
         ProcessGroupUsage reader;
         const std::vector<pid_t> leaders{leader, 0, getpid()};
@@ -207,7 +190,7 @@ private slots:
         QVERIFY(!usage[1].found);
         QVERIFY(usage[2].found && usage[2].processes == 1);
         QCOMPARE(usage[2].threads, proc::Stat(getpid(), 20).toInt());
-        const qint64 leftDescriptors = descriptors - OpenDescriptors(group[0]);
+        const qint64 leftDescriptors = descriptors - proc::Descriptors(group[0]).size();
         kill(group[0], SIGKILL);
         QTRY_COMPARE(reader.read(leaders)[0].processes, 2);
         QCOMPARE(reader.read(leaders)[0].openFiles, leftDescriptors);

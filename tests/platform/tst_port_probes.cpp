@@ -41,10 +41,6 @@ Answer Settled(PortProbes& probes, std::int32_t probe, int ms = 5000) {
     return answer;
 }
 
-int OpenDescriptors() {
-    return int(QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot).size());
-}
-
 } // namespace
 
 class PortProbesTest : public QObject {
@@ -67,7 +63,7 @@ private slots:
     void unansweredProbesAreBoundedAndClosed() {
         const LoopbackSocket full(0);
         QVERIFY(full.port != 0);
-        const int before = OpenDescriptors();
+        const int before = int(proc::Descriptors(getpid()).size());
         {
             PortProbes probes;
             QCOMPARE(Settled(probes, probes.begin(full.port)), Answer::Accepting); // fills it
@@ -79,9 +75,9 @@ private slots:
             QCOMPARE(Settled(probes, waiting.last(), 300), Answer::NoAnswerYet);
             probes.end(waiting.takeLast());
             QVERIFY(probes.begin(full.port) >= 0);
-            QCOMPARE(OpenDescriptors(), before + int(PortProbes::kMaxOpen));
+            QCOMPARE(int(proc::Descriptors(getpid()).size()), before + int(PortProbes::kMaxOpen));
         }
-        QCOMPARE(OpenDescriptors(), before);
+        QCOMPARE(int(proc::Descriptors(getpid()).size()), before);
     }
 
     // A port is the server's only when one of its processes holds the socket: its first process
