@@ -3,7 +3,6 @@
 #include "CoreHarness.h"
 #include "QSettingsStore.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <sys/stat.h>
@@ -46,11 +45,8 @@ private slots:
         QFETCH(QList<int>, values);
         QFETCH(QStringList, named);
         QTemporaryDir dir;
-        if (!file.isEmpty()) {
-            QVERIFY(QDir(dir.path()).mkdir("CorvaneLauncher"));
-            QFile ini(dir.filePath("CorvaneLauncher/CorvaneLauncher.ini"));
-            QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(file) == file.size());
-        }
+        if (!file.isEmpty())
+            QVERIFY(WriteFile(dir.filePath("CorvaneLauncher/CorvaneLauncher.ini"), file));
         QSettingsStore store(dir.path());
         CoreHarness run(&store);
         run.loadCore();

@@ -185,14 +185,12 @@ private slots:
         clock.setWall(
             QDateTime(QDate(2026, 12, 8), QTime(3, 50), QTimeZone::utc()).toMSecsSinceEpoch());
         RealLauncher l(&clock);
-        QFile file(l.folder + "/corvane-launcher.ini");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Schedule nightly]\n"
-                   "task = restart\n"
-                   "at = 04:00\n"
-                   "warn = 4s say restart in {seconds} s\n"
-                   "warn = 2s say {server} goes down\n");
-        file.close();
+        QVERIFY(WriteFile(l.folder + "/corvane-launcher.ini",
+                          "[Schedule nightly]\n"
+                          "task = restart\n"
+                          "at = 04:00\n"
+                          "warn = 4s say restart in {seconds} s\n"
+                          "warn = 2s say {server} goes down\n"));
         Scheduler& schedules = l.core().schedules();
         schedules.SetTimeZone(QTimeZone::utc());
         QVERIFY(l.startWithQuickTicks());

@@ -11,26 +11,12 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTime>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 
 namespace {
 
 const QString kMinetest = QStringLiteral("/usr/games/minetestserver");
-
-// A UDP port nothing listens on at the moment.
-int FreeUdpPort() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-    ::close(fd);
-    return bound ? ntohs(address.sin_port) : 0;
-}
 
 // Whether a socket of this machine is bound to that UDP port (the server listens).
 bool UdpPortBound(int port) {
@@ -41,6 +27,13 @@ bool UdpPortBound(int port) {
             if (line.simplified().split(' ').value(1).endsWith(local.trimmed()))
                 return true;
     return false;
+}
+
+// The minetest servers running in that folder (Debian's /usr/games/minetestserver execs this).
+QList<int> MinetestsIn(const QString& folder) {
+    QList<int> pids = proc::Running("/usr/lib/minetest/minetestserver");
+    pids.removeIf([&](int pid) { return proc::Cwd(pid) != folder; });
+    return pids;
 }
 
 const QByteArray kInstallation =
@@ -98,20 +91,12 @@ private slots:
         RealLauncher l;
         const QString world = l.folder + "/world";
         // Whatever happens to the test, no minetest of its folder outlives it.
-        const auto ours = [&] {
-            QList<int> pids;
-            for (const QString& entry : QDir("/proc").entryList(QDir::Dirs))
-                if (const int pid = entry.toInt(); pid > 0 &&
-                                                   proc::Exe(pid).endsWith("/minetestserver") &&
-                                                   proc::Cwd(pid) == l.folder)
-                    pids << pid;
-            return pids;
-        };
+        const auto ours = [&] { return MinetestsIn(l.folder); };
         const auto endMinetest = qScopeGuard([&] {
             for (const int pid : ours())
                 ::kill(pid, SIGKILL);
         });
-        const int port = FreeUdpPort();
+        const int port = FreePort(SOCK_DGRAM);
         QVERIFY(port > 0 && WriteProgram(l.folder + "/minetest.conf",
                                          "name = admin\nserver_map_save_interval = 3600\n", 0600));
         const QByteArray script =
@@ -182,26 +167,25 @@ private slots:
         QVERIFY(base.isValid() && ::chmod(QFile::encodeName(base.path()), 0755) == 0);
         const QString folder = base.path() + "/game", home = base.path() + "/home",
                       tmp = base.path() + "/tmp";
+        const auto toNobody = [&](const QString& path) {
+            return ::chown(QFile::encodeName(path), nobody->pw_uid, nobody->pw_gid) == 0;
+        };
         for (const QString& made : {folder, home, tmp})
-            QVERIFY(QDir().mkpath(made) &&
-                    ::chown(QFile::encodeName(made), nobody->pw_uid, nobody->pw_gid) == 0 &&
+            QVERIFY(QDir().mkpath(made) && toNobody(made) &&
                     ::chmod(QFile::encodeName(made), 0700) == 0);
         // The installation's login and char servers: the stand-ins.
-        for (const char* program : {"login-server", "char-server"})
-            QVERIFY(
-                QFile::copy(CORVANE_LAUNCHER_DIR "/" + QString(program), folder + '/' + program) &&
-                ::chown(QFile::encodeName(folder + '/' + program), nobody->pw_uid,
-                        nobody->pw_gid) == 0);
+        for (const QString program : {"/login-server", "/char-server"})
+            QVERIFY(QFile::copy(CORVANE_LAUNCHER_DIR + program, folder + program) &&
+                    toNobody(folder + program));
         // Its file, on this test's folder and port, with the nightly restart due in ten minutes:
         // its first warning is due now.
-        const int port = FreeUdpPort();
+        const int port = FreePort(SOCK_DGRAM);
         const QString at = QTime::currentTime().addSecs(600).toString("HH:mm");
         ini.replace("/srv/game", folder)
             .replace("--port 30000", "--port " + QString::number(port))
             .replace("\nat = 04:00\n", "\nat = " + at + "\n");
         const QString file = folder + "/corvane-launcher.ini";
-        QVERIFY(port > 0 && WriteProgram(file, ini.toUtf8(), 0644) &&
-                ::chown(QFile::encodeName(file), nobody->pw_uid, nobody->pw_gid) == 0);
+        QVERIFY(port > 0 && WriteProgram(file, ini.toUtf8(), 0644) && toNobody(file));
 
         QProcessEnvironment environment;
         for (const char* name : {"PATH", "LANG", "ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS",
@@ -234,10 +218,8 @@ private slots:
         struct stat status {};
         QVERIFY(::stat(QFile::encodeName(file), &status) == 0 && (status.st_mode & 07777) == 0600);
         // Only the stop's save writes the world's env_meta.txt.
-        QFile conf(folder + "/minetest.conf");
-        QVERIFY(conf.open(QIODevice::Append) &&
-                conf.write("server_map_save_interval = 3600\n") > 0);
-        conf.close();
+        QVERIFY(WriteFile(folder + "/minetest.conf",
+                          "name = admin\nserver_map_save_interval = 3600\n"));
 
         QProcess launcher;
         launcher.setProcessEnvironment(environment);
@@ -245,13 +227,7 @@ private slots:
         QStringList arguments = QProcess::splitCommand(launch);
         QVERIFY2(arguments.value(0) == "corvane-launcher", qPrintable(launch));
         arguments[0] = CORVANE_LAUNCHER_DIR "/corvane-launcher";
-        const auto minetest = [&] {
-            QList<int> pids;
-            for (const int pid : proc::Running("/usr/lib/minetest/minetestserver"))
-                if (proc::Cwd(pid) == folder)
-                    pids << pid;
-            return pids;
-        };
+        const auto minetest = [&] { return MinetestsIn(folder); };
         QString socket;
         // Whatever happens to the test, nothing it started as nobody outlives it.
         const auto cleanUp = qScopeGuard([&] {

@@ -121,9 +121,7 @@ private slots:
         unit.replace("/usr/bin/corvane-launcherd",
                      QFile::encodeName(kPrograms) + "/corvane-launcherd");
         const QString file = folder.filePath("corvane-launcherd@srv-game.service");
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(unit) == unit.size());
-        out.close();
+        QVERIFY(WriteFile(file, unit));
         QProcess verify;
         verify.setProcessChannelMode(QProcess::MergedChannels);
         verify.start("systemd-analyze", {"verify", "--man=no", file});

@@ -4,6 +4,9 @@
 #include "Platform.h"
 #include "TmuxSandbox.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 // Made before the launcher and gone after it.
 struct SandboxOwner {
     TmuxSandbox sandbox;
@@ -66,6 +69,20 @@ private:
     QTimer probe_;
     QElapsedTimer sinceProbe_;
 };
+
+// A loopback port of that type (SOCK_STREAM, SOCK_DGRAM) nothing is bound to at the moment; 0 when
+// none could be had.
+inline int FreePort(int type) {
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    ::close(fd);
+    return bound ? ntohs(address.sin_port) : 0;
+}
 
 // Runs the event loop until the condition holds or timeoutMs of clock time have passed, checking
 // every 5 ms from a timer, so also while a status tick waits inside the event loop; runs the

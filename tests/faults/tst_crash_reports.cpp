@@ -5,32 +5,11 @@
 #include "CrashMonitor.h"
 #include "RealLauncher.h"
 
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QScopeGuard>
-#include <algorithm>
 #include <csignal>
 #include <sched.h>
 #include <sys/mount.h>
-
-namespace {
-
-// The process whose program file is named program and one of whose arguments ends in suffix; 0
-// when there is none.
-pid_t ProcessWithArguments(const QByteArray& program, const QByteArray& suffix) {
-    QDirIterator proc("/proc", QDir::Dirs | QDir::NoDotAndDotDot);
-    while (proc.hasNext()) {
-        const QString dir = proc.next();
-        const QList<QByteArray> args = ReadFile(dir + "/cmdline").split('\0');
-        if (!args.isEmpty() && args.first().endsWith("/" + program) &&
-            std::any_of(args.begin(), args.end(),
-                        [&](const QByteArray& arg) { return arg.endsWith(suffix); }))
-            return QFileInfo(dir).fileName().toInt();
-    }
-    return 0;
-}
-
-} // namespace
 
 class CrashReportsTest : public QObject {
     Q_OBJECT
@@ -81,7 +60,10 @@ private slots:
         l.core().UseLogFolder(logs, QString());
         QVERIFY(l.startWithQuickTicks());
         QTRY_VERIFY_WITH_TIMEOUT(l.linesWith("> Map Server PID is ") == 1, 15000);
-        const pid_t helper = ProcessWithArguments("corvane-log", "map-server.log");
+        pid_t helper = 0; // the map server's log helper
+        for (const int pid : proc::Running(TmuxSandbox::builtProgram("corvane-log")))
+            if (proc::Read(pid, "cmdline").contains("/map-server.log"))
+                helper = pid;
         const std::int32_t crashed = l.fleet().ServerProc(2).lPID;
         QVERIFY(helper > 0 && crashed > 0);
         const auto resumed = qScopeGuard([&] { ::kill(helper, SIGCONT); });

@@ -4,40 +4,21 @@
 // tst_players_memory.)
 #include "RealLauncher.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 namespace {
-
-// A loopback port nobody listens on at the moment.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 // The launcher over a folder whose installation's file is ini, with the servers' own ports.
 struct Live {
     explicit Live(const QString& ini) {
-        for (int i = 0; i < 3; ++i)
-            port[i] = FreePort();
         QString text = ini;
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
+            port[i] = FreePort(SOCK_STREAM);
             text.replace(QStringLiteral("$PORT%1").arg(i), QString::number(port[i]));
-        for (int i = 0; i < 3; ++i)
             text += QStringLiteral("\n[%1]\nenvironment = CORVANE_STANDIN_PORT=%2\n")
                         .arg(ServerTable::displayNames()[i])
                         .arg(port[i]);
-        QFile file(l.folder + "/corvane-launcher.ini");
-        ready = file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0 &&
+        }
+        ready = WriteFile(l.folder + "/corvane-launcher.ini", text.toUtf8()) &&
                 QDir().mkpath(l.folder + "/logs");
-        file.close();
         l.core().UseLogFolder(l.folder + "/logs", QString());
     }
     int reports() const { return int(QDir(l.folder + "/logs").entryList({"crash-*"}).size()); }
