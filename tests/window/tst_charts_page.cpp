@@ -5,47 +5,45 @@
 #include "CrashReportView.h"
 #include "HistoryCharts.h"
 #include "HistoryRecorder.h"
-#include "LauncherHarness.h"
 #include "TimelineList.h"
 #include "UsageChart.h"
+#include "WindowProbes.h"
 
-#include <QApplication>
 #include <QChart>
-#include <QContextMenuEvent>
 #include <QDateTimeAxis>
 #include <QLabel>
 #include <QLineSeries>
-#include <QMenu>
 #include <QTabWidget>
 #include <QTemporaryDir>
 
 namespace {
 
-ChartsWindow* OpenCharts(frmMain& w) {
-    for (ChartsWindow* charts : w.findChildren<ChartsWindow*>())
-        if (charts->isVisible())
-            return charts;
-    return nullptr;
+// The charts page as the tray menu opens it, once it has read the history.
+ChartsWindow* OpenFromTray(frmMain& w) {
+    w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
+    ChartsWindow* charts = Shown<ChartsWindow>(w);
+    return charts && QTest::qWaitFor([charts] { return charts->loaded(); }) ? charts : nullptr;
 }
 
-// The server tab's menu as the operator opens it, and its item with that text.
-QAction* TabMenuItem(frmMain& w, int server, const QString& text) {
-    QTabBar* bar = w.conTab->tabBar();
-    const QPoint at = bar->tabRect(server).center();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
-    QApplication::sendEvent(bar, &click);
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    if (!menu)
-        return nullptr;
-    for (QAction* action : menu->actions())
-        if (action->text() == text)
-            return action;
-    return nullptr;
+// The page chosen from the server tab's menu.
+void OpenFromTab(frmMain& w, int server) {
+    std::unique_ptr<QMenu> menu(ServerTabMenu(w, server));
+    QAction* item = Item(menu.get(), QStringLiteral("&Charts..."));
+    QVERIFY(item);
+    item->trigger();
 }
 
 void GiveUsage(CoreHarness& h) {
     for (int pid = 1000; pid < 1100; ++pid)
         h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+}
+
+// That many samples, one every 2 s as the recorder takes them.
+void Sample(CoreHarness& h, int times) {
+    for (int tick = 0; tick < times; ++tick) {
+        h.clock.now += 2000;
+        h.core().resources().Sample();
+    }
 }
 
 } // namespace
@@ -60,32 +58,20 @@ private slots:
         InstallHistoryCharts(h.window());
         frmMain& w = h.online();
         w.show();
-        QAction* tray = w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"));
-        QVERIFY(tray);
-        QVERIFY(w.mnuTrayMenu->actions().indexOf(tray) >
+        QVERIFY(w.mnuTrayMenu->actions().indexOf(w.findChild<QAction*>("mnuTrayCharts")) >
                 w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[1])); // below the classic items
-        QVERIFY(!OpenCharts(w));
-        tray->trigger();
-        ChartsWindow* charts = OpenCharts(w);
-        QVERIFY(charts);
-        QVERIFY(charts->isWindow());
-        QVERIFY(charts->windowHandle() != w.windowHandle());
-
-        QAction* item = TabMenuItem(w, 2, QStringLiteral("&Charts..."));
-        QVERIFY(item);
-        item->trigger();
+        QVERIFY(!Shown<ChartsWindow>(w));
+        ChartsWindow* charts = OpenFromTray(w);
+        QVERIFY(charts && charts->isWindow() && charts->windowHandle() != w.windowHandle());
+        OpenFromTab(w, 2);
         QTRY_COMPARE(charts->findChild<QTabWidget*>("chartTabs")->currentIndex(), 2);
         QCOMPARE(w.findChildren<ChartsWindow*>().size(), 1);
-        delete QApplication::activePopupWidget();
 
         charts->close(); // and a new one opens after it was closed
         QTRY_VERIFY(w.findChildren<ChartsWindow*>().isEmpty());
-        item = TabMenuItem(w, 1, QStringLiteral("&Charts..."));
-        QVERIFY(item);
-        item->trigger();
-        QTRY_VERIFY(OpenCharts(w));
-        QCOMPARE(OpenCharts(w)->findChild<QTabWidget*>("chartTabs")->currentIndex(), 1);
-        delete QApplication::activePopupWidget();
+        OpenFromTab(w, 1);
+        QTRY_VERIFY(Shown<ChartsWindow>(w));
+        QCOMPARE(Shown<ChartsWindow>(w)->findChild<QTabWidget*>("chartTabs")->currentIndex(), 1);
     }
 
     // The samples recorded before the page opened, then each new one; players only for the
@@ -98,28 +84,21 @@ private slots:
         QVERIFY(recorder);
         recorder->setPlayerCount(
             [](int server) { return server == 2 ? std::optional<int>(17) : std::nullopt; });
-        for (int tick = 0; tick < 40; ++tick) { // 80 s: a minute summarised
-            h.clock.now += 2000;
-            h.core().resources().Sample();
-        }
-        w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
-        ChartsWindow* charts = OpenCharts(w);
+        Sample(h, 40); // 80 s: a minute summarised
+        ChartsWindow* charts = OpenFromTray(w);
         QVERIFY(charts);
-        QTRY_VERIFY(charts->loaded());
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(charts->hourChart(i)->cpu()->count(), 40);
-            QCOMPARE(charts->hourChart(i)->memory()->count(), 40);
-            QCOMPARE(charts->hourChart(i)->memory()->at(0).y(), 64.0);
+            UsageChart* hour = charts->hourChart(i);
+            QCOMPARE(hour->cpu()->count(), 40);
+            QCOMPARE(hour->memory()->count(), 40);
+            QCOMPARE(hour->memory()->at(0).y(), 64.0);
             QCOMPARE(charts->dayChart(i)->cpu()->count(), 1);
+            QCOMPARE(hour->showsPlayers(), i == 2);
+            QCOMPARE(hour->chart()->series().contains(hour->players()), i == 2);
         }
-        QVERIFY(!charts->hourChart(0)->showsPlayers());
-        QVERIFY(charts->hourChart(2)->showsPlayers());
         QCOMPARE(charts->hourChart(2)->players()->count(), 40);
-        QVERIFY(charts->hourChart(2)->chart()->series().contains(charts->hourChart(2)->players()));
-        QVERIFY(!charts->hourChart(1)->chart()->series().contains(charts->hourChart(1)->players()));
 
-        h.clock.now += 2000;
-        h.core().resources().Sample();
+        Sample(h, 1);
         QCOMPARE(charts->hourChart(1)->cpu()->count(), 41);
         QCOMPARE(charts->hourChart(2)->players()->count(), 41);
         // Nearly an hour on, the samples of the first 20 s have left the span, the rest stay.
@@ -138,30 +117,27 @@ private slots:
             ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", "the map's last words", 3};
         InstallHistoryCharts(h.window());
         frmMain& w = h.online();
-        w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
-        ChartsWindow* charts = OpenCharts(w);
-        QTRY_VERIFY(charts->loaded());
+        ChartsWindow* charts = OpenFromTray(w);
+        QVERIFY(charts);
         TimelineList* list = charts->timeline();
+        const auto entry = [list](int row) {
+            return list->topLevelItem(row)->text(1) + ": " + list->topLevelItem(row)->text(2);
+        };
         QCOMPARE(list->topLevelItemCount(), 3);
-        QCOMPARE(list->topLevelItem(2)->text(1), "Login Server");
-        QCOMPARE(list->topLevelItem(2)->text(2), "Started");
+        QCOMPARE(entry(2), "Login Server: Started");
 
         h.apis.crashAndWake("map-server");
         QCOMPARE(list->topLevelItemCount(), 5);
-        QCOMPARE(list->topLevelItem(0)->text(2), "Relaunched");
-        QCOMPARE(list->topLevelItem(1)->text(1), "Map Server");
-        QCOMPARE(list->topLevelItem(1)->text(2), "Crashed");
+        QCOMPARE(entry(0), "Map Server: Relaunched");
+        QCOMPARE(entry(1), "Map Server: Crashed");
         QVERIFY(list->topLevelItem(1)->text(3).startsWith("exit status 3; crash report "));
-        QVERIFY(list->reportOf(0).isEmpty());
-        QVERIFY(!list->reportOf(1).isEmpty());
+        QVERIFY(list->reportOf(0).isEmpty() && !list->reportOf(1).isEmpty());
         emit list->itemActivated(list->topLevelItem(0), 0); // no report: nothing opens
         QVERIFY(!charts->findChild<CrashReportView*>());
         emit list->itemActivated(list->topLevelItem(1), 0);
         auto* report = charts->findChild<CrashReportView*>();
-        QVERIFY(report);
-        QVERIFY(report->isReadOnly());
-        QVERIFY2(report->toPlainText().contains("the map's last words"),
-                 qPrintable(report->toPlainText()));
+        QVERIFY(report && report->isReadOnly());
+        QVERIFY(report->toPlainText().contains("the map's last words"));
     }
 
     // After 25 minutes the samples run across the charts: both time axes span what is held, up
@@ -173,26 +149,14 @@ private slots:
         InstallHistoryCharts(h.window());
         GiveUsage(h);
         frmMain& w = h.online();
-        for (int tick = 0; tick < 750; ++tick) { // 25 minutes
-            h.clock.now += 2000;
-            h.core().resources().Sample();
-        }
-        w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
-        ChartsWindow* charts = OpenCharts(w);
+        Sample(h, 750); // 25 minutes
+        ChartsWindow* charts = OpenFromTray(w);
         QVERIFY(charts);
-        QTRY_VERIFY(charts->loaded());
         const double now = double(h.clock.EpochMs());
         for (UsageChart* chart : {charts->hourChart(2), charts->dayChart(2)}) {
             QVERIFY(chart->cpu()->count() > 20);
-            const double from = double(chart->timeAxis()->min().toMSecsSinceEpoch());
-            const double to = double(chart->timeAxis()->max().toMSecsSinceEpoch());
-            QVERIFY2(from == chart->cpu()->at(0).x() && to == now,
-                     qPrintable(QStringLiteral("%1: %2 to %3, first sample %4, now %5")
-                                    .arg(chart->objectName())
-                                    .arg(from, 0, 'f', 0)
-                                    .arg(to, 0, 'f', 0)
-                                    .arg(chart->cpu()->at(0).x(), 0, 'f', 0)
-                                    .arg(now, 0, 'f', 0)));
+            QCOMPARE(double(chart->timeAxis()->min().toMSecsSinceEpoch()), chart->cpu()->at(0).x());
+            QCOMPARE(double(chart->timeAxis()->max().toMSecsSinceEpoch()), now);
         }
         auto* note = charts->findChild<QLabel*>(QStringLiteral("lblHistoryInMemory"));
         QVERIFY(note && note->text().contains("keep history = 1"));
@@ -200,11 +164,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(charts));
         TimelineList* list = charts->timeline();
         const int row = list->visualItemRect(list->topLevelItem(0)).height();
-        QTRY_VERIFY2(row > 0 && list->viewport()->height() >= 10 * row,
-                     qPrintable(QStringLiteral("%1 rows of %2 px in %3")
-                                    .arg(list->viewport()->height() / std::max(row, 1))
-                                    .arg(row)
-                                    .arg(charts->height())));
+        QVERIFY(row > 0);
+        QTRY_VERIFY(list->viewport()->height() >= 10 * row);
     }
 
     // An hour at full rate is drawn as 200 points, each the average CPU and the most memory of
@@ -213,15 +174,10 @@ private slots:
         UsageChart chart(QStringLiteral("Map Server: the last hour"), 3600'000);
         QList<HistorySample> hour;
         const std::int64_t now = 1'780'000'000'000;
-        for (int n = 0; n < 1800; ++n)
-            hour << HistorySample{2,
-                                  now - 3600'000 + 2000 * (n + 1),
-                                  n % 2 ? 30.0 : 10.0,
-                                  std::int64_t{n} << 20,
-                                  9,
-                                  14,
-                                  0,
-                                  n};
+        for (int n = 0; n < 1800; ++n) {
+            const std::int64_t at = now - 3600'000 + 2000 * (n + 1);
+            hour << HistorySample{2, at, n % 2 ? 30.0 : 10.0, std::int64_t{n} << 20, 9, 14, 0, n};
+        }
         chart.showSamples(hour, now);
         QCOMPARE(chart.cpu()->count(), 200);
         QCOMPARE(chart.memory()->count(), 200);
@@ -235,8 +191,8 @@ private slots:
         LauncherHarness h;
         InstallHistoryCharts(h.window());
         frmMain& w = h.online();
-        w.findChild<QAction*>(QStringLiteral("mnuTrayCharts"))->trigger();
-        ChartsWindow* charts = OpenCharts(w);
+        ChartsWindow* charts = OpenFromTray(w);
+        QVERIFY(charts);
         QPalette dark = charts->palette();
         dark.setColor(QPalette::Window, QColor(40, 40, 40));
         dark.setColor(QPalette::WindowText, Qt::white);

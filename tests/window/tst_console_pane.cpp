@@ -1,33 +1,21 @@
 // The message pane shows a bounded tail of a console with its colours and nothing of its escape
 // codes; the command line under it types into the selected server's console, and only into a
 // running one.
-#include "LauncherHarness.h"
-
 #include "PasteConfirmation.h"
+#include "WindowProbes.h"
 
-#include <QApplication>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QDialogButtonBox>
-#include <QMenu>
 #include <QMimeData>
 
 namespace {
-
-// The paste box of the window that is open, if one is.
-PasteConfirmation* OpenBox(frmMain& w) {
-    for (PasteConfirmation* box : w.findChildren<PasteConfirmation*>())
-        if (box->isVisible())
-            return box;
-    return nullptr;
-}
 
 // Pastes text into the command line with the keys, as the operator does: the box it opened.
 PasteConfirmation* Paste(frmMain& w, const QString& text) {
     QApplication::clipboard()->setText(text);
     w.txtCommand->input()->setFocus();
     QTest::keySequence(w.txtCommand->input(), QKeySequence::Paste);
-    return OpenBox(w);
+    return Shown<PasteConfirmation>(w);
 }
 
 } // namespace
@@ -163,14 +151,12 @@ private slots:
         box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
 
         QApplication::clipboard()->setText("save\nstatus");
-        QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5}, input->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(input, &click);
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        for (QAction* action : menu->actions())
-            if (action->text().remove(u'&').startsWith("Paste") && action->isEnabled())
-                action->trigger();
+        QMenu* menu = ContextMenu(input);
+        QAction* paste = Item(menu, "Paste");
+        QVERIFY(paste);
+        paste->trigger();
         menu->close();
-        QVERIFY((box = OpenBox(w)));
+        QVERIFY((box = Shown<PasteConfirmation>(w)));
         box->reject();
         QMimeData dragged; // dragged in from elsewhere, over the field, and dropped
         dragged.setText("save\nstatus\nsay bye");
@@ -180,7 +166,8 @@ private slots:
         QDropEvent drop({5, 5}, actions, &dragged, Qt::LeftButton, {});
         QApplication::sendEvent(input, &drop);
         QCOMPARE(drop.dropAction(), Qt::CopyAction); // what was dragged stays where it was
-        QVERIFY((box = OpenBox(w)) && box->question()->text().startsWith("Send 3 lines"));
+        QVERIFY((box = Shown<PasteConfirmation>(w)) &&
+                box->question()->text().startsWith("Send 3 lines"));
         box->reject();
         QCOMPARE(input->text(), "status");
         // One that cannot go (the refusals are tested with the lines) cannot be sent.

@@ -3,16 +3,13 @@
 // the window asks it to open is only recorded.
 #include "CrashReport.h"
 #include "FindDialog.h"
-#include "LauncherHarness.h"
 #include "RestoreBackupDialog.h"
+#include "WindowProbes.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QListWidget>
-#include <QMenu>
 #include <QMessageBox>
-#include <QTabBar>
 #include <QTemporaryDir>
 
 namespace {
@@ -29,40 +26,22 @@ bool Focus(frmMain& w, QWidget* widget) {
     return QTest::qWaitForWindowActive(&w) && widget->hasFocus();
 }
 
-FindDialog* OpenFind(frmMain& w) {
-    for (FindDialog* box : w.findChildren<FindDialog*>())
-        if (box->isVisible())
-            return box;
-    return nullptr;
-}
-
-// The server tab's menu as the operator gets it: its items, "(off)" after a disabled one.
+// The server tab's menu as the operator gets it, its separators left out.
 QStringList TabMenu(frmMain& w, int server) {
-    QTabBar* bar = w.conTab->tabBar();
-    const QPoint at = bar->tabRect(server).center();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
-    QApplication::sendEvent(bar, &click);
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    QStringList items;
-    for (QAction* action : menu ? menu->actions() : QList<QAction*>())
-        if (!action->isSeparator())
-            items << action->text().remove(u'&') + (action->isEnabled() ? "" : " (off)");
+    QMenu* menu = ServerTabMenu(w, server);
+    QStringList items = Items(menu);
     delete menu;
+    items.removeAll("-");
     return items;
 }
 
 // Chooses the item of the server tab's menu, which runs once the menu has closed.
 void ChooseFromTabMenu(frmMain& w, int server, const QString& text) {
-    QTabBar* bar = w.conTab->tabBar();
-    const QPoint at = bar->tabRect(server).center();
-    QContextMenuEvent click(QContextMenuEvent::Mouse, at, bar->mapToGlobal(at));
-    QApplication::sendEvent(bar, &click);
-    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    QVERIFY(menu);
-    for (QAction* action : menu->actions())
-        if (action->text().remove(u'&') == text && action->isEnabled())
-            action->trigger();
-    delete menu;
+    std::unique_ptr<QMenu> menu(ServerTabMenu(w, server));
+    QAction* item = Item(menu.get(), text);
+    QVERIFY2(item, qPrintable(text));
+    item->trigger();
+    menu.reset();
     QApplication::sendPostedEvents();
 }
 
@@ -81,12 +60,10 @@ private slots:
         LauncherHarness h;
         frmMain& w = h.online();
         w.show();
-        QStringList tray;
-        for (QAction* action : w.mnuTrayMenu->actions())
-            tray << (action->isSeparator() ? "-" : action->text());
-        QCOMPARE(tray, QStringList({"Start Server", "Stop Servers", "-", "Exit And Stop Servers",
-                                    "-", "Show Window", "Open Logs Folder", "Start at Login",
-                                    "Send Test Alert", "About..."}));
+        QCOMPARE(Items(w.mnuTrayMenu, false),
+                 QStringList({"Start Server", "Stop Servers", "-", "Exit And Stop Servers", "-",
+                              "Show Window", "Open Logs Folder", "Start at Login",
+                              "Send Test Alert", "About..."}));
         // Both test-alert items reach the delivery, which says why nothing went out.
         Action(w, "mnuTraySendTestAlert")->trigger();
         Action(w, "actOptionsSendTestAlert")->trigger();
@@ -116,16 +93,10 @@ private slots:
         emit w.mnuTrayMenu->aboutToShow();
         QVERIFY(trayOpen->isEnabled());
         // The log's menu as the operator gets it, its items' enabled states as they are now.
-        QContextMenuEvent click(QContextMenuEvent::Mouse, {5, 5},
-                                w.lstLog->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(w.lstLog->viewport(), &click);
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        QVERIFY(menu);
-        QStringList items;
-        for (QAction* action : menu->actions())
-            items << action->text().remove(u'&') + (action->isEnabled() ? "" : " (off)");
+        QMenu* menu = ContextMenu(w.lstLog->viewport());
+        const QStringList items = Items(menu);
         delete menu;
-        QCOMPARE(items, QStringList({"Copy", "Find...", "Find Next", "Find Previous", "",
+        QCOMPARE(items, QStringList({"Copy", "Find...", "Find Next", "Find Previous", "-",
                                      "Open Crash Report (off)", "Open Logs Folder", "About..."}));
         trayOpen->trigger();
         Action(w, "actLogOpenLogsFolder")->trigger();
@@ -172,7 +143,7 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), h.core().log().lines()[first + 2]);
         w.lstLog->setCurrentRow(first);
         QTest::keySequence(w.lstLog, QKeySequence::Find);
-        FindDialog* find = OpenFind(w);
+        FindDialog* find = Shown<FindDialog>(w);
         QVERIFY(find && !find->isModal());
         QTest::keyClicks(find->text(), "BETA");
         // Whatever the case; round the start to the last; with the case matched, nothing, and the
@@ -188,7 +159,7 @@ private slots:
         w.txtOutput->setPlainText("Map Server ready\nplayer Alice joined\nplayer Bob joined\n");
         QVERIFY(Focus(w, w.txtCommand->input()));
         QTest::keySequence(w.txtCommand->input(), QKeySequence::Find);
-        QVERIFY((find = OpenFind(w)));
+        QVERIFY((find = Shown<FindDialog>(w)));
         find->text()->setText("PLAYER"); // whatever the case; round the end, and round the start
         for (const int block : {1, 2, 1, -2}) { // the line found next, or (-) previous
             block < 0 ? find->findPrevious() : find->findNext();
@@ -261,11 +232,8 @@ private slots:
         // Not an archive: refused, with nothing changed.
         QSignalSpy restored(&h.core().backups(), &ServerBackups::restoreFinished);
         QVERIFY(restored.wait(10000));
-        QCOMPARE(h.logSince(mark)
-                     .filter("> Map Server restore of " + folder.path() +
-                             "/backups/map-server/map-server-20261101-080000.tar.zst "
-                             "started")
-                     .size(),
+        QCOMPARE(h.linesWith("> Map Server restore of " + folder.path() +
+                             "/backups/map-server/map-server-20261101-080000.tar.zst started"),
                  1);
         QVERIFY(!restored[0][1].toBool());
 
