@@ -17,13 +17,9 @@ namespace {
 
 const QTimeZone kBerlin(QByteArrayLiteral("Europe/Berlin"));
 
-std::int64_t Local(const QString& local, const QTimeZone& zone) {
-    return QDateTime(QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").date(),
-                     QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss").time(), zone)
-        .toMSecsSinceEpoch();
-}
 std::int64_t Berlin(const QString& local) {
-    return Local(local, kBerlin);
+    const QDateTime wall = QDateTime::fromString(local, "yyyy-MM-dd HH:mm:ss");
+    return QDateTime(wall.date(), wall.time(), kBerlin).toMSecsSinceEpoch();
 }
 
 // The times a schedule runs after `from`, one after another, as UTC text.
@@ -44,24 +40,32 @@ ScheduleTimes Cron(const QString& line) {
     return *t;
 }
 
-// A launcher core on the fake operating system and clock, in a real server folder that holds the
-// installation's file, with its schedules' state in a folder of their own. The clock reads as
-// the zone's local time (Berlin's unless given), and the schedules are read in that zone.
-struct Launcher : CoreHarness {
-    explicit Launcher(const QString& folder, const QString& stateFolder, const QString& local,
-                      const QTimeZone& zone = kBerlin)
-        : CoreHarness(nullptr, nullptr, nullptr, folder), folder_(folder), zone_(zone) {
+// A server folder holding the installation's file, and a folder for the schedules' state.
+struct Installation {
+    QTemporaryDir folder, state;
+};
+
+// A launcher core on the fake operating system and clock over an installation of its own with
+// that file, or over the one given. The clock reads as Berlin's local time, and the schedules are
+// read in Berlin's zone.
+struct Launcher : Installation, CoreHarness {
+    Launcher(const QByteArray& ini, const QString& local, const Installation* over = nullptr)
+        : CoreHarness(nullptr, nullptr, nullptr, (over ? over : this)->folder.path()) {
+        const Installation& in = over ? *over : *this;
+        WriteFile(in.folder.path() + "/corvane-launcher.ini", ini);
         setWall(local);
         for (int i = 0; i < ServerTable::kCount; ++i) {
-            apis.files.insert(folder + ServerTable::programFiles()[i]);
+            apis.files.insert(in.folder.path() + ServerTable::programFiles()[i]);
             apis.consoles.insert(ServerTable::displayNames()[i], "> "); // they take input
         }
-        core().schedules().SetTimeZone(zone);
-        core().schedules().UseStateFolder(stateFolder);
-        QObject::connect(&core().schedules(), &Scheduler::restartBegan, &core(),
-                         [this] { restarts << localNow(); });
+        core().schedules().SetTimeZone(kBerlin);
+        core().schedules().UseStateFolder(in.state.path());
+        QObject::connect(&core().schedules(), &Scheduler::restartBegan, &core(), [this] {
+            const QDateTime now = QDateTime::fromMSecsSinceEpoch(clock.EpochMs(), kBerlin);
+            restarts << now.toString("dd HH:mm +") + QString::number(now.offsetFromUtc() / 3600);
+        });
     }
-    void setWall(const QString& local) { setEpoch(Local(local, zone_)); }
+    void setWall(const QString& local) { setEpoch(Berlin(local)); }
     void setEpoch(std::int64_t ms) { clock.epochOffset = ms - clock.now; }
     // The wall clock moved on to each whole minute until that moment, the scheduler woken at each.
     Launcher& walkTo(std::int64_t ms) {
@@ -70,9 +74,6 @@ struct Launcher : CoreHarness {
             core().schedules().transition();
         }
         return *this;
-    }
-    QString localNow() {
-        return QDateTime::fromMSecsSinceEpoch(clock.EpochMs(), zone_).toString(Qt::ISODate);
     }
     // The wall clock set to that time, and the scheduler woken as its timer would.
     Launcher& at(const QString& local) {
@@ -93,14 +94,8 @@ struct Launcher : CoreHarness {
                 out << (op == "LaunchServer" ? "start " + arg.section('/', -1) : "stop " + arg);
         return out;
     }
-    QString folder_;
-    QTimeZone zone_;
-    QStringList restarts; // the local times at which scheduled restarts began, with their offsets
+    QStringList restarts; // when scheduled restarts began: day, local time, offset in hours
 };
-
-void WriteInstallation(const QString& folder, const QByteArray& text) {
-    QVERIFY(WriteFile(folder + "/corvane-launcher.ini", text));
-}
 
 const QByteArray kNightly = "[Schedule nightly]\n"
                             "servers = all\n"
@@ -136,11 +131,6 @@ private slots:
         QCOMPARE(Times(Cron("5/25 0 * * 7"), friday, 3),
                  QStringList({"2026-12-12 23:05", "2026-12-12 23:30", "2026-12-12 23:55"}));
 
-        const ScheduleTimes half = ScheduleTimes::At(QTime(2, 30));
-        QCOMPARE(Times(half, Berlin("2026-03-28 12:00:00"), 3),
-                 QStringList({"2026-03-29 01:00", "2026-03-30 00:30", "2026-03-31 00:30"}));
-        QCOMPARE(Times(half, Berlin("2026-10-24 12:00:00"), 3),
-                 QStringList({"2026-10-25 00:30", "2026-10-26 01:30", "2026-10-27 01:30"}));
         QCOMPARE(Times(Cron("*/30 1-3 29 3 *"), Berlin("2026-03-28 12:00:00"), 4),
                  QStringList({"2026-03-29 00:00", "2026-03-29 00:30", "2026-03-29 01:00",
                               "2026-03-29 01:30"}));
@@ -153,103 +143,78 @@ private slots:
             QVERIFY2(!ScheduleTimes::FromCron(bad, &why) && !why.isEmpty(), bad);
     }
 
-    // A daily restart through both of Berlin's clock changes, the clock moving on a minute at a
-    // time for two days: a time in the hour the clock skips runs once, at the end of the gap; a
-    // time in the hour it passes twice runs once, the first time; any other time runs once a day
-    // at that time on the wall clock. Each run's warning is typed once.
-    void dailyRestartAcrossTheClockChanges_data() {
+    // A daily restart as the wall clock goes. Through both of Berlin's clock changes: a time in
+    // the hour the clock skips runs once, at the end of the gap; a time in the hour it passes
+    // twice runs once, the first time; any other time runs once a day at that time on the wall
+    // clock. Set back: a run already made is not made again, also when its warnings had begun.
+    // Set on over a run: a missed one, left out or made up once as the schedule says, and never
+    // again a minute later; set on by less than the lateness allowed: run late, its warnings
+    // first. Each run's warning is typed once. Steps after the first, where the clock starts:
+    // "=03:10" sets the clock to that time, "05:30" moves it on a minute at a time up to then, on
+    // the first step's day unless a date is given.
+    void dailyRestartAsTheClockGoes_data() {
         QTest::addColumn<QString>("at");
-        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("ifMissed");
+        QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("runs");
-        QTest::newRow("Berlin, spring, skipped 02:30")
+        QTest::addColumn<int>("missed");
+        const QStringList spring{"2026-03-28 12:00", "2026-03-30 12:00"};
+        const QStringList autumn{"2026-10-24 12:00", "2026-10-26 12:00"};
+        QTest::newRow("spring, skipped 02:30")
             << "02:30"
-            << "2026-03-28 12:00:00"
-            << QStringList{"2026-03-29T03:00:00+02:00", "2026-03-30T02:30:00+02:00"};
-        QTest::newRow("Berlin, spring, 04:00")
+            << "skip" << spring << QStringList{"29 03:00 +2", "30 02:30 +2"} << 0;
+        QTest::newRow("spring, 04:00")
             << "04:00"
-            << "2026-03-28 12:00:00"
-            << QStringList{"2026-03-29T04:00:00+02:00", "2026-03-30T04:00:00+02:00"};
-        QTest::newRow("Berlin, autumn, repeated 02:30")
+            << "skip" << spring << QStringList{"29 04:00 +2", "30 04:00 +2"} << 0;
+        QTest::newRow("autumn, repeated 02:30")
             << "02:30"
-            << "2026-10-24 12:00:00"
-            << QStringList{"2026-10-25T02:30:00+02:00", "2026-10-26T02:30:00+01:00"};
-        QTest::newRow("Berlin, autumn, 04:00")
+            << "skip" << autumn << QStringList{"25 02:30 +2", "26 02:30 +1"} << 0;
+        QTest::newRow("autumn, 04:00")
             << "04:00"
-            << "2026-10-24 12:00:00"
-            << QStringList{"2026-10-25T04:00:00+01:00", "2026-10-26T04:00:00+01:00"};
+            << "skip" << autumn << QStringList{"25 04:00 +1", "26 04:00 +1"} << 0;
+        const QString day = "2026-12-08 ";
+        QTest::newRow("set back an hour after the run")
+            << "04:00"
+            << "skip" << QStringList{day + "03:40", "04:10", "=03:10", "05:30"}
+            << QStringList{"08 04:00 +1"} << 0;
+        QTest::newRow("set back an hour during the warnings")
+            << "04:00"
+            << "run" << QStringList{day + "03:40", "03:55", "=02:55", "05:30"}
+            << QStringList{"08 04:00 +1"} << 0;
+        QTest::newRow("set on over the run, skip")
+            << "04:00"
+            << "skip" << QStringList{day + "03:00", "03:30", "=06:00", "08:00"} << QStringList{}
+            << 1;
+        QTest::newRow("set on over the run, run")
+            << "04:00"
+            << "run" << QStringList{day + "03:00", "03:30", "=06:00", "08:00"}
+            << QStringList{"08 06:10 +1"} << 1;
+        QTest::newRow("set on to 3 minutes past the run")
+            << "04:00"
+            << "skip" << QStringList{day + "03:40", "03:45", "=04:03", "05:00"}
+            << QStringList{"08 04:13 +1"} << 0;
     }
-    void dailyRestartAcrossTheClockChanges() {
+    void dailyRestartAsTheClockGoes() {
         QFETCH(QString, at);
-        QFETCH(QString, from);
+        QFETCH(QString, ifMissed);
+        QFETCH(QStringList, steps);
         QFETCH(QStringList, runs);
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = " +
-                                             at.toLatin1() + "\nwarn = 10m say soon\n");
-        Launcher l(folder.path(), state.path(), from);
+        QFETCH(int, missed);
+        Launcher l(("[Schedule nightly]\ntask = restart\nwarn = 10m say soon\nat = " + at +
+                    "\nif missed = " + ifMissed + "\n")
+                       .toLatin1(),
+                   steps[0] + ":00");
         l.start();
-        const std::int64_t begin = l.clock.EpochMs();
-        l.walkTo(begin + 48LL * 3600 * 1000);
+        for (QString step : steps.mid(1)) {
+            const bool set = step.startsWith('=');
+            step = step.mid(set ? 1 : 0);
+            step = (step.size() == 5 ? steps[0].left(11) + step : step) + ":00";
+            set ? l.at(step) : l.walkTo(Berlin(step));
+        }
         QCOMPARE(l.restarts, runs);
         QCOMPARE(l.stopsAndStarts().filter("start").size(), 3 * (runs.size() + 1));
         QCOMPARE(l.typed().filter("say soon").size(), 3 * runs.size());
-        QCOMPARE(l.linesWith("missed"), 0);
-    }
-
-    // The wall clock set back or on while the launcher runs: a run already made is not made
-    // again, also when its warnings had begun; a run the clock jumped over is a missed one, left
-    // out or made up once as the schedule says, and never again a minute later; a clock set on by
-    // less than the lateness allowed runs it late, its warnings first. Steps: "=03:10" sets the
-    // clock to that time, "05:30" moves it on a minute at a time up to then.
-    void clockSetBackOrOn_data() {
-        QTest::addColumn<QString>("ifMissed");
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QStringList>("steps");
-        QTest::addColumn<QStringList>("runs");
-        QTest::addColumn<int>("warnings");
-        QTest::addColumn<int>("missed");
-        QTest::newRow("set back an hour after the run")
-            << "skip"
-            << "03:40" << QStringList{"04:10", "=03:10", "05:30"} << QStringList{"04:00"} << 1 << 0;
-        QTest::newRow("set back an hour during the warnings")
-            << "run"
-            << "03:40" << QStringList{"03:55", "=02:55", "05:30"} << QStringList{"04:00"} << 1 << 0;
-        QTest::newRow("set on over the run, skip")
-            << "skip"
-            << "03:00" << QStringList{"03:30", "=06:00", "08:00"} << QStringList{} << 0 << 1;
-        QTest::newRow("set on over the run, run")
-            << "run"
-            << "03:00" << QStringList{"03:30", "=06:00", "08:00"} << QStringList{"06:10"} << 1 << 1;
-        QTest::newRow("set on to 3 minutes past the run")
-            << "skip"
-            << "03:40" << QStringList{"03:45", "=04:03", "05:00"} << QStringList{"04:13"} << 1 << 0;
-    }
-    void clockSetBackOrOn() {
-        QFETCH(QString, ifMissed);
-        QFETCH(QString, start);
-        QFETCH(QStringList, steps);
-        QFETCH(QStringList, runs);
-        QFETCH(int, warnings);
-        QFETCH(int, missed);
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n"
-                                         "warn = 10m say soon\nif missed = " +
-                                             ifMissed.toLatin1() + "\n");
-        const QString day = "2026-12-08 ";
-        Launcher l(folder.path(), state.path(), day + start + ":00");
-        l.start();
-        for (const QString& step : steps) {
-            if (step.startsWith('='))
-                l.at(day + step.mid(1) + ":00");
-            else
-                l.walkTo(Berlin(day + step + ":00"));
-        }
-        QStringList began;
-        for (const QString& time : l.restarts)
-            began << time.mid(11, 5);
-        QCOMPARE(began, runs);
-        QCOMPARE(l.stopsAndStarts().filter("start").size(), 3 * (runs.size() + 1));
-        QCOMPARE(l.typed().filter("say soon").size(), 3 * warnings);
-        QCOMPARE(l.linesWith("the restart at 04:00 was missed"), missed);
+        QCOMPARE(l.linesWith("missed"), missed);
     }
 
     // What the file's schedule sections set, and each line or section it cannot use, named with
@@ -329,9 +294,7 @@ private slots:
     // crash is counted or announced; an alert tells of the restart's beginning and of its end;
     // the tab's tooltip tells of the next one.
     void restartOfAllAnnouncedThenStoppedAndStarted() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), kNightly);
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:40:00");
+        Launcher l(kNightly, "2026-12-08 03:40:00");
         QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
         l.start();
         Scheduler& s = l.core().schedules();
@@ -345,12 +308,10 @@ private slots:
                                          "Char Server\nsay Restart in 15 minutes",
                                          "Map Server\nsay Restart in 15 minutes"}));
         l.at("2026-12-08 03:59:30");
-        QCOMPARE(l.typed().mid(3), QStringList({"Login Server\nsay Login Server restarts in 30 "
-                                                "seconds",
-                                                "Char Server\nsay Char Server restarts in 30 "
-                                                "seconds",
-                                                "Map Server\nsay Map Server restarts in 30 "
-                                                "seconds"}));
+        QStringList thirty;
+        for (const QString name : {"Login Server", "Char Server", "Map Server"})
+            thirty << name + "\nsay " + name + " restarts in 30 seconds";
+        QCOMPARE(l.typed().mid(3), thirty);
         QCOMPARE(l.stopsAndStarts().size(), launchedBefore);
         QCOMPARE(l.logSince(0).filter("typed \"say").size(), 6);
 
@@ -371,13 +332,6 @@ private slots:
         QCOMPARE(kinds.filter("schedule"),
                  QStringList({"scheduled_restart", "scheduled_restart_done"}));
         QCOMPARE(s.NextEventLine(0), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
-
-        // The same time again on a clock set back, and the hours after it: nothing runs twice.
-        const qsizetype after = l.stopsAndStarts().size();
-        l.at("2026-12-08 03:30:00").at("2026-12-08 03:50:00").at("2026-12-08 04:00:00");
-        l.at("2026-12-08 04:30:00");
-        QCOMPARE(l.stopsAndStarts().size(), after);
-        QCOMPARE(l.typed().size(), 6);
     }
 
     // A time missed while the launcher was closed (its servers left running, and watched again)
@@ -391,16 +345,16 @@ private slots:
     }
     void missedRunMadeUpOnceOrLeftOut() {
         QFETCH(bool, run);
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n" +
-                                             QByteArray(run ? "if missed = run\n" : ""));
+        const QByteArray ini = "[Schedule nightly]\ntask = restart\nat = 04:00\n" +
+                               QByteArray(run ? "if missed = run\n" : "");
+        const Installation in;
         {
-            Launcher first(folder.path(), state.path(), "2026-12-08 02:00:00");
+            Launcher first(ini, "2026-12-08 02:00:00", &in);
             first.start();
             first.at("2026-12-08 02:10:00");
         }
         const auto later = [&](const QString& local) {
-            auto l = std::make_unique<Launcher>(folder.path(), state.path(), local);
+            auto l = std::make_unique<Launcher>(ini, local, &in);
             for (int i = 0; i < 3; ++i) // the servers the closed launcher left running
                 l->apis.addRunning(ServerTable::programFiles()[i].mid(1),
                                    ServerTable::displayNames()[i]);
@@ -423,9 +377,7 @@ private slots:
     // Nothing runs while the servers are offline, and a missed restart does not start servers the
     // operator stopped: the one stopped alone stays stopped while the others restart.
     void offlineAndStoppedServersAreLeftAlone() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), kNightly + "if missed = run\n");
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:00:00");
+        Launcher l(kNightly + "if missed = run\n", "2026-12-08 03:00:00");
         l.loadCore();
         l.at("2026-12-08 03:50:00").at("2026-12-08 04:00:00");
         QVERIFY(l.typed().isEmpty());
@@ -460,11 +412,8 @@ private slots:
     void shutdownDuringARestartKeepsTheServersStopped() {
         QFETCH(QByteArray, servers);
         QFETCH(bool, duringBackup);
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n"
-                                         "servers = " +
-                                             servers + "\n");
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+        Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\nservers = " + servers + "\n",
+                   "2026-12-08 03:59:00");
         Scheduler& s = l.core().schedules();
         Scheduler::BackupDone answer;
         if (duringBackup)
@@ -498,9 +447,7 @@ private slots:
     // "Skip Next Restart" leaves the next restart out, once, with a line, also while its warnings
     // are being typed: the restart after it runs.
     void nextRestartSkippedOnce() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), kNightly);
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:40:00");
+        Launcher l(kNightly, "2026-12-08 03:40:00");
         l.start();
         Scheduler& s = l.core().schedules();
         l.at("2026-12-08 03:46:00");
@@ -522,10 +469,9 @@ private slots:
     // A command task types its command into each named server that runs; one that does not take
     // it is named in the log and in an alert.
     void commandTypedIntoEachServer() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule save]\nservers = char, map\ntask = command\n"
-                                         "cron = */30 * * * *\ncommand = save-all\n");
-        Launcher l(folder.path(), state.path(), "2026-12-08 10:05:00");
+        Launcher l("[Schedule save]\nservers = char, map\ntask = command\n"
+                   "cron = */30 * * * *\ncommand = save-all\n",
+                   "2026-12-08 10:05:00");
         l.apis.consoles.remove("Map Server"); // its console takes no input
         QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
         l.start();
@@ -547,11 +493,9 @@ private slots:
     // A command typed between a restart's warnings leaves the restart to come; one due while the
     // servers restart is typed once they run again.
     void commandBetweenARestartsWarnings() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), kNightly +
-                                             "[Schedule save]\nservers = map\ntask = command\n"
-                                             "cron = */5 * * * *\ncommand = save-all\n");
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:42:00");
+        Launcher l(kNightly + "[Schedule save]\nservers = map\ntask = command\n"
+                              "cron = */5 * * * *\ncommand = save-all\n",
+                   "2026-12-08 03:42:00");
         l.start();
         const qsizetype before = l.stopsAndStarts().size();
         l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00").at("2026-12-08 03:59:30");
@@ -567,9 +511,7 @@ private slots:
     // A restart goes through the backup between the stop and the start when one is set up; the
     // start waits for its answer.
     void restartWaitsForTheBackup() {
-        QTemporaryDir folder, state;
-        WriteInstallation(folder.path(), "[Schedule nightly]\ntask = restart\nat = 04:00\n");
-        Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+        Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\n", "2026-12-08 03:59:00");
         Scheduler& s = l.core().schedules();
         Scheduler::BackupDone answer;
         QStringList seenAtBackup;
@@ -599,14 +541,11 @@ private slots:
     // and the schedule hears of it once that backup has ended; one that fails is told as failed.
     void aBackupTaskBacksUpTheServersThatHavePaths() {
         for (const bool worldThere : {true, false}) {
-            QTemporaryDir folder, state;
-            WriteInstallation(folder.path(), "[Map Server]\nbackup path = world\n"
-                                             "[Schedule nightly]\ntask = backup\nat = 04:00\n");
-            if (worldThere) {
-                QVERIFY(QDir(folder.path()).mkpath("world"));
-                WriteInstallation(folder.path() + "/world", "level");
-            }
-            Launcher l(folder.path(), state.path(), "2026-12-08 03:59:00");
+            Launcher l("[Map Server]\nbackup path = world\n"
+                       "[Schedule nightly]\ntask = backup\nat = 04:00\n",
+                       "2026-12-08 03:59:00");
+            if (worldThere)
+                QVERIFY(WriteFile(l.folder.path() + "/world/level.dat", "level"));
             QSignalSpy ended(&l.core().backups(), &ServerBackups::backupFinished);
             l.start();
             l.at("2026-12-08 04:00:00");
