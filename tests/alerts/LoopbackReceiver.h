@@ -5,11 +5,9 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTimer>
 
 // A webhook receiver on loopback, plain or TLS: it records every request it is sent and answers
-// with the status the test chooses, after an optional pause, or with an answer the test wrote
-// whole (which may promise more than it sends).
+// with an answer the test wrote whole (which may promise more than it sends), or an empty 200.
 class LoopbackReceiver : public QObject {
 public:
     struct Request {
@@ -17,9 +15,11 @@ public:
         QByteArray body;
     };
     QList<Request> requests;
-    QList<QByteArray> answers; // answered in turn, before the statuses
-    QList<int> statuses;       // answered in turn; 200 once they run out
-    int pauseMs = 0;
+    QList<QByteArray> answers; // answered in turn; Status(200) once they run out
+
+    static QByteArray Status(int status) {
+        return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: 0\r\n\r\n";
+    }
 
     // A plain receiver; with a key and certificate, a TLS one.
     explicit LoopbackReceiver(const QSslConfiguration* tls = nullptr) {
@@ -61,14 +61,7 @@ private:
             return;
         requests << Request{head, buffer.mid(end + 4, length)};
         buffer.remove(0, end + 4 + length);
-        QByteArray answer;
-        if (!answers.isEmpty())
-            answer = answers.takeFirst();
-        else
-            answer = QByteArrayLiteral("HTTP/1.1 ") +
-                     QByteArray::number(statuses.isEmpty() ? 200 : statuses.takeFirst()) +
-                     QByteArrayLiteral(" X\r\nContent-Length: 0\r\n\r\n");
-        QTimer::singleShot(pauseMs, socket, [socket, answer] { socket->write(answer); });
+        socket->write(answers.isEmpty() ? Status(200) : answers.takeFirst());
     }
     QTcpServer* server_;
     QHash<QTcpSocket*, QByteArray> buffers_;

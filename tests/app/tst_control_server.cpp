@@ -12,25 +12,31 @@
 
 namespace {
 
-const QString kWho = QStringLiteral("tester (uid 7)");
+// A core online through the Start button's sequence, and its control server, asked by a tester.
+struct Online {
+    CoreHarness h;
+    ServerFleet& fleet = h.startedCore();
+    ControlServer control{h.core()};
+
+    QJsonObject ask(const QByteArray& request) {
+        return QJsonDocument::fromJson(control.handle(request, "tester (uid 7)").answer).object();
+    }
+    QJsonObject ask(const QJsonObject& request) {
+        return ask(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    }
+};
+
+QJsonObject On(const char* verb, const QStringList& servers = {}) {
+    QJsonObject request{{"verb", verb}};
+    if (!servers.isEmpty())
+        request["servers"] = QJsonArray::fromStringList(servers);
+    return request;
+}
 
 } // namespace
 
 class ControlServerTest : public QObject {
     Q_OBJECT
-
-    QJsonObject ask(ControlServer& control, const QJsonObject& request) {
-        return QJsonDocument::fromJson(
-                   control.handle(QJsonDocument(request).toJson(QJsonDocument::Compact), kWho)
-                       .answer)
-            .object();
-    }
-    static QJsonObject on(const char* verb, const QStringList& servers = {}) {
-        QJsonObject request{{"verb", verb}};
-        if (!servers.isEmpty())
-            request["servers"] = QJsonArray::fromStringList(servers);
-        return request;
-    }
 
 private slots:
     void refusesWhatIsNoRequest_data() {
@@ -53,12 +59,10 @@ private slots:
     void refusesWhatIsNoRequest() {
         QFETCH(QByteArray, request);
         QFETCH(QString, why);
-        CoreHarness h;
-        h.startedCore();
-        ControlServer control(h.core());
+        Online o;
+        CoreHarness& h = o.h;
         const int mark = h.logCount();
-        const QJsonObject answer =
-            QJsonDocument::fromJson(control.handle(request, kWho).answer).object();
+        const QJsonObject answer = o.ask(request);
         QCOMPARE(answer["ok"].toBool(true), false);
         QVERIFY2(answer["message"].toString().contains(why),
                  qPrintable(answer["message"].toString()));
@@ -72,19 +76,18 @@ private slots:
     // Named servers, by short or display name in any case, each acted on alone and the asker
     // logged; the others keep running.
     void actsOnTheServersNamed() {
-        CoreHarness h;
-        ServerFleet& fleet = h.startedCore();
-        ControlServer control(h.core());
-        QCOMPARE(ask(control, on("start"))["message"].toString(), "the servers are online already");
-        QVERIFY(ask(control, on("stop", {"mAP sErVer", "char"}))["ok"].toBool());
+        Online o;
+        auto& [h, fleet, control] = o;
+        QCOMPARE(o.ask(On("start"))["message"].toString(), "the servers are online already");
+        QVERIFY(o.ask(On("stop", {"mAP sErVer", "char"}))["ok"].toBool());
         QTRY_VERIFY(!fleet.ServerRuns(ServerTable::kMap) && !fleet.ServerRuns(ServerTable::kChar));
         QVERIFY(fleet.ServerRuns(ServerTable::kLogin));
         QCOMPARE(h.linesWith("> Control: stop Char Server, Map Server asked by tester (uid 7)."),
                  1);
-        QCOMPARE(ask(control, on("stop", {"map"}))["message"].toString(),
+        QCOMPARE(o.ask(On("stop", {"map"}))["message"].toString(),
                  "Map Server cannot be stopped now");
         const int launches = h.apis.count("LaunchServer");
-        QVERIFY(ask(control, on("start", {"map"}))["ok"].toBool());
+        QVERIFY(o.ask(On("start", {"map"}))["ok"].toBool());
         QTRY_COMPARE(h.apis.count("LaunchServer"), launches + 1);
         QCOMPARE(h.apis.argsOf("LaunchServer").last(), CoreHarness::programPath(ServerTable::kMap));
     }
@@ -92,10 +95,9 @@ private slots:
     // A restart of all: the Shutdown button's stop, then, once every server has ended, the Start
     // button's sequence in its order.
     void restartsAllOnceTheyHaveEnded() {
-        CoreHarness h;
-        ServerFleet& fleet = h.startedCore();
-        ControlServer control(h.core());
-        QVERIFY(ask(control, on("restart"))["ok"].toBool());
+        Online o;
+        auto& [h, fleet, control] = o;
+        QVERIFY(o.ask(On("restart"))["ok"].toBool());
         QCoreApplication::processEvents();
         QCOMPARE(h.apis.count("LaunchServer"), 3);
         for (int i = 0; i < 20 && h.apis.count("LaunchServer") < 6; ++i) {
@@ -111,92 +113,81 @@ private slots:
     }
 
     void killAndRestoreNeedConfirmation() {
-        CoreHarness h;
-        ServerFleet& fleet = h.startedCore();
-        ControlServer control(h.core());
-        QJsonObject kill = on("kill", {"login"});
-        QVERIFY(ask(control, kill)["message"].toString().contains("confirm with --yes"));
-        QJsonObject restore = on("restore", {"login"});
+        Online o;
+        auto& [h, fleet, control] = o;
+        QJsonObject kill = On("kill", {"login"});
+        QVERIFY(o.ask(kill)["message"].toString().contains("confirm with --yes"));
+        QJsonObject restore = On("restore", {"login"});
         restore["archive"] = "login-server-20260101-000000.tar.zst";
-        QVERIFY(ask(control, restore)["message"].toString().contains("confirm with --yes"));
+        QVERIFY(o.ask(restore)["message"].toString().contains("confirm with --yes"));
         QCoreApplication::processEvents();
         QCOMPARE(h.apis.count("KillServer"), 0);
         QVERIFY(fleet.ServerRuns(ServerTable::kLogin));
 
         kill["yes"] = true;
-        QVERIFY(ask(control, kill)["ok"].toBool());
+        QVERIFY(o.ask(kill)["ok"].toBool());
         QTRY_VERIFY(!fleet.ServerRuns(ServerTable::kLogin));
         QCOMPARE(h.apis.count("KillServer"), 1);
         QCOMPARE(h.linesWith("Control: kill Login Server asked by tester (uid 7)."), 1);
         // Confirmed, a restore still takes only one of the server's own archives.
         restore["yes"] = true;
         restore["archive"] = "/etc/passwd";
-        QVERIFY(ask(control, restore)["message"].toString().contains("no such backup"));
+        QVERIFY(o.ask(restore)["message"].toString().contains("no such backup"));
     }
 
     // As the window's command line: no control character, raw or as its picture, reaches a
     // console, and a line goes to the server named whichever the pane shows.
     void sendTypesAsTheCommandLine() {
-        CoreHarness h;
-        h.startedCore();
+        Online o;
+        CoreHarness& h = o.h;
         h.apis.consoles["Map Server"] = "ready\n";
-        ControlServer control(h.core());
-        QJsonObject send = on("send", {"map"});
+        QJsonObject send = On("send", {"map"});
         for (const QString& text : {QStringLiteral("save\x03"), QStringLiteral("save\u2403"),
                                     QStringLiteral("say \x1b[2J")}) {
             send["text"] = text;
-            QVERIFY(ask(control, send)["message"].toString().contains("control characters"));
+            QVERIFY(o.ask(send)["message"].toString().contains("control characters"));
         }
         QCOMPARE(h.apis.count("SendConsoleInput"), 0);
         send["text"] = "say hello";
-        QVERIFY(ask(control, send)["ok"].toBool());
+        QVERIFY(o.ask(send)["ok"].toBool());
         QCOMPARE(h.apis.argsOf("SendConsoleInput"), QStringList{"Map Server\nsay hello"});
         QCOMPARE(h.linesWith("Control: send to Map Server asked by tester (uid 7)."), 1);
     }
 
     // The log's and a console's last lines; the console's escapes shown, never passed on.
     void readsTheirLastLines() {
-        CoreHarness h;
-        h.startedCore();
+        Online o;
+        CoreHarness& h = o.h;
         h.apis.consoles["Char Server"] = "one\ntwo\n\x1b[31mthree\n\n";
-        ControlServer control(h.core());
-        QJsonObject read = on("console", {"char"});
+        QJsonObject read = On("console", {"char"});
         read["lines"] = 2;
-        QCOMPARE(ask(control, read)["lines"].toArray().toVariantList(),
+        QCOMPARE(o.ask(read)["lines"].toArray().toVariantList(),
                  QVariantList({"two", "\u241b[31mthree"}));
-        read = on("log");
+        read = On("log");
         read["lines"] = 3;
         const QStringList last = h.core().log().lines().mid(h.logCount() - 3);
-        QCOMPARE(ask(control, read)["lines"].toArray().toVariantList(), QVariant(last).toList());
+        QCOMPARE(o.ask(read)["lines"].toArray().toVariantList(), QVariant(last).toList());
         // However many are asked for, an answer holds a bounded tail of them.
         h.apis.consoles["Map Server"] = (QString(4000, u'y') + u'\n').repeated(2000) + "end\n";
-        read = on("console", {"map"});
+        read = On("console", {"map"});
         read["lines"] = ControlServer::kMaxLines;
-        const QJsonArray lines = ask(control, read)["lines"].toArray();
+        const QJsonArray lines = o.ask(read)["lines"].toArray();
         QCOMPARE(lines.last().toString(), "end");
         QCOMPARE(lines.size(), ControlServer::kMaxAnswerChars / 4001 + 1);
     }
 
-    void newConsoleLines_data() {
-        QTest::addColumn<QStringList>("before");
-        QTest::addColumn<QStringList>("now");
-        QTest::addColumn<QStringList>("fresh");
-        QTest::newRow("grown") << QStringList{"a", "b"} << QStringList{"a", "b", "c"}
-                               << QStringList{"c"};
-        QTest::newRow("scrolled") << QStringList{"a", "b", "c"} << QStringList{"b", "c", "d", "e"}
-                                  << QStringList{"d", "e"};
-        QTest::newRow("repeats") << QStringList{"x", "x"} << QStringList{"x", "x", "x"}
-                                 << QStringList{};
-        QTest::newRow("unchanged")
-            << QStringList{"a", "b"} << QStringList{"a", "b"} << QStringList{};
-        QTest::newRow("cleared") << QStringList{"a", "b"} << QStringList{"new"}
-                                 << QStringList{"new"};
-    }
     void newConsoleLines() {
-        QFETCH(QStringList, before);
-        QFETCH(QStringList, now);
-        QFETCH(QStringList, fresh);
-        QCOMPARE(ControlServer::NewConsoleLines(before, now), fresh);
+        const struct {
+            QStringList before, now, fresh;
+        } cases[] = {
+            {{"a", "b"}, {"a", "b", "c"}, {"c"}},                // grown
+            {{"a", "b", "c"}, {"b", "c", "d", "e"}, {"d", "e"}}, // scrolled
+            {{"x", "x"}, {"x", "x", "x"}, {}},                   // repeats
+            {{"a", "b"}, {"a", "b"}, {}},                        // unchanged
+            {{"a", "b"}, {"new"}, {"new"}},                      // cleared
+        };
+        for (const auto& [before, now, fresh] : cases)
+            QCOMPARE(ControlServer::NewConsoleLines(before, now), fresh);
     }
 
     // Through the socket: a follower gets every new log line; one that stops reading is let go

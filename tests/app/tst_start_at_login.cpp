@@ -10,12 +10,16 @@
 
 namespace {
 
+QString Key(const QString& path, const QString& key) {
+    return QRegularExpression("^" + key + "=(.*)$", QRegularExpression::MultilineOption)
+        .match(QString::fromUtf8(ReadFile(path)))
+        .captured(1);
+}
+
 // The arguments of the entry's Exec line as a desktop reads them: the key file's escape first, then
 // the quoting of its arguments and the doubled '%'.
 QStringList ReadExec(const QString& path) {
-    QString exec = QRegularExpression("^Exec=(.*)$", QRegularExpression::MultilineOption)
-                       .match(QString::fromUtf8(ReadFile(path)))
-                       .captured(1);
+    QString exec = Key(path, "Exec");
     exec.replace("\\\\", "\\"); // the only escape the writer needs (no control characters)
     QStringList arguments{QString()};
     bool inQuotes = false;
@@ -77,10 +81,7 @@ private slots:
                  qPrintable(path));
         QCOMPARE(ReadExec(path), QStringList({program, "--server-dir", awkward, "--start"}));
         // The desktop skips the entry once the program is gone (uninstalled).
-        QCOMPARE(QRegularExpression("^TryExec=(.*)$", QRegularExpression::MultilineOption)
-                     .match(QString::fromUtf8(ReadFile(path)))
-                     .captured(1),
-                 program);
+        QCOMPARE(Key(path, "TryExec"), program);
         QCOMPARE(QFile::permissions(path) & 0x0777, QFileDevice::ReadUser | QFileDevice::WriteUser);
         // A name with a line break cannot be carried: nothing is written.
         QVERIFY(!AutostartEntry::Write(program, "/srv/two\nlines", &error) &&

@@ -33,19 +33,35 @@ void WriteTicks(HistoryStore& store, std::int64_t fromMs, std::int64_t forMs) {
     }
 }
 
-std::unique_ptr<HistoryStore> OpenIn(const QTemporaryDir& dir) {
+std::unique_ptr<HistoryStore> Open(const QString& path) {
     QString why;
-    auto store = HistoryStore::Open(dir.path(), QStringLiteral("history.sqlite"), &why);
+    auto store = HistoryStore::Open(QFileInfo(path).path(), QFileInfo(path).fileName(), &why);
     if (!store)
         qWarning("cannot open: %s", qPrintable(why));
     return store;
 }
 
+std::unique_ptr<HistoryStore> OpenIn(const QTemporaryDir& dir) {
+    return Open(dir.filePath(QStringLiteral("history.sqlite")));
+}
+
+// Every process the pretend system is asked about runs, with the same use.
+void EveryProcessRuns(FakeApis& apis) {
+    for (int pid = 1000; pid < 1100; ++pid)
+        apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+}
+
+void SampleEvery2s(CoreHarness& h, int count) {
+    for (int tick = 0; tick < count; ++tick) {
+        h.core().resources().Sample();
+        h.clock.now += 2000;
+    }
+}
+
 // The child process of the kill test: writes ticks and compacts without end, telling its parent
 // once the first ones are committed.
 int WriteUntilKilled(const QString& folder) {
-    QString why;
-    auto store = HistoryStore::Open(folder, QStringLiteral("history.sqlite"), &why);
+    auto store = Open(folder + QStringLiteral("/history.sqlite"));
     if (!store)
         return 2;
     for (std::int64_t t = kT0;; t += 2000) {
@@ -186,8 +202,7 @@ private slots:
             recorder.setPlayerCount(
                 [](int server) { return server == 2 ? std::optional<int>(42) : std::nullopt; });
             h.startedCore();
-            for (int pid = 1000; pid < 1100; ++pid)
-                h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+            EveryProcessRuns(h.apis);
             h.core().resources().Sample();
             h.clock.now += 2000;
             crashedFrom = h.clock.EpochMs();
@@ -204,16 +219,14 @@ private slots:
             HistoryRecorder recorder(again.core(), state.path());
             again.fleet().StopServers(); // nothing runs: nothing is added
             again.core().resources().Sample();
-            for (int pid = 1000; pid < 1100; ++pid)
-                again.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+            EveryProcessRuns(again.apis);
             again.startedCore();
             again.core().resources().Sample();
             again.fleet().StopServersAndGoOffline();
             recorder.flush();
         }
-        QString why;
-        auto store = HistoryStore::Open(state.path(), QFileInfo(file).fileName(), &why);
-        QVERIFY2(store, qPrintable(why));
+        auto store = Open(file);
+        QVERIFY(store);
         QCOMPARE(store->integrityCheck(), "ok");
         QStringList told;
         QList<TimelineEntry> entries = store->timeline(0, 100);
@@ -243,23 +256,30 @@ private slots:
         QCOMPARE(store->samples(0, 0).first().players, std::nullopt);
     }
 
-    // The recorder compacts once a minute as its clock tells, at a sample.
-    void theRecorderCompactsByItsClock() {
+    // The samples reach the file in batches, one every "History Write Seconds" as the clock tells,
+    // with no flush; a view read between two batches holds every sample taken so far. The recorder
+    // compacts once a minute as its clock tells, at a sample.
+    void samplesReachTheFileInBatchesAndAreCompactedByTheClock() {
         QTemporaryDir state;
         CoreHarness h;
+        h.settings.values[HistoryRecorder::kWriteSecondsKey] = QStringLiteral("10");
         HistoryRecorder recorder(h.core(), state.path());
-        for (int pid = 1000; pid < 1100; ++pid)
-            h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
+        EveryProcessRuns(h.apis);
         h.startedCore();
-        for (int tick = 0; tick < 40; ++tick) {
-            h.core().resources().Sample();
-            h.clock.now += 2000;
-        }
-        recorder.flush();
-        QString why;
-        auto store =
-            HistoryStore::Open(state.path(), QFileInfo(recorder.filePath()).fileName(), &why);
+        auto store = Open(recorder.filePath());
         QVERIFY(store);
+        SampleEvery2s(h, 6); // 0 s (the first, with the compaction) to 10 s: the period has passed
+        QTRY_COMPARE(store->samples(1, 0).size(), 6);
+        SampleEvery2s(h, 2); // 12 s and 14 s wait for the next batch
+        QTest::qWait(100);
+        QCOMPARE(store->samples(1, 0).size(), 6);
+        std::optional<HistoryView> view;
+        recorder.load(&recorder, [&view](const HistoryView& v) { view = v; });
+        QTRY_VERIFY(view.has_value());
+        QCOMPARE(view->hour[1].size(), 8);
+        QCOMPARE(view->hour[1].last().atMs, h.clock.EpochMs() - 2000);
+        SampleEvery2s(h, 32);
+        recorder.flush();
         QCOMPARE(store->samples(1, 0).size(), 40);
         // Nothing had ended at the first sample's run; the run a minute on summarised the minute
         // the first samples were in.
@@ -268,38 +288,6 @@ private slots:
         h.core().resources().Sample();
         recorder.flush();
         QCOMPARE(store->minutes(1, 0).size(), 2);
-    }
-
-    // The samples reach the file in batches, one every "History Write Seconds" as the clock tells,
-    // with no flush; a view read between two batches holds every sample taken so far.
-    void samplesReachTheFileInBatchesOfTheWritePeriod() {
-        QTemporaryDir state;
-        CoreHarness h;
-        h.settings.values[HistoryRecorder::kWriteSecondsKey] = QStringLiteral("10");
-        HistoryRecorder recorder(h.core(), state.path());
-        for (int pid = 1000; pid < 1100; ++pid)
-            h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
-        h.startedCore();
-        QString why;
-        auto store =
-            HistoryStore::Open(state.path(), QFileInfo(recorder.filePath()).fileName(), &why);
-        QVERIFY2(store, qPrintable(why));
-        const auto sampleEvery2s = [&](int count) {
-            for (int tick = 0; tick < count; ++tick) {
-                h.core().resources().Sample();
-                h.clock.now += 2000;
-            }
-        };
-        sampleEvery2s(6); // 0 s (the first, with the compaction) to 10 s: the period has passed
-        QTRY_COMPARE(store->samples(1, 0).size(), 6);
-        sampleEvery2s(2); // 12 s and 14 s wait for the next batch
-        QTest::qWait(100);
-        QCOMPARE(store->samples(1, 0).size(), 6);
-        std::optional<HistoryView> view;
-        recorder.load(&recorder, [&view](const HistoryView& v) { view = v; });
-        QTRY_VERIFY(view.has_value());
-        QCOMPARE(view->hour[1].size(), 8);
-        QCOMPARE(view->hour[1].last().atMs, h.clock.EpochMs() - 2000);
     }
 
     // The history is kept across runs only where the installation's file asks for it ("keep
@@ -337,9 +325,8 @@ private slots:
             QVERIFY(QFile::copy(kept, copy.filePath(QFileInfo(kept).fileName())));
         });
         qputenv("XDG_STATE_HOME", stateBefore);
-        QString why;
-        auto store = HistoryStore::Open(copy.path(), QFileInfo(kept).fileName(), &why);
-        QVERIFY2(store, qPrintable(why));
+        auto store = Open(copy.filePath(QFileInfo(kept).fileName()));
+        QVERIFY(store);
         QCOMPARE(store->timeline(0, 100).size(), 3); // the three starts
     }
 

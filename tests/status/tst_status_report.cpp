@@ -254,19 +254,18 @@ private slots:
     void aTokenFromTheInstallationGuardsTheStatus() {
         const QByteArray token = "Xq7-s3cret_token";
         QTemporaryDir folder;
-        QFile ini(folder.filePath(InstallationConfig::kFileName));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Launcher]\nstatus port = 0\nstatus token = " + token + "\n");
-        ini.close();
+        const QString ini = folder.filePath(InstallationConfig::kFileName);
+        QVERIFY(WriteFile(ini, "[Launcher]\nstatus port = 0\nstatus token = " + token + "\n"));
         const auto warnings = [&](QFileDevice::Permissions permissions) {
-            ini.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | permissions);
+            QFile::setPermissions(ini,
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | permissions);
             LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
             h.load();
             return h.logSince(0).filter(QStringLiteral("status token"));
         };
         QCOMPARE(warnings({}), QStringList());
         QCOMPARE(warnings(QFileDevice::ReadGroup),
-                 QStringList{"> Warning: " + ini.fileName() +
+                 QStringList{"> Warning: " + ini +
                              " holds the status token and can be read by its group; let only "
                              "its owner read it (chmod 600)."});
         QVERIFY(warnings(QFileDevice::ReadOther).value(0).contains(" can be read by every user;"));
@@ -289,9 +288,8 @@ private slots:
         QVERIFY(!h.logSince(0).join(u'\n').contains(QString::fromUtf8(token)));
 
         // A token it cannot take leaves the status unserved rather than open to anyone.
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write("[Launcher]\nstatus port = 0\nstatus  token = " + token.left(8) + "\n");
-        ini.close();
+        QVERIFY(
+            WriteFile(ini, "[Launcher]\nstatus port = 0\nstatus  token = " + token.left(8) + "\n"));
         LauncherHarness refused(nullptr, nullptr, nullptr, folder.path());
         refused.load().chkSendStatus->SetValue(1);
         QCOMPARE(refused.window().StatusPort(), 0);
