@@ -79,21 +79,20 @@ ControlVerbs::Reply ControlVerbs::handle(const ControlRequest& r, const QString&
         return {Refused(r.verb + QStringLiteral(" needs one server")), {}};
     if (verb->names == Names::None && !r.servers.isEmpty())
         return {Refused(r.verb + QStringLiteral(" names no server")), {}};
-    who_ = who;
-    return (this->*verb->handler)(r);
+    return (this->*verb->handler)(r, who);
 }
 
-void ControlVerbs::logAction(const QString& what) {
-    core_.log().note(QStringLiteral("Control: %1 asked by %2.").arg(what, who_));
+void ControlVerbs::logAction(const QString& who, const QString& what) {
+    core_.log().note(QStringLiteral("Control: %1 asked by %2.").arg(what, who));
 }
 
 // ---- reads --------------------------------------------------------------------------------------
 
-ControlVerbs::Reply ControlVerbs::status(const ControlRequest&) {
+ControlVerbs::Reply ControlVerbs::status(const ControlRequest&, const QString&) {
     return {StatusJson(core_.CurrentStatus()), {}};
 }
 
-ControlVerbs::Reply ControlVerbs::read(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::read(const ControlRequest& r, const QString&) {
     const bool console = Is(r.verb, "console");
     const QStringList all = console ? consoleLines(r.servers[0]) : core_.log().lines();
     Reply reply{ControlAnswer::Lines(ControlAnswer::LastLines(all, r.lines)), {}};
@@ -104,7 +103,7 @@ ControlVerbs::Reply ControlVerbs::read(const ControlRequest& r) {
     return reply;
 }
 
-ControlVerbs::Reply ControlVerbs::backups(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::backups(const ControlRequest& r, const QString&) {
     QStringList lines;
     for (const BackupArchiveFile& archive : core_.backups().Archives(r.servers[0]))
         lines << QStringLiteral("%1  %2  %3")
@@ -115,7 +114,7 @@ ControlVerbs::Reply ControlVerbs::backups(const ControlRequest& r) {
     return {ControlAnswer::Lines(lines), {}};
 }
 
-ControlVerbs::Reply ControlVerbs::schedule(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::schedule(const ControlRequest&, const QString&) {
     QStringList lines;
     for (int i = 0; i < ServerTable::kCount; ++i)
         if (const QString next = core_.schedules().NextEventLine(i); !next.isEmpty())
@@ -138,14 +137,14 @@ QStringList ControlVerbs::consoleLines(int server) const {
 
 // ---- actions ------------------------------------------------------------------------------------
 
-ControlVerbs::Reply ControlVerbs::testAlert(const ControlRequest& r) {
-    logAction(r.verb);
+ControlVerbs::Reply ControlVerbs::testAlert(const ControlRequest& r, const QString& who) {
+    logAction(who, r.verb);
     if (sendTestAlert)
         sendTestAlert();
     return {Done(QStringLiteral("test alert sent; the launcher log tells its delivery")), {}};
 }
 
-ControlVerbs::Reply ControlVerbs::startOrStop(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::startOrStop(const ControlRequest& r, const QString& who) {
     ServerFleet& fleet = core_.fleet();
     const QString verb = r.verb;
     QList<int> servers = r.servers;
@@ -157,7 +156,7 @@ ControlVerbs::Reply ControlVerbs::startOrStop(const ControlRequest& r) {
             return {Refused(QStringLiteral("no server runs")), {}};
     }
     if (servers.isEmpty())
-        return startOrStopAll(verb);
+        return startOrStopAll(verb, who);
     for (const int server : servers) {
         const bool can = Is(verb, "start")  ? fleet.CanStartServer(server)
                          : Is(verb, "kill") ? fleet.CanKillServer(server)
@@ -174,7 +173,7 @@ ControlVerbs::Reply ControlVerbs::startOrStop(const ControlRequest& r) {
                                  why.isEmpty() ? QString() : QStringLiteral(": ") + why)),
                 {}};
     }
-    logAction(verb + u' ' + NameList(servers));
+    logAction(who, verb + u' ' + NameList(servers));
     QTimer::singleShot(0, &core_, [&fleet, verb, servers] {
         for (const int server : servers)
             Is(verb, "start")  ? fleet.StartServerAlone(server)
@@ -186,14 +185,14 @@ ControlVerbs::Reply ControlVerbs::startOrStop(const ControlRequest& r) {
 }
 
 // All the servers, as the Start and Shutdown buttons do.
-ControlVerbs::Reply ControlVerbs::startOrStopAll(const QString& verb) {
+ControlVerbs::Reply ControlVerbs::startOrStopAll(const QString& verb, const QString& who) {
     ServerFleet& fleet = core_.fleet();
     const bool start = Is(verb, "start");
     if (start == (fleet.ServerState() > 0))
         return {Refused(start ? QStringLiteral("the servers are online already")
                               : QStringLiteral("the servers are not online")),
                 {}};
-    logAction(verb);
+    logAction(who, verb);
     // After the answer: a start waits for each server in turn.
     if (Is(verb, "restart"))
         QTimer::singleShot(0, &core_, [this] { restartAll(); });
@@ -232,33 +231,33 @@ void ControlVerbs::restartAll() {
         QTimer::singleShot(0, &fleet, startAgain);
 }
 
-ControlVerbs::Reply ControlVerbs::send(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::send(const ControlRequest& r, const QString& who) {
     if (r.text.isEmpty())
         return {Refused(QStringLiteral("no command to send")), {}};
     if (const QString refusal = CommandLineText::Refusal(r.text); !refusal.isEmpty())
         return {Refused(refusal), {}};
     const QString& name = ServerTable::displayNames()[r.servers[0]];
-    logAction(QStringLiteral("send to ") + name);
+    logAction(who, QStringLiteral("send to ") + name);
     const ConsoleMirror::CommandOutcome outcome =
         core_.mirror().SendCommandTo(r.servers[0], r.text);
     return {outcome.sent ? Done(QStringLiteral("sent to ") + name) : Refused(outcome.note), {}};
 }
 
-ControlVerbs::Reply ControlVerbs::backup(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::backup(const ControlRequest& r, const QString& who) {
     const int server = r.servers[0];
     const QString& name = ServerTable::displayNames()[server];
     if (!core_.backups().CanBackUp(server))
         return {Refused(name + QStringLiteral(" cannot be backed up now: it has no backup paths, "
                                               "or a backup or restore of it runs")),
                 {}};
-    logAction(QStringLiteral("backup of ") + name);
+    logAction(who, QStringLiteral("backup of ") + name);
     core_.backups().StartBackup(server);
     return {Done(QStringLiteral("backing up ") + name +
                  QStringLiteral("; the launcher log tells when it is done")),
             {}};
 }
 
-ControlVerbs::Reply ControlVerbs::restore(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::restore(const ControlRequest& r, const QString& who) {
     const int server = r.servers[0];
     const QString& name = ServerTable::displayNames()[server];
     // Only one of the server's own archives, by its name or its path.
@@ -274,21 +273,21 @@ ControlVerbs::Reply ControlVerbs::restore(const ControlRequest& r) {
         return {Refused(name + QStringLiteral(" cannot be restored now: only while it is stopped "
                                               "and no backup of it runs")),
                 {}};
-    logAction(QStringLiteral("restore of ") + name + QStringLiteral(" from ") +
-              QDir(path).dirName());
+    logAction(who, QStringLiteral("restore of ") + name + QStringLiteral(" from ") +
+                       QDir(path).dirName());
     core_.backups().StartRestore(server, path);
     return {Done(QStringLiteral("restoring ") + name +
                  QStringLiteral("; the launcher log tells when it is done")),
             {}};
 }
 
-ControlVerbs::Reply ControlVerbs::skipNextRestart(const ControlRequest& r) {
+ControlVerbs::Reply ControlVerbs::skipNextRestart(const ControlRequest& r, const QString& who) {
     const QString& name = ServerTable::displayNames()[r.servers[0]];
     if (!core_.schedules().CanSkipNextRestart(r.servers[0]))
         return {Refused(QStringLiteral("no scheduled restart of ") + name +
                         QStringLiteral(" is coming that can be skipped")),
                 {}};
-    logAction(QStringLiteral("skip of the next restart of ") + name);
+    logAction(who, QStringLiteral("skip of the next restart of ") + name);
     core_.schedules().SkipNextRestart(r.servers[0]);
     return {Done(QStringLiteral("the next restart of ") + name + QStringLiteral(" is skipped")),
             {}};

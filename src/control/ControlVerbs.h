@@ -39,7 +39,7 @@ public:
     std::function<void()> sendTestAlert;
 
 private:
-    using Handler = Reply (ControlVerbs::*)(const ControlRequest&);
+    using Handler = Reply (ControlVerbs::*)(const ControlRequest&, const QString& who);
     struct Verb {
         const char* name;
         Handler handler;
@@ -49,20 +49,19 @@ private:
     };
     static const Verb kVerbs[];
 
-    Reply status(const ControlRequest& r);
-    Reply read(const ControlRequest& r);
-    Reply backups(const ControlRequest& r);
-    Reply schedule(const ControlRequest& r);
-    Reply testAlert(const ControlRequest& r);
-    Reply startOrStop(const ControlRequest& r);
-    Reply startOrStopAll(const QString& verb);
-    Reply send(const ControlRequest& r);
-    Reply backup(const ControlRequest& r);
-    Reply restore(const ControlRequest& r);
-    Reply skipNextRestart(const ControlRequest& r);
+    Reply status(const ControlRequest& r, const QString& who);
+    Reply read(const ControlRequest& r, const QString& who);
+    Reply backups(const ControlRequest& r, const QString& who);
+    Reply schedule(const ControlRequest& r, const QString& who);
+    Reply testAlert(const ControlRequest& r, const QString& who);
+    Reply startOrStop(const ControlRequest& r, const QString& who);
+    Reply startOrStopAll(const QString& verb, const QString& who);
+    Reply send(const ControlRequest& r, const QString& who);
+    Reply backup(const ControlRequest& r, const QString& who);
+    Reply restore(const ControlRequest& r, const QString& who);
+    Reply skipNextRestart(const ControlRequest& r, const QString& who);
     void restartAll();
-    void logAction(const QString& what);
+    void logAction(const QString& who, const QString& what);
 
     LauncherCore& core_;
-    QString who_; // of the request being answered
 };
