@@ -139,7 +139,7 @@ ended_like_closing() {
     poll 15 all_servers_ended || fail "servers still running 15 s after the exit:" \
         "$(ps -o pid=,stat=,args= -p "${server_pids[*]}"); consoles: $(for_each_socket ls)"
     # Minimising suspends the message update; exit saves the operator's own value.
-    for line in 'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1; do
+    for line in ${closing_settings:-'ServerMessage%20Update%20Interval=5' MinimizeToTray=1 AutoRestart=0 UpdateServerMessage=1}; do
         grep -qx "$line" "$settings" || fail "$line not in the settings at exit: $(cat "$settings")"
     done
     nothing_left_behind "$pid" "$launched_folder"

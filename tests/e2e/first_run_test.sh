@@ -44,15 +44,10 @@ step "map server $map killed and relaunched"
 own_lock="$(getent passwd "$(id -u)" | cut -d: -f6)/.local/state/corvane-launcher/run/$(printf '%s' \
     "$(realpath "$folder")" | sha256sum | cut -c1-16).lock"
 [ "$(head -n 1 "$own_lock" 2>/dev/null)" = "$launcher_pid" ] || fail "no lock of the launcher at $own_lock"
+# Ended as closing the window ends it: the settings hold the four options' defaults.
+closing_settings="AutoRestart=1 MinimizeToTray=1 UpdateServerMessage=1 ServerMessage%20Update%20Interval=5"
 kill -TERM "$launcher_pid"
-wait_until 30 "the launcher to end" process_ended "$launcher_pid"
-wait "$launcher_pid"
-status=$?
-pid="$launcher_pid" launcher_pid=""
-((status == 0)) || fail "the launcher ended with status $status"
-poll 15 all_servers_ended || fail "servers still running after the exit"
-nothing_left_behind "$pid" "$folder"
-
+ended_like_closing
 listing >"$work/after"
 report="$(grep -o '; crash report: .*' "$folder/logs/launcher.log" | head -n 1 | cut -d' ' -f4-)"
 expected="$(printf '%s\n' "$XDG_CONFIG_HOME/CorvaneLauncher" "$settings" "$folder/logs" \
