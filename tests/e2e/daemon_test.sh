@@ -48,6 +48,17 @@ wait_until() { # seconds, what, command...
     done
 }
 server_pid() { pgrep -f -x "$work/servers/$1" | head -n 1; }
+ended() { [ -z "$(server_pid "$1")" ]; }
+# A map server other than the one of PID $map runs.
+map_replaced() { local now; now="$(server_pid map-server)"; [ -n "$now" ] && [ "$now" != "$map" ]; }
+# refused STATUS TEXT COMMAND...: the command ends with that status and says the text.
+refused() {
+    local want="$1" text="$2" said status
+    shift 2
+    said="$("$@" 2>&1)"
+    status=$?
+    ((status == want)) && [[ "$said" == *"$text"* ]] || fail "$* ended with $status: $said"
+}
 all_running() { [ -n "$(server_pid login-server)" ] && [ -n "$(server_pid char-server)" ] &&
     [ -n "$(server_pid map-server)" ]; }
 
@@ -61,11 +72,8 @@ order="$(grep -o 'Starting [A-Za-z]* Server' "$work/err" | tr '\n' ,)"
     fail "servers started as: $order"
 
 # One launcher per folder: the second, of either kind, names the first.
-second="$("$daemon" --server-dir "$work/servers" 2>&1)"
-status=$?
-((status == 1)) || fail "a second launcher ended with $status"
-[[ "$second" == *"a launcher already runs on $work/servers: corvane-launcherd (PID $pid)"* ]] ||
-    fail "the second launcher said: $second"
+refused 1 "a launcher already runs on $work/servers: corvane-launcherd (PID $pid)" \
+    "$daemon" --server-dir "$work/servers"
 
 desktop="$programs/corvane-launcher"
 if command -v xvfb-run >/dev/null; then
@@ -93,21 +101,15 @@ verbs="$("$ctl" --help | awk '/^  [a-z]/ { print $1 }' | sort | xargs)"
 [ "$(completed kill "")" = "--yes char login map" ] || fail "kill completes: $(completed kill "")"
 [ "$(completed console map -)" = "-f -n" ] || fail "console map completes: $(completed console map -)"
 [ "$(completed send map "")" = "" ] || fail "send map completes: $(completed send map "")"
-"$ctl" --server-dir "$work" status >/dev/null 2>&1
-status=$?
-((status == 3)) || fail "corvanectl on a folder without a launcher ended with $status"
+refused 3 "" "$ctl" --server-dir "$work" status # no launcher there
 json="$("$ctl" --server-dir "$work/servers" status --json)" || fail "corvanectl status failed"
 for label in login char map; do
     [[ "$json" =~ \"$label\":\{[^}]*\"running\":true ]] || fail "$label not running in: $json"
 done
 [[ "$json" == *"\"pid\":$(server_pid map-server)"* ]] || fail "the map server's PID is not in: $json"
-said="$("$ctl" --server-dir "$work/servers" start 2>&1)"
-status=$?
-if ((status != 1)) || [[ "$said" != *"online already"* ]]; then
-    fail "a second start ended with $status: $said"
-fi
+refused 1 "online already" "$ctl" --server-dir "$work/servers" start
 "$ctl" --server-dir "$work/servers" stop >/dev/null || fail "corvanectl stop failed"
-none_running() { [ -z "$(server_pid login-server)$(server_pid char-server)$(server_pid map-server)" ]; }
+none_running() { ended login-server && ended char-server && ended map-server; }
 wait_until 30 "servers stopped through corvanectl" none_running
 grep -q "Control: stop asked by $(id -un) (uid $(id -u))." "$work/err" || fail "the stop's asker was not logged"
 "$ctl" --server-dir "$work/servers" start >/dev/null || fail "corvanectl start failed"
@@ -117,27 +119,19 @@ sleep 1
 
 # Every other verb once, each logged with who asked; the log followed meanwhile.
 c() { "$ctl" --server-dir "$work/servers" "$@"; }
-c stop nosuch >/dev/null 2>&1
-status=$?
-((status == 2)) || fail "a stop of an unknown server ended with $status"
+refused 2 "" c stop nosuch
 c log -f >"$work/follow" &
 follower=$!
 (($(c log -n 2 | wc -l) == 2)) || fail "log -n 2 printed: $(c log -n 2)"
 map="$(server_pid map-server)"
 c restart "Map Server" >/dev/null || fail "corvanectl restart failed"
-restarted() { local now; now="$(server_pid map-server)"; [ -n "$now" ] && [ "$now" != "$map" ]; }
-wait_until 30 "the map server restarted" restarted
-said="$(c kill char 2>&1)"
-status=$?
-((status == 1)) && [[ "$said" == *"--yes"* ]] || fail "kill without --yes ended with $status: $said"
+wait_until 30 "the map server restarted" map_replaced
+refused 1 "--yes" c kill char
 c kill --yes char >/dev/null || fail "corvanectl kill --yes failed"
-char_ended() { [ -z "$(server_pid char-server)" ]; }
-wait_until 10 "the char server killed" char_ended
+wait_until 10 "the char server killed" ended char-server
 c start char >/dev/null || fail "corvanectl start char failed"
 wait_until 20 "three servers running after the kill" all_running
-said="$(c send map $'status\x03' 2>&1)"
-status=$?
-((status == 1)) && [[ "$said" == *"control characters"* ]] || fail "a control character sent: $status $said"
+refused 1 "control characters" c send map $'status\x03'
 wait_until 10 "a command sent to the map server" c send map status
 answered() { c console map -n 100 | grep -q "answers status"; }
 wait_until 10 "the map server's answer in its console" answered
@@ -145,12 +139,11 @@ c backup map >/dev/null || fail "corvanectl backup failed"
 backed_up() { c backups map | grep -q "^map-server-"; }
 wait_until 30 "the backup listed" backed_up
 archive="$(c backups map | head -n 1 | cut -d' ' -f1)"
-c restore map "$archive" 2>/dev/null && fail "a restore without --yes was done"
+refused 1 "--yes" c restore map "$archive"
 # Refused while the char server's start above still runs, as the window's button is disabled then.
 stopped_map() { c stop map >/dev/null 2>&1; }
 wait_until 20 "a stop of the map server" stopped_map
-map_ended() { [ -z "$(server_pid map-server)" ]; }
-wait_until 30 "the map server stopped" map_ended
+wait_until 30 "the map server stopped" ended map-server
 echo "changed" >"$work/servers/world.txt"
 c restore --yes map "$archive" >/dev/null || fail "corvanectl restore failed"
 restored() { grep -qx "the world" "$work/servers/world.txt"; }
@@ -173,8 +166,7 @@ wait_until 20 "three servers running after the verbs" all_running
 # A crash is relaunched.
 map="$(server_pid map-server)"
 kill -KILL "$map"
-relaunched() { local now; now="$(server_pid map-server)"; [ -n "$now" ] && [ "$now" != "$map" ]; }
-wait_until 30 "relaunched map server" relaunched
+wait_until 30 "relaunched map server" map_replaced
 grep -q "Map Server just crashed!" "$work/err" || fail "the crash was not logged"
 
 # A launcher killed outright leaves its servers running; the next one (the unit's restart) adopts
@@ -192,7 +184,7 @@ wait_until 20 "adoption of the servers" grep -q "Map Server was already running 
     fail "the adopting launcher started other servers: $servers_before"
 map="$(server_pid map-server)"
 kill -KILL "$map"
-wait_until 30 "an adopted map server relaunched" relaunched
+wait_until 30 "an adopted map server relaunched" map_replaced
 
 # SIGTERM: the servers are stopped, then the launcher ends with status 0.
 kill -TERM "$pid"
@@ -201,9 +193,7 @@ status=$?
 pid=""
 ((status == 0)) || fail "the launcher ended with status $status after SIGTERM"
 grep -q "All servers have ended." "$work/err" || fail "no stop was logged"
-for server in login-server char-server map-server; do
-    [ -z "$(server_pid $server)" ] || fail "$server still runs after the launcher ended"
-done
+none_running || fail "a server still runs after the launcher ended"
 
 # Without --start, nothing is started. With a control group (where groups can be made), its
 # members reach the launcher through the server folder's socket and others are refused.
@@ -217,7 +207,7 @@ fi
 pid=$!
 wait_until 10 "server folder line" grep -q "Server folder: " "$work/err"
 sleep 2
-[ -z "$(server_pid login-server)" ] || fail "a server was started without --start"
+ended login-server || fail "a server was started without --start"
 if [ -n "$group" ]; then
     modes="$(stat -c '%a %G' "$work/servers/.corvane-control"{,/corvanectl.sock} | xargs)"
     [ "$modes" = "2750 $group 660 $group" ] || fail "the control folder and socket are: $modes"
