@@ -98,21 +98,23 @@ step "corvane-launcherd pulls in $(wc -l <<<"$closure") packages, none of ${grap
 id=org.corvane.CorvaneLauncher
 files_of() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print substr($6, 2)}' | sort; }
 daemon_files="$(files_of "$daemon_deb")" desktop_files="$(files_of "$desktop_deb")"
-for file in /usr/bin/corvane-launcherd /usr/bin/corvanectl /usr/libexec/corvane-launcher/corvane-exec \
+# holds PACKAGE FILE...: the package's list has each file.
+holds() {
+    local package="$1" files file && shift
+    [ "$package" = corvane-launcherd ] && files="$daemon_files" || files="$desktop_files"
+    for file in "$@"; do grep -qx -- "$file" <<<"$files" || fail "$package lacks $file: $files"; done
+}
+holds corvane-launcherd /usr/bin/corvane-launcherd /usr/bin/corvanectl /usr/libexec/corvane-launcher/corvane-exec \
     /usr/libexec/corvane-launcher/corvane-log /usr/libexec/corvane-launcher/corvane-noutmp.so \
     /lib/systemd/system/corvane-launcherd@.service /usr/share/man/man1/corvane-launcherd.1.gz \
     /usr/share/man/man1/corvanectl.1.gz /usr/share/man/man5/corvane-launcher.ini.5.gz \
     /usr/share/bash-completion/completions/corvanectl \
-    /usr/share/doc/corvane-launcherd/copyright /usr/share/doc/corvane-launcherd/changelog.gz; do
-    grep -qx -- "$file" <<<"$daemon_files" || fail "corvane-launcherd lacks $file: $daemon_files"
-done
-for file in /usr/bin/corvane-launcher /usr/share/man/man1/corvane-launcher.1.gz \
+    /usr/share/doc/corvane-launcherd/copyright /usr/share/doc/corvane-launcherd/changelog.gz
+holds corvane-launcher /usr/bin/corvane-launcher /usr/share/man/man1/corvane-launcher.1.gz \
     /usr/share/applications/$id.desktop /usr/share/metainfo/$id.metainfo.xml \
     /usr/share/icons/hicolor/scalable/apps/$id.svg \
     /usr/share/corvane-launcher/launcherdata/{off,on,error}.ico \
-    /usr/share/doc/corvane-launcher/copyright /usr/share/doc/corvane-launcher/changelog.gz; do
-    grep -qx -- "$file" <<<"$desktop_files" || fail "corvane-launcher lacks $file: $desktop_files"
-done
+    /usr/share/doc/corvane-launcher/copyright /usr/share/doc/corvane-launcher/changelog.gz
 both="$(comm -12 <(echo "$daemon_files") <(echo "$desktop_files"))"
 [ -z "$both" ] || fail "both packages hold: $both"
 grep -E '^/usr/share/(applications|metainfo|icons)/|^/usr/bin/corvane-launcher$' <<<"$daemon_files" &&
@@ -143,15 +145,12 @@ grep -q "breaks corvane-launcher" "$work/dpkg.log" || fail "corvane-launcherd al
 in_scratch --auto-deconfigure -i "$daemon_deb" "$desktop_deb" >"$work/dpkg.log" 2>&1 ||
     fail "the upgrade from the earlier package fails: $(cat "$work/dpkg.log")"
 owner() { dpkg --root="$scratch" -S "$1" 2>&1 | sed 's/: .*//'; }
-while read -r file; do
-    [ -e "$scratch$file" ] || fail "the upgrade lost $file"
-    [ "$(owner "$file")" = corvane-launcherd ] || fail "after the upgrade $file belongs to $(owner "$file")"
-done <<<"$daemon_files"
-while read -r file; do
-    [ -e "$scratch$file" ] || fail "the upgrade lost $file"
-    [ "$(owner "$file")" = corvane-launcher ] || fail "after the upgrade $file belongs to $(owner "$file")"
-done <<<"$desktop_files"
 for package in corvane-launcher corvane-launcherd; do
+    [ "$package" = corvane-launcherd ] && files="$daemon_files" || files="$desktop_files"
+    while read -r file; do
+        [ -e "$scratch$file" ] || fail "the upgrade lost $file"
+        [ "$(owner "$file")" = "$package" ] || fail "after the upgrade $file belongs to $(owner "$file")"
+    done <<<"$files"
     [ "$(dpkg --root="$scratch" -s "$package" | sed -n 's/^Version: //p')" = "$version" ] ||
         fail "$package is not at $version after the upgrade: $(dpkg --root="$scratch" -s "$package")"
 done
