@@ -18,6 +18,7 @@ packages=(
     qt6-charts-dev libqt6sql6-sqlite # the charts page and the history database
     libqt6opengl6-dev # Qt Charts' CMake files need the OpenGL ones, which it does not pull in
     libarchive-dev # backups
+    libsodium-dev  # the web panel's password hashes
     tmux procps
     fonts-wine # the window's font
 )

@@ -7,6 +7,7 @@
 #include "ControlServer.h"
 #include "Platform.h"
 #include "ServerTable.h"
+#include "UserCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,6 +41,9 @@ const char* const kUsageText =
     "  schedule                     the next scheduled events\n"
     "  skip-next-restart SERVER     leaves out the server's next scheduled restart\n"
     "  test-alert                   sends a test alert to every alert endpoint\n"
+    "  user list | add NAME [--role ROLE] | passwd NAME | remove NAME\n"
+    "                               the web panel's accounts (ROLE: viewer, the default,\n"
+    "                               operator or admin); asks no launcher\n"
     "Exit status: 0 done, 1 refused or failed, 2 usage, 3 no launcher runs on the folder.\n";
 
 int Usage(const QString& why) {
@@ -130,6 +134,8 @@ int main(int argc, char* argv[]) {
     if (arguments.isEmpty())
         return Usage(QStringLiteral("no verb given"));
     const QString verb = arguments.takeFirst();
+    if (verb == QLatin1String("user"))
+        return RunUserCommand(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()), arguments);
     const Shape* shape = nullptr;
     for (const Shape& s : kShapes)
         if (verb == QLatin1String(s.verb))

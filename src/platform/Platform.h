@@ -35,3 +35,7 @@ QString ProgramNameOfProcess(qint64 pid);
 // Who is at the other end of a local socket: "name (uid N)" from the socket's peer credentials;
 // "unknown user" when they cannot be read.
 QString PeerUserName(qintptr socketDescriptor);
+// A line of standard input without its line break: typed at a terminal without being shown (the
+// prompt goes to standard error), or read as it comes when standard input is no terminal. False
+// at the end of the input.
+bool ReadSecretLine(const char* prompt, QByteArray* line);

@@ -1,0 +1,219 @@
+#include "WebAccounts.h"
+
+#include "CheckedFolder.h"
+#include "InstallationKey.h"
+
+#include <QRegularExpression>
+#include <sodium.h>
+
+namespace {
+
+constexpr qint64 kMaxFileBytes = 1 << 20;
+constexpr qsizetype kMinPasswordBytes = 10;
+constexpr qsizetype kMaxPasswordBytes = 1024;
+const char* const kFirstLine = "# corvane-launcher web accounts: name role hash";
+
+constexpr struct {
+    WebRole role;
+    const char* name;
+} kRoles[] = {
+    {WebRole::Viewer, "viewer"},
+    {WebRole::Operator, "operator"},
+    {WebRole::Admin, "admin"},
+};
+
+bool SodiumReady() {
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+qsizetype IndexIn(const QList<WebAccount>& accounts, const QString& name) {
+    for (qsizetype i = 0; i < accounts.size(); ++i)
+        if (accounts[i].name == name)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+WebAccounts::WebAccounts()
+    : opsLimit_(crypto_pwhash_OPSLIMIT_INTERACTIVE), memLimit_(crypto_pwhash_MEMLIMIT_INTERACTIVE) {
+}
+
+QString WebAccounts::FileName(const QString& serverFolder) {
+    return QStringLiteral("web-") + InstallationKey(serverFolder) + QStringLiteral(".users");
+}
+
+bool WebAccounts::ValidName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[a-z0-9][a-z0-9._-]{0,31}$"));
+    return pattern.match(name).hasMatch();
+}
+
+QString WebAccounts::NameProblem(const QString& name) {
+    return ValidName(name) ? QString()
+                           : QStringLiteral("an account's name is 1 to 32 of a-z, 0-9, '.', '_' "
+                                            "and '-', starting with a letter or digit");
+}
+
+std::optional<WebRole> WebAccounts::RoleNamed(const QString& name) {
+    for (const auto& r : kRoles)
+        if (name == QLatin1String(r.name))
+            return r.role;
+    return std::nullopt;
+}
+
+QString WebAccounts::RoleName(WebRole role) {
+    for (const auto& r : kRoles)
+        if (r.role == role)
+            return QLatin1String(r.name);
+    return QString();
+}
+
+QString WebAccounts::PasswordProblem(const QByteArray& password) {
+    if (password.size() < kMinPasswordBytes)
+        return QStringLiteral("a password needs at least %1 characters").arg(kMinPasswordBytes);
+    if (password.size() > kMaxPasswordBytes)
+        return QStringLiteral("a password has at most %1 bytes").arg(kMaxPasswordBytes);
+    if (password.contains('\n') || password.contains('\0'))
+        return QStringLiteral("a password is one line");
+    return QString();
+}
+
+bool WebAccounts::load(const CheckedFolder& folder, const QString& name, QString* why) {
+    QByteArray data;
+    if (!folder.readAll(name, kMaxFileBytes, &data, why))
+        return false;
+    QList<WebAccount> read;
+    int number = 0;
+    for (const QByteArray& line : data.split('\n')) {
+        ++number;
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> fields = line.split(' ');
+        WebAccount account;
+        account.name = QString::fromUtf8(fields.value(0));
+        const std::optional<WebRole> role = RoleNamed(QString::fromUtf8(fields.value(1)));
+        account.hash = fields.value(2);
+        if (fields.size() != 3 || !ValidName(account.name) || !role ||
+            !account.hash.startsWith("$argon2id$") || IndexIn(read, account.name) >= 0) {
+            *why = QStringLiteral("%1, line %2: not an account (name role hash)")
+                       .arg(folder.path() + u'/' + name)
+                       .arg(number);
+            return false;
+        }
+        account.role = *role;
+        read << account;
+    }
+    accounts_ = read;
+    return true;
+}
+
+bool WebAccounts::save(const CheckedFolder& folder, const QString& name, QString* why) const {
+    QByteArray data = QByteArray(kFirstLine) + '\n';
+    for (const WebAccount& a : accounts_)
+        data += a.name.toUtf8() + ' ' + RoleName(a.role).toUtf8() + ' ' + a.hash + '\n';
+    return folder.replace(name, data, why);
+}
+
+const WebAccount* WebAccounts::find(const QString& name) const {
+    const qsizetype i = indexOf(name);
+    return i < 0 ? nullptr : &accounts_[i];
+}
+
+bool WebAccounts::add(const QString& name, WebRole role, const QByteArray& password, QString* why) {
+    if (!ValidName(name)) {
+        *why = NameProblem(name);
+        return false;
+    }
+    if (indexOf(name) >= 0) {
+        *why = QStringLiteral("the account %1 exists already").arg(name);
+        return false;
+    }
+    const QByteArray hashed = hash(password, why);
+    if (hashed.isEmpty())
+        return false;
+    accounts_ << WebAccount{name, role, hashed};
+    return true;
+}
+
+bool WebAccounts::setPassword(const QString& name, const QByteArray& password, QString* why) {
+    const qsizetype i = indexOf(name);
+    if (i < 0) {
+        *why = QStringLiteral("no account %1").arg(name);
+        return false;
+    }
+    const QByteArray hashed = hash(password, why);
+    if (hashed.isEmpty())
+        return false;
+    accounts_[i].hash = hashed;
+    return true;
+}
+
+bool WebAccounts::remove(const QString& name, QString* why) {
+    const qsizetype i = indexOf(name);
+    if (i < 0) {
+        *why = QStringLiteral("no account %1").arg(name);
+        return false;
+    }
+    // Nobody could manage the accounts from the panel any more.
+    if (accounts_[i].role == WebRole::Admin && admins() == 1 && accounts_.size() > 1) {
+        *why = QStringLiteral("%1 is the last admin: make another admin first").arg(name);
+        return false;
+    }
+    accounts_.removeAt(i);
+    return true;
+}
+
+std::optional<WebRole> WebAccounts::check(const QString& name, const QByteArray& password) const {
+    if (!SodiumReady())
+        return std::nullopt;
+    const WebAccount* account = find(name);
+    if (account == nullptr && standIn_.isEmpty()) {
+        // A hash of no password anybody has, at the cost of the real ones.
+        unsigned char random[32];
+        randombytes_buf(random, sizeof random);
+        standIn_ = hash(
+            QByteArray::fromRawData(reinterpret_cast<const char*>(random), 32).toBase64(), nullptr);
+    }
+    const QByteArray& against = account ? account->hash : standIn_;
+    if (against.isEmpty() || password.size() > kMaxPasswordBytes)
+        return std::nullopt;
+    const bool matches =
+        crypto_pwhash_str_verify(against.constData(), password.constData(),
+                                 static_cast<unsigned long long>(password.size())) == 0;
+    if (!matches || account == nullptr)
+        return std::nullopt;
+    return account->role;
+}
+
+void WebAccounts::setHashCost(unsigned long long opsLimit, std::size_t memLimit) {
+    opsLimit_ = opsLimit;
+    memLimit_ = memLimit;
+}
+
+QByteArray WebAccounts::hash(const QByteArray& password, QString* why) const {
+    QString problem = PasswordProblem(password);
+    char out[crypto_pwhash_STRBYTES];
+    if (problem.isEmpty() &&
+        (!SodiumReady() || crypto_pwhash_str(out, password.constData(),
+                                             static_cast<unsigned long long>(password.size()),
+                                             opsLimit_, memLimit_) != 0))
+        problem = QStringLiteral("the password could not be hashed (out of memory?)");
+    if (!problem.isEmpty()) {
+        if (why)
+            *why = problem;
+        return QByteArray();
+    }
+    return QByteArray(out);
+}
+
+qsizetype WebAccounts::indexOf(const QString& name) const {
+    return IndexIn(accounts_, name);
+}
+
+int WebAccounts::admins() const {
+    int count = 0;
+    for (const WebAccount& a : accounts_)
+        count += a.role == WebRole::Admin;
+    return count;
+}

@@ -1,0 +1,163 @@
+// The web panel's accounts: passwords kept only as hashes that check, in a private file that is
+// read back exactly or refused whole; the rules for names, passwords and the last admin; and
+// corvanectl's user verbs on the launcher user's state folder.
+#include "CheckedFolder.h"
+#include "Platform.h"
+#include "TestFiles.h"
+#include "WebAccounts.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sodium.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Hashes cheap enough for a test; the file and the checks are the same.
+WebAccounts Cheap() {
+    WebAccounts accounts;
+    accounts.setHashCost(crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN);
+    return accounts;
+}
+
+const QByteArray kPassword = "correct horse battery";
+
+} // namespace
+
+class WebAccountsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void passwordsAreKeptAsHashesThatCheck() {
+        QTemporaryDir dir;
+        QString why;
+        const auto folder = CheckedFolder::Open(dir.path(), false, &why);
+        QVERIFY2(folder, qPrintable(why));
+        WebAccounts accounts = Cheap();
+        QVERIFY2(accounts.add("ada", WebRole::Admin, kPassword, &why), qPrintable(why));
+        QVERIFY(accounts.add("viv", WebRole::Viewer, "viewer's password", &why));
+        QVERIFY(accounts.add("ops", WebRole::Operator, "operator's password", &why));
+        QVERIFY(accounts.save(*folder, "users", &why));
+
+        const QByteArray file = ReadFile(dir.filePath("users"));
+        QVERIFY(!file.contains(kPassword) && file.count("$argon2id$") == 3);
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(dir.filePath("users")), &st) == 0 &&
+                (st.st_mode & 07777) == 0600);
+
+        WebAccounts read = Cheap();
+        QVERIFY2(read.load(*folder, "users", &why), qPrintable(why));
+        QCOMPARE(read.accounts().size(), 3);
+        QCOMPARE(read.check("ada", kPassword), WebRole::Admin);
+        QCOMPARE(read.check("ops", "operator's password"), WebRole::Operator);
+        QCOMPARE(read.check("viv", "viewer's password"), WebRole::Viewer);
+        QCOMPARE(read.check("ada", "operator's password"), std::nullopt); // another's
+        QCOMPARE(read.check("ada", kPassword + "x"), std::nullopt);
+        QCOMPARE(read.check("nobody", kPassword), std::nullopt);
+
+        QVERIFY(read.setPassword("ada", "a new password", &why));
+        QCOMPARE(read.check("ada", kPassword), std::nullopt);
+        QCOMPARE(read.check("ada", "a new password"), WebRole::Admin);
+        QVERIFY(!read.setPassword("nobody", "a new password", &why) && why.contains("nobody"));
+        // An absent file is no accounts, not an error.
+        WebAccounts none = Cheap();
+        QVERIFY(none.load(*folder, "absent", &why) && none.accounts().isEmpty());
+    }
+
+    void aFileWithALineThatIsNoAccountIsRefusedWhole_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("a field missing") << QByteArray("bob viewer");
+        QTest::newRow("a field more") << QByteArray("bob viewer $argon2id$x extra");
+        QTest::newRow("no such role") << QByteArray("bob root $argon2id$x");
+        QTest::newRow("a name with a capital") << QByteArray("Bob viewer $argon2id$x");
+        QTest::newRow("a hash of another kind") << QByteArray("bob viewer $2y$10$abc");
+        QTest::newRow("a name twice") << QByteArray("ada viewer $argon2id$x");
+    }
+    void aFileWithALineThatIsNoAccountIsRefusedWhole() {
+        QFETCH(QByteArray, line);
+        QTemporaryDir dir;
+        QString why;
+        const auto folder = CheckedFolder::Open(dir.path(), false, &why);
+        WebAccounts accounts = Cheap();
+        QVERIFY(folder && accounts.add("ada", WebRole::Admin, kPassword, &why) &&
+                accounts.save(*folder, "users", &why));
+        const QByteArray good = ReadFile(dir.filePath("users"));
+        QVERIFY(WriteFile(dir.filePath("users"), good + line + '\n'));
+        QVERIFY(!accounts.load(*folder, "users", &why));
+        QVERIFY2(why.endsWith("line 3: not an account (name role hash)"), qPrintable(why));
+        // What was loaded before stays, unchanged.
+        QCOMPARE(accounts.check("ada", kPassword), WebRole::Admin);
+        QCOMPARE(accounts.accounts().size(), 1);
+    }
+
+    void namesPasswordsAndTheLastAdmin() {
+        WebAccounts accounts = Cheap();
+        QString why;
+        for (const char* bad :
+             {"", "Ada", "-ada", "ada smith", "a/b", "a\nb", "abcdefghijklmnopqrstuvwxyz0123456"})
+            QVERIFY2(!accounts.add(bad, WebRole::Viewer, kPassword, &why), bad);
+        QVERIFY(accounts.add("abcdefghijklmnopqrstuvwxyz012345", WebRole::Viewer, kPassword, &why));
+        QVERIFY(!accounts.add("short", WebRole::Viewer, "123456789", &why) &&
+                why.contains("at least 10"));
+        QVERIFY(!accounts.add("long", WebRole::Viewer, QByteArray(1025, 'x'), &why));
+        QVERIFY(!accounts.add("lines", WebRole::Viewer, "first line\nsecond", &why));
+        QVERIFY(accounts.add("ada", WebRole::Admin, kPassword, &why));
+        QVERIFY(!accounts.add("ada", WebRole::Viewer, kPassword, &why) && why.contains("exists"));
+        QCOMPARE(accounts.accounts().size(), 2);
+
+        // The last admin stays while others remain, so that somebody can manage them.
+        QVERIFY(!accounts.remove("ada", &why) && why.contains("last admin"));
+        QVERIFY(accounts.add("bea", WebRole::Admin, kPassword, &why));
+        QVERIFY(accounts.remove("ada", &why) && !accounts.find("ada"));
+        QVERIFY(accounts.remove("abcdefghijklmnopqrstuvwxyz012345", &why));
+        QVERIFY(accounts.remove("bea", &why) && accounts.accounts().isEmpty());
+        QVERIFY(!accounts.remove("bea", &why));
+    }
+
+    // corvanectl on the state folder of this user, for an installation of the test's own.
+    void corvanectlManagesTheAccounts() {
+        QTemporaryDir installation;
+        QString why;
+        const QString state = PrivateStateFolder(&why);
+        QVERIFY2(!state.isEmpty(), qPrintable(why));
+        const QString file = state + u'/' + WebAccounts::FileName(installation.path());
+        const auto removeFile = qScopeGuard([&] { QFile::remove(file); });
+        const auto ctl = [&](const QStringList& arguments, const QByteArray& input = {}) {
+            QProcess p;
+            p.start(CORVANE_LAUNCHER_DIR "/corvanectl",
+                    QStringList{"--server-dir", installation.path(), "user"} + arguments);
+            p.write(input);
+            p.closeWriteChannel();
+            p.waitForFinished(30000);
+            return std::pair{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() +
+                                                             p.readAllStandardError())};
+        };
+        QCOMPARE(ctl({"list"}), std::pair(0, QString()));
+        QCOMPARE(ctl({"add", "ada", "--role", "admin"}, kPassword + "\n").first, 0);
+        QCOMPARE(ctl({"add", "viv"}, "viewer's password\n").first, 0);
+        QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin\nviv viewer\n")));
+        // Refused, with the reason, and the file as it was.
+        const QByteArray before = ReadFile(file);
+        QCOMPARE(ctl({"add", "bob"}, "too short\n").first, 1);
+        QCOMPARE(ctl({"add", "bob"}).first, 1); // no password at all
+        QCOMPARE(ctl({"add", "viv"}, kPassword + "\n").first, 1);
+        QCOMPARE(ctl({"remove", "ada"}).first, 1);
+        QCOMPARE(ctl({"passwd", "bob"}, kPassword + "\n").first, 1);
+        QCOMPARE(ctl({"add", "bob", "--role", "root"}).first, 2);
+        QCOMPARE(ctl({"rename", "bob"}).first, 2);
+        QCOMPARE(ctl({"add"}).first, 2);
+        QCOMPARE(ReadFile(file), before);
+
+        QCOMPARE(ctl({"passwd", "viv"}, "a new password\r\n").first, 0);
+        WebAccounts read;
+        const auto folder = CheckedFolder::Open(state, false, &why);
+        QVERIFY(folder && read.load(*folder, WebAccounts::FileName(installation.path()), &why));
+        QCOMPARE(read.check("viv", "a new password"), WebRole::Viewer);
+        QCOMPARE(read.check("ada", kPassword), WebRole::Admin);
+        QCOMPARE(ctl({"remove", "viv"}).first, 0);
+        QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin\n")));
+    }
+};
+
+QTEST_GUILESS_MAIN(WebAccountsTest)
+#include "tst_web_accounts.moc"
