@@ -94,23 +94,21 @@ private slots:
         QTest::addColumn<bool>("ends");
         QTest::addColumn<QString>("line");
         QTest::addColumn<int>("launches");
-        const QByteArray rule = "[Login Server]\nready = line 5 ^World loaded\n";
-        QTest::newRow("ready at once") << rule << "x\nWorld loaded in 3 s\n"
-                                       << false
-                                       << "> Login Server is ready (printed \"World loaded in 3 "
-                                          "s\", after 0.1 s)"
-                                       << 3;
+        const QByteArray rule = "[Login Server]\nready = line 5 ^World loaded\n",
+                         stop = rule + "if not ready = stop\n";
+        const QString late = "> Login Server not ready after 5 s; ";
+        QTest::newRow("ready at once")
+            << rule << "x\nWorld loaded in 3 s\n"
+            << false << "> Login Server is ready (printed \"World loaded in 3 s\", after 0.1 s)"
+            << 3;
         QTest::newRow("go on") << rule << "> World loaded\n"
-                               << false
-                               << "> Login Server not ready after 5 s; starting Char Server anyway"
-                               << 3;
-        QTest::newRow("stop") << rule + "if not ready = stop\n"
-                              << "" << false
-                              << "> Login Server not ready after 5 s; the start stops here: Char "
-                                 "Server and Map Server not started."
+                               << false << late + "starting Char Server anyway" << 3;
+        QTest::newRow("stop") << stop << "" << false
+                              << late + "the start stops here: Char Server and Map Server not "
+                                        "started."
                               << 1;
-        QTest::newRow("ended") << rule + "if not ready = stop\n"
-                               << "" << true << "> Login Server ended before it was ready." << 1;
+        QTest::newRow("ended") << stop << "" << true << "> Login Server ended before it was ready."
+                               << 1;
     }
     void aServerNotReadyInTime() {
         QFETCH(QByteArray, ini);
