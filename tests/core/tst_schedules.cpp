@@ -242,30 +242,41 @@ private slots:
     // placeholders filled; at the time the servers are stopped as the Shutdown button stops them
     // (close requests to all three) and then started in order as the Start button starts them. No
     // crash is counted or announced; an alert tells of the restart's beginning and of its end;
-    // the tab's tooltip tells of the next one.
+    // the tab's tooltip tells of the next one. A command task's command is typed into the servers
+    // it names that run, also between the restart's warnings, which go on; one due while the
+    // servers restart is typed once they run again; a server that does not take it is named in the
+    // log and in an alert.
     void restartOfAllAnnouncedThenStoppedAndStarted() {
-        Launcher l(kNightly, "2026-12-08 03:40:00");
+        Launcher l(kNightly + "[Schedule save]\nservers = char\ntask = command\n"
+                              "cron = */5 * * * *\ncommand = save-all\n",
+                   "2026-12-08 03:40:00");
         QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
         l.start();
         Scheduler& s = l.core().schedules();
         QCOMPARE(s.NextEventLine(2), "Next: restart at 04:00 (warnings from 03:45)");
+        QCOMPARE(s.NextEventLine(1), "Next: command \"save-all\" at 03:45");
         const qsizetype launchedBefore = l.stopsAndStarts().size();
+        const auto says = [&] { return l.typed().filter("\nsay "); };
+        const auto saves = [&] { return l.typed().filter("save-all"); };
 
         l.at("2026-12-08 03:44:59");
         QVERIFY(l.typed().isEmpty());
         l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00");
-        QCOMPARE(l.typed(), QStringList({"Login Server\nsay Restart in 15 minutes",
-                                         "Char Server\nsay Restart in 15 minutes",
-                                         "Map Server\nsay Restart in 15 minutes"}));
+        QCOMPARE(says(), QStringList({"Login Server\nsay Restart in 15 minutes",
+                                      "Char Server\nsay Restart in 15 minutes",
+                                      "Map Server\nsay Restart in 15 minutes"}));
         l.at("2026-12-08 03:59:30");
         QStringList thirty;
         for (const QString name : {"Login Server", "Char Server", "Map Server"})
             thirty << name + "\nsay " + name + " restarts in 30 seconds";
-        QCOMPARE(l.typed().mid(3), thirty);
+        QCOMPARE(says().mid(3), thirty);
+        QCOMPARE(saves(), QStringList(3, "Char Server\nsave-all")); // 03:45, 03:50 and 03:55
         QCOMPARE(l.stopsAndStarts().size(), launchedBefore);
         QCOMPARE(l.logSince(0).filter("typed \"say").size(), 6);
 
         l.at("2026-12-08 04:00:00");
+        QCOMPARE(l.apis.calls.back().second, "Char Server\nsave-all");
+        QCOMPARE(saves().size(), 4);
         QCOMPARE(l.stopsAndStarts().mid(launchedBefore),
                  QStringList({"stop Login Server", "stop Char Server", "stop Map Server",
                               "start login-server", "start char-server", "start map-server"}));
@@ -286,19 +297,30 @@ private slots:
         // "Skip Next Restart" leaves the next restart out, once, with a line, also while its
         // warnings are being typed: the restart after it runs.
         l.at("2026-12-09 03:46:00");
-        QCOMPARE(l.typed().size(), 9);
-        QVERIFY(s.CanSkipNextRestart(1));
-        s.SkipNextRestart(1);
+        QCOMPARE(says().size(), 9);
+        QVERIFY(s.CanSkipNextRestart(2));
+        s.SkipNextRestart(2);
         QCOMPARE(l.linesWith("Schedule \"nightly\": the restart at 04:00 is skipped once, as asked "
-                             "from the Char Server tab; the next is at 04:00 tomorrow."),
+                             "from the Map Server tab; the next is at 04:00 tomorrow."),
                  1);
         const qsizetype skipped = l.stopsAndStarts().size();
         l.at("2026-12-09 03:59:30").at("2026-12-09 04:00:00").at("2026-12-09 12:00:00");
-        QCOMPARE(l.typed().size(), 9);
+        QCOMPARE(says().size(), 9);
         QCOMPARE(l.stopsAndStarts().size(), skipped);
-        QCOMPARE(s.NextEventLine(1), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
+        QCOMPARE(s.NextEventLine(2), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
         l.at("2026-12-10 03:45:00").at("2026-12-10 04:00:00");
         QCOMPARE(l.stopsAndStarts().size(), skipped + 6);
+
+        l.apis.consoles.remove("Char Server"); // its console takes no input
+        const qsizetype raised = alerts.size();
+        l.at("2026-12-10 04:05:00");
+        QCOMPARE(l.linesWith("Schedule \"save\": \"save-all\" could not be typed into Char "
+                             "Server: Char Server did not take the command."),
+                 1);
+        QCOMPARE(alerts.size(), raised + 1);
+        const Alert alert = alerts.back()[0].value<Alert>();
+        QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Char Server" &&
+                alert.isTrouble());
     }
 
     // A time missed while the launcher was closed (its servers left running, and watched again)
@@ -409,48 +431,6 @@ private slots:
                  1);
         QCOMPARE(l.linesWith("the restart is done"), 0);
         QCOMPARE(l.linesWith("the restart's start failed"), 0);
-    }
-
-    // A command task types its command into each named server that runs; one that does not take
-    // it is named in the log and in an alert.
-    void commandTypedIntoEachServer() {
-        Launcher l("[Schedule save]\nservers = char, map\ntask = command\n"
-                   "cron = */30 * * * *\ncommand = save-all\n",
-                   "2026-12-08 10:05:00");
-        l.apis.consoles.remove("Map Server"); // its console takes no input
-        QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
-        l.start();
-        QCOMPARE(l.core().schedules().NextEventLine(1), "Next: command \"save-all\" at 10:30");
-        QCOMPARE(l.core().schedules().NextEventLine(0), QString());
-        l.at("2026-12-08 10:29:59");
-        QVERIFY(l.typed().isEmpty());
-        l.at("2026-12-08 10:30:00");
-        QCOMPARE(l.typed(), QStringList({"Char Server\nsave-all", "Map Server\nsave-all"}));
-        QCOMPARE(l.linesWith("Schedule \"save\": \"save-all\" could not be typed into Map Server: "
-                             "Map Server did not take the command."),
-                 1);
-        QCOMPARE(alerts.size(), 1);
-        const Alert alert = alerts[0][0].value<Alert>();
-        QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Map Server" &&
-                alert.isTrouble());
-    }
-
-    // A command typed between a restart's warnings leaves the restart to come; one due while the
-    // servers restart is typed once they run again.
-    void commandBetweenARestartsWarnings() {
-        Launcher l(kNightly + "[Schedule save]\nservers = map\ntask = command\n"
-                              "cron = */5 * * * *\ncommand = save-all\n",
-                   "2026-12-08 03:42:00");
-        l.start();
-        const qsizetype before = l.stopsAndStarts().size();
-        l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00").at("2026-12-08 03:59:30");
-        QCOMPARE(l.typed().filter("save-all").size(), 3); // 03:45, 03:50 and 03:55
-        QCOMPARE(l.typed().filter("say").size(), 6);
-        l.at("2026-12-08 04:00:00");
-        QCOMPARE(l.stopsAndStarts().size(), before + 6);
-        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
-        QCOMPARE(l.typed().filter("save-all").size(), 4);
-        QVERIFY(l.apis.calls.back().second == "Map Server\nsave-all");
     }
 
     // A restart goes through the backup between the stop and the start when one is set up; the
