@@ -389,34 +389,55 @@ private slots:
         QCOMPARE(l.linesWith("the restart is done."), 1);
     }
 
-    // The Shutdown button pressed while a scheduled restart stops the servers or backs them up:
-    // the servers stay stopped once the stop and the backup have ended, and the log says why.
+    // A restart goes through the backup between the stop and the start when one is set up; the
+    // start waits for its answer, and a failed backup is told. The Shutdown button pressed while a
+    // scheduled restart stops the servers or backs them up: the servers stay stopped once the stop
+    // and the backup have ended, and the log says why.
     void shutdownDuringARestartKeepsTheServersStopped_data() {
         QTest::addColumn<QByteArray>("servers");
-        QTest::addColumn<bool>("duringBackup");
-        QTest::newRow("during the stop") << QByteArray("all") << false;
-        QTest::newRow("during the backup") << QByteArray("all") << true;
-        QTest::newRow("during one server's restart") << QByteArray("map") << false;
+        QTest::addColumn<QString>("shutdown"); // during what the Shutdown button is pressed
+        QTest::newRow("no shutdown, the backup fails") << QByteArray("all") << "never";
+        QTest::newRow("during the stop") << QByteArray("all") << "stop";
+        QTest::newRow("during the backup") << QByteArray("all") << "backup";
+        QTest::newRow("during one server's restart") << QByteArray("map") << "stop";
     }
     void shutdownDuringARestartKeepsTheServersStopped() {
         QFETCH(QByteArray, servers);
-        QFETCH(bool, duringBackup);
+        QFETCH(QString, shutdown);
         Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\nservers = " + servers + "\n",
                    "2026-12-08 03:59:00");
         Scheduler& s = l.core().schedules();
         Scheduler::BackupDone answer;
-        if (duringBackup)
-            s.SetBackupStep([&](const QString&, Scheduler::BackupDone done) { answer = done; });
+        QStringList seenAtBackup;
+        if (shutdown != "stop")
+            s.SetBackupStep([&](const QString& schedule, Scheduler::BackupDone done) {
+                seenAtBackup = l.stopsAndStarts() << schedule;
+                answer = std::move(done);
+            });
         else
             l.apis.ignoringClose.insert("Map Server"); // it takes its time to end
         l.start();
         const qsizetype before = l.stopsAndStarts().size();
         l.at("2026-12-08 04:00:00");
-        QCOMPARE(s.phase(), duringBackup       ? Scheduler::Phase::BackingUp
+        QCOMPARE(s.phase(), shutdown != "stop" ? Scheduler::Phase::BackingUp
                             : servers == "all" ? Scheduler::Phase::Stopping
                                                : Scheduler::Phase::Starting);
+        if (shutdown == "never") {
+            QCOMPARE(seenAtBackup.mid(before), QStringList({"stop Login Server", "stop Char Server",
+                                                            "stop Map Server", "nightly"}));
+            l.at("2026-12-08 04:01:00");
+            QCOMPARE(l.stopsAndStarts().size(), before + 3);
+            answer(false, "the disk is full");
+            l.at("2026-12-08 04:02:00");
+            QCOMPARE(l.stopsAndStarts().mid(before + 3).filter("start").size(), 3);
+            QCOMPARE(l.linesWith("the backup failed (the disk is full); the servers are started "
+                                 "all the same."),
+                     1);
+            QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+            return;
+        }
         l.fleet().StopServersAndGoOffline();
-        if (duringBackup) {
+        if (shutdown == "backup") {
             answer(true, QString());
         } else {
             l.apis.ignoringClose.remove("Map Server");
@@ -431,35 +452,6 @@ private slots:
                  1);
         QCOMPARE(l.linesWith("the restart is done"), 0);
         QCOMPARE(l.linesWith("the restart's start failed"), 0);
-    }
-
-    // A restart goes through the backup between the stop and the start when one is set up; the
-    // start waits for its answer.
-    void restartWaitsForTheBackup() {
-        Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\n", "2026-12-08 03:59:00");
-        Scheduler& s = l.core().schedules();
-        Scheduler::BackupDone answer;
-        QStringList seenAtBackup;
-        s.SetBackupStep([&](const QString& schedule, Scheduler::BackupDone done) {
-            seenAtBackup = l.stopsAndStarts() << schedule;
-            answer = std::move(done);
-        });
-        l.start();
-        const qsizetype before = l.stopsAndStarts().size();
-        l.at("2026-12-08 04:00:00");
-        QVERIFY(answer);
-        QCOMPARE(seenAtBackup.mid(before), QStringList({"stop Login Server", "stop Char Server",
-                                                        "stop Map Server", "nightly"}));
-        QCOMPARE(s.phase(), Scheduler::Phase::BackingUp);
-        l.at("2026-12-08 04:01:00");
-        QCOMPARE(l.stopsAndStarts().size(), before + 3);
-        answer(false, "the disk is full");
-        l.at("2026-12-08 04:02:00");
-        QCOMPARE(l.stopsAndStarts().mid(before + 3).filter("start").size(), 3);
-        QCOMPARE(l.linesWith("the backup failed (the disk is full); the servers are started all "
-                             "the same."),
-                 1);
-        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
     }
 
     // A backup task of all servers backs up the one that has backup paths, as the core wires it,
