@@ -44,34 +44,46 @@ private slots:
         QVERIFY(map.probes[0].everySeconds == 5 && map.probes[0].misses == 4);
         QVERIFY(map.probes[3].udp && map.probes[3].port == 30000);
         QCOMPARE(map.expectedExits, QList<int>({0, 3}));
-        QCOMPARE(c.problems.size(), 7);
-        for (int line : {11, 12, 13, 14, 15, 18, 19})
-            QVERIFY2(c.problems.filter(QStringLiteral("f.ini line %1: ").arg(line)).size() == 1,
-                     qPrintable(c.problems.join('\n')));
+        QCOMPARE(ProblemLines(c), QList<int>({11, 12, 13, 14, 15, 18, 19}));
     }
 
     // The next server starts only once the one before is ready; the launcher goes online after
-    // the last one, and no connection is left open.
+    // the last one, and no connection is left open. A port is ready only when the server's own
+    // processes hold it: one that another program holds (and answers on) keeps the start waiting,
+    // and the log says whose it was; a UDP port is looked up, never connected to.
     void theChainWaitsForEachPort() {
-        FolderCore fc("[Login Server]\nready = port 6900 60\n", true);
+        FolderCore fc("[Login Server]\nready = port 6900 5\n[Char Server]\nready = port 6121 60\n"
+                      "[Map Server]\nready = port 30000/udp 5\n");
         CoreHarness& h = fc.h;
-        QCOMPARE(h.apis.count("LaunchServer"), 1);
-        QVERIFY(h.server(0).awaitingReady() && !h.server(0).ready());
-        QCOMPARE(h.fleet().ServerState(), LauncherState::Offline);
-        RunFor(h, 1800);
-        QCOMPARE(h.apis.count("LaunchServer"), 1);
         h.apis.acceptingPorts.insert(6900);
+        h.apis.portHolders[6900] = modAPIs::PortHolder::Other;
+        h.apis.portHolders[30000] = modAPIs::PortHolder::Server;
+        h.fleet().StartServersAndGoOnline();
+        QVERIFY(h.server(0).awaitingReady() && !h.server(0).ready());
+        RunFor(h, 4900);
+        QCOMPARE(h.apis.count("LaunchServer"), 1);
+        RunFor(h, 1900);
+        QStringList log = h.logSince(0);
+        const qsizetype held = log.indexOf("> Login Server: port 6900 held by another program");
+        QVERIFY2(held > 0, qPrintable(log.join('\n')));
+        QCOMPARE(log[held + 1], "> Login Server not ready after 5 s; starting Char Server anyway");
+        QCOMPARE(h.apis.count("LaunchServer"), 2);
+        QCOMPARE(h.fleet().ServerState(), LauncherState::Offline);
+        h.apis.acceptingPorts.insert(6121);
         RunFor(h, 200);
-        const QStringList log = h.logSince(0);
+        log = h.logSince(0);
         const qsizetype ready =
-            log.indexOf("> Login Server is ready (port 6900 accepting, after 1.9 s)");
-        QVERIFY2(ready > log.indexOf("> Login Server PID is 1000"), qPrintable(log.join('\n')));
-        QCOMPARE(log.indexOf("> Starting Char Server ..."), ready + 1);
+            log.indexOf("> Char Server is ready (port 6121 accepting, after 1.9 s)");
+        QVERIFY2(ready > log.indexOf("> Char Server PID is 1001"), qPrintable(log.join('\n')));
+        QCOMPARE(log.indexOf("> Starting Map Server ..."), ready + 1);
+        RunFor(h, 1000);
+        QVERIFY2(h.linesWith("> Map Server is ready (port 30000/udp bound, after 0.1 s)") == 1,
+                 qPrintable(h.logSince(0).join('\n')));
         QCOMPARE(h.apis.count("LaunchServer"), 3);
-        QVERIFY(h.server(0).ready() && h.server(2).ready());
         QCOMPARE(h.fleet().ServerState(), LauncherState::Online);
+        QCOMPARE(h.apis.argsOf("BeginPortProbe").filter("30000"), QStringList());
         QVERIFY(h.apis.openProbes.isEmpty());
-        QCOMPARE(h.core().CurrentStatus().servers[0].ready, true);
+        QCOMPARE(h.core().CurrentStatus().servers[1].ready, true);
     }
 
     // A line printed during the settle time counts; one never printed runs out its time, and the
@@ -82,23 +94,21 @@ private slots:
         QTest::addColumn<bool>("ends");
         QTest::addColumn<QString>("line");
         QTest::addColumn<int>("launches");
-        const QByteArray rule = "[Login Server]\nready = line 5 ^World loaded\n";
-        QTest::newRow("ready at once") << rule << "x\nWorld loaded in 3 s\n"
-                                       << false
-                                       << "> Login Server is ready (printed \"World loaded in 3 "
-                                          "s\", after 0.1 s)"
-                                       << 3;
+        const QByteArray rule = "[Login Server]\nready = line 5 ^World loaded\n",
+                         stop = rule + "if not ready = stop\n";
+        const QString late = "> Login Server not ready after 5 s; ";
+        QTest::newRow("ready at once")
+            << rule << "x\nWorld loaded in 3 s\n"
+            << false << "> Login Server is ready (printed \"World loaded in 3 s\", after 0.1 s)"
+            << 3;
         QTest::newRow("go on") << rule << "> World loaded\n"
-                               << false
-                               << "> Login Server not ready after 5 s; starting Char Server anyway"
-                               << 3;
-        QTest::newRow("stop") << rule + "if not ready = stop\n"
-                              << "" << false
-                              << "> Login Server not ready after 5 s; the start stops here: Char "
-                                 "Server and Map Server not started."
+                               << false << late + "starting Char Server anyway" << 3;
+        QTest::newRow("stop") << stop << "" << false
+                              << late + "the start stops here: Char Server and Map Server not "
+                                        "started."
                               << 1;
-        QTest::newRow("ended") << rule + "if not ready = stop\n"
-                               << "" << true << "> Login Server ended before it was ready." << 1;
+        QTest::newRow("ended") << stop << "" << true << "> Login Server ended before it was ready."
+                               << 1;
     }
     void aServerNotReadyInTime() {
         QFETCH(QByteArray, ini);
@@ -134,32 +144,29 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<int>("ms");
-        const QByteArray port = "port 5121 every 5 misses 2", silence = "silence 20";
-        QTest::newRow("port") << QByteArray("port 5121 every 15 misses 3") << "hang"
-                              << "hung (no answer on port 5121 for 45 s)" << 60'000;
-        QTest::newRow("silence") << silence << "hang"
-                                 << "hung (no console output for 20 s)" << 25'000;
+        const auto row = [](const char* name, const char* probe, const char* fault,
+                            const QString& reason, int ms) {
+            QTest::newRow(name) << QByteArray(probe) << fault << "hung (" + reason + ")" << ms;
+        };
+        const char *port = "port 5121 every 5 misses 2", *silence = "silence 20";
+        row("port", "port 5121 every 15 misses 3", "hang", "no answer on port 5121 for 45 s",
+            60'000);
+        row("silence", silence, "hang", "no console output for 20 s", 25'000);
         // The console's text without a break after its last line.
-        QTest::newRow("silence, no break at the end")
-            << silence << "hang, no break"
-            << "hung (no console output for 20 s)" << 25'000;
-        QTest::newRow("line") << QByteArray("line Segmentation fault") << "hang"
-                              << "hung (printed \"Segmentation fault (core dumped)\")" << 25'000;
-        QTest::newRow("port, stopped") << port << "stopped"
-                                       << "hung (stopped, port 5121 not served for 10 s)" << 16'000;
-        QTest::newRow("port, another's")
-            << port << "other"
-            << "hung (port 5121 not held by its own processes for 10 s)" << 16'000;
-        QTest::newRow("udp port, closed")
-            << QByteArray("port 30000/udp every 5 misses 2") << "nobody"
-            << "hung (port 30000/udp not held by its own processes for 10 s)" << 16'000;
-        QTest::newRow("frozen, stopped")
-            << QByteArray("frozen 20") << "stopped"
-            << "hung (stopped: no console output and no CPU used for 20 s)" << 30'000;
-        QTest::newRow("frozen, idle")
-            << QByteArray("frozen 20") << "idle"
-            << "hung (no console output and no CPU used for 20 s)" << 30'000;
-        QTest::newRow("never passed") << port << "never"
+        row("silence, no break at the end", silence, "hang, no break", "no console output for 20 s",
+            25'000);
+        row("line", "line Segmentation fault", "hang",
+            "printed \"Segmentation fault (core dumped)\"", 25'000);
+        row("port, stopped", port, "stopped", "stopped, port 5121 not served for 10 s", 16'000);
+        row("port, another's", port, "other", "port 5121 not held by its own processes for 10 s",
+            16'000);
+        row("udp port, closed", "port 30000/udp every 5 misses 2", "nobody",
+            "port 30000/udp not held by its own processes for 10 s", 16'000);
+        row("frozen, stopped", "frozen 20", "stopped",
+            "stopped: no console output and no CPU used for 20 s", 30'000);
+        row("frozen, idle", "frozen 20", "idle", "no console output and no CPU used for 20 s",
+            30'000);
+        QTest::newRow("never passed") << QByteArray(port) << "never"
                                       << "probe \"port 5121\" has not passed since the server "
                                          "was ready; it is not acted on until it does"
                                       << 300'000;
@@ -286,31 +293,6 @@ private slots:
             h.fleet().CheckDeadlines();
         }
         QCOMPARE(h.linesWith(matched), hostile ? 0 : 1);
-    }
-
-    // A port is ready only when the server's own processes hold it: one that another program
-    // holds (and answers on) keeps the start waiting, and the log says whose it was; a UDP port
-    // is looked up, never connected to.
-    void aPortIsReadyOnlyWhenTheServerHoldsIt() {
-        FolderCore fc(
-            "[Login Server]\nready = port 6900 5\n[Map Server]\nready = port 30000/udp 5\n");
-        CoreHarness& h = fc.h;
-        h.apis.acceptingPorts.insert(6900);
-        h.apis.portHolders[6900] = modAPIs::PortHolder::Other;
-        h.apis.portHolders[30000] = modAPIs::PortHolder::Server;
-        h.fleet().StartServersAndGoOnline();
-        RunFor(h, 4900);
-        QCOMPARE(h.apis.count("LaunchServer"), 1);
-        RunFor(h, 1500);
-        const QStringList log = h.logSince(0);
-        const qsizetype held = log.indexOf("> Login Server: port 6900 held by another program");
-        QVERIFY2(held > 0, qPrintable(log.join('\n')));
-        QCOMPARE(log[held + 1], "> Login Server not ready after 5 s; starting Char Server anyway");
-        RunFor(h, 1000);
-        QVERIFY2(h.linesWith("> Map Server is ready (port 30000/udp bound, after 0.1 s)") == 1,
-                 qPrintable(h.logSince(0).join('\n')));
-        QCOMPARE(h.apis.count("BeginPortProbe"), h.apis.argsOf("BeginPortProbe").count("6900"));
-        QVERIFY(h.apis.openProbes.isEmpty());
     }
 
     // An end with an expected status is left stopped, with no crash and no report; any other

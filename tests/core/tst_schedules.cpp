@@ -158,48 +158,33 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("runs");
         QTest::addColumn<int>("missed");
+        const auto row = [](const char* name, const char* at, const char* ifMissed,
+                            const QStringList& steps, const QStringList& runs, int missed = 0) {
+            QTest::newRow(name) << QString(at) << QString(ifMissed) << steps << runs << missed;
+        };
         const QStringList spring{"2026-03-28 12:00", "2026-03-30 12:00"};
         const QStringList autumn{"2026-10-24 12:00", "2026-10-26 12:00"};
-        QTest::newRow("spring, skipped 02:30")
-            << "02:30"
-            << "skip" << spring << QStringList{"29 03:00 +2", "30 02:30 +2"} << 0;
-        QTest::newRow("spring, 04:00")
-            << "04:00"
-            << "skip" << spring << QStringList{"29 04:00 +2", "30 04:00 +2"} << 0;
-        QTest::newRow("autumn, repeated 02:30")
-            << "02:30"
-            << "skip" << autumn << QStringList{"25 02:30 +2", "26 02:30 +1"} << 0;
-        QTest::newRow("autumn, 04:00")
-            << "04:00"
-            << "skip" << autumn << QStringList{"25 04:00 +1", "26 04:00 +1"} << 0;
+        row("spring, skipped 02:30", "02:30", "skip", spring, {"29 03:00 +2", "30 02:30 +2"});
+        row("spring, 04:00", "04:00", "skip", spring, {"29 04:00 +2", "30 04:00 +2"});
+        row("autumn, repeated 02:30", "02:30", "skip", autumn, {"25 02:30 +2", "26 02:30 +1"});
+        row("autumn, 04:00", "04:00", "skip", autumn, {"25 04:00 +1", "26 04:00 +1"});
         const QString day = "2026-12-08 ";
-        QTest::newRow("set back an hour after the run")
-            << "04:00"
-            << "skip" << QStringList{day + "03:40", "04:10", "=03:10", "05:30"}
-            << QStringList{"08 04:00 +1"} << 0;
-        QTest::newRow("set back an hour during the warnings")
-            << "04:00"
-            << "run" << QStringList{day + "03:40", "03:55", "=02:55", "05:30"}
-            << QStringList{"08 04:00 +1"} << 0;
-        QTest::newRow("set on over the run, skip")
-            << "04:00"
-            << "skip" << QStringList{day + "03:00", "03:30", "=06:00", "08:00"} << QStringList{}
-            << 1;
-        QTest::newRow("set on over the run, run")
-            << "04:00"
-            << "run" << QStringList{day + "03:00", "03:30", "=06:00", "08:00"}
-            << QStringList{"08 06:10 +1"} << 1;
-        QTest::newRow("set on to 3 minutes past the run")
-            << "04:00"
-            << "skip" << QStringList{day + "03:40", "03:45", "=04:03", "05:00"}
-            << QStringList{"08 04:13 +1"} << 0;
+        row("set back an hour after the run", "04:00", "skip",
+            {day + "03:40", "04:10", "=03:10", "05:30"}, {"08 04:00 +1"});
+        row("set back an hour during the warnings", "04:00", "run",
+            {day + "03:40", "03:55", "=02:55", "05:30"}, {"08 04:00 +1"});
+        row("set on over the run, skip", "04:00", "skip",
+            {day + "03:00", "03:30", "=06:00", "08:00"}, {}, 1);
+        row("set on over the run, run", "04:00", "run", {day + "03:00", "03:30", "=06:00", "08:00"},
+            {"08 06:10 +1"}, 1);
+        row("set on to 3 minutes past the run", "04:00", "skip",
+            {day + "03:40", "03:45", "=04:03", "05:00"}, {"08 04:13 +1"});
     }
     void dailyRestartAsTheClockGoes() {
         QFETCH(QString, at);
         QFETCH(QString, ifMissed);
         QFETCH(QStringList, steps);
         QFETCH(QStringList, runs);
-        QFETCH(int, missed);
         Launcher l(("[Schedule nightly]\ntask = restart\nwarn = 10m say soon\nat = " + at +
                     "\nif missed = " + ifMissed + "\n")
                        .toLatin1(),
@@ -214,38 +199,21 @@ private slots:
         QCOMPARE(l.restarts, runs);
         QCOMPARE(l.stopsAndStarts().filter("start").size(), 3 * (runs.size() + 1));
         QCOMPARE(l.typed().filter("say soon").size(), 3 * runs.size());
-        QCOMPARE(l.linesWith("missed"), missed);
+        QTEST(l.linesWith("missed"), "missed");
     }
 
     // What the file's schedule sections set, and each line or section it cannot use, named with
     // its number; the other schedules stay.
     void scheduleLinesNamedAndLeftOut() {
-        const QByteArray file = "[Schedule nightly]\n"                        // 1
-                                "servers = login, Map Server\n"               // 2
-                                "task = restart\n"                            // 3
-                                "at = 4:05\n"                                 // 4
-                                "days = mon-fri\n"                            // 5
-                                "warn = 30s say in {seconds} s on {server}\n" // 6
-                                "warn = 1h5m say soon\n"                      // 7
-                                "warn = 15x say later\n"                      // 8
-                                "warn = 5m say {hours} hours\n"               // 9
-                                "if missed = run\n"                           // 10
-                                "servers = moon\n"                            // 11
-                                "[Schedule save]\n"                           // 12
-                                "task = command\n"                            // 13
-                                "cron = */30 * * * *\n"                       // 14
-                                "command = save-all\n"                        // 15
-                                "command = say \x03\n"                        // 16
-                                "[Schedule broken]\n"                         // 17
-                                "task = reboot\n"                             // 18
-                                "at = 25:00\n"                                // 19
-                                "cron = * * *\n"                              // 20
-                                "days = someday\n"                            // 21
-                                "[Schedule untimed]\n"                        // 22
-                                "task = backup\n"                             // 23
-                                "[Schedule save]\n"                           // 24
-                                "task = backup\n"                             // 25
-                                "at = 05:00\n";                               // 26
+        // At the end of each line here, the number of the file's first line on it.
+        const QByteArray file =
+            "[Schedule nightly]\nservers = login, Map Server\ntask = restart\nat = 4:05\n"      // 1
+            "days = mon-fri\nwarn = 30s say in {seconds} s on {server}\nwarn = 1h5m say soon\n" // 5
+            "warn = 15x say later\nwarn = 5m say {hours} hours\nif missed = run\n"              // 8
+            "servers = moon\n[Schedule save]\ntask = command\ncron = */30 * * * *\n"        // 11
+            "command = save-all\ncommand = say \x03\n[Schedule broken]\ntask = reboot\n"    // 15
+            "at = 25:00\ncron = * * *\ndays = someday\n[Schedule untimed]\ntask = backup\n" // 19
+            "[Schedule save]\ntask = backup\nat = 05:00\n";                                 // 24
         const InstallationConfig c = InstallationConfig::Parse(QString::fromUtf8(file), "f.ini");
         QCOMPARE(c.schedules.size(), 2);
         const ScheduleEntry& nightly = c.schedules[0];
@@ -259,63 +227,56 @@ private slots:
         QCOMPARE(c.schedules[1].command, "save-all");
         QCOMPARE(c.schedules[1].whenText, "on \"*/30 * * * *\"");
         QVERIFY(!c.schedules[1].runIfMissed); // nothing is made up unless asked
-        QStringList lines;
-        for (const QString& problem : c.problems)
-            lines << problem.section(':', 0, 0).section(' ', -1);
-        lines.sort();
-        QCOMPARE(lines,
-                 QStringList({"11", "16", "17", "18", "19", "20", "21", "22", "24", "8", "9"}));
-        QVERIFY(c.problems
-                    .filter(QRegularExpression("line 22: \\[Schedule untimed\\]: it needs "
-                                               "either \"at\" or \"cron\"; the schedule is "
-                                               "left out"))
-                    .size() == 1);
+        QCOMPARE(ProblemLines(c), QList<int>({8, 9, 11, 16, 17, 18, 19, 20, 21, 22, 24}));
+        QCOMPARE(c.problems
+                     .filter("line 22: [Schedule untimed]: it needs either \"at\" or "
+                             "\"cron\"; the schedule is left out")
+                     .size(),
+                 1);
         QCOMPARE(c.problems.filter("line 9: {hours} is no placeholder").size(), 1);
         QCOMPARE(ScheduleEntry::FillIn("{server}: {minutes} min ({seconds} s)", 61, "Map Server"),
                  "Map Server: 2 min (61 s)");
-    }
-
-    // The manual's example is a file the launcher takes whole.
-    void manualExampleIsUsable() {
-        const QString readme =
-            QString::fromUtf8(ReadFile(CORVANE_SOURCE_DIR "/docs/manual/schedules-and-backups.md"));
-        const qsizetype from = readme.indexOf("```ini\n", readme.indexOf("## Schedules"));
-        QVERIFY(from > 0);
-        const QString example = readme.mid(from + 7, readme.indexOf("```", from + 7) - from - 7);
-        const InstallationConfig c = InstallationConfig::Parse(example, "README");
-        QVERIFY2(c.problems.isEmpty(), qPrintable(c.problems.join('\n')));
-        QCOMPARE(c.schedules.size(), 4);
-        QCOMPARE(c.schedules[0].warnings.size(), 3);
     }
 
     // A restart of all servers: each warning typed into each server at its time, once, with its
     // placeholders filled; at the time the servers are stopped as the Shutdown button stops them
     // (close requests to all three) and then started in order as the Start button starts them. No
     // crash is counted or announced; an alert tells of the restart's beginning and of its end;
-    // the tab's tooltip tells of the next one.
+    // the tab's tooltip tells of the next one. A command task's command is typed into the servers
+    // it names that run, also between the restart's warnings, which go on; one due while the
+    // servers restart is typed once they run again; a server that does not take it is named in the
+    // log and in an alert.
     void restartOfAllAnnouncedThenStoppedAndStarted() {
-        Launcher l(kNightly, "2026-12-08 03:40:00");
+        Launcher l(kNightly + "[Schedule save]\nservers = char\ntask = command\n"
+                              "cron = */5 * * * *\ncommand = save-all\n",
+                   "2026-12-08 03:40:00");
         QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
         l.start();
         Scheduler& s = l.core().schedules();
         QCOMPARE(s.NextEventLine(2), "Next: restart at 04:00 (warnings from 03:45)");
+        QCOMPARE(s.NextEventLine(1), "Next: command \"save-all\" at 03:45");
         const qsizetype launchedBefore = l.stopsAndStarts().size();
+        const auto says = [&] { return l.typed().filter("\nsay "); };
+        const auto saves = [&] { return l.typed().filter("save-all"); };
 
         l.at("2026-12-08 03:44:59");
         QVERIFY(l.typed().isEmpty());
         l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00");
-        QCOMPARE(l.typed(), QStringList({"Login Server\nsay Restart in 15 minutes",
-                                         "Char Server\nsay Restart in 15 minutes",
-                                         "Map Server\nsay Restart in 15 minutes"}));
+        QCOMPARE(says(), QStringList({"Login Server\nsay Restart in 15 minutes",
+                                      "Char Server\nsay Restart in 15 minutes",
+                                      "Map Server\nsay Restart in 15 minutes"}));
         l.at("2026-12-08 03:59:30");
         QStringList thirty;
         for (const QString name : {"Login Server", "Char Server", "Map Server"})
             thirty << name + "\nsay " + name + " restarts in 30 seconds";
-        QCOMPARE(l.typed().mid(3), thirty);
+        QCOMPARE(says().mid(3), thirty);
+        QCOMPARE(saves(), QStringList(3, "Char Server\nsave-all")); // 03:45, 03:50 and 03:55
         QCOMPARE(l.stopsAndStarts().size(), launchedBefore);
         QCOMPARE(l.logSince(0).filter("typed \"say").size(), 6);
 
         l.at("2026-12-08 04:00:00");
+        QCOMPARE(l.apis.calls.back().second, "Char Server\nsave-all");
+        QCOMPARE(saves().size(), 4);
         QCOMPARE(l.stopsAndStarts().mid(launchedBefore),
                  QStringList({"stop Login Server", "stop Char Server", "stop Map Server",
                               "start login-server", "start char-server", "start map-server"}));
@@ -332,6 +293,34 @@ private slots:
         QCOMPARE(kinds.filter("schedule"),
                  QStringList({"scheduled_restart", "scheduled_restart_done"}));
         QCOMPARE(s.NextEventLine(0), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
+
+        // "Skip Next Restart" leaves the next restart out, once, with a line, also while its
+        // warnings are being typed: the restart after it runs.
+        l.at("2026-12-09 03:46:00");
+        QCOMPARE(says().size(), 9);
+        QVERIFY(s.CanSkipNextRestart(2));
+        s.SkipNextRestart(2);
+        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart at 04:00 is skipped once, as asked "
+                             "from the Map Server tab; the next is at 04:00 tomorrow."),
+                 1);
+        const qsizetype skipped = l.stopsAndStarts().size();
+        l.at("2026-12-09 03:59:30").at("2026-12-09 04:00:00").at("2026-12-09 12:00:00");
+        QCOMPARE(says().size(), 9);
+        QCOMPARE(l.stopsAndStarts().size(), skipped);
+        QCOMPARE(s.NextEventLine(2), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
+        l.at("2026-12-10 03:45:00").at("2026-12-10 04:00:00");
+        QCOMPARE(l.stopsAndStarts().size(), skipped + 6);
+
+        l.apis.consoles.remove("Char Server"); // its console takes no input
+        const qsizetype raised = alerts.size();
+        l.at("2026-12-10 04:05:00");
+        QCOMPARE(l.linesWith("Schedule \"save\": \"save-all\" could not be typed into Char "
+                             "Server: Char Server did not take the command."),
+                 1);
+        QCOMPARE(alerts.size(), raised + 1);
+        const Alert alert = alerts.back()[0].value<Alert>();
+        QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Char Server" &&
+                alert.isTrouble());
     }
 
     // A time missed while the launcher was closed (its servers left running, and watched again)
@@ -400,34 +389,55 @@ private slots:
         QCOMPARE(l.linesWith("the restart is done."), 1);
     }
 
-    // The Shutdown button pressed while a scheduled restart stops the servers or backs them up:
-    // the servers stay stopped once the stop and the backup have ended, and the log says why.
+    // A restart goes through the backup between the stop and the start when one is set up; the
+    // start waits for its answer, and a failed backup is told. The Shutdown button pressed while a
+    // scheduled restart stops the servers or backs them up: the servers stay stopped once the stop
+    // and the backup have ended, and the log says why.
     void shutdownDuringARestartKeepsTheServersStopped_data() {
         QTest::addColumn<QByteArray>("servers");
-        QTest::addColumn<bool>("duringBackup");
-        QTest::newRow("during the stop") << QByteArray("all") << false;
-        QTest::newRow("during the backup") << QByteArray("all") << true;
-        QTest::newRow("during one server's restart") << QByteArray("map") << false;
+        QTest::addColumn<QString>("shutdown"); // during what the Shutdown button is pressed
+        QTest::newRow("no shutdown, the backup fails") << QByteArray("all") << "never";
+        QTest::newRow("during the stop") << QByteArray("all") << "stop";
+        QTest::newRow("during the backup") << QByteArray("all") << "backup";
+        QTest::newRow("during one server's restart") << QByteArray("map") << "stop";
     }
     void shutdownDuringARestartKeepsTheServersStopped() {
         QFETCH(QByteArray, servers);
-        QFETCH(bool, duringBackup);
+        QFETCH(QString, shutdown);
         Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\nservers = " + servers + "\n",
                    "2026-12-08 03:59:00");
         Scheduler& s = l.core().schedules();
         Scheduler::BackupDone answer;
-        if (duringBackup)
-            s.SetBackupStep([&](const QString&, Scheduler::BackupDone done) { answer = done; });
+        QStringList seenAtBackup;
+        if (shutdown != "stop")
+            s.SetBackupStep([&](const QString& schedule, Scheduler::BackupDone done) {
+                seenAtBackup = l.stopsAndStarts() << schedule;
+                answer = std::move(done);
+            });
         else
             l.apis.ignoringClose.insert("Map Server"); // it takes its time to end
         l.start();
         const qsizetype before = l.stopsAndStarts().size();
         l.at("2026-12-08 04:00:00");
-        QCOMPARE(s.phase(), duringBackup       ? Scheduler::Phase::BackingUp
+        QCOMPARE(s.phase(), shutdown != "stop" ? Scheduler::Phase::BackingUp
                             : servers == "all" ? Scheduler::Phase::Stopping
                                                : Scheduler::Phase::Starting);
+        if (shutdown == "never") {
+            QCOMPARE(seenAtBackup.mid(before), QStringList({"stop Login Server", "stop Char Server",
+                                                            "stop Map Server", "nightly"}));
+            l.at("2026-12-08 04:01:00");
+            QCOMPARE(l.stopsAndStarts().size(), before + 3);
+            answer(false, "the disk is full");
+            l.at("2026-12-08 04:02:00");
+            QCOMPARE(l.stopsAndStarts().mid(before + 3).filter("start").size(), 3);
+            QCOMPARE(l.linesWith("the backup failed (the disk is full); the servers are started "
+                                 "all the same."),
+                     1);
+            QCOMPARE(s.phase(), Scheduler::Phase::Idle);
+            return;
+        }
         l.fleet().StopServersAndGoOffline();
-        if (duringBackup) {
+        if (shutdown == "backup") {
             answer(true, QString());
         } else {
             l.apis.ignoringClose.remove("Map Server");
@@ -442,99 +452,6 @@ private slots:
                  1);
         QCOMPARE(l.linesWith("the restart is done"), 0);
         QCOMPARE(l.linesWith("the restart's start failed"), 0);
-    }
-
-    // "Skip Next Restart" leaves the next restart out, once, with a line, also while its warnings
-    // are being typed: the restart after it runs.
-    void nextRestartSkippedOnce() {
-        Launcher l(kNightly, "2026-12-08 03:40:00");
-        l.start();
-        Scheduler& s = l.core().schedules();
-        l.at("2026-12-08 03:46:00");
-        QCOMPARE(l.typed().size(), 3);
-        QVERIFY(s.CanSkipNextRestart(1));
-        s.SkipNextRestart(1);
-        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart at 04:00 is skipped once, as asked "
-                             "from the Char Server tab; the next is at 04:00 tomorrow."),
-                 1);
-        const qsizetype before = l.stopsAndStarts().size();
-        l.at("2026-12-08 03:59:30").at("2026-12-08 04:00:00").at("2026-12-08 12:00:00");
-        QCOMPARE(l.typed().size(), 3);
-        QCOMPARE(l.stopsAndStarts().size(), before);
-        QCOMPARE(s.NextEventLine(1), "Next: restart at 04:00 tomorrow (warnings from 03:45)");
-        l.at("2026-12-09 03:45:00").at("2026-12-09 04:00:00");
-        QCOMPARE(l.stopsAndStarts().size(), before + 6);
-    }
-
-    // A command task types its command into each named server that runs; one that does not take
-    // it is named in the log and in an alert.
-    void commandTypedIntoEachServer() {
-        Launcher l("[Schedule save]\nservers = char, map\ntask = command\n"
-                   "cron = */30 * * * *\ncommand = save-all\n",
-                   "2026-12-08 10:05:00");
-        l.apis.consoles.remove("Map Server"); // its console takes no input
-        QSignalSpy alerts(&l.core().alerts(), &AlertWatch::alertRaised);
-        l.start();
-        QCOMPARE(l.core().schedules().NextEventLine(1), "Next: command \"save-all\" at 10:30");
-        QCOMPARE(l.core().schedules().NextEventLine(0), QString());
-        l.at("2026-12-08 10:29:59");
-        QVERIFY(l.typed().isEmpty());
-        l.at("2026-12-08 10:30:00");
-        QCOMPARE(l.typed(), QStringList({"Char Server\nsave-all", "Map Server\nsave-all"}));
-        QCOMPARE(l.linesWith("Schedule \"save\": \"save-all\" could not be typed into Map Server: "
-                             "Map Server did not take the command."),
-                 1);
-        QCOMPARE(alerts.size(), 1);
-        const Alert alert = alerts[0][0].value<Alert>();
-        QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Map Server" &&
-                alert.isTrouble());
-    }
-
-    // A command typed between a restart's warnings leaves the restart to come; one due while the
-    // servers restart is typed once they run again.
-    void commandBetweenARestartsWarnings() {
-        Launcher l(kNightly + "[Schedule save]\nservers = map\ntask = command\n"
-                              "cron = */5 * * * *\ncommand = save-all\n",
-                   "2026-12-08 03:42:00");
-        l.start();
-        const qsizetype before = l.stopsAndStarts().size();
-        l.at("2026-12-08 03:45:00").at("2026-12-08 03:50:00").at("2026-12-08 03:59:30");
-        QCOMPARE(l.typed().filter("save-all").size(), 3); // 03:45, 03:50 and 03:55
-        QCOMPARE(l.typed().filter("say").size(), 6);
-        l.at("2026-12-08 04:00:00");
-        QCOMPARE(l.stopsAndStarts().size(), before + 6);
-        QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
-        QCOMPARE(l.typed().filter("save-all").size(), 4);
-        QVERIFY(l.apis.calls.back().second == "Map Server\nsave-all");
-    }
-
-    // A restart goes through the backup between the stop and the start when one is set up; the
-    // start waits for its answer.
-    void restartWaitsForTheBackup() {
-        Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\n", "2026-12-08 03:59:00");
-        Scheduler& s = l.core().schedules();
-        Scheduler::BackupDone answer;
-        QStringList seenAtBackup;
-        s.SetBackupStep([&](const QString& schedule, Scheduler::BackupDone done) {
-            seenAtBackup = l.stopsAndStarts() << schedule;
-            answer = std::move(done);
-        });
-        l.start();
-        const qsizetype before = l.stopsAndStarts().size();
-        l.at("2026-12-08 04:00:00");
-        QVERIFY(answer);
-        QCOMPARE(seenAtBackup.mid(before), QStringList({"stop Login Server", "stop Char Server",
-                                                        "stop Map Server", "nightly"}));
-        QCOMPARE(s.phase(), Scheduler::Phase::BackingUp);
-        l.at("2026-12-08 04:01:00");
-        QCOMPARE(l.stopsAndStarts().size(), before + 3);
-        answer(false, "the disk is full");
-        l.at("2026-12-08 04:02:00");
-        QCOMPARE(l.stopsAndStarts().mid(before + 3).filter("start").size(), 3);
-        QCOMPARE(l.linesWith("the backup failed (the disk is full); the servers are started all "
-                             "the same."),
-                 1);
-        QCOMPARE(s.phase(), Scheduler::Phase::Idle);
     }
 
     // A backup task of all servers backs up the one that has backup paths, as the core wires it,

@@ -70,6 +70,16 @@ private:
     std::unique_ptr<LauncherCore> core_;
 };
 
+// The line each problem of the file names, in order; 0 for one that names no line.
+inline QList<int> ProblemLines(const InstallationConfig& c) {
+    static const QRegularExpression line(QStringLiteral("^\\S+ line (\\d+): "));
+    QList<int> lines;
+    for (const QString& problem : c.problems)
+        lines << line.match(problem).captured(1).toInt();
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 // A core over a real server folder of its own holding the installation's file, with pretend
 // programs; loaded, and online through the Start button's sequence when asked.
 struct FolderCore {
