@@ -20,19 +20,39 @@ namespace {
 
 using Kind = StopStep::Kind;
 
-// A whole file for a real game server, with a mistake on some lines. At the end of each line of
-// it here, the number of the file's first line on it.
-const QByteArray kFile =
-    "# The world of the map server\n[Launcher]\nCrash Reports Kept = 7\n\n"                   // 1
-    "[map server]\nprogram = bin/minetest-run\n"                                              // 5
-    "arguments = --world \"worlds/main world\" --port 30000 'a\\b'\n"                         // 7
-    "environment = LANG=C.UTF-8\nenvironment = not a variable\nworking folder = worlds\n"     // 8
-    "save confirmation = Saved map to\nstop = console /save\nstop = await save 30\n"          // 11
-    "stop = signal TERM\nstop = await end 60\nstop = await dawn 5\nkill after stop = yes\n"   // 14
-    "[Moon Server]\nprgram = x\n[Alerts]\nsummary every = 5\nqueue limit = 50\n"              // 18
-    "[Alert ops]\nurl file = /etc/ops.url\nformat = Slack\nheaders file = /etc/ops.headers\n" // 23
-    "[Alert ops]\nurl = https://example.org/hook\n[Alert chat]\nformat = teams\n"             // 27
-    "[Alert desk]\nurl = ftp://example.org/\n";                                               // 31
+// A whole file for a real game server, with a mistake on some lines.
+const QByteArray kFile = "# The world of the map server\n"
+                         "[Launcher]\n"
+                         "Crash Reports Kept = 7\n"
+                         "\n"
+                         "[map server]\n"
+                         "program = bin/minetest-run\n"
+                         "arguments = --world \"worlds/main world\" --port 30000 'a\\b'\n"
+                         "environment = LANG=C.UTF-8\n"
+                         "environment = not a variable\n"
+                         "working folder = worlds\n"
+                         "save confirmation = Saved map to\n"
+                         "stop = console /save\n"
+                         "stop = await save 30\n"
+                         "stop = signal TERM\n"
+                         "stop = await end 60\n"
+                         "stop = await dawn 5\n"
+                         "kill after stop = yes\n"
+                         "[Moon Server]\n"
+                         "prgram = x\n"
+                         "[Alerts]\n"
+                         "summary every = 5\n"
+                         "queue limit = 50\n"
+                         "[Alert ops]\n"
+                         "url file = /etc/ops.url\n"
+                         "format = Slack\n"
+                         "headers file = /etc/ops.headers\n"
+                         "[Alert ops]\n"
+                         "url = https://example.org/hook\n"
+                         "[Alert chat]\n"
+                         "format = teams\n"
+                         "[Alert desk]\n"
+                         "url = ftp://example.org/\n";
 
 void Write(const QString& path, const QByteArray& data) {
     QVERIFY(WriteFile(path, data));

@@ -205,15 +205,32 @@ private slots:
     // What the file's schedule sections set, and each line or section it cannot use, named with
     // its number; the other schedules stay.
     void scheduleLinesNamedAndLeftOut() {
-        // At the end of each line here, the number of the file's first line on it.
-        const QByteArray file =
-            "[Schedule nightly]\nservers = login, Map Server\ntask = restart\nat = 4:05\n"      // 1
-            "days = mon-fri\nwarn = 30s say in {seconds} s on {server}\nwarn = 1h5m say soon\n" // 5
-            "warn = 15x say later\nwarn = 5m say {hours} hours\nif missed = run\n"              // 8
-            "servers = moon\n[Schedule save]\ntask = command\ncron = */30 * * * *\n"        // 11
-            "command = save-all\ncommand = say \x03\n[Schedule broken]\ntask = reboot\n"    // 15
-            "at = 25:00\ncron = * * *\ndays = someday\n[Schedule untimed]\ntask = backup\n" // 19
-            "[Schedule save]\ntask = backup\nat = 05:00\n";                                 // 24
+        const QByteArray file = "[Schedule nightly]\n"                        // 1
+                                "servers = login, Map Server\n"               // 2
+                                "task = restart\n"                            // 3
+                                "at = 4:05\n"                                 // 4
+                                "days = mon-fri\n"                            // 5
+                                "warn = 30s say in {seconds} s on {server}\n" // 6
+                                "warn = 1h5m say soon\n"                      // 7
+                                "warn = 15x say later\n"                      // 8
+                                "warn = 5m say {hours} hours\n"               // 9
+                                "if missed = run\n"                           // 10
+                                "servers = moon\n"                            // 11
+                                "[Schedule save]\n"                           // 12
+                                "task = command\n"                            // 13
+                                "cron = */30 * * * *\n"                       // 14
+                                "command = save-all\n"                        // 15
+                                "command = say \x03\n"                        // 16
+                                "[Schedule broken]\n"                         // 17
+                                "task = reboot\n"                             // 18
+                                "at = 25:00\n"                                // 19
+                                "cron = * * *\n"                              // 20
+                                "days = someday\n"                            // 21
+                                "[Schedule untimed]\n"                        // 22
+                                "task = backup\n"                             // 23
+                                "[Schedule save]\n"                           // 24
+                                "task = backup\n"                             // 25
+                                "at = 05:00\n";                               // 26
         const InstallationConfig c = InstallationConfig::Parse(QString::fromUtf8(file), "f.ini");
         QCOMPARE(c.schedules.size(), 2);
         const ScheduleEntry& nightly = c.schedules[0];
