@@ -35,16 +35,6 @@ QStringList TabMenu(frmMain& w, int server) {
     return items;
 }
 
-// Chooses the item of the server tab's menu, which runs once the menu has closed.
-void ChooseFromTabMenu(frmMain& w, int server, const QString& text) {
-    std::unique_ptr<QMenu> menu(ServerTabMenu(w, server));
-    QAction* item = Item(menu.get(), text);
-    QVERIFY2(item, qPrintable(text));
-    item->trigger();
-    menu.reset();
-    QApplication::sendPostedEvents();
-}
-
 } // namespace
 
 class OperatorMenusTest : public QObject {
@@ -200,7 +190,7 @@ private slots:
 
         // Its backup under way (the world is not there: it fails on its own thread).
         QSignalSpy done(&h.core().backups(), &ServerBackups::backupFinished);
-        ChooseFromTabMenu(w, 2, "Back Up Now");
+        QVERIFY(Choose(ServerTabMenu(w, 2), "Back Up Now"));
         QVERIFY(h.core().backups().Busy(2) || done.size() == 1);
         if (done.isEmpty())
             QCOMPARE(TabMenu(w, 2).filter("Back"),
@@ -209,7 +199,7 @@ private slots:
         QCOMPARE(TabMenu(w, 2), stopped);
 
         // The list, newest first, and the confirmation before anything happens.
-        ChooseFromTabMenu(w, 2, "Restore Backup...");
+        QVERIFY(Choose(ServerTabMenu(w, 2), "Restore Backup..."));
         auto* dialog = w.findChild<RestoreBackupDialog*>();
         QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
         QCOMPARE(dialog->list()->count(), 2);
