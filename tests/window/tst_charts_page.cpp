@@ -44,17 +44,43 @@ class ChartsPageTest : public QObject {
     Q_OBJECT
 private slots:
     // "Charts..." in the tray menu, among the tray's added items, and at the end of each server
-    // tab's menu: one page, brought to the front at the server asked for.
-    void opensFromBothMenus() {
+    // tab's menu: one page, brought to the front at the server asked for. It shows the samples
+    // recorded before it opened, then each new one; players only for the server that counts them;
+    // the day from the minutes' summaries; an hour's span that moves on.
+    void opensFromBothMenusWithTheSamples() {
         LauncherHarness h;
-        InstallHistoryCharts(h.window());
+        HistoryRecorder* recorder = InstallHistoryCharts(h.window());
+        GiveUsage(h);
         frmMain& w = h.online();
+        QVERIFY(recorder);
+        recorder->setPlayerCount(
+            [](int server) { return server == 2 ? std::optional<int>(17) : std::nullopt; });
+        Sample(h, 40); // 80 s: a minute summarised
         w.show();
         QVERIFY(w.mnuTrayMenu->actions().indexOf(w.findChild<QAction*>("mnuTrayCharts")) >
                 w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[1])); // below the classic items
         QVERIFY(!Shown<ChartsWindow>(w));
         ChartsWindow* charts = OpenFromTray(w);
         QVERIFY(charts && charts->isWindow() && charts->windowHandle() != w.windowHandle());
+        for (int i = 0; i < 3; ++i) {
+            UsageChart* hour = charts->hourChart(i);
+            QCOMPARE(hour->cpu()->count(), 40);
+            QCOMPARE(hour->memory()->count(), 40);
+            QCOMPARE(hour->memory()->at(0).y(), 64.0);
+            QCOMPARE(charts->dayChart(i)->cpu()->count(), 1);
+            QCOMPARE(hour->showsPlayers(), i == 2);
+            QCOMPARE(hour->chart()->series().contains(hour->players()), i == 2);
+        }
+        QCOMPARE(charts->hourChart(2)->players()->count(), 40);
+
+        Sample(h, 1);
+        QCOMPARE(charts->hourChart(1)->cpu()->count(), 41);
+        QCOMPARE(charts->hourChart(2)->players()->count(), 41);
+        // Nearly an hour on, the samples of the first 20 s have left the span, the rest stay.
+        h.clock.now += 3600'000 - 60'000;
+        h.core().resources().Sample();
+        QCOMPARE(charts->hourChart(1)->cpu()->count(), 41 - 10 + 1);
+
         QVERIFY(Choose(ServerTabMenu(w, 2), "Charts..."));
         QTRY_COMPARE(charts->findChild<QTabWidget*>("chartTabs")->currentIndex(), 2);
         QCOMPARE(w.findChildren<ChartsWindow*>().size(), 1);
@@ -79,39 +105,6 @@ private slots:
         QVERIFY(Choose(ServerTabMenu(w, 1), "Charts..."));
         QTRY_VERIFY(Shown<ChartsWindow>(w));
         QCOMPARE(Shown<ChartsWindow>(w)->findChild<QTabWidget*>("chartTabs")->currentIndex(), 1);
-    }
-
-    // The samples recorded before the page opened, then each new one; players only for the
-    // server that counts them; the day from the minutes' summaries; an hour's span that moves on.
-    void showsTheSamples() {
-        LauncherHarness h;
-        HistoryRecorder* recorder = InstallHistoryCharts(h.window());
-        GiveUsage(h);
-        frmMain& w = h.online();
-        QVERIFY(recorder);
-        recorder->setPlayerCount(
-            [](int server) { return server == 2 ? std::optional<int>(17) : std::nullopt; });
-        Sample(h, 40); // 80 s: a minute summarised
-        ChartsWindow* charts = OpenFromTray(w);
-        QVERIFY(charts);
-        for (int i = 0; i < 3; ++i) {
-            UsageChart* hour = charts->hourChart(i);
-            QCOMPARE(hour->cpu()->count(), 40);
-            QCOMPARE(hour->memory()->count(), 40);
-            QCOMPARE(hour->memory()->at(0).y(), 64.0);
-            QCOMPARE(charts->dayChart(i)->cpu()->count(), 1);
-            QCOMPARE(hour->showsPlayers(), i == 2);
-            QCOMPARE(hour->chart()->series().contains(hour->players()), i == 2);
-        }
-        QCOMPARE(charts->hourChart(2)->players()->count(), 40);
-
-        Sample(h, 1);
-        QCOMPARE(charts->hourChart(1)->cpu()->count(), 41);
-        QCOMPARE(charts->hourChart(2)->players()->count(), 41);
-        // Nearly an hour on, the samples of the first 20 s have left the span, the rest stay.
-        h.clock.now += 3600'000 - 60'000;
-        h.core().resources().Sample();
-        QCOMPARE(charts->hourChart(1)->cpu()->count(), 41 - 10 + 1);
     }
 
     // After 25 minutes: the charts span what is held. The timeline, newest first, follows while
