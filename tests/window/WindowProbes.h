@@ -47,3 +47,14 @@ inline QAction* Item(const QMenu* menu, const QString& text) {
             return action;
     return nullptr;
 }
+
+// Chooses that item (as Item finds it) from the menu, which then closes; what the item queued
+// for after the menu has run by the return. False when the menu has no such item.
+inline bool Choose(QMenu* menu, const QString& text) {
+    QAction* item = Item(menu, text);
+    if (item)
+        item->trigger();
+    delete menu;
+    QApplication::sendPostedEvents();
+    return item != nullptr;
+}

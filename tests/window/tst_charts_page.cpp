@@ -25,14 +25,6 @@ ChartsWindow* OpenFromTray(frmMain& w) {
     return charts && QTest::qWaitFor([charts] { return charts->loaded(); }) ? charts : nullptr;
 }
 
-// The page chosen from the server tab's menu.
-void OpenFromTab(frmMain& w, int server) {
-    std::unique_ptr<QMenu> menu(ServerTabMenu(w, server));
-    QAction* item = Item(menu.get(), QStringLiteral("&Charts..."));
-    QVERIFY(item);
-    item->trigger();
-}
-
 void GiveUsage(CoreHarness& h) {
     for (int pid = 1000; pid < 1100; ++pid)
         h.apis.usage[pid] = ServerUsage{true, 500, 64 << 20, 8, 12, 1, 5000};
@@ -52,31 +44,10 @@ class ChartsPageTest : public QObject {
     Q_OBJECT
 private slots:
     // "Charts..." in the tray menu, among the tray's added items, and at the end of each server
-    // tab's menu: one page, brought to the front at the server asked for.
-    void opensFromBothMenus() {
-        LauncherHarness h;
-        InstallHistoryCharts(h.window());
-        frmMain& w = h.online();
-        w.show();
-        QVERIFY(w.mnuTrayMenu->actions().indexOf(w.findChild<QAction*>("mnuTrayCharts")) >
-                w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[1])); // below the classic items
-        QVERIFY(!Shown<ChartsWindow>(w));
-        ChartsWindow* charts = OpenFromTray(w);
-        QVERIFY(charts && charts->isWindow() && charts->windowHandle() != w.windowHandle());
-        OpenFromTab(w, 2);
-        QTRY_COMPARE(charts->findChild<QTabWidget*>("chartTabs")->currentIndex(), 2);
-        QCOMPARE(w.findChildren<ChartsWindow*>().size(), 1);
-
-        charts->close(); // and a new one opens after it was closed
-        QTRY_VERIFY(w.findChildren<ChartsWindow*>().isEmpty());
-        OpenFromTab(w, 1);
-        QTRY_VERIFY(Shown<ChartsWindow>(w));
-        QCOMPARE(Shown<ChartsWindow>(w)->findChild<QTabWidget*>("chartTabs")->currentIndex(), 1);
-    }
-
-    // The samples recorded before the page opened, then each new one; players only for the
-    // server that counts them; the day from the minutes' summaries; an hour's span that moves on.
-    void showsTheSamples() {
+    // tab's menu: one page, brought to the front at the server asked for. It shows the samples
+    // recorded before it opened, then each new one; players only for the server that counts them;
+    // the day from the minutes' summaries; an hour's span that moves on.
+    void opensFromBothMenusWithTheSamples() {
         LauncherHarness h;
         HistoryRecorder* recorder = InstallHistoryCharts(h.window());
         GiveUsage(h);
@@ -85,8 +56,12 @@ private slots:
         recorder->setPlayerCount(
             [](int server) { return server == 2 ? std::optional<int>(17) : std::nullopt; });
         Sample(h, 40); // 80 s: a minute summarised
+        w.show();
+        QVERIFY(w.mnuTrayMenu->actions().indexOf(w.findChild<QAction*>("mnuTrayCharts")) >
+                w.mnuTrayMenu->actions().indexOf(w.mnuTraySep[1])); // below the classic items
+        QVERIFY(!Shown<ChartsWindow>(w));
         ChartsWindow* charts = OpenFromTray(w);
-        QVERIFY(charts);
+        QVERIFY(charts && charts->isWindow() && charts->windowHandle() != w.windowHandle());
         for (int i = 0; i < 3; ++i) {
             UsageChart* hour = charts->hourChart(i);
             QCOMPARE(hour->cpu()->count(), 40);
@@ -105,10 +80,36 @@ private slots:
         h.clock.now += 3600'000 - 60'000;
         h.core().resources().Sample();
         QCOMPARE(charts->hourChart(1)->cpu()->count(), 41 - 10 + 1);
+
+        QVERIFY(Choose(ServerTabMenu(w, 2), "Charts..."));
+        QTRY_COMPARE(charts->findChild<QTabWidget*>("chartTabs")->currentIndex(), 2);
+        QCOMPARE(w.findChildren<ChartsWindow*>().size(), 1);
+        // Light charts on a light palette, dark ones on a dark palette, and back as it changes.
+        QPalette palette = charts->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        for (const QColor window :
+             {QColor(240, 240, 240), QColor(40, 40, 40), QColor(240, 240, 240)}) {
+            palette.setColor(QPalette::Window, window);
+            charts->setPalette(palette);
+            for (int i = 0; i < 6; ++i) {
+                const QChart* chart =
+                    (i < 3 ? charts->hourChart(i) : charts->dayChart(i - 3))->chart();
+                QCOMPARE(chart->theme(), window.lightness() < 128 ? QChart::ChartThemeDark
+                                                                  : QChart::ChartThemeLight);
+                QCOMPARE(chart->backgroundBrush().color(), window);
+            }
+        }
+
+        charts->close(); // and a new one opens after it was closed
+        QTRY_VERIFY(w.findChildren<ChartsWindow*>().isEmpty());
+        QVERIFY(Choose(ServerTabMenu(w, 1), "Charts..."));
+        QTRY_VERIFY(Shown<ChartsWindow>(w));
+        QCOMPARE(Shown<ChartsWindow>(w)->findChild<QTabWidget*>("chartTabs")->currentIndex(), 1);
     }
 
-    // The timeline, newest first, follows while the page is open; a crash's entry opens its
-    // report, read from the logs folder, in a read-only view.
+    // After 25 minutes: the charts span what is held. The timeline, newest first, follows while
+    // the page is open; a crash's entry opens its report, read from the logs folder, in a
+    // read-only view.
     void theTimelineOpensCrashReports() {
         QTemporaryDir logs;
         LauncherHarness h;
@@ -116,9 +117,19 @@ private slots:
         h.apis.endings["Map Server"] =
             ConsoleEnding{ConsoleEnding::State::Ended, "exit status 3", "the map's last words", 3};
         InstallHistoryCharts(h.window());
+        GiveUsage(h);
         frmMain& w = h.online();
+        Sample(h, 750); // 25 minutes
         ChartsWindow* charts = OpenFromTray(w);
         QVERIFY(charts);
+        // The samples run across the charts: both time axes span what is held, up to now, not the
+        // whole hour or day with the samples pressed against the right edge.
+        for (UsageChart* chart : {charts->hourChart(2), charts->dayChart(2)}) {
+            QVERIFY(chart->cpu()->count() > 20);
+            QCOMPARE(double(chart->timeAxis()->min().toMSecsSinceEpoch()), chart->cpu()->at(0).x());
+            QCOMPARE(double(chart->timeAxis()->max().toMSecsSinceEpoch()),
+                     double(h.clock.EpochMs()));
+        }
         TimelineList* list = charts->timeline();
         const auto entry = [list](int row) {
             return list->topLevelItem(row)->text(1) + ": " + list->topLevelItem(row)->text(2);
@@ -138,31 +149,12 @@ private slots:
         auto* report = charts->findChild<CrashReportView*>();
         QVERIFY(report && report->isReadOnly());
         QVERIFY(report->toPlainText().contains("the map's last words"));
-    }
-
-    // After 25 minutes the samples run across the charts: both time axes span what is held, up
-    // to now, not the whole hour or day with the samples pressed against the right edge. At
-    // 1100x950 the timeline below the charts takes a fair share of the page's height. The history
-    // kept in memory, the page says so, and how to keep it.
-    void theChartsSpanWhatIsHeld() {
-        LauncherHarness h;
-        InstallHistoryCharts(h.window());
-        GiveUsage(h);
-        frmMain& w = h.online();
-        Sample(h, 750); // 25 minutes
-        ChartsWindow* charts = OpenFromTray(w);
-        QVERIFY(charts);
-        const double now = double(h.clock.EpochMs());
-        for (UsageChart* chart : {charts->hourChart(2), charts->dayChart(2)}) {
-            QVERIFY(chart->cpu()->count() > 20);
-            QCOMPARE(double(chart->timeAxis()->min().toMSecsSinceEpoch()), chart->cpu()->at(0).x());
-            QCOMPARE(double(chart->timeAxis()->max().toMSecsSinceEpoch()), now);
-        }
+        // The history kept in memory, the page says so, and how to keep it. At 1100x950 the
+        // timeline below the charts takes a fair share of the page's height.
         auto* note = charts->findChild<QLabel*>(QStringLiteral("lblHistoryInMemory"));
         QVERIFY(note && note->text().contains("keep history = 1"));
         charts->resize(1100, 950);
         QVERIFY(QTest::qWaitForWindowExposed(charts));
-        TimelineList* list = charts->timeline();
         const int row = list->visualItemRect(list->topLevelItem(0)).height();
         QVERIFY(row > 0);
         QTRY_VERIFY(list->viewport()->height() >= 10 * row);
@@ -184,27 +176,6 @@ private slots:
         QCOMPARE(chart.cpu()->at(0).y(), (5 * 10.0 + 4 * 30.0) / 9);
         QCOMPARE(chart.memory()->at(0).y(), 8.0);
         QCOMPARE(chart.players()->at(199).y(), 1799.0);
-    }
-
-    // Light charts on a light palette, dark ones on a dark palette, and back as it changes.
-    void followsThePalette() {
-        LauncherHarness h;
-        InstallHistoryCharts(h.window());
-        frmMain& w = h.online();
-        ChartsWindow* charts = OpenFromTray(w);
-        QVERIFY(charts);
-        QPalette dark = charts->palette();
-        dark.setColor(QPalette::Window, QColor(40, 40, 40));
-        dark.setColor(QPalette::WindowText, Qt::white);
-        QPalette light = dark;
-        light.setColor(QPalette::Window, QColor(240, 240, 240));
-        charts->setPalette(light);
-        QCOMPARE(charts->hourChart(0)->chart()->theme(), QChart::ChartThemeLight);
-        charts->setPalette(dark);
-        QCOMPARE(charts->dayChart(1)->chart()->theme(), QChart::ChartThemeDark);
-        QCOMPARE(charts->dayChart(1)->chart()->backgroundBrush().color(), QColor(40, 40, 40));
-        charts->setPalette(light);
-        QCOMPARE(charts->hourChart(2)->chart()->theme(), QChart::ChartThemeLight);
     }
 };
 

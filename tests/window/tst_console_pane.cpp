@@ -151,11 +151,7 @@ private slots:
         box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
 
         QApplication::clipboard()->setText("save\nstatus");
-        QMenu* menu = ContextMenu(input);
-        QAction* paste = Item(menu, "Paste");
-        QVERIFY(paste);
-        paste->trigger();
-        menu->close();
+        QVERIFY(Choose(ContextMenu(input), "Paste"));
         QVERIFY((box = Shown<PasteConfirmation>(w)));
         box->reject();
         QMimeData dragged; // dragged in from elsewhere, over the field, and dropped

@@ -35,16 +35,6 @@ QStringList TabMenu(frmMain& w, int server) {
     return items;
 }
 
-// Chooses the item of the server tab's menu, which runs once the menu has closed.
-void ChooseFromTabMenu(frmMain& w, int server, const QString& text) {
-    std::unique_ptr<QMenu> menu(ServerTabMenu(w, server));
-    QAction* item = Item(menu.get(), text);
-    QVERIFY2(item, qPrintable(text));
-    item->trigger();
-    menu.reset();
-    QApplication::sendPostedEvents();
-}
-
 } // namespace
 
 class OperatorMenusTest : public QObject {
@@ -200,7 +190,7 @@ private slots:
 
         // Its backup under way (the world is not there: it fails on its own thread).
         QSignalSpy done(&h.core().backups(), &ServerBackups::backupFinished);
-        ChooseFromTabMenu(w, 2, "Back Up Now");
+        QVERIFY(Choose(ServerTabMenu(w, 2), "Back Up Now"));
         QVERIFY(h.core().backups().Busy(2) || done.size() == 1);
         if (done.isEmpty())
             QCOMPARE(TabMenu(w, 2).filter("Back"),
@@ -209,7 +199,7 @@ private slots:
         QCOMPARE(TabMenu(w, 2), stopped);
 
         // The list, newest first, and the confirmation before anything happens.
-        ChooseFromTabMenu(w, 2, "Restore Backup...");
+        QVERIFY(Choose(ServerTabMenu(w, 2), "Restore Backup..."));
         auto* dialog = w.findChild<RestoreBackupDialog*>();
         QVERIFY(dialog && dialog->isVisible() && !dialog->isModal());
         QCOMPARE(dialog->list()->count(), 2);
@@ -244,46 +234,33 @@ private slots:
                  QStringList({"Back Up Now", "Restore Backup... (off)"}));
     }
 
-    // The Advanced Features start disabled and keep nothing: the exit writes the four classic
-    // options alone. "Use the Advanced Features", in the options page's menu, lets them be used
-    // and writes its key; their values are then kept, and given up, they are cleared. A value of
-    // theirs that an earlier version stored keeps them in use.
+    // The Advanced Features start disabled (and keep nothing: tst_window_wiring). "Use the
+    // Advanced Features", in the options page's menu, lets them be used and writes its key; their
+    // values are then kept, and given up, they are cleared. A value of theirs that an earlier
+    // version stored keeps them in use.
     void theAdvancedFeaturesAreAnOptIn() {
-        const QStringList classic{"AutoRestart", "MinimizeToTray", "ServerMessage Update Interval",
-                                  "UpdateServerMessage"};
-        const auto exit = [](LauncherHarness& h) {
-            h.window().mnuTrayExit->trigger();
-            QTRY_COMPARE(h.endProgramCalls, 1);
-        };
-        {
-            LauncherHarness h;
-            frmMain& w = h.load();
-            QVERIFY(!w.chkLogEverything->isEnabled() && !w.chkSendStatus->isEnabled());
-            exit(h);
-            QCOMPARE(h.settings.values.keys(), classic);
-        }
         {
             LauncherHarness h;
             frmMain& w = h.load();
             QAction* use = Action(w, "actOptionsAdvancedFeatures");
-            QVERIFY(use->isCheckable());
+            QVERIFY(!w.chkLogEverything->isEnabled() && !w.chkSendStatus->isEnabled() &&
+                    use->isCheckable());
             use->trigger();
             QCOMPARE(h.settings.values.value("Advanced Features"), "1");
             QVERIFY(w.chkLogEverything->isEnabled() && w.chkSendStatus->isEnabled());
             w.chkLogEverything->SetValue(1);
-            exit(h);
+            w.mnuTrayExit->trigger();
+            QTRY_COMPARE(h.endProgramCalls, 1);
             QVERIFY(h.settings.values.value("LogServerMessages") == "1" &&
                     h.settings.values.value("Report Server Status") == "0");
         }
-        {
-            LauncherHarness h;
-            h.settings.values["LogServerMessages"] = "1"; // an earlier version's
-            frmMain& w = h.load();
-            QVERIFY(w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 1);
-            Action(w, "actOptionsAdvancedFeatures")->trigger(); // given up
-            QVERIFY(!w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 0);
-            QCOMPARE(h.settings.values.value("Advanced Features"), "0");
-        }
+        LauncherHarness h;
+        h.settings.values["LogServerMessages"] = "1"; // an earlier version's
+        frmMain& w = h.load();
+        QVERIFY(w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 1);
+        Action(w, "actOptionsAdvancedFeatures")->trigger(); // given up
+        QVERIFY(!w.chkLogEverything->isEnabled() && w.chkLogEverything->Value() == 0);
+        QCOMPARE(h.settings.values.value("Advanced Features"), "0");
     }
 };
 

@@ -74,13 +74,31 @@ private slots:
                                     "Char Server: starting #1", "Char Server: running #2"}));
     }
 
-    // The marks take no width from the captions: at the designed size, a mark on each server's
-    // tab, every tab is as wide as its caption and its margins, all four lie within the strip,
-    // and each mark lies in its tab's margin, left of the caption.
-    void marksLeaveTheCaptionsWhole() {
+    // A crash during the crash notice waits for its end, marked as crashed. The notice's tip names
+    // each server that crashed while it stood. (Its caption: tst_status_report, tst_crash_check.)
+    // Then the marks take no width from the captions: at the designed size, a mark on each
+    // server's tab, every tab is as wide as its caption and its margins, all four lie within the
+    // strip, and each mark lies in its tab's margin, left of the caption.
+    void crashDuringTheNoticeAndMarksBesideTheCaptions() {
         registerBundledFonts();
         LauncherHarness h;
         frmMain& w = h.online();
+        h.apis.crashAndWake("map-server"); // relaunched at once
+        h.apis.crashAndWake("map-server"); // during its own notice: waits for its end
+        h.apis.crashAndWake("char-server");
+        QCOMPARE(TabState(w.conTab->tabBar(), 2) + " / " + TabState(w.conTab->tabBar(), 1),
+                 "Map Server: crashed again during its crash notice #4 / Char Server: running #2");
+        const QStringList tip = w.lblCrashNotice->toolTip().split('\n');
+        QCOMPARE(tip.size(), 3);
+        QVERIFY(
+            tip[1].contains(QRegularExpression("^Map Server crashed at \\d\\d:\\d\\d:\\d\\d$")));
+        QVERIFY(tip[2].startsWith("Char Server crashed"));
+        h.clock.now += 10'000;
+        h.fleet().monitor().tmrCrashNotice_Timer();
+        QVERIFY(w.lblCrashNotice->isHidden() && w.lblCrashNotice->toolTip().isEmpty());
+        // The first check after the notice relaunches it, and its notice names only that crash.
+        h.fleet().tmrStatusUpdater_Timer();
+        QCOMPARE(w.lblCrashNotice->toolTip(), tip[1]);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.size(), QSize(508, 325));
@@ -118,29 +136,6 @@ private slots:
         QCOMPARE(TabState(bar, 2), "Map Server: running #2");
         QCOMPARE(h.server(2).relaunchesSinceOnline, 1);
         QVERIFY(TrayTipDetails(h.core()).contains("Map Server: running"));
-    }
-
-    // A crash during the crash notice waits for its end, marked as crashed. The notice's tip names
-    // each server that crashed while it stood. (Its caption: tst_status_report, tst_crash_check.)
-    void crashDuringTheNotice() {
-        LauncherHarness h;
-        frmMain& w = h.online();
-        h.apis.crashAndWake("map-server"); // relaunched at once
-        h.apis.crashAndWake("map-server"); // during its own notice: waits for its end
-        h.apis.crashAndWake("char-server");
-        QCOMPARE(TabState(w.conTab->tabBar(), 2) + " / " + TabState(w.conTab->tabBar(), 1),
-                 "Map Server: crashed again during its crash notice #4 / Char Server: running #2");
-        const QStringList tip = w.lblCrashNotice->toolTip().split('\n');
-        QCOMPARE(tip.size(), 3);
-        QVERIFY(
-            tip[1].contains(QRegularExpression("^Map Server crashed at \\d\\d:\\d\\d:\\d\\d$")));
-        QVERIFY(tip[2].startsWith("Char Server crashed"));
-        h.clock.now += 10'000;
-        h.fleet().monitor().tmrCrashNotice_Timer();
-        QVERIFY(w.lblCrashNotice->isHidden() && w.lblCrashNotice->toolTip().isEmpty());
-        // The first check after the notice relaunches it, and its notice names only that crash.
-        h.fleet().tmrStatusUpdater_Timer();
-        QCOMPARE(w.lblCrashNotice->toolTip(), tip[1]);
     }
 };
 
