@@ -95,7 +95,6 @@ private slots:
     void actsOnTheServersNamed() {
         Online o;
         auto& [h, fleet, control] = o;
-        QCOMPARE(o.ask(On("start"))["message"].toString(), "the servers are online already");
         QVERIFY(o.ask(On("stop", {"mAP sErVer", "char"}))["ok"].toBool());
         QTRY_VERIFY(!fleet.ServerRuns(ServerTable::kMap) && !fleet.ServerRuns(ServerTable::kChar));
         QVERIFY(fleet.ServerRuns(ServerTable::kLogin));
@@ -184,9 +183,6 @@ private slots:
         QVERIFY(QJsonDocument::fromJson(reader.readLine()).object()["ok"].toBool());
         QCOMPARE(control.followers(), 2);
         sleeper.setReadBufferSize(1); // reads no more
-        h.core().log().note("first news");
-        QTRY_VERIFY(reader.canReadLine());
-        QVERIFY(reader.readLine().contains("first news"));
         const QString filler(1000, u'x');
         for (int i = 0; i < 2000 && control.followers() == 2; ++i) {
             h.core().log().note(filler);
