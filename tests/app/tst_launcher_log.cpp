@@ -26,39 +26,33 @@ private slots:
         connect(&log, &LauncherLog::oldestLineDropped, &model, &LogLineModel::oldestLineDropped);
 
         const qsizetype kept = LauncherLog::kKeptLines, more = 5;
-        for (qsizetype i = 0; i < kept; ++i)
-            log.LauncherLogAdd(QString::number(i));
-        QCOMPARE(log.lines().size(), kept);
-        QCOMPARE(log.firstNumber(), 0u);
+        QStringList all;
+        for (qsizetype i = 0; i < kept + more; ++i)
+            all << QString::number(i);
+        for (const QString& line : all.first(kept))
+            log.LauncherLogAdd(line);
         // A row the view holds on to (its selection) stays on its line as older lines go.
         const QPersistentModelIndex selected(model.index(int(kept) - 1));
         {
             // The model keeps to what it announces as the lines go (checked at every change).
             QAbstractItemModelTester tester(&model,
                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
-            for (qsizetype i = kept; i < kept + more; ++i)
-                log.LauncherLogAdd(QString::number(i));
+            for (const QString& line : all.mid(kept))
+                log.LauncherLogAdd(line);
         }
-        QCOMPARE(log.lines().size(), kept);
-        QCOMPARE(log.lines().first(), QString::number(more));
-        QCOMPARE(log.lines().last(), QString::number(kept + more - 1));
+        QCOMPARE(log.lines(), all.mid(more));
         QCOMPARE(model.rowCount(), int(kept));
-        QCOMPARE(model.line(0), QString::number(more));
-        QCOMPARE(selected.data().toString(), QString::number(kept - 1));
-        QCOMPARE(log.firstNumber(), quint64(more));
-        QCOMPARE(log.nextNumber(), quint64(kept + more));
-
-        QCOMPARE(log.linesFrom(kept + more - 2),
-                 QStringList({QString::number(kept + more - 2), QString::number(kept + more - 1)}));
+        QCOMPARE(model.line(0), all[more]);
+        QCOMPARE(selected.data().toString(), all[kept - 1]);
+        QCOMPARE(std::pair(log.firstNumber(), log.nextNumber()),
+                 std::pair(quint64(more), quint64(kept + more)));
+        QCOMPARE(log.linesFrom(kept + more - 2), all.mid(kept + more - 2));
         QCOMPARE(log.linesFrom(0), log.lines()); // older than what is kept: all that is
         QVERIFY(log.linesFrom(log.nextNumber()).isEmpty());
 
         QFile file(logs.path() + "/launcher.log");
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> written = file.readAll().split('\n');
-        QCOMPARE(written.size(), kept + more + 1); // the last line ends with its break too
-        QCOMPARE(written.first(), "0");
-        QCOMPARE(written.at(kept + more - 1), QByteArray::number(kept + more - 1));
+        QCOMPARE(file.readAll(), (all.join(u'\n') + u'\n').toUtf8());
     }
 };
 

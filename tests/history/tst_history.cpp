@@ -33,6 +33,29 @@ void WriteTicks(HistoryStore& store, std::int64_t fromMs, std::int64_t forMs) {
     }
 }
 
+// How many rows the store holds: the samples of servers 0 and 2, then their minutes.
+QList<qsizetype> Rows(const HistoryStore& store) {
+    return {store.samples(0, 0).size(), store.samples(2, 0).size(), store.minutes(0, 0).size(),
+            store.minutes(2, 0).size()};
+}
+
+// What a run of compaction did: minutes summarised, samples dropped, and whether more is due.
+QList<int> Did(const HistoryStore::Compaction& done) {
+    return {done.minutesSummarised, done.samplesDropped, done.more};
+}
+
+// Each sample as its second of the run, CPU, memory and player count.
+QStringList Told(const QList<HistorySample>& samples) {
+    QStringList told;
+    for (const HistorySample& s : samples)
+        told << QStringLiteral("%1 s %2 % %3 B %4")
+                    .arg((s.atMs - kT0) / 1000)
+                    .arg(s.cpuPercent)
+                    .arg(s.residentBytes)
+                    .arg(s.players ? QString::number(*s.players) : QStringLiteral("-"));
+    return told;
+}
+
 std::unique_ptr<HistoryStore> Open(const QString& path) {
     QString why;
     auto store = HistoryStore::Open(QFileInfo(path).path(), QFileInfo(path).fileName(), &why);
@@ -92,74 +115,47 @@ private slots:
         auto store = OpenIn(dir);
         QVERIFY(store);
         WriteTicks(*store, kT0, 2 * kMinute);
-        QCOMPARE(store->samples(0, 0).size(), 60);
-
-        auto done = store->compact(kT0 + 2 * kMinute + 1000);
-        QCOMPARE(done.minutesSummarised, 4); // two minutes of two servers
-        QCOMPARE(done.samplesDropped, 0);
-        const QList<HistorySample> minutes = store->minutes(0, 0);
-        QCOMPARE(minutes.size(), 2);
-        QCOMPARE(minutes[0].atMs, kT0);
-        QCOMPARE(minutes[0].cpuPercent, 20.0);
-        QCOMPARE(minutes[0].residentBytes, 1029);
-        QCOMPARE(minutes[1].residentBytes, 1059);
-        QCOMPARE(minutes[1].players, std::optional<int>(59));
-        QCOMPARE(store->minutes(2, 0).first().players, std::nullopt);
-        QCOMPARE(store->samples(0, 0).size(), 60); // less than a day old
-
-        done = store->compact(kT0 + kDay + kMinute);
-        QCOMPARE(done.samplesDropped, 2 * 30); // the first minute of both servers
-        QCOMPARE(store->samples(0, 0).size(), 30);
-        done = store->compact(kT0 + kDay + 3 * kMinute);
-        QCOMPARE(store->samples(0, 0).size(), 0);
-        QCOMPARE(store->samples(2, 0).size(), 0);
-        QCOMPARE(store->minutes(0, 0).size(), 2);
-
+        QCOMPARE(Did(store->compact(kT0 + 2 * kMinute + 1000)), (QList<int>{4, 0, 0}));
+        QCOMPARE(Rows(*store), (QList<qsizetype>{60, 60, 2, 2})); // samples less than a day old
+        QCOMPARE(Told(store->minutes(0, 0)),
+                 QStringList({"0 s 20 % 1029 B 29", "60 s 20 % 1059 B 59"}));
+        QCOMPARE(Told(store->minutes(2, 0)),
+                 QStringList({"0 s 5 % 2000 B -", "60 s 5 % 2000 B -"}));
+        // the first minute of both servers
+        QCOMPARE(Did(store->compact(kT0 + kDay + kMinute)), (QList<int>{0, 2 * 30, 0}));
+        QCOMPARE(Rows(*store), (QList<qsizetype>{30, 30, 2, 2}));
+        store->compact(kT0 + kDay + 3 * kMinute);
+        QCOMPARE(Rows(*store), (QList<qsizetype>{0, 0, 2, 2}));
         store->compact(kT0 + 90 * kDay);
-        QCOMPARE(store->minutes(0, 0).size(), 2); // 90 days old, not older: kept
+        QCOMPARE(Rows(*store), (QList<qsizetype>{0, 0, 2, 2})); // 90 days old, not older: kept
         store->compact(kT0 + 90 * kDay + 3 * kMinute);
-        QCOMPARE(store->minutes(0, 0).size(), 0);
-        QCOMPARE(store->minutes(2, 0).size(), 0);
+        QCOMPARE(Rows(*store), (QList<qsizetype>{0, 0, 0, 0}));
         QCOMPARE(store->integrityCheck(), "ok");
     }
 
     // However long the launcher was away, a run does a bounded amount of work; the runs after it
     // finish the rest, and samples are never dropped before their minute is summarised.
     void compactionWorksInBoundedRuns() {
-        QTemporaryDir dir;
-        auto store = OpenIn(dir);
-        QVERIFY(store);
-        WriteTicks(*store, kT0, 3 * 60 * kMinute); // three hours: 5400 samples of each server
         const std::int64_t later = kT0 + 3 * kDay;
-        auto done = store->compact(later, 1000);
-        QCOMPARE(done.minutesSummarised, 2 * 60); // an hour of each
-        QVERIFY(done.more);
-        QCOMPARE(done.samplesDropped, 1000);
-        QCOMPARE(store->samples(0, 0).size() + store->samples(2, 0).size(), 2 * 5400 - 1000);
-        QCOMPARE(store->samples(0, 0).first().atMs, kT0 + 1000 * 2000); // the oldest went
-        int runs = 1;
-        while (done.more && runs < 100) {
-            done = store->compact(later, 1000);
-            ++runs;
+        for (const int budget : {1000, 100'000}) {
+            QTemporaryDir dir;
+            auto store = OpenIn(dir);
+            QVERIFY(store);
+            WriteTicks(*store, kT0, 3 * 60 * kMinute); // three hours: 5400 samples of each server
+            // An hour of each summarised; with room for every old sample in a run, only those of
+            // that hour go.
+            QCOMPARE(Did(store->compact(later, budget)),
+                     (QList<int>{2 * 60, qMin(budget, 3600), 1}));
+            if (budget == 1000) {
+                QCOMPARE(Rows(*store), (QList<qsizetype>{4400, 5400, 60, 60}));
+                QCOMPARE(store->samples(0, 0).first().atMs, kT0 + 1000 * 2000); // the oldest went
+            }
+            int runs = 1;
+            while (store->compact(later, budget).more && runs < 100)
+                ++runs;
+            QVERIFY(budget != 1000 || runs == 10); // 10800 samples, 1000 a run
+            QCOMPARE(Rows(*store), (QList<qsizetype>{0, 0, 180, 180}));
         }
-        QCOMPARE(runs, 11); // 10800 samples, 1000 a run
-        QCOMPARE(store->minutes(0, 0).size(), 180);
-        QCOMPARE(store->minutes(2, 0).size(), 180);
-        QCOMPARE(store->samples(0, 0).size(), 0);
-
-        // With room for every old sample in a run, only those of the hour summarised go.
-        QTemporaryDir other;
-        store = OpenIn(other);
-        QVERIFY(store);
-        WriteTicks(*store, kT0, 3 * 60 * kMinute);
-        done = store->compact(later, 100'000);
-        QCOMPARE(done.minutesSummarised, 2 * 60);
-        QCOMPARE(done.samplesDropped, 2 * 1800);
-        QVERIFY(done.more);
-        while (store->compact(later, 100'000).more) {
-        }
-        QCOMPARE(store->minutes(0, 0).size(), 180);
-        QCOMPARE(store->samples(2, 0).size(), 0);
     }
 
     // The file is this user's alone, and a link in its place is refused, not followed.
