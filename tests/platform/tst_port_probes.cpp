@@ -104,12 +104,11 @@ private slots:
             });
             return port;
         };
-        ServerProcess first;
-        {
+        const ServerProcess first = [&] {
             ScopedEnv tcp("CORVANE_STANDIN_PORT", QByteArray::number(taken.port));
             ScopedEnv udp("CORVANE_STANDIN_UDP_PORT", "0");
-            first = os.LaunchServer(login, "Login Server");
-        }
+            return os.LaunchServer(login, "Login Server");
+        }();
         QVERIFY(first.lPID > 0);
         QCOMPARE(portIn("Login Server", "Cannot listen on port"), taken.port);
         const std::uint16_t ownUdp = portIn("Login Server", "Bound to UDP port");

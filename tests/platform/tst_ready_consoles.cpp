@@ -9,6 +9,7 @@
 #include "linux/TrampolineProtocol.h"
 
 #include <QTest>
+#include <functional>
 
 namespace {
 
@@ -62,19 +63,16 @@ private slots:
         // a running copy first: the one it finds is the first launch's, until that has ended.
         LinuxApis later(sandbox->config());
         ServerProcess found = later.FindRunningServer(program);
-        QCOMPARE(PidOfPidfd(static_cast<int>(found.hProcess.raw())),
-                 PidOfPidfd(static_cast<int>(first.hProcess.raw())));
+        QCOMPARE(HeldPid(found), HeldPid(first));
         later.ReleaseProcessHandle(found.hProcess);
         QVERIFY(::kill(first.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(first));
-        for (LinuxApis* apis : {&os(), &later}) {
-            found = apis->FindRunningServer(program);
-            QCOMPARE(found.lPID, 0);
-        }
+        for (LinuxApis* apis : {&os(), &later})
+            QCOMPARE(apis->FindRunningServer(program).lPID, 0);
         QVERIFY(!os().MoveEndedConsoleAside(kTitle, first.lPID).isEmpty());
         const ServerProcess next = os().LaunchServer(program, kTitle);
         QVERIFY(next.lPID > 0);
-        QCOMPARE(PidOfPidfd(static_cast<int>(next.hProcess.raw())), helper);
+        QCOMPARE(HeldPid(next), helper);
         QCOMPARE(proc::Parent(next.lPID), helper);
         QCOMPARE(proc::Running(program), QList<int>{next.lPID});
         QCOMPARE(sandbox
@@ -92,7 +90,7 @@ private slots:
         // The server it runs is found by the next launcher, as any other console's.
         found = later.FindRunningServer(program);
         QCOMPARE(found.lPID, next.lPID);
-        QCOMPARE(PidOfPidfd(static_cast<int>(found.hProcess.raw())), helper);
+        QCOMPARE(HeldPid(found), helper);
         later.ReleaseProcessHandle(found.hProcess);
         os().ReleaseProcessHandle(first.hProcess);
         os().ReleaseProcessHandle(next.hProcess);
@@ -102,14 +100,10 @@ private slots:
     // or writing to the log; an unchanged log setting (given again before every start) does not.
     void aReadyConsoleGoesWithAStopOtherOptionsTheSettingAndTheLauncher_data() {
         QTest::addColumn<int>("way");
-        QTest::newRow("stop") << 0;
-        QTest::newRow("ask to end") << 1;
-        QTest::newRow("kill") << 2;
-        QTest::newRow("arguments") << 3;
-        QTest::newRow("log") << 4;
-        QTest::newRow("setting off") << 5;
-        QTest::newRow("launcher ends") << 6;
-        QTest::newRow("another program") << 7;
+        int way = 0;
+        for (const char* name : {"stop", "ask to end", "kill", "arguments", "log", "setting off",
+                                 "launcher ends", "another program"})
+            QTest::newRow(name) << way++;
     }
     void aReadyConsoleGoesWithAStopOtherOptionsTheSettingAndTheLauncher() {
         QFETCH(int, way);
@@ -126,42 +120,31 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(readyHelper(), helper);
         const QString other = sandbox->path("v/map-server");
-        switch (way) {
-        case 0:
-            QCOMPARE(own->CloseServerConsole(kTitle), 1);
-            break;
-        case 1:
-            QCOMPARE(own->AskServerToEnd(kTitle), 1);
-            break;
-        case 2:
-            QCOMPARE(own->KillServer(p.hProcess), 1);
-            break;
-        case 3:
-            own->SetLaunchOptions(kTitle, LaunchOptions{{"--verbose"}, {}, QString()});
-            break;
-        case 4:
-            own->SetConsoleLog(kTitle, ConsoleLog{logFile + ".2", 1 << 20, 1});
-            break;
-        case 5:
-            own->SetReadyConsoles(false);
-            break;
-        case 6:
-            own.reset();
-            break;
-        case 7: {
-            // The crashed server's program is another one now: the relaunch makes its own.
-            QVERIFY(sandbox->copyServer("map-server", other));
-            QVERIFY(::kill(p.lPID, SIGKILL) == 0);
-            QTRY_VERIFY(Ended(p));
-            QVERIFY(!own->MoveEndedConsoleAside(kTitle, p.lPID).isEmpty());
-            own->ReleaseProcessHandle(p.hProcess);
-            p = own->LaunchServer(other, kTitle);
-            QVERIFY(p.lPID > 0);
-            QVERIFY(PidOfPidfd(static_cast<int>(p.hProcess.raw())) != helper);
-            QCOMPARE(proc::Running(other), QList<int>{p.lPID});
-            break;
-        }
-        }
+        const std::function<void()> ways[] = {
+            [&] { QCOMPARE(own->CloseServerConsole(kTitle), 1); },
+            [&] { QCOMPARE(own->AskServerToEnd(kTitle), 1); },
+            [&] { QCOMPARE(own->KillServer(p.hProcess), 1); },
+            [&] {
+                own->SetLaunchOptions(kTitle, LaunchOptions{{"--verbose"}, {}, QString()});
+            },
+            [&] {
+                own->SetConsoleLog(kTitle, ConsoleLog{logFile + ".2", 1 << 20, 1});
+            },
+            [&] { own->SetReadyConsoles(false); },
+            [&] { own.reset(); },
+            [&] {
+                // The crashed server's program is another one now: the relaunch makes its own.
+                QVERIFY(sandbox->copyServer("map-server", other));
+                QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+                QTRY_VERIFY(Ended(p));
+                QVERIFY(!own->MoveEndedConsoleAside(kTitle, p.lPID).isEmpty());
+                own->ReleaseProcessHandle(p.hProcess);
+                p = own->LaunchServer(other, kTitle);
+                QVERIFY(p.lPID > 0 && HeldPid(p) != helper);
+                QCOMPARE(proc::Running(other), QList<int>{p.lPID});
+            }};
+        ways[way]();
+        QVERIFY(!QTest::currentTestFailed());
         QTRY_VERIFY(PidfdProcessEnded(helperFd.get()));
         if (way != 7)
             QTRY_VERIFY(readyGone());

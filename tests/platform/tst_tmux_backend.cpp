@@ -77,24 +77,22 @@ private slots:
         QTRY_COMPARE(proc::Read(p.lPID, "cmdline"),
                      QFile::encodeName(exe) + QByteArray("\0--port\0a b\0$HOME\0\0", 19));
         // The handle holds the console's first process, the helper whose child the program is.
-        QCOMPARE(proc::Parent(p.lPID), PidOfPidfd(static_cast<int>(p.hProcess.raw())));
+        QCOMPARE(proc::Parent(p.lPID), HeldPid(p));
         // It runs in its folder, and its environment says so.
         const QString folder = exe.left(exe.lastIndexOf(u'/'));
         QCOMPARE(proc::Cwd(p.lPID), folder);
         QList<QByteArray> env;
         QTRY_VERIFY(
             (env = proc::Read(p.lPID, "environ").split('\0')).contains("PWD=" + folder.toUtf8()));
-        QVERIFY(env.contains("CORVANE_TEST_LARGE=" + large) &&
-                env.contains("CORVANE_TEST_WORD=operator's") &&
-                !env.contains("CORVANE_TEST_WORD=launcher's"));
         // The console, not the launcher, says what terminal the server writes to; the operator's
         // tmux is not ours.
-        const QByteArray environ = proc::Read(p.lPID, "environ");
-        QVERIFY(environ.count("TERM=") == 1 && !environ.contains("TERM=launcher-term") &&
-                !environ.contains("operator-socket"));
-        const int tmuxPid = sandbox->tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
-        QVERIFY(!proc::Descriptors(tmuxPid).contains(privateFile));
-        QVERIFY(!proc::Descriptors(p.lPID).contains(privateFile));
+        QVERIFY(env.contains("CORVANE_TEST_LARGE=" + large) &&
+                env.contains("CORVANE_TEST_WORD=operator's") &&
+                !env.contains("CORVANE_TEST_WORD=launcher's") &&
+                env.join('\0').count("TERM=") == 1 && !env.contains("TERM=launcher-term") &&
+                !env.join('\0').contains("operator-socket"));
+        QVERIFY(!(proc::Descriptors(sandbox->tmuxPid()) + proc::Descriptors(p.lPID))
+                     .contains(privateFile));
         QVERIFY(
             !QDirIterator(sandbox->path(""), {"canary"}, QDir::Files, QDirIterator::Subdirectories)
                  .hasNext());
@@ -158,9 +156,7 @@ private slots:
             // One client throughout: the tmux server ends with the last client's session.
             const TmuxClient client(sandbox->config());
             const auto run = [&](const TmuxClient::Command& command) {
-                const CommandResult result = client.Run({command});
-                return result.succeeded() ? std::optional(QByteArray::fromStdString(result.output))
-                                          : std::nullopt;
+                return TmuxSandbox::Output(client.Run({command}));
             };
             const int server = run({"display-message", "-p", "#{pid}"}).value_or("").toInt();
             QVERIFY(server > 0);

@@ -75,8 +75,7 @@ private slots:
         config.waitHook = [&hookRuns] { ++hookRuns; };
         LinuxApis apis(config);
         QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
-        const pid_t server =
-            sandbox.tmux({"display-message", "-p", "#{pid}"}).value_or("").trimmed().toInt();
+        const pid_t server = sandbox.tmuxPid();
         QVERIFY(server > 0 && ::kill(server, SIGSTOP) == 0); // never kill(0) or kill(-1)
 
         const ServerProcess failed = apis.LaunchServer(exe, "Map Server");
