@@ -50,10 +50,8 @@ private slots:
         QTest::addColumn<QString>("request");
         QTest::addColumn<QString>("heard");
         QTest::newRow("default") << QString() << "received SIGTERM";
-        QTest::newRow("SIGINT") << "SIGINT"
-                                << "received SIGINT";
-        QTest::newRow("typed") << "console:shutdown"
-                               << "received \"shutdown\"";
+        QTest::newRow("SIGINT") << QString("SIGINT") << "received SIGINT";
+        QTest::newRow("typed") << QString("console:shutdown") << "received \"shutdown\"";
     }
     void closeRequests() {
         QFETCH(QString, request);
