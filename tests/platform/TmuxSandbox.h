@@ -149,7 +149,9 @@ public:
     }
     // Runs a tmux command on the sandbox's socket: its standard output, or nothing on failure.
     std::optional<QByteArray> tmux(const std::vector<std::string>& command) const {
-        const CommandResult result = TmuxClient(config_).Run({command});
+        return Output(TmuxClient(config_).Run({command}));
+    }
+    static std::optional<QByteArray> Output(const CommandResult& result) {
         return result.succeeded() ? std::optional(QByteArray::fromStdString(result.output))
                                   : std::nullopt;
     }

@@ -35,9 +35,7 @@ private slots:
                    sandbox.tmux({"display-message", "-p", "-t",
                                  "=Login Server:", "#{pane_in_mode}"}) == "1\n";
         };
-        QVERIFY(inCopyMode());
-        QVERIFY(os.SendConsoleInput(title, line) != 0);
-        QVERIFY(inCopyMode());
+        QVERIFY(inCopyMode() && os.SendConsoleInput(title, line) != 0 && inCopyMode());
         QVERIFY(os.SendConsoleInput(title, "status") != 0);
         QTRY_VERIFY(os.GetConsoleText(title).contains("Login Server answers status"));
         QVERIFY(os.GetConsoleText(title).split(u'\n').contains(line)); // the console's echo
@@ -53,12 +51,10 @@ private slots:
         QVERIFY(::kill(p.lPID, SIGSTOP) == 0);
         QString before;
         QTRY_VERIFY(std::exchange(before, os.GetConsoleText(title)) == before); // all shown
-        QVERIFY(!before.endsWith(u'\n'));
-        QVERIFY(watch.newLines().contains(before.section(u'\n', -1)));
+        QVERIFY(!before.endsWith(u'\n') && watch.newLines().contains(before.section(u'\n', -1)));
         QCOMPARE(watch.newLines(), QStringList());
         QCOMPARE(watch.newLines(), QStringList());
-        QVERIFY(::kill(p.lPID, SIGCONT) == 0);
-        QVERIFY(os.SendConsoleInput(title, "status") != 0);
+        QVERIFY(::kill(p.lPID, SIGCONT) == 0 && os.SendConsoleInput(title, "status") != 0);
         QStringList seen;
         QTRY_VERIFY((seen += watch.newLines()).filter("answers status").size() == 1);
         QCOMPARE(seen.count("status"), 1); // the console's echo
@@ -91,9 +87,8 @@ private slots:
         QByteArray input;
         for (int i = 1; i <= 2000; ++i)
             input += QByteArray::number(i).rightJustified(9, '0') + "\r\n";
-        QVERIFY(QFile::remove(log));
-        QVERIFY(RunLogHelper({log, "1003", "2"}, input, 23));
-        QVERIFY(!QFile::exists(log + ".3"));
+        QVERIFY(QFile::remove(log) && RunLogHelper({log, "1003", "2"}, input, 23) &&
+                !QFile::exists(log + ".3"));
         for (const QString& file : {log, log + ".1", log + ".2"}) {
             const QByteArray text = ReadFile(file);
             QVERIFY2(text.size() <= 1003 + 30 && text.endsWith('\n'), qPrintable(file));
@@ -125,25 +120,24 @@ private slots:
         QVERIFY(mkfifo(QFile::encodeName(stale + "/notices"), 0600) == 0);
         QVERIFY(QFile::link(elsewhere.path(), runtime.filePath(named(gone, "-link"))));
         ScopedEnv runtimeDir("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        const auto sorted = [](QStringList names) {
-            names.sort();
-            return names;
-        };
         const auto left = [&] {
-            return sorted(QDir(runtime.path())
-                              .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System));
+            const QStringList names =
+                QDir(runtime.path())
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System);
+            return QSet<QString>(names.begin(), names.end());
         };
         {
             ConsoleLogNotices::RemoveStale(); // as a launcher's backend does when it is made
             ConsoleLogNotices notices;
             const QString own = QString::fromStdString(notices.path()).section('/', -2, -2);
             QVERIFY(own.startsWith(named(getpid(), "-")));
-            QCOMPARE(left(), sorted({named(gone, "-link"), named(getppid(), "-Ef34Gh"), own}));
+            QCOMPARE(left(),
+                     QSet<QString>({named(gone, "-link"), named(getppid(), "-Ef34Gh"), own}));
         }
         QVERIFY(QDir(elsewhere.path() + "/kept").exists());
         // Its own is gone with it. By name, not by digits anywhere: in a PID namespace of its own
         // this test's id is a single digit that other names hold too.
-        QCOMPARE(left(), sorted({named(gone, "-link"), named(getppid(), "-Ef34Gh")}));
+        QCOMPARE(left(), QSet<QString>({named(gone, "-link"), named(getppid(), "-Ef34Gh")}));
     }
 
     // A kill -9 as the console tells it (the full launcher's report of an exit: tst_crash_reports):
@@ -204,9 +198,9 @@ private slots:
                 QVERIFY(watch());
             }
             QTRY_VERIFY_WITH_TIMEOUT(atNotice.has_value(), 10000);
-            QCOMPARE(atNotice->state, ConsoleEnding::State::Ended);
-            QCOMPARE(atNotice->how, "killed by signal 9 (SIGKILL)");
-            QVERIFY(atNotice->lastLines.contains("Listening on port"));
+            QVERIFY(atNotice->state == ConsoleEnding::State::Ended &&
+                    atNotice->how == "killed by signal 9 (SIGKILL)" &&
+                    atNotice->lastLines.contains("Listening on port"));
             apis.CloseEndedConsole(aside);
             QVERIFY(!sandbox.hasSession(aside));
             apis.ReleaseProcessHandle(p.hProcess);
@@ -214,8 +208,7 @@ private slots:
                      ConsoleEnding::State::StillRunning);
             ::kill(next.lPID, SIGKILL);
             apis.ReleaseProcessHandle(next.hProcess);
-            QVERIFY(!sandbox.tmux({"list-sessions"})->contains("(ended"));
-            QCOMPARE(ChannelWaiters(), 0);
+            QVERIFY(!sandbox.tmux({"list-sessions"})->contains("(ended") && ChannelWaiters() == 0);
         }
     }
 
@@ -243,8 +236,8 @@ private slots:
             LinuxApis& apis = sandbox.apis();
             QCOMPARE(apis.GetConsoleText(QStringLiteral("Nobody")), QStringLiteral(" "));
             const int tmux = sandbox.tmuxPid();
-            QVERIFY(tmux > 0 && write("cgroup.procs", QByteArray::number(tmux)));
-            QVERIFY(QDir().mkpath(sandbox.path("w")));
+            QVERIFY(tmux > 0 && write("cgroup.procs", QByteArray::number(tmux)) &&
+                    QDir().mkpath(sandbox.path("w")));
             QVERIFY(WriteProgram(sandbox.path("w/map-server"),
                                  "#!/bin/sh\necho eating\nexec tail /dev/zero\n", 0700));
             ServerProcess p = sandbox.launch("map-server", "Map Server");
@@ -266,10 +259,8 @@ private slots:
         ServerProcess p = sandbox.launch("map-server", "Map Server", &*apis);
         QTRY_VERIFY(apis->GetConsoleText("Map Server").contains("Listening on port"));
         const pid_t tmux = sandbox.tmuxPid();
-        QVERIFY(tmux > 0);
         const auto resumed = qScopeGuard([&] { ::kill(tmux, SIGCONT); });
-        QVERIFY(::kill(tmux, SIGSTOP) == 0);
-        QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+        QVERIFY(tmux > 0 && ::kill(tmux, SIGSTOP) == 0 && ::kill(p.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(p));
         QString aside = apis->MoveEndedConsoleAside("Map Server", p.lPID);
         QVERIFY(apis->ExamineEndedConsole(aside, 200).state != ConsoleEnding::State::Ended);

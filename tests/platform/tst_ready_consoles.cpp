@@ -9,6 +9,7 @@
 #include "linux/TrampolineProtocol.h"
 
 #include <QTest>
+#include <functional>
 
 namespace {
 
@@ -39,8 +40,7 @@ private slots:
         sandbox = std::make_unique<TmuxSandbox>();
         program = sandbox->path("w/map-server");
         logFile = sandbox->path("logs/map-server.log");
-        QVERIFY(sandbox->copyServer("map-server", program));
-        QVERIFY(QDir().mkpath(sandbox->path("logs")));
+        QVERIFY(sandbox->copyServer("map-server", program) && QDir().mkpath(sandbox->path("logs")));
         os().SetConsoleLog(kTitle, ConsoleLog{logFile, 1 << 20, 1});
     }
     void cleanup() { sandbox.reset(); }
@@ -62,20 +62,15 @@ private slots:
         // a running copy first: the one it finds is the first launch's, until that has ended.
         LinuxApis later(sandbox->config());
         ServerProcess found = later.FindRunningServer(program);
-        QCOMPARE(PidOfPidfd(static_cast<int>(found.hProcess.raw())),
-                 PidOfPidfd(static_cast<int>(first.hProcess.raw())));
+        QCOMPARE(HeldPid(found), HeldPid(first));
         later.ReleaseProcessHandle(found.hProcess);
         QVERIFY(::kill(first.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(first));
-        for (LinuxApis* apis : {&os(), &later}) {
-            found = apis->FindRunningServer(program);
-            QCOMPARE(found.lPID, 0);
-        }
+        for (LinuxApis* apis : {&os(), &later})
+            QCOMPARE(apis->FindRunningServer(program).lPID, 0);
         QVERIFY(!os().MoveEndedConsoleAside(kTitle, first.lPID).isEmpty());
         const ServerProcess next = os().LaunchServer(program, kTitle);
-        QVERIFY(next.lPID > 0);
-        QCOMPARE(PidOfPidfd(static_cast<int>(next.hProcess.raw())), helper);
-        QCOMPARE(proc::Parent(next.lPID), helper);
+        QVERIFY(next.lPID > 0 && HeldPid(next) == helper && proc::Parent(next.lPID) == helper);
         QCOMPARE(proc::Running(program), QList<int>{next.lPID});
         QCOMPARE(sandbox
                      ->tmux({"display-message", "-p", "-t",
@@ -91,8 +86,7 @@ private slots:
         QVERIFY(!ReadFile(logFile).contains("corvane-exec"));
         // The server it runs is found by the next launcher, as any other console's.
         found = later.FindRunningServer(program);
-        QCOMPARE(found.lPID, next.lPID);
-        QCOMPARE(PidOfPidfd(static_cast<int>(found.hProcess.raw())), helper);
+        QVERIFY(found.lPID == next.lPID && HeldPid(found) == helper);
         later.ReleaseProcessHandle(found.hProcess);
         os().ReleaseProcessHandle(first.hProcess);
         os().ReleaseProcessHandle(next.hProcess);
@@ -102,14 +96,10 @@ private slots:
     // or writing to the log; an unchanged log setting (given again before every start) does not.
     void aReadyConsoleGoesWithAStopOtherOptionsTheSettingAndTheLauncher_data() {
         QTest::addColumn<int>("way");
-        QTest::newRow("stop") << 0;
-        QTest::newRow("ask to end") << 1;
-        QTest::newRow("kill") << 2;
-        QTest::newRow("arguments") << 3;
-        QTest::newRow("log") << 4;
-        QTest::newRow("setting off") << 5;
-        QTest::newRow("launcher ends") << 6;
-        QTest::newRow("another program") << 7;
+        int way = 0;
+        for (const char* name : {"stop", "ask to end", "kill", "arguments", "log", "setting off",
+                                 "launcher ends", "another program"})
+            QTest::newRow(name) << way++;
     }
     void aReadyConsoleGoesWithAStopOtherOptionsTheSettingAndTheLauncher() {
         QFETCH(int, way);
@@ -126,42 +116,31 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(readyHelper(), helper);
         const QString other = sandbox->path("v/map-server");
-        switch (way) {
-        case 0:
-            QCOMPARE(own->CloseServerConsole(kTitle), 1);
-            break;
-        case 1:
-            QCOMPARE(own->AskServerToEnd(kTitle), 1);
-            break;
-        case 2:
-            QCOMPARE(own->KillServer(p.hProcess), 1);
-            break;
-        case 3:
-            own->SetLaunchOptions(kTitle, LaunchOptions{{"--verbose"}, {}, QString()});
-            break;
-        case 4:
-            own->SetConsoleLog(kTitle, ConsoleLog{logFile + ".2", 1 << 20, 1});
-            break;
-        case 5:
-            own->SetReadyConsoles(false);
-            break;
-        case 6:
-            own.reset();
-            break;
-        case 7: {
-            // The crashed server's program is another one now: the relaunch makes its own.
-            QVERIFY(sandbox->copyServer("map-server", other));
-            QVERIFY(::kill(p.lPID, SIGKILL) == 0);
-            QTRY_VERIFY(Ended(p));
-            QVERIFY(!own->MoveEndedConsoleAside(kTitle, p.lPID).isEmpty());
-            own->ReleaseProcessHandle(p.hProcess);
-            p = own->LaunchServer(other, kTitle);
-            QVERIFY(p.lPID > 0);
-            QVERIFY(PidOfPidfd(static_cast<int>(p.hProcess.raw())) != helper);
-            QCOMPARE(proc::Running(other), QList<int>{p.lPID});
-            break;
-        }
-        }
+        const std::function<void()> ways[] = {
+            [&] { QCOMPARE(own->CloseServerConsole(kTitle), 1); },
+            [&] { QCOMPARE(own->AskServerToEnd(kTitle), 1); },
+            [&] { QCOMPARE(own->KillServer(p.hProcess), 1); },
+            [&] {
+                own->SetLaunchOptions(kTitle, LaunchOptions{{"--verbose"}, {}, QString()});
+            },
+            [&] {
+                own->SetConsoleLog(kTitle, ConsoleLog{logFile + ".2", 1 << 20, 1});
+            },
+            [&] { own->SetReadyConsoles(false); },
+            [&] { own.reset(); },
+            [&] {
+                // The crashed server's program is another one now: the relaunch makes its own.
+                QVERIFY(sandbox->copyServer("map-server", other));
+                QVERIFY(::kill(p.lPID, SIGKILL) == 0);
+                QTRY_VERIFY(Ended(p));
+                QVERIFY(!own->MoveEndedConsoleAside(kTitle, p.lPID).isEmpty());
+                own->ReleaseProcessHandle(p.hProcess);
+                p = own->LaunchServer(other, kTitle);
+                QVERIFY(p.lPID > 0 && HeldPid(p) != helper);
+                QCOMPARE(proc::Running(other), QList<int>{p.lPID});
+            }};
+        ways[way]();
+        QVERIFY(!QTest::currentTestFailed());
         QTRY_VERIFY(PidfdProcessEnded(helperFd.get()));
         if (way != 7)
             QTRY_VERIFY(readyGone());
@@ -192,10 +171,8 @@ private slots:
                     channel->trampolineHasOpened());
         QVERIFY(!helper.waitForFinished(corvane::trampoline::kGoTimeoutMs + 500));
         channel.reset();
-        QVERIFY(helper.waitForFinished(2000));
-        QCOMPARE(helper.exitCode(), 126);
-        QCOMPARE(helper.readAll(), QByteArray());
-        QCOMPARE(proc::Running(program), QList<int>());
+        QVERIFY(helper.waitForFinished(2000) && helper.exitCode() == 126 &&
+                helper.readAll().isEmpty() && proc::Running(program).isEmpty());
 
         // What such a launcher left: closed at the next one's first launch, also when that one
         // makes none.
@@ -203,8 +180,7 @@ private slots:
             sandbox->tmux({"new-session", "-d", "-s", "Map Server $ready", "--", "sleep", "1000"}));
         QVERIFY(!readyGone());
         const ServerProcess p = os().LaunchServer(program, kTitle);
-        QVERIFY(p.lPID > 0);
-        QVERIFY(readyGone());
+        QVERIFY(p.lPID > 0 && readyGone());
         os().ReleaseProcessHandle(p.hProcess);
     }
 };

@@ -77,24 +77,22 @@ private slots:
         QTRY_COMPARE(proc::Read(p.lPID, "cmdline"),
                      QFile::encodeName(exe) + QByteArray("\0--port\0a b\0$HOME\0\0", 19));
         // The handle holds the console's first process, the helper whose child the program is.
-        QCOMPARE(proc::Parent(p.lPID), PidOfPidfd(static_cast<int>(p.hProcess.raw())));
+        QCOMPARE(proc::Parent(p.lPID), HeldPid(p));
         // It runs in its folder, and its environment says so.
         const QString folder = exe.left(exe.lastIndexOf(u'/'));
         QCOMPARE(proc::Cwd(p.lPID), folder);
         QList<QByteArray> env;
         QTRY_VERIFY(
             (env = proc::Read(p.lPID, "environ").split('\0')).contains("PWD=" + folder.toUtf8()));
-        QVERIFY(env.contains("CORVANE_TEST_LARGE=" + large) &&
-                env.contains("CORVANE_TEST_WORD=operator's") &&
-                !env.contains("CORVANE_TEST_WORD=launcher's"));
         // The console, not the launcher, says what terminal the server writes to; the operator's
         // tmux is not ours.
-        const QByteArray environ = proc::Read(p.lPID, "environ");
-        QVERIFY(environ.count("TERM=") == 1 && !environ.contains("TERM=launcher-term") &&
-                !environ.contains("operator-socket"));
-        const int tmuxPid = sandbox->tmux({"display-message", "-p", "#{pid}"})->trimmed().toInt();
-        QVERIFY(!proc::Descriptors(tmuxPid).contains(privateFile));
-        QVERIFY(!proc::Descriptors(p.lPID).contains(privateFile));
+        QVERIFY(env.contains("CORVANE_TEST_LARGE=" + large) &&
+                env.contains("CORVANE_TEST_WORD=operator's") &&
+                !env.contains("CORVANE_TEST_WORD=launcher's") &&
+                env.join('\0').count("TERM=") == 1 && !env.contains("TERM=launcher-term") &&
+                !env.join('\0').contains("operator-socket"));
+        QVERIFY(!(proc::Descriptors(sandbox->tmuxPid()) + proc::Descriptors(p.lPID))
+                     .contains(privateFile));
         QVERIFY(
             !QDirIterator(sandbox->path(""), {"canary"}, QDir::Files, QDirIterator::Subdirectories)
                  .hasNext());
@@ -109,8 +107,8 @@ private slots:
         QCOMPARE(os().LaunchServer(garbage, kTitle), ServerProcess::failed());
         LinuxBackendConfig noTmux = sandbox->config();
         noTmux.tmuxProgram = sandbox->path("none");
-        QCOMPARE(LinuxApis(noTmux).LaunchServer(login, kTitle), ServerProcess::failed());
-        QCOMPARE(sessions(), 0);
+        QVERIFY(LinuxApis(noTmux).LaunchServer(login, kTitle) == ServerProcess::failed() &&
+                sessions() == 0);
         QTRY_COMPARE(QDir(sandbox->path("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
                      QStringList());
     }
@@ -120,8 +118,7 @@ private slots:
         const ServerProcess second = os().LaunchServer(login, kTitle + " 2");
         QTRY_VERIFY(text(kTitle + " 2").contains("Listening"));
         for (const QString& other : {kTitle, QStringLiteral("Login"), kTitle + " 2 ", QString()}) {
-            QCOMPARE(text(other), QStringLiteral(" "));
-            QCOMPARE(os().CloseServerConsole(other), 0);
+            QVERIFY(text(other) == " " && os().CloseServerConsole(other) == 0);
         }
         // Titles tmux would alter are refused; characters of its formats are kept as they are.
         for (const QString& title :
@@ -158,13 +155,10 @@ private slots:
             // One client throughout: the tmux server ends with the last client's session.
             const TmuxClient client(sandbox->config());
             const auto run = [&](const TmuxClient::Command& command) {
-                const CommandResult result = client.Run({command});
-                return result.succeeded() ? std::optional(QByteArray::fromStdString(result.output))
-                                          : std::nullopt;
+                return TmuxSandbox::Output(client.Run({command}));
             };
             const int server = run({"display-message", "-p", "#{pid}"}).value_or("").toInt();
-            QVERIFY(server > 0);
-            QVERIFY(proc::Read(server, "maps").contains("/corvane-noutmp.so\n"));
+            QVERIFY(server > 0 && proc::Read(server, "maps").contains("/corvane-noutmp.so\n"));
             const auto passedOn = run({"show-environment", "-g", "LD_PRELOAD"});
             if (operators.isEmpty())
                 QVERIFY(!passedOn);
@@ -186,8 +180,8 @@ private slots:
         LinuxApis apis(config);
         const ServerProcess held = apis.LaunchServer(login, kTitle);
         const ServerProcess killed = apis.LaunchServer(login, "Killed");
-        QVERIFY(apis.ProcessRuns(held.hProcess));
-        QCOMPARE(apis.ServerProcessId(held.hProcess), 0); // not known yet
+        // Not known yet.
+        QVERIFY(apis.ProcessRuns(held.hProcess) && apis.ServerProcessId(held.hProcess) == 0);
         QVERIFY(::kill(killed.lPID, SIGKILL) == 0);
         QTRY_VERIFY(Ended(killed));
         QVERIFY(!apis.ProcessRuns(killed.hProcess));
@@ -211,8 +205,8 @@ private slots:
         QVERIFY(os().LaunchServer(counter, kTitle).lPID > 0);
         QTRY_VERIFY_WITH_TIMEOUT(text(kTitle).contains("tick 9"), 10000);
         const QStringList lines = text(kTitle).split(u'\n');
-        QVERIFY(lines.contains("line 1") && lines.contains("line 3000"));
-        QCOMPARE(lines.last().trimmed(), QStringLiteral("tick 9"));
+        QVERIFY(lines.contains("line 1") && lines.contains("line 3000") &&
+                lines.last().trimmed() == "tick 9");
     }
 
     // A capture built on the lines kept from the last one shows the end of the whole console, and
@@ -295,18 +289,19 @@ private slots:
         QVERIFY(QFile::remove(map)); // a deleted program keeps its name
         QVERIFY(Lists(os().GetProcessList(), p.lPID, name + ","));
 
-        // Every thread changes (lowering: tst_installation); rising above others needs the
-        // privilege, else nothing moves.
+        // Every thread changes; rising above others needs the privilege, else nothing moves.
         QTRY_VERIFY(proc::Nices(p.lPID).size() >= 2);
         QVERIFY(!os().SetProcessPriority(p.hProcess, 0x1234)); // no such class: nothing moves
+        QVERIFY(os().SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS).ok());
+        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), 19));
         const bool raised = os().SetProcessPriority(p.hProcess, modAPIs::HIGH_PRIORITY_CLASS).ok();
-        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 0));
+        QCOMPARE(proc::Nices(p.lPID), QList<int>(proc::Nices(p.lPID).size(), raised ? -10 : 19));
 
         // An ended process leaves the list and cannot be changed.
         QVERIFY(os().CloseServerConsole("Map Server") != 0);
         QTRY_VERIFY(Ended(p));
-        QVERIFY(!Lists(os().GetProcessList(), p.lPID));
-        QVERIFY(!os().SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS));
+        QVERIFY(!Lists(os().GetProcessList(), p.lPID) &&
+                !os().SetProcessPriority(p.hProcess, modAPIs::IDLE_PRIORITY_CLASS));
         // The handle goes back once: a stale release leaves alone whatever took its number.
         const int number = static_cast<int>(p.hProcess.raw());
         os().ReleaseProcessHandle(p.hProcess);
@@ -339,8 +334,8 @@ private slots:
         int status = 0;
         waitpid(child, &status, 0);
         ClosePidfd(pidfd);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(static_cast<NiceChange>(WEXITSTATUS(status)), NiceChange::NotPermitted);
+        QVERIFY(WIFEXITED(status) &&
+                static_cast<NiceChange>(WEXITSTATUS(status)) == NiceChange::NotPermitted);
     }
 };
 
