@@ -6,7 +6,6 @@
 
 #include <QLockFile>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -29,11 +28,12 @@ int Usage(const QString& why) {
 // The new password: typed twice at a terminal, else the first line of standard input.
 bool NewPassword(const QString& name, QByteArray* password, QString* why) {
     const QByteArray prompt = "Password for " + name.toUtf8() + ": ";
-    if (!ReadSecretLine(prompt.constData(), password)) {
+    bool typed = false;
+    if (!ReadSecretLine(prompt.constData(), password, &typed)) {
         *why = QStringLiteral("no password given");
         return false;
     }
-    if (::isatty(STDIN_FILENO)) {
+    if (typed) {
         QByteArray again;
         if (!ReadSecretLine("Again: ", &again) || again != *password) {
             *why = QStringLiteral("the two passwords differ");

@@ -36,6 +36,7 @@ QString ProgramNameOfProcess(qint64 pid);
 // "unknown user" when they cannot be read.
 QString PeerUserName(qintptr socketDescriptor);
 // A line of standard input without its line break: typed at a terminal without being shown (the
-// prompt goes to standard error), or read as it comes when standard input is no terminal. False
-// at the end of the input.
-bool ReadSecretLine(const char* prompt, QByteArray* line);
+// prompt goes to standard error; *typed tells so), or read as it comes when standard input is no
+// terminal. False at the end of the input. The terminal shows what is typed again afterwards,
+// also when an interrupt ends the program meanwhile.
+bool ReadSecretLine(const char* prompt, QByteArray* line, bool* typed = nullptr);

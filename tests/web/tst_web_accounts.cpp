@@ -6,11 +6,17 @@
 #include "TestFiles.h"
 #include "WebAccounts.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
 #include <sodium.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +28,23 @@ WebAccounts Cheap() {
 }
 
 const QByteArray kPassword = "correct horse battery";
+
+// What the terminal shows until it shows the text (or 10 s pass, or the program ends).
+QByteArray ShownUntil(int terminal, const QByteArray& text) {
+    QByteArray shown;
+    QDeadlineTimer deadline(10000);
+    char buffer[256];
+    while (!shown.contains(text) && !deadline.hasExpired()) {
+        pollfd p{terminal, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        shown.append(buffer, n);
+    }
+    return shown;
+}
 
 } // namespace
 
@@ -156,6 +179,30 @@ private slots:
         QCOMPARE(read.check("ada", kPassword), WebRole::Admin);
         QCOMPARE(ctl({"remove", "viv"}).first, 0);
         QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin\n")));
+
+        // At a terminal the password is asked twice and never shown.
+        int terminal = -1;
+        const QByteArray folderBytes = QFile::encodeName(installation.path());
+        const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            ::execl(CORVANE_LAUNCHER_DIR "/corvanectl", "corvanectl", "--server-dir",
+                    folderBytes.constData(), "user", "add", "tty", nullptr);
+            ::_exit(127);
+        }
+        QVERIFY(pid > 0);
+        const auto endChild = qScopeGuard([&] {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            ::close(terminal);
+        });
+        QByteArray shown = ShownUntil(terminal, "Password for tty: ");
+        QVERIFY(::write(terminal, "secret words\n", 13) == 13);
+        shown += ShownUntil(terminal, "Again: ");
+        QVERIFY(::write(terminal, "secret words\n", 13) == 13);
+        shown += ShownUntil(terminal, "added tty, viewer");
+        QVERIFY2(shown.contains("Again: ") && shown.contains("added tty, viewer") &&
+                     !shown.contains("secret"),
+                 shown.constData());
     }
 };
 
