@@ -58,8 +58,9 @@ private slots:
         QVERIFY(l.fleet().ServerProc(2).lPID != hungPid);
         QTRY_COMPARE_WITH_TIMEOUT(l.runningFrom(l.programPath(2)),
                                   QList<int>{l.fleet().ServerProc(2).lPID}, 5000);
-        QVERIFY(l.core().CurrentStatus().servers[2].probeFailures == 1u && live.reports() == 1 &&
-                l.longestStallMs < 1000);
+        QCOMPARE(l.core().CurrentStatus().servers[2].probeFailures, 1u);
+        QCOMPARE(live.reports(), 1);
+        QVERIFY(l.longestStallMs < 1000);
     }
 
     void anExpectedExitIsNotRelaunched() {
@@ -71,10 +72,11 @@ private slots:
             l.linesWith("> Map Server ended by itself (exit status 0); not started again") == 1,
             15000);
         QTest::qWait(2000); // two status ticks: nothing starts it again
-        QVERIFY(l.linesWith("> Starting Map Server") == 1 && l.linesWith("just crashed") == 0 &&
-                live.reports() == 0 &&
-                l.fleet().supervisor(2).state() == ServerSupervisor::State::Stopped &&
-                l.runningFrom(l.programPath(2)).isEmpty());
+        QCOMPARE(l.linesWith("> Starting Map Server"), 1);
+        QCOMPARE(l.linesWith("just crashed"), 0);
+        QCOMPARE(live.reports(), 0);
+        QCOMPARE(l.fleet().supervisor(2).state(), ServerSupervisor::State::Stopped);
+        QVERIFY(l.runningFrom(l.programPath(2)).isEmpty());
     }
 };
 

@@ -40,7 +40,8 @@ private slots:
         sandbox = std::make_unique<TmuxSandbox>();
         program = sandbox->path("w/map-server");
         logFile = sandbox->path("logs/map-server.log");
-        QVERIFY(sandbox->copyServer("map-server", program) && QDir().mkpath(sandbox->path("logs")));
+        QVERIFY(sandbox->copyServer("map-server", program));
+        QVERIFY(QDir().mkpath(sandbox->path("logs")));
         os().SetConsoleLog(kTitle, ConsoleLog{logFile, 1 << 20, 1});
     }
     void cleanup() { sandbox.reset(); }
@@ -70,7 +71,9 @@ private slots:
             QCOMPARE(apis->FindRunningServer(program).lPID, 0);
         QVERIFY(!os().MoveEndedConsoleAside(kTitle, first.lPID).isEmpty());
         const ServerProcess next = os().LaunchServer(program, kTitle);
-        QVERIFY(next.lPID > 0 && HeldPid(next) == helper && proc::Parent(next.lPID) == helper);
+        QVERIFY(next.lPID > 0);
+        QCOMPARE(HeldPid(next), helper);
+        QCOMPARE(proc::Parent(next.lPID), helper);
         QCOMPARE(proc::Running(program), QList<int>{next.lPID});
         QCOMPARE(sandbox
                      ->tmux({"display-message", "-p", "-t",
@@ -86,7 +89,8 @@ private slots:
         QVERIFY(!ReadFile(logFile).contains("corvane-exec"));
         // The server it runs is found by the next launcher, as any other console's.
         found = later.FindRunningServer(program);
-        QVERIFY(found.lPID == next.lPID && HeldPid(found) == helper);
+        QCOMPARE(found.lPID, next.lPID);
+        QCOMPARE(HeldPid(found), helper);
         later.ReleaseProcessHandle(found.hProcess);
         os().ReleaseProcessHandle(first.hProcess);
         os().ReleaseProcessHandle(next.hProcess);
@@ -171,8 +175,10 @@ private slots:
                     channel->trampolineHasOpened());
         QVERIFY(!helper.waitForFinished(corvane::trampoline::kGoTimeoutMs + 500));
         channel.reset();
-        QVERIFY(helper.waitForFinished(2000) && helper.exitCode() == 126 &&
-                helper.readAll().isEmpty() && proc::Running(program).isEmpty());
+        QVERIFY(helper.waitForFinished(2000));
+        QCOMPARE(helper.exitCode(), 126);
+        QCOMPARE(helper.readAll(), QByteArray());
+        QCOMPARE(proc::Running(program), QList<int>());
 
         // What such a launcher left: closed at the next one's first launch, also when that one
         // makes none.
@@ -180,7 +186,8 @@ private slots:
             sandbox->tmux({"new-session", "-d", "-s", "Map Server $ready", "--", "sleep", "1000"}));
         QVERIFY(!readyGone());
         const ServerProcess p = os().LaunchServer(program, kTitle);
-        QVERIFY(p.lPID > 0 && readyGone());
+        QVERIFY(p.lPID > 0);
+        QVERIFY(readyGone());
         os().ReleaseProcessHandle(p.hProcess);
     }
 };

@@ -58,8 +58,10 @@ private slots:
                 reader.feed(std::string_view(all).substr(i, byByte ? 1 : all.size()));
             }
             const std::optional<ControlReplyReader::Reply> reply = reader.take();
-            QVERIFY(reply && reply->failed == failed && reader.outstanding() == 0);
+            QVERIFY(reply);
+            QCOMPARE(reply->failed, failed);
             QCOMPARE(QByteArray::fromStdString(reply->output), output);
+            QCOMPARE(reader.outstanding(), std::size_t{0});
         }
     }
 
