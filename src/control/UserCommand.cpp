@@ -50,8 +50,10 @@ int RunUserCommand(const QString& serverFolder, QStringList arguments) {
     const QString verb = arguments.isEmpty() ? QString() : arguments.takeFirst();
     QString role = QStringLiteral("viewer");
     if (verb == QLatin1String("add") && arguments.size() == 3 &&
-        arguments[1] == QLatin1String("--role"))
-        role = arguments.takeLast(), arguments.removeLast();
+        arguments[1] == QLatin1String("--role")) {
+        role = arguments.takeLast();
+        arguments.removeLast();
+    }
     const bool named = verb == QLatin1String("add") || verb == QLatin1String("passwd") ||
                        verb == QLatin1String("remove");
     if (!named && verb != QLatin1String("list"))
@@ -90,12 +92,8 @@ int RunUserCommand(const QString& serverFolder, QStringList arguments) {
             return Refused(why);
     } else {
         // Refused before a password is asked for, where it can be.
-        if (verb == QLatin1String("add") && !accounts.find(name))
-            why = WebAccounts::NameProblem(name);
-        else if (verb == QLatin1String("add"))
-            why = QStringLiteral("the account %1 exists already").arg(name);
-        else if (!accounts.find(name))
-            why = QStringLiteral("no account %1").arg(name);
+        why = verb == QLatin1String("add") ? accounts.addProblem(name)
+                                           : accounts.accountProblem(name);
         if (!why.isEmpty())
             return Refused(why);
         QByteArray password;

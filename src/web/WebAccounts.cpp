@@ -2,9 +2,9 @@
 
 #include "CheckedFolder.h"
 #include "InstallationKey.h"
+#include "Sodium.h"
 
 #include <QRegularExpression>
-#include <sodium.h>
 
 namespace {
 
@@ -21,11 +21,6 @@ constexpr struct {
     {WebRole::Operator, "operator"},
     {WebRole::Admin, "admin"},
 };
-
-bool SodiumReady() {
-    static const bool ready = sodium_init() >= 0;
-    return ready;
-}
 
 qsizetype IndexIn(const QList<WebAccount>& accounts, const QString& name) {
     for (qsizetype i = 0; i < accounts.size(); ++i)
@@ -120,15 +115,19 @@ const WebAccount* WebAccounts::find(const QString& name) const {
     return i < 0 ? nullptr : &accounts_[i];
 }
 
+QString WebAccounts::addProblem(const QString& name) const {
+    return !ValidName(name)     ? NameProblem(name)
+           : indexOf(name) >= 0 ? QStringLiteral("the account %1 exists already").arg(name)
+                                : QString();
+}
+
+QString WebAccounts::accountProblem(const QString& name) const {
+    return indexOf(name) < 0 ? QStringLiteral("no account %1").arg(name) : QString();
+}
+
 bool WebAccounts::add(const QString& name, WebRole role, const QByteArray& password, QString* why) {
-    if (!ValidName(name)) {
-        *why = NameProblem(name);
+    if (*why = addProblem(name); !why->isEmpty())
         return false;
-    }
-    if (indexOf(name) >= 0) {
-        *why = QStringLiteral("the account %1 exists already").arg(name);
-        return false;
-    }
     const QByteArray hashed = hash(password, why);
     if (hashed.isEmpty())
         return false;
@@ -137,11 +136,9 @@ bool WebAccounts::add(const QString& name, WebRole role, const QByteArray& passw
 }
 
 bool WebAccounts::setPassword(const QString& name, const QByteArray& password, QString* why) {
-    const qsizetype i = indexOf(name);
-    if (i < 0) {
-        *why = QStringLiteral("no account %1").arg(name);
+    if (*why = accountProblem(name); !why->isEmpty())
         return false;
-    }
+    const qsizetype i = indexOf(name);
     const QByteArray hashed = hash(password, why);
     if (hashed.isEmpty())
         return false;
@@ -150,11 +147,9 @@ bool WebAccounts::setPassword(const QString& name, const QByteArray& password, Q
 }
 
 bool WebAccounts::remove(const QString& name, QString* why) {
-    const qsizetype i = indexOf(name);
-    if (i < 0) {
-        *why = QStringLiteral("no account %1").arg(name);
+    if (*why = accountProblem(name); !why->isEmpty())
         return false;
-    }
+    const qsizetype i = indexOf(name);
     // Nobody could manage the accounts from the panel any more.
     if (accounts_[i].role == WebRole::Admin && admins() == 1 && accounts_.size() > 1) {
         *why = QStringLiteral("%1 is the last admin: make another admin first").arg(name);

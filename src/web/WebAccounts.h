@@ -48,6 +48,11 @@ public:
     const QList<WebAccount>& accounts() const { return accounts_; }
     const WebAccount* find(const QString& name) const;
 
+    // Why add or any other change of that name would be refused before its password is looked
+    // at; empty when it would not.
+    QString addProblem(const QString& name) const;
+    QString accountProblem(const QString& name) const;
+
     // Each false with the reason, and nothing changed.
     bool add(const QString& name, WebRole role, const QByteArray& password, QString* why);
     bool setPassword(const QString& name, const QByteArray& password, QString* why);

@@ -1,8 +1,7 @@
 #include "WebSessions.h"
 
 #include "Clock.h"
-
-#include <sodium.h>
+#include "Sodium.h"
 
 namespace {
 
@@ -15,11 +14,10 @@ QByteArray RandomHex() {
 
 } // namespace
 
-WebSessions::WebSessions(Clock& clock, Limits limits)
-    : clock_(clock), limits_(limits), random_(sodium_init() >= 0) {}
+WebSessions::WebSessions(Clock& clock, Limits limits) : clock_(clock), limits_(limits) {}
 
 QByteArray WebSessions::open(const QString& account, WebRole role, const QString& from) {
-    if (!random_)
+    if (!SodiumReady())
         return QByteArray();
     const std::int64_t now = clock_.NowMs();
     for (auto it = sessions_.begin(); it != sessions_.end();)

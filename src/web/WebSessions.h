@@ -53,5 +53,4 @@ private:
     Clock& clock_;
     Limits limits_;
     QHash<QByteArray, Session> sessions_;
-    bool random_; // libsodium's random numbers are there
 };
