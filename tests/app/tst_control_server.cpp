@@ -194,6 +194,32 @@ private slots:
         QByteArray got;
         QTRY_VERIFY((got += reader.readAll()).contains("last news"));
     }
+
+    // A server's start time is its process's: none while a start of it is under way, then when
+    // it was seen running.
+    void aServerBeingStartedHasNoStartTimeYet() {
+        CoreHarness h;
+        h.addServerFiles();
+        h.loadCore();
+        ControlServer control(h.core());
+        const auto mapStart = [&] {
+            return QJsonDocument::fromJson(control.handle(R"({"verb":"status"})", "t").answer)
+                .object()
+                .value("servers")
+                .toObject()
+                .value("map")
+                .toObject()
+                .value("start_time");
+        };
+        QJsonValue whileStarting = 0;
+        QObject::connect(&h.fleet(), &ServerFleet::serverLaunched, [&](int server) {
+            if (server == ServerTable::kMap)
+                whileStarting = mapStart();
+        });
+        h.fleet().StartServersAndGoOnline();
+        QVERIFY2(whileStarting.isNull(), qPrintable(QString::number(whileStarting.toDouble())));
+        QCOMPARE(mapStart().toDouble(), double(h.clock.EpochMs() / 1000.0));
+    }
 };
 
 QTEST_GUILESS_MAIN(ControlServerTest)

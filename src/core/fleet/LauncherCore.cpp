@@ -237,8 +237,10 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
         s.label = labels[i];
         s.meantToRun = server.meantToRun();
         s.running = server.process.lPID > 0 && fleet_.ServerRuns(i);
-        if (s.running) {
+        if (s.running)
             s.pid = server.process.lPID;
+        // A server being started has no start time yet: its process is not yet the one counted.
+        if (s.running && server.runningSinceKnown()) {
             const std::int64_t upMs = clockNowMs - server.runningSinceMs();
             s.startTimeSeconds = static_cast<double>(epochNowMs - upMs) / 1000.0;
         }

@@ -98,6 +98,8 @@ public:
     ServerProcess process;
     // When, on the launcher's clock, it was last seen running as a new process.
     std::int64_t runningSinceMs() const { return sinceMs_; }
+    // Whether that is the time of the process it has now: not while a start of it is under way.
+    bool runningSinceKnown() const { return process.lPID > 0 && sincePid_ == process.lPID; }
 
     // ---- health
     // The installation's readiness rule, probes and expected exit statuses.
