@@ -392,6 +392,7 @@ private slots:
             {"[Alerts]", names(SectionKeys::Alerts()), "[Alerts]"},
             {"[Alert <name>]", names(SectionKeys::AlertEndpoint()), "[Alert ops]"},
             {"[Schedule <name>]", names(SectionKeys::Schedule()), "[Schedule nightly]"},
+            {"[Web]", names(SectionKeys::Web()), "[Web]"},
             {"[Settings]", userKeys, ""},
         };
         for (const auto& [heading, read, section] : sections) {

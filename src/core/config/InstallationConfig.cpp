@@ -324,8 +324,8 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                                .arg(why);
     };
     // -2: before any section, -3: an unknown one, -1: [Launcher], 0..2: a server, -4: [Alerts],
-    // kEndpoint + k: the k-th [Alert <name>]
-    constexpr int kAlerts = -4, kEndpoint = 100, kSchedule = 10000;
+    // -5: [Web], kEndpoint + k: the k-th [Alert <name>]
+    constexpr int kAlerts = -4, kWeb = -5, kEndpoint = 100, kSchedule = 10000;
     int section = -2;
     const QStringList lines = text.split(u'\n');
     for (int n = 0; n < lines.size(); ++n) {
@@ -339,6 +339,10 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 section = -1;
             if (Lower(name) == QLatin1String("alerts"))
                 section = kAlerts;
+            if (Lower(name) == QLatin1String("web")) {
+                section = kWeb;
+                config.web.on = true;
+            }
             if (Lower(name).startsWith(QLatin1String("alert "))) {
                 AlertEndpointConfig endpoint;
                 endpoint.name = name.mid(6).trimmed();
@@ -358,7 +362,7 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
             if (section == -3)
                 problem(n + 1, QStringLiteral("\"%1\" is no section; a section is [Launcher], "
                                               "[Login Server], [Char Server], [Map Server], "
-                                              "[Alerts], [Alert <name>] or [Schedule <name>]")
+                                              "[Alerts], [Alert <name>], [Schedule <name>] or [Web]")
                                    .arg(line));
             continue;
         }
@@ -394,6 +398,7 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
         const auto [keys, sectionName] =
             section >= kSchedule   ? std::pair(SectionKeys::Schedule(), "a schedule's section")
             : section == kAlerts   ? std::pair(SectionKeys::Alerts(), "[Alerts]")
+            : section == kWeb      ? std::pair(SectionKeys::Web(), "[Web]")
             : section >= kEndpoint ? std::pair(SectionKeys::AlertEndpoint(), "an alert's section")
                                    : std::pair(SectionKeys::Server(), "a server's section");
         if (!SectionKeys::Takes(keys, key)) {
@@ -406,6 +411,9 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 problem(n + 1, why);
         } else if (section == kAlerts) {
             if (!config.alerts.applyKey(key, value, &why))
+                problem(n + 1, why);
+        } else if (section == kWeb) {
+            if (!config.web.applyKey(key, value, &why))
                 problem(n + 1, why);
         } else if (section >= kEndpoint) {
             if (!AlertsConfig::ApplyEndpointKey(config.alerts.endpoints[section - kEndpoint], key,

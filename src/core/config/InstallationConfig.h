@@ -7,6 +7,7 @@
 #include "PlayerRules.h"
 #include "ScheduleConfig.h"
 #include "StopPlan.h"
+#include "WebConfig.h"
 
 #include <QHash>
 #include <QString>
@@ -76,6 +77,8 @@ struct InstallationConfig {
     QHash<QString, QString> launcher;
     // [Alerts], and one [Alert <name>] section per endpoint.
     AlertsConfig alerts;
+    // [Web]: the web panel, off without the section.
+    WebConfig web;
     // One [Schedule <name>] section each (see ScheduleConfig.h), complete ones only.
     QList<ScheduleEntry> schedules;
     // What could not be used, one line each: "corvane-launcher.ini line 7: ...".

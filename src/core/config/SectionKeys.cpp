@@ -48,6 +48,15 @@ constexpr SectionKey kSchedule[] = {
     {"warn", "warning", ""},       {"if missed", "skip or run", "skip"},
 };
 
+constexpr SectionKey kWeb[] = {
+    {"address", "address", "127.0.0.1"},
+    {"port", "port", "18740"},
+    {"certificate file", "path", ""},
+    {"key file", "path", ""},
+    {"trusted proxy", "address", ""},
+    {"origin", "address", ""},
+};
+
 constexpr SectionKey kUserSettings[] = {
     {kAutoRestart, "0, 1 or 2", "1"},
     {kMinimizeToTray, "0, 1 or 2", "1"},
@@ -73,6 +82,9 @@ std::span<const SectionKey> AlertEndpoint() {
 }
 std::span<const SectionKey> Schedule() {
     return kSchedule;
+}
+std::span<const SectionKey> Web() {
+    return kWeb;
 }
 std::span<const SectionKey> UserSettings() {
     return kUserSettings;

@@ -23,6 +23,8 @@ std::span<const SectionKey> Alerts();
 std::span<const SectionKey> AlertEndpoint();
 // [Schedule <name>].
 std::span<const SectionKey> Schedule();
+// [Web].
+std::span<const SectionKey> Web();
 // The user settings' [Settings] keys that are not the installation's too: the persisted options and
 // the remembered server folder (written as shown, read in any case).
 std::span<const SectionKey> UserSettings();
