@@ -89,6 +89,7 @@ int main(int argc, char* argv[]) {
     core.UseLogFolder(logs.folder, logs.note);
     core.alerts().launcherStarted();
     launcher.serveControl(serverFolder.folder);
+    launcher.serveWeb(serverFolder.folder);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window,
                      &frmMain::BringWindowBack);
     window.show();

@@ -6,6 +6,11 @@
 #include "LauncherKeys.h"
 #include "Platform.h"
 #include "StatusReporter.h"
+#include "WebAccounts.h"
+#include "WebConfig.h"
+#include "WebPanel.h"
+
+#include <QDateTime>
 
 namespace {
 
@@ -76,7 +81,35 @@ void LauncherApp::serveControl(const QString& serverFolder) {
                                         "launcher."));
 }
 
+void LauncherApp::serveWeb(const QString& serverFolder) {
+    const WebConfig& config = core_.installation().web;
+    if (!config.on)
+        return;
+    const QString where = QStringLiteral("%1 port %2").arg(config.address).arg(config.port);
+    QString why = config.problem();
+    if (why.isEmpty() && privateFolder_.isEmpty())
+        why = QStringLiteral(
+            "the user's private folder, where its accounts are kept, cannot be used");
+    auto panel = std::make_unique<WebPanel>(core_, *core_.services().clock);
+    panel->setSendTestAlert([this] { alerts_->sendTest(); });
+    if (why.isEmpty() &&
+        panel->open(config, privateFolder_, WebAccounts::FileName(serverFolder), &why)) {
+        web_ = std::move(panel);
+        core_.log().note(QStringLiteral("The web panel is served on %1%2.")
+                             .arg(where, config.tls() ? QStringLiteral(" over TLS") : QString()));
+        // What corvanectl asks goes into the panel's audit too.
+        if (control_)
+            control_->setAudit([this](const QString& who, const QString& what) {
+                web_->record({core_.services().clock->EpochMs(), QStringLiteral("corvanectl"), who,
+                              QStringLiteral("the control socket"), what, QStringLiteral("done")});
+            });
+        return;
+    }
+    core_.log().note(QStringLiteral("No web panel on %1: %2.").arg(where, why));
+}
+
 void LauncherApp::closeControl() {
+    web_.reset();
     control_.reset();
 }
 

@@ -9,6 +9,7 @@ class AlertDelivery;
 class ControlServer;
 class HistoryRecorder;
 class StatusReporter;
+class WebPanel;
 
 // The launcher without its window: the core and the services that run beside it (the status
 // endpoint, the alerts' delivery, the history, the control socket). The program builds it first and
@@ -30,7 +31,11 @@ public:
     // folder: the private one, or with a control group the group's in the server folder; the log
     // says where, or why it cannot.
     void serveControl(const QString& serverFolder);
-    // No longer listens, and removes the socket: for a program that ends without its destructors.
+    // Serves the web panel when the installation's file has a [Web] section that can be served;
+    // the log says where, or why not. Nothing listens without the section.
+    void serveWeb(const QString& serverFolder);
+    // No longer listens, on the control socket (which it removes) or for the web panel: for a
+    // program that ends without its destructors.
     void closeControl();
     // Writes what the history took and closes its file whole: for the same.
     void closeHistory();
@@ -57,4 +62,5 @@ private:
     std::unique_ptr<AlertDelivery> alerts_;
     std::unique_ptr<HistoryRecorder> history_;
     std::unique_ptr<ControlServer> control_;
+    std::unique_ptr<WebPanel> web_;
 };

@@ -43,6 +43,10 @@ public:
 
     // The operator's "Send Test Alert"; set by the launcher that delivers alerts.
     void setSendTestAlert(std::function<void()> send) { verbs_.sendTestAlert = std::move(send); }
+    // Told each action taken through the socket, with the user who asked.
+    void setAudit(std::function<void(const QString& who, const QString& what)> audit) {
+        verbs_.audit = std::move(audit);
+    }
 
     // What a request is answered with, and when it follows, what then streams to the socket.
     struct Reply {

@@ -84,6 +84,8 @@ ControlVerbs::Reply ControlVerbs::handle(const ControlRequest& r, const QString&
 
 void ControlVerbs::logAction(const QString& who, const QString& what) {
     core_.log().note(QStringLiteral("Control: %1 asked by %2.").arg(what, who));
+    if (audit)
+        audit(who, what);
 }
 
 // ---- reads --------------------------------------------------------------------------------------

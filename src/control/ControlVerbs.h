@@ -37,6 +37,8 @@ public:
 
     // The operator's "Send Test Alert"; set by the launcher that delivers alerts.
     std::function<void()> sendTestAlert;
+    // Told each action taken, with the user who asked; set by the launcher that audits them.
+    std::function<void(const QString& who, const QString& what)> audit;
 
 private:
     using Handler = Reply (ControlVerbs::*)(const ControlRequest&, const QString& who);

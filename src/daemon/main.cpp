@@ -86,6 +86,7 @@ int main(int argc, char* argv[]) {
     core.alerts().launcherStarted();
     core.fleet().AdoptRunningServers();
     launcher.serveControl(serverFolder.folder);
+    launcher.serveWeb(serverFolder.folder);
     if (commandLine.start)
         QTimer::singleShot(0, &core, [&core] {
             if (core.fleet().ServerState() == 0)

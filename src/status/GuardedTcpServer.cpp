@@ -37,11 +37,16 @@ public:
     ~GuardedSocket() override { --open_; }
 
     bool ending() const { return ending_; }
+    // Upgraded to a WebSocket: what it carries is no longer HTTP, and its WebSocket's owner
+    // keeps it within bounds.
+    bool handedOver() const { return handedOver_; }
     qint64 quietMs() const { return quiet_.elapsed(); }
 
     // Ends the connection for having been quiet: with a 408 while a request is due, without a
     // word after an answer (a client that keeps its connection for the next request).
     void letGo() {
+        if (handedOver_)
+            return;
         if (ending_) {
             abort(); // a peer that never takes its last answer is not waited for
             deleteLater();
@@ -63,6 +68,17 @@ public:
             write(QByteArray(statusLine) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         disconnectFromHost();
         idle_.start(kLastAnswerMs);
+    }
+
+protected:
+    qint64 writeData(const char* data, qint64 size) override {
+        // The upgrade's answer: from here on the WebSocket server reads and writes the socket,
+        // having taken every connection of its signals.
+        if (!handedOver_ && !ending_ && QByteArrayView(data, size).startsWith("HTTP/1.1 101 ")) {
+            handedOver_ = true;
+            idle_.stop();
+        }
+        return QTcpSocket::writeData(data, size);
     }
 
 private:
@@ -100,6 +116,7 @@ private:
     bool lineJudged_ = false; // the request line since then was complete and valid
     bool answered_ = false;   // an answer went out
     bool ending_ = false;     // closing; its last answer may still be on its way
+    bool handedOver_ = false; // upgraded to a WebSocket
 };
 
 } // namespace
@@ -114,7 +131,7 @@ void GuardedTcpServer::incomingConnection(qintptr handle) {
         GuardedSocket* quietest = nullptr;
         for (QTcpSocket* socket : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly)) {
             auto* guarded = dynamic_cast<GuardedSocket*>(socket);
-            if (guarded && !guarded->ending() &&
+            if (guarded && !guarded->ending() && !guarded->handedOver() &&
                 (!quietest || guarded->quietMs() > quietest->quietMs()))
                 quietest = guarded;
         }

@@ -6,7 +6,8 @@
 // request line that is not HTTP/1 is answered 400, a request too large 413, and a connection
 // quiet for too long is closed (with a 408 while a request is due). A client that asks for it
 // (HTTP/1.0, "Connection: close") is let go as soon as its answer is out. At the connection limit,
-// the connection quiet for longest is closed so that a new one can be taken.
+// the connection quiet for longest is closed so that a new one can be taken. A connection upgraded
+// to a WebSocket is left to the WebSocket's owner.
 class GuardedTcpServer : public QTcpServer {
     Q_OBJECT
 public:

@@ -47,6 +47,11 @@ const WebSessions::Session* WebSessions::touch(const QByteArray& id) {
     return &*it;
 }
 
+const WebSessions::Session* WebSessions::find(const QByteArray& id) const {
+    const auto it = sessions_.constFind(id);
+    return it == sessions_.constEnd() || !live(*it, clock_.NowMs()) ? nullptr : &*it;
+}
+
 bool WebSessions::csrfMatches(const QByteArray& id, const QByteArray& token) const {
     const auto it = sessions_.constFind(id);
     if (it == sessions_.constEnd() || !live(*it, clock_.NowMs()) ||

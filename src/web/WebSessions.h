@@ -38,6 +38,9 @@ public:
     // The live session of that id, seen now: its idle time starts anew. Null when there is none,
     // or it has just ended (idle too long, past its lifetime).
     const Session* touch(const QByteArray& id);
+    // The live session of that id, without counting as a use of it: for a panel that only
+    // watches. Null when there is none.
+    const Session* find(const QByteArray& id) const;
     // Whether the token is the CSRF token of the live session of that id; compared in constant
     // time. Does not count as a use of the session.
     bool csrfMatches(const QByteArray& id, const QByteArray& token) const;

@@ -1,0 +1,72 @@
+#include "WebFeed.h"
+
+#include "ConsoleStyle.h"
+#include "LauncherCore.h"
+#include "Platform.h"
+#include "ServerTable.h"
+#include "StatusFormats.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace WebFeed {
+
+namespace {
+
+QJsonValue Colour(const ConsoleColour& colour) {
+    switch (colour.kind) {
+    case ConsoleColour::Indexed:
+        return int(colour.value);
+    case ConsoleColour::Rgb:
+        return QStringLiteral("#%1").arg(colour.value, 6, 16, QLatin1Char('0'));
+    default:
+        return QJsonValue::Null;
+    }
+}
+
+} // namespace
+
+QJsonArray StyledLines(const QString& console) {
+    const StyledText styled =
+        StyledPaneText(console, kConsoleLines, kLineChars, kConsoleLines * 20);
+    QJsonArray lines;
+    qsizetype start = 0;
+    while (start <= styled.text.size()) {
+        qsizetype end = styled.text.indexOf(u'\n', start);
+        if (end < 0)
+            end = styled.text.size();
+        QJsonArray runs;
+        for (const StyleRun& run : RunsWithin(styled.runs, start, end))
+            runs.append(QJsonArray{int(run.start), int(run.length), Colour(run.style.foreground),
+                                   Colour(run.style.background),
+                                   (run.style.bold ? 1 : 0) | (run.style.underline ? 2 : 0)});
+        lines.append(QJsonArray{styled.text.mid(start, end - start), runs});
+        start = end + 1;
+    }
+    // The pane's last lines are often blank: the console's screen below its prompt.
+    while (!lines.isEmpty() && lines.last().toArray().first().toString().trimmed().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+QByteArray Take(LauncherCore& core, const QList<int>& consoles, quint64 logFrom) {
+    QJsonObject feed{
+        {QStringLiteral("status"),
+         QJsonDocument::fromJson(StatusJson(core.CurrentStatus())).object()},
+    };
+    QJsonObject texts;
+    for (const int server : consoles)
+        if (server >= 0 && server < ServerTable::kCount)
+            texts.insert(ServerTable::displayNames()[server].section(u' ', 0, 0).toLower(),
+                         StyledLines(core.services().apis->GetConsoleColourText(
+                             ServerTable::displayNames()[server])));
+    feed.insert(QStringLiteral("consoles"), texts);
+    const LauncherLog& log = core.log();
+    QStringList lines = log.linesFrom(
+        qMax(logFrom, log.nextNumber() > kLogLines ? log.nextNumber() - kLogLines : quint64(0)));
+    feed.insert(QStringLiteral("log"), QJsonArray::fromStringList(lines));
+    feed.insert(QStringLiteral("logNext"), qint64(log.nextNumber()));
+    return QJsonDocument(feed).toJson(QJsonDocument::Compact);
+}
+
+} // namespace WebFeed

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QList>
+#include <QString>
+
+class LauncherCore;
+
+// What the panel's live pages are sent, taken on the launcher's thread at each of the panel's
+// ticks, once for all its pages:
+//
+//   {"status": {...as /api/status...},
+//    "consoles": {"map": [["line", [[start, length, fg, bg, flags], ...]], ...]},
+//    "log": ["line", ...], "logNext": 1234}
+//
+// A console line comes with its colours as the message pane parses them: fg and bg are null
+// (the default), a palette index 0..255 or "#rrggbb"; flags 1 is bold, 2 underlined. No escape
+// sequence or control character is left in a line.
+namespace WebFeed {
+
+// The most console lines a page is sent, and the most characters of each.
+inline constexpr int kConsoleLines = 500;
+inline constexpr int kLineChars = 2000;
+// The most log lines one feed carries.
+inline constexpr int kLogLines = 2000;
+
+QByteArray Take(LauncherCore& core, const QList<int>& consoles, quint64 logFrom);
+
+// A console's text with escape sequences as [line, runs] pairs.
+QJsonArray StyledLines(const QString& console);
+
+} // namespace WebFeed

@@ -1,0 +1,167 @@
+#include "WebPanel.h"
+
+#include "ControlProtocol.h"
+#include "GuardedTcpServer.h"
+#include "LauncherCore.h"
+#include "WebConfig.h"
+#include "WebFeed.h"
+#include "WebHttpServer.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QSemaphore>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QThread>
+
+namespace {
+
+// A certificate or key file: at most this large.
+constexpr qint64 kMostPemBytes = 1024 * 1024;
+
+bool ReadPem(const QString& path, QByteArray* data, QString* why) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = path + QStringLiteral(": ") + file.errorString();
+        return false;
+    }
+    *data = file.read(kMostPemBytes);
+    return true;
+}
+
+bool TlsConfiguration(const WebConfig& config, QSslConfiguration* tls, QString* why) {
+    QByteArray certificate, key;
+    if (!ReadPem(config.certificateFile, &certificate, why) || !ReadPem(config.keyFile, &key, why))
+        return false;
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificate, QSsl::Pem);
+    QSslKey privateKey(key, QSsl::Ec, QSsl::Pem);
+    if (privateKey.isNull())
+        privateKey = QSslKey(key, QSsl::Rsa, QSsl::Pem);
+    if (chain.isEmpty() || privateKey.isNull()) {
+        *why = chain.isEmpty() ? config.certificateFile + QStringLiteral(": no PEM certificate")
+                               : config.keyFile + QStringLiteral(": no PEM private key");
+        return false;
+    }
+    *tls = QSslConfiguration::defaultConfiguration();
+    tls->setLocalCertificateChain(chain);
+    tls->setPrivateKey(privateKey);
+    tls->setProtocol(QSsl::TlsV1_2OrLater);
+    tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+    return true;
+}
+
+} // namespace
+
+WebPanel::WebPanel(LauncherCore& core, Clock& clock, QObject* parent)
+    : QObject(parent), core_(core), clock_(clock), verbs_(core) {}
+
+WebPanel::~WebPanel() {
+    close();
+}
+
+bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
+                    const QString& accountsFile, QString* why) {
+    close();
+    QSslConfiguration tls;
+    if (config.tls() && !TlsConfiguration(config, &tls, why))
+        return false;
+    const QHostAddress address(config.address);
+    WebHttpServer::Launcher launcher;
+    launcher.ask = [this](const ControlRequest& request, const QString& who) {
+        return onLauncherThread(
+            [this, request, who] { return verbs_.handle(request, who).answer; });
+    };
+    launcher.audit = [this](AuditEntry entry) {
+        QMetaObject::invokeMethod(
+            this, [this, entry] { record(entry); }, Qt::QueuedConnection);
+    };
+    launcher.auditLog = [this](int count) {
+        return QJsonDocument::fromJson(onLauncherThread([this, count] {
+                   return QJsonDocument(audit_->newest(count)).toJson(QJsonDocument::Compact);
+               }))
+            .array();
+    };
+    launcher.feed = [this](const QList<int>& consoles, quint64 logFrom) {
+        return onLauncherThread(
+            [this, consoles, logFrom] { return WebFeed::Take(core_, consoles, logFrom); });
+    };
+    audit_ = std::make_unique<WebAudit>(core_.log().folder(), core_.log().maxBytes(),
+                                        core_.log().kept());
+    closing_ = false;
+    thread_ = std::make_unique<QThread>();
+    thread_->setObjectName(QStringLiteral("web panel"));
+    thread_->start();
+    // Made and bound on the panel's thread, so that every socket belongs to it; this takes
+    // microseconds, so waiting for it here is no wait for the launcher.
+    QString reason;
+    WebHttpServer* server = nullptr;
+    auto* anchor = new QObject;
+    anchor->moveToThread(thread_.get());
+    QMetaObject::invokeMethod(
+        anchor,
+        [&] {
+            auto* http = new WebHttpServer(config, clock_, accountsFolder, accountsFile, launcher);
+            if (config.tls())
+                http->sslSetup(tls);
+            auto* tcp = new GuardedTcpServer({}, http);
+            if (!tcp->listen(address, quint16(config.port))) {
+                reason = tcp->errorString();
+                delete http;
+                return;
+            }
+            http->bind(tcp);
+            port_ = tcp->serverPort();
+            server = http;
+        },
+        Qt::BlockingQueuedConnection);
+    anchor->deleteLater();
+    server_ = server;
+    if (server_)
+        return true;
+    close();
+    *why = reason;
+    return false;
+}
+
+void WebPanel::close() {
+    if (!thread_)
+        return;
+    closing_ = true;
+    if (server_) {
+        WebHttpServer* server = server_;
+        QMetaObject::invokeMethod(
+            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        server_ = nullptr;
+    }
+    thread_->quit();
+    thread_->wait();
+    thread_.reset();
+    port_ = 0;
+}
+
+void WebPanel::record(AuditEntry entry) {
+    if (audit_)
+        audit_->record(std::move(entry));
+}
+
+QByteArray WebPanel::onLauncherThread(std::function<QByteArray()> work) {
+    struct Pending {
+        QSemaphore done;
+        QByteArray answer;
+    };
+    auto pending = std::make_shared<Pending>();
+    QMetaObject::invokeMethod(
+        this,
+        [pending, work = std::move(work)] {
+            pending->answer = work();
+            pending->done.release();
+        },
+        Qt::QueuedConnection);
+    // Never a wait without end: the launcher closing the panel waits for this thread in turn.
+    while (!pending->done.tryAcquire(1, 100))
+        if (closing_)
+            return ControlAnswer::Refused(QStringLiteral("the launcher is ending"));
+    return pending->answer;
+}

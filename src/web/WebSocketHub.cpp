@@ -1,0 +1,233 @@
+#include "WebSocketHub.h"
+
+#include "Clock.h"
+#include "ControlServer.h"
+#include "ServerTable.h"
+#include "WebHttpServer.h"
+#include "WebRequestRules.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QWebSocket>
+
+using namespace WebRequestRules;
+
+namespace {
+
+// The page's session ended: the page goes back to its login.
+constexpr auto kSessionEnded = QWebSocketProtocol::CloseCodeGoingAway;
+
+QString Label(int server) {
+    return ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
+}
+
+} // namespace
+
+WebSocketHub::WebSocketHub(WebHttpServer& server, Clock& clock, QObject* parent)
+    : QObject(parent), server_(server), clock_(clock), tmrTick_(clock.CreateTimer(this)) {
+    tmrTick_->setInterval(kTickMs);
+    connect(tmrTick_, &ClockTimer::timeout, this, &WebSocketHub::tick);
+}
+
+WebSocketHub::~WebSocketHub() {
+    for (QWebSocket* socket : clients_.keys())
+        socket->abort();
+}
+
+void WebSocketHub::adopt(std::unique_ptr<QWebSocket> owned) {
+    QWebSocket* socket = owned.release();
+    socket->setParent(this);
+    socket->setMaxAllowedIncomingMessageSize(kMostMessageBytes);
+    socket->setMaxAllowedIncomingFrameSize(kMostMessageBytes);
+    const QNetworkRequest& request = socket->request();
+    const QString address =
+        ClientAddress(socket->peerAddress().toString(), request.rawHeader("X-Forwarded-For"),
+                      server_.config_.trustedProxy);
+    const QByteArray id = SessionCookie(request.rawHeader("Cookie"));
+    const WebSessions::Session* session = id.isEmpty() ? nullptr : server_.sessions_.find(id);
+    // The upgrade has happened already: what may not be had is closed before it is read.
+    QString refusal;
+    if (!OriginAllowed(socket->origin().toLatin1(), server_.ownOrigins_) ||
+        !HostAllowed(request.rawHeader("Host"), server_.ownOrigins_))
+        refusal = QStringLiteral("a live page of another origin");
+    else if (session == nullptr)
+        refusal = QStringLiteral("a live page without a session");
+    else if (clients_.size() >= kMostSockets)
+        refusal = QStringLiteral("too many live pages at once");
+    if (!refusal.isEmpty()) {
+        server_.audit(session ? session->account : QStringLiteral("-"), address,
+                      QStringLiteral("live page"), QStringLiteral("refused: ") + refusal);
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated, refusal);
+        socket->deleteLater();
+        return;
+    }
+    Client& client = clients_[socket];
+    client.sessionId = id;
+    client.address = address;
+    client.connectedMs = clock_.NowMs();
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString& message) { received(socket, message); });
+    connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket] {
+        drop(socket, QWebSocketProtocol::CloseCodeDatatypeNotSupported,
+             QStringLiteral("text messages only"));
+    });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        clients_.remove(socket);
+        socket->deleteLater();
+        if (clients_.isEmpty())
+            tmrTick_->stop();
+    });
+    if (!tmrTick_->isActive())
+        tmrTick_->start();
+}
+
+void WebSocketHub::received(QWebSocket* socket, const QString& text) {
+    const auto it = clients_.find(socket);
+    if (it == clients_.end())
+        return;
+    Client& client = *it;
+    const std::int64_t now = clock_.NowMs();
+    while (!client.messageTimes.isEmpty() && now - client.messageTimes.first() >= 1000)
+        client.messageTimes.removeFirst();
+    client.messageTimes.append(now);
+    if (client.messageTimes.size() > kMostMessagesPerSecond)
+        return drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+                    QStringLiteral("too many messages"));
+    const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+    // Each message counts as a use of the session, and needs it alive.
+    const WebSessions::Session* session = server_.sessions_.touch(client.sessionId);
+    if (session == nullptr)
+        return drop(socket, kSessionEnded, QStringLiteral("the session has ended"));
+    if (!client.authenticated) {
+        if (!server_.sessions_.csrfMatches(
+                client.sessionId, message.value(QStringLiteral("csrf")).toString().toLatin1())) {
+            server_.audit(session->account, client.address, QStringLiteral("live page"),
+                          QStringLiteral("refused: no valid CSRF token"));
+            return drop(socket, QWebSocketProtocol::CloseCodePolicyViolated,
+                        QStringLiteral("the first message carries the session's CSRF token"));
+        }
+        client.authenticated = true;
+        return send(socket, {{QStringLiteral("type"), QStringLiteral("hello")},
+                             {QStringLiteral("name"), session->account},
+                             {QStringLiteral("role"), WebAccounts::RoleName(session->role)}});
+    }
+    const QString type = message.value(QStringLiteral("type")).toString();
+    if (type == QLatin1String("watch")) {
+        client.console =
+            ServerTable::IndexOfName(message.value(QStringLiteral("server")).toString());
+        client.consoleFresh = true;
+        client.consoleSeen.clear();
+        return;
+    }
+    if (type == QLatin1String("action")) {
+        QJsonObject request = message;
+        request.remove(QStringLiteral("type"));
+        const QJsonValue id = request.take(QStringLiteral("id"));
+        const WebHttpServer::Answer answer =
+            server_.action({client.sessionId, session, client.address},
+                           QJsonDocument(request).toJson(QJsonDocument::Compact));
+        return send(socket,
+                    {{QStringLiteral("type"), QStringLiteral("answer")},
+                     {QStringLiteral("id"), id},
+                     {QStringLiteral("status"), answer.status},
+                     {QStringLiteral("answer"), QJsonDocument::fromJson(answer.body).object()}});
+    }
+    send(socket, {{QStringLiteral("type"), QStringLiteral("error")},
+                  {QStringLiteral("error"), QStringLiteral("unknown message")}});
+}
+
+void WebSocketHub::tick() {
+    const std::int64_t now = clock_.NowMs();
+    QList<int> consoles;
+    quint64 logFrom = std::numeric_limits<quint64>::max();
+    QList<QPair<QWebSocket*, QString>> ended;
+    for (auto it = clients_.cbegin(); it != clients_.cend(); ++it) {
+        const Client& client = *it;
+        if (!client.authenticated) {
+            if (now - client.connectedMs >= kAuthMs)
+                ended.append({it.key(), QStringLiteral("no CSRF token in time")});
+        } else if (server_.sessions_.find(client.sessionId) == nullptr) {
+            ended.append({it.key(), QStringLiteral("the session has ended")});
+        } else {
+            if (client.console >= 0 && !consoles.contains(client.console))
+                consoles << client.console;
+            logFrom = std::min(logFrom, client.logNext);
+        }
+    }
+    for (const auto& [socket, reason] : ended)
+        drop(socket,
+             clients_.value(socket).authenticated ? kSessionEnded
+                                                  : QWebSocketProtocol::CloseCodePolicyViolated,
+             reason);
+    if (logFrom == std::numeric_limits<quint64>::max())
+        return;
+    const QJsonObject feed =
+        QJsonDocument::fromJson(server_.launcher_.feed(consoles, logFrom)).object();
+    const quint64 logNext = quint64(feed.value(QStringLiteral("logNext")).toInteger());
+    const quint64 logFirst = logNext - quint64(feed.value(QStringLiteral("log")).toArray().size());
+    for (QWebSocket* socket : clients_.keys())
+        if (const auto it = clients_.find(socket); it != clients_.end() && it->authenticated)
+            push(socket, *it, feed, logFirst);
+}
+
+void WebSocketHub::push(QWebSocket* socket, Client& client, const QJsonObject& feed,
+                        quint64 logFirst) {
+    // A page that does not read what it is sent gets nothing more until it has: what it missed
+    // comes then, as what changed meanwhile.
+    if (socket->bytesToWrite() > kMostUnsentBytes)
+        return;
+    const QJsonObject status = feed.value(QStringLiteral("status")).toObject();
+    const QByteArray statusBytes = QJsonDocument(status).toJson(QJsonDocument::Compact);
+    if (statusBytes != client.lastStatus) {
+        client.lastStatus = statusBytes;
+        send(socket, {{QStringLiteral("type"), QStringLiteral("status")},
+                      {QStringLiteral("status"), status}});
+    }
+    if (client.console >= 0) {
+        const QJsonArray lines = feed.value(QStringLiteral("consoles"))
+                                     .toObject()
+                                     .value(Label(client.console))
+                                     .toArray();
+        QStringList plain;
+        for (const QJsonValue& line : lines)
+            plain << line.toArray().first().toString();
+        if (client.consoleFresh || plain != client.consoleSeen) {
+            const QStringList fresh = ControlServer::NewConsoleLines(client.consoleSeen, plain);
+            const bool reset = client.consoleFresh || fresh.size() == plain.size();
+            QJsonArray sent;
+            for (qsizetype i = lines.size() - (reset ? lines.size() : fresh.size());
+                 i < lines.size(); ++i)
+                sent.append(lines[i]);
+            send(socket, {{QStringLiteral("type"), QStringLiteral("console")},
+                          {QStringLiteral("server"), Label(client.console)},
+                          {QStringLiteral("reset"), reset},
+                          {QStringLiteral("lines"), sent}});
+        }
+        client.consoleFresh = false;
+        client.consoleSeen = plain;
+    }
+    const QJsonArray log = feed.value(QStringLiteral("log")).toArray();
+    const quint64 logNext = logFirst + quint64(log.size());
+    if (client.logNext < logNext) {
+        QJsonArray sent;
+        for (quint64 n = std::max(client.logNext, logFirst); n < logNext; ++n)
+            sent.append(log[qsizetype(n - logFirst)]);
+        send(socket,
+             {{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("lines"), sent}});
+    }
+    client.logNext = logNext;
+}
+
+void WebSocketHub::send(QWebSocket* socket, const QJsonObject& message) {
+    socket->sendTextMessage(
+        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+}
+
+void WebSocketHub::drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code,
+                        const QString& reason) {
+    clients_.remove(socket);
+    socket->close(code, reason);
+    socket->deleteLater();
+    if (clients_.isEmpty())
+        tmrTick_->stop();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QWebSocketProtocol>
+#include <memory>
+
+class Clock;
+class ClockTimer;
+class QWebSocket;
+class WebHttpServer;
+
+// The panel's live pages: a WebSocket each, that the launcher's state, the watched console and the
+// launcher log are pushed to as they change, batched at each tick and bounded per page, and that
+// actions may be asked through, each checked as a request is.
+//
+// A socket is taken only from the panel's own origin and host, with a live session's cookie; its
+// first message must be {"csrf": the session's token}, within kAuthMs. Every later message is
+// checked against the session anew: {"type": "watch", "server": "map"} (or null) chooses the
+// console, {"type": "action", "id": n, ...a control request...} is answered with
+// {"type": "answer", "id": n, "status": ..., "answer": {...}}. Pushed: {"type": "hello"},
+// "status", "console" ({"server", "reset", "lines"}) and "log" ({"lines"}).
+class WebSocketHub : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kAuthMs = 10000;
+    static constexpr int kTickMs = 250;
+    static constexpr int kMostSockets = 200;
+    // A page this far behind in reading is sent nothing more until it catches up.
+    static constexpr qint64 kMostUnsentBytes = 1024 * 1024;
+    // Messages a page may send in a second; past it, it is let go.
+    static constexpr int kMostMessagesPerSecond = 20;
+    static constexpr qint64 kMostMessageBytes = 16 * 1024;
+
+    WebSocketHub(WebHttpServer& server, Clock& clock, QObject* parent = nullptr);
+    ~WebSocketHub() override;
+
+    // Takes a socket just upgraded, or closes it when it may not be had.
+    void adopt(std::unique_ptr<QWebSocket> socket);
+    int size() const { return int(clients_.size()); }
+
+private:
+    struct Client {
+        QByteArray sessionId;
+        QString address;
+        bool authenticated = false;
+        std::int64_t connectedMs = 0;
+        int console = -1; // the server watched
+        bool consoleFresh = false;
+        QStringList consoleSeen;
+        quint64 logNext = 0;
+        QByteArray lastStatus;
+        QList<std::int64_t> messageTimes;
+    };
+    void received(QWebSocket* socket, const QString& message);
+    void tick();
+    void push(QWebSocket* socket, Client& client, const QJsonObject& feed, quint64 logFirst);
+    void send(QWebSocket* socket, const QJsonObject& message);
+    void drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code, const QString& reason);
+
+    WebHttpServer& server_;
+    Clock& clock_;
+    ClockTimer* tmrTick_;
+    QHash<QWebSocket*, Client> clients_;
+};
