@@ -33,6 +33,7 @@ test_tools=(
     # a real game server, run as the map server, and the package's check: only the tests ask for
     # them, so that setting up to run the launcher installs no game server
     minetest-server lintian
+    chromium chromium-driver python3-selenium # the web panel in a real browser
 )
 case "${1:-}" in
     "") ;;
