@@ -3,9 +3,9 @@
 #include "AlertQueue.h"
 #include "AlertText.h"
 #include "Clock.h"
+#include "OperatorFile.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -26,17 +26,7 @@ namespace {
 constexpr qint64 kMaxEndpointFileBytes = 64 * 1024;
 
 bool ReadSmallFile(const QString& path, QByteArray* data, QString* why) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = path + QStringLiteral(" cannot be read: ") + file.errorString();
-        return false;
-    }
-    *data = file.read(kMaxEndpointFileBytes + 1);
-    if (data->size() > kMaxEndpointFileBytes) {
-        *why = path + QStringLiteral(" is larger than 64 KB");
-        return false;
-    }
-    return true;
+    return ReadOperatorFile(path, kMaxEndpointFileBytes, data, why);
 }
 
 // "Name: value" lines; blank lines and lines that begin with # are skipped.
