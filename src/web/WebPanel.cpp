@@ -3,32 +3,29 @@
 #include "ControlProtocol.h"
 #include "GuardedTcpServer.h"
 #include "LauncherCore.h"
+#include "OperatorFile.h"
 #include "WebConfig.h"
 #include "WebFeed.h"
 #include "WebHttpServer.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QSemaphore>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QSslServer>
 #include <QThread>
 
 namespace {
 
+// A TLS handshake: at most this long.
+constexpr int kHandshakeMs = 10000;
 // A certificate or key file: at most this large.
 constexpr qint64 kMostPemBytes = 1024 * 1024;
 
 bool ReadPem(const QString& path, QByteArray* data, QString* why) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = path + QStringLiteral(": ") + file.errorString();
-        return false;
-    }
-    *data = file.read(kMostPemBytes);
-    return true;
+    return ReadOperatorFile(path, kMostPemBytes, data, why);
 }
 
 bool TlsConfiguration(const WebConfig& config, QSslConfiguration* tls, QString* why) {
@@ -103,9 +100,17 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
         anchor,
         [&] {
             auto* http = new WebHttpServer(config, clock_, accountsFolder, accountsFile, launcher);
-            if (config.tls())
-                http->sslSetup(tls);
-            auto* tcp = new GuardedTcpServer({}, http);
+            // Over TLS the handshake comes first, within its own time limit; plain, every
+            // connection is kept within GuardedTcpServer's bounds.
+            QTcpServer* tcp = nullptr;
+            if (config.tls()) {
+                auto* ssl = new QSslServer(http);
+                ssl->setSslConfiguration(tls);
+                ssl->setHandshakeTimeout(kHandshakeMs);
+                tcp = ssl;
+            } else {
+                tcp = new GuardedTcpServer({}, http);
+            }
             if (!tcp->listen(address, quint16(config.port))) {
                 reason = tcp->errorString();
                 delete http;

@@ -16,6 +16,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
@@ -325,6 +327,44 @@ private slots:
         QVERIFY(accounts.add("zed", WebRole::Admin, "zed-password", &why) &&
                 accounts.remove("ada", &why) && accounts.save(*folder, "users", &why));
         QCOMPARE(p.get("/api/status").status, 401);
+    }
+
+    // Over TLS with the operator's certificate, and its session cookie only for TLS.
+    void servesTlsWithTheCertificateOfTheSection() {
+        CoreHarness h;
+        QTemporaryDir state, tls;
+        AddAccounts(state.path());
+        QProcess openssl;
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-days", "1", "-subj", "/CN=panel.test", "-keyout",
+                       tls.filePath("key.pem"), "-out", tls.filePath("cert.pem")});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        WebConfig config = TestConfig();
+        config.origin = "https://panel.test";
+        config.certificateFile = tls.filePath("cert.pem");
+        config.keyFile = tls.filePath("key.pem");
+        WebPanel panel(h.core(), h.clock);
+        QString why;
+        QVERIFY2(panel.open(config, state.path(), "users", &why), qPrintable(why));
+
+        QSslSocket socket;
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted("127.0.0.1", panel.port());
+        QByteArray raw;
+        const QByteArray body = R"({"name":"ada","password":"ada-password"})";
+        QTRY_VERIFY(socket.isEncrypted());
+        socket.write(
+            "POST /api/login HTTP/1.0\r\nHost: panel.test\r\nOrigin: https://panel.test\r\n"
+            "Content-Type: application/json\r\nContent-Length: " +
+            QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QTRY_VERIFY((raw += socket.readAll()).contains("\r\n\r\n{"));
+        QVERIFY2(raw.startsWith("HTTP/1.1 200"), raw.constData());
+        QVERIFY(raw.contains("; SameSite=Strict; Path=/; Secure"));
+
+        config.keyFile = tls.filePath("missing.pem");
+        QVERIFY(!panel.open(config, state.path(), "users", &why) && why.contains("missing.pem"));
+        QVERIFY(!panel.isOpen());
     }
 
     void aLivePageIsTakenFromThePanelsOwnOriginWithASessionOnly() {
