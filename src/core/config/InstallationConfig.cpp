@@ -360,10 +360,11 @@ InstallationConfig InstallationConfig::Parse(const QString& text, const QString&
                 if (Lower(name) == Lower(ServerTable::displayNames()[i]))
                     section = i;
             if (section == -3)
-                problem(n + 1, QStringLiteral("\"%1\" is no section; a section is [Launcher], "
-                                              "[Login Server], [Char Server], [Map Server], "
-                                              "[Alerts], [Alert <name>], [Schedule <name>] or [Web]")
-                                   .arg(line));
+                problem(n + 1,
+                        QStringLiteral("\"%1\" is no section; a section is [Launcher], "
+                                       "[Login Server], [Char Server], [Map Server], "
+                                       "[Alerts], [Alert <name>], [Schedule <name>] or [Web]")
+                            .arg(line));
             continue;
         }
         const qsizetype equals = line.indexOf(u'=');

@@ -49,12 +49,9 @@ constexpr SectionKey kSchedule[] = {
 };
 
 constexpr SectionKey kWeb[] = {
-    {"address", "address", "127.0.0.1"},
-    {"port", "port", "18740"},
-    {"certificate file", "path", ""},
-    {"key file", "path", ""},
-    {"trusted proxy", "address", ""},
-    {"origin", "address", ""},
+    {"address", "address", "127.0.0.1"}, {"port", "port", "18740"},
+    {"certificate file", "path", ""},    {"key file", "path", ""},
+    {"trusted proxy", "address", ""},    {"origin", "address", ""},
 };
 
 constexpr SectionKey kUserSettings[] = {
