@@ -1,6 +1,7 @@
 #pragma once
 
 #include "GuardedTcpServer.h"
+#include "ServingThread.h"
 #include "StatusSnapshot.h"
 
 #include <QByteArray>
@@ -8,7 +9,6 @@
 #include <QString>
 #include <memory>
 
-class QThread;
 class StatusBoard;
 class StatusHttpServer;
 
@@ -36,7 +36,7 @@ public:
 
 private:
     std::shared_ptr<StatusBoard> board_;
-    std::unique_ptr<QThread> thread_;
+    ServingThread thread_;
     StatusHttpServer* server_ = nullptr; // lives in thread_
     quint16 port_ = 0;
     QByteArray token_;

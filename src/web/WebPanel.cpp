@@ -15,7 +15,6 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
-#include <QThread>
 
 namespace {
 
@@ -87,18 +86,9 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
     audit_ = std::make_unique<WebAudit>(core_.log().folder(), core_.log().maxBytes(),
                                         core_.log().kept());
     closing_ = false;
-    thread_ = std::make_unique<QThread>();
-    thread_->setObjectName(QStringLiteral("web panel"));
-    thread_->start();
-    // Made and bound on the panel's thread, so that every socket belongs to it; this takes
-    // microseconds, so waiting for it here is no wait for the launcher.
     QString reason;
-    WebHttpServer* server = nullptr;
-    auto* anchor = new QObject;
-    anchor->moveToThread(thread_.get());
-    QMetaObject::invokeMethod(
-        anchor,
-        [&] {
+    server_ =
+        static_cast<WebHttpServer*>(thread_.start(QStringLiteral("web panel"), [&]() -> QObject* {
             auto* http = new WebHttpServer(config, clock_, accountsFolder, accountsFile, launcher);
             // Over TLS the handshake comes first, within its own time limit; plain, every
             // connection is kept within GuardedTcpServer's bounds.
@@ -114,15 +104,12 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
             if (!tcp->listen(address, quint16(config.port))) {
                 reason = tcp->errorString();
                 delete http;
-                return;
+                return nullptr;
             }
             http->bind(tcp);
             port_ = tcp->serverPort();
-            server = http;
-        },
-        Qt::BlockingQueuedConnection);
-    anchor->deleteLater();
-    server_ = server;
+            return http;
+        }));
     if (server_)
         return true;
     close();
@@ -131,18 +118,10 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
 }
 
 void WebPanel::close() {
-    if (!thread_)
-        return;
+    // The panel's thread may be waiting for this one: it gives up once it sees this.
     closing_ = true;
-    if (server_) {
-        WebHttpServer* server = server_;
-        QMetaObject::invokeMethod(
-            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
-        server_ = nullptr;
-    }
-    thread_->quit();
-    thread_->wait();
-    thread_.reset();
+    thread_.end();
+    server_ = nullptr;
     port_ = 0;
 }
 

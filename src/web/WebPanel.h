@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ControlVerbs.h"
+#include "ServingThread.h"
 #include "WebAudit.h"
 
 #include <QByteArray>
@@ -12,7 +13,6 @@
 
 class Clock;
 class LauncherCore;
-class QThread;
 class WebHttpServer;
 struct WebConfig;
 
@@ -47,7 +47,7 @@ private:
     Clock& clock_;
     ControlVerbs verbs_;
     std::unique_ptr<WebAudit> audit_;
-    std::unique_ptr<QThread> thread_;
+    ServingThread thread_;
     WebHttpServer* server_ = nullptr; // lives in thread_
     std::atomic_bool closing_{false};
     quint16 port_ = 0;
