@@ -165,23 +165,24 @@ void WebSocketHub::tick() {
         QJsonDocument::fromJson(server_.launcher_.feed(consoles, logFrom)).object();
     const quint64 logNext = quint64(feed.value(QStringLiteral("logNext")).toInteger());
     const quint64 logFirst = logNext - quint64(feed.value(QStringLiteral("log")).toArray().size());
+    // Told to a page when it differs from what it was last told: serialised once for all.
+    const QByteArray statusBytes = QJsonDocument(feed.value(QStringLiteral("status")).toObject())
+                                       .toJson(QJsonDocument::Compact);
     for (QWebSocket* socket : clients_.keys())
         if (const auto it = clients_.find(socket); it != clients_.end() && it->authenticated)
-            push(socket, *it, feed, logFirst);
+            push(socket, *it, feed, statusBytes, logFirst);
 }
 
 void WebSocketHub::push(QWebSocket* socket, Client& client, const QJsonObject& feed,
-                        quint64 logFirst) {
+                        const QByteArray& statusBytes, quint64 logFirst) {
     // A page that does not read what it is sent gets nothing more until it has: what it missed
     // comes then, as what changed meanwhile.
     if (socket->bytesToWrite() > kMostUnsentBytes)
         return;
-    const QJsonObject status = feed.value(QStringLiteral("status")).toObject();
-    const QByteArray statusBytes = QJsonDocument(status).toJson(QJsonDocument::Compact);
     if (statusBytes != client.lastStatus) {
         client.lastStatus = statusBytes;
         send(socket, {{QStringLiteral("type"), QStringLiteral("status")},
-                      {QStringLiteral("status"), status}});
+                      {QStringLiteral("status"), feed.value(QStringLiteral("status"))}});
     }
     if (client.console >= 0) {
         const QJsonArray lines = feed.value(QStringLiteral("consoles"))

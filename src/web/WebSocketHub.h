@@ -59,7 +59,8 @@ private:
     };
     void received(QWebSocket* socket, const QString& message);
     void tick();
-    void push(QWebSocket* socket, Client& client, const QJsonObject& feed, quint64 logFirst);
+    void push(QWebSocket* socket, Client& client, const QJsonObject& feed,
+              const QByteArray& statusBytes, quint64 logFirst);
     void send(QWebSocket* socket, const QJsonObject& message);
     void drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code, const QString& reason);
 
