@@ -1,24 +1,8 @@
 #include "WebAudit.h"
 
-#include "CommandLineText.h"
 #include "RotatingLogFile.h"
 
-#include <QDateTime>
 #include <QJsonObject>
-
-namespace {
-
-QString Shown(const QString& text) {
-    return CommandLineText::ShowControlCharacters(text);
-}
-
-} // namespace
-
-QString AuditEntry::line() const {
-    return QStringLiteral("%1 %2 %3 from %4: %5 -> %6")
-        .arg(QDateTime::fromMSecsSinceEpoch(epochMs, Qt::UTC).toString(Qt::ISODate), surface,
-             Shown(who), Shown(from), Shown(what), Shown(outcome));
-}
 
 WebAudit::WebAudit(const QString& logsFolder, qint64 maxBytes, int kept) {
     if (!logsFolder.isEmpty())

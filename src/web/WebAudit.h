@@ -1,25 +1,13 @@
 #pragma once
 
+#include "ActionAudit.h"
+
 #include <QJsonArray>
 #include <QList>
 #include <QString>
 #include <memory>
 
 class RotatingLogFile;
-
-// One thing asked of the launcher and what came of it.
-struct AuditEntry {
-    qint64 epochMs = 0;
-    QString surface; // "web", "corvanectl"
-    QString who;     // the account or the user
-    QString from;    // the address, or the user id
-    QString what;    // "login", "start Map Server", ...
-    QString outcome; // "done", "refused: ...", "failed: ..."
-
-    // "2026-12-10T08:40:01Z web alice from 127.0.0.1: start Map Server -> done", with every
-    // control character of what was asked shown, never written.
-    QString line() const;
-};
 
 // Who asked what of the launcher, when and from where, and what came of it: kept in audit.log of
 // the logs folder, only ever appended to and rotated as the launcher log is, and the newest

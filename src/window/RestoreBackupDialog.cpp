@@ -69,7 +69,12 @@ void RestoreBackupDialog::confirmRestore() {
     connect(box, &QMessageBox::finished, this, [this, archive](int answer) {
         if (answer != QMessageBox::Yes)
             return;
-        core_.backups().StartRestore(server_, archive);
+        const bool begun = core_.backups().StartRestore(server_, archive);
+        core_.audit().recordLocal(
+            QStringLiteral("window"),
+            QStringLiteral("restore %1 from %2")
+                .arg(core_.fleet().supervisor(server_).name(), QFileInfo(archive).fileName()),
+            begun ? QStringLiteral("begun") : QStringLiteral("refused"));
         close();
     });
     box->open();

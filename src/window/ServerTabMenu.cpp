@@ -60,18 +60,34 @@ private:
         ServerFleet& fleet = core_.fleet();
         const QString& name = fleet.supervisor(server).name();
         add(menu, QStringLiteral("&Start ") + name, fleet.CanStartServer(server),
-            [&fleet, server] { fleet.StartServerAlone(server); });
+            [this, &fleet, server, name] {
+                audit(QStringLiteral("start ") + name);
+                fleet.StartServerAlone(server);
+            });
         add(menu, QStringLiteral("S&top ") + name, fleet.CanStopServer(server),
-            [&fleet, server] { fleet.StopServerAlone(server); });
+            [this, &fleet, server, name] {
+                audit(QStringLiteral("stop ") + name);
+                fleet.StopServerAlone(server);
+            });
         add(menu, QStringLiteral("&Restart ") + name, fleet.CanStopServer(server),
-            [&fleet, server] { fleet.RestartServer(server); });
+            [this, &fleet, server, name] {
+                audit(QStringLiteral("restart ") + name);
+                fleet.RestartServer(server);
+            });
         Scheduler& schedules = core_.schedules();
         add(menu, QStringLiteral("Skip &Next Restart"), schedules.CanSkipNextRestart(server),
-            [&schedules, server] { schedules.SkipNextRestart(server); });
+            [this, &schedules, server, name] {
+                audit(QStringLiteral("skip the next restart of ") + name);
+                schedules.SkipNextRestart(server);
+            });
         menu->addSeparator();
         ServerBackups& backups = core_.backups();
         add(menu, QStringLiteral("&Back Up Now"), backups.CanBackUp(server),
-            [&backups, server] { backups.StartBackup(server); });
+            [this, &backups, server, name] {
+                const bool begun = backups.StartBackup(server);
+                audit(QStringLiteral("back up ") + name,
+                      begun ? QStringLiteral("begun") : QStringLiteral("refused"));
+            });
         add(menu, QStringLiteral("Restore Backu&p..."), backups.CanRestore(server),
             [this, server] { OpenRestoreBackupDialog(core_, server, bar_->window()); });
         menu->addSeparator();
@@ -97,10 +113,16 @@ private:
         box->setDefaultButton(QMessageBox::Cancel);
         box->setAttribute(Qt::WA_DeleteOnClose);
         connect(box, &QMessageBox::finished, &core_, [this, server](int answer) {
-            if (answer == QMessageBox::Yes)
-                core_.fleet().KillServer(server);
+            if (answer != QMessageBox::Yes)
+                return;
+            audit(QStringLiteral("kill ") + core_.fleet().supervisor(server).name());
+            core_.fleet().KillServer(server);
         });
         box->open();
+    }
+
+    void audit(const QString& what, const QString& outcome = QStringLiteral("done")) {
+        core_.audit().recordLocal(QStringLiteral("window"), what, outcome);
     }
 
     // The action runs once the menu has closed, since a start waits for its server's settle time.

@@ -201,6 +201,7 @@ void CrashMonitor::ServerFailedProbe(int server, const QString& reason) {
     fleet_.CrashAnnounced();
     s.relaunched();
     emit serverCrashed(server, 0);
+    emit probeFailed(server, reason);
     fleet_.restartHungServer(server);
     if (fleet_.ServerState() != LauncherState::Offline)
         showCrashNotice();

@@ -60,6 +60,8 @@ signals:
     // when that is known); its relaunch comes after delayMs (0: at once; kAfterTheNotice),
     // counted from the crash. With a relaunch at once, it comes once the new process runs.
     void serverCrashed(int server, qint64 delayMs);
+    // A health probe failed: the server is restarted by its stop sequence, for this reason.
+    void probeFailed(int server, const QString& reason);
 
 private:
     bool runCrashCheck();

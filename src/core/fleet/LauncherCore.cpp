@@ -19,7 +19,7 @@ constexpr int kProblemPollMs = 2000;
 } // namespace
 
 LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
-    : QObject(parent), services_(services), log_(*services.clock),
+    : QObject(parent), services_(services), log_(*services.clock), audit_(*services.clock),
       settings_(*services.settings, log_), mirror_(*services.apis, *services.clock, options_),
       fleet_(services, log_, options_, mirror_),
       alerts_(fleet_, *services.clock, services.serverFolder),
@@ -51,6 +51,29 @@ LauncherCore::LauncherCore(const CoreServices& services, QObject* parent)
     });
     connect(&backups_, &ServerBackups::backupFinished, &alerts_, &AlertWatch::backupFinished);
     connect(&backups_, &ServerBackups::restoreFinished, &alerts_, &AlertWatch::restoreFinished);
+    auditOwnRules();
+}
+
+// What the launcher does of itself, by the installation's rules, is audited as what is asked.
+void LauncherCore::auditOwnRules() {
+    const QString launcher = QStringLiteral("the launcher");
+    const QString file = QStringLiteral("the installation's file");
+    connect(&scheduler_, &Scheduler::acted, this,
+            [this, file](const QString& schedule, const QString& what, const QString& outcome) {
+                audit_.record(QStringLiteral("schedule"), schedule, file, what, outcome);
+            });
+    connect(&fleet_.monitor(), &CrashMonitor::probeFailed, this,
+            [this, launcher, file](int server, const QString& reason) {
+                audit_.record(QStringLiteral("health rule"), launcher, file,
+                              QStringLiteral("restart ") + fleet_.supervisor(server).name(),
+                              QStringLiteral("begun: ") + reason);
+            });
+    connect(&memoryLimits_, &MemoryLimitWatch::restartingForMemory, this,
+            [this, launcher, file](int server, const QString& reason) {
+                audit_.record(QStringLiteral("memory rule"), launcher, file,
+                              QStringLiteral("restart ") + fleet_.supervisor(server).name(),
+                              QStringLiteral("begun: ") + reason);
+            });
 }
 
 LauncherCore::~LauncherCore() {

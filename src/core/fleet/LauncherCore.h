@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ActionAudit.h"
 #include "AlertWatch.h"
 #include "ConsoleAnswers.h"
 #include "ConsoleMirror.h"
@@ -33,6 +34,8 @@ public:
     ~LauncherCore() override;
 
     LauncherLog& log() { return log_; }
+    // Told what every surface, and the launcher's own rules, asked of the servers.
+    ActionAudit& audit() { return audit_; }
     LauncherOptions& options() { return options_; }
     const LauncherOptions& options() const { return options_; }
     LauncherSettings& settings() { return settings_; }
@@ -90,6 +93,7 @@ signals:
 
 private:
     void LoadCloseRequests();
+    void auditOwnRules();
     // A path of the installation's file: relative to the server folder unless absolute.
     QString fromServerFolder(const QString& path) const;
     // Why the server may not be started with the installation's settings; empty: it may.
@@ -100,6 +104,7 @@ private:
     CoreServices services_;
     InstallationConfig installation_;
     LauncherLog log_;
+    ActionAudit audit_;
     LauncherOptions options_;
     LauncherSettings settings_;
     ConsoleMirror mirror_;

@@ -28,6 +28,15 @@ QString NameList(QStringList names) {
                            : names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
+// The servers a schedule names.
+QStringList ServersOf(const ScheduleEntry& entry) {
+    QStringList names;
+    for (int i = 0; i < ServerTable::kCount; ++i)
+        if (entry.servers[i])
+            names << ServerTable::displayNames()[i];
+    return names;
+}
+
 // The state file of a folder's installation stays small: a name and a time per schedule.
 constexpr qint64 kMaxStateBytes = 256 * 1024;
 
@@ -290,6 +299,8 @@ void Scheduler::runTask() {
             return;
         }
         log_.note(prefix(entry) + QStringLiteral("backing up ..."));
+        emit acted(entry.name, QStringLiteral("back up ") + NameList(ServersOf(entry)),
+                   QStringLiteral("begun"));
         callBackup();
         return;
     case Task::Restart:
@@ -327,12 +338,15 @@ void Scheduler::callBackup() {
 void Scheduler::typeCommand(const ScheduleEntry& entry, int server, const QString& text) {
     const QString& name = ServerTable::displayNames()[server];
     const ConsoleMirror::CommandOutcome outcome = mirror_.SendCommandTo(server, text);
+    const QString what = QStringLiteral("send %1: %2").arg(name, text);
     if (outcome.sent) {
         log_.note(prefix(entry) + QStringLiteral("typed \"") + text + QStringLiteral("\" into ") +
                   name + u'.');
+        emit acted(entry.name, what, QStringLiteral("done"));
         return;
     }
     const QString why = outcome.note.isEmpty() ? QStringLiteral("it was not sent") : outcome.note;
+    emit acted(entry.name, what, QStringLiteral("failed: ") + why);
     log_.note(prefix(entry) + u'"' + text + QStringLiteral("\" could not be typed into ") + name +
               QStringLiteral(": ") + why + u'.');
     emit runFailed(entry.name, server,
@@ -364,6 +378,8 @@ void Scheduler::beginRestart() {
                                run.servers.begin())
             : -1;
     emit restartBegan(run.entry.name, alone);
+    emit acted(run.entry.name, QStringLiteral("restart ") + NameList(names),
+               QStringLiteral("begun"));
     log_.note(prefix(run.entry) + QStringLiteral("restarting ") + NameList(names) +
               QStringLiteral(": stopping ") +
               (names.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")) +

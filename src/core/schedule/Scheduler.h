@@ -81,6 +81,9 @@ signals:
     void restartDone(const QString& schedule, int server);
     // A scheduled run went wrong: a line could not be typed, the servers were not started again.
     void runFailed(const QString& schedule, int server, const QString& what);
+    // A schedule acted on its servers: "restart Char Server and Map Server", "send Map Server:
+    // save", "back up Map Server", with what came of it ("begun", "done", "failed: ...").
+    void acted(const QString& schedule, const QString& what, const QString& outcome);
 
 private:
     struct Planned {
