@@ -19,6 +19,8 @@ packages=(
     libqt6opengl6-dev # Qt Charts' CMake files need the OpenGL ones, which it does not pull in
     libarchive-dev # backups
     libsodium-dev  # the web panel's password hashes
+    liboath-dev    # the web panel's second factor
+    libjs-chart.js # the web panel's charts
     tmux procps
     fonts-wine # the window's font
 )

@@ -55,6 +55,10 @@ void LauncherApp::serveControl(const QString& serverFolder) {
     const auto newControl = [this] {
         control_ = std::make_unique<ControlServer>(core_);
         control_->setSendTestAlert([this] { alerts_->sendTest(); });
+        control_->setAudit([this](const QString& who, const QString& what) {
+            core_.audit().record(QStringLiteral("corvanectl"), who,
+                                 QStringLiteral("the control socket"), what);
+        });
     };
     newControl();
     // With a control group, only the shared socket: the group's members and this user reach it.
@@ -92,17 +96,14 @@ void LauncherApp::serveWeb(const QString& serverFolder) {
             "the user's private folder, where its accounts are kept, cannot be used");
     auto panel = std::make_unique<WebPanel>(core_, *core_.services().clock);
     panel->setSendTestAlert([this] { alerts_->sendTest(); });
+    panel->setHistory([this](QObject* receiver, std::function<void(const HistoryView&)> done) {
+        history_->load(receiver, std::move(done));
+    });
     if (why.isEmpty() &&
         panel->open(config, privateFolder_, WebAccounts::FileName(serverFolder), &why)) {
         web_ = std::move(panel);
         core_.log().note(QStringLiteral("The web panel is served on %1%2.")
                              .arg(where, config.tls() ? QStringLiteral(" over TLS") : QString()));
-        // What corvanectl asks goes into the panel's audit too.
-        if (control_)
-            control_->setAudit([this](const QString& who, const QString& what) {
-                web_->record({core_.services().clock->EpochMs(), QStringLiteral("corvanectl"), who,
-                              QStringLiteral("the control socket"), what, QStringLiteral("done")});
-            });
         return;
     }
     core_.log().note(QStringLiteral("No web panel on %1: %2.").arg(where, why));

@@ -2,6 +2,7 @@
 
 #include "CheckedFolder.h"
 #include "Platform.h"
+#include "TotpCode.h"
 #include "WebAccounts.h"
 
 #include <QLockFile>
@@ -20,7 +21,7 @@ int Refused(const QString& why) {
 int Usage(const QString& why) {
     std::fprintf(stderr,
                  "corvanectl: %s\nUsage: corvanectl [--server-dir FOLDER] user list | add NAME "
-                 "[--role viewer|operator|admin] | passwd NAME | remove NAME\n",
+                 "[--role viewer|operator|admin] | passwd NAME | remove NAME | totp NAME on|off\n",
                  qPrintable(why));
     return kUsage;
 }
@@ -54,11 +55,19 @@ int RunUserCommand(const QString& serverFolder, QStringList arguments) {
         role = arguments.takeLast();
         arguments.removeLast();
     }
+    QString totp;
+    if (verb == QLatin1String("totp") && arguments.size() == 2) {
+        totp = arguments.takeLast();
+        if (totp != QLatin1String("on") && totp != QLatin1String("off"))
+            return Usage(QStringLiteral("user totp NAME needs on or off"));
+    }
     const bool named = verb == QLatin1String("add") || verb == QLatin1String("passwd") ||
-                       verb == QLatin1String("remove");
+                       verb == QLatin1String("remove") || verb == QLatin1String("totp");
     if (!named && verb != QLatin1String("list"))
-        return Usage(verb.isEmpty() ? QStringLiteral("user needs list, add, passwd or remove")
+        return Usage(verb.isEmpty() ? QStringLiteral("user needs list, add, passwd, remove or totp")
                                     : QStringLiteral("no such user verb: ") + verb);
+    if (verb == QLatin1String("totp") && totp.isEmpty())
+        return Usage(QStringLiteral("user totp needs one account name and on or off"));
     if (arguments.size() != (named ? 1 : 0))
         return Usage(named ? QStringLiteral("user %1 needs one account name").arg(verb)
                            : QStringLiteral("user list takes nothing more"));
@@ -84,10 +93,19 @@ int RunUserCommand(const QString& serverFolder, QStringList arguments) {
 
     if (verb == QLatin1String("list")) {
         for (const WebAccount& a : accounts.accounts())
-            std::printf("%s %s\n", qPrintable(a.name), qPrintable(WebAccounts::RoleName(a.role)));
+            std::printf("%s %s%s\n", qPrintable(a.name), qPrintable(WebAccounts::RoleName(a.role)),
+                        a.totpSecret.isEmpty() ? "" : " totp");
         return kDone;
     }
-    if (verb == QLatin1String("remove")) {
+    QByteArray secret;
+    QStringList recoveryCodes;
+    if (verb == QLatin1String("totp")) {
+        const bool done = totp == QLatin1String("on")
+                              ? accounts.setSecondFactor(name, &secret, &recoveryCodes, &why)
+                              : accounts.removeSecondFactor(name, &why);
+        if (!done)
+            return Refused(why);
+    } else if (verb == QLatin1String("remove")) {
         if (!accounts.remove(name, &why))
             return Refused(why);
     } else {
@@ -107,11 +125,23 @@ int RunUserCommand(const QString& serverFolder, QStringList arguments) {
     }
     if (!accounts.save(*folder, file, &why))
         return Refused(why);
-    if (verb == QLatin1String("add"))
+    if (verb == QLatin1String("totp") && totp == QLatin1String("on")) {
+        // Told once: only the hashes of the recovery codes are kept.
+        std::printf("%s now logs in with a code. Give an authenticator app this key:\n  %s\n"
+                    "or this address:\n  %s\nRecovery codes, each good once (keep them "
+                    "apart):\n",
+                    qPrintable(name), qPrintable(TotpCode::Base32(secret)),
+                    qPrintable(TotpCode::KeyUri(name, secret)));
+        for (const QString& code : recoveryCodes)
+            std::printf("  %s\n", qPrintable(code));
+    } else if (verb == QLatin1String("totp")) {
+        std::printf("%s logs in without a code\n", qPrintable(name));
+    } else if (verb == QLatin1String("add")) {
         std::printf("added %s, %s\n", qPrintable(name), qPrintable(role));
-    else
+    } else {
         std::printf(verb == QLatin1String("remove") ? "removed %s\n"
                                                     : "changed the password of %s\n",
                     qPrintable(name));
+    }
     return kDone;
 }

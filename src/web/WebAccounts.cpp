@@ -3,15 +3,18 @@
 #include "CheckedFolder.h"
 #include "InstallationKey.h"
 #include "Sodium.h"
+#include "TotpCode.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace {
 
 constexpr qint64 kMaxFileBytes = 1 << 20;
 constexpr qsizetype kMinPasswordBytes = 10;
 constexpr qsizetype kMaxPasswordBytes = 1024;
-const char* const kFirstLine = "# corvane-launcher web accounts: name role hash";
+const char* const kFirstLine =
+    "# corvane-launcher web accounts: name role hash [totp=secret recovery=hashes]";
 
 constexpr struct {
     WebRole role;
@@ -27,6 +30,45 @@ qsizetype IndexIn(const QList<WebAccount>& accounts, const QString& name) {
         if (accounts[i].name == name)
             return i;
     return -1;
+}
+
+// "totp=<base64> recovery=<hex>,<hex>,...", the two fields after the hash.
+bool ReadSecondFactor(const QList<QByteArray>& fields, WebAccount* account) {
+    if (!fields[3].startsWith("totp=") || !fields[4].startsWith("recovery="))
+        return false;
+    const auto secret =
+        QByteArray::fromBase64Encoding(fields[3].mid(5), QByteArray::AbortOnBase64DecodingErrors);
+    if (!secret || secret.decoded.size() != TotpCode::kSecretBytes)
+        return false;
+    account->totpSecret = secret.decoded;
+    const QByteArray codes = fields[4].mid(9);
+    account->recoveryHashes = codes.isEmpty() ? QList<QByteArray>() : codes.split(',');
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    return std::all_of(
+        account->recoveryHashes.begin(), account->recoveryHashes.end(),
+        [](const QByteArray& h) { return hex.match(QString::fromLatin1(h)).hasMatch(); });
+}
+
+// A recovery code's hash: the code is long and random, so a fast hash keeps it as well as a slow
+// one would.
+QByteArray RecoveryHash(const QString& code) {
+    const QByteArray bytes = code.trimmed().toLower().remove(u'-').toLatin1();
+    unsigned char out[32];
+    crypto_generichash(out, sizeof out, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                       std::size_t(bytes.size()), nullptr, 0);
+    return QByteArray(reinterpret_cast<const char*>(out), sizeof out).toHex();
+}
+
+// "k3x9q-7mwa2": 50 random bits in base32's letters and digits.
+QString NewRecoveryCode() {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz234567";
+    QString code;
+    for (int i = 0; i < 10; ++i) {
+        if (i == 5)
+            code += u'-';
+        code += QLatin1Char(kLetters[randombytes_uniform(32)]);
+    }
+    return code;
 }
 
 } // namespace
@@ -89,7 +131,8 @@ bool WebAccounts::load(const CheckedFolder& folder, const QString& name, QString
         account.name = QString::fromUtf8(fields.value(0));
         const std::optional<WebRole> role = RoleNamed(QString::fromUtf8(fields.value(1)));
         account.hash = fields.value(2);
-        if (fields.size() != 3 || !ValidName(account.name) || !role ||
+        const bool secondFactor = fields.size() == 5 && ReadSecondFactor(fields, &account);
+        if ((fields.size() != 3 && !secondFactor) || !ValidName(account.name) || !role ||
             !account.hash.startsWith("$argon2id$") || IndexIn(read, account.name) >= 0) {
             *why = QStringLiteral("%1, line %2: not an account (name role hash)")
                        .arg(folder.path() + u'/' + name)
@@ -106,7 +149,11 @@ bool WebAccounts::load(const CheckedFolder& folder, const QString& name, QString
 bool WebAccounts::save(const CheckedFolder& folder, const QString& name, QString* why) const {
     QByteArray data = QByteArray(kFirstLine) + '\n';
     for (const WebAccount& a : accounts_)
-        data += a.name.toUtf8() + ' ' + RoleName(a.role).toUtf8() + ' ' + a.hash + '\n';
+        data += a.name.toUtf8() + ' ' + RoleName(a.role).toUtf8() + ' ' + a.hash +
+                (a.totpSecret.isEmpty() ? QByteArray()
+                                        : " totp=" + a.totpSecret.toBase64() +
+                                              " recovery=" + a.recoveryHashes.join(',')) +
+                '\n';
     return folder.replace(name, data, why);
 }
 
@@ -157,6 +204,64 @@ bool WebAccounts::remove(const QString& name, QString* why) {
     }
     accounts_.removeAt(i);
     return true;
+}
+
+bool WebAccounts::setSecondFactor(const QString& name, QByteArray* secret,
+                                  QStringList* recoveryCodes, QString* why) {
+    if (*why = accountProblem(name); !why->isEmpty())
+        return false;
+    const QByteArray made = TotpCode::NewSecret();
+    if (made.isEmpty()) {
+        *why = QStringLiteral("no random numbers could be had");
+        return false;
+    }
+    QStringList codes;
+    QList<QByteArray> hashes;
+    for (int i = 0; i < kRecoveryCodes; ++i) {
+        codes << NewRecoveryCode();
+        hashes << RecoveryHash(codes.last());
+    }
+    WebAccount& account = accounts_[indexOf(name)];
+    account.totpSecret = made;
+    account.recoveryHashes = hashes;
+    *secret = made;
+    *recoveryCodes = codes;
+    return true;
+}
+
+bool WebAccounts::removeSecondFactor(const QString& name, QString* why) {
+    if (*why = accountProblem(name); !why->isEmpty())
+        return false;
+    WebAccount& account = accounts_[indexOf(name)];
+    account.totpSecret.clear();
+    account.recoveryHashes.clear();
+    return true;
+}
+
+SecondFactor WebAccounts::checkSecondFactor(const QString& name, const QString& code,
+                                            qint64 epochSeconds, qint64* lastStep,
+                                            bool* recoveryUsed) {
+    *recoveryUsed = false;
+    const qsizetype i = indexOf(name);
+    if (i < 0 || accounts_[i].totpSecret.isEmpty())
+        return SecondFactor::NotNeeded;
+    if (code.trimmed().isEmpty())
+        return SecondFactor::Missing;
+    WebAccount& account = accounts_[i];
+    if (const std::optional<qint64> step =
+            TotpCode::MatchingStep(account.totpSecret, code, epochSeconds)) {
+        if (*step <= *lastStep)
+            return SecondFactor::Wrong; // seen already: a code is good once
+        *lastStep = *step;
+        return SecondFactor::Passed;
+    }
+    if (code.size() > 32 || !SodiumReady())
+        return SecondFactor::Wrong;
+    const QByteArray hashed = RecoveryHash(code);
+    if (!account.recoveryHashes.removeOne(hashed))
+        return SecondFactor::Wrong;
+    *recoveryUsed = true;
+    return SecondFactor::Passed;
 }
 
 std::optional<WebRole> WebAccounts::check(const QString& name, const QByteArray& password) const {

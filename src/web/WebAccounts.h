@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class CheckedFolder;
@@ -18,10 +19,24 @@ struct WebAccount {
     QString name;
     WebRole role = WebRole::Viewer;
     QByteArray hash; // the password's Argon2id hash, as libsodium writes it
+    // The second factor, when the account has one: the secret its codes are made from, and the
+    // hashes of the recovery codes not used yet.
+    QByteArray totpSecret;
+    QList<QByteArray> recoveryHashes;
+};
+
+// What the second factor of a login found.
+enum class SecondFactor {
+    NotNeeded, // the account has none
+    Passed,    // a code of now, or a recovery code (used up with it)
+    Missing,   // the account has one and no code came
+    Wrong,
 };
 
 // The web panel's accounts of one installation, kept in a private file of the launcher's state
-// folder: a line per account, "name role hash". Passwords are never kept, only their hashes.
+// folder: a line per account, "name role hash", followed with a second factor by
+// "totp=<secret, base64> recovery=<hash>,<hash>,...". Passwords and recovery codes are never
+// kept, only their hashes.
 // Every change is whole or nothing: the file is replaced, never edited in place.
 class WebAccounts {
 public:
@@ -57,6 +72,19 @@ public:
     bool add(const QString& name, WebRole role, const QByteArray& password, QString* why);
     bool setPassword(const QString& name, const QByteArray& password, QString* why);
     bool remove(const QString& name, QString* why);
+    // Gives the account a new second factor: a new secret and kRecoveryCodes new recovery codes,
+    // told once, kept only as hashes. False with the reason, and nothing changed.
+    bool setSecondFactor(const QString& name, QByteArray* secret, QStringList* recoveryCodes,
+                         QString* why);
+    bool removeSecondFactor(const QString& name, QString* why);
+
+    static constexpr int kRecoveryCodes = 10;
+
+    // Checked only once the password was right. A code is a time step's at most once: lastStep
+    // is the step last used by the account, moved on by a code that passes. A recovery code that
+    // passes is removed from the account (save the accounts).
+    SecondFactor checkSecondFactor(const QString& name, const QString& code, qint64 epochSeconds,
+                                   qint64* lastStep, bool* recoveryUsed);
 
     // The role of the account when the password is its own. An unknown name costs as much time
     // as a wrong password, so the answer's time does not tell which accounts exist.

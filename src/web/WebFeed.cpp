@@ -49,11 +49,32 @@ QJsonArray StyledLines(const QString& console) {
     return lines;
 }
 
+QJsonObject Status(const LauncherCore& core) {
+    QJsonObject status = QJsonDocument::fromJson(StatusJson(core.CurrentStatus())).object();
+    QJsonObject servers = status.value(QStringLiteral("servers")).toObject();
+    for (int i = 0; i < ServerTable::kCount; ++i) {
+        const QString label = ServerTable::displayNames()[i].section(u' ', 0, 0).toLower();
+        QJsonObject server = servers.value(label).toObject();
+        if (server.isEmpty())
+            continue;
+        const ServerResources& used = core.resources().latest(i);
+        server.insert(QStringLiteral("cpu_percent"),
+                      used.sampled ? QJsonValue(qRound(used.cpuPercent * 10) / 10.0)
+                                   : QJsonValue(QJsonValue::Null));
+        server.insert(QStringLiteral("resident_bytes"), used.sampled
+                                                            ? QJsonValue(qint64(used.residentBytes))
+                                                            : QJsonValue(QJsonValue::Null));
+        const QString next = core.schedules().NextEventLine(i);
+        server.insert(QStringLiteral("next_event"),
+                      next.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(next));
+        servers.insert(label, server);
+    }
+    status.insert(QStringLiteral("servers"), servers);
+    return status;
+}
+
 QByteArray Take(LauncherCore& core, const QList<int>& consoles, quint64 logFrom) {
-    QJsonObject feed{
-        {QStringLiteral("status"),
-         QJsonDocument::fromJson(StatusJson(core.CurrentStatus())).object()},
-    };
+    QJsonObject feed{{QStringLiteral("status"), Status(core)}};
     QJsonObject texts;
     for (const int server : consoles)
         if (server >= 0 && server < ServerTable::kCount)

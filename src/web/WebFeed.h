@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -10,7 +11,7 @@ class LauncherCore;
 // What the panel's live pages are sent, taken on the launcher's thread at each of the panel's
 // ticks, once for all its pages:
 //
-//   {"status": {...as /api/status...},
+//   {"status": {...as Status() tells it...},
 //    "consoles": {"map": [["line", [[start, length, fg, bg, flags], ...]], ...]},
 //    "log": ["line", ...], "logNext": 1234}
 //
@@ -26,6 +27,10 @@ inline constexpr int kLineChars = 2000;
 inline constexpr int kLogLines = 2000;
 
 QByteArray Take(LauncherCore& core, const QList<int>& consoles, quint64 logFrom);
+
+// The state as /api/status tells it, with what the panel's overview adds to each server:
+// "cpu_percent" and "resident_bytes" (null until sampled) and "next_event" (null: none).
+QJsonObject Status(const LauncherCore& core);
 
 // A console's text with escape sequences as [line, runs] pairs.
 QJsonArray StyledLines(const QString& console);

@@ -1,5 +1,7 @@
 #include "WebHttpServer.h"
 
+#include "CrashReport.h"
+
 #include "CheckedFolder.h"
 #include "Clock.h"
 #include "ControlProtocol.h"
@@ -12,7 +14,9 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonDocument>
+#include <QLockFile>
 #include <QUrlQuery>
+#include <limits>
 #include <memory>
 
 using namespace WebRequestRules;
@@ -37,7 +41,14 @@ constexpr PageFile kPageFiles[] = {
     {"/", ":/web/index.html", "text/html; charset=utf-8"},
     {"/panel.js", ":/web/panel.js", "text/javascript; charset=utf-8"},
     {"/panel.css", ":/web/panel.css", "text/css; charset=utf-8"},
+    {"/js/chart.min.js", CORVANE_CHART_JS, "text/javascript; charset=utf-8"},
 };
+
+// How long a login waits for corvanectl to finish a change of the accounts.
+constexpr int kAccountsLockWaitMs = 2000;
+
+// The most crash reports listed, newest first.
+constexpr int kListedCrashReports = 100;
 
 // "start Map Server", "send Map Server: status", as the audit tells it.
 QString ActionText(const ControlRequest& r) {
@@ -195,6 +206,31 @@ WebHttpServer::Answer WebHttpServer::login(const QJsonObject& body, const QStrin
         // Never which of the two was wrong.
         return {401, Error(QStringLiteral("wrong name or password"))};
     }
+    // The second factor is asked for only once the password was right, and says only whether
+    // the code was.
+    bool recoveryUsed = false;
+    const SecondFactor second =
+        accounts_.checkSecondFactor(name, body.value(QStringLiteral("code")).toString().left(64),
+                                    clock_.EpochMs() / 1000, &lastTotpSteps_[name], &recoveryUsed);
+    if (second == SecondFactor::Missing || second == SecondFactor::Wrong) {
+        if (second == SecondFactor::Wrong)
+            limiter_.failed(client, named);
+        audit(name, client, QStringLiteral("login"),
+              second == SecondFactor::Wrong ? QStringLiteral("refused: wrong code")
+                                            : QStringLiteral("refused: the code is needed"));
+        return {401, Json({{QStringLiteral("error"), second == SecondFactor::Wrong
+                                                         ? QStringLiteral("wrong code")
+                                                         : QStringLiteral("the code is needed")},
+                           {QStringLiteral("code_needed"), true}})};
+    }
+    if (recoveryUsed) {
+        QString why;
+        if (!useRecoveryCode(name, body.value(QStringLiteral("code")).toString(), &why)) {
+            audit(name, client, QStringLiteral("login"), QStringLiteral("failed: ") + why);
+            return {503, Error(QStringLiteral("the recovery code could not be used up"))};
+        }
+        audit(name, client, QStringLiteral("recovery code"), QStringLiteral("used up"));
+    }
     limiter_.succeeded(client, named);
     const QByteArray id = sessions_.open(name, *role, client);
     if (id.isEmpty()) {
@@ -228,8 +264,36 @@ WebHttpServer::Answer WebHttpServer::read(const Asker& asker, const QString& pat
         return {200, QJsonDocument(launcher_.auditLog(qBound(1, lines, WebAudit::kKeptInMemory)))
                          .toJson(QJsonDocument::Compact)};
     }
+    if (path == QLatin1String("/api/status") && launcher_.status)
+        return {200, launcher_.status()};
+    if (path == QLatin1String("/api/history") && launcher_.history)
+        return {200, launcher_.history()};
+    if (path == QLatin1String("/api/users")) {
+        if (asker.session->role != WebRole::Admin)
+            return refuse(403, QStringLiteral("the accounts are for admins"),
+                          asker.session->account, asker.client, QStringLiteral("accounts"));
+        QJsonArray users;
+        for (const WebAccount& a : accounts_.accounts())
+            users.append(QJsonObject{{QStringLiteral("name"), a.name},
+                                     {QStringLiteral("role"), WebAccounts::RoleName(a.role)}});
+        return {200, QJsonDocument(users).toJson(QJsonDocument::Compact)};
+    }
+    if (path == QLatin1String("/api/crashes")) {
+        const QString name = query.queryItemValue(QStringLiteral("name"));
+        if (name.isEmpty()) {
+            QJsonArray reports;
+            for (const CrashReportEntry& r :
+                 ListCrashReports(launcher_.logsFolder, kListedCrashReports))
+                reports.append(QJsonObject{{QStringLiteral("name"), r.name},
+                                           {QStringLiteral("server"), r.server}});
+            return {200, QJsonDocument(reports).toJson(QJsonDocument::Compact)};
+        }
+        QString text, why;
+        if (!ReadCrashReport(launcher_.logsFolder, name, &text, &why))
+            return {404, Error(why)};
+        return {200, Json({{QStringLiteral("name"), name}, {QStringLiteral("text"), text}})};
+    }
     static const QHash<QString, QString> kReads{
-        {QStringLiteral("/api/status"), QStringLiteral("status")},
         {QStringLiteral("/api/log"), QStringLiteral("log")},
         {QStringLiteral("/api/console"), QStringLiteral("console")},
         {QStringLiteral("/api/backups"), QStringLiteral("backups")},
@@ -311,6 +375,28 @@ void WebHttpServer::refreshAccounts() {
         if (now == nullptr || now->hash != old.hash || now->role != old.role)
             sessions_.closeAll(old.name);
     }
+}
+
+// A recovery code is good once: it leaves the accounts' file before its session opens. Under the
+// lock corvanectl takes, so that neither writes the file without the other's change.
+bool WebHttpServer::useRecoveryCode(const QString& name, const QString& code, QString* why) {
+    QLockFile lock(accountsFolder_ + u'/' + accountsFile_ + QStringLiteral(".lock"));
+    if (!lock.tryLock(kAccountsLockWaitMs)) {
+        *why = QStringLiteral("the accounts are being changed");
+        return false;
+    }
+    const std::unique_ptr<CheckedFolder> folder = CheckedFolder::Open(accountsFolder_, false, why);
+    WebAccounts fresh;
+    if (!folder || !fresh.load(*folder, accountsFile_, why))
+        return false;
+    qint64 noCodeOfNow = std::numeric_limits<qint64>::max();
+    bool used = false;
+    if (fresh.checkSecondFactor(name, code, 0, &noCodeOfNow, &used) != SecondFactor::Passed ||
+        !used) {
+        *why = QStringLiteral("the code is no longer in the accounts' file");
+        return false;
+    }
+    return fresh.save(*folder, accountsFile_, why);
 }
 
 bool WebHttpServer::withinActionLimit(const QByteArray& sessionId) {

@@ -37,6 +37,12 @@ public:
         // What the live pages are sent (WebFeed.h): the state, the consoles named, the launcher
         // log from that line on.
         std::function<QByteArray(const QList<int>& consoles, quint64 logFrom)> feed;
+        // The state with what the overview adds (WebFeed::Status).
+        std::function<QByteArray()> status;
+        // The charts' history (WebHistory::Json).
+        std::function<QByteArray()> history;
+        // Where the crash reports are; empty: none is kept.
+        QString logsFolder;
     };
     // The accounts are read from the file name of the folder whenever it has changed.
     WebHttpServer(const WebConfig& config, Clock& clock, QString accountsFolder,
@@ -80,6 +86,7 @@ private:
     void audit(const QString& who, const QString& client, const QString& what,
                const QString& outcome);
     void refreshAccounts();
+    bool useRecoveryCode(const QString& name, const QString& code, QString* why);
     bool withinActionLimit(const QByteArray& sessionId);
     void send(const QHttpServerRequest& request, QTcpSocket* socket, const Answer& answer);
 
@@ -94,6 +101,7 @@ private:
     QString accountsProblem_;
     WebSessions sessions_;
     LoginLimiter limiter_;
+    QHash<QString, qint64> lastTotpSteps_; // per account: a code is good once
     QHash<QByteArray, QList<qint64>> actionTimes_;
     WebSocketHub* hub_;
 };

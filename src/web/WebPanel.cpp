@@ -2,12 +2,15 @@
 
 #include "ControlProtocol.h"
 #include "GuardedTcpServer.h"
+#include "HistoryRecords.h"
 #include "LauncherCore.h"
 #include "OperatorFile.h"
 #include "WebConfig.h"
 #include "WebFeed.h"
+#include "WebHistory.h"
 #include "WebHttpServer.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QSemaphore>
@@ -20,6 +23,9 @@ namespace {
 
 // A TLS handshake: at most this long.
 constexpr int kHandshakeMs = 10000;
+// The history is read on a thread of its own: at most this long, and again at most that often.
+constexpr int kHistoryMostMs = 10000;
+constexpr qint64 kHistoryFreshMs = 5000;
 // A certificate or key file: at most this large.
 constexpr qint64 kMostPemBytes = 1024 * 1024;
 
@@ -71,7 +77,7 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
     };
     launcher.audit = [this](AuditEntry entry) {
         QMetaObject::invokeMethod(
-            this, [this, entry] { record(entry); }, Qt::QueuedConnection);
+            this, [this, entry] { core_.audit().record(entry); }, Qt::QueuedConnection);
     };
     launcher.auditLog = [this](int count) {
         return QJsonDocument::fromJson(onLauncherThread([this, count] {
@@ -83,8 +89,31 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
         return onLauncherThread(
             [this, consoles, logFrom] { return WebFeed::Take(core_, consoles, logFrom); });
     };
+    launcher.status = [this] {
+        return onLauncherThread([this] {
+            return QJsonDocument(WebFeed::Status(core_)).toJson(QJsonDocument::Compact);
+        });
+    };
+    launcher.logsFolder = core_.log().folder();
+    launcher.history = [this] {
+        return onLauncherThread(
+            [this](const Reply& reply) {
+                // Every open page asks every few seconds: one reading serves them all a while.
+                const qint64 now = clock_.NowMs();
+                if (!history_ ||
+                    (!historyJson_.isEmpty() && now - historyReadMs_ < kHistoryFreshMs))
+                    return reply(history_ ? historyJson_ : WebHistory::Json({}));
+                history_(this, [this, reply, now](const HistoryView& view) {
+                    historyJson_ = WebHistory::Json(view);
+                    historyReadMs_ = now;
+                    reply(historyJson_);
+                });
+            },
+            kHistoryMostMs);
+    };
     audit_ = std::make_unique<WebAudit>(core_.log().folder(), core_.log().maxBytes(),
                                         core_.log().kept());
+    connect(&core_.audit(), &ActionAudit::recorded, this, &WebPanel::record, Qt::UniqueConnection);
     closing_ = false;
     QString reason;
     server_ =
@@ -125,12 +154,16 @@ void WebPanel::close() {
     port_ = 0;
 }
 
-void WebPanel::record(AuditEntry entry) {
+void WebPanel::record(const AuditEntry& entry) {
     if (audit_)
-        audit_->record(std::move(entry));
+        audit_->record(entry);
 }
 
 QByteArray WebPanel::onLauncherThread(std::function<QByteArray()> work) {
+    return onLauncherThread([work = std::move(work)](const Reply& reply) { reply(work()); }, -1);
+}
+
+QByteArray WebPanel::onLauncherThread(std::function<void(const Reply& reply)> work, int mostMs) {
     struct Pending {
         QSemaphore done;
         QByteArray answer;
@@ -139,13 +172,19 @@ QByteArray WebPanel::onLauncherThread(std::function<QByteArray()> work) {
     QMetaObject::invokeMethod(
         this,
         [pending, work = std::move(work)] {
-            pending->answer = work();
-            pending->done.release();
+            work([pending](QByteArray answer) {
+                pending->answer = std::move(answer);
+                pending->done.release();
+            });
         },
         Qt::QueuedConnection);
     // Never a wait without end: the launcher closing the panel waits for this thread in turn.
-    while (!pending->done.tryAcquire(1, 100))
+    QDeadlineTimer deadline(mostMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(mostMs));
+    while (!pending->done.tryAcquire(1, 100)) {
         if (closing_)
             return ControlAnswer::Refused(QStringLiteral("the launcher is ending"));
+        if (deadline.hasExpired())
+            return ControlAnswer::Refused(QStringLiteral("the launcher did not answer in time"));
+    }
     return pending->answer;
 }

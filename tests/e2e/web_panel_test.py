@@ -199,7 +199,7 @@ def shoot(name):
         browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {
             "features": [{"name": "prefers-color-scheme", "value": scheme}]})
         time.sleep(0.3)
-        browser.save_screenshot(os.path.join(shots, "web-%s-%s.png" % (name, scheme)))
+        browser.save_screenshot(os.path.join(shots, "web_%s_%s.png" % (name, scheme)))
     browser.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
 
 
@@ -212,7 +212,6 @@ wait_for(30, "three servers online", lambda: states() == ["\u25cf running"] * 3)
 log = open(os.path.join(work, "err")).read()
 order = re.findall(r"Starting ([A-Za-z]*) Server", log)
 check(order[:3] == ["Login", "Char", "Map"], "servers started as %s" % order)
-shoot("overview")
 
 browser.find_element(By.CSS_SELECTOR, '#views button[data-view="console"]').click()
 browser.find_element(By.XPATH, '//p[@id="console-tabs"]/button[text()="map"]').click()
@@ -241,10 +240,29 @@ before = status_json()["servers"]["map"]
 os.kill(before["pid"], signal.SIGKILL)
 started = time.monotonic()
 wait_for(10, "the crash in the overview",
-         lambda: overview()[2][4] == "1")
+         lambda: overview()[2][7] == "1")
 wait_for(30, "the relaunch in the overview", lambda: states()[2] == "\u25cf running" and
          status_json()["servers"]["map"]["pid"] != before["pid"])
 print("crash and relaunch shown %.1f s after the kill, without a reload" % (time.monotonic() - started))
+wait_for(10, "CPU and memory in the overview",
+         lambda: overview()[2][4].endswith(" %") and overview()[2][5].endswith(" MB"))
+shoot("overview")
+# The crash's report, from its row: a text, never markup.
+browser.find_element(By.XPATH, '//table[@id="servers"]//tr[3]//button[text()="Report"]').click()
+wait_for(10, "the map server's crash report",
+         lambda: text("crash-text").startswith("Crash report of Map Server"))
+check("signal 9" in text("crash-text"), "the report does not tell the kill: " + text("crash-text"))
+
+browser.find_element(By.CSS_SELECTOR, '#views button[data-view="users"]').click()
+wait_for(10, "the accounts", lambda: "ada admin" in text("users") and "vic viewer" in text("users"))
+
+# The history's charts, drawn by Debian's Chart.js from the launcher's own samples.
+browser.find_element(By.CSS_SELECTOR, '#views button[data-view="charts"]').click()
+wait_for(15, "the map server's CPU chart", lambda: browser.execute_script("""
+    const chart = window.Chart && Chart.getChart('chart-cpu');
+    return chart && chart.data.datasets[2].data.length > 0;"""))
+check("crash" in text("timeline"), "the timeline does not show the crash: " + text("timeline"))
+shoot("charts")
 
 browser.find_element(By.CSS_SELECTOR, '#views button[data-view="audit"]').click()
 wait_for(10, "the start in the audit log",

@@ -4,10 +4,13 @@
 #include "CheckedFolder.h"
 #include "Platform.h"
 #include "TestFiles.h"
+#include "TotpCode.h"
 #include "WebAccounts.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -87,6 +90,54 @@ private slots:
         QVERIFY(none.load(*folder, "absent", &why) && none.accounts().isEmpty());
     }
 
+    void aSecondFactorKeepsItsSecretAndOnlyHashesOfItsRecoveryCodes() {
+        QTemporaryDir dir;
+        QString why;
+        const auto folder = CheckedFolder::Open(dir.path(), false, &why);
+        WebAccounts accounts = Cheap();
+        QByteArray secret;
+        QStringList codes;
+        QVERIFY(accounts.add("ada", WebRole::Admin, kPassword, &why) &&
+                accounts.add("viv", WebRole::Viewer, kPassword, &why));
+        QVERIFY(!accounts.setSecondFactor("nobody", &secret, &codes, &why));
+        QVERIFY(accounts.setSecondFactor("ada", &secret, &codes, &why));
+        QCOMPARE(secret.size(), 20);
+        QCOMPARE(codes.size(), WebAccounts::kRecoveryCodes);
+        QCOMPARE(QSet<QString>(codes.begin(), codes.end()).size(), codes.size());
+        QVERIFY(accounts.save(*folder, "users", &why));
+        const QByteArray file = ReadFile(dir.filePath("users"));
+        for (const QString& code : codes)
+            QVERIFY(!file.contains(code.toLatin1()) &&
+                    !file.contains(QString(code).remove(u'-').toLatin1()));
+
+        WebAccounts read = Cheap();
+        QVERIFY2(read.load(*folder, "users", &why), qPrintable(why));
+        const qint64 now = 1'800'000'000;
+        qint64 last = 0;
+        bool recovery = false;
+        const auto check = [&](const QString& name, const QString& code,
+                               qint64 at = 1'800'000'000) {
+            return read.checkSecondFactor(name, code, at, &last, &recovery);
+        };
+        QCOMPARE(check("viv", ""), SecondFactor::NotNeeded);
+        QCOMPARE(check("ada", " "), SecondFactor::Missing);
+        // A phone's clock a step off is taken; two steps off, or a code seen already, is not.
+        QCOMPARE(check("ada", TotpCode::CodeAt(secret, now - 60)), SecondFactor::Wrong);
+        QCOMPARE(check("ada", TotpCode::CodeAt(secret, now - 30)), SecondFactor::Passed);
+        QCOMPARE(check("ada", TotpCode::CodeAt(secret, now)), SecondFactor::Passed);
+        QCOMPARE(check("ada", TotpCode::CodeAt(secret, now)), SecondFactor::Wrong);
+        QCOMPARE(check("ada", TotpCode::CodeAt(secret, now - 30), now + 30), SecondFactor::Wrong);
+        QCOMPARE(check("ada", "12345a"), SecondFactor::Wrong);
+        QVERIFY(!recovery);
+        // A recovery code, however it is typed, once.
+        QCOMPARE(check("ada", codes[0].toUpper().remove('-')), SecondFactor::Passed);
+        QVERIFY(recovery);
+        QCOMPARE(check("ada", codes[0]), SecondFactor::Wrong);
+        QCOMPARE(read.find("ada")->recoveryHashes.size(), WebAccounts::kRecoveryCodes - 1);
+        QVERIFY(read.removeSecondFactor("ada", &why));
+        QCOMPARE(check("ada", codes[1]), SecondFactor::NotNeeded);
+    }
+
     void aFileWithALineThatIsNoAccountIsRefusedWhole_data() {
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("a field missing") << QByteArray("bob viewer");
@@ -95,6 +146,10 @@ private slots:
         QTest::newRow("a name with a capital") << QByteArray("Bob viewer $argon2id$x");
         QTest::newRow("a hash of another kind") << QByteArray("bob viewer $2y$10$abc");
         QTest::newRow("a name twice") << QByteArray("ada viewer $argon2id$x");
+        QTest::newRow("a secret too short")
+            << QByteArray("bob viewer $argon2id$x totp=AAAA recovery=");
+        QTest::newRow("a recovery hash of another kind") << QByteArray(
+            "bob viewer $argon2id$x totp=" + QByteArray(20, 'k').toBase64() + " recovery=abc");
     }
     void aFileWithALineThatIsNoAccountIsRefusedWhole() {
         QFETCH(QByteArray, line);
@@ -178,6 +233,15 @@ private slots:
         QCOMPARE(read.check("viv", "a new password"), WebRole::Viewer);
         QCOMPARE(read.check("ada", kPassword), WebRole::Admin);
         QCOMPARE(ctl({"remove", "viv"}).first, 0);
+        QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin\n")));
+        const auto [on, told] = ctl({"totp", "ada", "on"});
+        QCOMPARE(on, 0);
+        QVERIFY2(told.contains("otpauth://totp/Corvane%20Launcher:ada?secret=") &&
+                     told.count(QRegularExpression("(?m)^  [a-z2-7]{5}-[a-z2-7]{5}$")) == 10,
+                 qPrintable(told));
+        QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin totp\n")));
+        QCOMPARE(ctl({"totp", "ada", "maybe"}).first, 2);
+        QCOMPARE(ctl({"totp", "ada", "off"}).first, 0);
         QCOMPARE(ctl({"list"}), std::pair(0, QString("ada admin\n")));
 
         // At a terminal the password is asked twice and never shown.

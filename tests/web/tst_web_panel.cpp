@@ -6,6 +6,8 @@
 #include "CoreHarness.h"
 #include "GuardedTcpServer.h"
 #include "LoginLimiter.h"
+#include "TestFiles.h"
+#include "TotpCode.h"
 #include "WebAccounts.h"
 #include "WebConfig.h"
 #include "WebFeed.h"
@@ -13,6 +15,8 @@
 #include "WebPanel.h"
 #include "WebSocketHub.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,9 +92,10 @@ struct Browser {
     Answer get(const QByteArray& path) {
         return http("GET", path, {}, {{"Cookie", "corvane_session=" + cookie}});
     }
-    Answer login(const QString& name, const QString& password) {
+    Answer login(const QString& name, const QString& password, const QString& code = {}) {
         cookie.clear();
-        const Answer a = post("/api/login", {{"name", name}, {"password", password}});
+        const Answer a =
+            post("/api/login", {{"name", name}, {"password", password}, {"code", code}});
         if (a.status == 200) {
             const QByteArray set = a.headers.value("set-cookie");
             cookie = set.mid(set.indexOf('=') + 1, 64);
@@ -162,6 +167,7 @@ struct Live : Browser {
         launcher.feed = [this](const QList<int>& consoles, quint64 from) {
             return WebFeed::Take(h.core(), consoles, from);
         };
+        launcher.status = [this] { return QJsonDocument(WebFeed::Status(h.core())).toJson(); };
         server =
             std::make_unique<WebHttpServer>(TestConfig(), h.clock, state.path(), "users", launcher);
         GuardedTcpServer::Limits limits;
@@ -257,6 +263,83 @@ private slots:
         QCOMPARE(p.post("/api/logout-everywhere", {}).status, 200);
         p.cookie = first;
         QCOMPARE(p.get("/api/status").status, 401);
+    }
+
+    void aSecondFactorIsAskedForOnlyAfterTheRightPasswordAndEachCodeIsGoodOnce() {
+        Panel p;
+        QString why;
+        const auto folder = CheckedFolder::Open(p.state.path(), false, &why);
+        WebAccounts accounts;
+        QByteArray secret;
+        QStringList recovery;
+        QVERIFY(accounts.load(*folder, "users", &why) &&
+                accounts.setSecondFactor("ada", &secret, &recovery, &why) &&
+                accounts.save(*folder, "users", &why));
+
+        // A wrong password is told as for an account without a code: the code is never asked
+        // for before the password is known to be right.
+        QCOMPARE(p.login("ada", "not-the-password").body, p.login("nobody", "x").body);
+        const Answer asked = p.login("ada", "ada-password");
+        QCOMPARE(asked.status, 401);
+        QVERIFY(asked.json().value("code_needed").toBool());
+        const QString code = TotpCode::CodeAt(secret, p.h.clock.EpochMs() / 1000);
+        QVERIFY(!p.login("ada", "not-the-password", code).json().contains("code_needed"));
+        QCOMPARE(p.login("ada", "ada-password", code).status, 200);
+        QCOMPARE(p.login("ada", "ada-password", code).json().value("error").toString(),
+                 "wrong code");
+
+        // A recovery code opens a session once, and leaves the file with it.
+        QCOMPARE(p.login("ada", "ada-password", recovery[3].toUpper()).status, 200);
+        QCOMPARE(p.login("ada", "ada-password", recovery[3]).status, 401);
+        WebAccounts after;
+        QVERIFY(after.load(*folder, "users", &why));
+        QCOMPARE(after.find("ada")->recoveryHashes.size(), WebAccounts::kRecoveryCodes - 1);
+        QCOMPARE(after.find("ola")->totpSecret, QByteArray());
+        const QStringList audit = p.audit();
+        QVERIFY(!audit.filter("web ada from 127.0.0.1: login -> refused: the code is needed")
+                     .isEmpty());
+        QVERIFY(!audit.filter("web ada from 127.0.0.1: recovery code -> used up").isEmpty());
+    }
+
+    void crashReportsAndAccountsAreShownAsTheLauncherKeepsThem() {
+        Panel p;
+        const QDir logs(p.logs.path());
+        QVERIFY(WriteFile(logs.filePath("crash-map-server-20261210-120000.txt"),
+                          "Crash report of Map Server\n<b>not markup</b>\n"));
+        QVERIFY(WriteFile(logs.filePath("crash-login-server-20261210-130000.txt"),
+                          "Crash report of Login Server\n"));
+        QVERIFY(QFile::link("/etc/passwd", logs.filePath("crash-char-server-20261210-140000.txt")));
+        p.login("vic", "vic-password");
+        const QJsonArray listed = QJsonDocument::fromJson(p.get("/api/crashes").body).array();
+        QCOMPARE(listed.size(), 3); // newest first; the link is named, never read
+        QCOMPARE(listed[0].toObject().value("server").toString(), QString());
+        QCOMPARE(listed[1].toObject().value("server").toString(), "Login Server");
+        QCOMPARE(listed[2].toObject().value("name").toString(),
+                 "crash-map-server-20261210-120000.txt");
+        QCOMPARE(p.get("/api/crashes?name=crash-map-server-20261210-120000.txt")
+                     .json()
+                     .value("text")
+                     .toString(),
+                 "Crash report of Map Server\n<b>not markup</b>\n");
+        // Only a report's own name is read: not through a link, not the audit log beside it (for
+        // admins only), not a file of another folder.
+        const QByteArray accounts =
+            "..%2F" + QFileInfo(p.state.path()).fileName().toUtf8() + "%2Fusers";
+        QVERIFY(QFileInfo::exists(logs.filePath("audit.log")));
+        for (const QByteArray& name : {QByteArray("crash-char-server-20261210-140000.txt"),
+                                       QByteArray("audit.log"), accounts})
+            QCOMPARE(p.get("/api/crashes?name=" + name).status, 404);
+        // The overview's own figures come with the state.
+        const QJsonObject map =
+            p.get("/api/status").json().value("servers").toObject().value("map").toObject();
+        QVERIFY(map.contains("cpu_percent") && map.contains("resident_bytes") &&
+                map.contains("next_event"));
+
+        QCOMPARE(p.get("/api/users").status, 403);
+        p.login("ada", "ada-password");
+        QCOMPARE(QJsonDocument::fromJson(p.get("/api/users").body).toJson(QJsonDocument::Compact),
+                 R"([{"name":"ada","role":"admin"},{"name":"ola","role":"operator"},)"
+                 R"({"name":"vic","role":"viewer"}])");
     }
 
     void theLauncherChecksTheRoleOfEveryAction() {

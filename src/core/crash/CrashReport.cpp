@@ -12,6 +12,9 @@
 
 namespace {
 
+// A report is a few dozen lines; more than this is not one.
+constexpr qint64 kMostReportBytes = 1 << 20;
+
 QString reportText(const CrashFacts& facts) {
     QString text;
     text += QStringLiteral("Crash report of ") + facts.server + u'\n';
@@ -88,16 +91,70 @@ void PruneCrashReports(const QString& folder, const QString& program, int kept) 
         checked->remove(reports[i].file);
 }
 
-QString CrashReportNamedBy(const QString& line, const QString& logsFolder) {
-    static const QLatin1String marker("; crash report: ");
+bool IsCrashReportName(const QString& name) {
     static const QRegularExpression reportName(
         QStringLiteral("^crash-[^/]+-\\d{8}-\\d{6}(?:-\\d{1,9})?\\.txt$"));
+    return reportName.match(name).hasMatch();
+}
+
+QList<CrashReportEntry> ListCrashReports(const QString& folder, int count) {
+    QString why;
+    const std::unique_ptr<CheckedFolder> checked =
+        folder.isEmpty() ? nullptr : CheckedFolder::Open(folder, false, &why);
+    if (!checked)
+        return {};
+    QStringList names;
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("crash-*.txt")}, QDir::Files))
+        if (IsCrashReportName(name))
+            names << name;
+    // Newest first: by the time in the name, "...-20261207-053012[-2].txt", not by the server.
+    static const QRegularExpression stamp(
+        QStringLiteral("-(\\d{8}-\\d{6})(?:-(\\d{1,9}))?\\.txt$"));
+    const auto key = [](const QString& name) {
+        const QRegularExpressionMatch m = stamp.match(name);
+        return std::make_pair(m.captured(1), m.captured(2).toInt());
+    };
+    std::sort(names.begin(), names.end(),
+              [&key](const QString& a, const QString& b) { return key(a) > key(b); });
+    QList<CrashReportEntry> reports;
+    static const QLatin1String heading("Crash report of ");
+    for (const QString& name : names.mid(0, count)) {
+        QByteArray text;
+        QString server;
+        if (checked->readAll(name, kMostReportBytes, &text, &why) &&
+            text.startsWith(QByteArray(heading.data(), heading.size())))
+            server =
+                QString::fromUtf8(text.mid(heading.size(), text.indexOf('\n') - heading.size()));
+        reports.append({name, server});
+    }
+    return reports;
+}
+
+bool ReadCrashReport(const QString& folder, const QString& name, QString* text, QString* why) {
+    if (!IsCrashReportName(name)) {
+        *why = QStringLiteral("no such crash report");
+        return false;
+    }
+    const std::unique_ptr<CheckedFolder> checked = CheckedFolder::Open(folder, false, why);
+    QByteArray bytes;
+    if (!checked || !checked->readAll(name, kMostReportBytes, &bytes, why))
+        return false;
+    if (bytes.isEmpty()) {
+        *why = QStringLiteral("no such crash report");
+        return false;
+    }
+    *text = QString::fromUtf8(bytes);
+    return true;
+}
+
+QString CrashReportNamedBy(const QString& line, const QString& logsFolder) {
+    static const QLatin1String marker("; crash report: ");
     const qsizetype at = line.lastIndexOf(marker);
     if (logsFolder.isEmpty() || at < 0)
         return QString();
     const QString path = line.mid(at + marker.size());
     const QFileInfo report(path);
-    if (!report.isAbsolute() || !reportName.match(report.fileName()).hasMatch())
+    if (!report.isAbsolute() || !IsCrashReportName(report.fileName()))
         return QString();
     // Compared as written, so that no ".." or extra slash slips through, and then as the disk has
     // it, so that neither the report nor the folder it is said to be in is a link elsewhere.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 // What a crash report holds: when, which server, how it ended and its last console lines.
@@ -30,3 +31,21 @@ void PruneCrashReports(const QString& folder, const QString& program, int kept);
 // named as WriteCrashReport names reports, and there now. Empty otherwise. Log lines are text
 // anybody may have shaped (a folder name, a setting), so nothing else a line names is ever given.
 QString CrashReportNamedBy(const QString& line, const QString& logsFolder);
+
+// Whether name is a crash report's as WriteCrashReport names them: "crash-map-server-20261207-
+// 053012.txt", no folder.
+bool IsCrashReportName(const QString& name);
+
+// A crash report in the logs folder: its file name and the server it is of ("Map Server"; empty
+// when its first line does not tell).
+struct CrashReportEntry {
+    QString name;
+    QString server;
+};
+
+// The crash reports in the folder, newest first by the time in their names, at most count.
+QList<CrashReportEntry> ListCrashReports(const QString& folder, int count);
+
+// The text of the report name in the folder: only a plain file named as a report, never through
+// a link, at most 1 MB. False with the reason otherwise.
+bool ReadCrashReport(const QString& folder, const QString& name, QString* text, QString* why);

@@ -7,6 +7,7 @@ let session = null;          // {name, role, csrf}
 let view = 'overview';
 let consoleServer = 'map';
 let backupServer = 'map';
+let crashShown = '';         // the crash report shown, or '' for the newest
 // The servers in the launcher's order, whatever order an answer names them in.
 const launcherOrder = ['login', 'char', 'map'];
 let serverNames = launcherOrder;
@@ -207,11 +208,15 @@ function overview(status) {
   const named = status.servers || {};
   serverNames = launcherOrder.filter((n) => n in named);
   const servers = serverNames.map((n) => named[n]);
-  const drawn = JSON.stringify(status.servers || {});
+  // What changes at every sample is written into the rows in place.
+  const drawn = JSON.stringify(servers.map(({ cpu_percent, resident_bytes, ...rest }) => rest));
+  const usage = (s) => [s.running ? duration(s.start_time) : '',
+                        s.cpu_percent == null ? '' : s.cpu_percent.toFixed(1) + ' %',
+                        s.resident_bytes == null ? '' : Math.round(s.resident_bytes / 1048576) + ' MB'];
   if (drawn === drawnStatus) {
     const rows = $('servers').tBodies[0].rows;
     servers.forEach((s, i) => {
-      if (rows[i]) rows[i].cells[3].textContent = s.running ? duration(s.start_time) : '';
+      if (rows[i]) usage(s).forEach((text, k) => { rows[i].cells[3 + k].textContent = text; });
     });
     return;
   }
@@ -223,9 +228,11 @@ function overview(status) {
     const row = element('tr');
     const [word, className] = mark(s);
     row.append(element('td', name), element('td', word, className), element('td', s.pid || ''),
-               element('td', s.running ? duration(s.start_time) : ''), element('td', s.crashes),
-               element('td', s.players === undefined ? '' : s.players),
-               element('td', s.last_crash_time ? new Date(s.last_crash_time * 1000).toLocaleString() : ''));
+               ...usage(s).map((text) => element('td', text)),
+               element('td', s.players === undefined ? '' : s.players), element('td', s.crashes));
+    const crash = element('td', s.last_crash_time ? new Date(s.last_crash_time * 1000).toLocaleString() + ' ' : '');
+    if (s.last_crash_time) crash.append(button('Report', () => showCrashOf(name)));
+    row.append(crash, element('td', s.next_event || ''));
     const actions = element('td');
     for (const verb of ['start', 'stop', 'restart'])
       actions.append(button(verb[0].toUpperCase() + verb.slice(1),
@@ -235,6 +242,82 @@ function overview(status) {
     body.append(row);
   }
   applyRole();
+}
+
+// The newest crash report of the server, in the crash reports' view.
+async function showCrashOf(name) {
+  const r = await call('GET', '/api/crashes');
+  const display = name[0].toUpperCase() + name.slice(1) + ' Server';
+  const report = (Array.isArray(r.answer) ? r.answer : []).find((c) => c.server === display);
+  crashShown = report ? report.name : '';
+  show('crashes');
+}
+
+async function drawCrashes() {
+  const r = await call('GET', '/api/crashes');
+  const reports = Array.isArray(r.answer) ? r.answer : [];
+  if (!crashShown && reports.length) crashShown = reports[0].name;
+  $('crash-list').replaceChildren(...reports.map((c) => {
+    const item = element('li');
+    const b = button(c.name, () => { crashShown = c.name; drawCrashes(); });
+    b.classList.toggle('current', c.name === crashShown);
+    item.append(b, document.createTextNode(' ' + c.server));
+    return item;
+  }));
+  if (!crashShown) { $('crash-text').textContent = 'No crash report is kept.'; return; }
+  const t = await call('GET', '/api/crashes?name=' + encodeURIComponent(crashShown));
+  $('crash-text').textContent = t.status === 200 ? t.answer.text : (t.answer.error || 'not found');
+}
+
+// The history's charts, drawn by Chart.js (Debian's libjs-chart.js) when the launcher serves it.
+let chartRange = 'hour';
+const charts = {};
+const seriesColours = { login: '#2472c8', char: '#bc3fbc', map: '#0dbc79' };
+
+function clock(ms) {
+  const t = new Date(ms);
+  return chartRange === 'hour' ? t.toLocaleTimeString() : t.toLocaleString([], { weekday: 'short', hour: '2-digit', minute: '2-digit' });
+}
+
+function drawChart(id, title, column, samples) {
+  const datasets = launcherOrder.map((name) => ({
+    label: name, borderColor: seriesColours[name], backgroundColor: seriesColours[name],
+    pointRadius: 0, borderWidth: 1.5, spanGaps: false,
+    data: (samples[name] || []).filter((p) => p[column] !== null).map((p) => ({ x: p[0], y: p[column] })),
+  }));
+  if (charts[id]) {
+    charts[id].data.datasets = datasets;
+    charts[id].update('none');
+    return;
+  }
+  charts[id] = new Chart($(id), {
+    type: 'line',
+    data: { datasets },
+    options: {
+      animation: false, maintainAspectRatio: false, parsing: false, normalized: true,
+      plugins: { title: { display: true, text: title } },
+      scales: { x: { type: 'linear', ticks: { callback: (v) => clock(v), maxTicksLimit: 8 } },
+                y: { beginAtZero: true } },
+    },
+  });
+}
+
+async function drawCharts() {
+  const r = await call('GET', '/api/history');
+  if (r.status !== 200) return;
+  const missing = typeof Chart === 'undefined';
+  $('charts-missing').hidden = !missing;
+  if (!missing) {
+    const samples = r.answer[chartRange] || {};
+    drawChart('chart-cpu', 'CPU, % of one core', 1, samples);
+    drawChart('chart-memory', 'Memory, MB', 2, samples);
+    // Players only where a server's console tells them.
+    const counted = launcherOrder.some((n) => (samples[n] || []).some((p) => p[3] !== null));
+    $('chart-players').parentElement.hidden = !counted;
+    if (counted) drawChart('chart-players', 'Players', 3, samples);
+  }
+  $('timeline').replaceChildren(...(r.answer.timeline || []).map((e) =>
+    element('li', new Date(e.time).toLocaleString() + ' ' + e.server + ': ' + e.kind + (e.how ? ' (' + e.how + ')' : ''))));
 }
 
 // A button a server, made once: a button replaced under the pointer would lose its click.
@@ -307,6 +390,16 @@ async function refresh() {
     p.replaceChildren(...serverNames.map((n) =>
       button('Skip next restart of ' + n, () => act({ verb: 'skip-next-restart', servers: [n] }))));
   }
+  if (view === 'crashes') drawCrashes();
+  if (view === 'charts') drawCharts();
+  if (view === 'users' && may('admin')) {
+    const r = await call('GET', '/api/users');
+    $('users').tBodies[0].replaceChildren(...(Array.isArray(r.answer) ? r.answer : []).map((u) => {
+      const row = element('tr');
+      row.append(element('td', u.name), element('td', u.role));
+      return row;
+    }));
+  }
   if (view === 'audit' && may('admin')) {
     const r = await call('GET', '/api/audit?n=1000');
     const filter = $('audit-search').value.toLowerCase();
@@ -337,10 +430,18 @@ async function sendLines(lines) {
 function setUp() {
   $('login-form').addEventListener('submit', async (event) => {
     event.preventDefault();
-    const { status, answer } = await call('POST', '/api/login',
-                                          { name: $('login-name').value, password: $('login-password').value });
-    $('login-password').value = '';
-    if (status === 200) { $('login-error').textContent = ''; showPanel(answer); }
+    const { status, answer } = await call('POST', '/api/login', {
+      name: $('login-name').value, password: $('login-password').value, code: $('login-code').value,
+    });
+    $('login-code').value = '';
+    if (answer.code_needed) {
+      // The password was right: it stays for the second try, with the code.
+      $('login-code-label').hidden = false;
+      $('login-code').focus();
+    } else {
+      $('login-password').value = '';
+    }
+    if (status === 200) { $('login-error').textContent = ''; $('login-code-label').hidden = true; showPanel(answer); }
     else $('login-error').textContent = answer.error || 'The login failed.';
   });
   $('logout').addEventListener('click', async () => { await call('POST', '/api/logout'); showLogin(); });
@@ -371,6 +472,13 @@ function setUp() {
     if (confirm('Send these ' + lines.length + ' lines to ' + consoleServer + '?\n\n' + lines.join('\n')))
       sendLines(lines);
   });
+  for (const b of document.querySelectorAll('#chart-ranges button'))
+    b.addEventListener('click', () => {
+      chartRange = b.dataset.range;
+      for (const other of document.querySelectorAll('#chart-ranges button'))
+        other.classList.toggle('current', other === b);
+      drawCharts();
+    });
   $('log-search').addEventListener('input', () => (liveOpen() ? drawLog() : refresh()));
   $('audit-search').addEventListener('input', refresh);
   call('GET', '/api/session').then(({ status, answer }) =>
