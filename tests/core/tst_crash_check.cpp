@@ -191,25 +191,6 @@ private slots:
         QCOMPARE(f.monitor().CrashLoopSummary(), QString());
     }
 
-    // With the disk-logging option, the next start of each server logs its console.
-    void theOptionChoosesTheNextStartsLog() {
-        CoreHarness h;
-        h.settings.values["LogServerMessages"] = "1";
-        h.loadCore();
-        QTemporaryDir logs;
-        h.core().UseLogFolder(logs.path(), QString());
-        h.addServerFiles();
-        h.fleet().StartServersAndGoOnline();
-        // The rotation of these files: tst_crash_reports.
-        QCOMPARE(h.apis.consoleLogs.value("Map Server").file, logs.path() + "/map-server.log");
-        h.core().options().logToDisk = 0;
-        h.apis.crash("map-server");
-        h.fleet().tmrStatusUpdater_Timer();
-        QVERIFY(h.apis.consoleLogs.value("Map Server").file.isEmpty());
-        h.core().SaveSettings();
-        QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
-    }
-
     // Numbered lines through many rotations, with room kept for all the files: read from the
     // oldest file to the current one they are the lines written, each once, in order; each file
     // begins and ends with a whole line, and none is far past the limit. The console log helper
@@ -261,12 +242,14 @@ private slots:
         QCOMPARE(all, lines);
     }
 
-    // A console log problem is logged as the platform tells of it, and nobody looks for one in
-    // between, whether servers run or not; a platform that cannot tell is looked at every 2 s.
-    void consoleLogProblemsAreLoggedWhenTold() {
+    // With the disk-logging option, the next start of each server logs its console. A console
+    // log problem is logged as the platform tells of it, and nobody looks for one in between,
+    // whether servers run or not; a platform that cannot tell is looked at every 2 s.
+    void consoleLogsAndTheirProblems() {
         for (const bool tells : {true, false}) {
             CoreHarness h;
             h.apis.tellsOfLogProblems = tells;
+            h.settings.values["LogServerMessages"] = "1";
             h.loadCore();
             QTemporaryDir logs;
             h.core().UseLogFolder(logs.path(), QString());
@@ -274,6 +257,8 @@ private slots:
             QCOMPARE(h.apis.count("TakeConsoleLogProblems") > 0, !tells);
             h.addServerFiles();
             h.fleet().StartServersAndGoOnline();
+            // The rotation of these files: tst_crash_reports.
+            QCOMPARE(h.apis.consoleLogs.value("Map Server").file, logs.path() + "/map-server.log");
             const int mark = h.logCount();
             const int looks = h.apis.count("TakeConsoleLogProblems");
             h.apis.logProblem("map-server.log cannot be written, output is dropped until it can: "
@@ -284,6 +269,13 @@ private slots:
             h.clock.advance(2000);
             QCOMPARE(h.logSince(mark), told);
             QCOMPARE(h.apis.count("TakeConsoleLogProblems"), looks + 1);
+
+            h.core().options().logToDisk = 0;
+            h.apis.crash("map-server");
+            h.fleet().tmrStatusUpdater_Timer();
+            QVERIFY(h.apis.consoleLogs.value("Map Server").file.isEmpty());
+            h.core().SaveSettings();
+            QCOMPARE(h.settings.values.value("LogServerMessages"), "0");
         }
     }
 

@@ -471,6 +471,25 @@ private slots:
         QCOMPARE(l.linesWith("the restart's start failed"), 0);
     }
 
+    // A command that falls due while a restart stops the servers is held until the restart is
+    // done, then typed, however late that is: it is no missed one.
+    void aCommandDueDuringARestartIsTypedAfterIt() {
+        Launcher l("[Schedule nightly]\ntask = restart\nat = 04:00\n[Schedule save]\n"
+                   "servers = char\ntask = command\nat = 04:01\ncommand = save-all\n",
+                   "2026-12-08 03:59:00");
+        l.apis.ignoringClose.insert("Map Server"); // it takes its time to end
+        l.start();
+        l.at("2026-12-08 04:00:00").at("2026-12-08 04:01:00").at("2026-12-08 04:10:00");
+        QCOMPARE(l.core().schedules().phase(), Scheduler::Phase::Stopping);
+        QVERIFY(l.typed().isEmpty());
+        l.apis.ignoringClose.clear();
+        l.apis.crashAndWake("map-server");
+        l.at("2026-12-08 04:10:30");
+        QCOMPARE(l.core().schedules().phase(), Scheduler::Phase::Idle);
+        QCOMPARE(l.typed(), QStringList{"Char Server\nsave-all"});
+        QCOMPARE(l.linesWith("missed"), 0);
+    }
+
     // A backup task of all servers backs up the one that has backup paths, as the core wires it,
     // and the schedule hears of it once that backup has ended; one that fails is told as failed.
     void aBackupTaskBacksUpTheServersThatHavePaths() {
