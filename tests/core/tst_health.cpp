@@ -283,11 +283,9 @@ private slots:
             h.apis.consoles["Map Server"] = "> \n";
             h.fleet().StopServerAlone(2);
         }
-        h.clock.now += 500; // the watches have begun
-        h.fleet().CheckHealth();
-        h.fleet().CheckDeadlines();
-        h.apis.consoles["Map Server"] += lines;
-        for (int t = 0; t < 4000; t += 500) {
+        for (int t = 0; t <= 4000; t += 500) {
+            if (t == 500) // the watches have begun
+                h.apis.consoles["Map Server"] += lines;
             h.clock.now += 500;
             h.fleet().CheckHealth();
             h.fleet().CheckDeadlines();

@@ -64,10 +64,6 @@ std::unique_ptr<HistoryStore> Open(const QString& path) {
     return store;
 }
 
-std::unique_ptr<HistoryStore> OpenIn(const QTemporaryDir& dir) {
-    return Open(dir.filePath(QStringLiteral("history.sqlite")));
-}
-
 // Every process the pretend system is asked about runs, with the same use.
 void EveryProcessRuns(FakeApis& apis) {
     for (int pid = 1000; pid < 1100; ++pid)
@@ -112,7 +108,7 @@ private slots:
     // CPU, keeps the most memory and the latest player count, and no count where none was given.
     void samplesThinOutWithAge() {
         QTemporaryDir dir;
-        auto store = OpenIn(dir);
+        auto store = Open(dir.filePath("history.sqlite"));
         QVERIFY(store);
         WriteTicks(*store, kT0, 2 * kMinute);
         QCOMPARE(Did(store->compact(kT0 + 2 * kMinute + 1000)), (QList<int>{4, 0, 0}));
@@ -139,7 +135,7 @@ private slots:
         const std::int64_t later = kT0 + 3 * kDay;
         for (const int budget : {1000, 100'000}) {
             QTemporaryDir dir;
-            auto store = OpenIn(dir);
+            auto store = Open(dir.filePath("history.sqlite"));
             QVERIFY(store);
             WriteTicks(*store, kT0, 3 * 60 * kMinute); // three hours: 5400 samples of each server
             // An hour of each summarised; with room for every old sample in a run, only those of
@@ -161,21 +157,20 @@ private slots:
     // The file is this user's alone, and a link in its place is refused, not followed.
     void theFileIsPrivateAndNeverALink() {
         QTemporaryDir dir;
-        QVERIFY(OpenIn(dir));
+        QVERIFY(Open(dir.filePath("history.sqlite")));
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(dir.filePath("history.sqlite")).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, 0600u);
 
         QTemporaryDir other;
-        QFile target(other.filePath("elsewhere"));
-        QVERIFY(target.open(QIODevice::WriteOnly));
-        target.close();
-        QVERIFY(QFile::link(target.fileName(), dir.filePath("linked.sqlite")));
+        const QString target = other.filePath("elsewhere");
+        QVERIFY(WriteFile(target, {}));
+        QVERIFY(QFile::link(target, dir.filePath("linked.sqlite")));
         QString why;
         QVERIFY(!HistoryStore::Open(dir.path(), QStringLiteral("linked.sqlite"), &why));
         QVERIFY2(why.contains("link"), qPrintable(why));
-        QCOMPARE(QFileInfo(target.fileName()).size(), 0);
-        QVERIFY(QFile::link(target.fileName(), dir.filePath("history.sqlite-wal")));
+        QCOMPARE(QFileInfo(target).size(), 0);
+        QVERIFY(QFile::link(target, dir.filePath("history.sqlite-wal")));
         QVERIFY(!HistoryStore::Open(dir.path(), QStringLiteral("history.sqlite"), &why));
     }
 
@@ -340,7 +335,7 @@ private slots:
         QVERIFY(child.waitForFinished());
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
-        auto store = OpenIn(dir);
+        auto store = Open(dir.filePath("history.sqlite"));
         QVERIFY(store);
         QCOMPARE(store->integrityCheck(), "ok");
         QVERIFY(store->samples(1, 0).size() >= 101);

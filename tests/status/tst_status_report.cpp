@@ -4,7 +4,6 @@
 #include "RedNotice.h"
 #include "ServerUsageTips.h"
 #include "StatusEndpoint.h"
-#include "StatusFormats.h"
 #include "StatusReporter.h"
 
 #include <QFile>
@@ -75,8 +74,13 @@ QStringList StatusLines(const CoreHarness& h) {
 class StatusReportTest : public QObject {
     Q_OBJECT
 private slots:
+    // Players show only for a server whose section says how its console tells them: in its tab's
+    // tip, the tray's, the status and the metrics; the others have no count, not even 0.
     void reportsTheServersAsTheyAre() {
-        LauncherHarness h;
+        QTemporaryDir folder;
+        QVERIFY(WriteFile(folder.filePath(InstallationConfig::kFileName),
+                          "[Map Server]\nplayers = (\\d+) players connected\n"));
+        LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
         h.settings.values["Status Port"] = "0"; // any free port
         frmMain& w = h.online();
         w.chkSendStatus->SetValue(1);
@@ -87,11 +91,19 @@ private slots:
                                                  .arg(port)});
 
         h.apis.crashAndWake("map-server"); // found, relaunched at once
-        // What the map server uses, sampled: in the tray's tip and the metrics.
+        h.apis.consoles["Map Server"] = "online, uptime 3 s, 7 players connected\n";
+        h.apis.consoles["Login Server"] = "online, uptime 3 s, 2 players connected\n";
+        // What the map and login servers use, sampled: in the tips and the metrics.
         h.apis.usage[h.server(2).process.lPID] = {true, 2500, 212 << 20, 9, 14, 2, 10'000};
+        h.apis.usage[h.server(0).process.lPID] = {true, 0, 100 << 20, 3, 5, 1, 1000};
         h.core().resources().Sample();
-        QVERIFY(
-            TrayTipDetails(h.core()).contains("\nServers use CPU 25 %, 212 MB\nLogin Server: "));
+        const QString tip = TrayTipDetails(h.core());
+        QVERIFY2(tip.contains("\nServers use CPU 25 %, 312 MB, 7 players\nLogin Server: "),
+                 qPrintable(tip));
+        QVERIFY2(w.conTab->tabBar()->tabToolTip(2).endsWith(
+                     "\nCPU 25.0 %, 212 MB, 9 threads, 14 files \u00b7 7 players"),
+                 qPrintable(w.conTab->tabBar()->tabToolTip(2)));
+        QVERIFY(w.conTab->tabBar()->tabToolTip(0).endsWith("5 files"));
         const Reply metrics = Ask(port, "GET /metrics");
         QVERIFY(metrics.head.contains("Content-Type: text/plain; version=0.0.4"));
         // Families, each its help, its type and its samples; a counter's name ends in _total.
@@ -106,17 +118,23 @@ private slots:
               QByteArray("corvane_server_resident_memory_bytes{server=\"map\"} 222298112"),
               QByteArray("corvane_server_threads{server=\"map\"} 9"),
               QByteArray("corvane_server_open_fds{server=\"map\"} 14"),
-              QByteArray("corvane_server_open_fds{server=\"login\"} 0"),
+              QByteArray("corvane_server_open_fds{server=\"char\"} 0"),
+              QByteArray("corvane_server_players{server=\"map\"} 7"),
               QByteArray("corvane_launcher_state 2"), // the notice shows
               QByteArray("corvane_build_info{version=\"" CORVANE_VERSION "\"} 1")})
             QVERIFY2(metrics.body.contains('\n' + sample + '\n'), sample);
         QVERIFY(exposition.contains(QRegularExpression(
             "\ncorvane_server_last_crash_time_seconds\\{server=\"map\"\\} 1[7-9]\\d{8}[.\n]")));
+        QCOMPARE(metrics.body.count("corvane_server_players{"), 1);
         const QByteArray body = Ask(port, "GET /status").body;
         QVERIFY2(body.startsWith("{\"healthy\":true,\"launcher\":{\"pid\":" +
                                  QByteArray::number(QCoreApplication::applicationPid()) +
                                  ",\"server_folder_id\":\"corvane-fa4e0f01d0\","),
                  body);
+        QVERIFY2(body.contains("\"pid\":" + QByteArray::number(h.server(2).process.lPID) +
+                               ",\"players\":7,\"probe_failures\""),
+                 body);
+        QCOMPARE(body.count("\"players\""), 1);
         // A server meant to run that is down makes the status unhealthy.
         h.apis.crash("login-server");
         Reply status;
@@ -216,35 +234,6 @@ private slots:
         h.clock.now += StatusReporter::kFirstRetryMs;
         status.tmrRetry_Timer();
         QCOMPARE(status.port(), quint16(0));
-    }
-
-    // Players show only for a server whose section says how its console tells them: in its tab's
-    // tip, the tray's, the status and the metrics; the others have no count, not even 0.
-    void playersShowWhereTheConsoleTellsThem() {
-        QTemporaryDir folder;
-        QVERIFY(WriteFile(folder.filePath(InstallationConfig::kFileName),
-                          "[Map Server]\nplayers = (\\d+) players connected\n"));
-        LauncherHarness h(nullptr, nullptr, nullptr, folder.path());
-        h.addServerFiles();
-        frmMain& w = h.online();
-        h.apis.consoles["Map Server"] = "online, uptime 3 s, 7 players connected\n";
-        h.apis.consoles["Login Server"] = "online, uptime 3 s, 2 players connected\n";
-        for (int i = 0; i < 3; ++i)
-            h.apis.usage[h.server(i).process.lPID] = {true, 0, 100 << 20, 3, 5, 1, 1000};
-        h.core().resources().Sample();
-        QVERIFY2(w.conTab->tabBar()->tabToolTip(2).endsWith(
-                     "\nCPU 0.0 %, 100 MB, 3 threads, 5 files \u00b7 7 players"),
-                 qPrintable(w.conTab->tabBar()->tabToolTip(2)));
-        QVERIFY(w.conTab->tabBar()->tabToolTip(0).endsWith("5 files"));
-        QVERIFY(TrayTipDetails(h.core()).contains("\nServers use CPU 0 %, 300 MB, 7 players\n"));
-        const QByteArray metrics = PrometheusText(h.core().CurrentStatus());
-        QVERIFY(metrics.contains("\ncorvane_server_players{server=\"map\"} 7\n"));
-        QCOMPARE(metrics.count("corvane_server_players{"), 1);
-        const QByteArray status = StatusJson(h.core().CurrentStatus());
-        QVERIFY2(status.contains("\"pid\":" + QByteArray::number(h.server(2).process.lPID) +
-                                 ",\"players\":7,\"probe_failures\""),
-                 status);
-        QCOMPARE(status.count("\"players\""), 1);
     }
 
     // A token in the installation's file is asked of every request for the status, and never
