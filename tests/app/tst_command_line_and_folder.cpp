@@ -4,6 +4,7 @@
 #include "ServerFolder.h"
 #include "ServerFolderChoice.h"
 #include "SingleInstance.h"
+#include "TestFiles.h"
 #include "linux/PrivateStateFolder.h"
 
 #include <QApplication>
@@ -49,8 +50,7 @@ private slots:
         QTemporaryDir config;
         QTemporaryDir start;
         QDir().mkpath(start.filePath("servers"));
-        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        ScopedEnv configHome("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         for (const bool choose : {false, true}) {
             QTimer::singleShot(0, [choose, &start] {
                 // The dialog's own loop runs by now; it is the active modal window.
@@ -68,7 +68,6 @@ private slots:
                          .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList());
         }
-        qputenv("XDG_CONFIG_HOME", before);
     }
 
     void commandLine() {
@@ -104,9 +103,7 @@ private slots:
     // given. A launcher killed outright blocks nothing: the package test tries that.
     void aSecondStartOnTheFolderHandsOver() {
         QTemporaryDir servers, other, runtimeA, runtimeB;
-        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", saved); });
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeA.path()));
+        ScopedEnv firstRuntime("XDG_RUNTIME_DIR", QFile::encodeName(runtimeA.path()));
         SingleInstance first(servers.path());
         QSignalSpy raised(&first, &SingleInstance::raiseRequested);
         // A lock left by a killed launcher whose process id is now this launcher's own (a restart
@@ -120,7 +117,7 @@ private slots:
         QCOMPARE(first.claim(), SingleInstance::Role::First);
         QVERIFY2(first.folderNote().isEmpty() && first.listenError().isEmpty(),
                  qPrintable(first.folderNote()));
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeB.path()));
+        ScopedEnv secondRuntime("XDG_RUNTIME_DIR", QFile::encodeName(runtimeB.path()));
         SingleInstance second(servers.path() + "/./");
         QCOMPARE(second.claim(), SingleInstance::Role::HandedOver);
         QCOMPARE(raised.count(), 1);

@@ -90,27 +90,10 @@ private slots:
                  0);
     }
 
-    // Named servers, by short or display name in any case, each acted on alone and the asker
-    // logged; the others keep running.
-    void actsOnTheServersNamed() {
-        Online o;
-        auto& [h, fleet, control] = o;
-        QVERIFY(o.ask(On("stop", {"mAP sErVer", "char"}))["ok"].toBool());
-        QTRY_VERIFY(!fleet.ServerRuns(ServerTable::kMap) && !fleet.ServerRuns(ServerTable::kChar));
-        QVERIFY(fleet.ServerRuns(ServerTable::kLogin));
-        QCOMPARE(h.linesWith("> Control: stop Char Server, Map Server asked by tester (uid 7)."),
-                 1);
-        QCOMPARE(o.ask(On("stop", {"map"}))["message"].toString(),
-                 "Map Server cannot be stopped now");
-        const int launches = h.apis.count("LaunchServer");
-        QVERIFY(o.ask(On("start", {"map"}))["ok"].toBool());
-        QTRY_COMPARE(h.apis.count("LaunchServer"), launches + 1);
-        QCOMPARE(h.apis.argsOf("LaunchServer").last(), CoreHarness::programPath(ServerTable::kMap));
-    }
-
     // A restart of all: the Shutdown button's stop, then, once every server has ended, the Start
-    // button's sequence in its order.
-    void restartsAllOnceTheyHaveEnded() {
+    // button's sequence in its order. Then named servers, by short or display name in any case,
+    // each acted on alone and the asker logged; the others keep running.
+    void actsOnAllOrTheServersNamed() {
         Online o;
         auto& [h, fleet, control] = o;
         QVERIFY(o.ask(On("restart"))["ok"].toBool());
@@ -126,6 +109,18 @@ private slots:
         QCOMPARE(h.apis.argsOf("LaunchServer").mid(3), programs);
         QCOMPARE(fleet.ServerState(), 1);
         QCOMPARE(h.linesWith("Control: restart asked by tester (uid 7)."), 1);
+
+        QVERIFY(o.ask(On("stop", {"mAP sErVer", "char"}))["ok"].toBool());
+        QTRY_VERIFY(!fleet.ServerRuns(ServerTable::kMap) && !fleet.ServerRuns(ServerTable::kChar));
+        QVERIFY(fleet.ServerRuns(ServerTable::kLogin));
+        QCOMPARE(h.linesWith("> Control: stop Char Server, Map Server asked by tester (uid 7)."),
+                 1);
+        QCOMPARE(o.ask(On("stop", {"map"}))["message"].toString(),
+                 "Map Server cannot be stopped now");
+        const int launches = h.apis.count("LaunchServer");
+        QVERIFY(o.ask(On("start", {"map"}))["ok"].toBool());
+        QTRY_COMPARE(h.apis.count("LaunchServer"), launches + 1);
+        QCOMPARE(h.apis.argsOf("LaunchServer").last(), CoreHarness::programPath(ServerTable::kMap));
     }
 
     // The log's and a console's last lines; the console's escapes shown, never passed on.
@@ -148,9 +143,8 @@ private slots:
         const QJsonArray lines = o.ask(read)["lines"].toArray();
         QCOMPARE(lines.last().toString(), "end");
         QCOMPARE(lines.size(), ControlServer::kMaxAnswerChars / 4001 + 1);
-    }
 
-    void newConsoleLines() {
+        // What a follower of a console is sent: the lines that came since the last look.
         const struct {
             QStringList before, now, fresh;
         } cases[] = {
@@ -203,13 +197,8 @@ private slots:
         h.loadCore();
         ControlServer control(h.core());
         const auto mapStart = [&] {
-            return QJsonDocument::fromJson(control.handle(R"({"verb":"status"})", "t").answer)
-                .object()
-                .value("servers")
-                .toObject()
-                .value("map")
-                .toObject()
-                .value("start_time");
+            const QByteArray status = control.handle(R"({"verb":"status"})", "t").answer;
+            return QJsonDocument::fromJson(status)["servers"]["map"]["start_time"];
         };
         QJsonValue whileStarting = 0;
         QObject::connect(&h.fleet(), &ServerFleet::serverLaunched, [&](int server) {

@@ -130,9 +130,7 @@ private slots:
                                                    : kind == "group" ? 0770
                                                                      : 0755) == 0);
         }
-        const QByteArray saved = qgetenv("XDG_STATE_HOME");
-        const auto restore = qScopeGuard([&] { qputenv("XDG_STATE_HOME", saved); });
-        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        ScopedEnv stateHome("XDG_STATE_HOME", QFile::encodeName(state.path()));
         const LogFolderChoice choice = ChooseLogFolder(server.path());
         QVERIFY2(choice.folder.startsWith(state.path() + "/CorvaneLauncher/logs-"),
                  qPrintable(choice.note));

@@ -70,7 +70,7 @@ private slots:
     // the tray item ticks when it is there, writes it and takes it away.
     void theAutostartEntryCarriesAnyFolder() {
         QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        ScopedEnv configHome("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         const QString program = "/opt/corvane launcher/bin/corvane-launcher";
         const QString awkward = "/srv/my \"odd\" $HOME 100% `x` back\\slash 'q' ~;#(1)";
         QString error;

@@ -89,18 +89,6 @@ inline int HeldPid(const ServerProcess& p) {
     return PidOfPidfd(static_cast<int>(p.hProcess.raw()));
 }
 
-// Sets an environment variable for as long as it lives (launched servers inherit it).
-struct ScopedEnv {
-    ScopedEnv(const char* name, const QByteArray& value)
-        : name(name), had(qEnvironmentVariableIsSet(name)), saved(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnv() { had ? qputenv(name, saved) : qunsetenv(name); }
-    const char* name;
-    bool had;
-    QByteArray saved;
-};
-
 // A private world for tests that start real servers: a temporary folder with a tmux socket folder
 // and TMPDIR of its own, and the Linux backend pointed at them and at the built trampoline. When
 // it goes (also after a failed check) it closes its tmux server.

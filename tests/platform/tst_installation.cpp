@@ -77,17 +77,16 @@ private slots:
     void theWorkingFolderOfTheInstallationIsThePrograms() {
         TmuxSandbox sandbox;
         const QString world = sandbox.path("world folder");
+        const QString map = TmuxSandbox::builtProgram("map-server");
         LinuxApis& os = sandbox.apis();
         os.SetLaunchOptions("Map Server", LaunchOptions{{}, {}, world});
         // Not there yet: never started in another folder instead.
-        const ServerProcess none =
-            os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
+        const ServerProcess none = os.LaunchServer(map, "Map Server");
         QVERIFY2(none.lPID == -1 &&
                      none.sError == "its working folder " + world + " is not a folder",
                  qPrintable(none.sError));
         QVERIFY(!sandbox.hasSession("Map Server") && QDir().mkpath(world));
-        const ServerProcess p =
-            os.LaunchServer(TmuxSandbox::builtProgram("map-server"), "Map Server");
+        const ServerProcess p = os.LaunchServer(map, "Map Server");
         QTRY_VERIFY(
             proc::Cwd(p.lPID) == world &&
             proc::Read(p.lPID, "environ").contains("\0PWD=" + QFile::encodeName(world) + '\0'));

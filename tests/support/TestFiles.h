@@ -42,3 +42,15 @@ inline QByteArray WithoutStamps(const QByteArray& text) {
     }
     return lines.join('\n');
 }
+
+// Sets an environment variable for as long as it lives (programs started meanwhile inherit it).
+struct ScopedEnv {
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name(name), had(qEnvironmentVariableIsSet(name)), saved(qgetenv(name)) {
+        qputenv(name, value);
+    }
+    ~ScopedEnv() { had ? qputenv(name, saved) : qunsetenv(name); }
+    const char* name;
+    bool had;
+    QByteArray saved;
+};
