@@ -11,26 +11,13 @@ set -uo pipefail
 source_dir="${1:?usage: $0 SOURCE_FOLDER MAN_PAGE LAUNCHER}" man_page="${2:?}" launcher="${3:?}"
 readme="$source_dir/README.md"
 manual="$source_dir/docs/manual"
-work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-docs.XXXXXX")"
-launcher_pid=""
-cleanup() {
-    local status=$?
-    trap - EXIT INT TERM
-    [ -n "$launcher_pid" ] && kill -KILL "$launcher_pid" 2>/dev/null
-    for socket in "$work/tmux/tmux-$(id -u)"/*; do [ -S "$socket" ] && tmux -S "$socket" kill-server 2>/dev/null; done
-    wait 2>/dev/null; rm -rf "$work"
-    exit "$status"
-}
-trap cleanup EXIT && trap 'exit 130' INT TERM
-fail() {
-    echo "FAIL: $*" >&2
-    [ -s "$work/launcher.out" ] && { echo "--- launcher output:"; tail -n 20 "$work/launcher.out"; } >&2
-    exit 1
-}
-step() { echo "[$SECONDS s] $*"; }
-poll() { local end=$((SECONDS + $1)); shift; until "$@"; do ((SECONDS < end)) || return 1; sleep 0.05; done; }
-# A child not yet waited for counts as ended.
-process_ended() { local s; s="$(ps -o stat= -p "$1" 2>/dev/null)"; [ -z "$s" ] || [[ "$s" == Z* ]]; }
+# The shared helpers and clean-up, without a desktop: the launcher runs offscreen, with the user's
+# own configuration and state folders under the run's home.
+desktop_tools=""
+# shellcheck source=../e2e/desktop_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/desktop_session.sh"
+export QT_QPA_PLATFORM=offscreen
+unset XDG_CONFIG_HOME XDG_STATE_HOME XDG_DATA_HOME XDG_CACHE_HOME DISPLAY
 
 # The man page's source, with the escapes of its shown text undone.
 man_text="$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$man_page")"
@@ -84,18 +71,13 @@ grep -q '^man page: .* ls$' < <(printf '%s\n' "${commands[@]}") || fail "the man
 ((${#commands[@]} >= 4)) || fail "too few commands shown: ${commands[*]}"
 
 # A server folder with a space, reached through a link: the socket is named after where it lies.
-mkdir -p "$work/servers/game folder" "$work/home" "$work/runtime" "$work/tmux"
-chmod 700 "$work/runtime" "$work/tmux"
+mkdir -p "$work/servers/game folder"
 ln -s "servers/game folder" "$work/game-link"
 folder="$work/game-link"
 # shown COMMAND: the shown command, run by a shell on this run's folder and tmux socket folder.
 shown() { bash -c "${1//\/srv\/game/\'$folder\'}"; }
 
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" TMUX_TMPDIR="$work/tmux" \
-    QT_QPA_PLATFORM=offscreen
-unset XDG_CONFIG_HOME XDG_STATE_HOME
-unset TMUX DISPLAY WAYLAND_DISPLAY SESSION_MANAGER
-"$launcher" --server-dir "$folder" >"$work/launcher.out" 2>&1 &
+"$launcher" --server-dir "$folder" >"$work/launcher.log" 2>&1 &
 launcher_pid=$!
 log="$work/servers/game folder/logs/launcher.log"
 socket_line() { grep -o 'tmux socket "corvane-[0-9a-f]*"' "$log" 2>/dev/null; }
@@ -130,7 +112,7 @@ step "the launcher ended on SIGTERM"
 
 # A logs folder others may write to is not used: the logs go to the state folder instead.
 mkdir -p "$work/shared/logs" && chmod 777 "$work/shared/logs"
-"$launcher" --server-dir "$work/shared" >>"$work/launcher.out" 2>&1 &
+"$launcher" --server-dir "$work/shared" >>"$work/launcher.log" 2>&1 &
 launcher_pid=$!
 poll 20 bash -c 'ls "$HOME"/.local/state/CorvaneLauncher/logs-*/launcher.log' >/dev/null 2>&1 ||
     fail "the launcher on a folder whose logs others may write wrote no log under the state folder"

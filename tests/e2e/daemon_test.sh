@@ -11,11 +11,15 @@
 set -uo pipefail
 daemon="$1"
 programs="$(dirname "$daemon")"
-work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-daemon-XXXXXX")"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_STATE_HOME="$work/home/state"
-export TMUX_TMPDIR="$work/home" TMPDIR="$work/home" CORVANE_STANDIN_PORT=0
-unset DISPLAY WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR
-mkdir -p "$HOME" "$work/servers"
+# The shared helpers and clean-up, without a desktop; the launcher's standard error goes to
+# launcher.log, which a failed check shows.
+desktop_tools="" launcher="$programs/corvane-launcher"
+# shellcheck source=desktop_session.sh
+source "$(dirname "${BASH_SOURCE[0]}")/desktop_session.sh"
+export XDG_STATE_HOME="$work/home/state" TMPDIR="$work/home" CORVANE_STANDIN_PORT=0
+unset DISPLAY DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR QT_QPA_PLATFORM
+err="$work/launcher.log"
+mkdir -p "$work/servers"
 cp "$programs"/{login-server,char-server,map-server} "$work/servers/"
 # A world to back up, and a restart of the map server scheduled half a day away.
 echo "the world" >"$work/servers/world.txt"
@@ -23,30 +27,10 @@ ini="$work/servers/corvane-launcher.ini"
 printf '[Map Server]\nbackup path = world.txt\n[Schedule nightly]\nservers = map\ntask = restart\nat = %02d:00\n' \
     $(((10#$(date +%H) + 12) % 24)) >"$ini"
 chmod 600 "$ini"
-pid="" follower="" group=""
-cleanup() {
-    [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null
-    [ -n "$follower" ] && kill -KILL "$follower" 2>/dev/null
-    [ -n "$group" ] && groupdel "$group" 2>/dev/null
-    pkill -KILL -f "^$work/servers/" 2>/dev/null
-    pkill -KILL -x tmux 2>/dev/null # only this namespace's: the test runs in one of its own
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*" >&2
-    echo "--- the launcher's standard error:" >&2
-    cat "$work/err" >&2
-    exit 1
-}
-wait_until() { # seconds, what, command...
-    local until=$((SECONDS + $1)) what="$2"
-    shift 2
-    until "$@"; do
-        ((SECONDS < until)) || fail "no $what within the time"
-        sleep 0.2
-    done
-}
+rm -rf "$(dirname "$settings")" # no user settings
+follower="" group=""
+on_exit+=('[ -n "$follower" ] && kill -KILL "$follower" 2>/dev/null')
+on_exit+=('[ -n "$group" ] && groupdel "$group" 2>/dev/null' 'pkill -KILL -f "^$work/servers/"')
 server_pid() { pgrep -f -x "$work/servers/$1" | head -n 1; }
 ended() { [ -z "$(server_pid "$1")" ]; }
 # A map server other than the one of PID $map runs.
@@ -62,17 +46,17 @@ refused() {
 all_running() { [ -n "$(server_pid login-server)" ] && [ -n "$(server_pid char-server)" ] &&
     [ -n "$(server_pid map-server)" ]; }
 
-"$daemon" --server-dir "$work/servers" --start 2>"$work/err" &
-pid=$!
+"$daemon" --server-dir "$work/servers" --start 2>"$err" &
+launcher_pid=$!
 wait_until 20 "three servers running" all_running
-wait_until 10 "online line" grep -q "Map Server PID is" "$work/err"
-grep -n $'\e' "$work/err" && fail "standard error holds escape codes"
-order="$(grep -o 'Starting [A-Za-z]* Server' "$work/err" | tr '\n' ,)"
+wait_until 10 "online line" grep -q "Map Server PID is" "$err"
+grep -n $'\e' "$err" && fail "standard error holds escape codes"
+order="$(grep -o 'Starting [A-Za-z]* Server' "$err" | tr '\n' ,)"
 [ "$order" = "Starting Login Server,Starting Char Server,Starting Map Server," ] ||
     fail "servers started as: $order"
 
 # One launcher per folder: the second, of either kind, names the first.
-refused 1 "a launcher already runs on $work/servers: corvane-launcherd (PID $pid)" \
+refused 1 "a launcher already runs on $work/servers: corvane-launcherd (PID $launcher_pid)" \
     "$daemon" --server-dir "$work/servers"
 
 desktop="$programs/corvane-launcher"
@@ -82,7 +66,7 @@ if command -v xvfb-run >/dev/null; then
     second="$(xvfb-run -a bash -c '"$0" --server-dir "$1" 2>&1; echo "ended with $?"' \
         "$desktop" "$work/servers" 2>/dev/null)"
     [[ "$second" == *"ended with 1" ]] || fail "the desktop launcher beside it: $second"
-    [[ "$second" == *"corvane-launcherd (PID $pid); not starting a second one."* ]] ||
+    [[ "$second" == *"corvane-launcherd (PID $launcher_pid); not starting a second one."* ]] ||
         fail "the desktop launcher beside it said: $second"
 fi
 
@@ -111,10 +95,10 @@ refused 1 "online already" "$ctl" --server-dir "$work/servers" start
 "$ctl" --server-dir "$work/servers" stop >/dev/null || fail "corvanectl stop failed"
 none_running() { ended login-server && ended char-server && ended map-server; }
 wait_until 30 "servers stopped through corvanectl" none_running
-grep -q "Control: stop asked by $(id -un) (uid $(id -u))." "$work/err" || fail "the stop's asker was not logged"
+grep -q "Control: stop asked by $(id -un) (uid $(id -u))." "$err" || fail "the stop's asker was not logged"
 "$ctl" --server-dir "$work/servers" start >/dev/null || fail "corvanectl start failed"
 wait_until 20 "three servers running again" all_running
-wait_until 10 "online again" grep -q "All servers are online\|Map Server PID is" "$work/err"
+wait_until 10 "online again" grep -q "All servers are online\|Map Server PID is" "$err"
 sleep 1
 
 # Every other verb once, each logged with who asked; the log followed meanwhile.
@@ -167,19 +151,19 @@ wait_until 20 "three servers running after the verbs" all_running
 map="$(server_pid map-server)"
 kill -KILL "$map"
 wait_until 30 "relaunched map server" map_replaced
-grep -q "Map Server just crashed!" "$work/err" || fail "the crash was not logged"
+grep -q "Map Server just crashed!" "$err" || fail "the crash was not logged"
 
 # A launcher killed outright leaves its servers running; the next one (the unit's restart) adopts
 # them: the same processes, watched again, a crash relaunched.
 servers_before="$(server_pid login-server) $(server_pid char-server) $(server_pid map-server)"
-kill -KILL "$pid"
-wait "$pid" 2>/dev/null
+kill -KILL "$launcher_pid"
+wait "$launcher_pid" 2>/dev/null
 sleep 1
 [ "$(server_pid login-server) $(server_pid char-server) $(server_pid map-server)" = "$servers_before" ] ||
     fail "the servers did not outlive the killed launcher: $servers_before"
-"$daemon" --server-dir "$work/servers" --start 2>"$work/err" &
-pid=$!
-wait_until 20 "adoption of the servers" grep -q "Map Server was already running (PID $(server_pid map-server)); watching it." "$work/err"
+"$daemon" --server-dir "$work/servers" --start 2>"$err" &
+launcher_pid=$!
+wait_until 20 "adoption of the servers" grep -q "Map Server was already running (PID $(server_pid map-server)); watching it." "$err"
 [ "$(server_pid login-server) $(server_pid char-server) $(server_pid map-server)" = "$servers_before" ] ||
     fail "the adopting launcher started other servers: $servers_before"
 map="$(server_pid map-server)"
@@ -187,12 +171,12 @@ kill -KILL "$map"
 wait_until 30 "an adopted map server relaunched" map_replaced
 
 # SIGTERM: the servers are stopped, then the launcher ends with status 0.
-kill -TERM "$pid"
-wait "$pid"
+kill -TERM "$launcher_pid"
+wait "$launcher_pid"
 status=$?
-pid=""
+launcher_pid=""
 ((status == 0)) || fail "the launcher ended with status $status after SIGTERM"
-grep -q "All servers have ended." "$work/err" || fail "no stop was logged"
+grep -q "All servers have ended." "$err" || fail "no stop was logged"
 none_running || fail "a server still runs after the launcher ended"
 
 # Without --start, nothing is started. With a control group (where groups can be made), its
@@ -203,9 +187,9 @@ if (($(id -u) == 0)) && command -v groupadd >/dev/null && command -v setpriv >/d
     printf '[Launcher]\ncontrol group = %s\n' "$group" >>"$ini"
     chmod o+x "$work"
 fi
-"$daemon" --server-dir "$work/servers" 2>"$work/err" &
-pid=$!
-wait_until 10 "server folder line" grep -q "Server folder: " "$work/err"
+"$daemon" --server-dir "$work/servers" 2>"$err" &
+launcher_pid=$!
+wait_until 10 "server folder line" grep -q "Server folder: " "$err"
 sleep 2
 ended login-server || fail "a server was started without --start"
 if [ -n "$group" ]; then
@@ -217,13 +201,13 @@ if [ -n "$group" ]; then
     ((status == 3)) || fail "a user outside the control group was not refused: $status"
     as_nobody --groups="$(getent group "$group" | cut -d: -f3)" >/dev/null ||
         fail "a member of the control group was refused"
-    grep -q "Control: test-alert asked by nobody (uid $(id -u nobody))." "$work/err" ||
+    grep -q "Control: test-alert asked by nobody (uid $(id -u nobody))." "$err" ||
         fail "the member's test alert was not logged"
     c status >/dev/null || fail "the launcher's own user was refused with a control group"
 fi
-kill -TERM "$pid"
-wait "$pid"
+kill -TERM "$launcher_pid"
+wait "$launcher_pid"
 status=$?
-pid=""
+launcher_pid=""
 ((status == 0)) || fail "the idle launcher ended with status $status after SIGTERM"
 echo "PASS"

@@ -1,20 +1,23 @@
 # What the real-desktop tests share: a private X server, session bus and window manager, the real
 # launcher on the stand-in servers, and the checks on its window, menu, servers and settings.
-# Sourced by a test script, which sets "tools" and "logs" first, and "launcher" when it is not the
-# first argument. Everything started here is ended on exit by pid, also when a check fails, and so
-# is every tmux server on this run's own socket folder.
+# Sourced by a test script, which sets "tools" and "logs" first, "launcher" when it is not the
+# first argument, and "desktop_tools" empty when it shows no desktop. Everything started here is
+# ended on exit by pid, also when a check fails, and so is every tmux server on this run's own
+# socket folder; a script adds what else its end takes to "on_exit".
 launcher="${launcher-${1:?usage: $0 PATH/TO/corvane-launcher}}"
-for tool in Xvfb icewm xdotool xwininfo xprop tmux ${tools:-}; do
+for tool in ${desktop_tools-Xvfb icewm xdotool xwininfo xprop} tmux ${tools:-}; do
     command -v "$tool" >/dev/null || { echo "FAIL: no program $tool; scripts/setup.sh installs the tools" >&2; exit 1; }
 done
 work="$(mktemp -d "${TMPDIR:-/tmp}/corvane-desktop.XXXXXX")"
 owned_pids=() # ended last to first: the X server last, its session bus just before it
+on_exit=()    # commands run on exit once the launcher is killed
 launcher_pid="" main_window="" server_pids=() launched_folder=""
 
 cleanup() {
     local status=$? i
     trap - EXIT INT TERM
     kill -KILL $launcher_pid "${server_pids[@]}" 2>/dev/null
+    for i in "${on_exit[@]}"; do eval "$i" 2>/dev/null; done
     for_each_socket kill-server
     for ((i = ${#owned_pids[@]} - 1; i >= 0; i--)); do # TERM, and KILL after a second
         kill -TERM "${owned_pids[i]}" 2>/dev/null && ! poll 1 process_ended "${owned_pids[i]}" &&

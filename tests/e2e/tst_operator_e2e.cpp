@@ -62,35 +62,6 @@ private:
 class OperatorE2eTest : public QObject {
     Q_OBJECT
 private slots:
-    void restartOneStopAnother() {
-        RealLauncher l;
-        frmMain& w = l.window();
-        QVERIFY(l.startWithQuickTicks());
-        QList<int> pids[3];
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
-        l.fleet().tmrHelper->stop();
-        QVERIFY(ClickServerTabMenu(w, 2, "Restart"));
-        QVERIFY2(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 15000),
-                 qPrintable(l.logSince(0).join('\n')));
-        const QList<int> map = l.runningFrom(l.programPath(2));
-        QVERIFY(map.size() == 1 && map != pids[2] &&
-                l.linesWith("> Map Server PID is " + QString::number(map[0])) == 1);
-        QVERIFY(l.runningFrom(l.programPath(0)) == pids[0] &&
-                l.runningFrom(l.programPath(1)) == pids[1]);
-        QVERIFY(l.fleet().tmrHelper->isActive()); // the new map server is raised as after a start
-
-        QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
-        int ticksStopped = 0; // status ticks since the char server ended
-        QObject::connect(l.fleet().tmrStatusUpdater, &ClockTimer::timeout,
-                         [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
-        QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
-        QVERIFY(l.runningFrom(l.programPath(1)).isEmpty() && l.fleet().ServerState() == 1);
-        QCOMPARE(l.linesWith("just crashed!") + l.linesWith("Error Starting"), 0);
-        w.cmdServerShutdown_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 10000);
-    }
-
     // Under the Map tab a typed command is answered in the pane without waiting for a status tick,
     // its status tag in colour. A paste of the most lines one paste may send, made there: none
     // of it reaches the map server until Send is chosen, with the Char tab shown by then; then
@@ -146,8 +117,7 @@ private slots:
                  qPrintable(QString::number(answers("Map Server"))));
         QCOMPARE(answers("Char Server"), 0);
         QVERIFY2(sendMs < 1000 && l.longestStallMs < 1000, qPrintable(QString::number(sendMs)));
-        w.cmdServerShutdown_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
+        l.stopAndExpectNothingLeft();
     }
 
     // A map server that ignores every request: Shutdown leaves it running with a clear line and
@@ -176,11 +146,13 @@ private slots:
         QCOMPARE(l.linesWith("just crashed!"), 0);
     }
 
-    // A restart scheduled at 04:00 (UTC here), with the wall clock set to some seconds before it
-    // once the servers run: its two warnings reach the servers' consoles at their times, with the
-    // seconds left filled in, then the three are stopped and started again in order, as new
-    // processes; no crash is announced.
-    void scheduledRestartWarnsThenRestartsInOrder() {
+    // Through the tabs' menu the map server is restarted alone, as a new process. Then a restart
+    // scheduled at 04:00 (UTC here), with the wall clock set to some seconds before it: its two
+    // warnings reach the servers' consoles at their times, with the seconds left filled in, then
+    // the three are stopped and started again in order, as new processes; no crash is announced.
+    // Last, the char server stopped alone through its tab's menu stays stopped across status
+    // ticks.
+    void restartsByHandAndOnSchedule() {
         ShiftedClock clock;
         clock.setWall(
             QDateTime(QDate(2026, 12, 8), QTime(3, 50), QTimeZone::utc()).toMSecsSinceEpoch());
@@ -199,6 +171,19 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QCOMPARE((pids[i] = l.runningFrom(l.programPath(i))).size(), 1);
         QCOMPARE(schedules.NextEventLine(2), "Next: restart at 04:00 (warnings from 03:59)");
+
+        frmMain& w = l.window();
+        l.fleet().tmrHelper->stop();
+        QVERIFY(ClickServerTabMenu(w, 2, "Restart"));
+        QVERIFY2(WhenSeen([&] { return l.linesWith("> Map Server PID is ") == 2; }, 15000),
+                 qPrintable(l.logSince(0).join('\n')));
+        const QList<int> newMap = l.runningFrom(l.programPath(2));
+        QVERIFY(newMap.size() == 1 && newMap != pids[2] &&
+                l.linesWith("> Map Server PID is " + QString::number(newMap[0])) == 1);
+        QVERIFY(l.runningFrom(l.programPath(0)) == pids[0] &&
+                l.runningFrom(l.programPath(1)) == pids[1]);
+        QVERIFY(l.fleet().tmrHelper->isActive()); // the new map server is raised as after a start
+        pids[2] = newMap;
 
         clock.setWall(
             QDateTime(QDate(2026, 12, 8), QTime(3, 59, 54), QTimeZone::utc()).toMSecsSinceEpoch());
@@ -243,14 +228,21 @@ private slots:
         // Tomorrow's, as the Char tab tells it, is left out from that tab's menu.
         QVERIFY(ServerTabTip(l.core(), 1)
                     .endsWith("\nNext: restart at 04:00 tomorrow (warnings from 03:59)"));
-        QVERIFY(ClickServerTabMenu(l.window(), 1, "Skip"));
+        QVERIFY(ClickServerTabMenu(w, 1, "Skip"));
         QVERIFY(WhenSeen(
             [&] { return l.linesWith("is skipped once, as asked from the Char Server tab") == 1; },
             5000));
         QCOMPARE(schedules.NextEventLine(1),
                  "Next: restart at 04:00 on Thu 10 Dec (warnings from 03:59)");
-        l.window().cmdServerShutdown_Click();
-        QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 10000);
+
+        QVERIFY(ClickServerTabMenu(w, 1, "Stop"));
+        int ticksStopped = 0; // status ticks since the char server ended
+        QObject::connect(l.fleet().tmrStatusUpdater, &ClockTimer::timeout,
+                         [&] { ticksStopped += l.runningFrom(l.programPath(1)).isEmpty(); });
+        QVERIFY(WhenSeen([&] { return ticksStopped >= 3; }, 15000));
+        QVERIFY(l.runningFrom(l.programPath(1)).isEmpty() && l.fleet().ServerState() == 1);
+        QCOMPARE(l.linesWith("just crashed!") + l.linesWith("Error Starting"), 0);
+        l.stopAndExpectNothingLeft();
     }
 };
 

@@ -51,6 +51,15 @@ public:
         window().cmdServerStart_Click();
         return ready;
     }
+    // The operator's stop ends every server of ours, and the launcher is offline once they have
+    // ended; no failure was met and no stall was long.
+    void stopAndExpectNothingLeft() {
+        window().cmdServerShutdown_Click();
+        QTRY_COMPARE_WITH_TIMEOUT(fleet().ServerState(), 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(runningFrom(QString(), true).isEmpty(), 5000);
+        QCOMPARE(linesWith("Error Starting") + linesWith("Cannot find"), 0);
+        QVERIFY(longestStallMs < 1000);
+    }
     // Ids of the running processes whose program is that file, or lies in the launcher folder.
     QList<int> runningFrom(const QString& path, bool wholeFolder = false) const {
         return proc::Running(wholeFolder ? folder : path, wholeFolder);

@@ -19,16 +19,6 @@ qint64 heapBytes() {
 #endif
 }
 
-// The operator's stop ends every server of ours, and the launcher is offline once they have ended;
-// no failure was met and no stall was long.
-void stopAndExpectNothingLeft(RealLauncher& l) {
-    l.window().cmdServerShutdown_Click();
-    QTRY_COMPARE_WITH_TIMEOUT(l.fleet().ServerState(), 0, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(l.runningFrom(QString(), true).isEmpty(), 5000);
-    QCOMPARE(l.linesWith("Error Starting") + l.linesWith("Cannot find"), 0);
-    QVERIFY(l.longestStallMs < 1000);
-}
-
 } // namespace
 
 class FaultsTest : public QObject {
@@ -77,7 +67,7 @@ private slots:
             QVERIFY(WhenSeen([&] { return w.txtOutput->toPlainText().contains(pidLine); }, 5000));
         }
         QCOMPARE(l.linesWith("just crashed!"), servers.size());
-        stopAndExpectNothingLeft(l);
+        l.stopAndExpectNothingLeft();
     }
 
     // A map server that exits at once on every start, at a 1-second interval for 12 seconds:
@@ -136,7 +126,7 @@ private slots:
         // Flat: each relaunch gave back the handle of the process it replaced.
         QCOMPARE(descriptors[1], descriptors[0]);
         QVERIFY(heap[1] - heap[0] < 4 * 1024 * 1024);
-        stopAndExpectNothingLeft(l);
+        l.stopAndExpectNothingLeft();
     }
 
     // A map server that crashes on every start waits longer each time; once it has stayed up,
