@@ -229,6 +229,8 @@ private slots:
         const QStringList log = h.logSince(mark);
         QVERIFY2(log.size() >= 2, qPrintable(log.join('\n')));
         QCOMPARE(log[0], "> Map Server just crashed!");
+        QCOMPARE(h.audited,
+                 QStringList{"health rule the launcher: restart Map Server -> begun: " + reason});
         QVERIFY2(log[1].startsWith("> Map Server: " + reason + "; crash report: " + logs.path()),
                  qPrintable(log[1]));
         QCOMPARE(h.linesWith("just crashed"), 1);

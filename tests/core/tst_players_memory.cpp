@@ -170,6 +170,10 @@ private slots:
         fc.sampleFor(2000);
         QCOMPARE(restartLines(), QStringList{"> Map Server: resident memory 812 MB above its limit "
                                              "of 800 MB for 5 minutes; restarting it."});
+        QCOMPARE(h.audited,
+                 QStringList{"memory rule the launcher: restart Map Server -> begun: Map "
+                             "Server: resident memory 812 MB above its limit of 800 MB "
+                             "for 5 minutes; it is being restarted."});
         h.fleet().CheckDeadlines();
         h.fleet().tmrStatusUpdater_Timer();
         QCOMPARE(h.server(2).state(), State::Running);

@@ -304,6 +304,12 @@ private slots:
                     l.server(i).tally.crashes == 0);
         QCOMPARE(l.linesWith("just crashed"), 0);
         QCOMPARE(l.linesWith("Schedule \"nightly\": the restart is done."), 1);
+        // Its warnings typed, and the restart.
+        QCOMPARE(l.audited.filter("schedule nightly: send").size(), 6);
+        QCOMPARE(l.audited.filter("nightly: restart"),
+                 QStringList({"schedule nightly: restart Login Server, Char Server and Map Server "
+                              "-> begun"}));
+        QCOMPARE(l.audited.filter("schedule save: send Char Server: save-all -> done").size(), 4);
         QStringList kinds;
         for (const QList<QVariant>& raised : alerts)
             kinds << Alert::KindName(raised[0].value<Alert>().kind);
@@ -335,6 +341,8 @@ private slots:
                              "Server: Char Server did not take the command."),
                  1);
         QCOMPARE(alerts.size(), raised + 1);
+        QCOMPARE(l.audited.last(), "schedule save: send Char Server: save-all -> failed: Char "
+                                   "Server did not take the command");
         const Alert alert = alerts.back()[0].value<Alert>();
         QVERIFY(alert.kind == Alert::Kind::ScheduleFailed && alert.server == "Char Server" &&
                 alert.isTrouble());

@@ -24,7 +24,12 @@ public:
     explicit CoreHarness(SettingsStore* store = nullptr, modAPIs* os = nullptr,
                          Clock* time = nullptr, const QString& folder = kFolder)
         : core_(std::make_unique<LauncherCore>(CoreServices{os ? os : &apis, time ? time : &clock,
-                                                            store ? store : &settings, folder})) {}
+                                                            store ? store : &settings, folder})) {
+        QObject::connect(&core_->audit(), &ActionAudit::recorded, [this](const AuditEntry& e) {
+            audited << e.surface + u' ' + e.who + QStringLiteral(": ") + e.what +
+                           QStringLiteral(" -> ") + e.outcome;
+        });
+    }
     virtual ~CoreHarness() = default;
 
     LauncherCore& core() { return *core_; }
@@ -65,6 +70,8 @@ public:
     FakeApis apis;
     FakeClock clock;
     FakeSettings settings;
+    // What the launcher's audit trail was told: "surface who: what -> outcome".
+    QStringList audited;
 
 private:
     std::unique_ptr<LauncherCore> core_;

@@ -232,6 +232,14 @@ private slots:
         w.cmdServerStart_Click();
         QCOMPARE(TabMenu(w, 2).filter("Back"),
                  QStringList({"Back Up Now", "Restore Backup... (off)"}));
+        // Each in the audit trail, as asked from this desktop.
+        const QString user = qEnvironmentVariable("USER", "-");
+        QCOMPARE(h.audited,
+                 QStringList({"window " + user + ": back up Map Server -> begun",
+                              "window " + user +
+                                  ": restore Map Server from map-server-20261101-080000.tar.zst "
+                                  "-> begun",
+                              "window " + user + ": start all servers -> done"}));
     }
 
     // The Advanced Features start disabled (and keep nothing: tst_window_wiring). "Use the
