@@ -73,15 +73,33 @@ QJsonObject Status(const LauncherCore& core) {
     return status;
 }
 
-QByteArray Take(LauncherCore& core, const QList<int>& consoles, quint64 logFrom) {
-    QJsonObject feed{{QStringLiteral("status"), Status(core)}};
-    QJsonObject texts;
-    for (const int server : consoles)
-        if (server >= 0 && server < ServerTable::kCount)
-            texts.insert(ServerTable::displayNames()[server].section(u' ', 0, 0).toLower(),
-                         StyledLines(core.services().apis->GetConsoleColourText(
-                             ServerTable::displayNames()[server])));
+QByteArray Take(LauncherCore& core, const QHash<int, quint64>& consoles, quint64 logFrom,
+                bool withStatus, ConsoleVersions& versions) {
+    QJsonObject feed;
+    if (withStatus)
+        feed.insert(QStringLiteral("status"), Status(core));
+    QJsonObject texts, told;
+    for (auto it = consoles.cbegin(); it != consoles.cend(); ++it) {
+        const int server = it.key();
+        if (server < 0 || server >= ServerTable::kCount)
+            continue;
+        const QString label = ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
+        ConsoleVersions::Kept& kept = versions.kept[server];
+        const QString text =
+            core.services().apis->GetConsoleColourText(ServerTable::displayNames()[server]);
+        if (kept.version == 0 || text != kept.text) {
+            kept.text = text;
+            kept.lines = StyledLines(text);
+            ++kept.version;
+        }
+        told.insert(label, qint64(kept.version));
+        if (it.value() != kept.version)
+            texts.insert(label, kept.lines);
+    }
     feed.insert(QStringLiteral("consoles"), texts);
+    feed.insert(QStringLiteral("versions"), told);
+    if (!withStatus)
+        return QJsonDocument(feed).toJson(QJsonDocument::Compact);
     const LauncherLog& log = core.log();
     QStringList lines = log.linesFrom(
         qMax(logFrom, log.nextNumber() > kLogLines ? log.nextNumber() - kLogLines : quint64(0)));

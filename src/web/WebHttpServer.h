@@ -36,7 +36,9 @@ public:
         std::function<QJsonArray(int count)> auditLog;
         // What the live pages are sent (WebFeed.h): the state, the consoles named, the launcher
         // log from that line on.
-        std::function<QByteArray(const QList<int>& consoles, quint64 logFrom)> feed;
+        std::function<QByteArray(const QHash<int, quint64>& consoles, quint64 logFrom,
+                                 bool withStatus)>
+            feed;
         // The state with what the overview adds (WebFeed::Status).
         std::function<QByteArray()> status;
         // The charts' history (WebHistory::Json).

@@ -85,9 +85,10 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
                }))
             .array();
     };
-    launcher.feed = [this](const QList<int>& consoles, quint64 logFrom) {
-        return onLauncherThread(
-            [this, consoles, logFrom] { return WebFeed::Take(core_, consoles, logFrom); });
+    launcher.feed = [this](const QHash<int, quint64>& consoles, quint64 logFrom, bool withStatus) {
+        return onLauncherThread([this, consoles, logFrom, withStatus] {
+            return WebFeed::Take(core_, consoles, logFrom, withStatus, consoleVersions_);
+        });
     };
     launcher.status = [this] {
         return onLauncherThread([this] {
@@ -115,6 +116,7 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
                                         core_.log().kept());
     connect(&core_.audit(), &ActionAudit::recorded, this, &WebPanel::record, Qt::UniqueConnection);
     closing_ = false;
+    consoleVersions_ = {};
     QString reason;
     server_ =
         static_cast<WebHttpServer*>(thread_.start(QStringLiteral("web panel"), [&]() -> QObject* {

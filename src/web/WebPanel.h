@@ -3,6 +3,7 @@
 #include "ControlVerbs.h"
 #include "ServingThread.h"
 #include "WebAudit.h"
+#include "WebFeed.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -57,7 +58,8 @@ private:
     ControlVerbs verbs_;
     std::unique_ptr<WebAudit> audit_;
     HistoryLoad history_;
-    QByteArray historyJson_; // the latest reading, on the launcher's thread
+    WebFeed::ConsoleVersions consoleVersions_; // on the launcher's thread
+    QByteArray historyJson_;                   // the latest reading, on the launcher's thread
     qint64 historyReadMs_ = 0;
     ServingThread thread_;
     WebHttpServer* server_ = nullptr; // lives in thread_

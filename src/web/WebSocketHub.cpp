@@ -138,7 +138,9 @@ void WebSocketHub::received(QWebSocket* socket, const QString& text) {
 
 void WebSocketHub::tick() {
     const std::int64_t now = clock_.NowMs();
-    QList<int> consoles;
+    // The watched consoles at every tick, the state and the log at every kTickMs.
+    const bool full = now - lastFullMs_ >= kTickMs;
+    QHash<int, quint64> consoles;
     quint64 logFrom = std::numeric_limits<quint64>::max();
     QList<QPair<QWebSocket*, QString>> ended;
     for (auto it = clients_.cbegin(); it != clients_.cend(); ++it) {
@@ -149,8 +151,8 @@ void WebSocketHub::tick() {
         } else if (server_.sessions_.find(client.sessionId) == nullptr) {
             ended.append({it.key(), QStringLiteral("the session has ended")});
         } else {
-            if (client.console >= 0 && !consoles.contains(client.console))
-                consoles << client.console;
+            if (client.console >= 0)
+                consoles.insert(client.console, consoles_.value(client.console).version);
             logFrom = std::min(logFrom, client.logNext);
         }
     }
@@ -159,60 +161,78 @@ void WebSocketHub::tick() {
              clients_.value(socket).authenticated ? kSessionEnded
                                                   : QWebSocketProtocol::CloseCodePolicyViolated,
              reason);
-    if (logFrom == std::numeric_limits<quint64>::max())
+    tmrTick_->setInterval(consoles.isEmpty() ? kTickMs : kConsoleTickMs);
+    if (logFrom == std::numeric_limits<quint64>::max() || (!full && consoles.isEmpty()))
         return;
+    if (full)
+        lastFullMs_ = now;
     const QJsonObject feed =
-        QJsonDocument::fromJson(server_.launcher_.feed(consoles, logFrom)).object();
-    const quint64 logNext = quint64(feed.value(QStringLiteral("logNext")).toInteger());
-    const quint64 logFirst = logNext - quint64(feed.value(QStringLiteral("log")).toArray().size());
-    // Told to a page when it differs from what it was last told: serialised once for all.
-    const QByteArray statusBytes = QJsonDocument(feed.value(QStringLiteral("status")).toObject())
-                                       .toJson(QJsonDocument::Compact);
+        QJsonDocument::fromJson(server_.launcher_.feed(consoles, logFrom, full)).object();
+    // Each console's lines as they came, parsed once for all pages.
+    const QJsonObject texts = feed.value(QStringLiteral("consoles")).toObject();
+    const QJsonObject versions = feed.value(QStringLiteral("versions")).toObject();
+    for (auto it = consoles.cbegin(); it != consoles.cend(); ++it) {
+        const QString label = Label(it.key());
+        if (!texts.contains(label))
+            continue;
+        Console& console = consoles_[it.key()];
+        console.version = quint64(versions.value(label).toInteger());
+        console.lines = texts.value(label).toArray();
+        console.plain.clear();
+        for (const QJsonValue& line : console.lines)
+            console.plain << line.toArray().first().toString();
+    }
+    Feed taken;
+    taken.full = full;
+    if (full) {
+        taken.log = feed.value(QStringLiteral("log")).toArray();
+        const quint64 logNext = quint64(feed.value(QStringLiteral("logNext")).toInteger());
+        taken.logFirst = logNext - quint64(taken.log.size());
+        // Told to a page when it differs from what it was last told: serialised once for all.
+        taken.status = feed.value(QStringLiteral("status")).toObject();
+        taken.statusBytes = QJsonDocument(taken.status).toJson(QJsonDocument::Compact);
+    }
     for (QWebSocket* socket : clients_.keys())
         if (const auto it = clients_.find(socket); it != clients_.end() && it->authenticated)
-            push(socket, *it, feed, statusBytes, logFirst);
+            push(socket, *it, taken);
 }
 
-void WebSocketHub::push(QWebSocket* socket, Client& client, const QJsonObject& feed,
-                        const QByteArray& statusBytes, quint64 logFirst) {
+void WebSocketHub::push(QWebSocket* socket, Client& client, const Feed& feed) {
     // A page that does not read what it is sent gets nothing more until it has: what it missed
     // comes then, as what changed meanwhile.
     if (socket->bytesToWrite() > kMostUnsentBytes)
         return;
-    if (statusBytes != client.lastStatus) {
-        client.lastStatus = statusBytes;
+    if (feed.full && feed.statusBytes != client.lastStatus) {
+        client.lastStatus = feed.statusBytes;
         send(socket, {{QStringLiteral("type"), QStringLiteral("status")},
-                      {QStringLiteral("status"), feed.value(QStringLiteral("status"))}});
+                      {QStringLiteral("status"), feed.status}});
     }
-    if (client.console >= 0) {
-        const QJsonArray lines = feed.value(QStringLiteral("consoles"))
-                                     .toObject()
-                                     .value(Label(client.console))
-                                     .toArray();
-        QStringList plain;
-        for (const QJsonValue& line : lines)
-            plain << line.toArray().first().toString();
-        if (client.consoleFresh || plain != client.consoleSeen) {
-            const QStringList fresh = ControlServer::NewConsoleLines(client.consoleSeen, plain);
-            const bool reset = client.consoleFresh || fresh.size() == plain.size();
-            QJsonArray sent;
-            for (qsizetype i = lines.size() - (reset ? lines.size() : fresh.size());
-                 i < lines.size(); ++i)
-                sent.append(lines[i]);
-            send(socket, {{QStringLiteral("type"), QStringLiteral("console")},
-                          {QStringLiteral("server"), Label(client.console)},
-                          {QStringLiteral("reset"), reset},
-                          {QStringLiteral("lines"), sent}});
-        }
+    const auto console = consoles_.constFind(client.console);
+    if (console != consoles_.cend() &&
+        (client.consoleFresh || client.consoleVersion != console->version)) {
+        const QStringList& plain = console->plain;
+        const QStringList fresh = ControlServer::NewConsoleLines(client.consoleSeen, plain);
+        const bool reset = client.consoleFresh || fresh.size() == plain.size();
+        const QJsonArray& lines = console->lines;
+        QJsonArray sent;
+        for (qsizetype i = lines.size() - (reset ? lines.size() : fresh.size()); i < lines.size();
+             ++i)
+            sent.append(lines[i]);
+        send(socket, {{QStringLiteral("type"), QStringLiteral("console")},
+                      {QStringLiteral("server"), Label(client.console)},
+                      {QStringLiteral("reset"), reset},
+                      {QStringLiteral("lines"), sent}});
         client.consoleFresh = false;
         client.consoleSeen = plain;
+        client.consoleVersion = console->version;
     }
-    const QJsonArray log = feed.value(QStringLiteral("log")).toArray();
-    const quint64 logNext = logFirst + quint64(log.size());
+    if (!feed.full)
+        return;
+    const quint64 logNext = feed.logFirst + quint64(feed.log.size());
     if (client.logNext < logNext) {
         QJsonArray sent;
-        for (quint64 n = std::max(client.logNext, logFirst); n < logNext; ++n)
-            sent.append(log[qsizetype(n - logFirst)]);
+        for (quint64 n = std::max(client.logNext, feed.logFirst); n < logNext; ++n)
+            sent.append(feed.log[qsizetype(n - feed.logFirst)]);
         send(socket,
              {{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("lines"), sent}});
     }

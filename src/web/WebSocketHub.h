@@ -2,12 +2,14 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QWebSocketProtocol>
+#include <limits>
 #include <memory>
 
 class Clock;
@@ -29,7 +31,10 @@ class WebSocketHub : public QObject {
     Q_OBJECT
 public:
     static constexpr int kAuthMs = 10000;
+    // The state and the log are looked at every kTickMs; a watched console every kConsoleTickMs,
+    // sent only when it changed.
     static constexpr int kTickMs = 250;
+    static constexpr int kConsoleTickMs = 50;
     static constexpr int kMostSockets = 200;
     // A page this far behind in reading is sent nothing more until it catches up.
     static constexpr qint64 kMostUnsentBytes = 1024 * 1024;
@@ -53,14 +58,28 @@ private:
         int console = -1; // the server watched
         bool consoleFresh = false;
         QStringList consoleSeen;
+        quint64 consoleVersion = 0;
         quint64 logNext = 0;
         QByteArray lastStatus;
         QList<std::int64_t> messageTimes;
     };
     void received(QWebSocket* socket, const QString& message);
     void tick();
-    void push(QWebSocket* socket, Client& client, const QJsonObject& feed,
-              const QByteArray& statusBytes, quint64 logFirst);
+    // A watched console as the launcher last sent it, for every page that watches it.
+    struct Console {
+        quint64 version = 0;
+        QJsonArray lines;
+        QStringList plain;
+    };
+    // What one tick took: the state and the log only at a full one.
+    struct Feed {
+        bool full = false;
+        QJsonObject status;
+        QByteArray statusBytes;
+        QJsonArray log;
+        quint64 logFirst = 0;
+    };
+    void push(QWebSocket* socket, Client& client, const Feed& feed);
     void send(QWebSocket* socket, const QJsonObject& message);
     void drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code, const QString& reason);
 
@@ -68,4 +87,6 @@ private:
     Clock& clock_;
     ClockTimer* tmrTick_;
     QHash<QWebSocket*, Client> clients_;
+    QHash<int, Console> consoles_;
+    std::int64_t lastFullMs_ = std::numeric_limits<std::int64_t>::min() / 2;
 };

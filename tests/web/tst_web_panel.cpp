@@ -153,6 +153,7 @@ struct Live : Browser {
     CoreHarness h;
     QTemporaryDir state;
     ControlVerbs verbs{h.core()};
+    WebFeed::ConsoleVersions versions;
     QStringList audited;
     std::unique_ptr<WebHttpServer> server;
 
@@ -164,8 +165,8 @@ struct Live : Browser {
             return verbs.handle(r, who).answer;
         };
         launcher.audit = [this](const AuditEntry& e) { audited << e.line(); };
-        launcher.feed = [this](const QList<int>& consoles, quint64 from) {
-            return WebFeed::Take(h.core(), consoles, from);
+        launcher.feed = [this](const QHash<int, quint64>& consoles, quint64 from, bool full) {
+            return WebFeed::Take(h.core(), consoles, from, full, versions);
         };
         launcher.status = [this] { return QJsonDocument(WebFeed::Status(h.core())).toJson(); };
         server =
