@@ -41,5 +41,8 @@ int RunPeerBench(int argc, char** argv, const BenchOptions& options);
 int RunHostileConsoleBench(int argc, char** argv, const BenchOptions& options, const char* kind);
 // The history file after 90 days of three servers sampled every 2 s, with its compaction.
 int RunHistorySizeBench(int argc, char** argv, const BenchOptions& options);
+// The web panel's live pages: a console line's way to them, 50 of them open while the servers are
+// quiet, or (flood) 50 watching a console that prints 1 MB/s.
+int RunWebPanelBench(int argc, char** argv, const BenchOptions& options, bool flood);
 // The charts page opened on a full day of samples.
 int RunChartsOpenBench(int argc, char** argv, const BenchOptions& options);

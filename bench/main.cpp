@@ -1,7 +1,8 @@
 // corvane-bench CASE [--quick] [--minutes M]
 //   CASE: processes, console, tick, tick-coloured, tick-plaintext, idle, log, startup, priority,
-//   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load,
-//   alert-load, backup-load, waitlatency, history-size, charts-open, or hostile-KIND with KIND
+//   crashloop, health, resources, consolelog, crashwake, crashwake-timer, status-load, web-panel,
+//   web-panel-flood, alert-load, backup-load, waitlatency, history-size, charts-open, or
+//   hostile-KIND with KIND
 //   history, flood, longline, combining or stalled; peers (the launcher beside supervisord and
 //   pm2).
 // Prints the case's table rows (see Report.h); scripts/bench.sh runs every case and prints the
@@ -42,6 +43,10 @@ constexpr Case kCases[] = {
     {"history-size", RunHistorySizeBench},
     {"charts-open", RunChartsOpenBench},
     {"status-load", RunStatusLoadBench},
+    {"web-panel",
+     [](int c, char** v, const BenchOptions& o) { return RunWebPanelBench(c, v, o, false); }},
+    {"web-panel-flood",
+     [](int c, char** v, const BenchOptions& o) { return RunWebPanelBench(c, v, o, true); }},
     {"alert-load", RunAlertLoadBench},
     {"backup-load", RunBackupLoadBench},
     {"consolelog", RunConsoleLogBench},

@@ -49,7 +49,8 @@ run_case() {
 }
 
 for case in processes console tick tick-coloured tick-plaintext idle log startup priority \
-    consolelog crashwake crashwake-timer waitlatency status-load alert-load backup-load health \
+    consolelog crashwake crashwake-timer waitlatency status-load web-panel web-panel-flood \
+    alert-load backup-load health \
     resources history-size charts-open peers; do
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
