@@ -1,10 +1,9 @@
 #include "WebHttpServer.h"
 
-#include "CrashReport.h"
-
 #include "CheckedFolder.h"
 #include "Clock.h"
 #include "ControlProtocol.h"
+#include "CrashReport.h"
 #include "ServerTable.h"
 #include "WebRequestRules.h"
 #include "WebSocketHub.h"
@@ -209,9 +208,9 @@ WebHttpServer::Answer WebHttpServer::login(const QJsonObject& body, const QStrin
     // The second factor is asked for only once the password was right, and says only whether
     // the code was.
     bool recoveryUsed = false;
-    const SecondFactor second =
-        accounts_.checkSecondFactor(name, body.value(QStringLiteral("code")).toString().left(64),
-                                    clock_.EpochMs() / 1000, &lastTotpSteps_[name], &recoveryUsed);
+    const QString code = body.value(QStringLiteral("code")).toString().left(64);
+    const SecondFactor second = accounts_.checkSecondFactor(name, code, clock_.EpochMs() / 1000,
+                                                            &lastTotpSteps_[name], &recoveryUsed);
     if (second == SecondFactor::Missing || second == SecondFactor::Wrong) {
         if (second == SecondFactor::Wrong)
             limiter_.failed(client, named);
@@ -225,7 +224,7 @@ WebHttpServer::Answer WebHttpServer::login(const QJsonObject& body, const QStrin
     }
     if (recoveryUsed) {
         QString why;
-        if (!useRecoveryCode(name, body.value(QStringLiteral("code")).toString(), &why)) {
+        if (!useRecoveryCode(name, code, &why)) {
             audit(name, client, QStringLiteral("login"), QStringLiteral("failed: ") + why);
             return {503, Error(QStringLiteral("the recovery code could not be used up"))};
         }
