@@ -264,8 +264,15 @@ StatusSnapshot LauncherCore::CurrentStatus() const {
             s.pid = server.process.lPID;
         // A server being started has no start time yet: its process is not yet the one counted.
         if (s.running && server.runningSinceKnown()) {
-            const std::int64_t upMs = clockNowMs - server.runningSinceMs();
-            s.startTimeSeconds = static_cast<double>(epochNowMs - upMs) / 1000.0;
+            // Told once per process: read from two clocks each time, it would wander by a
+            // millisecond from one look to the next.
+            StartTime& known = startTimes_[i];
+            if (known.pid != s.pid || known.sinceMs != server.runningSinceMs()) {
+                const std::int64_t upMs = clockNowMs - server.runningSinceMs();
+                known = {s.pid, server.runningSinceMs(),
+                         static_cast<double>(epochNowMs - upMs) / 1000.0};
+            }
+            s.startTimeSeconds = known.epochSeconds;
         }
         s.crashes = server.tally.crashes;
         s.relaunches = server.tally.relaunches;

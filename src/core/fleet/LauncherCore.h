@@ -19,6 +19,7 @@
 #include "StatusSnapshot.h"
 
 #include <QObject>
+#include <array>
 #include <functional>
 
 class ClockTimer;
@@ -123,4 +124,11 @@ private:
     bool watchingConsoleLogProblems_ = false;
     bool exiting_ = false;
     std::function<void()> exitDone_;
+    // Each server's start time as the status first told it, for its process.
+    struct StartTime {
+        std::int32_t pid = 0;
+        std::int64_t sinceMs = 0;
+        double epochSeconds = 0;
+    };
+    mutable std::array<StartTime, ServerTable::kCount> startTimes_{};
 };
