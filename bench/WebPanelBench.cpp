@@ -2,7 +2,8 @@
 // pages on a thread of their own in this process, as a browser's would be elsewhere:
 // - how soon a line in the map server's console reaches a page that watches it: a word typed into
 //   the console, which its terminal echoes, timed from the typing to the page's message;
-// - what 50 open pages cost the launcher while the servers are quiet, beside no page;
+// - what 50 open pages cost the launcher while the servers are quiet (CORVANE_STANDIN_QUIET=1) or
+//   print a line a second each, beside no page;
 // - (flood) the map server printing about 10,000 lines a second to a watched console: the
 //   window's event latency, and what each page is sent.
 
@@ -28,6 +29,7 @@
 #include <cstdlib>
 #include <sodium.h>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -88,10 +90,12 @@ public:
     }
     int opened() const { return opened_; }
     // Bytes and console lines received since the last ask.
-    std::pair<qint64, qint64> takeReceived() {
-        return {bytes_.exchange(0), lines_.exchange(0)};
+    std::pair<qint64, qint64> takeReceived() { return {bytes_.exchange(0), lines_.exchange(0)}; }
+    // Messages of each kind received since the last ask: state, console, log.
+    std::tuple<qint64, qint64, qint64> takeMessages() {
+        return {statuses_.exchange(0), consoles_.exchange(0), logs_.exchange(0)};
     }
-    // The time each word was first seen, for the words asked for.
+    // The word the pages are to look for in the console lines they are sent; seen() once one has.
     void expect(const QString& word) {
         const QMutexLocker lock(&mutex_);
         expected_ = word;
@@ -108,7 +112,11 @@ private:
     void received(const QString& message) {
         bytes_ += message.size();
         const QJsonObject json = QJsonDocument::fromJson(message.toUtf8()).object();
-        if (json.value(QStringLiteral("type")).toString() != QLatin1String("console"))
+        const QString type = json.value(QStringLiteral("type")).toString();
+        ++(type == QLatin1String("status") ? statuses_
+           : type == QLatin1String("log")  ? logs_
+                                           : consoles_);
+        if (type != QLatin1String("console"))
             return;
         const QJsonArray lines = json.value(QStringLiteral("lines")).toArray();
         lines_ += lines.size();
@@ -123,7 +131,7 @@ private:
     quint16 port_;
     Session session_;
     std::atomic_int opened_{0};
-    std::atomic<qint64> bytes_{0}, lines_{0};
+    std::atomic<qint64> bytes_{0}, lines_{0}, statuses_{0}, consoles_{0}, logs_{0};
     std::atomic<double> cpuMs_{0};
     QMutex mutex_;
     QString expected_;
@@ -241,16 +249,25 @@ int RunWebPanelBench(int argc, char** argv, const BenchOptions& options, bool fl
     // No page: the launcher's own idle cost, as the baseline.
     const auto [idleSelf, idleTmux] = LauncherCpu(world, pages, seconds * 1000);
     openPages();
+    pages.takeMessages();
     const auto [pagesSelf, pagesTmux] = LauncherCpu(world, pages, seconds * 1000);
     const double pagesCost = pagesSelf + pagesTmux - idleSelf - idleTmux;
     const auto [quietBytes, quietLines] = pages.takeReceived();
-    report::Row(
-        report::Format("web panel: %d open pages, servers quiet", pages.opened()),
-        report::Format("launcher %.2f %% + tmux %.2f %% of a core (no page: %.2f %% + "
-                       "%.2f %%); pages sent %.0f bytes/s",
-                       pagesSelf, pagesTmux, idleSelf, idleTmux, double(quietBytes) / seconds),
-        "target: the pages under 2 % of a core", report::Format("%.2f %% of a core", pagesCost),
-        report::PassIf(pages.opened() == kPages && pagesCost < kPagesTargetPercent));
+    const auto [statuses, consoleMessages, logMessages] = pages.takeMessages();
+    // The stand-ins print a line a second each unless told to be quiet.
+    const bool quiet = qEnvironmentVariableIntValue("CORVANE_STANDIN_QUIET") != 0;
+    report::Row(report::Format("web panel: %d open pages, %s", pages.opened(),
+                               quiet ? "servers quiet" : "servers printing a line a second each"),
+                report::Format(
+                    "launcher %.2f %% + tmux %.2f %% of a core (no page: %.2f %% + %.2f %%); "
+                    "each page sent %.0f bytes/s in %.1f state, %.1f console and %.1f log "
+                    "messages a second",
+                    pagesSelf, pagesTmux, idleSelf, idleTmux, double(quietBytes) / kPages / seconds,
+                    double(statuses) / kPages / seconds, double(consoleMessages) / kPages / seconds,
+                    double(logMessages) / kPages / seconds),
+                "target: the pages under 2 % of a core",
+                report::Format("%.2f %% of a core", pagesCost),
+                report::PassIf(pages.opened() == kPages && pagesCost < kPagesTargetPercent));
 
     // A word typed, echoed by the console's terminal, to the pages.
     std::vector<double> latencies;

@@ -55,6 +55,7 @@ for case in processes console tick tick-coloured tick-plaintext idle log startup
     run_case "$bench_program" "$case" "${baseline:+this tree}"
 done
 CORVANE_STANDIN_QUIET=1 run_case "$bench_program" tick "${baseline:+this tree}"
+CORVANE_STANDIN_QUIET=1 run_case "$bench_program" web-panel "${baseline:+this tree}"
 for kind in history flood longline combining stalled; do
     if [ -n "$baseline" ]; then
         run_case "$baseline_program" "hostile-$kind" "$baseline"

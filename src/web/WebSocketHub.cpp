@@ -17,6 +17,10 @@ namespace {
 // The page's session ended: the page goes back to its login.
 constexpr auto kSessionEnded = QWebSocketProtocol::CloseCodeGoingAway;
 
+QString Text(const QJsonObject& message) {
+    return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
+}
+
 QString Label(int server) {
     return ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
 }
@@ -197,51 +201,63 @@ void WebSocketHub::tick() {
             push(socket, *it, taken);
 }
 
-void WebSocketHub::push(QWebSocket* socket, Client& client, const Feed& feed) {
+void WebSocketHub::push(QWebSocket* socket, Client& client, Feed& feed) {
     // A page that does not read what it is sent gets nothing more until it has: what it missed
     // comes then, as what changed meanwhile.
     if (socket->bytesToWrite() > kMostUnsentBytes)
         return;
+    // Pages told the same are sent the same message, made once a tick.
     if (feed.full && feed.statusBytes != client.lastStatus) {
         client.lastStatus = feed.statusBytes;
-        send(socket, {{QStringLiteral("type"), QStringLiteral("status")},
-                      {QStringLiteral("status"), feed.status}});
+        if (feed.statusMessage.isEmpty())
+            feed.statusMessage = Text({{QStringLiteral("type"), QStringLiteral("status")},
+                                       {QStringLiteral("status"), feed.status}});
+        socket->sendTextMessage(feed.statusMessage);
     }
     const auto console = consoles_.constFind(client.console);
     if (console != consoles_.cend() &&
         (client.consoleFresh || client.consoleVersion != console->version)) {
-        const QStringList& plain = console->plain;
-        const QStringList fresh = ControlServer::NewConsoleLines(client.consoleSeen, plain);
-        const bool reset = client.consoleFresh || fresh.size() == plain.size();
-        const QJsonArray& lines = console->lines;
-        QJsonArray sent;
-        for (qsizetype i = lines.size() - (reset ? lines.size() : fresh.size()); i < lines.size();
-             ++i)
-            sent.append(lines[i]);
-        send(socket, {{QStringLiteral("type"), QStringLiteral("console")},
-                      {QStringLiteral("server"), Label(client.console)},
-                      {QStringLiteral("reset"), reset},
-                      {QStringLiteral("lines"), sent}});
+        // What a page is sent follows from the version it has (0: none, the whole console).
+        const quint64 from = client.consoleFresh ? 0 : client.consoleVersion;
+        QString& message = feed.consoleMessages[{client.console, from}];
+        if (message.isEmpty()) {
+            const QStringList& plain = console->plain;
+            const QStringList fresh = ControlServer::NewConsoleLines(client.consoleSeen, plain);
+            const bool reset = from == 0 || fresh.size() == plain.size();
+            const QJsonArray& lines = console->lines;
+            QJsonArray sent;
+            for (qsizetype i = lines.size() - (reset ? lines.size() : fresh.size());
+                 i < lines.size(); ++i)
+                sent.append(lines[i]);
+            message = Text({{QStringLiteral("type"), QStringLiteral("console")},
+                            {QStringLiteral("server"), Label(client.console)},
+                            {QStringLiteral("reset"), reset},
+                            {QStringLiteral("lines"), sent}});
+        }
+        socket->sendTextMessage(message);
         client.consoleFresh = false;
-        client.consoleSeen = plain;
+        client.consoleSeen = console->plain;
         client.consoleVersion = console->version;
     }
     if (!feed.full)
         return;
     const quint64 logNext = feed.logFirst + quint64(feed.log.size());
     if (client.logNext < logNext) {
-        QJsonArray sent;
-        for (quint64 n = std::max(client.logNext, feed.logFirst); n < logNext; ++n)
-            sent.append(feed.log[qsizetype(n - feed.logFirst)]);
-        send(socket,
-             {{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("lines"), sent}});
+        QString& message = feed.logMessages[client.logNext];
+        if (message.isEmpty()) {
+            QJsonArray sent;
+            for (quint64 n = std::max(client.logNext, feed.logFirst); n < logNext; ++n)
+                sent.append(feed.log[qsizetype(n - feed.logFirst)]);
+            message = Text(
+                {{QStringLiteral("type"), QStringLiteral("log")}, {QStringLiteral("lines"), sent}});
+        }
+        socket->sendTextMessage(message);
     }
     client.logNext = logNext;
 }
 
 void WebSocketHub::send(QWebSocket* socket, const QJsonObject& message) {
-    socket->sendTextMessage(
-        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    socket->sendTextMessage(Text(message));
 }
 
 void WebSocketHub::drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code,

@@ -34,7 +34,7 @@ public:
     // The state and the log are looked at every kTickMs; a watched console every kConsoleTickMs,
     // sent only when it changed.
     static constexpr int kTickMs = 250;
-    static constexpr int kConsoleTickMs = 50;
+    static constexpr int kConsoleTickMs = 100;
     static constexpr int kMostSockets = 200;
     // A page this far behind in reading is sent nothing more until it catches up.
     static constexpr qint64 kMostUnsentBytes = 1024 * 1024;
@@ -71,15 +71,19 @@ private:
         QJsonArray lines;
         QStringList plain;
     };
-    // What one tick took: the state and the log only at a full one.
+    // What one tick took: the state and the log only at a full one; and the messages made of
+    // them, once for all the pages they are sent to.
     struct Feed {
         bool full = false;
         QJsonObject status;
         QByteArray statusBytes;
         QJsonArray log;
         quint64 logFirst = 0;
+        QString statusMessage;
+        QHash<QPair<int, quint64>, QString> consoleMessages; // by server and version had
+        QHash<quint64, QString> logMessages;                 // by the first line wanted
     };
-    void push(QWebSocket* socket, Client& client, const Feed& feed);
+    void push(QWebSocket* socket, Client& client, Feed& feed);
     void send(QWebSocket* socket, const QJsonObject& message);
     void drop(QWebSocket* socket, QWebSocketProtocol::CloseCode code, const QString& reason);
 
