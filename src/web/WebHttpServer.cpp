@@ -15,8 +15,10 @@
 #include <QJsonDocument>
 #include <QLockFile>
 #include <QUrlQuery>
+#include <algorithm>
 #include <limits>
 #include <memory>
+#include <utility>
 
 using namespace WebRequestRules;
 
@@ -368,12 +370,45 @@ void WebHttpServer::refreshAccounts() {
         fresh = WebAccounts();
     }
     accounts_ = std::move(fresh);
+    if (std::exchange(accountsRead_, true))
+        auditAccountChanges(before);
     // A password changed, a role changed, an account removed: its sessions end now.
     for (const WebAccount& old : before) {
         const WebAccount* now = accounts_.find(old.name);
         if (now == nullptr || now->hash != old.hash || now->role != old.role)
             sessions_.closeAll(old.name);
     }
+}
+
+// The accounts are changed with corvanectl, by the launcher's user, in their file: what changed
+// is audited as the file is read again.
+void WebHttpServer::auditAccountChanges(const QList<WebAccount>& before) {
+    const QString user = qEnvironmentVariable("USER", QStringLiteral("-"));
+    const auto tell = [&](const QString& what) {
+        if (launcher_.audit)
+            launcher_.audit({clock_.EpochMs(), QStringLiteral("corvanectl"), user,
+                             QStringLiteral("the accounts' file"), what, QStringLiteral("done")});
+    };
+    for (const WebAccount& old : before) {
+        const WebAccount* now = accounts_.find(old.name);
+        if (now == nullptr) {
+            tell(QStringLiteral("remove account ") + old.name);
+            continue;
+        }
+        if (now->role != old.role)
+            tell(QStringLiteral("make %1 %2").arg(old.name, WebAccounts::RoleName(now->role)));
+        if (now->hash != old.hash)
+            tell(QStringLiteral("change the password of ") + old.name);
+        if (now->totpSecret != old.totpSecret)
+            tell((now->totpSecret.isEmpty() ? QStringLiteral("take the second factor of ")
+                                            : QStringLiteral("give a new second factor to ")) +
+                 old.name);
+    }
+    for (const WebAccount& added : accounts_.accounts())
+        if (std::none_of(before.begin(), before.end(),
+                         [&](const WebAccount& a) { return a.name == added.name; }))
+            tell(QStringLiteral("add account %1 (%2)")
+                     .arg(added.name, WebAccounts::RoleName(added.role)));
 }
 
 // A recovery code is good once: it leaves the accounts' file before its session opens. Under the

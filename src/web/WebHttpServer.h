@@ -89,6 +89,7 @@ private:
                const QString& outcome);
     void refreshAccounts();
     bool useRecoveryCode(const QString& name, const QString& code, QString* why);
+    void auditAccountChanges(const QList<WebAccount>& before);
     bool withinActionLimit(const QByteArray& sessionId);
     void send(const QHttpServerRequest& request, QTcpSocket* socket, const Answer& answer);
 
@@ -101,6 +102,7 @@ private:
     QDateTime accountsModified_;
     qint64 accountsSize_ = -1;
     QString accountsProblem_;
+    bool accountsRead_ = false; // once: what changes after is audited
     WebSessions sessions_;
     LoginLimiter limiter_;
     QHash<QString, qint64> lastTotpSteps_; // per account: a code is good once

@@ -411,6 +411,11 @@ private slots:
         QVERIFY(accounts.add("zed", WebRole::Admin, "zed-password", &why) &&
                 accounts.remove("ada", &why) && accounts.save(*folder, "users", &why));
         QCOMPARE(p.get("/api/status").status, 401);
+        // The change of the file is audited as it is read.
+        const QStringList changes = p.audit().filter("from the accounts' file: ");
+        QCOMPARE(changes.size(), 2);
+        QVERIFY(changes[0].endsWith(": remove account ada -> done"));
+        QVERIFY(changes[1].endsWith(": add account zed (admin) -> done"));
     }
 
     // Over TLS with the operator's certificate, and its session cookie only for TLS.
