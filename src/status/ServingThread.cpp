@@ -1,5 +1,8 @@
 #include "ServingThread.h"
 
+#include <QAbstractHttpServer>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QThread>
 
 ServingThread::ServingThread() = default;
@@ -36,4 +39,17 @@ void ServingThread::end() {
     thread_->quit();
     thread_->wait();
     thread_.reset();
+}
+
+QObject* ServingThread::Listen(QAbstractHttpServer* http, QTcpServer* tcp,
+                               const QHostAddress& address, quint16 port, quint16* bound,
+                               QString* reason) {
+    if (!tcp->listen(address, port)) {
+        *reason = tcp->errorString();
+        delete http;
+        return nullptr;
+    }
+    http->bind(tcp);
+    *bound = tcp->serverPort();
+    return http;
 }

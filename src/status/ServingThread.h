@@ -5,6 +5,9 @@
 #include <functional>
 #include <memory>
 
+class QAbstractHttpServer;
+class QHostAddress;
+class QTcpServer;
 class QThread;
 
 // A thread of its own for a server: the server is made, bound and deleted there, so that every
@@ -22,6 +25,11 @@ public:
     QObject* start(const QString& name, const std::function<QObject*()>& make);
     // Deletes what was made, on its thread, and ends the thread.
     void end();
+
+    // For make: http listening through tcp (a child of it) on the address and port, with the
+    // port taken in *bound; null with the reason when it cannot listen, and http deleted.
+    static QObject* Listen(QAbstractHttpServer* http, QTcpServer* tcp, const QHostAddress& address,
+                           quint16 port, quint16* bound, QString* reason);
 
 private:
     std::unique_ptr<QThread> thread_;

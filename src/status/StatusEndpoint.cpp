@@ -16,15 +16,8 @@ bool StatusEndpoint::open(const QHostAddress& address, quint16 port, QString* er
     server_ = static_cast<StatusHttpServer*>(
         thread_.start(QStringLiteral("status endpoint"), [&]() -> QObject* {
             auto* http = new StatusHttpServer(board_, token_);
-            auto* tcp = new GuardedTcpServer(limits, http);
-            if (!tcp->listen(address, port)) {
-                reason = tcp->errorString();
-                delete http;
-                return nullptr;
-            }
-            http->bind(tcp);
-            port_ = tcp->serverPort();
-            return http;
+            return ServingThread::Listen(http, new GuardedTcpServer(limits, http), address, port,
+                                         &port_, &reason);
         }));
     if (server_)
         return true;

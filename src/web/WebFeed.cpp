@@ -53,7 +53,7 @@ QJsonObject Status(const LauncherCore& core) {
     QJsonObject status = QJsonDocument::fromJson(StatusJson(core.CurrentStatus())).object();
     QJsonObject servers = status.value(QStringLiteral("servers")).toObject();
     for (int i = 0; i < ServerTable::kCount; ++i) {
-        const QString label = ServerTable::displayNames()[i].section(u' ', 0, 0).toLower();
+        const QString& label = ServerTable::labels()[i];
         QJsonObject server = servers.value(label).toObject();
         if (server.isEmpty())
             continue;
@@ -83,7 +83,7 @@ QByteArray Take(LauncherCore& core, const QHash<int, quint64>& consoles, quint64
         const int server = it.key();
         if (server < 0 || server >= ServerTable::kCount)
             continue;
-        const QString label = ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
+        const QString& label = ServerTable::labels()[server];
         ConsoleVersions::Kept& kept = versions.kept[server];
         const QString text =
             core.services().apis->GetConsoleColourText(ServerTable::displayNames()[server]);

@@ -11,10 +11,6 @@ namespace WebHistory {
 
 namespace {
 
-QString Label(int server) {
-    return ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
-}
-
 QJsonObject Samples(const std::array<QList<HistorySample>, HistoryView::kServers>& servers) {
     QJsonObject out;
     for (int server = 0; server < HistoryView::kServers; ++server) {
@@ -28,7 +24,7 @@ QJsonObject Samples(const std::array<QList<HistorySample>, HistoryView::kServers
                            qRound(double(s.residentBytes) / (1024 * 1024) * 10) / 10.0,
                            s.players ? QJsonValue(*s.players) : QJsonValue(QJsonValue::Null)});
         }
-        out.insert(Label(server), points);
+        out.insert(ServerTable::labels()[server], points);
     }
     return out;
 }
@@ -38,12 +34,13 @@ QJsonObject Samples(const std::array<QList<HistorySample>, HistoryView::kServers
 QByteArray Json(const HistoryView& view) {
     QJsonArray timeline;
     for (const TimelineEntry& e : view.timeline.mid(0, kMostTimeline))
-        timeline.append(QJsonObject{
-            {QStringLiteral("time"), qint64(e.atMs)},
-            {QStringLiteral("server"),
-             e.server >= 0 && e.server < ServerTable::kCount ? Label(e.server) : QString()},
-            {QStringLiteral("kind"), TimelineEntry::KindName(e.kind)},
-            {QStringLiteral("how"), e.how}});
+        timeline.append(
+            QJsonObject{{QStringLiteral("time"), qint64(e.atMs)},
+                        {QStringLiteral("server"), e.server >= 0 && e.server < ServerTable::kCount
+                                                       ? ServerTable::labels()[e.server]
+                                                       : QString()},
+                        {QStringLiteral("kind"), TimelineEntry::KindName(e.kind)},
+                        {QStringLiteral("how"), e.how}});
     return QJsonDocument(QJsonObject{{QStringLiteral("hour"), Samples(view.hour)},
                                      {QStringLiteral("day"), Samples(view.day)},
                                      {QStringLiteral("timeline"), timeline}})

@@ -132,14 +132,7 @@ bool WebPanel::open(const WebConfig& config, const QString& accountsFolder,
             } else {
                 tcp = new GuardedTcpServer({}, http);
             }
-            if (!tcp->listen(address, quint16(config.port))) {
-                reason = tcp->errorString();
-                delete http;
-                return nullptr;
-            }
-            http->bind(tcp);
-            port_ = tcp->serverPort();
-            return http;
+            return ServingThread::Listen(http, tcp, address, quint16(config.port), &port_, &reason);
         }));
     if (server_)
         return true;

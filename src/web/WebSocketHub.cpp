@@ -21,10 +21,6 @@ QString Text(const QJsonObject& message) {
     return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
 }
 
-QString Label(int server) {
-    return ServerTable::displayNames()[server].section(u' ', 0, 0).toLower();
-}
-
 } // namespace
 
 WebSocketHub::WebSocketHub(WebHttpServer& server, Clock& clock, QObject* parent)
@@ -176,7 +172,7 @@ void WebSocketHub::tick() {
     const QJsonObject texts = feed.value(QStringLiteral("consoles")).toObject();
     const QJsonObject versions = feed.value(QStringLiteral("versions")).toObject();
     for (auto it = consoles.cbegin(); it != consoles.cend(); ++it) {
-        const QString label = Label(it.key());
+        const QString label = ServerTable::labels()[it.key()];
         if (!texts.contains(label))
             continue;
         Console& console = consoles_[it.key()];
@@ -230,7 +226,7 @@ void WebSocketHub::push(QWebSocket* socket, Client& client, Feed& feed) {
                  i < lines.size(); ++i)
                 sent.append(lines[i]);
             message = Text({{QStringLiteral("type"), QStringLiteral("console")},
-                            {QStringLiteral("server"), Label(client.console)},
+                            {QStringLiteral("server"), ServerTable::labels()[client.console]},
                             {QStringLiteral("reset"), reset},
                             {QStringLiteral("lines"), sent}});
         }

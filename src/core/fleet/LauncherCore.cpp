@@ -249,15 +249,13 @@ void LauncherCore::finishExit() {
 }
 
 StatusSnapshot LauncherCore::CurrentStatus() const {
-    static const QString labels[ServerTable::kCount] = {
-        QStringLiteral("login"), QStringLiteral("char"), QStringLiteral("map")};
     const std::int64_t epochNowMs = services_.clock->EpochMs();
     const std::int64_t clockNowMs = services_.clock->NowMs();
     StatusSnapshot snapshot;
     for (int i = 0; i < ServerTable::kCount; ++i) {
         ServerStatus& s = snapshot.servers[i];
         const ServerSupervisor& server = fleet_.supervisor(i);
-        s.label = labels[i];
+        s.label = ServerTable::labels()[i];
         s.meantToRun = server.meantToRun();
         s.running = server.process.lPID > 0 && fleet_.ServerRuns(i);
         if (s.running)

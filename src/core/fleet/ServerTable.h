@@ -19,6 +19,13 @@ inline const std::array<QString, kCount>& displayNames() {
     return names;
 }
 
+// Short names: the labels of /status, corvanectl status --json and the web panel.
+inline const std::array<QString, kCount>& labels() {
+    static const std::array<QString, kCount> names{QStringLiteral("login"), QStringLiteral("char"),
+                                                   QStringLiteral("map")};
+    return names;
+}
+
 // Program files, appended to the launcher folder.
 inline const std::array<QString, kCount>& programFiles() {
     static const std::array<QString, kCount> files{QStringLiteral("/login-server"),
