@@ -32,9 +32,11 @@ QStringList Field(const LoopbackReceiver& receiver, const QString& key) {
 }
 
 Alert Numbered(int n) {
-    return {.kind = Alert::Kind::CrashBegan,
-            .id = QStringLiteral("a%1").arg(n),
-            .title = QStringLiteral("alert %1").arg(n)};
+    Alert alert;
+    alert.kind = Alert::Kind::CrashBegan;
+    alert.id = QStringLiteral("a%1").arg(n);
+    alert.title = QStringLiteral("alert %1").arg(n);
+    return alert;
 }
 
 } // namespace
