@@ -19,7 +19,8 @@ double SelfCpuMs();
 double ThreadCpuMs();
 // CPU time of the children this process has waited for (e.g. every finished tmux client), in ms.
 double ChildrenCpuMs();
-// CPU time of another process from its /proc stat line (utime + stime), in ms; -1 when unreadable.
+// CPU time of another process, user and system, all its threads, in ms: from its CPU clock (ns),
+// else from its /proc stat line (utime + stime, in ticks); -1 when unreadable.
 double ProcessCpuMs(pid_t pid);
 // CPU time of the children another process has waited for (cutime + cstime), in ms; -1 when
 // unreadable. For a launcher of its own, its tmux clients.
