@@ -2,9 +2,10 @@
 // servers, measured by the same code: kill -9 of the map server to a new map-server process, the
 // CPU a relaunch costs, idle CPU with the three servers running, resident memory, the CPU of
 // logging 100,000 console lines printed at 10,000 lines a second, and a stop of all to the end of
-// all. Each peer runs in a world of its own, first with quiet servers (idle, relaunches, stop),
-// then with a flooding map server (logging). CPU counts the peer and its helpers, never the
-// servers; the CPU of a relaunch or of logging is what the peer spends beyond its idle rate.
+// all. Each peer runs in a world of its own, first with quiet servers (idle after a settle,
+// relaunches, stop), then with servers that print nothing (idle again), then in fresh worlds for
+// more stops, then with a flooding map server (logging). CPU counts the peer and its helpers, never
+// the servers; the CPU of a relaunch or of logging is what the peer spends beyond its idle rate.
 // The launcher without a desktop (corvane-launcherd) is measured the same way, and against its
 // own targets: idle CPU and memory no more than supervisord's, a relaunch and a stop of all no
 // slower than the desktop launcher's, and the CPU of one `corvanectl status`.
@@ -37,11 +38,14 @@ constexpr int kAfterRelaunchMs = 1000; // the launcher's 0.5 s settle time and i
 
 struct Figures {
     double idleCpuPercent = -1;
+    // The same with servers that print nothing: what is left without the consoles' work.
+    double silentIdleCpuPercent = -1;
     double residentMb = -1, proportionalMb = -1;
     std::string residentParts;
     std::vector<double> toNewProcessMs;
     std::vector<double> relaunchCpuMs;
-    double stopMs = -1, stopRequestMs = -1;
+    // One stop of all per world: the world of the quiet measures and lengths.stops - 1 more.
+    std::vector<double> stopMs, stopRequestMs;
     double cpuPer100kLinesMs = -1;
     long linesPrinted = 0, linesLogged = 0;
     // The headless launcher's: CPU per `corvanectl status`, of the client and of the launcher.
@@ -49,7 +53,9 @@ struct Figures {
 };
 
 struct Lengths {
-    int idleSeconds, kills, floodSeconds, statusCalls;
+    // settleSeconds: from the start to the idle window, past the launcher's priority step (15 s
+    // after a start) and whatever else a peer does once after its start.
+    int settleSeconds, idleSeconds, kills, floodSeconds, statusCalls, stops;
 };
 
 using MakePeer = std::function<std::unique_ptr<Peer>(BenchWorld&)>;
@@ -99,18 +105,32 @@ std::optional<Relaunch> KillMapServer(Peer& peer, double idleCpuPerMs, double id
 }
 
 // Asks for the stop of all and lets the peer work until no server runs and the request has
-// returned; false when that takes longer than 20 s.
+// returned, and adds both times to figures; false when that takes longer than 20 s.
 bool StopAll(Peer& peer, BenchWorld& world, Figures& figures) {
     const auto start = measure::SteadyClock::now();
+    double stopMs = -1, requestMs = -1;
     peer.requestStopAll();
-    while (measure::MsSince(start) < 20000 && (figures.stopMs < 0 || figures.stopRequestMs < 0)) {
+    while (measure::MsSince(start) < 20000 && (stopMs < 0 || requestMs < 0)) {
         peer.runFor(1);
-        if (figures.stopRequestMs < 0 && peer.stopRequestDone())
-            figures.stopRequestMs = measure::MsSince(start);
-        if (figures.stopMs < 0 && world.ownProcesses().empty())
-            figures.stopMs = measure::MsSince(start);
+        if (requestMs < 0 && peer.stopRequestDone())
+            requestMs = measure::MsSince(start);
+        if (stopMs < 0 && world.ownProcesses().empty())
+            stopMs = measure::MsSince(start);
     }
-    return figures.stopMs >= 0 && figures.stopRequestMs >= 0;
+    if (stopMs < 0 || requestMs < 0)
+        return false;
+    figures.stopMs.push_back(stopMs);
+    figures.stopRequestMs.push_back(requestMs);
+    return true;
+}
+
+// "median 183 ms of 5 (164 .. 210)"
+std::string StopTimes(const std::vector<double>& times) {
+    if (times.empty())
+        return "-";
+    const auto [least, most] = std::minmax_element(times.begin(), times.end());
+    return report::Format("median %.0f ms of %zu (%.0f .. %.0f)", measure::Median(times),
+                          times.size(), *least, *most);
 }
 
 // Idle CPU and memory, the relaunches and the stop, with quiet servers.
@@ -122,7 +142,7 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMor
         std::fprintf(stderr, "%s: the servers did not start\n", peer ? peer->name().c_str() : "?");
         return false;
     }
-    peer->runFor(1000);
+    peer->runFor(lengths.settleSeconds * 1000);
     const double cpuBefore = peer->cpuMs();
     const double threadCpuBefore = measure::ThreadCpuMs();
     const auto start = measure::SteadyClock::now();
@@ -160,8 +180,51 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMor
     std::printf("%s: idle %.3f%%, %.1f MB (%s), PSS %.1f MB; stop %.0f ms (request returned after "
                 "%.0f ms)\n",
                 peer->name().c_str(), figures.idleCpuPercent, figures.residentMb,
-                figures.residentParts.c_str(), figures.proportionalMb, figures.stopMs,
-                figures.stopRequestMs);
+                figures.residentParts.c_str(), figures.proportionalMb, figures.stopMs.back(),
+                figures.stopRequestMs.back());
+    return true;
+}
+
+// Idle CPU over the same window with servers that print nothing at all.
+bool MeasureSilentIdle(const MakePeer& make, const Lengths& lengths, Figures& figures) {
+    BenchWorld world;
+    qputenv("CORVANE_STANDIN_QUIET", "1");
+    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
+    const bool started = peer && peer->start();
+    qunsetenv("CORVANE_STANDIN_QUIET");
+    if (!started) {
+        std::fprintf(stderr, "silent servers: the servers did not start\n");
+        return false;
+    }
+    peer->runFor(lengths.settleSeconds * 1000);
+    const double cpuBefore = peer->cpuMs();
+    const auto start = measure::SteadyClock::now();
+    peer->runFor(lengths.idleSeconds * 1000);
+    figures.silentIdleCpuPercent = (peer->cpuMs() - cpuBefore) / measure::MsSince(start) * 100.0;
+    std::printf("%s: idle %.3f%% with silent servers\n", peer->name().c_str(),
+                figures.silentIdleCpuPercent);
+    return true;
+}
+
+// The stops of all after the first, each in a world of its own: started, a second to settle,
+// stopped. One stop is a sample of one; a server's end and the peer's wake-ups vary by tens of ms.
+bool MeasureStops(const MakePeer& make, const Lengths& lengths, Figures& figures) {
+    for (int k = 1; k < lengths.stops; ++k) {
+        BenchWorld world;
+        std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
+        if (!peer || !peer->start()) {
+            std::fprintf(stderr, "stop %d: the servers did not start\n", k + 1);
+            return false;
+        }
+        peer->runFor(1000);
+        if (!StopAll(*peer, world, figures)) {
+            std::fprintf(stderr, "%s, stop %d: the servers did not all end within 20 s\n",
+                         peer->name().c_str(), k + 1);
+            return false;
+        }
+        std::printf("%s, stop %d: %.0f ms (request returned after %.0f ms)\n", peer->name().c_str(),
+                    k + 1, figures.stopMs.back(), figures.stopRequestMs.back());
+    }
     return true;
 }
 
@@ -206,7 +269,8 @@ bool MeasureLogging(const MakePeer& make, const Lengths& lengths, double idleCpu
 std::optional<Figures> MeasurePeer(const MakePeer& make, const Lengths& lengths,
                                    const MeasureMore& more = {}) {
     Figures figures;
-    if (!MeasureQuiet(make, lengths, more, figures) ||
+    if (!MeasureQuiet(make, lengths, more, figures) || !MeasureSilentIdle(make, lengths, figures) ||
+        !MeasureStops(make, lengths, figures) ||
         !MeasureLogging(make, lengths, figures.idleCpuPercent / 100.0, figures))
         return std::nullopt;
     return figures;
@@ -245,6 +309,11 @@ void PrintRows(const std::string& peerName, const Figures& peer, const Figures& 
         report::Format("%.3f%% of a core", peer.idleCpuPercent),
         report::Format("launcher: %.3f%%", launcher.idleCpuPercent),
         by + Ratio(launcher.idleCpuPercent, peer.idleCpuPercent), report::Verdict::Info);
+    report::Row(what("idle CPU, the servers printing nothing"),
+                report::Format("%.3f%% of a core", peer.silentIdleCpuPercent),
+                report::Format("launcher: %.3f%%", launcher.silentIdleCpuPercent),
+                by + Ratio(launcher.silentIdleCpuPercent, peer.silentIdleCpuPercent),
+                report::Verdict::Info);
     report::Row(what("CPU per 100,000 lines logged at 10,000 lines/s, beyond idle"),
                 report::Format("%.0f ms (log holds %ld of %ld lines)", peer.cpuPer100kLinesMs,
                                peer.linesLogged, peer.linesPrinted),
@@ -258,10 +327,11 @@ void PrintRows(const std::string& peerName, const Figures& peer, const Figures& 
                                launcher.residentParts.c_str()),
                 by + Ratio(launcher.residentMb, peer.residentMb), report::Verdict::Info);
     report::Row(what("stop all to all ended"),
-                report::Format("%.0f ms (the request returned after %.0f ms)", peer.stopMs,
-                               peer.stopRequestMs),
-                report::Format("launcher: %.0f ms", launcher.stopMs),
-                by + Ratio(launcher.stopMs, peer.stopMs), report::Verdict::Info);
+                StopTimes(peer.stopMs) + report::Format(" (the request returned after %.0f ms)",
+                                                        measure::Median(peer.stopRequestMs)),
+                "launcher: " + StopTimes(launcher.stopMs),
+                by + Ratio(measure::Median(launcher.stopMs), measure::Median(peer.stopMs)),
+                report::Verdict::Info);
 }
 
 constexpr double kStatusTargetMs = 20;
@@ -294,6 +364,15 @@ void PrintHeadlessRows(const Figures& headless, const Figures& desktop,
         "resident memory, idle", headless.residentMb, supervisord ? supervisord->residentMb : -1,
         report::Format("%.1f MB (%s)", headless.residentMb, headless.residentParts.c_str()),
         "%.1f MB");
+    // Without the consoles' work: each line a server prints wakes tmux and the console's logger.
+    report::Row(
+        what("idle CPU, the servers printing nothing"),
+        report::Format("%.3f%% of a core", headless.silentIdleCpuPercent),
+        supervisord ? report::Format("supervisord: %.3f%%", supervisord->silentIdleCpuPercent)
+                    : std::string("supervisord: not measured"),
+        "headless / supervisord: " + Ratio(headless.silentIdleCpuPercent,
+                                           supervisord ? supervisord->silentIdleCpuPercent : -1),
+        report::Verdict::Info);
     // Each process's resident memory counts the libraries it shares with the others again.
     report::Row(what("proportional memory (PSS), idle"),
                 report::Format("%.1f MB", headless.proportionalMb),
@@ -314,12 +393,15 @@ void PrintHeadlessRows(const Figures& headless, const Figures& desktop,
                 relaunch(headless), "desktop launcher: " + relaunch(desktop),
                 "median " + notAbove(headlessMedian, desktopMedian, "desktop"),
                 report::PassIf(headlessMedian <= desktopMedian));
+    const double headlessStop = measure::Median(headless.stopMs);
+    const double desktopStop = measure::Median(desktop.stopMs);
     report::Row(what("stop all to all ended (corvanectl stop)"),
-                report::Format("%.0f ms (the request returned after %.0f ms)", headless.stopMs,
-                               headless.stopRequestMs),
-                report::Format("desktop launcher: %.0f ms (Shutdown Server)", desktop.stopMs),
-                notAbove(headless.stopMs, desktop.stopMs, "desktop"),
-                report::PassIf(headless.stopMs <= desktop.stopMs));
+                StopTimes(headless.stopMs) +
+                    report::Format(" (the request returned after %.0f ms)",
+                                   measure::Median(headless.stopRequestMs)),
+                "desktop launcher: " + StopTimes(desktop.stopMs) + " (Shutdown Server)",
+                "median " + notAbove(headlessStop, desktopStop, "desktop"),
+                report::PassIf(headlessStop <= desktopStop));
     const double statusMs = headless.status.clientMs + headless.status.launcherMs;
     report::Row(
         what(report::Format("CPU per corvanectl status, %d calls", lengths.statusCalls)),
@@ -352,14 +434,19 @@ void PrintHeadlessRows(const Figures& headless, const Figures& desktop,
         "its tmux server with the processes below it but the servers, as the desktop "
         "launcher's. Its stop is corvanectl stop; a status call's CPU is the client's own "
         "(wait4) and what the launcher and its helpers spent over the calls beyond their idle "
-        "rate.");
+        "rate. For every peer, another process's CPU is read from its CPU clock (ns), idle CPU "
+        "is taken from " +
+        std::to_string(lengths.settleSeconds) +
+        " s after the start, and the stop of all is the median of " +
+        std::to_string(lengths.stops) + " stops, each in a world of its own.");
 }
 
 } // namespace
 
 int RunPeerBench(int argc, char** argv, const BenchOptions& options) {
     BenchApplication app(argc, argv);
-    const Lengths lengths = options.quick ? Lengths{10, 5, 3, 20} : Lengths{60, 20, 10, 100};
+    const Lengths lengths =
+        options.quick ? Lengths{2, 10, 5, 3, 20, 2} : Lengths{20, 60, 20, 10, 100, 5};
     const std::optional<Figures> launcher = MeasurePeer(
         [](BenchWorld& world) { return std::make_unique<LauncherPeer>(world); }, lengths);
     if (!launcher)
