@@ -29,6 +29,8 @@
 #include <csignal>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -133,23 +135,49 @@ std::string StopTimes(const std::vector<double>& times) {
                           times.size(), *least, *most);
 }
 
+using Knobs = std::vector<std::pair<const char*, QByteArray>>;
+
+// A peer of its own in world, started with the stand-ins' knobs set for their start only; null,
+// and said why, when the world or the start failed.
+std::unique_ptr<Peer> StartPeer(const MakePeer& make, BenchWorld& world, const char* what,
+                                const Knobs& knobs = {}) {
+    for (const auto& [name, value] : knobs)
+        qputenv(name, value);
+    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
+    const bool started = peer && peer->start();
+    for (const auto& [name, value] : knobs)
+        qunsetenv(name);
+    if (started)
+        return peer;
+    std::fprintf(stderr, "%s, %s: the servers did not start\n", peer ? peer->name().c_str() : "?",
+                 what);
+    return nullptr;
+}
+
+struct IdleRates {
+    double cpuPerMs;       // the peer's
+    double threadCpuPerMs; // this thread's, where an in-process launcher runs
+};
+
+// The CPU rates over the idle window, which opens lengths.settleSeconds after the start.
+IdleRates SettleAndIdle(Peer& peer, const Lengths& lengths) {
+    peer.runFor(lengths.settleSeconds * 1000);
+    const double cpuBefore = peer.cpuMs();
+    const double threadCpuBefore = measure::ThreadCpuMs();
+    const auto start = measure::SteadyClock::now();
+    peer.runFor(lengths.idleSeconds * 1000);
+    const double ms = measure::MsSince(start);
+    return {(peer.cpuMs() - cpuBefore) / ms, (measure::ThreadCpuMs() - threadCpuBefore) / ms};
+}
+
 // Idle CPU and memory, the relaunches and the stop, with quiet servers.
 bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMore& more,
                   Figures& figures) {
     BenchWorld world;
-    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
-    if (!peer || !peer->start()) {
-        std::fprintf(stderr, "%s: the servers did not start\n", peer ? peer->name().c_str() : "?");
+    const std::unique_ptr<Peer> peer = StartPeer(make, world, "quiet servers");
+    if (!peer)
         return false;
-    }
-    peer->runFor(lengths.settleSeconds * 1000);
-    const double cpuBefore = peer->cpuMs();
-    const double threadCpuBefore = measure::ThreadCpuMs();
-    const auto start = measure::SteadyClock::now();
-    peer->runFor(lengths.idleSeconds * 1000);
-    const double idleCpuPerMs = (peer->cpuMs() - cpuBefore) / measure::MsSince(start);
-    const double idleThreadCpuPerMs =
-        (measure::ThreadCpuMs() - threadCpuBefore) / measure::MsSince(start);
+    const auto [idleCpuPerMs, idleThreadCpuPerMs] = SettleAndIdle(*peer, lengths);
     figures.idleCpuPercent = idleCpuPerMs * 100.0;
     figures.residentMb = peer->residentMb();
     figures.proportionalMb = peer->proportionalMb();
@@ -188,19 +216,11 @@ bool MeasureQuiet(const MakePeer& make, const Lengths& lengths, const MeasureMor
 // Idle CPU over the same window with servers that print nothing at all.
 bool MeasureSilentIdle(const MakePeer& make, const Lengths& lengths, Figures& figures) {
     BenchWorld world;
-    qputenv("CORVANE_STANDIN_QUIET", "1");
-    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
-    const bool started = peer && peer->start();
-    qunsetenv("CORVANE_STANDIN_QUIET");
-    if (!started) {
-        std::fprintf(stderr, "silent servers: the servers did not start\n");
+    const std::unique_ptr<Peer> peer =
+        StartPeer(make, world, "silent servers", {{"CORVANE_STANDIN_QUIET", "1"}});
+    if (!peer)
         return false;
-    }
-    peer->runFor(lengths.settleSeconds * 1000);
-    const double cpuBefore = peer->cpuMs();
-    const auto start = measure::SteadyClock::now();
-    peer->runFor(lengths.idleSeconds * 1000);
-    figures.silentIdleCpuPercent = (peer->cpuMs() - cpuBefore) / measure::MsSince(start) * 100.0;
+    figures.silentIdleCpuPercent = SettleAndIdle(*peer, lengths).cpuPerMs * 100.0;
     std::printf("%s: idle %.3f%% with silent servers\n", peer->name().c_str(),
                 figures.silentIdleCpuPercent);
     return true;
@@ -211,11 +231,9 @@ bool MeasureSilentIdle(const MakePeer& make, const Lengths& lengths, Figures& fi
 bool MeasureStops(const MakePeer& make, const Lengths& lengths, Figures& figures) {
     for (int k = 1; k < lengths.stops; ++k) {
         BenchWorld world;
-        std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
-        if (!peer || !peer->start()) {
-            std::fprintf(stderr, "stop %d: the servers did not start\n", k + 1);
+        const std::unique_ptr<Peer> peer = StartPeer(make, world, "a stop's world");
+        if (!peer)
             return false;
-        }
         peer->runFor(1000);
         if (!StopAll(*peer, world, figures)) {
             std::fprintf(stderr, "%s, stop %d: the servers did not all end within 20 s\n",
@@ -234,18 +252,13 @@ bool MeasureLogging(const MakePeer& make, const Lengths& lengths, double idleCpu
                     Figures& figures) {
     BenchWorld world;
     const QString printedCopy = world.launcherFolder() + QStringLiteral("/printed.txt");
-    qputenv("CORVANE_STANDIN_KNOBS_FOR", "map-server");
-    qputenv("CORVANE_STANDIN_FLOOD", QByteArray::number(kFloodLinesPerSecond * kFloodLineBytes));
-    qputenv("CORVANE_STANDIN_LOG", QFile::encodeName(printedCopy));
-    std::unique_ptr<Peer> peer = world.isValid() ? make(world) : nullptr;
-    const bool started = peer && peer->start();
-    for (const char* knob :
-         {"CORVANE_STANDIN_KNOBS_FOR", "CORVANE_STANDIN_FLOOD", "CORVANE_STANDIN_LOG"})
-        qunsetenv(knob);
-    if (!started) {
-        std::fprintf(stderr, "flooding: the servers did not start\n");
+    const std::unique_ptr<Peer> peer = StartPeer(
+        make, world, "a flooding map server",
+        {{"CORVANE_STANDIN_KNOBS_FOR", "map-server"},
+         {"CORVANE_STANDIN_FLOOD", QByteArray::number(kFloodLinesPerSecond * kFloodLineBytes)},
+         {"CORVANE_STANDIN_LOG", QFile::encodeName(printedCopy)}});
+    if (!peer)
         return false;
-    }
     const auto printed = [&] { return QFileInfo(printedCopy).size() / kFloodLineBytes; };
     peer->runFor(1000); // the rate is taken once the server has settled
     const long linesBefore = printed();
